@@ -1,0 +1,11 @@
+# Warnings and sanitizers for the project's own targets.
+add_library(kestrum_options INTERFACE)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_compile_options(kestrum_options INTERFACE
+    -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow)
+endif()
+if(KESTRUM_SANITIZE)
+  target_compile_options(kestrum_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(kestrum_options INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,66 @@
+/* The packet-source library: opens a stored stream and hands out its content
+ * one packet at a time: the 40-byte stream header (kind 0), then one packet
+ * per whole group (kind 1) with its time, and a packet of kind 10 for each
+ * stretch of bytes that belong to no group. */
+#ifndef QUARNEL_H_
+#define QUARNEL_H_
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define QUARNEL_CALL __stdcall
+#else
+#define QUARNEL_CALL
+#endif
+
+#if defined(_WIN32)
+#if defined(QUARNEL_BUILDING_LIBRARY)
+#define QUARNEL_API
+#else
+#define QUARNEL_API __declspec(dllimport)
+#endif
+#elif defined(QUARNEL_BUILDING_LIBRARY)
+#define QUARNEL_API __attribute__((visibility("default")))
+#else
+#define QUARNEL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+  QUARNEL_PACKET_HEADER = 0, /* data: the 40-byte stream header */
+  QUARNEL_PACKET_GROUP = 1,  /* data: one whole group; time_ms its time */
+  QUARNEL_PACKET_SKIPPED = 10 /* bytes that belong to no group; nothing to read */
+};
+
+enum {
+  QUARNEL_MORE = 0, /* a packet was placed in the record; more may follow */
+  QUARNEL_END = 2   /* no packet: the stream has ended */
+};
+
+/* The record QuarnelGetPacket fills. On 32-bit builds it is exactly 40 bytes:
+ * kind at 0, data at 4, length at 8, reserved at 12, time_ms at 36. */
+typedef struct PacketRecord {
+  uint32_t kind;
+  const uint8_t* data; /* owned by the packet source; valid until the next call */
+  uint32_t length;     /* bytes at data */
+  uint8_t reserved[24];
+  uint32_t time_ms;
+} PacketRecord;
+
+/* `source` is a pointer to a zero-terminated path of a stored stream. Returns
+ * non-zero when it is open, 0 when it is missing, unreadable or shorter than
+ * 40 bytes. `channel` must be 1. Opening again replaces the open stream. */
+QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t channel, intptr_t source);
+
+/* Places the next packet in *record. Returns QUARNEL_MORE (0) with a packet,
+ * QUARNEL_END (2) without one when the stream has ended. */
+QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t channel, PacketRecord* record);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUARNEL_H_ */

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, configures, builds and runs every test.
+# Usage: scripts/test.sh [build directory, default build]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+
+scripts/install-deps.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

@@ -1,0 +1,56 @@
+// The six exports. The handle a host holds is the RecordInstance's address.
+#include "api/record_instance.h"
+#include "convert/transfer.h"
+#include "kestrum.h"
+
+namespace {
+
+kestrum::RecordInstance* FromHandle(KestrumHandle handle) {
+  return reinterpret_cast<kestrum::RecordInstance*>(handle);
+}
+
+// The instance TransferToAsf works on: constructed when the library is loaded,
+// destroyed when it is unloaded.
+kestrum::RecordInstance g_static_instance(kestrum::WmFactories::Platform());
+
+}  // namespace
+
+extern "C" {
+
+KESTRUM_API KestrumHandle KESTRUM_CALL CreateRecordInstance(void) {
+  return reinterpret_cast<KestrumHandle>(
+      kestrum::RecordInstance::Create(kestrum::WmFactories::Platform()));
+}
+
+KESTRUM_API void KESTRUM_CALL ReleaseRecordInstance(KestrumHandle* handle) {
+  if (handle == nullptr || *handle == nullptr) return;
+  delete FromHandle(*handle);
+  *handle = nullptr;
+}
+
+KESTRUM_API void KESTRUM_CALL SendOneFrame(KestrumHandle handle, const void* data,
+                                           int32_t length) {
+  if (handle == nullptr) return;
+  // A null data pointer reads nothing: it acts as a piece of length 0.
+  if (data == nullptr) length = 0;
+  FromHandle(handle)->SendOneFrame(static_cast<const uint8_t*>(data), length);
+}
+
+KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* file_name,
+                                             int32_t /*reserved1*/, int32_t /*reserved2*/) {
+  if (handle == nullptr) return 0;
+  FromHandle(handle)->file_name = file_name;
+  return 1;
+}
+
+KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle) {
+  if (handle == nullptr) return;
+  FromHandle(handle)->EndRecording();
+}
+
+KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* destination) {
+  return kestrum::TransferToAsf(g_static_instance, kestrum::PacketSource::Platform(), source,
+                                destination);
+}
+
+}  // extern "C"

@@ -1,0 +1,70 @@
+#include "api/record_instance.h"
+
+#include <new>
+
+#include "platform/com.h"
+
+namespace kestrum {
+
+WmFactories WmFactories::Platform() {
+  return WmFactories{
+      [](IWMProfileManager** manager) { return WMCreateProfileManager(manager); },
+      [](IUnknown* certificate, IWMWriter** writer) { return WMCreateWriter(certificate, writer); },
+  };
+}
+
+RecordInstance* RecordInstance::Create(WmFactories factories) {
+  auto* instance = new (std::nothrow) RecordInstance(std::move(factories));
+  if (instance != nullptr && instance->buffer == nullptr) {
+    delete instance;
+    return nullptr;
+  }
+  return instance;
+}
+
+RecordInstance::RecordInstance(WmFactories factories) : factories_(std::move(factories)) {
+  InitializeCriticalSection(&lock);
+  CoInitialize(nullptr);  // result not examined
+  audio_enabled = 0;
+  video_enabled = 1;
+  if (factories_.create_profile_manager) {
+    factories_.create_profile_manager(&profile_manager);  // failure leaves it null
+  }
+  buffer_capacity = kReassemblyBufferSize;
+  // Not zero-filled: only the first bytes_held bytes are ever read.
+  buffer = new (std::nothrow) uint8_t[kReassemblyBufferSize];
+  bytes_held = 0;
+  synchronised = 0;
+  writer_ready = 0;
+  next_video_time = 0;
+  wait_for_start = 1;
+}
+
+RecordInstance::~RecordInstance() {
+  ReleaseWriter();
+  if (profile_manager != nullptr) {
+    profile_manager->Release();
+    profile_manager = nullptr;
+  }
+  delete[] buffer;
+  buffer = nullptr;
+  DeleteCriticalSection(&lock);
+}
+
+void RecordInstance::ReleaseWriter() {
+  auto release = [](auto*& p) {
+    if (p != nullptr) {
+      p->Release();
+      p = nullptr;
+    }
+  };
+  release(writer_advanced3);
+  release(writer_advanced);
+  release(header_info);
+  release(writer);
+  release(profile);
+  writer_ready = 0;
+  next_video_time = 0;
+}
+
+}  // namespace kestrum

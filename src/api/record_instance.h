@@ -1,0 +1,106 @@
+// RecordInstance: everything one recording needs. The host sees it only as an
+// opaque handle (the object's address). Its operations are defined next to
+// their concern: stream/ (header, start rule, splitter), asf/ (profile, writer,
+// packing).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "asf/wm.h"
+#include "platform/critical_section.h"
+#include "stream/file_header.h"
+#include "stream/group.h"
+
+struct PacketRecord;
+
+namespace kestrum {
+
+// The two platform factories an instance creates its WM objects with. The
+// exports pass the platform's own; tests pass recording fakes.
+struct WmFactories {
+  std::function<HRESULT(IWMProfileManager**)> create_profile_manager;
+  std::function<HRESULT(IUnknown*, IWMWriter**)> create_writer;
+
+  static WmFactories Platform();  // WMCreateProfileManager and WMCreateWriter
+};
+
+inline constexpr int32_t kReassemblyBufferSize = 1024000;
+inline constexpr size_t kOutputNameCapacity = 260;
+inline constexpr WORD kVideoStreamNumber = 8;
+inline constexpr WORD kAudioStreamNumber = 6;
+inline constexpr uint64_t kFrameDuration = 400000;  // 40 ms in 100-ns units
+
+class RecordInstance {
+ public:
+  // Null when the instance or its reassembly buffer cannot be allocated.
+  static RecordInstance* Create(WmFactories factories);
+
+  explicit RecordInstance(WmFactories factories);
+  RecordInstance(const RecordInstance&) = delete;
+  RecordInstance& operator=(const RecordInstance&) = delete;
+  // Frees the reassembly buffer, deletes the lock and gives back every
+  // interface held. Does not end writing.
+  ~RecordInstance();
+
+  // --- stream/file_header.cc
+  // Takes a 40-byte stream header: S_OK when accepted, E_FAIL when rejected.
+  HRESULT ParseFileHeader(const uint8_t* header);
+
+  // --- stream/start_rule.cc
+  // Whether the group whose 48-byte header is given may start a recording,
+  // under the stream type of the last header received.
+  bool IsStartGroup(const uint8_t* group_header);
+
+  // --- stream/splitter.cc
+  // The live road: one piece of the stream, of any length.
+  void SendOneFrame(const uint8_t* data, int32_t length);
+
+  // --- asf/profile.cc
+  HRESULT ConfigureProfile();
+
+  // --- asf/writer.cc
+  HRESULT PrepareWriter(const char* name);
+  HRESULT CreateWriter();
+  HRESULT ConfigWriter(const char* name);
+  HRESULT SetStringAttribute(LPCWSTR name, LPCWSTR value);
+  void EndRecording();
+  // Gives back the profile and the writer with its interfaces and clears
+  // writer_ready and next_video_time, so a new output can be prepared.
+  void ReleaseWriter();
+
+  // --- asf/packer.cc
+  int32_t processgroup(const GroupView& group);
+  int32_t processpacket(const uint8_t* data, const PacketRecord& record);
+
+  // Fields, in this order.
+  CRITICAL_SECTION lock;
+  WCHAR output_name[kOutputNameCapacity] = {};
+  IWMProfileManager* profile_manager = nullptr;
+  IWMProfile* profile = nullptr;
+  IWMWriter* writer = nullptr;
+  IWMHeaderInfo* header_info = nullptr;
+  IWMWriterAdvanced* writer_advanced = nullptr;
+  IWMWriterAdvanced3* writer_advanced3 = nullptr;
+  int32_t video_enabled = 1;
+  int32_t audio_enabled = 0;
+  uint64_t next_video_time = 0;
+  uint8_t file_header[kFileHeaderSize] = {};
+  int32_t picture_width = 0;
+  int32_t picture_height = 0;
+  uint8_t* buffer = nullptr;
+  int32_t bytes_held = 0;
+  int32_t synchronised = 0;
+  int32_t wait_for_start = 1;
+  int32_t writer_ready = 0;
+  int32_t buffer_capacity = kReassemblyBufferSize;
+  // The host's pointer as given to StartRecord; never copied.
+  const char* file_name = nullptr;
+
+  const WmFactories& factories() const { return factories_; }
+
+ private:
+  WmFactories factories_;
+};
+
+}  // namespace kestrum

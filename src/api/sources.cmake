@@ -1,0 +1,3 @@
+set(KESTRUM_API_SOURCES
+  api/exports.cc
+  api/record_instance.cc)

@@ -1,0 +1,2 @@
+set(KESTRUM_CONVERT_SOURCES
+  convert/transfer.cc)

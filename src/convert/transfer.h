@@ -1,0 +1,29 @@
+// The file road: converts a stored stream, pulled packet by packet from the
+// packet source, into an ASF file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "quarnel.h"
+
+namespace kestrum {
+
+class RecordInstance;
+
+// The packet source's two operations. The exports pass the packet-source
+// library's own; tests script packets.
+struct PacketSource {
+  std::function<int32_t(int32_t channel, intptr_t source)> open;
+  std::function<int32_t(int32_t channel, PacketRecord* record)> get_packet;
+
+  static PacketSource Platform();
+};
+
+// Runs one conversion on `instance`. Returns 0 when the source did not open,
+// 1 when the conversion ran to its end, or the negative status of a refused
+// header or of a failed writer preparation.
+int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, intptr_t source,
+                      const char* destination);
+
+}  // namespace kestrum

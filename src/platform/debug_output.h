@@ -1,0 +1,21 @@
+// Diagnostic lines. Every line the library writes goes through one call of
+// OutputDebugStringA. On Windows that is the platform's own; elsewhere it feeds
+// the sink attached with KestrumSetDebugOutput (lines are dropped when none is).
+#pragma once
+
+#include "platform/win_types.h"
+
+#ifndef _WIN32
+void OutputDebugStringA(const char* line);
+#endif
+
+namespace kestrum {
+
+// Formats with printf rules into a local buffer and writes it as one line.
+void DebugLine(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+}  // namespace kestrum

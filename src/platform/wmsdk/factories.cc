@@ -1,0 +1,13 @@
+#include "platform/wmsdk/wmsdk.h"
+
+#ifndef _WIN32
+HRESULT WMCreateProfileManager(IWMProfileManager** profile_manager) {
+  if (profile_manager != nullptr) *profile_manager = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT WMCreateWriter(IUnknown*, IWMWriter** writer) {
+  if (writer != nullptr) *writer = nullptr;
+  return E_NOTIMPL;
+}
+#endif

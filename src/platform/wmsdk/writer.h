@@ -1,0 +1,26 @@
+// The stand-in writer's own entry point, with what WMCreateWriter takes from
+// the system made injectable: where the bytes go, the file ID and the
+// creation time (random and now by default).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/wmsdk/asf/byte_sink.h"
+#include "platform/wmsdk/wmsdk.h"
+
+namespace kestrum::wmsdk {
+
+struct WriterOptions {
+  // Opens the output named by SetOutputFilename (converted back to the
+  // host's code page). Default: a file sink.
+  std::function<std::unique_ptr<asf::ByteSink>(const std::string& path, HRESULT* error)> open_sink;
+  std::function<GUID()> file_id;             // default: random
+  std::function<uint64_t()> creation_time;   // default: now, as a FILETIME
+  uint32_t packet_size = 0;                  // 0: the muxer's default
+};
+
+HRESULT CreateWriter(WriterOptions options, IWMWriter** writer);
+
+}  // namespace kestrum::wmsdk

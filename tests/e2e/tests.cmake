@@ -1,0 +1,1 @@
+# Tests of e2e/ (none yet).

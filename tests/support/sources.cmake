@@ -1,0 +1,2 @@
+set(KESTRUM_TEST_SUPPORT_SOURCES
+  support/debug_capture.cc)
