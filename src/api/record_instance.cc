@@ -51,20 +51,4 @@ RecordInstance::~RecordInstance() {
   DeleteCriticalSection(&lock);
 }
 
-void RecordInstance::ReleaseWriter() {
-  auto release = [](auto*& p) {
-    if (p != nullptr) {
-      p->Release();
-      p = nullptr;
-    }
-  };
-  release(writer_advanced3);
-  release(writer_advanced);
-  release(header_info);
-  release(writer);
-  release(profile);
-  writer_ready = 0;
-  next_video_time = 0;
-}
-
 }  // namespace kestrum

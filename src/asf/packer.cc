@@ -1,8 +1,146 @@
+// Sample packing: one group becomes timed samples of the video stream, each a
+// 32-byte SampleHeader followed by whole blocks copied from the group.
+//
+// SampleHeader (u32 little-endian): 0 blocks in this sample, 4 sample index
+// (from 1), then GroupHeader bytes 24, 32, 36, 40 as they are, then bytes 28
+// less 0x1000, then 1.
+#include <cstring>
+
 #include "api/record_instance.h"
+#include "bytes.h"
+#include "platform/debug_output.h"
+#include "quarnel.h"
 
 namespace kestrum {
+namespace {
 
-int32_t RecordInstance::processgroup(const GroupView&) { return 0; }
-int32_t RecordInstance::processpacket(const uint8_t*, const PacketRecord&) { return 1; }
+constexpr uint32_t kSampleHeaderSize = 32;
+// The largest live sample: the live road's sample buffer.
+constexpr uint32_t kMaxLiveSampleSize = 1024000;
+constexpr DWORD kSampleFlags = WM_SF_CLEANPOINT | WM_SF_DISCONTINUITY;
+constexpr uint32_t kBias = 0x1000;
+
+void StoreSampleHeader(uint8_t* out, uint32_t blocks, uint32_t index,
+                       const uint8_t* group_header) {
+  store_u32le(out + 0, blocks);
+  store_u32le(out + 4, index);
+  std::memcpy(out + 8, group_header + 24, 4);
+  std::memcpy(out + 12, group_header + 32, 4);
+  std::memcpy(out + 16, group_header + 36, 4);
+  std::memcpy(out + 20, group_header + 40, 4);
+  store_u32le(out + 24, load_u32le(group_header + 28) - kBias);
+  store_u32le(out + 28, 1);
+}
+
+// Fills the sample buffer of `size` bytes: `fill(bytes)` writes the payload.
+// Returns false when the writer handed out no usable buffer.
+template <typename Fill>
+bool FillSample(INSSBuffer* sample, DWORD size, Fill fill) {
+  BYTE* bytes = nullptr;
+  DWORD capacity = 0;
+  if (FAILED(sample->GetBuffer(&bytes)) || bytes == nullptr ||
+      FAILED(sample->GetMaxLength(&capacity)) || capacity < size) {
+    return false;
+  }
+  fill(bytes);
+  sample->SetLength(size);
+  return true;
+}
+
+}  // namespace
+
+int32_t RecordInstance::processgroup(const GroupView& group) {
+  OutputDebugStringA("enter processgroup");
+  uint32_t count = 0;
+  uint64_t blocks_size = 0;
+  if (group.valid() && group.first_block != group.end) {
+    BlockView block;
+    for (const uint8_t* cur = group.first_block; cur < group.end; cur = block.end) {
+      if (ParseBlock(block, cur, group.end) != ParseResult::Complete) break;
+      if (IsVideoBlock(block)) {
+        ++count;
+        blocks_size += static_cast<uint64_t>(block.end - block.header);
+      }
+    }
+  }
+  const bool writable = writer_ready != 0 && writer != nullptr && writer_advanced != nullptr;
+  if (count != 0 && writable) {
+    OutputDebugStringA("VideoBlock!");
+    const uint64_t size = kSampleHeaderSize + blocks_size;
+    if (size > kMaxLiveSampleSize) {
+      DebugLine("processgroup : group of %u video blocks needs %llu bytes, over %u; not written",
+                count, static_cast<unsigned long long>(size), kMaxLiveSampleSize);
+      count = 0;
+    }
+    const auto sample_size = static_cast<DWORD>(size);
+    for (uint32_t k = 1; k <= count; ++k) {
+      CriticalSectionGuard guard(&lock);
+      DebugLine("videotime: %d", static_cast<int32_t>(static_cast<uint32_t>(next_video_time)));
+      INSSBuffer* sample = nullptr;
+      if (FAILED(writer->AllocateSample(sample_size, &sample)) || sample == nullptr) continue;
+      const bool filled = FillSample(sample, sample_size, [&](uint8_t* out) {
+        StoreSampleHeader(out, count, k, group.header);
+        out += kSampleHeaderSize;
+        for (uint32_t j = 0; j < count; ++j) {
+          const BlockView block = FindVideoBlock(group, static_cast<int32_t>(j));
+          const auto length = static_cast<size_t>(block.end - block.header);
+          std::memcpy(out, block.header, length);
+          out += length;
+        }
+      });
+      if (filled) {
+        writer_advanced->WriteStreamSample(kVideoStreamNumber, next_video_time,
+                                           static_cast<DWORD>(next_video_time / 10000),
+                                           kFrameDuration, kSampleFlags, sample);
+      }
+      next_video_time += kFrameDuration;
+      OutputDebugStringA("!!!!Write Sample!!!!");
+      sample->Release();
+    }
+  }
+  OutputDebugStringA("leave processgroup");
+  return 0;
+}
+
+int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& record) {
+  const bool writable = writer_ready != 0 && writer != nullptr && writer_advanced != nullptr;
+  if (!writable || data == nullptr || record.length < static_cast<uint32_t>(kGroupHeaderSize)) {
+    return 1;
+  }
+  const int32_t count = static_cast<int32_t>(load_u32le(data + kGroupBlockCountOffset) - kBias);
+  if (count <= 0) return 1;
+
+  // The blocks the header counts must lie within the packet.
+  const uint8_t* const blocks = data + kGroupHeaderSize;
+  const uint64_t available = record.length - static_cast<uint32_t>(kGroupHeaderSize);
+  uint64_t blocks_size = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (available - blocks_size < static_cast<uint64_t>(kBlockHeaderSize)) return 1;
+    const uint64_t block_size =
+        kBlockHeaderSize + static_cast<uint64_t>(load_u32le(blocks + blocks_size + 16));
+    if (block_size > available - blocks_size) return 1;
+    blocks_size += block_size;
+  }
+  const uint64_t size = kSampleHeaderSize + blocks_size;
+  if (size > 0xFFFFFFFFu) return 1;
+  const auto sample_size = static_cast<DWORD>(size);
+  const QWORD time = static_cast<QWORD>(record.time_ms) * 10000;
+
+  for (int32_t k = 1; k <= count; ++k) {
+    CriticalSectionGuard guard(&lock);
+    INSSBuffer* sample = nullptr;
+    if (FAILED(writer->AllocateSample(sample_size, &sample)) || sample == nullptr) continue;
+    const bool filled = FillSample(sample, sample_size, [&](uint8_t* out) {
+      StoreSampleHeader(out, static_cast<uint32_t>(count), static_cast<uint32_t>(k), data);
+      std::memcpy(out + kSampleHeaderSize, blocks, static_cast<size_t>(blocks_size));
+    });
+    if (filled) {
+      writer_advanced->WriteStreamSample(kVideoStreamNumber, time, record.time_ms, kFrameDuration,
+                                         kSampleFlags, sample);
+    }
+    sample->Release();
+  }
+  return 1;
+}
 
 }  // namespace kestrum

@@ -1,11 +1,112 @@
+// The writer: created and configured once per output, at the first data.
+#include <cstring>
+
 #include "api/record_instance.h"
+#include "asf/results.h"
+#include "platform/codepage.h"
+#include "platform/debug_output.h"
 
 namespace kestrum {
+namespace {
 
-HRESULT RecordInstance::PrepareWriter(const char*) { return E_NOTIMPL; }
-HRESULT RecordInstance::CreateWriter() { return E_NOTIMPL; }
-HRESULT RecordInstance::ConfigWriter(const char*) { return E_NOTIMPL; }
-HRESULT RecordInstance::SetStringAttribute(LPCWSTR, LPCWSTR) { return E_NOTIMPL; }
-void RecordInstance::EndRecording() {}
+template <typename T>
+void ReleaseInto(T*& p) {
+  if (p != nullptr) {
+    p->Release();
+    p = nullptr;
+  }
+}
+
+}  // namespace
+
+HRESULT RecordInstance::PrepareWriter(const char* name) {
+  if (writer_ready != 0) return S_OK;
+  HRESULT hr = ConfigureProfile();
+  if (FAILED(hr)) return hr;
+  hr = CreateWriter();
+  if (FAILED(hr)) return hr;
+  hr = ConfigWriter(name);
+  if (FAILED(hr)) return hr;
+  SetStringAttribute(KS_WIDE("Title"), KS_WIDE("ASF"));
+  SetStringAttribute(KS_WIDE("Description"), KS_WIDE("Tarvelle Co., Ltd"));
+  // A writer that did not begin would lose every sample: report it, and let
+  // the next attempt prepare it again.
+  hr = writer->BeginWriting();
+  if (FAILED(hr)) return hr;
+  writer_ready = 1;
+  return S_OK;
+}
+
+HRESULT RecordInstance::CreateWriter() {
+  OutputDebugStringA("CreateWriter!");
+  if (writer != nullptr) return S_OK;
+  HRESULT hr = factories().create_writer ? factories().create_writer(nullptr, &writer) : E_FAIL;
+  if (FAILED(hr)) {
+    writer = nullptr;
+    return hr;
+  }
+  hr = writer->QueryInterface(IID_IWMWriterAdvanced, reinterpret_cast<void**>(&writer_advanced));
+  if (SUCCEEDED(hr)) {
+    hr = writer->QueryInterface(IID_IWMHeaderInfo, reinterpret_cast<void**>(&header_info));
+  }
+  if (FAILED(hr)) {
+    // A writer without these cannot write samples: give it back so that the
+    // next attempt starts over with a new one.
+    ReleaseInto(writer_advanced);
+    ReleaseInto(header_info);
+    ReleaseInto(writer);
+    return hr;
+  }
+  if (FAILED(writer->QueryInterface(IID_IWMWriterAdvanced3,
+                                    reinterpret_cast<void**>(&writer_advanced3)))) {
+    writer_advanced3 = nullptr;
+  }
+  return hr;
+}
+
+HRESULT RecordInstance::ConfigWriter(const char* name) {
+  OutputDebugStringA("ConfigWriter!");
+  if (name == nullptr) return kNoName;
+  // The name and its terminating zero must fit the 260 code units; a longer
+  // name is refused rather than cut.
+  const size_t length = strnlen(name, kOutputNameCapacity);
+  if (length >= kOutputNameCapacity) return kNameTooLong;
+  output_name[0] = 0;
+  MultiByteToWideChar(CP_ACP, 0, name, static_cast<int>(length + 1), output_name,
+                      static_cast<int>(kOutputNameCapacity));
+
+  HRESULT hr = writer->SetProfile(profile);
+  if (FAILED(hr)) return hr;
+  DWORD inputs = 0;
+  hr = writer->GetInputCount(&inputs);
+  if (FAILED(hr)) return hr;
+  for (DWORD input = 0; input < inputs; ++input) {
+    if (FAILED(writer->SetInputProps(input, nullptr))) break;
+  }
+  return writer->SetOutputFilename(output_name);
+}
+
+HRESULT RecordInstance::SetStringAttribute(LPCWSTR name, LPCWSTR value) {
+  size_t characters = 0;
+  while (value[characters] != 0) ++characters;
+  const auto length = static_cast<WORD>(characters * 2);
+  if (header_info == nullptr) return E_FAIL;
+  return header_info->SetAttribute(0, name, WMT_TYPE_STRING, reinterpret_cast<const BYTE*>(value),
+                                   length);
+}
+
+void RecordInstance::EndRecording() {
+  if (writer != nullptr) writer->EndWriting();
+}
+
+void RecordInstance::ReleaseWriter() {
+  ReleaseInto(writer_advanced3);
+  ReleaseInto(writer_advanced);
+  ReleaseInto(header_info);
+  ReleaseInto(writer);
+  ReleaseInto(profile);
+  writer_ready = 0;
+  next_video_time = 0;
+}
 
 }  // namespace kestrum

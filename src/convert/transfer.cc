@@ -1,11 +1,61 @@
+// The file road: packets from the packet source, headers to the header parser
+// and the writer, groups to the sample packer.
 #include "convert/transfer.h"
 
 #include "api/record_instance.h"
+#include "platform/debug_output.h"
 
 namespace kestrum {
+namespace {
+
+constexpr int32_t kChannel = 1;
+
+// Ends the conversion's output so that its file is complete and indexed, and
+// gives back the writer so that the next conversion starts afresh. Returns the
+// failure of ending the file, if any.
+HRESULT FinishOutput(RecordInstance& instance) {
+  HRESULT hr = S_OK;
+  if (instance.writer_ready != 0 && instance.writer != nullptr) hr = instance.writer->EndWriting();
+  instance.ReleaseWriter();
+  return hr;
+}
+
+}  // namespace
 
 PacketSource PacketSource::Platform() { return PacketSource{QuarnelOpenFile, QuarnelGetPacket}; }
 
-int32_t TransferToAsf(RecordInstance&, const PacketSource&, intptr_t, const char*) { return 0; }
+int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, intptr_t source,
+                      const char* destination) {
+  if (packets.open(kChannel, source) == 0) return 0;
+  // A writer left by an earlier conversion that could not be ended is given
+  // back, never appended to.
+  instance.ReleaseWriter();
+
+  PacketRecord record{};  // the same record for every call, not cleared between them
+  int32_t result = 1;
+  for (;;) {
+    const int32_t fetched = packets.get_packet(kChannel, &record);
+    DebugLine("%d", fetched);
+    if (fetched == QUARNEL_END) break;
+
+    if (record.kind == QUARNEL_PACKET_HEADER) {
+      // A header packet too short to hold a header is refused like a bad one.
+      HRESULT hr = record.data != nullptr && record.length >= static_cast<uint32_t>(kFileHeaderSize)
+                       ? instance.ParseFileHeader(record.data)
+                       : E_FAIL;
+      if (SUCCEEDED(hr)) hr = instance.PrepareWriter(destination);
+      if (FAILED(hr)) {
+        result = hr;
+        break;
+      }
+    } else if (record.kind != QUARNEL_PACKET_SKIPPED) {
+      instance.processpacket(record.data, record);
+    }
+    if (fetched != QUARNEL_MORE) break;
+  }
+  const HRESULT finished = FinishOutput(instance);
+  if (result == 1 && FAILED(finished)) result = finished;
+  return result;
+}
 
 }  // namespace kestrum

@@ -1,1 +1,3 @@
-# Tests of asf/ (none yet).
+kestrum_add_tests(kestrum_asf_tests
+  asf/profile_test.cc
+  asf/writer_test.cc)
