@@ -1,6 +1,6 @@
 #include "platform/wmsdk/wmsdk.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 HRESULT WMCreateProfileManager(IWMProfileManager** profile_manager) {
   if (profile_manager != nullptr) *profile_manager = nullptr;
   return E_NOTIMPL;
