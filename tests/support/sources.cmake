@@ -1,2 +1,3 @@
 set(KESTRUM_TEST_SUPPORT_SOURCES
-  support/debug_capture.cc)
+  support/debug_capture.cc
+  support/stream_builder.cc)
