@@ -189,7 +189,7 @@ class StreamBuilder {
   // Appends `count` default groups, each with one video block of `length`.
   StreamBuilder& Groups(size_t count, size_t payload_length = 64);
   // Appends bytes that belong to no group.
-  StreamBuilder& Junk(size_t length, uint32_t state = 0x5eed);
+  StreamBuilder& Junk(size_t length, uint32_t state = 0x7A3C);
   StreamBuilder& Raw(std::span<const uint8_t> bytes);
   StreamBuilder& Raw(std::initializer_list<uint8_t> bytes);
 
