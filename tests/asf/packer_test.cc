@@ -151,8 +151,10 @@ TEST_F(PackerTest, GroupTooLargeForOneSampleIsRefused) {
   EXPECT_EQ(instance_.next_video_time, 0u);
   EXPECT_EQ(debug.lines().size(), 4u);  // enter, VideoBlock!, the refusal, leave
   // One that fits exactly is written.
-  instance_.processgroup(View(Group().AddBlock(0x1003, 1024000 - 32 - 20)));
-  ASSERT_EQ(wm_.samples.size(), 1u);
+  // 32 + 3 x 20 + 1,023,908 = 1,024,000.
+  instance_.processgroup(View(
+      Group().AddBlock(0x1003, 341302).AddBlock(0x1004, 341303).AddBlock(0x1005, 341303)));
+  ASSERT_EQ(wm_.samples.size(), 3u);
   EXPECT_EQ(wm_.samples[0].bytes.size(), 1024000u);
 }
 
