@@ -1,1 +1,2 @@
-# Tests of convert/ (none yet).
+kestrum_add_tests(kestrum_convert_tests
+  convert/transfer_test.cc)
