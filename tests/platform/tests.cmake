@@ -1,1 +1,2 @@
-# Tests of platform/ (none yet).
+# Tests of platform/.
+include(platform/wmsdk_tests.cmake)
