@@ -1,1 +1,5 @@
-set(KESTRUM_ASF_MUXER_SOURCES)
+# The ASF muxer behind the stand-in writer: header objects, data packets,
+# Simple Index, byte sinks.
+set(KESTRUM_ASF_MUXER_SOURCES
+  platform/wmsdk/asf/header.cc
+  platform/wmsdk/asf/object_writer.cc)
