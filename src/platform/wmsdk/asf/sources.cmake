@@ -2,4 +2,5 @@
 # Simple Index, byte sinks.
 set(KESTRUM_ASF_MUXER_SOURCES
   platform/wmsdk/asf/header.cc
-  platform/wmsdk/asf/object_writer.cc)
+  platform/wmsdk/asf/object_writer.cc
+  platform/wmsdk/asf/packet_builder.cc)
