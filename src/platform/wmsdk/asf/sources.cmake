@@ -3,4 +3,5 @@
 set(KESTRUM_ASF_MUXER_SOURCES
   platform/wmsdk/asf/header.cc
   platform/wmsdk/asf/object_writer.cc
-  platform/wmsdk/asf/packet_builder.cc)
+  platform/wmsdk/asf/packet_builder.cc
+  platform/wmsdk/asf/simple_index.cc)
