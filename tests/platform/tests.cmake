@@ -1,1 +1,2 @@
-# Tests of platform/ (none yet).
+# Tests of platform/: one include per test binary.
+include(platform/asf_muxer_tests.cmake)
