@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wmsdk/md5.h"
+#include "support/md5.h"
 #include "platform/wmsdk/writer_fixture.h"
 
 namespace kestrum::testing {

@@ -1,4 +1,4 @@
-#include "platform/wmsdk/md5.h"
+#include "support/md5.h"
 
 #include <cstring>
 #include <vector>
