@@ -8,6 +8,7 @@
 #include "bytes.h"
 #include "quarnel.h"
 #include "support/debug_capture.h"
+#include "support/expected_samples.h"
 #include "support/fake_wm.h"
 #include "support/stream_builder.h"
 
@@ -38,17 +39,11 @@ class PackerTest : public ::testing::Test {
     return view;
   }
 
-  // The sample payload packing should produce: header fields then `blocks`.
+  // The sample payload packing should produce: the header, then `blocks`.
   static std::vector<uint8_t> Expected(uint32_t blocks, uint32_t index,
                                        const std::vector<uint8_t>& group,
                                        const std::vector<std::vector<uint8_t>>& block_bytes) {
-    std::vector<uint8_t> out(32);
-    store_u32le(out.data() + 0, blocks);
-    store_u32le(out.data() + 4, index);
-    std::memcpy(out.data() + 8, group.data() + 24, 4);
-    std::memcpy(out.data() + 12, group.data() + 32, 12);
-    store_u32le(out.data() + 24, load_u32le(group.data() + 28) - 0x1000);
-    store_u32le(out.data() + 28, 1);
+    std::vector<uint8_t> out = testing::SampleHeaderBytes(blocks, index, group.data());
     for (const auto& b : block_bytes) out.insert(out.end(), b.begin(), b.end());
     return out;
   }
