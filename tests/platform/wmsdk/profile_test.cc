@@ -281,7 +281,10 @@ INSTANTIATE_TEST_SUITE_P(
                       PropertyCase{WMT_TYPE_QWORD, 8, true}, PropertyCase{WMT_TYPE_GUID, 16, true},
                       PropertyCase{WMT_TYPE_STRING, 6, true},
                       PropertyCase{WMT_TYPE_STRING, 5, false},
-                      PropertyCase{static_cast<WMT_ATTR_DATATYPE>(7), 4, false}));
+                      PropertyCase{static_cast<WMT_ATTR_DATATYPE>(7), 4, false}),
+    [](const auto& test) {
+      return "Type" + std::to_string(test.param.type) + "Size" + std::to_string(test.param.size);
+    });
 
 TEST_F(ProfileTest, VideoSettingsRefuseValuesOutOfRange) {
   ComRef<IWMStreamConfig> config;
