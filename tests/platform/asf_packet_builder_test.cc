@@ -68,8 +68,7 @@ uint32_t RoomAfter(uint32_t packet_size, std::initializer_list<uint32_t> sizes) 
   return PaddingAfter(packet_size, sizes) - 17;
 }
 
-class RemainingSpaceTest : public PacketBuilderTest,
-                           public ::testing::WithParamInterface<int> {};
+class RemainingSpaceTest : public PacketBuilderTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(RemainingSpaceTest, SampleAgainstTheSpaceLeftInAPacket) {
   Make(1000);
@@ -90,8 +89,7 @@ TEST_P(RemainingSpaceTest, SampleAgainstTheSpaceLeftInAPacket) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(OneByteShortExactOneMore, RemainingSpaceTest,
-                         ::testing::Values(-1, 0, 1));
+INSTANTIATE_TEST_SUITE_P(OneByteShortExactOneMore, RemainingSpaceTest, ::testing::Values(-1, 0, 1));
 
 TEST_F(PacketBuilderTest, FragmentFillingAWholePacketUsesTheSinglePayloadLayout) {
   Make(1440);
@@ -137,7 +135,8 @@ TEST_F(PacketBuilderTest, PacketHoldsAtMostSixtyThreePayloads) {
 
 TEST_F(PacketBuilderTest, SinkGetsWholeBatchesOfPackets) {
   Make(64000);
-  for (int i = 0; i < 40; ++i) Add(testing::RandomBytes(rng_, 30'000 + 997 * static_cast<size_t>(i)));
+  for (int i = 0; i < 40; ++i)
+    Add(testing::RandomBytes(rng_, 30'000 + 997 * static_cast<size_t>(i)));
   Walk();
   const size_t batch = (size_t{1} << 20) / 64000 * 64000;
   ASSERT_GE(sink_.writes.size(), 2u);

@@ -34,13 +34,12 @@ Entries Written(const SimpleIndex& index, uint32_t* max_count = nullptr) {
 
 TEST(SimpleIndexTest, EntriesNameTheKeyFrameAtOrBeforeEachSecond) {
   SimpleIndex index;
-  index.AddKeyFrame(3000, 0, 1);   // 3.0 s on the preroll-shifted timeline, packets 0-1
+  index.AddKeyFrame(3000, 0, 1);  // 3.0 s on the preroll-shifted timeline, packets 0-1
   index.AddKeyFrame(4000, 5, 5);
   index.AddKeyFrame(6500, 9, 11);
-  index.Finish(82'000'000);        // 8.2 s: entries 0..8
+  index.Finish(82'000'000);  // 8.2 s: entries 0..8
   uint32_t max_count = 0;
-  const Entries expected = {{0, 2}, {0, 2}, {0, 2}, {0, 2}, {5, 1},
-                            {5, 1}, {5, 1}, {9, 3}, {9, 3}};
+  const Entries expected = {{0, 2}, {0, 2}, {0, 2}, {0, 2}, {5, 1}, {5, 1}, {5, 1}, {9, 3}, {9, 3}};
   EXPECT_EQ(Written(index, &max_count), expected);
   EXPECT_EQ(max_count, 3u);
 }

@@ -47,13 +47,13 @@ void AddAudioStream(FileInfo& info) {
   audio.bitrate = 128'000;
   audio.buffer_window_ms = 3000;
   audio.format.assign(20, 0);
-  store_u16le(audio.format.data(), 1);            // PCM
-  store_u16le(audio.format.data() + 2, 1);        // channels
-  store_u32le(audio.format.data() + 4, 8000);     // samples per second
-  store_u32le(audio.format.data() + 8, 16000);    // bytes per second
-  store_u16le(audio.format.data() + 12, 2);       // block align
-  store_u16le(audio.format.data() + 14, 16);      // bits per sample
-  store_u16le(audio.format.data() + 16, 2);       // cbSize
+  store_u16le(audio.format.data(), 1);          // PCM
+  store_u16le(audio.format.data() + 2, 1);      // channels
+  store_u32le(audio.format.data() + 4, 8000);   // samples per second
+  store_u32le(audio.format.data() + 8, 16000);  // bytes per second
+  store_u16le(audio.format.data() + 12, 2);     // block align
+  store_u16le(audio.format.data() + 14, 16);    // bits per sample
+  store_u16le(audio.format.data() + 16, 2);     // cbSize
   audio.format[18] = 0xAB;
   audio.format[19] = 0xCD;
   info.streams.push_back(audio);
@@ -78,9 +78,9 @@ std::vector<Sample> VideoSamples(std::mt19937& rng, int count, size_t min_size, 
 void WriteAll(Muxer& muxer, const std::vector<Sample>& samples, bool end) {
   ASSERT_EQ(muxer.Begin(), S_OK);
   for (const Sample& s : samples) {
-    ASSERT_EQ(muxer.WriteSample(s.stream, s.time, kFrameTime, s.key, s.bytes.data(),
-                                s.bytes.size()),
-              S_OK);
+    ASSERT_EQ(
+        muxer.WriteSample(s.stream, s.time, kFrameTime, s.key, s.bytes.data(), s.bytes.size()),
+        S_OK);
   }
   if (end) {
     ASSERT_EQ(muxer.End(), S_OK);

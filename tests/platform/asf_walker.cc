@@ -29,7 +29,10 @@ struct Cursor {
   uint32_t Field(unsigned type) {  // ASF length type: 0 none, 1 BYTE, 2 WORD, 3 DWORD
     static constexpr size_t kSizes[] = {0, 1, 2, 4};
     const size_t n = kSizes[type & 3];
-    if (at + n > size) { ok = false; return 0; }
+    if (at + n > size) {
+      ok = false;
+      return 0;
+    }
     uint32_t v = n == 1 ? p[at] : n == 2 ? load_u16le(p + at) : n == 4 ? load_u32le(p + at) : 0;
     at += n;
     return v;
@@ -45,8 +48,8 @@ struct OpenObject {
 
 GuidBytes GuidFromText(const char* t) {
   unsigned d1, d2, d3, b[8];
-  std::sscanf(t, "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &d1, &d2, &d3, &b[0], &b[1], &b[2],
-              &b[3], &b[4], &b[5], &b[6], &b[7]);
+  std::sscanf(t, "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &d1, &d2, &d3, &b[0], &b[1], &b[2], &b[3],
+              &b[4], &b[5], &b[6], &b[7]);
   GuidBytes g{};
   store_u32le(g.data(), d1);
   store_u16le(g.data() + 4, static_cast<uint16_t>(d2));
@@ -177,11 +180,17 @@ WalkedFile WalkAsf(std::vector<uint8_t> bytes) {
       if (offset == 0) {
         if (!o.sample.bytes.empty()) return fail(where + "object replaced before its end");
         o.size = object_size;
-        o.sample = WalkedSample{stream, static_cast<uint8_t>(object_number),
-                                (stream_byte & 0x80) != 0, presentation, n, n, {}};
+        o.sample = WalkedSample{stream,
+                                static_cast<uint8_t>(object_number),
+                                (stream_byte & 0x80) != 0,
+                                presentation,
+                                n,
+                                n,
+                                {}};
       } else if (o.sample.bytes.size() != offset || o.size != object_size ||
                  o.sample.object_number != object_number ||
-                 o.sample.presentation_ms != presentation || o.sample.key != ((stream_byte & 0x80) != 0)) {
+                 o.sample.presentation_ms != presentation ||
+                 o.sample.key != ((stream_byte & 0x80) != 0)) {
         return fail(where + "fragment does not continue its object");
       }
       if (offset + uint64_t{length} > object_size) return fail(where + "fragment past object");

@@ -4,14 +4,16 @@
 
 #include <algorithm>
 
+#include "platform/wmsdk/asf/muxer.h"
+
 namespace kestrum::wmsdk {
 namespace {
 
 // Enough for the samples in flight at once (the library holds one at a time).
 constexpr size_t kMaxKept = 4;
-// Blocks beyond this are given back to the allocator: no sample that large
-// can be written anyway.
-constexpr size_t kMaxKeptCapacity = size_t{16} << 20;
+// Larger blocks go back to the allocator: no sample that large can be
+// written anyway.
+constexpr size_t kMaxKeptCapacity = asf::kMaxSampleSize;
 // New blocks are rounded up so that samples growing by a few bytes still fit
 // a kept block.
 constexpr size_t kGranule = size_t{64} << 10;

@@ -10,10 +10,10 @@ namespace {
 
 constexpr size_t kAvgTimePerFrameOffset = 40;
 constexpr size_t kWaveCbSizeOffset = 16;
-// The Stream Properties Object sizes its type-specific data with a WORD; for
-// video that data is 11 bytes of its own plus the format data.
-constexpr size_t kMaxTypeSpecificData = 0xFFFF;
-constexpr size_t kVideoTypeSpecificPrefix = 11;
+// The Stream Properties Object gives the size of a video stream's format data
+// (BITMAPINFOHEADER and codec data) in a WORD; the muxer holds audio formats
+// to the same bound.
+constexpr size_t kMaxFormatData = 0xFFFF;
 
 HRESULT DescribeVideo(const ProfileStream& stream, asf::StreamInfo* info) {
   const MediaType& type = stream.media_type;
@@ -22,9 +22,7 @@ HRESULT DescribeVideo(const ProfileStream& stream, asf::StreamInfo* info) {
     return NS_E_INVALID_INPUT_FORMAT;
   }
   const size_t format_size = block.size() - kBitmapInfoHeaderOffset;
-  if (format_size > kMaxTypeSpecificData - kVideoTypeSpecificPrefix) {
-    return NS_E_INVALID_INPUT_FORMAT;
-  }
+  if (format_size > kMaxFormatData) return NS_E_INVALID_INPUT_FORMAT;
   const auto avg_time_per_frame =
       static_cast<int64_t>(load_u64le(block.data() + kAvgTimePerFrameOffset));
   info->kind = asf::StreamKind::kVideo;
@@ -38,7 +36,7 @@ HRESULT DescribeAudio(const ProfileStream& stream, asf::StreamInfo* info) {
   const MediaType& type = stream.media_type;
   const std::vector<uint8_t>& block = type.format();
   if (type.formattype() != kWmFormatWaveFormatEx || block.size() < kWaveFormatExSize ||
-      block.size() > kMaxTypeSpecificData) {
+      block.size() > kMaxFormatData) {
     return NS_E_INVALID_INPUT_FORMAT;
   }
   const uint16_t extra = load_u16le(block.data() + kWaveCbSizeOffset);

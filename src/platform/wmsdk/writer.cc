@@ -7,7 +7,8 @@
 // writing; configuration changes while writing; BeginWriting without a
 // profile or a name), NS_E_INVALID_STREAM for a stream number the profile
 // lacks, E_POINTER for null out-parameters and interfaces, E_INVALIDARG for
-// an empty sample or name, and the sink's or muxer's HRESULT for I/O failures.
+// an empty sample or name or a sample size of 16 MiB or more, and the sink's
+// or muxer's HRESULT for I/O failures.
 #include "platform/wmsdk/writer.h"
 
 #ifndef _WIN32
@@ -240,6 +241,10 @@ HRESULT Writer::EndWriting() {
 }
 
 HRESULT Writer::AllocateSample(DWORD size, INSSBuffer** sample) {
+  if (sample == nullptr) return E_POINTER;
+  *sample = nullptr;
+  // A sample the muxer would refuse is not worth the memory.
+  if (size >= asf::kMaxSampleSize) return E_INVALIDARG;
   return SampleBuffer::Create(pool_, size, sample);
 }
 

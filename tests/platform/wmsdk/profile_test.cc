@@ -41,16 +41,6 @@ class ProfileTest : public ::testing::Test {
   ComRef<IWMProfile> profile_;
 };
 
-TEST_F(ProfileTest, KeepsItsVersionAndRefusesUnknownOnes) {
-  WMT_VERSION version{};
-  ASSERT_EQ(profile_->GetVersion(&version), S_OK);
-  EXPECT_EQ(version, WMT_VER_9_0);
-  IWMProfile* other = profile_.Get();  // must be cleared
-  EXPECT_EQ(manager_->CreateEmptyProfile(static_cast<WMT_VERSION>(0x00050000), &other),
-            E_INVALIDARG);
-  EXPECT_EQ(other, nullptr);
-}
-
 TEST_F(ProfileTest, NewStreamIsNotPartOfTheProfileUntilAdded) {
   ComRef<IWMStreamConfig> config;
   ASSERT_EQ(profile_->CreateNewStream(kWmMediaTypeVideo, config.Put()), S_OK);
@@ -253,51 +243,6 @@ TEST_F(ProfileTest, PropertyVaultFollowsTheSizeProtocol) {
   EXPECT_EQ(count, 2u);  // the complexity preset and the blob
   ASSERT_EQ(vault->Clear(), S_OK);
   EXPECT_EQ(vault->GetPropertyByName(u"_BLOB", &type, out, &size), E_INVALIDARG);
-}
-
-struct PropertyCase {
-  WMT_ATTR_DATATYPE type;
-  DWORD size;
-  bool accepted;
-};
-
-class PropertyTypeTest : public ProfileTest, public ::testing::WithParamInterface<PropertyCase> {};
-
-TEST_P(PropertyTypeTest, SizeMustFitTheType) {
-  ComRef<IWMStreamConfig> config;
-  ASSERT_EQ(profile_->CreateNewStream(kWmMediaTypeVideo, config.Put()), S_OK);
-  ComRef<IWMPropertyVault> vault;
-  ASSERT_EQ(config->QueryInterface(IID_IWMPropertyVault, vault.PutVoid()), S_OK);
-  uint8_t value[16] = {1};
-  EXPECT_EQ(SUCCEEDED(vault->SetProperty(u"_X", GetParam().type, value, GetParam().size)),
-            GetParam().accepted);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Types, PropertyTypeTest,
-    ::testing::Values(PropertyCase{WMT_TYPE_BOOL, 4, true}, PropertyCase{WMT_TYPE_BOOL, 1, false},
-                      PropertyCase{WMT_TYPE_DWORD, 4, true}, PropertyCase{WMT_TYPE_DWORD, 2, false},
-                      PropertyCase{WMT_TYPE_WORD, 2, true}, PropertyCase{WMT_TYPE_WORD, 4, false},
-                      PropertyCase{WMT_TYPE_QWORD, 8, true}, PropertyCase{WMT_TYPE_GUID, 16, true},
-                      PropertyCase{WMT_TYPE_STRING, 6, true},
-                      PropertyCase{WMT_TYPE_STRING, 5, false},
-                      PropertyCase{static_cast<WMT_ATTR_DATATYPE>(7), 4, false}));
-
-TEST_F(ProfileTest, VideoSettingsRefuseValuesOutOfRange) {
-  ComRef<IWMStreamConfig> config;
-  ASSERT_EQ(profile_->CreateNewStream(kWmMediaTypeVideo, config.Put()), S_OK);
-  ComRef<IWMVideoMediaProps> video;
-  ASSERT_EQ(config->QueryInterface(IID_IWMVideoMediaProps, video.PutVoid()), S_OK);
-  EXPECT_EQ(video->SetQuality(100), S_OK);
-  EXPECT_EQ(video->SetQuality(101), E_INVALIDARG);
-  EXPECT_EQ(video->SetMaxKeyFrameSpacing(20000000), S_OK);
-  EXPECT_EQ(video->SetMaxKeyFrameSpacing(-1), E_INVALIDARG);
-  DWORD quality = 0;
-  LONGLONG spacing = 0;
-  video->GetQuality(&quality);
-  video->GetMaxKeyFrameSpacing(&spacing);
-  EXPECT_EQ(quality, 100u);
-  EXPECT_EQ(spacing, 20000000);
 }
 
 }  // namespace

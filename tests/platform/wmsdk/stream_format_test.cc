@@ -76,10 +76,12 @@ TEST(StreamFormatTest, FormatsTheFileCannotDescribeAreRefused) {
   ProfileStream mismatched = Stream(kWmMediaTypeVideo, VideoMediaType(video));
   mismatched.stream_type = kWmMediaTypeAudio;
   EXPECT_EQ(DescribeStream(mismatched, &info), NS_E_INVALID_INPUT_FORMAT);
-  // Codec data beyond what the header's 16-bit size fields can say.
-  video.resize(88 + 65500);
+  // Format data beyond what the header's 16-bit size field can say.
+  video.resize(48 + 0x10000);
   EXPECT_EQ(DescribeStream(Stream(kWmMediaTypeVideo, VideoMediaType(video)), &info),
             NS_E_INVALID_INPUT_FORMAT);
+  video.resize(48 + 0xFFFF);
+  EXPECT_EQ(DescribeStream(Stream(kWmMediaTypeVideo, VideoMediaType(video)), &info), S_OK);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "support/md5.h"
 #include "platform/wmsdk/writer_fixture.h"
 
@@ -199,6 +201,61 @@ TEST(WriterFileTest, FfprobeReadsBackWhatWasWritten) {
                        ",MD5:" + Md5Hex(s.bytes.data(), s.bytes.size()));
   }
   EXPECT_EQ(Lines(*packets_out), expected);
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    uint8_t chunk[4096];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+      bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    std::fclose(file);
+  }
+  return bytes;
+}
+
+uint64_t NowAsFileTime() {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  return 116444736000000000ull +
+         static_cast<uint64_t>(
+             std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100);
+}
+
+// WMCreateWriter's writer: a file, a file ID of its own each time, and the
+// time of writing as the creation date.
+TEST(WriterFileTest, DefaultWriterGivesEachFileItsOwnIdAndTheCurrentTime) {
+  const std::vector<uint8_t> file_properties = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                                0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+  std::filesystem::create_directories(KESTRUM_TEST_TMPDIR);
+  std::vector<std::vector<uint8_t>> ids;
+  for (int i = 0; i < 2; ++i) {
+    const std::string path =
+        std::string(KESTRUM_TEST_TMPDIR) + "/wmsdk_default" + std::to_string(i) + ".asf";
+    const uint64_t before = NowAsFileTime();
+    ComRef<IWMWriter> writer;
+    ASSERT_EQ(WMCreateWriter(nullptr, writer.Put()), S_OK);
+    ComRef<IWMProfile> profile(MakeVideoProfile());
+    ASSERT_EQ(writer->SetProfile(profile.Get()), S_OK);
+    const std::u16string wide_path(path.begin(), path.end());
+    ASSERT_EQ(writer->SetOutputFilename(wide_path.c_str()), S_OK);
+    ASSERT_EQ(writer->BeginWriting(), S_OK);
+    ASSERT_EQ(WriteOneSample(writer.Get(), kVideoStream, 0, {1, 2, 3}, 3), S_OK);
+    ASSERT_EQ(writer->EndWriting(), S_OK);
+    const uint64_t after = NowAsFileTime();
+
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    const auto object =
+        std::search(bytes.begin(), bytes.end(), file_properties.begin(), file_properties.end());
+    ASSERT_LE(object - bytes.begin() + 24 + 16 + 8 + 8, static_cast<ptrdiff_t>(bytes.size()));
+    const auto id = object + 24;  // GUID and object size precede the fields
+    ids.emplace_back(id, id + 16);
+    const uint64_t created = load_u64le(&*(id + 16 + 8));  // after File ID and File Size
+    EXPECT_GE(created, before);
+    EXPECT_LE(created, after);
+  }
+  EXPECT_NE(ids[0], ids[1]);
 }
 
 TEST(Md5Test, KnownDigests) {

@@ -104,8 +104,10 @@ TEST_F(WriterTest, NullPointersAreRefused) {
   EXPECT_EQ(WMCreateProfileManager(nullptr), E_POINTER);
 }
 
-TEST_F(WriterTest, SetLengthPastTheBufferFails) {
+TEST_F(WriterTest, SampleSizesAreBounded) {
   ComRef<INSSBuffer> sample;
+  EXPECT_EQ(writer_->AllocateSample(16 << 20, sample.Put()), E_INVALIDARG);
+  EXPECT_FALSE(sample);
   ASSERT_EQ(writer_->AllocateSample(32, sample.Put()), S_OK);
   EXPECT_EQ(sample->SetLength(33), NS_E_INVALID_REQUEST);
   DWORD length = 0;
@@ -223,7 +225,12 @@ INSTANTIATE_TEST_SUITE_P(
                       AttributeCase{u"Description", u"\u6d4b\u8bd5", true},
                       AttributeCase{u"Author", u"a", false},
                       AttributeCase{u"Copyright", u"(c)", true},
-                      AttributeCase{u"Rating", u"", false}));
+                      AttributeCase{u"Rating", u"", false}),
+    [](const auto& test) {
+      std::string name(test.param.name,
+                       test.param.name + std::char_traits<char16_t>::length(test.param.name));
+      return name + (test.param.with_terminator ? "WithZero" : "WithoutZero");
+    });
 
 TEST_F(WriterTest, AttributesOutsideTheContentDescriptionAreRefused) {
   const std::vector<uint8_t> bytes = Utf16Bytes(u"ASF", false);

@@ -106,7 +106,7 @@ void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream) {
   w.Guid(kNoErrorCorrection);
   w.U64(0);  // time offset
   w.U32(static_cast<uint32_t>(type_specific_size));
-  w.U32(0);  // error correction data length
+  w.U32(0);              // error correction data length
   w.U16(stream.number);  // flags: stream number in bits 0-6, not encrypted
   w.U32(0);              // reserved
   if (video) {
@@ -126,7 +126,7 @@ void AppendExtendedStreamProperties(ObjectWriter& w, const StreamInfo& stream,
   w.U64(0);  // end time: unspecified
   w.U32(stream.bitrate);
   w.U32(stream.buffer_window_ms);
-  w.U32(0);  // initial buffer fullness
+  w.U32(0);               // initial buffer fullness
   w.U32(stream.bitrate);  // alternate data bitrate
   w.U32(stream.buffer_window_ms);
   w.U32(0);

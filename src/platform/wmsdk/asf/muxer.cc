@@ -52,7 +52,7 @@ struct Muxer::State {
   std::vector<StreamState> streams;  // in info.streams order
   std::array<int16_t, 128> slot{};   // stream number -> index in streams, or -1
   bool any_sample = false;
-  uint64_t end_time = 0;  // latest sample time + duration
+  uint64_t end_time = 0;    // latest sample time + duration
   uint64_t media_time = 0;  // latest sample time
   uint64_t flushed_at = 0;  // media time of the last flush
 };
@@ -185,16 +185,14 @@ HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bo
   payload.send_ms = static_cast<uint32_t>(time / kTicksPerMs);
   payload.presentation_ms = payload.send_ms + s.info.preroll_ms;
   SamplePlacement placement;
-  const HRESULT hr =
-      s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement);
+  const HRESULT hr = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement);
   if (FAILED(hr)) return s.Fail(hr);
 
   ++st.next_object;  // wraps mod 256
   st.max_object_size = std::max(st.max_object_size, static_cast<uint32_t>(size));
   if (st.video && key_frame && !st.index_lost) {
     try {
-      st.index.AddKeyFrame(payload.presentation_ms, placement.first_packet,
-                           placement.last_packet);
+      st.index.AddKeyFrame(payload.presentation_ms, placement.first_packet, placement.last_packet);
     } catch (const std::bad_alloc&) {
       st.index_lost = true;
     }
@@ -228,8 +226,7 @@ HRESULT Muxer::End() {
 uint32_t Muxer::packet_size() const { return state_ != nullptr ? state_->packet_size : 0; }
 
 uint64_t Muxer::packet_count() const {
-  return state_ != nullptr && state_->packets != nullptr ? state_->packets->completed_packets()
-                                                          : 0;
+  return state_ != nullptr && state_->packets != nullptr ? state_->packets->completed_packets() : 0;
 }
 
 }  // namespace kestrum::asf

@@ -45,10 +45,10 @@ inline constexpr size_t kMaxSampleSize = size_t{1} << 24;
 
 struct StreamInfo {
   StreamKind kind = StreamKind::kVideo;
-  uint16_t number = 0;               // 1..127, distinct
-  uint32_t bitrate = 0;              // bits per second
+  uint16_t number = 0;   // 1..127, distinct
+  uint32_t bitrate = 0;  // bits per second
   uint32_t buffer_window_ms = 0;
-  uint64_t avg_time_per_frame = 0;   // 100-ns units; video only
+  uint64_t avg_time_per_frame = 0;  // 100-ns units; video only
   // Video: the BITMAPINFOHEADER followed by its codec data, written verbatim
   // as the format data (width and height are read from it). Audio: the
   // WAVEFORMATEX with its extra bytes, verbatim.

@@ -98,8 +98,7 @@ HRESULT PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, u
     if (first) placement->first_packet = completed_total_;
     first = false;
     placement->last_packet = completed_total_;
-    if (payloads_ == kMaxPayloadsPerPacket ||
-        packet_size_ - pos_ < kMultiPayloadHeaderSize + 1) {
+    if (payloads_ == kMaxPayloadsPerPacket || packet_size_ - pos_ < kMultiPayloadHeaderSize + 1) {
       const HRESULT hr = FinishPacket();
       if (FAILED(hr)) return hr;
     }

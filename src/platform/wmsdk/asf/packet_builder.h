@@ -39,8 +39,8 @@ inline constexpr uint8_t kKeyFrameBit = 0x80;
 
 // What every payload of one sample repeats.
 struct PayloadInfo {
-  uint8_t stream_byte = 0;     // stream number, with kKeyFrameBit for a key frame
-  uint8_t object_number = 0;   // the sample's number in its stream, mod 256
+  uint8_t stream_byte = 0;       // stream number, with kKeyFrameBit for a key frame
+  uint8_t object_number = 0;     // the sample's number in its stream, mod 256
   uint32_t presentation_ms = 0;  // preroll included
   uint32_t send_ms = 0;
 };
