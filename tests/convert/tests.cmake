@@ -1,1 +1,2 @@
-# Tests of convert/ (none yet).
+# Tests of convert/.
+include(convert/quarnel_tests.cmake)
