@@ -44,6 +44,7 @@ const char kHelp[] =
     "  --problem-interval P where --junk/--malformed go: after every P-th group but\n"
     "                       the last (default: frames / 4, so three places)\n"
     "  --truncate           cut the last group in half\n"
+    "  --video-only         no blocks of kinds 0x1001/0x1002\n"
     "  -v, --verbose        accepted for symmetry; generate writes no diagnostics\n"
     "  -h, --help           this text\n"
     "\n";
@@ -63,6 +64,7 @@ const std::vector<OptionSpec> kOptions = {
     {"malformed", false},
     {"problem-interval", true},
     {"truncate", false},
+    {"video-only", false},
 };
 
 bool ParseSize(const std::string& text, uint16_t& w, uint16_t& h, std::string& error) {
@@ -128,6 +130,7 @@ bool ReadOptions(const Args& args, GenerateOptions& o, std::string& error) {
   o.junk = args.Has("junk");
   o.malformed = args.Has("malformed");
   o.truncate = args.Has("truncate");
+  o.video_only = args.Has("video-only");
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "kestrum.h"
 #include "piece_reader.h"
+#include "piece_sender.h"
 #include "progress.h"
 #include "stream_header.h"
 
@@ -49,31 +50,6 @@ const std::vector<OptionSpec> kOptions = {
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
-
-// Hands pieces to the instance, never one of exactly 40 bytes after the
-// header (that would be taken as a header).
-class Sender {
- public:
-  explicit Sender(KestrumHandle handle) : handle_(handle) {}
-  void Header(const uint8_t* header) { SendOneFrame(handle_, header, 40); }
-  void Piece(const uint8_t* data, size_t size) {
-    if (size == 40) {
-      Send(data, 39);
-      Send(data + 39, 1);
-    } else {
-      Send(data, size);
-    }
-  }
-  uint64_t pieces() const { return pieces_; }
-
- private:
-  void Send(const uint8_t* data, size_t size) {
-    SendOneFrame(handle_, data, static_cast<int32_t>(size));
-    ++pieces_;
-  }
-  KestrumHandle handle_;
-  uint64_t pieces_ = 0;
-};
 
 }  // namespace
 
@@ -148,7 +124,8 @@ int RunRecord(const std::vector<std::string>& argv) {
   }
   const int64_t input_size = from_stdin ? -1 : FileSize(input);
   Progress progress("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0, !verbose);
-  Sender sender(handle);
+  PieceSender sender(
+      [handle](const uint8_t* piece, int32_t size) { SendOneFrame(handle, piece, size); });
   sender.Header(header);
   const uint8_t* data = nullptr;
   size_t size = 0;
@@ -171,7 +148,7 @@ int RunRecord(const std::vector<std::string>& argv) {
   }
   std::printf("recorded %s -> %s: %llu bytes in %llu pieces, %s written, %.2f s, %s\n",
               input.c_str(), output.c_str(), static_cast<unsigned long long>(reader.consumed()),
-              static_cast<unsigned long long>(sender.pieces() + 1),
+              static_cast<unsigned long long>(sender.calls()),
               FormatMegabytes(static_cast<uint64_t>(written)).c_str(), seconds,
               FormatRate(reader.consumed(), seconds).c_str());
   return kExitOk;

@@ -180,7 +180,7 @@ bool GenerateStream(const GenerateOptions& o,
     const uint16_t video_kind = start ? 0x1003 : (random.Chance(1, 20) ? 0x1005 : 0x1004);
 
     blocks.clear();
-    const bool audio = random.Chance(1, 2);
+    const bool audio = random.Chance(1, 2) && !o.video_only;
     const bool audio_first = random.Chance(1, 2);
     const PlannedBlock audio_block{0x1001, random.Between(320, 640)};
     if (audio && audio_first) blocks.push_back(audio_block);
@@ -189,7 +189,7 @@ bool GenerateStream(const GenerateOptions& o,
       blocks.push_back({video_kind, static_cast<uint32_t>(std::min<uint64_t>(share, 499999))});
     }
     if (audio && !audio_first) blocks.push_back(audio_block);
-    if (random.Chance(1, 20)) blocks.push_back({0x1002, random.Between(16, 128)});
+    if (random.Chance(1, 20) && !o.video_only) blocks.push_back({0x1002, random.Between(16, 128)});
 
     BuildGroup(random, i, start, static_cast<uint32_t>(i % k), blocks, picture, group);
     const bool last = i + 1 == o.frames;

@@ -1,1 +1,2 @@
-# Tests of e2e/ (none yet).
+# Tests of e2e/.
+include(e2e/cli_tests.cmake)
