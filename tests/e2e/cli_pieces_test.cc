@@ -64,6 +64,8 @@ struct NumberCase {
   uint64_t value;
 };
 
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
 class ParseUnsignedTest : public ::testing::TestWithParam<NumberCase> {};
 
 TEST_P(ParseUnsignedTest, DecimalOrHexWithinRange) {

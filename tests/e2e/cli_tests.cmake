@@ -1,5 +1,8 @@
 # The kestrum program: run as a user would (generate, inspect, errors, help),
 # read back through the packet-source library, and its parts tested directly.
+if(NOT TARGET kestrum_cli)
+  return()
+endif()
 add_executable(kestrum_cli_tests
   e2e/cli_runner.cc
   e2e/cli_generate_inspect_test.cc
