@@ -1,15 +1,15 @@
 #include "stream/group.h"
 
+#include <bit>
 #include <cstddef>
-#include <cstring>
 
 #include "bytes.h"
 #include "platform/debug_output.h"
+#include "stream/start_code_scan.h"
 
 namespace kestrum {
 namespace {
 
-constexpr uint8_t kStartCodeFirstByte = 0x01;  // 1 as a little-endian u32: 01 00 00 00
 constexpr uint32_t kGroupTypeIntra = 0x1000;
 constexpr uint32_t kGroupTypeOther = 0x1001;
 constexpr int kBlockPayloadLengthOffset = 16;
@@ -47,30 +47,39 @@ ParseResult DelimitBlock(const uint8_t* begin, const uint8_t* end, const uint8_t
 
 }  // namespace
 
-// Equivalent to stepping one byte at a time and testing the u32 at every
-// offset i < count - 4: a start code must begin with the byte 0x01, so the
-// bytes in between are skipped with memchr. Results and final positions are
-// those of the byte-by-byte walk.
+// The result and final position are those of a walk that steps one byte at a
+// time and tests the u32 at every offset i < count - 4 (stopping at the first
+// start code that is either too close to the end or carries a group type).
+// Here the start codes among 16 offsets are found at once, and the few last
+// offsets are walked one by one.
 int32_t FindGroupStart(const uint8_t*& position, int32_t count) {
   if (count <= 4) return -2;
   const uint8_t* const base = position;
   const int32_t limit = count - 4;  // offsets examined: [0, limit)
-  int32_t i = 0;
-  while (i < limit) {
-    const void* hit = std::memchr(base + i, kStartCodeFirstByte, static_cast<size_t>(limit - i));
-    if (hit == nullptr) break;
-    i = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base);
-    if (load_u32le(base + i) == kGroupStartCode) {
-      if (count - i < kGroupHeaderSize) {
-        position = base + i;  // a start whose header is not all there yet
-        return -1;
-      }
-      if (IsGroupType(load_u32le(base + i + kGroupTypeOffset))) {
-        position = base + i;
-        return i;
-      }
+  // Decides on a start code at `at`; false to go on searching.
+  auto stop_at = [&](int32_t at, int32_t& result) {
+    if (count - at < kGroupHeaderSize) {
+      result = -1;  // a start whose header is not all there yet
+    } else if (IsGroupType(load_u32le(base + at + kGroupTypeOffset))) {
+      result = at;
+    } else {
+      return false;
     }
-    ++i;
+    position = base + at;
+    return true;
+  };
+
+  int32_t i = 0;
+  int32_t result = 0;
+  // i + 16 <= count - 4 keeps the 19 bytes a step reads in range.
+  static_assert(scan::kScanReach <= scan::kScanStride + 4);
+  for (; limit - i >= scan::kScanStride; i += scan::kScanStride) {
+    for (uint32_t mask = scan::StartCodeMask(base + i); mask != 0; mask &= mask - 1) {
+      if (stop_at(i + std::countr_zero(mask), result)) return result;
+    }
+  }
+  for (; i < limit; ++i) {
+    if (load_u32le(base + i) == kGroupStartCode && stop_at(i, result)) return result;
   }
   position = base + limit;
   return -2;

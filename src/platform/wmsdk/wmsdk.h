@@ -34,6 +34,8 @@ constexpr DWORD WM_SF_DATALOSS = 0x4;
 constexpr HRESULT NS_E_INVALID_REQUEST = static_cast<HRESULT>(0xC00D002Bu);
 constexpr HRESULT NS_E_INVALID_STREAM = static_cast<HRESULT>(0xC00D002Fu);
 constexpr HRESULT NS_E_INVALID_INPUT_FORMAT = static_cast<HRESULT>(0xC00D0BB8u);
+constexpr HRESULT ASF_E_BUFFERTOOSMALL = static_cast<HRESULT>(0xC00D07D1u);
+constexpr HRESULT ASF_E_NOTFOUND = static_cast<HRESULT>(0xC00D07F0u);
 
 struct WM_MEDIA_TYPE {
   GUID majortype;

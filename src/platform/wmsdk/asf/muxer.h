@@ -5,7 +5,17 @@
 // flag set and zero sizes, counts and durations, so a file that is never
 // ended stays readable up to its last complete packet. End() flushes the last
 // packet, appends the index and patches sizes, counts, durations and flags.
-// Memory stays bounded whatever the length of the recording.
+// Memory stays bounded whatever the length of the recording: a 1 MiB batch
+// of packets plus 6 bytes of index per second of media per video stream.
+//
+// Crash bound: completed packets reach the sink, and the sink is flushed
+// (write(2) for the file sink), whenever media time has advanced 1 s or more
+// since the last flush, at Begin and at End. A process killed at any moment
+// leaves a file that readers take up to its last packet handed over.
+//
+// Call order: Begin, any number of WriteSample, End. A Muxer destroyed
+// without End hands over every sample it took (the last packet padded) and
+// leaves the header as Begin wrote it: an unfinished but readable file.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +29,26 @@ namespace kestrum::asf {
 
 enum class StreamKind { kVideo, kAudio };
 
+// Data packet size when FileInfo::packet_size is 0. Samples here are
+// typically 5-200 KB at 25 per second. Each packet costs 13 bytes of packet
+// header plus 15-17 per payload, so at this size the overhead is about
+// 0.05% (against 1% at the 3200 bytes common for low-rate streams), a
+// typical sample takes one to four packets, and a packet rarely reaches the
+// 63-payload limit unless samples are under 1 KB. 64000 stays below 64 KiB,
+// the largest packet readers accept, with every payload and padding length
+// fitting its WORD field. The price is that an interrupted recording loses
+// the packet being filled: at most 64000 bytes of media.
+inline constexpr uint32_t kDefaultPacketSize = 64000;
+// Samples must be 1 byte to kMaxSampleSize - 1 bytes: readers drop empty
+// media objects and refuse objects of 16 MiB or more.
+inline constexpr size_t kMaxSampleSize = size_t{1} << 24;
+
 struct StreamInfo {
   StreamKind kind = StreamKind::kVideo;
-  uint16_t number = 0;               // 1..127
-  uint32_t bitrate = 0;              // bits per second
+  uint16_t number = 0;   // 1..127, distinct
+  uint32_t bitrate = 0;  // bits per second
   uint32_t buffer_window_ms = 0;
-  uint64_t avg_time_per_frame = 0;   // 100-ns units; video only
+  uint64_t avg_time_per_frame = 0;  // 100-ns units; video only
   // Video: the BITMAPINFOHEADER followed by its codec data, written verbatim
   // as the format data (width and height are read from it). Audio: the
   // WAVEFORMATEX with its extra bytes, verbatim.
@@ -34,7 +58,7 @@ struct StreamInfo {
 struct FileInfo {
   GUID file_id{};
   uint64_t creation_time = 0;  // FILETIME: 100-ns units since 1601-01-01 UTC
-  uint32_t packet_size = 0;    // 0: the muxer's default
+  uint32_t packet_size = 0;    // 0: kDefaultPacketSize; else 100..65536
   uint32_t preroll_ms = 0;     // the largest buffer window of the streams
   std::u16string title;
   std::u16string author;
@@ -51,16 +75,33 @@ class Muxer {
   Muxer(const Muxer&) = delete;
   Muxer& operator=(const Muxer&) = delete;
 
-  // Writes the header (Broadcast set) and the Data Object's header.
+  // Writes the header (Broadcast set) and the Data Object's header, and
+  // flushes. Fails with E_INVALIDARG or NS_E_INVALID_INPUT_FORMAT for a
+  // FileInfo the header cannot hold (see ValidateFileInfo in header.h),
+  // NS_E_INVALID_REQUEST when called twice, or the sink's failure.
   HRESULT Begin();
   // Adds one sample of `stream` at `time` (100-ns units, before preroll).
-  // Fails for an unknown stream, an empty or oversized sample, or once the
-  // sink has failed; a failing call leaves the file readable up to the last
-  // complete packet written.
+  // The bytes are copied before the call returns. The presentation time
+  // written is time / 10000 + preroll ms; `duration` only feeds the play
+  // duration. Refused, without effect: before Begin or after End
+  // (NS_E_INVALID_REQUEST), an unknown stream (NS_E_INVALID_STREAM), no data,
+  // 0 or kMaxSampleSize bytes or more, or a time whose end (time + duration)
+  // in ms plus preroll passes 2^32 - 1 (E_INVALIDARG). Once the sink has
+  // failed, this call and every later one return its failure; the file keeps
+  // what was written.
   HRESULT WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
                       const uint8_t* data, size_t size);
-  // Writes the last packet, the Simple Index, and patches the header.
+  // Pads and writes the last packet, sets the header's final sizes, counts
+  // and durations (Broadcast cleared), appends a Simple Index per video
+  // stream and then marks the file Seekable. Each step leaves a readable
+  // file should the next one fail. A second call, or one before Begin,
+  // returns NS_E_INVALID_REQUEST; after a sink failure, that failure.
   HRESULT End();
+
+  // The data packet size in use (0 before Begin).
+  uint32_t packet_size() const;
+  // Data packets completed so far, handed to the sink or not.
+  uint64_t packet_count() const;
 
  private:
   struct State;

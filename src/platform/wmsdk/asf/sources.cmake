@@ -1,1 +1,10 @@
-set(KESTRUM_ASF_MUXER_SOURCES)
+# The ASF muxer behind the stand-in writer: header objects, data packets,
+# Simple Index, byte sinks.
+set(KESTRUM_ASF_MUXER_SOURCES
+  platform/wmsdk/asf/file_sink.cc
+  platform/wmsdk/asf/header.cc
+  platform/wmsdk/asf/memory_sink.cc
+  platform/wmsdk/asf/muxer.cc
+  platform/wmsdk/asf/object_writer.cc
+  platform/wmsdk/asf/packet_builder.cc
+  platform/wmsdk/asf/simple_index.cc)

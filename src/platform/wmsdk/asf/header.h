@@ -1,0 +1,72 @@
+// The ASF Header Object and the Data Object's 50-byte header, built from a
+// FileInfo and the totals known so far. The header is written once at the
+// start with HeaderTotals{} (Broadcast set, every size, count and duration
+// zero) and rewritten in place at the end with the real totals: both images
+// have the same length, since only fixed-size fields differ.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/win_types.h"
+#include "platform/wmsdk/asf/muxer.h"
+#include "platform/wmsdk/asf/object_writer.h"
+
+namespace kestrum::asf {
+
+inline constexpr size_t kHeaderObjectFixedSize = 30;
+inline constexpr size_t kFilePropertiesSize = 104;
+inline constexpr size_t kDataObjectHeaderSize = 50;
+// Offsets of the File Properties fields the end of writing patches.
+inline constexpr size_t kFilePropertiesFileSizeOffset = 40;
+inline constexpr size_t kFilePropertiesPacketCountOffset = 56;
+inline constexpr size_t kFilePropertiesPlayDurationOffset = 64;
+inline constexpr size_t kFilePropertiesFlagsOffset = 88;
+
+inline constexpr uint32_t kFileFlagBroadcast = 0x01;
+inline constexpr uint32_t kFileFlagSeekable = 0x02;
+
+// Packet sizes a FileInfo may ask for: the range readers accept, and the
+// largest size whose payload and padding lengths still fit a WORD.
+inline constexpr uint32_t kMinPacketSize = 100;
+inline constexpr uint32_t kMaxPacketSize = 65536;
+
+struct HeaderTotals {
+  bool finished = false;  // false: Broadcast set, the fields below written as zero
+  bool seekable = false;  // a Simple Index follows the Data Object for each video stream
+  uint64_t file_size = 0;
+  uint64_t data_packets = 0;
+  uint64_t play_duration = 0;  // 100-ns units, preroll included
+  uint64_t send_duration = 0;  // 100-ns units
+  // Largest sample of each stream, in FileInfo::streams order; missing: 0.
+  std::vector<uint32_t> max_object_size;
+};
+
+// S_OK when `info` can be written: 1 to 127 streams with distinct numbers
+// 1..127, formats long enough for their kind (video: a BITMAPINFOHEADER whose
+// biSize lies within the format), strings short enough for their WORD
+// lengths, packet size 0 or kMinPacketSize..kMaxPacketSize. E_INVALIDARG or
+// NS_E_INVALID_INPUT_FORMAT otherwise.
+HRESULT ValidateFileInfo(const FileInfo& info);
+
+// The whole header: Header Object (File Properties, Stream Properties per
+// stream, Header Extension with an Extended Stream Properties per stream,
+// Content Description, Stream Bitrate Properties) and the Data Object's
+// header. `info` must have passed ValidateFileInfo.
+std::vector<uint8_t> BuildHeader(const FileInfo& info, uint32_t packet_size,
+                                 const HeaderTotals& totals);
+
+// The pieces BuildHeader is made of, each appending one complete object.
+void AppendFileProperties(ObjectWriter& w, const FileInfo& info, uint32_t packet_size,
+                          const HeaderTotals& totals);
+void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream);
+void AppendExtendedStreamProperties(ObjectWriter& w, const StreamInfo& stream,
+                                    uint32_t max_object_size);
+void AppendHeaderExtension(ObjectWriter& w, const FileInfo& info, const HeaderTotals& totals);
+void AppendContentDescription(ObjectWriter& w, const FileInfo& info);
+void AppendStreamBitrateProperties(ObjectWriter& w, const FileInfo& info);
+void AppendDataObjectHeader(ObjectWriter& w, const GUID& file_id, const HeaderTotals& totals,
+                            uint32_t packet_size);
+
+}  // namespace kestrum::asf

@@ -1,0 +1,27 @@
+#include "platform/wmsdk/asf/byte_sink.h"
+
+#include <cstring>
+
+namespace kestrum::asf {
+
+HRESULT MemorySink::Write(const uint8_t* data, size_t size) {
+  if (size == 0) return S_OK;
+  if (data == nullptr) return E_POINTER;
+  size_t take = size;
+  if (fail_after != nullptr) {
+    const size_t room = bytes.size() < *fail_after ? *fail_after - bytes.size() : 0;
+    take = size < room ? size : room;
+  }
+  bytes.insert(bytes.end(), data, data + take);
+  return take == size ? S_OK : E_DISK_FULL;
+}
+
+HRESULT MemorySink::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+  if (offset > bytes.size() || size > bytes.size() - offset) return E_INVALIDARG;
+  if (size == 0) return S_OK;
+  if (data == nullptr) return E_POINTER;
+  std::memcpy(bytes.data() + offset, data, size);
+  return S_OK;
+}
+
+}  // namespace kestrum::asf

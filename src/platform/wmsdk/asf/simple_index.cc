@@ -1,0 +1,68 @@
+#include "platform/wmsdk/asf/simple_index.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "bytes.h"
+#include "platform/wmsdk/asf/guids.h"
+
+namespace kestrum::asf {
+namespace {
+
+constexpr uint64_t kIntervalMs = kIndexInterval / 10'000;
+
+// Entry numbers and packet numbers are DWORDs, packet counts WORDs: larger
+// values are clamped (a recording would need to run for over a century, or a
+// sample to span 65536 packets, to reach them).
+uint32_t ClampDword(uint64_t v) {
+  return static_cast<uint32_t>(std::min<uint64_t>(v, std::numeric_limits<uint32_t>::max()));
+}
+
+}  // namespace
+
+void SimpleIndex::FillTo(uint64_t end_entry) {
+  end_entry = std::min<uint64_t>(end_entry, std::numeric_limits<uint32_t>::max());
+  const uint64_t have = entries_.size() / kIndexEntrySize;
+  if (end_entry <= have) return;
+  const size_t old_size = entries_.size();
+  entries_.resize(static_cast<size_t>(end_entry) * kIndexEntrySize);
+  for (size_t at = old_size; at < entries_.size(); at += kIndexEntrySize) {
+    store_u32le(entries_.data() + at, key_packet_);
+    store_u16le(entries_.data() + at + 4, key_count_);
+  }
+}
+
+void SimpleIndex::AddKeyFrame(uint32_t presentation_ms, uint64_t first_packet,
+                              uint64_t last_packet) {
+  const uint32_t packet = ClampDword(first_packet);
+  const uint16_t count = static_cast<uint16_t>(
+      std::min<uint64_t>(last_packet - first_packet + 1, std::numeric_limits<uint16_t>::max()));
+  if (!has_key_frame_) {
+    // Entries before the first key frame name it too.
+    has_key_frame_ = true;
+    key_packet_ = packet;
+    key_count_ = count;
+  }
+  // Entries strictly before this key frame's time keep the previous one.
+  FillTo((uint64_t{presentation_ms} + kIntervalMs - 1) / kIntervalMs);
+  key_packet_ = packet;
+  key_count_ = count;
+  max_count_ = std::max(max_count_, count);
+}
+
+void SimpleIndex::Finish(uint64_t play_duration) { FillTo(play_duration / kIndexInterval + 1); }
+
+HRESULT SimpleIndex::WriteObject(ByteSink& sink, const GUID& file_id) const {
+  uint8_t fixed[kSimpleIndexFixedSize];
+  StoreGuid(fixed, kSimpleIndexObject);
+  store_u64le(fixed + 16, object_size());
+  StoreGuid(fixed + 24, file_id);
+  store_u64le(fixed + 40, kIndexInterval);
+  store_u32le(fixed + 48, max_count_);
+  store_u32le(fixed + 52, entry_count());
+  HRESULT hr = sink.Write(fixed, sizeof fixed);
+  if (FAILED(hr) || entries_.empty()) return hr;
+  return sink.Write(entries_.data(), entries_.size());
+}
+
+}  // namespace kestrum::asf

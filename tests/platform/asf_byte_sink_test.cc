@@ -1,0 +1,135 @@
+// Byte sinks: the file sink against an in-memory model, and how both fail.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <random>
+
+#include "platform/asf_test_support.h"
+#include "platform/wmsdk/asf/byte_sink.h"
+
+namespace kestrum::asf {
+namespace {
+
+uint64_t SizeOnDisk(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+TEST(MemorySinkTest, LimitKeepsWhatFitsAndFailsTheRest) {
+  MemorySink sink;
+  sink.fail_after = std::make_unique<size_t>(6);
+  const uint8_t data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  EXPECT_EQ(sink.Write(data, 4), S_OK);
+  EXPECT_EQ(sink.Write(data, 4), E_DISK_FULL);
+  EXPECT_EQ(sink.bytes, (std::vector<uint8_t>{1, 2, 3, 4, 1, 2}));
+  EXPECT_EQ(sink.Write(data, 1), E_DISK_FULL);
+  EXPECT_EQ(sink.WriteAt(5, data, 2), E_INVALIDARG);
+  EXPECT_EQ(sink.WriteAt(4, data + 8, 2), S_OK);
+  EXPECT_EQ(sink.bytes, (std::vector<uint8_t>{1, 2, 3, 4, 9, 10}));
+}
+
+class FileSinkModelTest : public ::testing::TestWithParam<unsigned> {};
+
+// Small and large appends, overwrites reaching into flushed bytes, buffered
+// bytes or both, flushes: the file ends up as the model says.
+TEST_P(FileSinkModelTest, FileHoldsWhatWasWritten) {
+  const std::string path = testing::TempPath("sink_model_" + std::to_string(GetParam()));
+  std::mt19937 rng(GetParam());
+  std::vector<uint8_t> model;
+  {
+    HRESULT hr = E_FAIL;
+    std::unique_ptr<ByteSink> sink = OpenFileSink(path, &hr);
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_NE(sink, nullptr);
+    for (int op = 0; op < 300; ++op) {
+      const auto kind = static_cast<unsigned>(rng() % 10);
+      if (kind < 6 || model.empty()) {
+        const size_t size = rng() % 4 == 0 ? 60'000 + rng() % 300'000 : rng() % 5000;
+        const std::vector<uint8_t> data = testing::RandomBytes(rng, size);
+        ASSERT_EQ(sink->Write(data.data(), data.size()), S_OK);
+        model.insert(model.end(), data.begin(), data.end());
+      } else if (kind < 9) {
+        const size_t offset = rng() % model.size();
+        const std::vector<uint8_t> data =
+            testing::RandomBytes(rng, rng() % (model.size() - offset + 1));
+        ASSERT_EQ(sink->WriteAt(offset, data.data(), data.size()), S_OK);
+        std::copy(data.begin(), data.end(), model.begin() + static_cast<ptrdiff_t>(offset));
+      } else {
+        ASSERT_EQ(sink->Flush(), S_OK);
+        EXPECT_EQ(SizeOnDisk(path), model.size());
+      }
+      ASSERT_EQ(sink->Size(), model.size());
+    }
+    const uint8_t byte = 0;
+    EXPECT_EQ(sink->WriteAt(model.size(), &byte, 1), E_INVALIDARG);
+  }
+  EXPECT_EQ(testing::ReadFileBytes(path), model);
+}
+
+INSTANTIATE_TEST_SUITE_P(GeneratorStates, FileSinkModelTest, ::testing::Range(1u, 6u));
+
+TEST(FileSinkTest, SmallWritesAreBatchedUntilFlush) {
+  const std::string path = testing::TempPath("sink_batched");
+  HRESULT hr = E_FAIL;
+  std::unique_ptr<ByteSink> sink = OpenFileSink(path, &hr);
+  ASSERT_NE(sink, nullptr);
+  const std::vector<uint8_t> piece(1000, 7);
+  for (int i = 0; i < 500; ++i) ASSERT_EQ(sink->Write(piece.data(), piece.size()), S_OK);
+  EXPECT_EQ(SizeOnDisk(path), 0u);
+  ASSERT_EQ(sink->Flush(), S_OK);
+  EXPECT_EQ(SizeOnDisk(path), 500'000u);
+}
+
+TEST(FileSinkTest, FullDeviceFailsAndKeepsFailing) {
+  HRESULT hr = E_FAIL;
+  std::unique_ptr<ByteSink> sink = OpenFileSink("/dev/full", &hr);
+  if (sink == nullptr) GTEST_SKIP() << "no /dev/full";
+  const std::vector<uint8_t> small(100, 1), large(200'000, 2);
+  EXPECT_EQ(sink->Write(small.data(), small.size()), S_OK);  // buffered
+  EXPECT_EQ(sink->Flush(), E_DISK_FULL);
+  EXPECT_EQ(sink->Write(small.data(), small.size()), E_DISK_FULL);
+  EXPECT_EQ(sink->Flush(), E_DISK_FULL);
+
+  sink = OpenFileSink("/dev/full", &hr);
+  EXPECT_EQ(sink->Write(large.data(), large.size()), E_DISK_FULL);  // direct
+}
+
+TEST(FileSinkTest, FileSizeLimitIsADiskFullAndTheFileKeepsWhatFit) {
+  const std::string path = testing::TempPath("sink_limit");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);  // so write(2) reports EFBIG
+    rlimit limit{300'000, 300'000};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    HRESULT hr = E_FAIL;
+    std::unique_ptr<ByteSink> sink = OpenFileSink(path, &hr);
+    const std::vector<uint8_t> data(100'000, 3);
+    int failed_at = 0;
+    for (int i = 1; i <= 5 && failed_at == 0; ++i) {
+      if (sink->Write(data.data(), data.size()) == E_DISK_FULL) failed_at = i;
+    }
+    const bool later_fails = sink->Flush() == E_DISK_FULL;
+    ::_exit(failed_at == 4 && later_fails ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(SizeOnDisk(path), 300'000u);
+}
+
+TEST(FileSinkTest, OpenFailuresSayWhy) {
+  HRESULT hr = S_OK;
+  EXPECT_EQ(OpenFileSink(testing::TempPath("no/such/dir/x.asf"), &hr), nullptr);
+  EXPECT_EQ(hr, E_FILE_NOT_FOUND);
+  EXPECT_EQ(OpenFileSink(testing::TempPath(""), &hr), nullptr);
+  EXPECT_EQ(hr, E_ACCESSDENIED);
+}
+
+}  // namespace
+}  // namespace kestrum::asf

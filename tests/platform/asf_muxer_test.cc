@@ -1,0 +1,340 @@
+// The muxer over a memory sink: call order, refused samples, random sample
+// sequences walked back out of the file, sink failures at every stage, the
+// flush bound, and files that were never ended.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "bytes.h"
+#include "platform/asf_test_support.h"
+#include "platform/asf_walker.h"
+#include "platform/wmsdk/asf/muxer.h"
+#include "platform/wmsdk/wmsdk.h"
+
+namespace kestrum::asf {
+namespace {
+
+using testing::Sample;
+using testing::WalkAsf;
+using testing::WalkedFile;
+
+constexpr uint64_t kPreroll = 3000 * 10'000ull;
+
+// Video samples at 25 per second (some pairs sharing a time, as a group
+// packet's samples do), a key frame every 25th; with `audio`, small audio
+// samples interleaved.
+std::vector<Sample> MixedSamples(std::mt19937& rng, int count, size_t max_size, bool audio) {
+  std::vector<Sample> samples;
+  uint64_t time = 0;
+  for (int i = 0; i < count; ++i) {
+    const size_t size = 1 + rng() % max_size;
+    samples.push_back(
+        Sample{testing::kVideoStream, time, i % 25 == 0, testing::RandomBytes(rng, size)});
+    if (audio && rng() % 2 == 0) {
+      samples.push_back(
+          Sample{testing::kAudioStream, time, true, testing::RandomBytes(rng, 1 + rng() % 600)});
+    }
+    if (rng() % 8 != 0) time += testing::kFrameTime;
+  }
+  return samples;
+}
+
+void ExpectSamplesMatch(const WalkedFile& f, const std::vector<Sample>& written, size_t count) {
+  ASSERT_EQ(f.samples.size(), count);
+  uint8_t next_object[128] = {};
+  for (size_t i = 0; i < count; ++i) {
+    const Sample& s = written[i];
+    EXPECT_EQ(f.samples[i].stream, s.stream) << i;
+    EXPECT_EQ(f.samples[i].key, s.key) << i;
+    EXPECT_EQ(f.samples[i].presentation_ms, s.time / 10'000 + 3000) << i;
+    EXPECT_EQ(f.samples[i].object_number, next_object[s.stream]++) << i;
+    EXPECT_TRUE(f.samples[i].bytes == s.bytes) << "bytes of sample " << i;
+  }
+}
+
+TEST(MuxerTest, CallsOutOfOrderAreRefused) {
+  MemorySink sink;
+  Muxer muxer(sink, testing::VideoFileInfo());
+  const uint8_t byte = 1;
+  EXPECT_EQ(muxer.WriteSample(8, 0, 0, true, &byte, 1), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(muxer.End(), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(sink.bytes.size(), 0u);
+  ASSERT_EQ(muxer.Begin(), S_OK);
+  EXPECT_EQ(muxer.Begin(), NS_E_INVALID_REQUEST);
+  ASSERT_EQ(muxer.End(), S_OK);
+  const std::vector<uint8_t> ended = sink.bytes;
+  EXPECT_EQ(muxer.End(), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(muxer.WriteSample(8, 0, 0, true, &byte, 1), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(sink.bytes, ended);
+  // No samples: a finished file with no packets, no index and no duration.
+  const WalkedFile f = WalkAsf(sink.bytes);
+  EXPECT_EQ(f.error, "");
+  EXPECT_EQ(f.packets.size(), 0u);
+  EXPECT_EQ(f.play_duration, kPreroll);
+  EXPECT_EQ(f.flags, 0u);
+}
+
+struct RefusedCase {
+  const char* name;
+  uint16_t stream;
+  uint64_t time;
+  uint64_t duration;
+  size_t size;
+  bool null_data;
+  HRESULT expected;
+};
+
+class RefusedSampleTest : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedSampleTest, LeavesTheFileAsIfNeverCalled) {
+  const RefusedCase& c = GetParam();
+  std::mt19937 rng(3);
+  const std::vector<Sample> good = testing::VideoSamples(rng, 30, 100, 5000);
+  const std::vector<uint8_t> refused(c.size, 0x5A);
+  MemorySink with, without;
+  {
+    Muxer a(with, testing::VideoFileInfo()), b(without, testing::VideoFileInfo());
+    ASSERT_EQ(a.Begin(), S_OK);
+    ASSERT_EQ(b.Begin(), S_OK);
+    for (size_t i = 0; i < good.size(); ++i) {
+      if (i == 10) {
+        EXPECT_EQ(a.WriteSample(c.stream, c.time, c.duration, true,
+                                c.null_data ? nullptr : refused.data(), c.size),
+                  c.expected);
+      }
+      for (Muxer* m : {&a, &b}) {
+        ASSERT_EQ(m->WriteSample(8, good[i].time, testing::kFrameTime, good[i].key,
+                                 good[i].bytes.data(), good[i].bytes.size()),
+                  S_OK);
+      }
+    }
+    ASSERT_EQ(a.End(), S_OK);
+    ASSERT_EQ(b.End(), S_OK);
+  }
+  EXPECT_TRUE(with.bytes == without.bytes);
+}
+
+constexpr uint64_t kLastMs = 0xFFFF'FFFFull - 3000;  // the last ms a presentation time can hold
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedSampleTest,
+    ::testing::Values(RefusedCase{"UnknownStream", 7, 0, 0, 10, false, NS_E_INVALID_STREAM},
+                      RefusedCase{"StreamZero", 0, 0, 0, 10, false, NS_E_INVALID_STREAM},
+                      RefusedCase{"StreamPast127", 200, 0, 0, 10, false, NS_E_INVALID_STREAM},
+                      RefusedCase{"Empty", 8, 0, 0, 0, false, E_INVALIDARG},
+                      RefusedCase{"NoData", 8, 0, 0, 10, true, E_INVALIDARG},
+                      RefusedCase{"SixteenMiB", 8, 0, 0, size_t{1} << 24, false, E_INVALIDARG},
+                      RefusedCase{"EndPastLastMs", 8, kLastMs * 10'000, 10'000, 10, false,
+                                  E_INVALIDARG},
+                      RefusedCase{"DurationOverflows", 8, 400'000, ~0ull, 10, false, E_INVALIDARG}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(MuxerTest, LargestSampleAndLatestTimeAreAccepted) {
+  MemorySink sink;
+  Muxer muxer(sink, testing::VideoFileInfo());
+  std::mt19937 rng(5);
+  const std::vector<uint8_t> big = testing::RandomBytes(rng, (size_t{1} << 24) - 1);
+  ASSERT_EQ(muxer.Begin(), S_OK);
+  ASSERT_EQ(muxer.WriteSample(8, 0, 0, true, big.data(), big.size()), S_OK);
+  ASSERT_EQ(muxer.WriteSample(8, kLastMs * 10'000, 9'999, true, big.data(), 5), S_OK);
+  ASSERT_EQ(muxer.End(), S_OK);
+  const WalkedFile f = WalkAsf(sink.bytes);
+  ASSERT_EQ(f.error, "");
+  ASSERT_EQ(f.samples.size(), 2u);
+  EXPECT_TRUE(f.samples[0].bytes == big);
+  EXPECT_EQ(f.samples[1].presentation_ms, 0xFFFF'FFFFu);
+  EXPECT_EQ(load_u32le(f.bytes.data() + f.extension_children[0].offset + 64), big.size());
+}
+
+struct RoundTripCase {
+  uint32_t packet_size;
+  unsigned state;
+};
+
+class RoundTripTest : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(RoundTripTest, WalkedFileGivesBackEverySample) {
+  std::mt19937 rng(GetParam().state);
+  FileInfo info = testing::VideoFileInfo(GetParam().packet_size);
+  testing::AddAudioStream(info);
+  const uint32_t packet_size = GetParam().packet_size ? GetParam().packet_size : kDefaultPacketSize;
+  const std::vector<Sample> samples =
+      MixedSamples(rng, 300, std::min<size_t>(120'000, packet_size * 30), true);
+  MemorySink sink;
+  Muxer muxer(sink, info);
+  testing::WriteAll(muxer, samples);
+  const WalkedFile f = WalkAsf(sink.bytes);
+  ASSERT_EQ(f.error, "");
+  ExpectSamplesMatch(f, samples, samples.size());
+
+  // The patched header.
+  EXPECT_EQ(f.flags, 2u);
+  EXPECT_EQ(f.packet_size, packet_size);
+  EXPECT_EQ(f.packet_count, f.packets.size());
+  EXPECT_EQ(f.data_packet_count, f.packets.size());
+  EXPECT_EQ(muxer.packet_count(), f.packets.size());
+  EXPECT_EQ(f.data_size, 50 + f.packets.size() * packet_size);
+  EXPECT_EQ(f.file_size, f.bytes.size());
+  uint64_t end = 0;
+  uint32_t max_size[2] = {};
+  for (const Sample& s : samples) {
+    end = std::max(end, s.time + testing::kFrameTime);
+    uint32_t& m = max_size[s.stream == testing::kVideoStream ? 0 : 1];
+    m = std::max(m, static_cast<uint32_t>(s.bytes.size()));
+  }
+  EXPECT_EQ(f.play_duration, end + kPreroll);
+  EXPECT_EQ(f.send_duration, end);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(load_u32le(f.bytes.data() + f.extension_children[i].offset + 64), max_size[i]);
+  }
+  for (size_t i = 1; i < f.packets.size(); ++i) {
+    ASSERT_GE(f.packets[i].send_ms, f.packets[i - 1].send_ms);
+  }
+
+  // One index, for the video stream: entry i names the packets of the last
+  // video key frame presented at or before i seconds (preroll included).
+  ASSERT_EQ(f.indexes.size(), 1u);
+  const testing::WalkedIndex& index = f.indexes[0];
+  EXPECT_EQ(index.interval, 10'000'000u);
+  ASSERT_EQ(index.entries.size(), f.play_duration / 10'000'000 + 1);
+  std::vector<const testing::WalkedSample*> keys;
+  for (const auto& s : f.samples) {
+    if (s.stream == testing::kVideoStream && s.key) keys.push_back(&s);
+  }
+  uint32_t max_count = 0;
+  for (size_t i = 0; i < index.entries.size(); ++i) {
+    const testing::WalkedSample* named = keys.front();
+    for (const auto* k : keys) {
+      if (uint64_t{k->presentation_ms} * 10'000 <= i * 10'000'000ull) named = k;
+    }
+    const uint32_t count = static_cast<uint32_t>(named->last_packet - named->first_packet + 1);
+    EXPECT_EQ(index.entries[i], std::make_pair(static_cast<uint32_t>(named->first_packet),
+                                               static_cast<uint16_t>(count)))
+        << "entry " << i;
+    max_count = std::max(max_count, count);
+  }
+  EXPECT_EQ(index.max_packet_count, max_count);
+}
+
+INSTANTIATE_TEST_SUITE_P(PacketSizes, RoundTripTest,
+                         ::testing::Values(RoundTripCase{0, 1}, RoundTripCase{0, 2},
+                                           RoundTripCase{65536, 3}, RoundTripCase{1440, 4},
+                                           RoundTripCase{100, 5}, RoundTripCase{3200, 6}),
+                         [](const auto& test) {
+                           return "Size" + std::to_string(test.param.packet_size) + "State" +
+                                  std::to_string(test.param.state);
+                         });
+
+class SinkFailureTest : public ::testing::TestWithParam<uint32_t> {};
+
+// The sink runs out after N bytes, for N across the whole file: the call
+// that meets it fails, every later call fails the same way, and what was
+// written still walks, with every sample whose packets all made it.
+TEST_P(SinkFailureTest, FileUpToTheFailureStillWalks) {
+  const uint32_t packet_size = GetParam();
+  std::mt19937 rng(11);
+  const std::vector<Sample> samples = MixedSamples(rng, 120, packet_size * 3, false);
+  MemorySink reference_sink;
+  {
+    Muxer reference(reference_sink, testing::VideoFileInfo(packet_size));
+    testing::WriteAll(reference, samples);
+  }
+  const WalkedFile reference = WalkAsf(reference_sink.bytes);
+  ASSERT_EQ(reference.error, "");
+  const size_t total = reference_sink.bytes.size();
+  const size_t data_start = reference.data_offset + 50;
+  const size_t data_end = data_start + reference.packets.size() * packet_size;
+
+  std::vector<size_t> limits = {
+      0,        1, data_start - 1, data_start, data_start + 1, data_end - 1, data_end, data_end + 1,
+      total - 1};
+  for (size_t n = data_start + 7; n < data_end; n += (data_end - data_start) / 37)
+    limits.push_back(n);
+  for (size_t limit : limits) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
+    MemorySink sink;
+    sink.fail_after = std::make_unique<size_t>(limit);
+    Muxer muxer(sink, testing::VideoFileInfo(packet_size));
+    HRESULT first_failure = S_OK;
+    auto check = [&](HRESULT hr) {
+      if (FAILED(first_failure)) {
+        EXPECT_EQ(hr, first_failure);
+      } else if (FAILED(hr)) {
+        EXPECT_EQ(hr, E_DISK_FULL);
+        first_failure = hr;
+      }
+    };
+    check(muxer.Begin());
+    for (const Sample& s : samples) {
+      check(
+          muxer.WriteSample(8, s.time, testing::kFrameTime, s.key, s.bytes.data(), s.bytes.size()));
+    }
+    check(muxer.End());
+    EXPECT_EQ(first_failure, E_DISK_FULL);
+    EXPECT_EQ(sink.bytes.size(), limit);
+    if (limit < data_start) continue;
+    const WalkedFile f = WalkAsf(sink.bytes);
+    ASSERT_EQ(f.error, "");
+    const uint64_t whole_packets = (std::min(limit, data_end) - data_start) / packet_size;
+    size_t complete = 0;
+    while (complete < samples.size() && reference.samples[complete].last_packet < whole_packets) {
+      ++complete;
+    }
+    ExpectSamplesMatch(f, samples, complete);
+    // Past the data the header is final, but without a whole index the
+    // file does not claim to be seekable.
+    EXPECT_EQ(f.flags, limit >= data_end ? 0u : 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PacketSizes, SinkFailureTest, ::testing::Values(200u, 1440u, 64000u));
+
+TEST(MuxerTest, CompletedPacketsReachTheSinkWithinOneSecondOfMediaTime) {
+  std::mt19937 rng(21);
+  const std::vector<Sample> samples = testing::VideoSamples(rng, 500, 2'000, 30'000);  // 20 s
+  testing::RecordingSink sink;
+  Muxer muxer(sink, testing::VideoFileInfo());
+  ASSERT_EQ(muxer.Begin(), S_OK);
+  const size_t data_start = sink.bytes.size();
+  uint64_t flushed_at = 0;
+  size_t flushes = sink.flushed_sizes.size();
+  for (const Sample& s : samples) {
+    ASSERT_EQ(
+        muxer.WriteSample(8, s.time, testing::kFrameTime, s.key, s.bytes.data(), s.bytes.size()),
+        S_OK);
+    const bool all_handed_over =
+        sink.bytes.size() == data_start + muxer.packet_count() * kDefaultPacketSize;
+    if (sink.flushed_sizes.size() != flushes) {
+      flushes = sink.flushed_sizes.size();
+      flushed_at = s.time;
+      EXPECT_TRUE(all_handed_over);
+      EXPECT_EQ(sink.flushed_sizes.back(), sink.bytes.size());
+    }
+    EXPECT_TRUE(all_handed_over || s.time - flushed_at < 10'000'000) << s.time;
+  }
+  // About one flush per second, not one per packet.
+  EXPECT_GE(sink.flushed_sizes.size(), 10u);
+  EXPECT_LE(sink.flushed_sizes.size(), 22u);
+  EXPECT_LT(sink.flushed_sizes.size(), muxer.packet_count());
+}
+
+TEST(MuxerTest, MuxerDestroyedWithoutEndLeavesAnUnfinishedReadableFile) {
+  std::mt19937 rng(31);
+  const std::vector<Sample> samples = testing::VideoSamples(rng, 60, 100, 50'000);
+  MemorySink sink;
+  {
+    Muxer muxer(sink, testing::VideoFileInfo());
+    testing::WriteAll(muxer, samples, /*end=*/false);
+  }
+  const WalkedFile f = WalkAsf(sink.bytes);
+  ASSERT_EQ(f.error, "");
+  EXPECT_FALSE(f.trailing_bytes);
+  EXPECT_EQ(f.flags, 1u);
+  EXPECT_EQ(f.packet_count + f.play_duration + f.file_size + f.data_size, 0u);
+  EXPECT_TRUE(f.indexes.empty());
+  ExpectSamplesMatch(f, samples, samples.size());
+}
+
+}  // namespace
+}  // namespace kestrum::asf

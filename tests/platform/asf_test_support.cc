@@ -1,0 +1,118 @@
+#include "platform/asf_test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "bytes.h"
+
+namespace kestrum::asf::testing {
+
+FileInfo VideoFileInfo(uint32_t packet_size) {
+  FileInfo info;
+  for (int i = 0; i < 8; ++i) info.file_id.Data4[i] = static_cast<uint8_t>(0xA0 + i);
+  info.file_id.Data1 = 0x12345678;
+  info.creation_time = 133'000'000'000'000'000ull;
+  info.packet_size = packet_size;
+  info.preroll_ms = 3000;
+  info.title = u"My Title";
+  info.description = u"My Description";
+  StreamInfo video;
+  video.kind = StreamKind::kVideo;
+  video.number = kVideoStream;
+  video.bitrate = 512'000;
+  video.buffer_window_ms = 3000;
+  video.avg_time_per_frame = kFrameTime;
+  video.format.assign(80, 0);
+  uint8_t* bih = video.format.data();
+  store_u32le(bih, 80);       // biSize: header plus codec data
+  store_u32le(bih + 4, 704);  // biWidth
+  store_u32le(bih + 8, 576);  // biHeight
+  store_u16le(bih + 12, 1);   // biPlanes
+  store_u16le(bih + 14, 24);  // biBitCount (above 8: no palette)
+  bih[16] = 'X', bih[17] = 'Q', bih[18] = 'V', bih[19] = '4';
+  for (size_t i = 40; i < 80; ++i) video.format[i] = static_cast<uint8_t>(i * 7);
+  info.streams.push_back(video);
+  return info;
+}
+
+void AddAudioStream(FileInfo& info) {
+  StreamInfo audio;
+  audio.kind = StreamKind::kAudio;
+  audio.number = kAudioStream;
+  audio.bitrate = 128'000;
+  audio.buffer_window_ms = 3000;
+  audio.format.assign(20, 0);
+  store_u16le(audio.format.data(), 1);          // PCM
+  store_u16le(audio.format.data() + 2, 1);      // channels
+  store_u32le(audio.format.data() + 4, 8000);   // samples per second
+  store_u32le(audio.format.data() + 8, 16000);  // bytes per second
+  store_u16le(audio.format.data() + 12, 2);     // block align
+  store_u16le(audio.format.data() + 14, 16);    // bits per sample
+  store_u16le(audio.format.data() + 16, 2);     // cbSize
+  audio.format[18] = 0xAB;
+  audio.format[19] = 0xCD;
+  info.streams.push_back(audio);
+}
+
+std::vector<uint8_t> RandomBytes(std::mt19937& rng, size_t size) {
+  std::vector<uint8_t> bytes(size);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+  return bytes;
+}
+
+std::vector<Sample> VideoSamples(std::mt19937& rng, int count, size_t min_size, size_t max_size) {
+  std::vector<Sample> samples;
+  std::uniform_int_distribution<size_t> size(min_size, max_size);
+  for (int i = 0; i < count; ++i) {
+    samples.push_back(Sample{kVideoStream, static_cast<uint64_t>(i) * kFrameTime, i % 25 == 0,
+                             RandomBytes(rng, size(rng))});
+  }
+  return samples;
+}
+
+void WriteAll(Muxer& muxer, const std::vector<Sample>& samples, bool end) {
+  ASSERT_EQ(muxer.Begin(), S_OK);
+  for (const Sample& s : samples) {
+    ASSERT_EQ(
+        muxer.WriteSample(s.stream, s.time, kFrameTime, s.key, s.bytes.data(), s.bytes.size()),
+        S_OK);
+  }
+  if (end) {
+    ASSERT_EQ(muxer.End(), S_OK);
+  }
+}
+
+std::string TempPath(const std::string& name) {
+  std::filesystem::create_directories(KESTRUM_TEST_TMPDIR);
+  return std::string(KESTRUM_TEST_TMPDIR) + "/" + name;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string RunCommand(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int rc = ::pclose(pipe);
+  if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+bool HaveTool(const char* name) {
+  int status = 0;
+  RunCommand(std::string("command -v ") + name + " >/dev/null 2>&1", &status);
+  return status == 0;
+}
+
+}  // namespace kestrum::asf::testing

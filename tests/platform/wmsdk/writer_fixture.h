@@ -1,0 +1,106 @@
+// A writer of the stand-in over an in-memory sink that the test keeps, with
+// a fixed file ID and creation time.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/wmsdk/asf/byte_sink.h"
+#include "platform/wmsdk/wm_fixtures.h"
+#include "platform/wmsdk/writer.h"
+
+namespace kestrum::testing {
+
+// Hands everything to a MemorySink that outlives the writer's sink.
+class SharedSink : public asf::ByteSink {
+ public:
+  explicit SharedSink(std::shared_ptr<asf::MemorySink> target) : target_(std::move(target)) {}
+  HRESULT Write(const uint8_t* data, size_t size) override { return target_->Write(data, size); }
+  HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+    return target_->WriteAt(offset, data, size);
+  }
+  uint64_t Size() const override { return target_->Size(); }
+  HRESULT Flush() override { return target_->Flush(); }
+
+ private:
+  std::shared_ptr<asf::MemorySink> target_;
+};
+
+inline constexpr GUID kFileId = {
+    0x01234567, 0x89AB, 0xCDEF, {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE}};
+inline constexpr uint64_t kCreationTime = 133000000000000000ull;  // a day in 2022
+
+// One sample through AllocateSample, as the library writes it.
+inline HRESULT WriteOneSample(IWMWriter* writer, WORD stream, QWORD time,
+                              const std::vector<uint8_t>& bytes, DWORD flags) {
+  ComRef<INSSBuffer> sample;
+  HRESULT hr = writer->AllocateSample(static_cast<DWORD>(bytes.size()), sample.Put());
+  if (FAILED(hr)) return hr;
+  BYTE* buffer = nullptr;
+  sample->GetBuffer(&buffer);
+  std::copy(bytes.begin(), bytes.end(), buffer);
+  sample->SetLength(static_cast<DWORD>(bytes.size()));
+  ComRef<IWMWriterAdvanced> advanced;
+  hr = writer->QueryInterface(IID_IWMWriterAdvanced, advanced.PutVoid());
+  if (FAILED(hr)) return hr;
+  return advanced->WriteStreamSample(stream, time, static_cast<DWORD>(time / 10000), 400000, flags,
+                                     sample.Get());
+}
+
+class WriterFixture : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(wmsdk::CreateWriter(Options(), writer_.Put()), S_OK); }
+
+  wmsdk::WriterOptions Options() {
+    wmsdk::WriterOptions options;
+    options.open_sink = [this](const std::string& path, HRESULT* error) {
+      opened_.push_back(path);
+      if (FAILED(open_error_)) {
+        *error = open_error_;
+        return std::unique_ptr<asf::ByteSink>();
+      }
+      return std::unique_ptr<asf::ByteSink>(new SharedSink(memory_));
+    };
+    options.file_id = [] { return kFileId; };
+    options.creation_time = [] { return kCreationTime; };
+    return options;
+  }
+
+  IWMWriterAdvanced* advanced() {
+    if (!advanced_) writer_->QueryInterface(IID_IWMWriterAdvanced, advanced_.PutVoid());
+    return advanced_.Get();
+  }
+  IWMHeaderInfo* header() {
+    if (!header_) writer_->QueryInterface(IID_IWMHeaderInfo, header_.PutVoid());
+    return header_.Get();
+  }
+
+  // Profile with the video stream and an output name, as the library sets up.
+  void Configure(IWMWriter* writer) {
+    ComRef<IWMProfile> profile(MakeVideoProfile());
+    ASSERT_TRUE(profile);
+    ASSERT_EQ(writer->SetProfile(profile.Get()), S_OK);
+    ASSERT_EQ(writer->SetOutputFilename(u"out.asf"), S_OK);
+  }
+  void Configure() { Configure(writer_.Get()); }
+
+  static HRESULT WriteSample(IWMWriter* writer, WORD stream, QWORD time,
+                             const std::vector<uint8_t>& bytes, DWORD flags = 3) {
+    return WriteOneSample(writer, stream, time, bytes, flags);
+  }
+  HRESULT WriteSample(WORD stream, QWORD time, const std::vector<uint8_t>& bytes) {
+    return WriteOneSample(writer_.Get(), stream, time, bytes, 3);
+  }
+
+  std::shared_ptr<asf::MemorySink> memory_ = std::make_shared<asf::MemorySink>();
+  std::vector<std::string> opened_;
+  HRESULT open_error_ = S_OK;
+  ComRef<IWMWriter> writer_;
+  ComRef<IWMWriterAdvanced> advanced_;
+  ComRef<IWMHeaderInfo> header_;
+};
+
+}  // namespace kestrum::testing
