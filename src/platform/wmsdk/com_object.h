@@ -7,8 +7,9 @@
 #include <new>
 
 #include "platform/win_types.h"
+#include "platform/wm_backend.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -65,4 +66,4 @@ HRESULT Guarded(Make&& make) noexcept {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -1,6 +1,6 @@
 #include "platform/wmsdk/sample_buffer.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 #include <algorithm>
 
@@ -114,4 +114,4 @@ HRESULT SampleBuffer::GetBufferAndLength(BYTE** buffer, DWORD* length) {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -12,7 +12,7 @@
 #include "platform/wmsdk/com_object.h"
 #include "platform/wmsdk/wmsdk.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -66,4 +66,4 @@ class SampleBuffer final : public ComObject<INSSBuffer> {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN
