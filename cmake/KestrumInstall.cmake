@@ -4,7 +4,8 @@
 #          development link, the same for libquarnel; include/kestrum.h and
 #          include/quarnel.h; bin/kestrum; lib/cmake/Kestrum (find_package:
 #          Kestrum::kestrum, Kestrum::quarnel); lib/pkgconfig/kestrum.pc;
-#          share/doc/kestrum (README, docs/, the examples' sources).
+#          share/doc/kestrum (README, docs/, examples/ with the example
+#          hosts' sources).
 # Windows: bin/Kestrum.dll and bin/Quarnel.dll; lib/libkestrum.dll.a and
 #          lib/libquarnel.dll.a, the import libraries made from the .def
 #          files, whose decorated __stdcall symbols (_SendOneFrame@12) import
@@ -22,7 +23,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/kestrum.h
               ${PROJECT_SOURCE_DIR}/quarnel/include/quarnel.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${KESTRUM_DOC_DIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${KESTRUM_DOC_DIR}
+# The same layout as the source tree, so the documents' links hold.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${KESTRUM_DOC_DIR}/docs
         FILES_MATCHING PATTERN "*.md")
 
 if(WIN32)

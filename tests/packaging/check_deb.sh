@@ -55,13 +55,13 @@ $libdir/libquarnel.so.0 -> libquarnel.so.$version
 $libdir/libquarnel.so.$version
 $libdir/pkgconfig/kestrum.pc
 /usr/share/doc/kestrum/README.md
-/usr/share/doc/kestrum/api.md
-/usr/share/doc/kestrum/diagnostics.md
+/usr/share/doc/kestrum/docs/api.md
+/usr/share/doc/kestrum/docs/diagnostics.md
 /usr/share/doc/kestrum/examples/convert_directory.c
 /usr/share/doc/kestrum/examples/live_socket_host.c
-/usr/share/doc/kestrum/output-format.md
-/usr/share/doc/kestrum/stream-format.md
-/usr/share/doc/kestrum/windows.md
+/usr/share/doc/kestrum/docs/output-format.md
+/usr/share/doc/kestrum/docs/stream-format.md
+/usr/share/doc/kestrum/docs/windows.md
 EOF
 if ! cmp -s "$work/expected.txt" "$work/contents.txt"; then
   diff "$work/expected.txt" "$work/contents.txt" || true
