@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
   Expect(f != NULL && fwrite(stream, 1, size, f) == size, "stream file written");
   if (f != NULL) fclose(f);
 
-  /* Live road: the header on its own, then pieces of 1000 bytes. */
+  /* Live road: the header on its own, then pieces of 1000 bytes (the last
+   * one, 40 bytes long, as 39 + 1: a 40-byte piece would be a header). */
   Expect(StartRecord(NULL, live_path, 0, 0) == 0, "StartRecord(null handle) returns 0");
   KestrumHandle handle = CreateRecordInstance();
   Expect(handle != NULL, "CreateRecordInstance gives a handle");
@@ -107,7 +108,13 @@ int main(int argc, char** argv) {
     Expect(StartRecord(handle, live_path, 0, 0) == 1, "StartRecord returns 1");
     SendOneFrame(handle, stream, KESTRUM_HEADER_SIZE);
     for (size_t at = KESTRUM_HEADER_SIZE; at < size; at += 1000) {
-      SendOneFrame(handle, stream + at, (int32_t)(size - at < 1000 ? size - at : 1000));
+      const size_t length = size - at < 1000 ? size - at : 1000;
+      if (length == KESTRUM_HEADER_SIZE) {
+        SendOneFrame(handle, stream + at, KESTRUM_HEADER_SIZE - 1);
+        SendOneFrame(handle, stream + at + KESTRUM_HEADER_SIZE - 1, 1);
+      } else {
+        SendOneFrame(handle, stream + at, (int32_t)length);
+      }
     }
     StopRecord(handle);
     ReleaseRecordInstance(&handle);
