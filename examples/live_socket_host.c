@@ -55,9 +55,9 @@ static void OnStopSignal(int signal_number) {
 /* What the library's diagnostic lines told about this recording. */
 typedef struct Watch {
   int verbose;
-  long samples_written;   /* "!!!!Write Sample!!!!" */
-  long pieces_not_ready;  /* "Not ready for Kestrum!": output not prepared, piece dropped */
-  long headers_refused;   /* "Wrong File header!" */
+  long samples_written;  /* "!!!!Write Sample!!!!" */
+  long pieces_not_ready; /* "Not ready for Kestrum!": output not prepared, piece dropped */
+  long headers_refused;  /* "Wrong File header!" */
 } Watch;
 
 static void OnDiagnostic(const char* line, void* context) {
@@ -100,15 +100,21 @@ static int Connect(const char* host, const char* port) {
     return -1;
   }
   int fd = -1;
+  int failure = 0;
   for (struct addrinfo* a = found; a != NULL && fd < 0; a = a->ai_next) {
     fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (fd >= 0 && connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+      failure = errno;
       close(fd);
       fd = -1;
+    } else if (fd < 0) {
+      failure = errno;
     }
   }
-  if (fd < 0) fprintf(stderr, "live_socket_host: cannot connect to %s:%s: %s\n", host, port,
-                      strerror(errno));
+  if (fd < 0) {
+    fprintf(stderr, "live_socket_host: cannot connect to %s:%s: %s\n", host, port,
+            strerror(failure));
+  }
   freeaddrinfo(found);
   return fd;
 }
@@ -222,7 +228,7 @@ int main(int argc, char** argv) {
             watch.pieces_not_ready > 0 ? " (the output could not be prepared)" : "");
     return kExitNothingRecorded;
   }
-  printf("recorded %ld samples into %s from %llu bytes received%s\n", watch.samples_written,
-         output, (unsigned long long)received, g_stop ? " (stopped)" : "");
+  printf("recorded %ld samples into %s from %llu bytes received%s\n", watch.samples_written, output,
+         (unsigned long long)received, g_stop ? " (stopped)" : "");
   return kExitRecorded;
 }

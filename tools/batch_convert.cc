@@ -94,8 +94,7 @@ struct Child {
 
 // Forks a child that converts `job` and reports through a pipe. The child
 // never returns.
-bool StartChild(const BatchJob& job, size_t index, bool verbose, Child& child,
-                std::string& error) {
+bool StartChild(const BatchJob& job, size_t index, bool verbose, Child& child, std::string& error) {
   int fds[2];
   if (::pipe(fds) != 0) {
     error = std::string("cannot make a pipe: ") + std::strerror(errno);

@@ -39,10 +39,8 @@ const char kHelp[] =
     "  -h, --help                this text\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {{"help", false, 'h'},
-                                          {"verbose", false, 'v'},
-                                          {"output-dir", true, 'o'},
-                                          {"jobs", true, 'j'}};
+const std::vector<OptionSpec> kOptions = {
+    {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'}};
 
 constexpr uint64_t kMaxJobs = 256;
 

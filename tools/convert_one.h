@@ -9,11 +9,11 @@
 namespace kestrum_cli {
 
 struct ConvertOutcome {
-  int code = 0;           // an ExitCode: kExitOk when OUTPUT was written
-  std::string message;    // why it failed; empty on success
+  int code = 0;         // an ExitCode: kExitOk when OUTPUT was written
+  std::string message;  // why it failed; empty on success
   uint64_t input_bytes = 0;
   uint64_t output_bytes = 0;
-  double seconds = 0;     // the TransferToAsf call alone
+  double seconds = 0;  // the TransferToAsf call alone
 };
 
 struct ConvertOptions {

@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 // of the same conversion differ only in their ID and creation time, which
 // this leaves out.
 std::string Samples(const std::string& asf) {
-  const RunResult r = RunProgram(
-      "ffprobe", {"-v", "error", "-show_data_hash", "MD5", "-show_entries",
-                  "packet=pts_time,flags,data_hash", "-of", "csv=p=0", asf});
+  const RunResult r =
+      RunProgram("ffprobe", {"-v", "error", "-show_data_hash", "MD5", "-show_entries",
+                             "packet=pts_time,flags,data_hash", "-of", "csv=p=0", asf});
   EXPECT_EQ(r.exit_code, 0) << asf << ": " << r.err;
   return r.out;
 }
@@ -44,7 +44,8 @@ class BatchConvertTest : public ::testing::Test {
 
   // A generated stream at `path`; `n` varies its content and length.
   void Generate(const std::string& path, int n, const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {"generate",       path, "--frames", std::to_string(20 + 15 * n),
+    std::vector<std::string> args = {"generate",       path,
+                                     "--frames",       std::to_string(20 + 15 * n),
                                      "--random-state", std::to_string(n)};
     args.insert(args.end(), extra.begin(), extra.end());
     const RunResult r = Kestrum(args);
@@ -173,9 +174,9 @@ TEST_P(BatchUsageTest, RefusedBeforeConverting) {
   TempFolder folder;
   fs::create_directories(folder.Path("in"));
   for (const char* name : {"x.xqv", "y.xqv"}) {
-    ASSERT_EQ(Kestrum({"generate", folder.Path(std::string("in/") + name), "--frames", "3"})
-                  .exit_code,
-              0);
+    ASSERT_EQ(
+        Kestrum({"generate", folder.Path(std::string("in/") + name), "--frames", "3"}).exit_code,
+        0);
   }
   std::vector<std::string> args;
   for (const std::string& a : GetParam().args) {

@@ -23,9 +23,9 @@ int g_counter = 0;
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args) {
-  out_path_ = TestDirectory("child." + std::to_string(::getpid()) + "." +
-                            std::to_string(g_counter++)) +
-              "/stdout";
+  out_path_ =
+      TestDirectory("child." + std::to_string(::getpid()) + "." + std::to_string(g_counter++)) +
+      "/stdout";
   int err_pipe[2];
   if (::pipe(err_pipe) != 0) return;
   posix_spawn_file_actions_t actions;

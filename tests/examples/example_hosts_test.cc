@@ -224,8 +224,8 @@ TEST_F(LiveSocketHostTest, StopSignalEndsTheFile) {
   ChildProcess process(LIVE_SOCKET_HOST, {"-v", "127.0.0.1", sender.port(), output()});
   ASSERT_TRUE(sender.Accept());
   ASSERT_TRUE(sender.Send(stream.bytes(), 3000, 2));
-  ASSERT_TRUE(process.WaitForErrorLine("[kestrum] !!!!Write Sample!!!!",
-                                       static_cast<int>(want.size())))
+  ASSERT_TRUE(
+      process.WaitForErrorLine("[kestrum] !!!!Write Sample!!!!", static_cast<int>(want.size())))
       << process.err();
   ::kill(process.pid(), SIGTERM);
   EXPECT_EQ(process.Wait(), 0) << process.err();
