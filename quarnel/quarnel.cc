@@ -1,9 +1,98 @@
+// The two exports over one stream scanner. The library keeps one open
+// stream, for channel 1; calls must not overlap (the caller serialises them).
 #include "quarnel.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "bytes.h"
+#include "internal/stream_scanner.h"
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// Hosts of the 32-bit build rely on the exact 40-byte record.
+static_assert(sizeof(PacketRecord) == 40, "PacketRecord must be 40 bytes");
+static_assert(offsetof(PacketRecord, kind) == 0, "kind at 0");
+static_assert(offsetof(PacketRecord, data) == 4, "data at 4");
+static_assert(offsetof(PacketRecord, length) == 8, "length at 8");
+static_assert(offsetof(PacketRecord, reserved) == 12, "reserved at 12");
+static_assert(offsetof(PacketRecord, time_ms) == 36, "time_ms at 36");
+#endif
+
+namespace {
+
+constexpr int32_t kChannel = 1;
+constexpr uint32_t kFrameMs = 40;  // groups are 40 ms apart (25 per second)
+
+struct Channel {
+  quarnel::StreamScanner scanner;
+  bool header_sent = false;
+  uint32_t group_index = 0;  // groups handed out so far; wraps with time_ms
+};
+
+Channel& TheChannel() {
+  static Channel channel;
+  return channel;
+}
+
+void Fill(PacketRecord& record, uint32_t kind, const uint8_t* data, uint32_t length,
+          uint64_t offset, uint64_t size, uint32_t time_ms) {
+  record.kind = kind;
+  record.data = data;
+  record.length = length;
+  std::memset(record.reserved, 0, sizeof record.reserved);
+  kestrum::store_u64le(record.reserved + QUARNEL_RESERVED_OFFSET, offset);
+  kestrum::store_u64le(record.reserved + QUARNEL_RESERVED_SIZE, size);
+  record.time_ms = time_ms;
+}
+
+int32_t NextPacket(Channel& channel, PacketRecord& record) {
+  if (!channel.scanner.is_open()) return QUARNEL_END;
+  if (!channel.header_sent) {
+    channel.header_sent = true;
+    Fill(record, QUARNEL_PACKET_HEADER, channel.scanner.header(), quarnel::kFileHeaderSize, 0,
+         quarnel::kFileHeaderSize, 0);
+    return QUARNEL_MORE;
+  }
+  const quarnel::ScanEvent event = channel.scanner.Next();
+  switch (event.kind) {
+    case quarnel::ScanEvent::Kind::kGroup:
+      Fill(record, QUARNEL_PACKET_GROUP, event.data, static_cast<uint32_t>(event.size),
+           event.offset, event.size, channel.group_index * kFrameMs);
+      ++channel.group_index;
+      return QUARNEL_MORE;
+    case quarnel::ScanEvent::Kind::kSkipped:
+      Fill(record, QUARNEL_PACKET_SKIPPED, nullptr, 0, event.offset, event.size, 0);
+      return QUARNEL_MORE;
+    case quarnel::ScanEvent::Kind::kEnd:
+      break;
+  }
+  channel.scanner.Close();
+  return QUARNEL_END;
+}
+
+}  // namespace
 
 extern "C" {
 
-QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t, intptr_t) { return 0; }
-
-QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t, PacketRecord*) { return QUARNEL_END; }
-
+QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t channel, intptr_t source) {
+  if (channel != kChannel) return 0;
+  try {
+    Channel& open = TheChannel();
+    open.header_sent = false;
+    open.group_index = 0;
+    return open.scanner.Open(reinterpret_cast<const char*>(source)) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
 }
+
+QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t channel, PacketRecord* record) {
+  if (channel != kChannel || record == nullptr) return QUARNEL_END;
+  try {
+    return NextPacket(TheChannel(), *record);
+  } catch (...) {
+    return QUARNEL_END;
+  }
+}
+
+}  // extern "C"

@@ -41,14 +41,24 @@ enum {
 };
 
 /* The record QuarnelGetPacket fills. On 32-bit builds it is exactly 40 bytes:
- * kind at 0, data at 4, length at 8, reserved at 12, time_ms at 36. */
+ * kind at 0, data at 4, length at 8, reserved at 12, time_ms at 36.
+ * A skipped packet (kind 10) has no data: data is null and length 0; its
+ * extent is in reserved. */
 typedef struct PacketRecord {
   uint32_t kind;
   const uint8_t* data; /* owned by the packet source; valid until the next call */
   uint32_t length;     /* bytes at data */
-  uint8_t reserved[24];
+  uint8_t reserved[24]; /* see QUARNEL_RESERVED_*; the rest is zero */
   uint32_t time_ms;
 } PacketRecord;
+
+/* Where the packet lies in the file, as little-endian 64-bit values in
+ * reserved: its first byte's offset, and its length in the file (for a
+ * skipped region this may exceed what length can hold). */
+enum {
+  QUARNEL_RESERVED_OFFSET = 0,
+  QUARNEL_RESERVED_SIZE = 8
+};
 
 /* `source` is a pointer to a zero-terminated path of a stored stream. Returns
  * non-zero when it is open, 0 when it is missing, unreadable or shorter than

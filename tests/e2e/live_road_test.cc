@@ -134,7 +134,7 @@ TEST_P(CuttingTest, EveryCuttingGivesTheSameSamples) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pieces, CuttingTest, ::testing::ValuesIn(Cuttings()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 
 // Numbered, so that a group has the same bytes wherever it is built.
 Group Start(uint32_t id) {

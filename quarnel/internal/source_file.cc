@@ -1,0 +1,99 @@
+#include "internal/source_file.h"
+
+#include <cerrno>
+#include <climits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace quarnel {
+
+namespace {
+
+#if defined(_WIN32)
+int OpenRead(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }
+int CloseFd(int fd) { return _close(fd); }
+int64_t ReadFd(int fd, uint8_t* buffer, size_t capacity) {
+  const unsigned count = capacity > INT_MAX ? INT_MAX : static_cast<unsigned>(capacity);
+  return _read(fd, buffer, count);
+}
+#else
+int OpenRead(const char* path) {
+  int flags = O_RDONLY;
+#if defined(O_CLOEXEC)
+  flags |= O_CLOEXEC;
+#endif
+  return ::open(path, flags);
+}
+int CloseFd(int fd) { return ::close(fd); }
+int64_t ReadFd(int fd, uint8_t* buffer, size_t capacity) {
+  const size_t count = capacity > INT_MAX ? INT_MAX : capacity;
+  return ::read(fd, buffer, count);
+}
+#endif
+
+}  // namespace
+
+SourceFile::~SourceFile() { Close(); }
+
+bool SourceFile::Open(const char* path) {
+  Close();
+  if (path == nullptr) return false;
+  fd_ = OpenRead(path);
+  position_ = 0;
+  return fd_ >= 0;
+}
+
+void SourceFile::Close() {
+  if (fd_ >= 0) CloseFd(fd_);
+  fd_ = -1;
+  position_ = 0;
+}
+
+int64_t SourceFile::Read(uint8_t* buffer, size_t capacity) {
+  if (fd_ < 0) return -1;
+  for (;;) {
+    const int64_t got = ReadFd(fd_, buffer, capacity);
+    if (got < 0 && errno == EINTR) continue;
+    if (got > 0) position_ += static_cast<uint64_t>(got);
+    return got;
+  }
+}
+
+uint64_t SourceFile::SkipHole() {
+#if defined(SEEK_DATA) && !defined(_WIN32)
+  if (fd_ < 0) return 0;
+  static_assert(sizeof(off_t) >= 8, "64-bit file offsets are required");
+  const off_t here = static_cast<off_t>(position_);
+  off_t data = ::lseek(fd_, here, SEEK_DATA);
+  if (data < 0) {
+    if (errno != ENXIO) {
+      ::lseek(fd_, here, SEEK_SET);  // the query is not supported here: stay
+      return 0;
+    }
+    // Nothing but a hole up to the end of the file.
+    struct stat info;
+    if (::fstat(fd_, &info) != 0 || info.st_size <= here) {
+      ::lseek(fd_, here, SEEK_SET);
+      return 0;
+    }
+    data = info.st_size;
+  }
+  if (data <= here || ::lseek(fd_, data, SEEK_SET) != data) {
+    ::lseek(fd_, here, SEEK_SET);
+    return 0;
+  }
+  position_ = static_cast<uint64_t>(data);
+  return static_cast<uint64_t>(data - here);
+#else
+  return 0;
+#endif
+}
+
+}  // namespace quarnel

@@ -1,0 +1,223 @@
+#include "internal/stream_scanner.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace quarnel {
+
+namespace {
+
+constexpr size_t kDefaultCapacity = 2 * StreamScanner::kReadSize;
+constexpr size_t kMaxCapacity = kMaxGroupSize + StreamScanner::kReadSize;
+
+bool AllZero(const uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* ProblemText(Problem problem) {
+  switch (problem) {
+    case Problem::kNone:
+      return "none";
+    case Problem::kNoGroupStart:
+      return "no group start";
+    case Problem::kBadGroupType:
+      return "group type is not 0x1000 or 0x1001";
+    case Problem::kBadBlockKind:
+      return "block kind outside 0x1001..0x1005";
+    case Problem::kPayloadTooLong:
+      return "payload length of 500000 or more";
+    case Problem::kTruncated:
+      return "the file ends inside the group";
+  }
+  return "unknown";
+}
+
+bool StreamScanner::Open(const char* path) {
+  Close();
+  if (!file_.Open(path)) return false;
+  open_ = true;
+  if (Ensure(0, kFileHeaderSize) < kFileHeaderSize) {
+    Close();
+    return false;
+  }
+  std::memcpy(header_, buffer_.get(), kFileHeaderSize);
+  cursor_ = kFileHeaderSize;
+  return true;
+}
+
+void StreamScanner::Close() {
+  file_.Close();
+  open_ = false;
+  failed_ = false;
+  std::memset(header_, 0, sizeof header_);
+  buffer_.reset();
+  capacity_ = begin_ = end_ = 0;
+  buffer_offset_ = 0;
+  at_end_ = false;
+  cursor_ = 0;
+  in_region_ = false;
+  search_from_ = 0;
+  region_ = ScanEvent{};
+}
+
+// Makes room for `count` bytes from begin_ plus one full read: moves the
+// unread bytes to the front, and grows the buffer (geometrically, up to
+// kMaxCapacity) or shrinks it back after a large group. False when memory
+// cannot be had.
+bool StreamScanner::Reserve(size_t count) {
+  const size_t live = end_ - begin_;
+  const size_t want = std::max(std::max(count, live) + kReadSize, kDefaultCapacity);
+  size_t target = capacity_;
+  if (want > capacity_) {
+    target = std::min(std::max(want, capacity_ * 2), std::max(want, kMaxCapacity));
+  } else if (capacity_ > 2 * kDefaultCapacity && want <= kDefaultCapacity) {
+    target = kDefaultCapacity;
+  }
+  if (target != capacity_) {
+    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[target]);
+    if (!grown) return false;
+    if (live > 0) std::memcpy(grown.get(), buffer_.get() + begin_, live);
+    buffer_ = std::move(grown);
+    capacity_ = target;
+  } else if (begin_ > 0 && live > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, live);
+  }
+  buffer_offset_ += begin_;
+  begin_ = 0;
+  end_ = live;
+  return true;
+}
+
+// Makes the file bytes [offset, offset + count) present, reading as needed,
+// and drops every byte before `offset` (which must not lie beyond the bytes
+// read). Returns how many bytes are present from `offset` on: `count` or
+// more, fewer only at the end of the file.
+size_t StreamScanner::Ensure(uint64_t offset, size_t count) {
+  begin_ = static_cast<size_t>(offset - buffer_offset_);
+  if (end_ - begin_ >= count || at_end_) return end_ - begin_;
+  if (capacity_ - begin_ < count || capacity_ - end_ < kReadSize) {
+    if (!Reserve(count)) {
+      failed_ = true;
+      at_end_ = true;
+      return end_ - begin_;
+    }
+  }
+  while (end_ - begin_ < count) {
+    const int64_t got = file_.Read(buffer_.get() + end_, capacity_ - end_);
+    if (got <= 0) {
+      failed_ = failed_ || got < 0;
+      at_end_ = true;
+      break;
+    }
+    end_ += static_cast<size_t>(got);
+  }
+  return end_ - begin_;
+}
+
+// CheckGroup at `offset`, reading until it decides. `truncated` tells a
+// group cut by the end of the file (the result then says kNeedMore).
+GroupCheck StreamScanner::CheckAt(uint64_t offset, bool& truncated) {
+  size_t need = kGroupStartProbe;
+  for (;;) {
+    const size_t have = Ensure(offset, need);
+    const GroupCheck check = CheckGroup(buffer_.get() + begin_, have);
+    if (check.status != GroupCheck::Status::kNeedMore) {
+      truncated = false;
+      return check;
+    }
+    if (have < check.size && at_end_) {
+      truncated = true;
+      return check;
+    }
+    need = check.size;
+  }
+}
+
+// The offset of the first group start at or after `from`, or kNoOffset when
+// the file ends first. Drops the bytes it has searched; jumps over holes of
+// a sparse file, which hold only zeros and so no start code.
+uint64_t StreamScanner::FindCandidate(uint64_t from) {
+  for (;;) {
+    const size_t have = Ensure(from, kGroupStartProbe);
+    if (have < kGroupStartProbe) return kNoOffset;
+    const uint8_t* const base = buffer_.get() + begin_;
+    const uint8_t* const hit = FindGroupStart(base, base + have);
+    if (hit != nullptr) return from + static_cast<uint64_t>(hit - base);
+    // Every position with a whole probe was refused; the last
+    // kGroupStartProbe - 1 bytes may still begin a start.
+    from += have - (kGroupStartProbe - 1);
+    begin_ = static_cast<size_t>(from - buffer_offset_);
+    // Those kept bytes end at the read position. When they are zeros and a
+    // hole follows, the bytes from them to the hole's end are all zeros, so
+    // the kept bytes can stand for the last ones before the hole's end.
+    if (!at_end_ && AllZero(base + (have - (kGroupStartProbe - 1)), end_ - begin_)) {
+      const uint64_t skipped = file_.SkipHole();
+      buffer_offset_ += skipped;
+      from += skipped;
+    }
+  }
+}
+
+ScanEvent StreamScanner::CloseRegion(uint64_t end) {
+  ScanEvent event = region_;
+  event.size = end - event.offset;
+  in_region_ = false;
+  region_ = ScanEvent{};
+  return event;
+}
+
+ScanEvent StreamScanner::Next() {
+  if (!open_) return ScanEvent{};
+  if (!in_region_) {
+    if (Ensure(cursor_, 1) == 0) return ScanEvent{};
+    bool truncated = false;
+    const GroupCheck check = CheckAt(cursor_, truncated);
+    if (check.status == GroupCheck::Status::kComplete) {
+      ScanEvent event;
+      event.kind = ScanEvent::Kind::kGroup;
+      event.offset = cursor_;
+      event.size = check.size;
+      event.data = buffer_.get() + begin_;
+      cursor_ += check.size;
+      return event;
+    }
+    in_region_ = true;
+    region_ = ScanEvent{};
+    region_.kind = ScanEvent::Kind::kSkipped;
+    region_.offset = cursor_;
+    region_.problem = truncated ? Problem::kTruncated : check.problem;
+    region_.problem_offset = cursor_ + check.problem_offset;
+    region_.problem_value = truncated ? 0 : check.problem_value;
+    if (truncated) {
+      cursor_ = end_offset();
+      return CloseRegion(cursor_);
+    }
+    search_from_ = cursor_ + 1;
+  }
+  for (;;) {
+    const uint64_t candidate = FindCandidate(search_from_);
+    if (candidate == kNoOffset) {
+      cursor_ = end_offset();
+      return CloseRegion(cursor_);
+    }
+    bool truncated = false;
+    const GroupCheck check = CheckAt(candidate, truncated);
+    if (check.status == GroupCheck::Status::kComplete) {
+      cursor_ = candidate;
+      return CloseRegion(candidate);
+    }
+    if (truncated) {
+      cursor_ = end_offset();
+      return CloseRegion(cursor_);
+    }
+    search_from_ = candidate + 1;
+  }
+}
+
+}  // namespace quarnel

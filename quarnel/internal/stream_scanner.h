@@ -1,0 +1,99 @@
+// Walks a stored stream (the 40-byte header, then groups) front to back and
+// reports, in file order, each whole group and each region of bytes that
+// belongs to no group. Memory stays bounded: the read buffer holds the bytes
+// not yet reported plus one large read, and grows only to hold the group
+// being checked (at most kMaxGroupSize plus one read).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "internal/group_format.h"
+#include "internal/source_file.h"
+
+namespace quarnel {
+
+struct ScanEvent {
+  enum class Kind : uint8_t {
+    kGroup,    // one whole group at `data`
+    kSkipped,  // bytes that belong to no group
+    kEnd,      // nothing more; the other fields are zero
+  };
+  Kind kind = Kind::kEnd;
+  uint64_t offset = 0;  // the event's first byte in the file
+  uint64_t size = 0;    // its length in the file
+  // kGroup: the group's `size` bytes, owned by the scanner and valid until
+  // the next call of Next, Open or Close. Null otherwise.
+  const uint8_t* data = nullptr;
+  // kSkipped: why the region began, the file offset of the group or block
+  // at fault, and the offending value (group type, block kind or length).
+  Problem problem = Problem::kNone;
+  uint64_t problem_offset = 0;
+  uint32_t problem_value = 0;
+};
+
+class StreamScanner {
+ public:
+  // Bytes asked of the file per read, at least.
+  static constexpr size_t kReadSize = size_t{1} << 20;
+
+  StreamScanner() = default;
+  StreamScanner(const StreamScanner&) = delete;
+  StreamScanner& operator=(const StreamScanner&) = delete;
+
+  // Opens `path` and reads its 40-byte header, closing whatever was open.
+  // False (and closed) when the file cannot be opened or read, or holds
+  // fewer than 40 bytes.
+  bool Open(const char* path);
+  void Close();
+  bool is_open() const { return open_; }
+
+  // The first 40 bytes of the file, as they are; valid while open.
+  const uint8_t* header() const { return header_; }
+
+  // The next group or skipped region, or kEnd. Groups are checked with
+  // CheckGroup; every byte after the header is in exactly one event. A
+  // skipped region runs from a position that is not a whole group to the
+  // next whole group (or the end of the file), so each maximal run of
+  // foreign bytes is one event. A read error ends the file where it happened.
+  ScanEvent Next();
+
+  // True when a read error or an allocation failure ended the scan early.
+  bool failed() const { return failed_; }
+  // Bytes of the file consumed so far (for progress display).
+  uint64_t consumed() const { return buffer_offset_ + begin_; }
+  // Current size of the read buffer (memory use).
+  size_t buffer_capacity() const { return capacity_; }
+
+ private:
+  static constexpr uint64_t kNoOffset = UINT64_MAX;
+
+  size_t Ensure(uint64_t offset, size_t count);
+  bool Reserve(size_t count);
+  GroupCheck CheckAt(uint64_t offset, bool& truncated);
+  uint64_t FindCandidate(uint64_t from);
+  ScanEvent CloseRegion(uint64_t end);
+  uint64_t end_offset() const { return buffer_offset_ + end_; }
+
+  SourceFile file_;
+  bool open_ = false;
+  bool failed_ = false;
+  uint8_t header_[kFileHeaderSize] = {};
+
+  // buffer_[begin_, end_) holds the file bytes [buffer_offset_ + begin_,
+  // buffer_offset_ + end_); the file's read position is buffer_offset_ + end_.
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t capacity_ = 0;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  uint64_t buffer_offset_ = 0;
+  bool at_end_ = false;
+
+  uint64_t cursor_ = 0;  // where the next event starts
+  bool in_region_ = false;
+  uint64_t search_from_ = 0;
+  ScanEvent region_;  // the open skipped region (offset and problem filled)
+};
+
+}  // namespace quarnel

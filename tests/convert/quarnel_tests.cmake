@@ -1,0 +1,10 @@
+# The packet-source library, tested through its two exports over real files.
+add_executable(kestrum_quarnel_tests
+  convert/quarnel_test_streams.cc
+  convert/quarnel_packets_test.cc
+  convert/quarnel_large_test.cc)
+target_include_directories(kestrum_quarnel_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(kestrum_quarnel_tests PRIVATE quarnel kestrum_options GTest::gtest_main)
+target_compile_definitions(kestrum_quarnel_tests PRIVATE
+  QUARNEL_TEST_TMPDIR="${CMAKE_CURRENT_BINARY_DIR}/tmp/quarnel")
+gtest_discover_tests(kestrum_quarnel_tests DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,93 @@
+// kestrum inspect on ASF files written by ffmpeg, checked against ffprobe,
+// and on damaged copies of them, which it must survive.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e/cli_runner.h"
+
+namespace cli_test {
+namespace {
+
+class AsfInspectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveTool("ffmpeg") || !HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe not found";
+    asf_ = folder_.Path("x.asf");
+    const RunResult made =
+        RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25",
+                              "-frames:v", "60", "-c:v", "mpeg4", "-g", "12", "-metadata",
+                              "title=Kestrum \xC3\xA9t\xC3\xA9", "-metadata",
+                              "comment=a description", "-f", "asf", asf_});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+  }
+
+  TempFolder folder_;
+  std::string asf_;
+};
+
+TEST_F(AsfInspectTest, AgreesWithFfprobe) {
+  const RunResult probe =
+      RunProgram("ffprobe", {"-v", "error", "-count_packets", "-show_entries",
+                             "stream=codec_tag_string,width,height,nb_read_packets:format=duration:"
+                             "format_tags=title,comment",
+                             "-of", "default=noprint_wrappers=1", asf_});
+  ASSERT_EQ(probe.exit_code, 0) << probe.err;
+  std::map<std::string, std::string> want;
+  for (const std::string& line : LinesStartingWith(probe.out, "")) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) want[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+
+  const RunResult r = Kestrum({"inspect", asf_});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::map<std::string, std::string> f = Fields(r.out);
+  EXPECT_EQ(f["format"], "ASF");
+  EXPECT_EQ(f["title"], want["TAG:title"]);
+  EXPECT_EQ(f["description"], want["TAG:comment"]);
+  EXPECT_EQ(f["problems"], "0");
+  const double duration = std::stod(want["duration"]);
+  EXPECT_NEAR(std::stod(f["duration"]), duration, 0.0015) << f["duration"];
+
+  const std::vector<std::string> streams = LinesStartingWith(r.out, "stream ");
+  ASSERT_EQ(streams.size(), 1u) << r.out;
+  std::smatch m;
+  const std::regex line(R"(stream \d+: video, fourcc (\S+), (\d+) x (\d+), .*, (\d+) samples .*)");
+  ASSERT_TRUE(std::regex_match(streams[0], m, line)) << streams[0];
+  EXPECT_EQ(m[1].str(), want["codec_tag_string"]);
+  EXPECT_EQ(m[2].str(), want["width"]);
+  EXPECT_EQ(m[3].str(), want["height"]);
+  EXPECT_EQ(m[4].str(), want["nb_read_packets"]);
+}
+
+TEST_F(AsfInspectTest, SurvivesCutAndDamagedFiles) {
+  const std::vector<uint8_t> whole = ReadBytes(asf_);
+  const std::string damaged = folder_.Path("damaged.asf");
+  auto check = [&](const std::vector<uint8_t>& bytes, const std::string& what) {
+    WriteBytes(damaged, bytes);
+    const RunResult r = Kestrum({"inspect", damaged});
+    EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 4) << what << ": exit " << r.exit_code;
+  };
+  // Cut at many points, densely through the header.
+  for (size_t cut = 16; cut < whole.size(); cut += cut < 1200 ? 23 : 1999) {
+    check(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut)),
+          "cut at " + std::to_string(cut));
+  }
+  // Random bytes overwritten in the header and the first packets.
+  uint32_t state = 2024;
+  for (int round = 0; round < 120; ++round) {
+    std::vector<uint8_t> bytes = whole;
+    for (int k = 0; k < 6; ++k) {
+      state = state * 1664525u + 1013904223u;
+      const size_t at = 16 + (state >> 8) % 4000;
+      state = state * 1664525u + 1013904223u;
+      if (at < bytes.size()) bytes[at] = static_cast<uint8_t>(state >> 24);
+    }
+    check(bytes, "round " + std::to_string(round));
+  }
+}
+
+}  // namespace
+}  // namespace cli_test

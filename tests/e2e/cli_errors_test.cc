@@ -1,0 +1,122 @@
+// The program's command line: help, argument errors, and the exit codes and
+// messages for a missing input, a stream that is not one, an unwritable
+// output. None of these cases needs the library's roads.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e/cli_runner.h"
+
+namespace cli_test {
+namespace {
+
+// Files every case may name: $STREAM (a generated stream), $SHORT (39
+// bytes), $JUNK (no stream header), $MISSING, $OUT (an output path that must
+// stay absent), $NODIR (an output in a missing folder).
+struct ErrorCase {
+  std::string name;
+  std::vector<std::string> args;
+  int exit_code;
+  std::string message;  // part of stderr
+  std::string stdin_file = "";
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+
+class CliErrorTest : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(CliErrorTest, ExitCodeAndMessage) {
+  TempFolder folder;
+  const std::string stream = folder.Path("stream.bin");
+  ASSERT_EQ(Kestrum({"generate", stream, "--frames", "5"}).exit_code, 0);
+  std::vector<uint8_t> header_part = ReadBytes(stream);
+  header_part.resize(39);
+  WriteBytes(folder.Path("short.bin"), header_part);
+  WriteBytes(folder.Path("junk.bin"), std::vector<uint8_t>(300, 0xAB));
+  const std::map<std::string, std::string> names = {
+      {"$STREAM", stream},
+      {"$SHORT", folder.Path("short.bin")},
+      {"$JUNK", folder.Path("junk.bin")},
+      {"$MISSING", folder.Path("missing.bin")},
+      {"$OUT", folder.Path("out.asf")},
+      {"$NODIR", folder.Path("no/such/folder/out.asf")}};
+  auto expand = [&names](const std::string& s) {
+    const auto it = names.find(s);
+    return it == names.end() ? s : it->second;
+  };
+  std::vector<std::string> args;
+  for (const std::string& a : GetParam().args) args.push_back(expand(a));
+  const std::string stdin_file = GetParam().stdin_file.empty() ? "" : expand(GetParam().stdin_file);
+
+  const RunResult r = Kestrum(args, stdin_file);
+  EXPECT_EQ(r.exit_code, GetParam().exit_code) << r.err;
+  EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(folder.Path("out.asf"))) << "a failed run left an output";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CliErrorTest,
+    ::testing::Values(
+        ErrorCase{"NoCommand", {}, 2, "Usage: kestrum COMMAND"},
+        ErrorCase{"UnknownCommand", {"frob"}, 2, "unknown command 'frob'"},
+        ErrorCase{
+            "UnknownOption", {"inspect", "$STREAM", "--bogus"}, 2, "unknown option '--bogus'"},
+        ErrorCase{"OptionWithoutValue", {"generate", "$OUT", "--frames"}, 2, "needs a value"},
+        ErrorCase{"FlagWithValue", {"generate", "$OUT", "--junk=1"}, 2, "takes no value"},
+        ErrorCase{"NotANumber", {"generate", "$OUT", "--frames", "ten"}, 2, "is not a number"},
+        ErrorCase{"NumberOutOfRange", {"generate", "$OUT", "--key-interval", "0"}, 2, "outside"},
+        ErrorCase{"SizeNotWxH", {"generate", "$OUT", "--size", "704"}, 2, "is not WxH"},
+        ErrorCase{"SizeAndResolution",
+                  {"generate", "$OUT", "--size", "704x576", "--resolution", "0x1001"},
+                  2,
+                  "exclude each other"},
+        ErrorCase{"GenerateWithoutOutput", {"generate"}, 2, "expected one OUTPUT"},
+        ErrorCase{"GenerateUnwritable", {"generate", "$NODIR"}, 5, "cannot write"},
+        ErrorCase{"InspectMissing", {"inspect", "$MISSING"}, 3, "cannot open"},
+        ErrorCase{"InspectShort", {"inspect", "$SHORT"}, 4, "40-byte header"},
+        ErrorCase{"InspectJunk", {"inspect", "$JUNK"}, 4, "neither an ASF file nor a stream"},
+        ErrorCase{"ConvertOneArgument", {"convert", "$STREAM"}, 2, "expected INPUT and OUTPUT"},
+        ErrorCase{"ConvertMissing", {"convert", "$MISSING", "$OUT"}, 3, "cannot open"},
+        ErrorCase{"ConvertShort", {"convert", "$SHORT", "$OUT"}, 4, "40-byte header"},
+        ErrorCase{"ConvertJunk", {"convert", "$JUNK", "$OUT"}, 4, "header is refused: tag"},
+        ErrorCase{"ConvertUnwritable", {"convert", "$STREAM", "$NODIR"}, 5, "cannot write"},
+        ErrorCase{"ConvertOntoItself", {"convert", "$STREAM", "$STREAM"}, 2, "overwrite INPUT"},
+        ErrorCase{"RecordMissing", {"record", "$MISSING", "$OUT"}, 3, "cannot open"},
+        ErrorCase{"RecordShort", {"record", "$SHORT", "$OUT"}, 4, "40-byte header"},
+        ErrorCase{"RecordJunkFromStdin", {"record", "-", "$OUT"}, 4, "header is refused", "$JUNK"},
+        ErrorCase{"RecordShortFromStdin", {"record", "-", "$OUT"}, 4, "40-byte header", "$SHORT"},
+        ErrorCase{"RecordUnwritable", {"record", "$STREAM", "$NODIR"}, 5, "cannot write"},
+        ErrorCase{"RecordPieceSizeZero",
+                  {"record", "$STREAM", "$OUT", "--piece-size", "0"},
+                  2,
+                  "--piece-size"},
+        ErrorCase{"RecordPieceSizeWord",
+                  {"record", "$STREAM", "$OUT", "--piece-size", "frame"},
+                  2,
+                  "--piece-size"}),
+    [](const ::testing::TestParamInfo<ErrorCase>& p) { return p.param.name; });
+
+class CliHelpTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CliHelpTest, EachCommandExplainsItself) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{GetParam(), "--help"}, {GetParam(), "-h"}, {"help", GetParam()}}) {
+    const RunResult r = Kestrum(args);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.rfind("Usage: kestrum " + GetParam(), 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("Exit codes:"), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CliHelpTest,
+                         ::testing::Values("convert", "record", "generate", "inspect"));
+
+TEST(CliHelpTest, RecordHelpSaysHowFortyBytePiecesAreAvoided) {
+  const RunResult r = Kestrum({"record", "--help"});
+  EXPECT_NE(r.out.find("--piece-size 40 sends 41-byte pieces"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace cli_test

@@ -1,0 +1,209 @@
+// Pieces of the kestrum program that carry their own rules: argument and
+// number parsing, escaping of diagnostic lines, and how record cuts its input
+// into pieces for the live road.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "cli.h"
+#include "e2e/cli_runner.h"
+#include "piece_reader.h"
+#include "piece_sender.h"
+
+namespace cli_test {
+namespace {
+
+using kestrum_cli::Args;
+using kestrum_cli::OptionSpec;
+using Bytes = std::vector<uint8_t>;
+
+TEST(EscapeLineTest, NonPrintableBytesAreEscaped) {
+  EXPECT_EQ(kestrum_cli::EscapeLine("multi !!!!!!!!!!!!!!!!!\r\n"),
+            "multi !!!!!!!!!!!!!!!!!\\r\\n");
+  EXPECT_EQ(kestrum_cli::EscapeLine("Splitter : \xC1\xD9\xCA\xB1"),
+            "Splitter : \\xC1\\xD9\\xCA\\xB1");
+  EXPECT_EQ(kestrum_cli::EscapeLine("a\\b\tc\x7F"), "a\\\\b\\tc\\x7F");
+  EXPECT_EQ(kestrum_cli::EscapeLine("-----------Splitter : block_size = 500000 00001003"),
+            "-----------Splitter : block_size = 500000 00001003");
+}
+
+const std::vector<OptionSpec> kSpec = {{"verbose", false, 'v'}, {"frames", true}, {"junk", false}};
+
+TEST(ArgsTest, OptionsAnywhereValuesBothWaysAndPositionals) {
+  Args args;
+  std::string error;
+  ASSERT_TRUE(
+      args.Parse({"in", "--frames", "7", "-v", "-", "--junk", "--", "--frames=9"}, kSpec, error))
+      << error;
+  EXPECT_EQ(args.Value("frames"), "7");
+  EXPECT_TRUE(args.Has("verbose"));
+  EXPECT_TRUE(args.Has("junk"));
+  EXPECT_EQ(args.positionals(), (std::vector<std::string>{"in", "-", "--frames=9"}));
+  ASSERT_TRUE(args.Parse({"--frames=3", "--frames=4"}, kSpec, error));
+  EXPECT_EQ(args.Value("frames"), "4");
+  EXPECT_FALSE(args.Has("junk"));
+}
+
+TEST(ArgsTest, BadOptionsAreRefused) {
+  Args args;
+  std::string error;
+  EXPECT_FALSE(args.Parse({"--nope"}, kSpec, error));
+  EXPECT_FALSE(args.Parse({"-x"}, kSpec, error));
+  EXPECT_FALSE(args.Parse({"--frames"}, kSpec, error));
+  EXPECT_FALSE(args.Parse({"--junk=yes"}, kSpec, error));
+}
+
+struct NumberCase {
+  std::string text;
+  bool ok;
+  uint64_t value;
+};
+
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class ParseUnsignedTest : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(ParseUnsignedTest, DecimalOrHexWithinRange) {
+  uint64_t value = 12345;
+  std::string error;
+  EXPECT_EQ(kestrum_cli::ParseUnsigned(GetParam().text, 1, 0xFFFFFFFF, "n", value, error),
+            GetParam().ok)
+      << GetParam().text;
+  if (GetParam().ok) {
+    EXPECT_EQ(value, GetParam().value);
+  } else {
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, ParseUnsignedTest,
+    ::testing::Values(NumberCase{"42", true, 42}, NumberCase{"0x1003", true, 0x1003},
+                      NumberCase{"0XfF", true, 255}, NumberCase{"4294967295", true, 0xFFFFFFFF},
+                      NumberCase{"4294967296", false, 0}, NumberCase{"0", false, 0},
+                      NumberCase{"", false, 0}, NumberCase{"0x", false, 0},
+                      NumberCase{"12a", false, 0}, NumberCase{"-1", false, 0},
+                      NumberCase{" 5", false, 0}, NumberCase{"99999999999999999999999", false, 0}));
+
+TEST(PieceSenderTest, NoDataPieceOfFortyBytes) {
+  std::vector<int32_t> sizes;
+  Bytes data;
+  kestrum_cli::PieceSender sender([&](const uint8_t* p, int32_t n) {
+    sizes.push_back(n);
+    data.insert(data.end(), p, p + n);
+  });
+  Bytes input(300);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i);
+  sender.Header(input.data());
+  sender.Piece(input.data() + 40, 100);
+  sender.Piece(input.data() + 140, 40);
+  sender.Piece(input.data() + 180, 41);
+  sender.Piece(input.data() + 221, 39);
+  sender.Piece(input.data() + 260, 40);
+  EXPECT_EQ(sizes, (std::vector<int32_t>{40, 100, 39, 1, 41, 39, 39, 1}));
+  EXPECT_TRUE(data == input);
+  EXPECT_EQ(sender.calls(), 8u);
+}
+
+// Small stream pieces built here: groups, and bytes that are none.
+void PutLe(Bytes& b, size_t at, uint32_t v, int width) {
+  for (int i = 0; i < width; ++i)
+    b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+Bytes Group(uint32_t payload, uint16_t kind = 0x1003, uint32_t group_type = 0x1000) {
+  Bytes g(48 + 20 + payload, 0x80);
+  std::fill(g.begin(), g.begin() + 68, uint8_t{0});
+  PutLe(g, 0, 1, 4);
+  PutLe(g, 12, group_type, 4);
+  PutLe(g, 16, 0x1001, 4);
+  PutLe(g, 48, kind, 2);
+  PutLe(g, 64, payload, 4);
+  return g;
+}
+
+Bytes Cut(Bytes b, size_t n) {
+  b.resize(n);
+  return b;
+}
+
+std::vector<Bytes> Pieces(const Bytes& input, size_t piece_size, Bytes& header) {
+  TempFolder folder;
+  const std::string path = folder.Path("in.bin");
+  WriteBytes(path, input);
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0);
+  kestrum_cli::PieceReader reader(fd, piece_size);
+  std::vector<Bytes> pieces;
+  uint8_t h[40];
+  EXPECT_TRUE(reader.ReadHeader(h));
+  header.assign(h, h + 40);
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  while (reader.Next(data, size)) pieces.emplace_back(data, data + size);
+  EXPECT_FALSE(reader.failed());
+  EXPECT_EQ(reader.consumed(), input.size());
+  ::close(fd);
+  return pieces;
+}
+
+TEST(PieceReaderTest, GroupPiecesAreWholeGroupsAndTheBytesBetween) {
+  const Bytes head(40, 0x33);
+  const std::vector<Bytes> expected = {
+      Group(100),      Group(0),
+      Bytes(77, 0x5A),                             // junk
+      Group(500),      Group(30, 0x1006),          // a malformed group ...
+      Group(20),       Group(50, 0x1003, 0x1002),  // ... and a bad group type
+      Group(300000),   Cut(Group(40), 60)};        // cut at the end
+  Bytes input = head;
+  for (const Bytes& p : expected) input.insert(input.end(), p.begin(), p.end());
+  Bytes header;
+  const std::vector<Bytes> got = Pieces(input, 0, header);
+  EXPECT_TRUE(header == head);
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << "piece " << i;
+}
+
+TEST(PieceReaderTest, LongJunkComesInBoundedPiecesUpToTheNextGroup) {
+  Bytes input(40, 0x11);
+  const Bytes junk(2500000, 0x5A);
+  input.insert(input.end(), junk.begin(), junk.end());
+  const Bytes after = Group(1000);
+  input.insert(input.end(), after.begin(), after.end());
+  Bytes header;
+  const std::vector<Bytes> got = Pieces(input, 0, header);
+  ASSERT_GE(got.size(), 3u);
+  EXPECT_TRUE(got.back() == after);
+  Bytes joined;
+  for (size_t i = 0; i + 1 < got.size(); ++i) {
+    EXPECT_LE(got[i].size(), size_t{2} << 20);
+    joined.insert(joined.end(), got[i].begin(), got[i].end());
+  }
+  EXPECT_TRUE(joined == junk);
+}
+
+TEST(PieceReaderTest, FixedPiecesCoverTheInputInOrder) {
+  Bytes input(40 + 10000);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * 31);
+  for (size_t piece : {size_t{1}, size_t{41}, size_t{4096}, size_t{10000}, size_t{20000}}) {
+    Bytes header;
+    const std::vector<Bytes> got = Pieces(input, piece, header);
+    Bytes joined = header;
+    for (size_t i = 0; i < got.size(); ++i) {
+      if (i + 1 < got.size()) {
+        EXPECT_EQ(got[i].size(), piece);
+      }
+      joined.insert(joined.end(), got[i].begin(), got[i].end());
+    }
+    EXPECT_EQ(got.size(), (10000 + piece - 1) / piece) << piece;
+    EXPECT_TRUE(joined == input) << piece;
+  }
+}
+
+}  // namespace
+}  // namespace cli_test

@@ -1,0 +1,48 @@
+// Runs the kestrum program as a user would and captures what it prints.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace cli_test {
+
+struct RunResult {
+  int exit_code = -1;  // -1 when the program did not exit normally (a signal)
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `args`; standard input from `stdin_path` (or empty).
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& stdin_path = "");
+
+// Runs the kestrum program under test.
+RunResult Kestrum(const std::vector<std::string>& args, const std::string& stdin_path = "");
+
+// The "label: value" lines of `text` (the first value of each label).
+std::map<std::string, std::string> Fields(const std::string& text);
+
+// The lines of `text` that start with `prefix`.
+std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix);
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// True when `tool` is found on PATH.
+bool HaveTool(const std::string& tool);
+
+// A folder of its own for each test, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+}  // namespace cli_test

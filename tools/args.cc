@@ -1,0 +1,115 @@
+#include "args.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace kestrum_cli {
+
+namespace {
+
+const OptionSpec* FindLong(const std::vector<OptionSpec>& options, const std::string& name) {
+  for (const OptionSpec& o : options) {
+    if (name == o.name) return &o;
+  }
+  return nullptr;
+}
+
+const OptionSpec* FindShort(const std::vector<OptionSpec>& options, char c) {
+  for (const OptionSpec& o : options) {
+    if (o.short_name != 0 && o.short_name == c) return &o;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionSpec>& options,
+                 std::string& error) {
+  values_.clear();
+  positionals_.clear();
+  bool options_ended = false;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    const std::string& arg = argv[i];
+    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      positionals_.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    const OptionSpec* option_spec = nullptr;
+    std::string inline_value;
+    bool has_inline_value = false;
+    if (arg[1] == '-') {
+      std::string name = arg.substr(2);
+      const size_t eq = name.find('=');
+      if (eq != std::string::npos) {
+        inline_value = name.substr(eq + 1);
+        has_inline_value = true;
+        name.resize(eq);
+      }
+      option_spec = FindLong(options, name);
+    } else if (arg.size() == 2) {
+      option_spec = FindShort(options, arg[1]);
+    }
+    if (option_spec == nullptr) {
+      error = "unknown option '" + arg + "'";
+      return false;
+    }
+    if (!option_spec->takes_value) {
+      if (has_inline_value) {
+        error = "option '--" + std::string(option_spec->name) + "' takes no value";
+        return false;
+      }
+      values_[option_spec->name] = "";
+      continue;
+    }
+    if (!has_inline_value) {
+      if (i + 1 >= argv.size()) {
+        error = "option '--" + std::string(option_spec->name) + "' needs a value";
+        return false;
+      }
+      inline_value = argv[++i];
+    }
+    values_[option_spec->name] = inline_value;
+  }
+  return true;
+}
+
+std::optional<std::string> Args::Value(const std::string& name) const {
+  const auto it = values_.find(name);
+  if (it == values_.end()) return std::nullopt;
+  return it->second;
+}
+
+bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, const std::string& what,
+                   uint64_t& value, std::string& error) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  bool ok = !digits.empty();
+  for (char c : digits) {
+    const bool digit =
+        (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+    ok = ok && digit;
+  }
+  uint64_t parsed = 0;
+  if (ok) {
+    errno = 0;
+    char* end = nullptr;
+    parsed = std::strtoull(digits.c_str(), &end, hex ? 16 : 10);
+    ok = errno == 0 && end != nullptr && *end == '\0';
+  }
+  if (!ok) {
+    error = what + ": '" + text + "' is not a number";
+    return false;
+  }
+  if (parsed < min || parsed > max) {
+    error = what + ": " + text + " is outside " + std::to_string(min) + ".." + std::to_string(max);
+    return false;
+  }
+  value = parsed;
+  return true;
+}
+
+}  // namespace kestrum_cli

@@ -1,0 +1,43 @@
+// Command-line arguments of one command: options (--name, --name VALUE,
+// --name=VALUE), positionals, and number parsing with clear errors.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrum_cli {
+
+struct OptionSpec {
+  const char* name;  // without the leading dashes
+  bool takes_value;
+  char short_name = 0;  // e.g. 'v' for -v; 0 for none
+};
+
+class Args {
+ public:
+  // Parses `argv` (the command's arguments, after the command name) against
+  // `options`. "--" ends the options; "-" alone is a positional. On failure
+  // returns false and describes the problem in `error`.
+  bool Parse(const std::vector<std::string>& argv, const std::vector<OptionSpec>& options,
+             std::string& error);
+
+  bool Has(const std::string& name) const { return values_.count(name) != 0; }
+  // The value of an option that takes one (the last given), if given.
+  std::optional<std::string> Value(const std::string& name) const;
+  const std::vector<std::string>& positionals() const { return positionals_; }
+
+ private:
+  std::map<std::string, std::string> values_;
+  std::vector<std::string> positionals_;
+};
+
+// Parses a whole unsigned number, decimal or 0x-prefixed hexadecimal, within
+// [min, max]. On failure returns false and describes it in `error`, naming
+// `what`.
+bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, const std::string& what,
+                   uint64_t& value, std::string& error);
+
+}  // namespace kestrum_cli

@@ -1,0 +1,141 @@
+#include "cli.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "kestrum.h"
+
+namespace kestrum_cli {
+
+const char kExitCodesHelp[] =
+    "Exit codes: 0 done; 1 the work failed; 2 bad command line; 3 input missing or\n"
+    "unreadable; 4 input is not a stream; 5 output cannot be written.\n";
+
+int Fail(const std::string& command, int code, const std::string& message) {
+  std::fprintf(stderr, "kestrum %s: %s\n", command.c_str(), message.c_str());
+  return code;
+}
+
+int UsageError(const std::string& command, const std::string& message) {
+  std::fprintf(stderr, "kestrum %s: %s\nTry 'kestrum %s --help'.\n", command.c_str(),
+               message.c_str(), command.c_str());
+  return kExitUsage;
+}
+
+std::string EscapeLine(const char* line) {
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(line); *p != 0; ++p) {
+    const unsigned char c = *p;
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+void EchoLine(const char* line, void* /*context*/) {
+  const std::string text = EscapeLine(line);
+  std::fprintf(stderr, "[kestrum] %s\n", text.c_str());
+}
+
+}  // namespace
+
+DiagnosticEcho::DiagnosticEcho(bool enabled) : enabled_(enabled) {
+  if (enabled_) KestrumSetDebugOutput(&EchoLine, nullptr);
+}
+
+DiagnosticEcho::~DiagnosticEcho() {
+  if (enabled_) KestrumSetDebugOutput(nullptr, nullptr);
+}
+
+int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    error = "cannot open '" + path + "': " + std::strerror(errno);
+    return kExitInput;
+  }
+  const size_t got = std::fread(header, 1, sizeof header, f);
+  const bool read_error = std::ferror(f) != 0;
+  const int saved = errno;
+  std::fclose(f);
+  if (read_error) {
+    error = "cannot read '" + path + "': " + std::strerror(saved);
+    return kExitInput;
+  }
+  if (got < sizeof header) {
+    error = "'" + path + "' is not a stream: " + std::to_string(got) +
+            " bytes, fewer than its 40-byte header";
+    return kExitNotStream;
+  }
+  return kExitOk;
+}
+
+bool CheckOutputWritable(const std::string& path, std::string& error) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      error = "cannot write '" + path + "': it is a folder";
+      return false;
+    }
+    if (::access(path.c_str(), W_OK) != 0) {
+      error = "cannot write '" + path + "': " + std::strerror(errno);
+      return false;
+    }
+    return true;
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) {
+    error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  ::unlink(path.c_str());
+  return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa;
+  struct stat sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<int64_t>(info.st_size);
+}
+
+std::string FormatMegabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+std::string FormatRate(uint64_t bytes, double seconds) {
+  char text[32];
+  if (seconds <= 0) return "- MB/s";
+  std::snprintf(text, sizeof text, "%.1f MB/s", static_cast<double>(bytes) / 1e6 / seconds);
+  return text;
+}
+
+}  // namespace kestrum_cli

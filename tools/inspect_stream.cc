@@ -1,0 +1,189 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "cli.h"
+#include "inspect.h"
+#include "internal/stream_scanner.h"
+#include "progress.h"
+#include "stream_header.h"
+
+namespace kestrum_cli {
+
+namespace {
+
+constexpr size_t kProblemsShown = 100;
+
+// Whether a group may start a recording under `stream_type`, by the live
+// road's start rule.
+bool IsStartGroup(uint16_t stream_type, const uint8_t* group) {
+  const uint32_t group_type = kestrum::load_u32le(group + quarnel::kGroupTypeOffset);
+  const uint32_t frame_type = kestrum::load_u32le(group + quarnel::kFrameTypeOffset);
+  const bool key_frame = frame_type == 0x1001 || frame_type == 0x1002;
+  switch (stream_type) {
+    case 0x1001:
+      return key_frame;
+    case 0x1002:
+      return (group_type & 0xF) != 0;
+    case 0x1003:
+      return (group_type & 0xF) != 0 ? frame_type == 0x1001 : key_frame;
+    default:
+      return false;
+  }
+}
+
+std::string DescribeSkip(const quarnel::ScanEvent& e) {
+  char text[256];
+  const auto offset = static_cast<unsigned long long>(e.offset);
+  const auto size = static_cast<unsigned long long>(e.size);
+  const auto at = static_cast<unsigned long long>(e.problem_offset);
+  int n = std::snprintf(text, sizeof text, "offset %llu: %llu bytes skipped: ", offset, size);
+  const size_t used = n > 0 ? static_cast<size_t>(n) : 0;
+  char* rest = text + used;
+  const size_t room = sizeof text - used;
+  switch (e.problem) {
+    case quarnel::Problem::kBadGroupType:
+      std::snprintf(rest, room, "group type 0x%X is not 0x1000 or 0x1001", e.problem_value);
+      break;
+    case quarnel::Problem::kBadBlockKind:
+      std::snprintf(rest, room, "block kind 0x%X at offset %llu is outside 0x1001..0x1005",
+                    e.problem_value, at);
+      break;
+    case quarnel::Problem::kPayloadTooLong:
+      std::snprintf(rest, room, "payload length %u at offset %llu is 500000 or more",
+                    e.problem_value, at);
+      break;
+    case quarnel::Problem::kTruncated:
+      std::snprintf(rest, room, "the file ends inside a group");
+      break;
+    case quarnel::Problem::kNoGroupStart:
+    case quarnel::Problem::kNone:
+      std::snprintf(rest, room, "no group start");
+      break;
+  }
+  return text;
+}
+
+struct Counts {
+  uint64_t groups = 0;
+  uint64_t start_groups = 0;
+  uint64_t blocks[5] = {};
+  uint64_t payload_bytes = 0;
+  uint64_t largest_group = 0;
+  uint64_t first_start_offset = 0;
+  uint64_t first_start_index = 0;
+  bool has_start = false;
+  uint64_t skipped_bytes = 0;
+  std::vector<std::string> problems;
+  uint64_t problem_count = 0;
+};
+
+void CountGroup(const StreamHeader& header, const quarnel::ScanEvent& e, Counts& c) {
+  const uint8_t* g = e.data;
+  if (IsStartGroup(header.stream_type, g)) {
+    if (!c.has_start) {
+      c.has_start = true;
+      c.first_start_offset = e.offset;
+      c.first_start_index = c.groups;
+    }
+    ++c.start_groups;
+  }
+  ++c.groups;
+  if (e.size > c.largest_group) c.largest_group = e.size;
+  // A whole group: every block header lies inside it.
+  const unsigned blocks = g[quarnel::kBlockCountOffset];
+  size_t at = quarnel::kGroupHeaderSize;
+  for (unsigned i = 0; i < blocks; ++i) {
+    const uint16_t kind = kestrum::load_u16le(g + at);
+    const uint32_t length = kestrum::load_u32le(g + at + quarnel::kBlockLengthOffset);
+    ++c.blocks[kind - quarnel::kBlockKindFirst];
+    c.payload_bytes += length;
+    at += quarnel::kBlockHeaderSize + length;
+  }
+}
+
+void PrintHeader(const std::string& path, uint64_t size, const StreamHeader& h) {
+  std::printf("file: %s\n", path.c_str());
+  std::printf("format: stream\n");
+  std::printf("size: %llu bytes\n", static_cast<unsigned long long>(size));
+  std::printf("tag: 0x%X\n", h.tag);
+  std::printf("version: 0x%08X (%s)\n", h.version,
+              h.explicit_size ? "explicit picture size" : "resolution code");
+  std::printf("stream type: 0x%X\n", h.stream_type);
+  std::printf("video standard: 0x%X (base height %d)\n", h.video_standard,
+              h.video_standard == 0x1001 ? 288 : 240);
+  std::printf("rate: %u x %u = %llu bit/s\n", h.rate_factor, h.rate_base,
+              static_cast<unsigned long long>(h.rate_factor) * h.rate_base);
+  if (h.explicit_size) {
+    std::printf("size field: %u x %u\n", h.width, h.height);
+  } else {
+    std::printf("resolution: 0x%X\n", h.resolution);
+  }
+  std::printf("picture: %d x %d\n", h.picture_width, h.picture_height);
+  std::printf("header: %s%s\n", h.accepted ? "accepted" : "refused: ", h.refusal.c_str());
+}
+
+void PrintCounts(const Counts& c) {
+  std::printf("groups: %llu\n", static_cast<unsigned long long>(c.groups));
+  std::printf("start groups: %llu\n", static_cast<unsigned long long>(c.start_groups));
+  if (c.has_start) {
+    std::printf("first start group: %llu at offset %llu\n",
+                static_cast<unsigned long long>(c.first_start_index),
+                static_cast<unsigned long long>(c.first_start_offset));
+  }
+  uint64_t total = 0;
+  for (uint64_t b : c.blocks) total += b;
+  std::printf("blocks: %llu\n", static_cast<unsigned long long>(total));
+  for (int k = 0; k < 5; ++k) {
+    std::printf("blocks 0x%X: %llu\n", 0x1001 + k, static_cast<unsigned long long>(c.blocks[k]));
+  }
+  std::printf("payload bytes: %llu\n", static_cast<unsigned long long>(c.payload_bytes));
+  std::printf("largest group: %llu bytes\n", static_cast<unsigned long long>(c.largest_group));
+  std::printf("duration: %.3f s\n", static_cast<double>(c.groups) * 0.040);
+  std::printf("skipped bytes: %llu\n", static_cast<unsigned long long>(c.skipped_bytes));
+  std::printf("problems: %llu\n", static_cast<unsigned long long>(c.problem_count));
+  for (const std::string& p : c.problems) std::printf("problem: %s\n", p.c_str());
+  if (c.problem_count > c.problems.size()) {
+    std::printf("problem: ... and %llu more\n",
+                static_cast<unsigned long long>(c.problem_count - c.problems.size()));
+  }
+}
+
+}  // namespace
+
+int InspectStream(const std::string& command, const std::string& path, bool progress_allowed) {
+  quarnel::StreamScanner scanner;
+  if (!scanner.Open(path.c_str())) {
+    return Fail(command, kExitNotStream,
+                "'" + path + "' is not a stream: fewer than its 40-byte header");
+  }
+  const int64_t size = FileSize(path);
+  const StreamHeader header = DecodeStreamHeader(scanner.header());
+  Counts counts;
+  Progress progress("inspect", size > 0 ? static_cast<uint64_t>(size) : 0, progress_allowed);
+  for (;;) {
+    const quarnel::ScanEvent e = scanner.Next();
+    if (e.kind == quarnel::ScanEvent::Kind::kEnd) break;
+    if (e.kind == quarnel::ScanEvent::Kind::kGroup) {
+      CountGroup(header, e, counts);
+    } else {
+      counts.skipped_bytes += e.size;
+      if (counts.problems.size() < kProblemsShown) counts.problems.push_back(DescribeSkip(e));
+      ++counts.problem_count;
+    }
+    progress.Update(scanner.consumed());
+  }
+  progress.Finish();
+  if (scanner.failed()) return Fail(command, kExitInput, "cannot read '" + path + "'");
+  PrintHeader(path, size > 0 ? static_cast<uint64_t>(size) : 0, header);
+  PrintCounts(counts);
+  if (!header.accepted) {
+    return Fail(command, kExitNotStream,
+                "'" + path + "' is neither an ASF file nor a stream: its header is refused: " +
+                    header.refusal);
+  }
+  return kExitOk;
+}
+
+}  // namespace kestrum_cli

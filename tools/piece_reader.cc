@@ -1,0 +1,92 @@
+#include "piece_reader.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "internal/group_format.h"
+
+namespace kestrum_cli {
+
+namespace {
+
+constexpr size_t kReadSize = size_t{1} << 20;
+
+}  // namespace
+
+PieceReader::PieceReader(int fd, size_t piece_size) : fd_(fd), piece_size_(piece_size) {}
+
+// Makes `count` bytes from begin_ present unless the input ends first;
+// returns how many are present.
+size_t PieceReader::Fill(size_t count) {
+  if (end_ - begin_ >= count || at_end_) return end_ - begin_;
+  if (buffer_.size() - begin_ < count || buffer_.size() - end_ < kReadSize) {
+    const size_t live = end_ - begin_;
+    if (live > 0 && begin_ > 0) std::memmove(buffer_.data(), buffer_.data() + begin_, live);
+    begin_ = 0;
+    end_ = live;
+    const size_t want = std::max(count, live) + kReadSize;
+    if (buffer_.size() < want) buffer_.resize(std::max(want, buffer_.size() * 2));
+  }
+  while (end_ - begin_ < count) {
+    const size_t room = std::min<size_t>(buffer_.size() - end_, INT_MAX);
+    const ssize_t got = ::read(fd_, buffer_.data() + end_, room);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      failed_ = got < 0;
+      at_end_ = true;
+      break;
+    }
+    end_ += static_cast<size_t>(got);
+  }
+  return end_ - begin_;
+}
+
+bool PieceReader::Take(size_t n, const uint8_t*& data, size_t& size) {
+  if (n == 0) return false;
+  data = buffer_.data() + begin_;
+  size = n;
+  begin_ += n;
+  consumed_ += n;
+  return true;
+}
+
+bool PieceReader::ReadHeader(uint8_t (&header)[40]) {
+  if (Fill(sizeof header) < sizeof header) return false;
+  std::memcpy(header, buffer_.data() + begin_, sizeof header);
+  begin_ += sizeof header;
+  consumed_ += sizeof header;
+  return true;
+}
+
+bool PieceReader::Next(const uint8_t*& data, size_t& size) {
+  if (piece_size_ != 0) return Take(std::min(Fill(piece_size_), piece_size_), data, size);
+
+  size_t need = quarnel::kGroupStartProbe;
+  for (;;) {
+    const size_t have = Fill(need);
+    if (have == 0) return false;
+    const uint8_t* p = buffer_.data() + begin_;
+    const quarnel::GroupCheck check = quarnel::CheckGroup(p, have);
+    using Status = quarnel::GroupCheck::Status;
+    if (check.status == Status::kComplete) return Take(check.size, data, size);
+    if (check.status == Status::kNeedMore) {
+      if (have < check.size && at_end_) return Take(have, data, size);  // a cut group
+      need = check.size;
+      continue;
+    }
+    // Not a group here: the bytes up to the next group start are one piece.
+    const size_t window = Fill(kReadSize);
+    p = buffer_.data() + begin_;
+    const uint8_t* next = quarnel::FindGroupStart(p + 1, p + window);
+    if (next != nullptr) return Take(static_cast<size_t>(next - p), data, size);
+    if (at_end_) return Take(window, data, size);
+    // Keep the last bytes: a group start may begin among them.
+    return Take(window - (quarnel::kGroupStartProbe - 1), data, size);
+  }
+}
+
+}  // namespace kestrum_cli

@@ -1,0 +1,43 @@
+// The input of `kestrum record`, read front to back (a file or standard
+// input) and cut into the pieces handed to the live road: the 40-byte header,
+// then pieces of a fixed size, or whole groups with the bytes between them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kestrum_cli {
+
+class PieceReader {
+ public:
+  // `fd` stays owned by the caller. `piece_size` 0 cuts at group boundaries.
+  PieceReader(int fd, size_t piece_size);
+
+  // The first 40 bytes. False when the input ends (or fails) before them.
+  bool ReadHeader(uint8_t (&header)[40]);
+
+  // The next piece, valid until the next call; false at the end of the input.
+  // Fixed size: `piece_size` bytes, the last piece shorter. Groups: one whole
+  // group, or the bytes from a position that is not one up to the next group
+  // start (at most about one read), or a cut group at the end.
+  bool Next(const uint8_t*& data, size_t& size);
+
+  bool failed() const { return failed_; }
+  uint64_t consumed() const { return consumed_; }
+
+ private:
+  size_t Fill(size_t count);
+  bool Take(size_t n, const uint8_t*& data, size_t& size);
+
+  int fd_;
+  size_t piece_size_;
+  std::vector<uint8_t> buffer_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  bool at_end_ = false;
+  bool failed_ = false;
+  uint64_t consumed_ = 0;
+};
+
+}  // namespace kestrum_cli
