@@ -19,3 +19,11 @@ if(KESTRUM_FUZZ)
     -fno-omit-frame-pointer)
   target_link_options(kestrum_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Shared libraries refuse undefined symbols, except in sanitized clang builds:
+# clang links the sanitizer runtimes into executables only, so a sanitized
+# shared library refers to them until it is loaded.
+set(KESTRUM_NO_UNDEFINED -Wl,--no-undefined)
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND (KESTRUM_SANITIZE OR KESTRUM_FUZZ))
+  set(KESTRUM_NO_UNDEFINED "")
+endif()

@@ -26,7 +26,9 @@ using namespace kestrum;
 using namespace kestrum::asf;
 
 // Sample bytes one input may hand over, all samples together.
-constexpr uint64_t kSampleBudget = uint64_t{4} << 20;
+constexpr uint64_t kSampleBudget = uint64_t{1} << 20;
+constexpr uint64_t kLongestTime = uint64_t{3'600'000} * 10'000;        // 1 h
+constexpr uint64_t kRefusedTime = uint64_t{0xFFFFFFFF} * 10'000 + 9'999;  // 2^32 ms
 
 struct Accepted {
   uint16_t stream;
@@ -89,7 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       static constexpr uint16_t kStreams[] = {8, 6, 8, 9};
       const uint16_t stream = kStreams[flags & 3];
       const bool key = (flags & 4) != 0;
-      const uint64_t time = (flags & 8) != 0 ? in.U64() : in.U32();
+      uint64_t time = (flags & 8) != 0 ? in.U64() : in.U32();
+      // The index holds an entry per second of play duration: times up to an
+      // hour keep an input's cost small; times the muxer must refuse stay.
+      if (time <= kRefusedTime && time > kLongestTime) time %= kLongestTime;
       const uint64_t duration = uint64_t{in.U16()} * 10'000;
       size_t sample_size = 0;
       switch ((flags >> 4) & 3) {
