@@ -38,7 +38,7 @@ bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionS
       options_ended = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option_spec = nullptr;
     std::string inline_value;
     bool has_inline_value = false;
     if (arg[1] == '-') {
@@ -49,30 +49,30 @@ bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionS
         has_inline_value = true;
         name.resize(eq);
       }
-      spec = FindLong(options, name);
+      option_spec = FindLong(options, name);
     } else if (arg.size() == 2) {
-      spec = FindShort(options, arg[1]);
+      option_spec = FindShort(options, arg[1]);
     }
-    if (spec == nullptr) {
+    if (option_spec == nullptr) {
       error = "unknown option '" + arg + "'";
       return false;
     }
-    if (!spec->takes_value) {
+    if (!option_spec->takes_value) {
       if (has_inline_value) {
-        error = "option '--" + std::string(spec->name) + "' takes no value";
+        error = "option '--" + std::string(option_spec->name) + "' takes no value";
         return false;
       }
-      values_[spec->name] = "";
+      values_[option_spec->name] = "";
       continue;
     }
     if (!has_inline_value) {
       if (i + 1 >= argv.size()) {
-        error = "option '--" + std::string(spec->name) + "' needs a value";
+        error = "option '--" + std::string(option_spec->name) + "' needs a value";
         return false;
       }
       inline_value = argv[++i];
     }
-    values_[spec->name] = inline_value;
+    values_[option_spec->name] = inline_value;
   }
   return true;
 }

@@ -3,14 +3,17 @@
 // with the same sizes (WCHAR is 16 bits everywhere).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
 #ifdef _WIN32
 #include <windows.h>
 #include <objbase.h>
 #define KS_WIDE(s) L##s
+// The SDK's 64-bit count (times, sizes); <wmsdk.h> declares the same.
+typedef unsigned __int64 QWORD;
 #else
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
 
 using HRESULT = int32_t;
 using BYTE = uint8_t;

@@ -143,8 +143,21 @@ TEST_F(PrepareWriterTest, NameOfUpTo259BytesIsAcceptedLongerIsRefused) {
 }
 
 TEST_F(PrepareWriterTest, NameIsConvertedFromTheCodePage) {
+#ifdef _WIN32
+  // The system's ANSI code page, whatever the bytes would mean in UTF-8.
+  const char name[] = "caf\xE9-\xC3\xA9.asf";
+  ASSERT_EQ(instance_.PrepareWriter(name), S_OK);
+  if (GetACP() == 1252) {
+    EXPECT_EQ(wm_.output_filename, u"caf\u00E9-\u00C3\u00A9.asf");
+  } else {
+    WCHAR expected[64] = {};
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, name, -1, expected, 64), 0);
+    EXPECT_EQ(wm_.output_filename, std::u16string(expected, expected + wcslen(expected)));
+  }
+#else
   ASSERT_EQ(instance_.PrepareWriter("caf\xC3\xA9-\xE8\xA7\x86\xE9\xA2\x91.asf"), S_OK);
   EXPECT_EQ(wm_.output_filename, u"caf\u00E9-\u89C6\u9891.asf");
+#endif
 }
 
 TEST(EndRecordingTest, WithoutWriterCallsNothingAndTwiceEndsTwice) {

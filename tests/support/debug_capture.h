@@ -18,8 +18,10 @@ class DebugCapture {
   // How many lines equal `line` exactly.
   size_t Count(const std::string& line) const;
 
- private:
+  // Receives one line for the capture at `context`.
   static void Sink(const char* line, void* context);
+
+ private:
   std::vector<std::string> lines_;
 };
 

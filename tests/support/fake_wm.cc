@@ -1,10 +1,18 @@
 #include "support/fake_wm.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 
 namespace kestrum::testing {
 namespace {
+
+// WCHAR is a 16-bit unit everywhere (wchar_t on Windows, char16_t elsewhere).
+std::u16string Wide(const WCHAR* text) {
+  std::u16string out;
+  for (; text != nullptr && *text != 0; ++text) out.push_back(static_cast<char16_t>(*text));
+  return out;
+}
 
 std::string Narrow(const WCHAR* text) {
   std::string out;
@@ -79,7 +87,7 @@ class FakeBuffer final : public INSSBuffer, Counted {
   }
 
   std::vector<uint8_t> Content() const {
-    return std::vector<uint8_t>(bytes_.begin(), bytes_.begin() + length_);
+    return std::vector<uint8_t>(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(length_));
   }
 
  private:
@@ -311,7 +319,7 @@ class FakeWriter final : public IWMWriter, public IWMWriterAdvanced3, public IWM
   HRESULT STDMETHODCALLTYPE SetProfile(IWMProfile*) override { return wm_->Call("SetProfile"); }
   HRESULT STDMETHODCALLTYPE SetOutputFilename(const WCHAR* filename) override {
     const HRESULT hr = wm_->Call("SetOutputFilename", Narrow(filename));
-    if (SUCCEEDED(hr)) wm_->output_filename = filename;
+    if (SUCCEEDED(hr)) wm_->output_filename = Wide(filename);
     return hr;
   }
   HRESULT STDMETHODCALLTYPE GetInputCount(DWORD* count) override {
@@ -360,7 +368,7 @@ class FakeWriter final : public IWMWriter, public IWMWriterAdvanced3, public IWM
     for (WORD i = 0; i + 1 < length; i = static_cast<WORD>(i + 2)) {
       text.push_back(static_cast<char16_t>(value[i] | (value[i + 1] << 8)));
     }
-    wm_->attributes[name] = text;
+    wm_->attributes[Wide(name)] = text;
     wm_->attribute_lengths.push_back(length);
     return S_OK;
   }

@@ -3,7 +3,7 @@
 #include "platform/wmsdk/wmsdk.h"
 #include "platform/wmsdk/writer.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 HRESULT WMCreateProfileManager(IWMProfileManager** profile_manager) {
   if (profile_manager == nullptr) return E_POINTER;
   *profile_manager = kestrum::wmsdk::ProfileManager::Create();

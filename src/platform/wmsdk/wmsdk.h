@@ -5,8 +5,9 @@
 #pragma once
 
 #include "platform/win_types.h"
+#include "platform/wm_backend.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 enum WMT_VERSION : uint32_t {
   WMT_VER_4_0 = 0x00040000,
@@ -170,7 +171,7 @@ inline constexpr IID IID_IWMWriterAdvanced3 = {0x2CD6492D, 0x7C37, 0x4E76,
 inline constexpr IID IID_IWMHeaderInfo = {0x96406BDA, 0x2B2B, 0x11D3,
                                           {0xB3, 0x6B, 0x00, 0xC0, 0x4F, 0x61, 0x08, 0xFF}};
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN
 
 // Media types, subtypes and format types (the same values on every platform).
 // {73646976-0000-0010-8000-00AA00389B71}

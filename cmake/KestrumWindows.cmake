@@ -1,0 +1,50 @@
+# Settings of the 32-bit Windows build (mingw-w64).
+#
+# Every program and DLL links -static: no compiler run-time DLL
+# (libstdc++-6.dll, libgcc_s_dw2-1.dll, libwinpthread-1.dll) has to ship with
+# them. Programs and DLLs land in one folder so that tests and hosts find
+# Kestrum.dll and Quarnel.dll beside them.
+add_link_options(-static)
+add_compile_definitions(NOMINMAX)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+
+if(NOT DEFINED KESTRUM_OBJDUMP)
+  find_program(KESTRUM_OBJDUMP NAMES i686-w64-mingw32-objdump objdump)
+endif()
+
+# Programs run under Wine when cross-built (tests, the host program): in a
+# prefix of the build's own unless told otherwise, quiet, without the Mono and
+# Gecko installers (nothing here needs them).
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  find_program(KESTRUM_WINE wine)
+  set(KESTRUM_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for test runs")
+  if(KESTRUM_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        env WINEPREFIX=${KESTRUM_WINEPREFIX} WINEDEBUG=-all
+        "WINEDLLOVERRIDES=mscoree,mshtml=" ${KESTRUM_WINE})
+  endif()
+endif()
+
+if(NOT DEFINED KESTRUM_DLLTOOL)
+  set(KESTRUM_DLLTOOL dlltool)
+endif()
+find_program(KESTRUM_DLLTOOL_PROGRAM NAMES ${KESTRUM_DLLTOOL} REQUIRED)
+
+# kestrum_add_windows_dll(TARGET NAME DEF): the shared library TARGET becomes
+# NAME.dll, exporting by undecorated name exactly what DEF lists, at DEF's
+# ordinals. DEF names each function with its __stdcall decoration
+# (Name@bytes) and --kill-at strips it from the export table. The linker's
+# own import library would then carry only undecorated symbols, which a
+# caller's compiler never references (it emits _Name@bytes), so dlltool
+# rewrites it from DEF: decorated symbols that import the bare names.
+function(kestrum_add_windows_dll target name def)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name} PREFIX "" IMPORT_PREFIX "")
+  target_sources(${target} PRIVATE ${def})
+  target_link_options(${target} PRIVATE -Wl,--kill-at)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${KESTRUM_DLLTOOL_PROGRAM} --kill-at --input-def ${def} --dllname ${name}.dll
+            --output-lib $<TARGET_LINKER_FILE:${target}>
+    VERBATIM)
+endfunction()
