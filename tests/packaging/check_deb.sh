@@ -56,6 +56,7 @@ $libdir/libquarnel.so.$version
 $libdir/pkgconfig/kestrum.pc
 /usr/share/doc/kestrum/README.md
 /usr/share/doc/kestrum/docs/api.md
+/usr/share/doc/kestrum/docs/bad-inputs.md
 /usr/share/doc/kestrum/docs/diagnostics.md
 /usr/share/doc/kestrum/examples/convert_directory.c
 /usr/share/doc/kestrum/examples/live_socket_host.c

@@ -37,6 +37,7 @@ $name/lib/libkestrum.dll.a
 $name/lib/libquarnel.dll.a
 $name/share/doc/kestrum/README.md
 $name/share/doc/kestrum/docs/api.md
+$name/share/doc/kestrum/docs/bad-inputs.md
 $name/share/doc/kestrum/docs/diagnostics.md
 $name/share/doc/kestrum/docs/output-format.md
 $name/share/doc/kestrum/docs/stream-format.md
