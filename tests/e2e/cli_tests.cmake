@@ -11,7 +11,8 @@ add_executable(kestrum_cli_tests
   e2e/cli_errors_test.cc
   e2e/cli_asf_inspect_test.cc
   e2e/cli_pieces_test.cc
-  e2e/cli_roads_test.cc)
+  e2e/cli_roads_test.cc
+  e2e/cli_batch_test.cc)
 target_include_directories(kestrum_cli_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(kestrum_cli_tests PRIVATE
   kestrum_cli_core quarnel kestrum_options GTest::gtest_main)

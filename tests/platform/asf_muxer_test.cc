@@ -1,6 +1,7 @@
 // The muxer over a memory sink: call order, refused samples, random sample
 // sequences walked back out of the file, sink failures at every stage, the
-// flush bound, and files that were never ended.
+// crash bound and the packet size chosen from the bit rate, and files that
+// were never ended.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -158,7 +159,9 @@ TEST_P(RoundTripTest, WalkedFileGivesBackEverySample) {
   std::mt19937 rng(GetParam().state);
   FileInfo info = testing::VideoFileInfo(GetParam().packet_size);
   testing::AddAudioStream(info);
-  const uint32_t packet_size = GetParam().packet_size ? GetParam().packet_size : kDefaultPacketSize;
+  // With 0, the muxer sizes packets to the 640 kbit/s the two streams
+  // declare: a quarter second of it is 20000 bytes.
+  const uint32_t packet_size = GetParam().packet_size ? GetParam().packet_size : 20000;
   const std::vector<Sample> samples =
       MixedSamples(rng, 300, std::min<size_t>(120'000, packet_size * 30), true);
   MemorySink sink;
@@ -290,34 +293,110 @@ TEST_P(SinkFailureTest, FileUpToTheFailureStillWalks) {
 
 INSTANTIATE_TEST_SUITE_P(PacketSizes, SinkFailureTest, ::testing::Values(200u, 1440u, 64000u));
 
-TEST(MuxerTest, CompletedPacketsReachTheSinkWithinOneSecondOfMediaTime) {
+struct CrashBoundCase {
+  const char* name;
+  uint32_t bitrate;  // declared
+  size_t min_size, max_size;
+  int gap_every;  // every so many samples, 3 s without samples (0: none)
+};
+
+class CrashBoundTest : public ::testing::TestWithParam<CrashBoundCase> {};
+
+// What a process killed right after any WriteSample leaves: the bytes flushed
+// so far. They must hold every sample that began more than 1 s before the end
+// of the sample just written, however the stream's real rate compares with
+// its declared one.
+TEST_P(CrashBoundTest, SamplesOlderThanOneSecondAreAlwaysFlushed) {
+  const CrashBoundCase& c = GetParam();
   std::mt19937 rng(21);
-  const std::vector<Sample> samples = testing::VideoSamples(rng, 500, 2'000, 30'000);  // 20 s
+  std::vector<Sample> samples = testing::VideoSamples(rng, 500, c.min_size, c.max_size);  // 20 s
+  for (size_t i = 1; c.gap_every != 0 && i < samples.size(); ++i) {
+    const bool gap = i % static_cast<size_t>(c.gap_every) == 0;
+    samples[i].time = samples[i - 1].time + testing::kFrameTime * (gap ? 75 : 1);
+  }
+  FileInfo info = testing::VideoFileInfo();
+  info.streams[0].bitrate = c.bitrate;
   testing::RecordingSink sink;
-  Muxer muxer(sink, testing::VideoFileInfo());
+  Muxer muxer(sink, info);
   ASSERT_EQ(muxer.Begin(), S_OK);
-  const size_t data_start = sink.bytes.size();
-  uint64_t flushed_at = 0;
   size_t flushes = sink.flushed_sizes.size();
-  for (const Sample& s : samples) {
+  size_t in_file = 0;  // samples whole in the flushed bytes
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const Sample& s = samples[i];
     ASSERT_EQ(
         muxer.WriteSample(8, s.time, testing::kFrameTime, s.key, s.bytes.data(), s.bytes.size()),
         S_OK);
-    const bool all_handed_over =
-        sink.bytes.size() == data_start + muxer.packet_count() * kDefaultPacketSize;
     if (sink.flushed_sizes.size() != flushes) {
       flushes = sink.flushed_sizes.size();
-      flushed_at = s.time;
-      EXPECT_TRUE(all_handed_over);
-      EXPECT_EQ(sink.flushed_sizes.back(), sink.bytes.size());
+      const size_t flushed = sink.flushed_sizes.back();
+      const WalkedFile f =
+          WalkAsf({sink.bytes.begin(), sink.bytes.begin() + static_cast<std::ptrdiff_t>(flushed)});
+      ASSERT_EQ(f.error, "") << "flush at sample " << i;
+      EXPECT_FALSE(f.trailing_bytes) << "flushes hand over whole packets";
+      in_file = f.samples.size();
     }
-    EXPECT_TRUE(all_handed_over || s.time - flushed_at < 10'000'000) << s.time;
+    const uint64_t end = s.time + testing::kFrameTime;
+    ASSERT_TRUE(in_file > i || samples[in_file].time + 10'000'000 >= end)
+        << "after sample " << i << ", sample " << in_file << " is older than 1 s and unflushed";
   }
-  // About one flush per second, not one per packet.
-  EXPECT_GE(sink.flushed_sizes.size(), 10u);
-  EXPECT_LE(sink.flushed_sizes.size(), 22u);
-  EXPECT_LT(sink.flushed_sizes.size(), muxer.packet_count());
+  // One or two flushes per second of media (a flush leaves the packet being
+  // filled pending), not one per packet.
+  const uint64_t seconds = samples.back().time / 10'000'000;
+  EXPECT_LE(sink.flushed_sizes.size(), 2 * seconds + 3);
+  // Padding only where the stream fell far below its declared rate.
+  ASSERT_EQ(muxer.End(), S_OK);
+  const WalkedFile f = WalkAsf(sink.bytes);
+  ASSERT_EQ(f.error, "");
+  size_t padded = 0;
+  for (const auto& p : f.packets) padded += p.padding > muxer.packet_size() / 2 ? 1u : 0u;
+  if (c.gap_every == 0 && c.min_size >= 5'000) {
+    EXPECT_LE(padded, 1u) << "packet size " << muxer.packet_size();
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, CrashBoundTest,
+    ::testing::Values(
+        // 5-30 KB samples against the 4,055,040 bit/s a 704 x 576 stream declares.
+        CrashBoundCase{"typical", 4'055'040, 5'000, 30'000, 0},
+        // Far below the declared rate: packets of 64000 bytes would take 3 s to fill.
+        CrashBoundCase{"below_rate", 4'055'040, 100, 1'000, 0},
+        CrashBoundCase{"low_rate", 64'000, 100, 500, 0},
+        CrashBoundCase{"no_rate", 0, 200, 2'000, 0},
+        CrashBoundCase{"gaps", 512'000, 1'000, 4'000, 60}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+struct PacketSizeCase {
+  std::vector<uint32_t> bitrates;
+  uint32_t packet_size;
+};
+
+class ChosenPacketSizeTest : public ::testing::TestWithParam<PacketSizeCase> {};
+
+TEST_P(ChosenPacketSizeTest, PacketFillsInAQuarterSecondWithinBounds) {
+  FileInfo info = testing::VideoFileInfo();
+  info.streams[0].bitrate = GetParam().bitrates[0];
+  if (GetParam().bitrates.size() > 1) {
+    testing::AddAudioStream(info);
+    info.streams[1].bitrate = GetParam().bitrates[1];
+  }
+  MemorySink sink;
+  Muxer muxer(sink, info);
+  ASSERT_EQ(muxer.Begin(), S_OK);
+  EXPECT_EQ(muxer.packet_size(), GetParam().packet_size);
+  EXPECT_EQ(WalkAsf(sink.bytes).packet_size, GetParam().packet_size);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, ChosenPacketSizeTest,
+    ::testing::Values(PacketSizeCase{{4'055'040}, 64'000},         // 126,720 a quarter second
+                      PacketSizeCase{{2'048'000}, 64'000},         // 64,000 exactly
+                      PacketSizeCase{{1'000'000}, 31'300},         // 31,250, rounded up
+                      PacketSizeCase{{512'000, 128'000}, 20'000},  // the streams summed
+                      PacketSizeCase{{102'400}, 3'200},            // exactly the smallest
+                      PacketSizeCase{{8'000}, 3'200},              // below it
+                      PacketSizeCase{{0}, 64'000},                 // no rate declared
+                      PacketSizeCase{{0xFFFFFFFFu, 0xFFFFFFFFu}, 64'000}));
 
 TEST(MuxerTest, MuxerDestroyedWithoutEndLeavesAnUnfinishedReadableFile) {
   std::mt19937 rng(31);

@@ -4,4 +4,5 @@ set(KESTRUM_TEST_SUPPORT_SOURCES
   support/expected_samples.cc
   support/md5.cc
   support/probe.cc
+  support/memory_writer.cc
   support/stream_builder.cc)

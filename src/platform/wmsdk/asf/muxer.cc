@@ -16,7 +16,9 @@ namespace kestrum::asf {
 namespace {
 
 constexpr uint64_t kTicksPerMs = 10'000;
-constexpr uint64_t kFlushInterval = 10'000'000;  // 1 s of media time
+// The most media time that may wait unflushed (the crash bound).
+constexpr uint64_t kFlushInterval = 10'000'000;  // 1 s
+constexpr uint64_t kPacketFillsPerSecond = 4;
 constexpr uint64_t kMaxMs = std::numeric_limits<uint32_t>::max();
 
 enum class Phase { kNew, kWriting, kEnded };
@@ -39,6 +41,7 @@ struct Muxer::State {
     return hr;
   }
   HRESULT Flush();
+  HRESULT KeepCrashBound(uint64_t end);
   HRESULT WriteHeader(const HeaderTotals& totals);
   HRESULT Finish();
 
@@ -52,16 +55,49 @@ struct Muxer::State {
   std::vector<StreamState> streams;  // in info.streams order
   std::array<int16_t, 128> slot{};   // stream number -> index in streams, or -1
   bool any_sample = false;
-  uint64_t end_time = 0;    // latest sample time + duration
-  uint64_t media_time = 0;  // latest sample time
-  uint64_t flushed_at = 0;  // media time of the last flush
+  uint64_t end_time = 0;  // latest sample time + duration
+  // Samples taken but not yet handed to the system: whether there are any,
+  // and the earliest time among them.
+  bool pending = false;
+  uint64_t pending_since = 0;
+  // The earliest time among the samples with bytes in the packet being
+  // filled (meaningful while the builder has one open).
+  uint64_t open_since = 0;
 };
 
+// Hands every completed packet to the system. What stays pending is the
+// packet being filled, if any.
 HRESULT Muxer::State::Flush() {
   HRESULT hr = packets->Drain();
   if (SUCCEEDED(hr)) hr = sink.Flush();
-  flushed_at = media_time;
+  pending = packets->has_open_packet();
+  pending_since = open_since;
   return FAILED(hr) ? Fail(hr) : hr;
+}
+
+// Keeps the crash bound after a sample that ends at `end`: once the pending
+// samples would span more than the flush interval, hands over the completed
+// packets, and the packet being filled as well (padded) when it holds a
+// sample that old.
+HRESULT Muxer::State::KeepCrashBound(uint64_t end) {
+  const auto too_old = [end](uint64_t since) {
+    return end > since && end - since > kFlushInterval;
+  };
+  if (!pending || !too_old(pending_since)) return S_OK;
+  if (packets->has_open_packet() && too_old(open_since)) {
+    const HRESULT hr = packets->FinishPacket();
+    if (FAILED(hr)) return Fail(hr);
+  }
+  return Flush();
+}
+
+uint32_t ChoosePacketSize(const std::vector<StreamInfo>& streams) {
+  uint64_t bits_per_second = 0;
+  for (const StreamInfo& s : streams) bits_per_second += s.bitrate;
+  if (bits_per_second == 0) return kDefaultPacketSize;
+  const uint64_t bytes = (bits_per_second / 8 / kPacketFillsPerSecond + 99) / 100 * 100;
+  return static_cast<uint32_t>(
+      std::clamp<uint64_t>(bytes, kMinChosenPacketSize, kDefaultPacketSize));
 }
 
 HRESULT Muxer::State::WriteHeader(const HeaderTotals& totals) {
@@ -142,7 +178,7 @@ HRESULT Muxer::Begin() {
   HRESULT hr = ValidateFileInfo(s.info);
   if (FAILED(hr)) return hr;
   try {
-    s.packet_size = s.info.packet_size != 0 ? s.info.packet_size : kDefaultPacketSize;
+    s.packet_size = s.info.packet_size != 0 ? s.info.packet_size : ChoosePacketSize(s.info.streams);
     s.slot.fill(-1);
     s.streams.resize(s.info.streams.size());
     for (size_t i = 0; i < s.info.streams.size(); ++i) {
@@ -185,8 +221,16 @@ HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bo
   payload.send_ms = static_cast<uint32_t>(time / kTicksPerMs);
   payload.presentation_ms = payload.send_ms + s.info.preroll_ms;
   SamplePlacement placement;
+  const bool had_open = s.packets->has_open_packet();
+  const uint64_t open_packet = s.packets->completed_packets();
   const HRESULT hr = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement);
   if (FAILED(hr)) return s.Fail(hr);
+  if (s.packets->has_open_packet()) {
+    const bool same_open = had_open && s.packets->completed_packets() == open_packet;
+    s.open_since = same_open ? std::min(s.open_since, time) : time;
+  }
+  s.pending_since = s.pending ? std::min(s.pending_since, time) : time;
+  s.pending = true;
 
   ++st.next_object;  // wraps mod 256
   st.max_object_size = std::max(st.max_object_size, static_cast<uint32_t>(size));
@@ -197,17 +241,9 @@ HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bo
       st.index_lost = true;
     }
   }
-  if (!s.any_sample) {
-    s.any_sample = true;
-    s.media_time = time;
-    s.flushed_at = time;
-  }
+  s.any_sample = true;
   s.end_time = std::max(s.end_time, end);
-  s.media_time = std::max(s.media_time, time);
-  if (s.packets->batched_packets() != 0 && s.media_time - s.flushed_at >= kFlushInterval) {
-    return s.Flush();
-  }
-  return S_OK;
+  return s.KeepCrashBound(end);
 }
 
 HRESULT Muxer::End() {

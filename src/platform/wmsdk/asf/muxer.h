@@ -8,10 +8,16 @@
 // Memory stays bounded whatever the length of the recording: a 1 MiB batch
 // of packets plus 6 bytes of index per second of media per video stream.
 //
-// Crash bound: completed packets reach the sink, and the sink is flushed
-// (write(2) for the file sink), whenever media time has advanced 1 s or more
-// since the last flush, at Begin and at End. A process killed at any moment
-// leaves a file that readers take up to its last packet handed over.
+// Crash bound: a process killed at any moment leaves a file that holds every
+// sample but those of the last second of media: after each WriteSample, the
+// samples not yet handed to the operating system (sink Flush, write(2) for the
+// file sink) span at most 1 s, from the oldest one's time to the end (time +
+// duration) of the one just written. Once they would span more, the completed
+// packets are handed over; if the packet being filled still holds a sample
+// that old, it is padded and handed over too. Packets sized to the bit rate
+// (below) fill well within the second, so at the rates the streams declare
+// padding is rare; a stream far below its declared rate pads at most one
+// packet per second. Begin and End flush as well.
 //
 // Call order: Begin, any number of WriteSample, End. A Muxer destroyed
 // without End hands over every sample it took (the last packet padded) and
@@ -29,16 +35,18 @@ namespace kestrum::asf {
 
 enum class StreamKind { kVideo, kAudio };
 
-// Data packet size when FileInfo::packet_size is 0. Samples here are
-// typically 5-200 KB at 25 per second. Each packet costs 13 bytes of packet
-// header plus 15-17 per payload, so at this size the overhead is about
-// 0.05% (against 1% at the 3200 bytes common for low-rate streams), a
-// typical sample takes one to four packets, and a packet rarely reaches the
-// 63-payload limit unless samples are under 1 KB. 64000 stays below 64 KiB,
-// the largest packet readers accept, with every payload and padding length
-// fitting its WORD field. The price is that an interrupted recording loses
-// the packet being filled: at most 64000 bytes of media.
+// Data packet sizes the muxer chooses when FileInfo::packet_size is 0: what
+// the streams' declared bit rates (summed) fill in a quarter of a second,
+// rounded up to a multiple of 100 and kept within [kMinChosenPacketSize,
+// kDefaultPacketSize]; kDefaultPacketSize when no rate is declared. A packet
+// costs 13 bytes of header plus 15-17 per payload, so even the smallest
+// stays near 1% of overhead while filling within the crash bound at low
+// rates. The largest, 64000, suits the typical 5-200 KB samples at 25 per
+// second (0.05% overhead, a sample in one to four packets) and stays below
+// 64 KiB, the largest packet readers accept, with every payload and padding
+// length fitting its WORD field.
 inline constexpr uint32_t kDefaultPacketSize = 64000;
+inline constexpr uint32_t kMinChosenPacketSize = 3200;
 // Samples must be 1 byte to kMaxSampleSize - 1 bytes: readers drop empty
 // media objects and refuse objects of 16 MiB or more.
 inline constexpr size_t kMaxSampleSize = size_t{1} << 24;
@@ -58,7 +66,7 @@ struct StreamInfo {
 struct FileInfo {
   GUID file_id{};
   uint64_t creation_time = 0;  // FILETIME: 100-ns units since 1601-01-01 UTC
-  uint32_t packet_size = 0;    // 0: kDefaultPacketSize; else 100..65536
+  uint32_t packet_size = 0;    // 0: ChoosePacketSize(streams); else 100..65536
   uint32_t preroll_ms = 0;     // the largest buffer window of the streams
   std::u16string title;
   std::u16string author;
@@ -67,6 +75,10 @@ struct FileInfo {
   std::u16string rating;
   std::vector<StreamInfo> streams;
 };
+
+// The packet size for streams of these declared bit rates (see
+// kDefaultPacketSize).
+uint32_t ChoosePacketSize(const std::vector<StreamInfo>& streams);
 
 class Muxer {
  public:

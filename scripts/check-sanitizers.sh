@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the whole project with AddressSanitizer and UndefinedBehaviorSanitizer
+# (KESTRUM_SANITIZE, with the default compiler) in its own build directory and
+# runs the whole test suite there. Any report fails the run: UBSan does not
+# recover, and LeakSanitizer reports leaks at exit.
+# Usage: scripts/check-sanitizers.sh [build directory, default build-sanitize]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-sanitize}
+
+scripts/install-deps.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_SANITIZE=ON >/dev/null
+cmake --build "$build" -j2
+export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$build" --output-on-failure -j2

@@ -1,0 +1,164 @@
+// Writes the starting corpus of every fuzz target, built from generated
+// streams, into <directory>/<target>/: typical inputs, so that fuzzing starts
+// from the paths real streams take rather than from nothing.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "support/stream_builder.h"
+
+namespace {
+
+using namespace kestrum::testing;
+using Bytes = std::vector<uint8_t>;
+
+class Corpus {
+ public:
+  Corpus(std::filesystem::path root, const std::string& target) : dir_(root / target) {
+    std::filesystem::create_directories(dir_);
+  }
+  void Add(const Bytes& bytes) {
+    std::ofstream out(dir_ / ("seed-" + std::to_string(count_++)), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+
+ private:
+  std::filesystem::path dir_;
+  int count_ = 0;
+};
+
+void PutU16(Bytes& out, uint16_t v) { out.push_back(uint8_t(v)), out.push_back(uint8_t(v >> 8)); }
+void PutU32(Bytes& out, uint32_t v) { PutU16(out, uint16_t(v)), PutU16(out, uint16_t(v >> 16)); }
+void Append(Bytes& out, const Bytes& bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+
+// Small streams of each kind the recordings meet.
+std::vector<StreamBuilder> Streams() {
+  std::vector<StreamBuilder> streams(5);
+  streams[0].Header().Groups(6, 40);
+  streams[1]
+      .Header(FileHeaderBuilder().StreamType(0x1003).Size(704, 288))
+      .Add(Group().GroupType(0x1001).FrameType(0x1001).AddBlock(0x1001, 30).AddBlock(0x1003, 200))
+      .Junk(17)
+      .Add(Group().FrameType(0x1002).AddBlock(0x1004, 90).AddBlock(0x1005, 10))
+      .Add(Group().FrameType(0x1003).AddBlock(0x1002, 5));
+  streams[2]
+      .Header(
+          FileHeaderBuilder().StreamType(0x1002).Version(kResolutionCodeVersion).Resolution(0x1003))
+      .Add(Group().GroupType(0x1001).AddBlock(0x1003, 1000))
+      .Add(Group().Add(Block(0x1006).Payload(8, 1)))
+      .Add(Group().GroupType(0x1001).AddBlock(0x1003, 64));
+  streams[3].Header().Add(Group().BlockCount(0x1000)).Add(Group().AddBlock(0x1003, 3000)).Junk(5);
+  streams[4].Header().Add(Group().AddBlock(0x1003, 20)).Add(Group().AddBlock(0x1004, 50));
+  return streams;
+}
+
+Bytes Body(const StreamBuilder& s) { return s.Slice(40, s.size()); }
+
+void FileHeaderSeeds(Corpus c) {
+  c.Add(FileHeaderBuilder().Bytes());
+  c.Add(FileHeaderBuilder().StreamType(0x1003).Size(704, 240).Bytes());
+  c.Add(FileHeaderBuilder().Size(705, 576).Bytes());
+  c.Add(FileHeaderBuilder().Version(kResolutionCodeVersion).Resolution(0x1008).Bytes());
+  c.Add(FileHeaderBuilder()
+            .Version(kResolutionCodeVersion)
+            .VideoStandard(0x1002)
+            .Resolution(0x1002)
+            .Bytes());
+}
+
+void GroupSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
+  uint8_t type = 1;
+  for (const StreamBuilder& s : streams) {
+    Bytes seed{type++};
+    Append(seed, Body(s));
+    c.Add(seed);
+  }
+}
+
+// Pieces of `body` of `piece` bytes each, 40 avoided, behind the header.
+Bytes LiveScript(const StreamBuilder& s, size_t piece, bool restart) {
+  Bytes script;
+  PutU16(script, 40);
+  Append(script, s.Slice(0, 40));
+  for (const Bytes& p : SplitEvery(Body(s), piece)) {
+    const size_t cut = p.size() == 40 ? 39 : p.size();
+    PutU16(script, static_cast<uint16_t>(cut));
+    script.insert(script.end(), p.begin(), p.begin() + static_cast<std::ptrdiff_t>(cut));
+    if (cut != p.size()) {
+      PutU16(script, 1);
+      script.push_back(p.back());
+    }
+  }
+  if (restart) PutU16(script, 0xFFFF);
+  return script;
+}
+
+void LiveRoadSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
+  const size_t pieces[] = {7, 100, 1000, 65535};
+  for (size_t i = 0; i < streams.size(); ++i) {
+    c.Add(LiveScript(streams[i], pieces[i % 4], i == 3));
+  }
+}
+
+void Packet(Bytes& script, uint8_t kind, uint8_t how, uint32_t time, const Bytes& bytes) {
+  script.push_back(kind);
+  script.push_back(how);
+  PutU32(script, time);
+  PutU16(script, static_cast<uint16_t>(bytes.size()));
+  Append(script, bytes);
+}
+
+void TransferSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
+  for (const StreamBuilder& s : streams) {
+    if (s.size() > 12000) continue;
+    Bytes script{0};
+    Packet(script, 0, 0, 0, s.Slice(0, 40));
+    uint32_t time = 0;
+    for (size_t g = 0; g < s.groups().size(); ++g, time += 40) {
+      Packet(script, g % 3 == 2 ? 2 : 1, 0, time, s.GroupBytes(g));
+    }
+    c.Add(script);
+  }
+}
+
+void MuxerSeeds(Corpus c) {
+  for (const uint8_t setup : {uint8_t{0}, uint8_t{1}, uint8_t{4}}) {
+    Bytes script{setup};
+    PutU16(script, setup == 1 ? 1440 : 0);
+    PutU32(script, setup == 4 ? 64'000 : 4'055'040);
+    PutU16(script, 3000);
+    for (uint32_t i = 0; i < 60; ++i) {
+      script.push_back(static_cast<uint8_t>((i % 25 == 0 ? 4 : 0) | (setup == 1 && i % 3 == 0)));
+      PutU32(script, i * 400'000);
+      PutU16(script, 40);
+      PutU16(script, static_cast<uint16_t>(200 + i * 97));
+    }
+    c.Add(script);
+  }
+}
+
+void PacketSourceSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
+  for (const StreamBuilder& s : streams) c.Add(s.bytes());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
+    return 2;
+  }
+  const std::filesystem::path root(argv[1]);
+  const std::vector<StreamBuilder> streams = Streams();
+  FileHeaderSeeds(Corpus(root, "file_header"));
+  GroupSeeds(Corpus(root, "group"), streams);
+  LiveRoadSeeds(Corpus(root, "live_road"), streams);
+  TransferSeeds(Corpus(root, "transfer"), streams);
+  MuxerSeeds(Corpus(root, "muxer"));
+  PacketSourceSeeds(Corpus(root, "packet_source"), streams);
+  return 0;
+}

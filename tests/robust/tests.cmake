@@ -1,0 +1,7 @@
+# Write faults and crashes: recordings whose output fails or whose process is
+# killed, read back by ffprobe.
+kestrum_add_tests(kestrum_robust_tests
+  robust/crash_test.cc
+  robust/robust_support.cc
+  robust/write_fault_test.cc
+  platform/asf_walker.cc)
