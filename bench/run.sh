@@ -5,7 +5,7 @@
 # Builds the program (Release), generates 704x576 streams of the given sizes
 # with `kestrum generate` (the default realistic mix: 2 Mbit/s, a start group
 # every 25 groups, mostly one video block per group), then times, side by
-# side and --repeat times in turn:
+# side, in --repeat rounds of every case (each round starting one case later):
 #   - the file road:  kestrum convert IN F.asf
 #   - the live road:  kestrum record IN L.asf --piece-size 4096 | group
 #   - cp IN, cp F.asf and cp L.asf (the same bytes read and written by cp)
@@ -151,9 +151,15 @@ for s in "${size_list[@]}"; do
   l4=$data/$s-live4k.asf
   lg=$data/$s-livegroup.asf
   copy=$data/copy.bin
+  # The outputs the cp and ffmpeg cases read, made once before timing.
+  "$kestrum" convert "$in" "$f" >/dev/null
+  "$kestrum" record "$in" "$l4" --piece-size 4096 >/dev/null
   for ((r = 1; r <= repeat; r++)); do
     echo "== $s: round $r of $repeat"
-    for c in "${cases[@]}"; do
+    # Each round starts one case later, so that no case always follows the
+    # same one (what a case leaves in the page cache affects the next).
+    for ((i = 0; i < ${#cases[@]}; i++)); do
+      c=${cases[(i + r - 1) % ${#cases[@]}]}
       case $c in
         convert) time_case "$s" "$c" "$in" "$f" "$kestrum" convert "$in" "$f" ;;
         record-4k) time_case "$s" "$c" "$in" "$l4" "$kestrum" record "$in" "$l4" --piece-size 4096 ;;
@@ -195,9 +201,10 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
     echo "Page cache: warm. Input read once before each case and earlier outputs synced"
     echo "(untimed); outputs go to the page cache, write-back to the disk is not counted."
   fi
-  echo "Wall time: median of $repeat runs taken in turn (min-max beside it). MB = 10^6 bytes;"
-  echo "MB/s counts the bytes each case reads. CPU: user + system seconds (median), which"
-  echo "other work on the machine disturbs less than wall time. Peak RSS: the largest of the runs."
+  echo "Wall time: median of $repeat rounds of every case, each round starting one case later"
+  echo "(min-max beside it). MB = 10^6 bytes; MB/s counts the bytes each case reads. CPU: user +"
+  echo "system seconds (median), which other work on the machine disturbs less than wall time."
+  echo "Peak RSS: the largest of the runs."
   echo
   awk -F'\t' -v sizes="$sizes" -v have_ffmpeg="$have_ffmpeg" -f bench/table.awk "$raw"
 } >"$out"
