@@ -13,16 +13,14 @@ if(NOT DEFINED KESTRUM_OBJDUMP)
   find_program(KESTRUM_OBJDUMP NAMES i686-w64-mingw32-objdump objdump)
 endif()
 
-# Programs run under Wine when cross-built (tests, the host program): in a
-# prefix of the build's own unless told otherwise, quiet, without the Mono and
-# Gecko installers (nothing here needs them).
+# Programs run under Wine when cross-built (tests, the host program), through
+# cmake/wine-run.sh, in a prefix of the build's own unless told otherwise.
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(KESTRUM_WINE wine)
   set(KESTRUM_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for test runs")
   if(KESTRUM_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR
-        env WINEPREFIX=${KESTRUM_WINEPREFIX} WINEDEBUG=-all
-        "WINEDLLOVERRIDES=mscoree,mshtml=" ${KESTRUM_WINE})
+        ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KESTRUM_WINE} ${KESTRUM_WINEPREFIX})
   endif()
 endif()
 

@@ -1,15 +1,37 @@
-/* Kestrum: packs an already-compressed "XQV4" video stream into ASF files.
+/* Kestrum: packs an already-compressed "XQV4" video stream into ASF files,
+ * byte for byte. Nothing is decoded or re-encoded.
  *
- * Two ways in:
- *  - live: CreateRecordInstance, StartRecord, SendOneFrame (the 40-byte stream
- *    header as a piece of its own, then the stream in pieces of any size),
- *    StopRecord, ReleaseRecordInstance;
+ * The input stream is a 40-byte stream header followed by groups, one per
+ * frame (docs/stream-format.md). The output is an ASF file with one video
+ * stream, number 8, FOURCC "XQV4", whose samples carry the stream's blocks
+ * behind a 32-byte sample header (docs/output-format.md).
+ *
+ * Two roads lead in:
+ *  - live: CreateRecordInstance, StartRecord (the output name), SendOneFrame
+ *    for every piece as it arrives (the 40-byte header as a piece of its own,
+ *    then the stream in pieces of any size), StopRecord,
+ *    ReleaseRecordInstance. One instance records one file;
  *  - file: TransferToAsf converts a stored stream in one call, pulling its
- *    packets from the packet-source library.
+ *    packets from the packet-source library (quarnel.h).
  *
- * Threading: the library starts no threads. Drive one instance from one thread
- * at a time; run at most one TransferToAsf at a time in a process. Different
- * instances share nothing.
+ * Reporting: only the results below. The live road returns nothing at all;
+ * what happened shows in the output file and in the library's diagnostic
+ * lines (docs/diagnostics.md), which go to the debugger output on Windows and
+ * to the sink attached with KestrumSetDebugOutput elsewhere.
+ *
+ * Threading: the library starts no threads and runs every call on the
+ * caller's thread. Calls for one instance must not overlap: drive an
+ * instance from one thread at a time (or serialise the calls yourself), and
+ * never call StopRecord or ReleaseRecordInstance while a SendOneFrame of the
+ * same instance runs. Different instances share nothing and may be driven
+ * from different threads at once. TransferToAsf works on one instance that
+ * the library keeps for the whole process: at most one TransferToAsf runs at
+ * a time in a process (to convert in parallel, use several processes).
+ *
+ * Calling convention: the six functions of the 32-bit Windows DLL are
+ * __stdcall (KESTRUM_CALL), exported by undecorated name at ordinals 1 to 6;
+ * link libkestrum.dll.a, or resolve them at run time by name or ordinal.
+ * Elsewhere they are plain C functions. No C++ exception leaves any of them.
  */
 #ifndef KESTRUM_H_
 #define KESTRUM_H_
@@ -34,47 +56,122 @@
 #define KESTRUM_API
 #endif
 
+/* Size of the stream header. A piece of exactly this size handed to
+ * SendOneFrame is always taken as a stream header. */
+#define KESTRUM_HEADER_SIZE 40
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Opaque handle of one live recording. */
+/* Opaque handle of one live recording: the instance's address. */
 typedef struct KestrumRecordInstance* KestrumHandle;
 
-/* Ordinal 1. A new recording instance, or null when none could be made. */
+/* Ordinal 1. Makes a new recording instance (with its 1,024,000-byte
+ * reassembly buffer) and returns its handle, or null when it could not be
+ * allocated; then nothing is left behind. The instance owns no file yet.
+ * On Windows, COM is initialised (apartment-threaded) on the calling thread. */
 KESTRUM_API KestrumHandle KESTRUM_CALL CreateRecordInstance(void);
 
-/* Ordinal 2. Destroys the instance whose handle is stored at *handle and
- * stores null there; does nothing when *handle (or handle) is null. Does not
- * end writing: call StopRecord first or the output file stays unended. */
+/* Ordinal 2. `handle` is the address of the host's handle variable. When
+ * *handle is not null, destroys that instance, frees its memory and stores
+ * null in *handle; when handle or *handle is null, does nothing (so a second
+ * call with the same variable is harmless).
+ *
+ * It does not end writing: release an instance without StopRecord and its
+ * file stays unended (readable up to its last complete data packet, but
+ * without index, duration or final sizes). The handle must not be used
+ * again, and no other call for this instance may be running. */
 KESTRUM_API void KESTRUM_CALL ReleaseRecordInstance(KestrumHandle* handle);
 
-/* Ordinal 3. Hands one piece of the stream to the live road. A piece of
- * exactly 40 bytes is always taken as the stream header. A negative length,
- * or a null data pointer, acts as a piece of length 0. Nothing is reported;
- * failures show only as diagnostic lines. */
+/* Ordinal 3. Hands one piece of the stream to the live road. The bytes are
+ * read during the call only: the host may reuse its buffer when it returns.
+ *
+ *  - A piece of exactly KESTRUM_HEADER_SIZE (40) bytes is always taken as the
+ *    stream header, whenever it comes, and goes nowhere else: send the header
+ *    as a piece of its own, first, and never send a data piece of exactly 40
+ *    bytes (split it, e.g. 39 + 1). A refused header writes "Wrong File
+ *    header!". A header sent while writing replaces the stored one (which
+ *    decides which groups may start a recording) but not the file's format.
+ *  - Any other piece first has the output prepared, once: the file named by
+ *    StartRecord is created, its format taken from the header last received
+ *    (so send the header first: without one the file describes a 0 x 0
+ *    picture), and writing begins. When that fails (no StartRecord yet, a
+ *    name longer than 259 bytes, a file that cannot be created), the piece is
+ *    dropped with "Not ready for Kestrum!" and the next piece tries again.
+ *  - Then the piece joins the stream: pieces may cut the stream anywhere; the
+ *    library finds whole groups itself, keeps an unfinished one until later
+ *    pieces complete it, skips bytes that belong to no group, waits for a
+ *    group that may start a recording, and from then on writes every group,
+ *    40 ms apart, in the call that brings its last byte.
+ *  - A negative length, or a null data pointer, acts as a piece of length 0.
+ *    A null handle does nothing.
+ *
+ * Nothing is reported to the host; failures show only as diagnostic lines.
+ * After a malformed group the call pauses the calling thread for 200 ms.
+ * Pieces sent after StopRecord are not recorded. */
 KESTRUM_API void KESTRUM_CALL SendOneFrame(KestrumHandle handle, const void* data, int32_t length);
 
-/* Ordinal 4. Stores the pointer `file_name` (an ANSI, zero-terminated name of
- * the output file); the string is read when the first data piece arrives, so
- * keep it valid and unchanged until StopRecord. The two last arguments are not
- * read. Returns 1, or 0 when the handle is null. */
+/* Ordinal 4. Names the output file: stores the pointer `file_name` (a
+ * zero-terminated name in the system's ANSI code page; UTF-8 on Linux)
+ * itself, not a copy. Copies, checks and opens nothing, and returns 1; with a
+ * null handle returns 0 and does nothing.
+ *
+ * The name is read through the stored pointer when the first data piece
+ * prepares the output, so the host keeps the string valid and unchanged
+ * until StopRecord; a string changed before the first data piece names the
+ * file. A name longer than 259 bytes is refused then (every data piece is
+ * dropped with "Not ready for Kestrum!"), never cut. An existing file of that
+ * name is replaced. Once writing has begun, a further StartRecord with a name
+ * changes nothing. `reserved1` and `reserved2` are not read. */
 KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* file_name,
                                              int32_t reserved1, int32_t reserved2);
 
-/* Ordinal 5. Ends writing of the output file when a writer exists. Bytes of a
- * group still incomplete at this point are not written. */
+/* Ordinal 5. Ends writing when the output was prepared: buffered data goes
+ * out, the index is appended and the file's sizes and duration are filled
+ * in. Bytes of a group still unfinished at this point are not written. The
+ * instance stays as it is (release it with ReleaseRecordInstance); it does
+ * not start another file, and pieces sent afterwards are not recorded.
+ * A null handle, an instance whose output was never prepared, or a second
+ * call, does nothing more. */
 KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle);
 
-/* Ordinal 6. Converts the stored stream named by `source` (handed unchanged to
- * the packet source; for the bundled one, a pointer to a zero-terminated path)
- * into the ASF file `destination`. Returns 0 when the source could not be
- * opened, 1 when the conversion ran to its end, or a negative status code. */
+/* Ordinal 6. Converts a stored stream into the ASF file `destination` (a
+ * zero-terminated ANSI name; UTF-8 on Linux; an existing file is replaced)
+ * in one call. `source` goes unchanged to the packet-source library's
+ * QuarnelOpenFile; for the one that comes with Kestrum it is a pointer to the
+ * stream's zero-terminated path, cast to intptr_t.
+ *
+ * Every group becomes samples at the group's own time. When the stream ends,
+ * the file is ended and indexed and the writer is given back: the next call
+ * starts a fresh file.
+ *
+ * Returns:
+ *   1         the conversion ran to its end and the file is complete;
+ *   0         the packet source could not open `source`; nothing written;
+ *   negative  a failure status (an HRESULT), e.g. 0x80004005 the stream's
+ *             header was refused, 0x800700CE `destination` is longer than
+ *             259 bytes, 0x80004003 `destination` is null, 0x80070002 /
+ *             0x80070005 / 0x80070070 the file could not be created or
+ *             written (missing folder, no permission, disk full), or the
+ *             failure met while ending the file. A file may be left behind,
+ *             written up to the failure.
+ * A packet source that hands out no header packet at all ends with 1 and no
+ * file.
+ *
+ * Runs entirely on the calling thread and returns when the conversion is
+ * over. All calls share one instance: never run two at once in a process. */
 KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* destination);
 
 #if !defined(_WIN32)
-/* Attaches the sink that receives every diagnostic line (one call per line,
- * bytes exactly as written, without an added line ending). Null detaches; by
+/* Not on Windows, where the lines go to the debugger output
+ * (OutputDebugStringA). Attaches the sink that receives every diagnostic
+ * line of the library: one call per line, with the line's bytes exactly as
+ * written (ASCII, one line in GBK; no line ending added, two lines end in
+ * "\r\n" or "\n" of their own) and `context` as given. The sink is shared by
+ * the whole process, called on the thread that runs the library call, with
+ * no lock held; the line is valid during the call only. It must return
+ * quickly and must not call the library's six functions. Null detaches; by
  * default lines are discarded. */
 KESTRUM_API void KestrumSetDebugOutput(void (*sink)(const char* line, void* context),
                                        void* context);

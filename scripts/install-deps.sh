@@ -3,7 +3,7 @@
 # Usage: install-deps.sh [extra Debian packages...]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev ffmpeg mediainfo "$@")
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev ffmpeg mediainfo pkg-config "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

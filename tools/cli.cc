@@ -10,6 +10,11 @@
 
 #include "kestrum.h"
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
+
 namespace kestrum_cli {
 
 const char kExitCodesHelp[] =
@@ -57,14 +62,39 @@ void EchoLine(const char* line, void* /*context*/) {
   std::fprintf(stderr, "[kestrum] %s\n", text.c_str());
 }
 
+#ifdef _WIN32
+// On Windows the library writes its lines with OutputDebugStringA, which
+// raises DBG_PRINTEXCEPTION_C (length, text) before handling it itself: a
+// vectored handler sees each line first and lets it pass on.
+LONG CALLBACK EchoDebugString(EXCEPTION_POINTERS* exception) {
+  const EXCEPTION_RECORD* record = exception->ExceptionRecord;
+  if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2 &&
+      record->ExceptionInformation[1] != 0) {
+    EchoLine(reinterpret_cast<const char*>(record->ExceptionInformation[1]), nullptr);
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void* g_echo_handler = nullptr;
+#endif
+
 }  // namespace
 
 DiagnosticEcho::DiagnosticEcho(bool enabled) : enabled_(enabled) {
+#ifdef _WIN32
+  if (enabled_) g_echo_handler = AddVectoredExceptionHandler(0, &EchoDebugString);
+#else
   if (enabled_) KestrumSetDebugOutput(&EchoLine, nullptr);
+#endif
 }
 
 DiagnosticEcho::~DiagnosticEcho() {
+#ifdef _WIN32
+  if (enabled_ && g_echo_handler != nullptr) RemoveVectoredExceptionHandler(g_echo_handler);
+  if (enabled_) g_echo_handler = nullptr;
+#else
   if (enabled_) KestrumSetDebugOutput(nullptr, nullptr);
+#endif
 }
 
 int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error) {
@@ -112,12 +142,42 @@ bool CheckOutputWritable(const std::string& path, std::string& error) {
   return true;
 }
 
+#ifdef _WIN32
+namespace {
+
+// Windows has no inode numbers (st_ino is 0): a file is its volume and its
+// file index.
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  const HANDLE file =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool known = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  return known;
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION ia;
+  BY_HANDLE_FILE_INFORMATION ib;
+  return FileIdentity(a, ia) && FileIdentity(b, ib) &&
+         ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+void SetBinaryMode(int fd) { _setmode(fd, _O_BINARY); }
+#else
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa;
   struct stat sb;
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }
+
+void SetBinaryMode(int) {}
+#endif
 
 int64_t FileSize(const std::string& path) {
   struct stat info;

@@ -2,6 +2,8 @@
 // diagnostic sink, and checks of input and output files.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,6 +55,17 @@ bool CheckOutputWritable(const std::string& path, std::string& error);
 
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
+
+// Streams are bytes: on Windows, files opened with ::open and the standard
+// streams must be in binary mode (no line-ending translation, no stop at
+// 0x1A). kOpenBinary is the flag for ::open; SetBinaryMode switches an open
+// descriptor. Both do nothing elsewhere.
+#ifdef _WIN32
+inline constexpr int kOpenBinary = O_BINARY;
+#else
+inline constexpr int kOpenBinary = 0;
+#endif
+void SetBinaryMode(int fd);
 
 // Size of a regular file, or -1.
 int64_t FileSize(const std::string& path);

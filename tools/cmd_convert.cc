@@ -1,21 +1,15 @@
-// kestrum convert: the file road, TransferToAsf.
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
+// kestrum convert: the file road, TransferToAsf, for one stream or a batch.
 #include <cstdio>
-#include <mutex>
+#include <filesystem>
 #include <string>
-#include <thread>
+#include <system_error>
 #include <vector>
 
 #include "args.h"
+#include "batch_convert.h"
 #include "cli.h"
 #include "commands.h"
-#include "kestrum.h"
-#include "progress.h"
-#include "stream_header.h"
+#include "convert_one.h"
 
 namespace kestrum_cli {
 
@@ -23,56 +17,49 @@ namespace {
 
 const char kHelp[] =
     "Usage: kestrum convert INPUT OUTPUT.asf\n"
+    "       kestrum convert INPUT... -o FOLDER [--jobs N]\n"
+    "       kestrum convert INPUT... FOLDER/ [--jobs N]\n"
     "\n"
     "Converts the stored stream INPUT into OUTPUT.asf in one call of the file road\n"
     "(TransferToAsf), which reads INPUT through the packet-source library.\n"
     "\n"
+    "With an output folder (-o, or a last argument that is an existing folder or\n"
+    "ends in '/'), converts every INPUT into FOLDER/NAME.asf, NAME being the\n"
+    "input's file name without its last extension. An INPUT that is a folder\n"
+    "stands for its files (not its subfolders; hidden names and *.asf files are\n"
+    "skipped), in name order. The folder is made if it does not exist.\n"
+    "Each conversion runs in a process of its own (the library converts one\n"
+    "stream at a time per process), N at a time; a line tells how each went and a\n"
+    "summary lists every failure. The exit code is 1 when any conversion failed.\n"
+    "\n"
     "Options:\n"
-    "  -v, --verbose   print the library's diagnostic lines on stderr\n"
-    "  -h, --help      this text\n"
+    "  -o, --output-dir FOLDER   convert into FOLDER (batch)\n"
+    "  -j, --jobs N              conversions at once in a batch (default 1)\n"
+    "  -v, --verbose             print the library's diagnostic lines on stderr\n"
+    "  -h, --help                this text\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", false, 'v'}};
+const std::vector<OptionSpec> kOptions = {
+    {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'}};
 
-// The conversion is one blocking call; while it runs, a second thread draws
-// progress from the size of the output so far against the input's.
-class OutputWatch {
- public:
-  OutputWatch(const std::string& output, uint64_t input_size, bool allowed)
-      : output_(output), progress_("convert", input_size, allowed) {
-    if (allowed && ::isatty(STDERR_FILENO) != 0) thread_ = std::thread([this] { Run(); });
-  }
-  ~OutputWatch() { Stop(); }
-  OutputWatch(const OutputWatch&) = delete;
-  OutputWatch& operator=(const OutputWatch&) = delete;
+constexpr uint64_t kMaxJobs = 256;
 
-  void Stop() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-    progress_.Finish();
-  }
-  double elapsed_seconds() const { return progress_.elapsed_seconds(); }
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
+}
 
- private:
-  void Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stop_; })) {
-      const int64_t size = FileSize(output_);
-      if (size > 0) progress_.Update(static_cast<uint64_t>(size));
-    }
-  }
-
-  std::string output_;
-  Progress progress_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stop_ = false;
-  std::thread thread_;
-};
+int ConvertSingle(const std::string& input, const std::string& output, bool verbose) {
+  const std::string command = "convert";
+  ConvertOptions options;
+  options.verbose = verbose;
+  options.progress = true;
+  const ConvertOutcome outcome = ConvertOne(input, output, options);
+  if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
+  if (outcome.code != kExitOk) return Fail(command, outcome.code, outcome.message);
+  std::printf("%s\n", DescribeConverted(input, output, outcome).c_str());
+  return kExitOk;
+}
 
 }  // namespace
 
@@ -86,50 +73,43 @@ int RunConvert(const std::vector<std::string>& argv) {
     std::fputs(kExitCodesHelp, stdout);
     return kExitOk;
   }
-  if (args.positionals().size() != 2) return UsageError(command, "expected INPUT and OUTPUT");
-  const std::string input = args.positionals()[0];
-  const std::string output = args.positionals()[1];
-
-  uint8_t header[40];
-  const int read = ReadStreamHeader(input, header, error);
-  if (read != kExitOk) return Fail(command, read, error);
-  const StreamHeader decoded = DecodeStreamHeader(header);
-  if (!decoded.accepted) {
-    return Fail(command, kExitNotStream,
-                "'" + input + "' is not a stream: its header is refused: " + decoded.refusal);
+  uint64_t jobs = 1;
+  if (auto value = args.Value("jobs")) {
+    if (!ParseUnsigned(*value, 1, kMaxJobs, "--jobs", jobs, error)) {
+      return UsageError(command, error);
+    }
   }
-  if (SameFile(input, output)) return UsageError(command, "OUTPUT would overwrite INPUT");
-  if (!CheckOutputWritable(output, error)) return Fail(command, kExitOutput, error);
-  ::unlink(output.c_str());  // replaced anyway; lets the result be checked below
-
   const bool verbose = args.Has("verbose");
-  const int64_t input_size = FileSize(input);
-  int32_t result = 0;
-  double seconds = 0;
-  {
-    DiagnosticEcho echo(verbose);
-    OutputWatch watch(output, input_size > 0 ? static_cast<uint64_t>(input_size) : 0, !verbose);
-    result = TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), output.c_str());
-    watch.Stop();
-    seconds = watch.elapsed_seconds();
+  std::vector<std::string> inputs = args.positionals();
+
+  // Where the outputs go: -o, or a last argument that names a folder.
+  std::string output_dir;
+  if (auto value = args.Value("output-dir")) {
+    output_dir = *value;
+  } else if (inputs.size() >= 2 && !inputs.back().empty() &&
+             (IsFolder(inputs.back()) || inputs.back().back() == '/')) {
+    output_dir = inputs.back();
+    inputs.pop_back();
   }
-  if (result == 0) return Fail(command, kExitInput, "the library could not open '" + input + "'");
-  if (result < 0) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(result));
-    return Fail(command, kExitFailure, std::string("conversion failed with status ") + code);
+  if (output_dir.empty()) {
+    if (inputs.size() != 2) return UsageError(command, "expected INPUT and OUTPUT");
+    if (IsFolder(inputs[0])) {
+      return UsageError(command, "INPUT '" + inputs[0] + "' is a folder: give an output folder");
+    }
+    return ConvertSingle(inputs[0], inputs[1], verbose);
   }
-  const int64_t written = FileSize(output);
-  if (written < 0) {
-    return Fail(command, kExitFailure,
-                "the conversion ended but wrote no '" + output + "' (see --verbose)");
+
+  if (inputs.empty()) return UsageError(command, "expected INPUT files or folders");
+  std::vector<BatchJob> planned;
+  if (!PlanBatch(inputs, output_dir, planned, error)) return UsageError(command, error);
+  std::error_code ec;
+  std::filesystem::create_directories(output_dir, ec);
+  if (ec || !IsFolder(output_dir)) {
+    return Fail(command, kExitOutput,
+                "cannot make the output folder '" + output_dir +
+                    "': " + (ec ? ec.message() : std::string("not a folder")));
   }
-  const uint64_t in_bytes = input_size > 0 ? static_cast<uint64_t>(input_size) : 0;
-  std::printf("converted %s -> %s: %s read, %s written, %.2f s, %s\n", input.c_str(),
-              output.c_str(), FormatMegabytes(in_bytes).c_str(),
-              FormatMegabytes(static_cast<uint64_t>(written)).c_str(), seconds,
-              FormatRate(in_bytes, seconds).c_str());
-  return kExitOk;
+  return RunBatch(planned, static_cast<unsigned>(jobs), verbose);
 }
 
 }  // namespace kestrum_cli

@@ -152,6 +152,7 @@ int RunGenerate(const std::vector<std::string>& argv) {
 
   const std::string output = args.positionals()[0];
   const bool to_stdout = output == "-";
+  if (to_stdout) SetBinaryMode(fileno(stdout));
   std::FILE* file = to_stdout ? stdout : std::fopen(output.c_str(), "wb");
   if (file == nullptr) {
     return Fail(command, kExitOutput, "cannot write '" + output + "': " + std::strerror(errno));

@@ -80,7 +80,8 @@ int RunRecord(const std::vector<std::string>& argv) {
   }
 
   const bool from_stdin = input == "-";
-  const int fd = from_stdin ? STDIN_FILENO : ::open(input.c_str(), O_RDONLY);
+  if (from_stdin) SetBinaryMode(STDIN_FILENO);
+  const int fd = from_stdin ? STDIN_FILENO : ::open(input.c_str(), O_RDONLY | kOpenBinary);
   if (fd < 0) {
     return Fail(command, kExitInput, "cannot open '" + input + "': " + std::strerror(errno));
   }

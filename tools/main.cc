@@ -14,6 +14,7 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  convert INPUT OUTPUT.asf              convert a stored stream (the file road)\n"
+    "  convert INPUT... -o FOLDER [--jobs N] convert several streams, N at a time\n"
     "  record INPUT|- OUTPUT.asf [--piece-size N|group]\n"
     "                                        push a stream through the live road\n"
     "  generate OUTPUT [options]             write a synthetic stream\n"

@@ -47,6 +47,21 @@ bool FillSample(INSSBuffer* sample, DWORD size, Fill fill) {
   return true;
 }
 
+// Copies the group's video blocks, in group order, to `out`: the blocks the
+// counting walk of processgroup met, found in one walk rather than one
+// FindVideoBlock lookup from the first block for each of them.
+void CopyVideoBlocks(const GroupView& group, uint8_t* out) {
+  BlockView block;
+  for (const uint8_t* cur = group.first_block; cur < group.end; cur = block.end) {
+    if (ParseBlock(block, cur, group.end) != ParseResult::Complete) break;
+    if (IsVideoBlock(block)) {
+      const auto length = static_cast<size_t>(block.end - block.header);
+      std::memcpy(out, block.header, length);
+      out += length;
+    }
+  }
+}
+
 }  // namespace
 
 int32_t RecordInstance::processgroup(const GroupView& group) {
@@ -80,13 +95,7 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
       if (FAILED(writer->AllocateSample(sample_size, &sample)) || sample == nullptr) continue;
       const bool filled = FillSample(sample, sample_size, [&](uint8_t* out) {
         StoreSampleHeader(out, count, k, group.header);
-        out += kSampleHeaderSize;
-        for (uint32_t j = 0; j < count; ++j) {
-          const BlockView block = FindVideoBlock(group, static_cast<int32_t>(j));
-          const auto length = static_cast<size_t>(block.end - block.header);
-          std::memcpy(out, block.header, length);
-          out += length;
-        }
+        CopyVideoBlocks(group, out + kSampleHeaderSize);
       });
       if (filled) {
         writer_advanced->WriteStreamSample(kVideoStreamNumber, next_video_time,

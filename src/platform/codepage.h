@@ -26,6 +26,14 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, const char* bytes, int byte
 
 namespace kestrum {
 
+// The 16-bit units of a zero-terminated wide string (WCHAR: wchar_t on
+// Windows, char16_t elsewhere) as a std::u16string, unchanged; empty for null.
+inline std::u16string ToU16String(const WCHAR* wide) {
+  std::u16string out;
+  for (; wide != nullptr && *wide != 0; ++wide) out.push_back(static_cast<char16_t>(*wide));
+  return out;
+}
+
 // The bytes of a zero-terminated wide string, converted back to the ANSI code
 // page (the inverse of MultiByteToWideChar above).
 std::string WideToNarrow(const WCHAR* wide);

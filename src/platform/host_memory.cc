@@ -131,8 +131,8 @@ class FaultGuard {
 
 // Not inlined: the recovery point must belong to a frame of its own that is
 // still live while the copy runs.
-__attribute__((noinline)) bool GuardedCopy(DWORD slot, uint8_t* destination,
-                                           const uint8_t* source, size_t size) {
+__attribute__((noinline)) bool GuardedCopy(DWORD slot, uint8_t* destination, const uint8_t* source,
+                                           size_t size) {
   RecoveryPoint point;
   void* const outer = TlsGetValue(slot);
   if (__builtin_setjmp(point.words) != 0) {

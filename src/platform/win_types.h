@@ -13,6 +13,12 @@
 #define KS_WIDE(s) L##s
 // The SDK's 64-bit count (times, sizes); <wmsdk.h> declares the same.
 typedef unsigned __int64 QWORD;
+// HRESULT_FROM_WIN32 of the errors the file writer meets (E_ACCESSDENIED is
+// the platform's own).
+constexpr HRESULT E_FILE_NOT_FOUND = static_cast<HRESULT>(0x80070002u);
+constexpr HRESULT E_DISK_FULL = static_cast<HRESULT>(0x80070070u);
+constexpr HRESULT E_WRITE_FAULT = static_cast<HRESULT>(0x8007001Du);
+constexpr HRESULT E_FILENAME_TOO_LONG = static_cast<HRESULT>(0x800700CEu);
 #else
 
 using HRESULT = int32_t;

@@ -51,8 +51,11 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
     if (FAILED(ParseFileHeader(data))) OutputDebugStringA("Wrong File header!");
     return;
   }
-  // Without a name from StartRecord there is nothing to prepare the writer for.
-  if (file_name == nullptr || FAILED(PrepareWriter(file_name))) {
+  // Without a name from StartRecord there is nothing to prepare the writer
+  // for; once writing has begun the name is not looked at again.
+  const bool ready =
+      writer_ready != 0 || (file_name != nullptr && SUCCEEDED(PrepareWriter(file_name)));
+  if (!ready) {
     OutputDebugStringA("Not ready for Kestrum!");
     return;
   }

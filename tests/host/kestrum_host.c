@@ -356,8 +356,8 @@ int main(int argc, char** argv) {
 
   GenerateStream(&stream);
   SaveFile("stream.bin", stream.data, stream.size);
-  live_packets = fopen("live.packets", "w");
-  file_packets = fopen("file.packets", "w");
+  live_packets = fopen("live.packets", "wb");
+  file_packets = fopen("file.packets", "wb");
   if (live_packets == NULL || file_packets == NULL) return 2;
 
   /* What the live road must write: every group (the first is a key group

@@ -28,3 +28,17 @@ else()
     COMMAND kestrum_host refuse ${kestrum_host_libraries}
     WORKING_DIRECTORY ${kestrum_host_dir})
 endif()
+
+# The kestrum program of the Windows build, run as a user would (its own
+# tests start it with posix_spawn and run elsewhere).
+if(WIN32 AND TARGET kestrum_cli)
+  if(KESTRUM_WRITER STREQUAL "builtin")
+    set(kestrum_cli_mode write)
+  else()
+    set(kestrum_cli_mode refuse)
+  endif()
+  add_test(NAME kestrum_program_under_windows
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/host/check_cli.sh ${kestrum_cli_mode}
+            ${CMAKE_CURRENT_BINARY_DIR}/cli_${kestrum_cli_mode}
+            ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:kestrum_cli>)
+endif()

@@ -246,7 +246,7 @@ TEST_P(SinkFailureTest, FileUpToTheFailureStillWalks) {
   const WalkedFile reference = WalkAsf(reference_sink.bytes);
   ASSERT_EQ(reference.error, "");
   const size_t total = reference_sink.bytes.size();
-  const size_t data_start = reference.data_offset + 50;
+  const auto data_start = static_cast<size_t>(reference.data_offset + 50);
   const size_t data_end = data_start + reference.packets.size() * packet_size;
 
   std::vector<size_t> limits = {

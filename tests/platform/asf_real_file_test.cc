@@ -2,10 +2,13 @@
 // mediainfo: per-sample sizes, times, key flags and bytes, stream and
 // format fields, unended and killed recordings, seeking through the index.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <cinttypes>
 #include <map>
 #include <random>
 #include <sstream>
@@ -46,7 +49,7 @@ std::vector<ProbedPacket> ProbePackets(const std::string& path, const std::strin
   while (std::getline(lines, line)) {
     ProbedPacket p;
     char flags[8] = {};
-    if (std::sscanf(line.c_str(), "%ld,%zu,%7s", &p.pts_ms, &p.size, flags) == 3) {
+    if (std::sscanf(line.c_str(), "%" SCNd64 ",%zu,%7s", &p.pts_ms, &p.size, flags) == 3) {
       p.key = flags[0] == 'K';
       packets.push_back(p);
     }
@@ -129,6 +132,7 @@ TEST_F(RealFileTest, UnendedRecordingIsReadToItsLastSample) {
   ExpectPrefix(path, samples, samples.size());
 }
 
+#ifndef _WIN32  // a child process killed mid-recording
 TEST_F(RealFileTest, KilledRecordingLosesOnlyItsLastSecond) {
   const std::string path = testing::TempPath("killed.asf");
   const std::vector<Sample> samples = testing::VideoSamples(rng_, 300, 5'000, 30'000);  // 12 s
@@ -159,6 +163,7 @@ TEST_F(RealFileTest, KilledRecordingLosesOnlyItsLastSecond) {
   EXPECT_LE(count, written);
   ExpectPrefix(path, samples, count);
 }
+#endif
 
 TEST_F(RealFileTest, SeekLandsOnTheKeyFrameAtOrBefore) {
   const std::string path = testing::TempPath("seek.asf");

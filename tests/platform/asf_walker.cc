@@ -124,7 +124,10 @@ WalkedFile WalkAsf(std::vector<uint8_t> bytes) {
   f.data_size = load_u64le(b.data() + f.data_offset + 16);
   if (std::memcmp(b.data() + f.data_offset + 24, p + 24, 16) != 0) return fail("file IDs differ");
   f.data_packet_count = load_u64le(b.data() + f.data_offset + 40);
-  if (b[f.data_offset + 48] != 1 || b[f.data_offset + 49] != 1) return fail("data reserved");
+  if (b[static_cast<size_t>(f.data_offset + 48)] != 1 ||
+      b[static_cast<size_t>(f.data_offset + 49)] != 1) {
+    return fail("data reserved");
+  }
   const bool finished = (f.flags & 1) == 0;
   uint64_t data_end = b.size();
   if (finished) {

@@ -76,7 +76,8 @@ TEST_P(GuardedCopyTest, FaultIsReportedAndTheNextCopyWorks) {
   std::vector<uint8_t> out(kPage + 64, 0);
 
   SetLastError(1234);
-  EXPECT_FALSE(CopyFromHost(out.data(), pages.unreadable() - c.readable_bytes, c.readable_bytes + 64));
+  EXPECT_FALSE(
+      CopyFromHost(out.data(), pages.unreadable() - c.readable_bytes, c.readable_bytes + 64));
   EXPECT_EQ(GetLastError(), 1234u);
 
   // Nothing is left armed: a good copy after a fault copies and succeeds.

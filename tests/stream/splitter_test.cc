@@ -229,6 +229,17 @@ TEST_F(SplitterTest, IncompleteGroupAtStopIsNotWritten) {
   EXPECT_GT(instance_.bytes_held, 0);
 }
 
+TEST_F(SplitterTest, NameClearedAfterWritingBeganChangesNothing) {
+  StreamBuilder s;
+  s.Add(StartGroup(1)).Add(PlainGroup(2));
+  Send(s.GroupBytes(0));
+  instance_.file_name = nullptr;  // as StartRecord(handle, NULL, ...) leaves it
+  DebugCapture debug;
+  Send(s.GroupBytes(1));
+  EXPECT_EQ(debug.Count("Not ready for Kestrum!"), 0u);
+  EXPECT_THAT(Written(), ElementsAre(1, 2));
+}
+
 TEST_F(SplitterTest, PiecesBeforeTheWriterIsReadyNeverEnterTheBuffer) {
   FakeWm wm;
   RecordInstance instance(wm.Factories());

@@ -7,13 +7,15 @@
 #include <new>
 
 #include "platform/win_types.h"
+#include "platform/wm_backend.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
 // An object that implements `Interfaces` (each an IUnknown). It is born with
-// one reference, which its creator hands out; the last Release deletes it.
+// one reference, which its creator hands out; the last Release deletes it
+// (or, for a recycled object, gives it back; see LastRelease).
 template <typename... Interfaces>
 class ComObject : public Interfaces... {
  public:
@@ -34,13 +36,17 @@ class ComObject : public Interfaces... {
 
   ULONG STDMETHODCALLTYPE Release() final {
     const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
+    if (left == 0) LastRelease();
     return left;
   }
 
  protected:
   ComObject() = default;
   virtual ~ComObject() = default;
+
+  // Runs when the last reference goes. Deletes the object, unless a subclass
+  // keeps it for reuse: it then comes back to life with AddRef (from 0 to 1).
+  virtual void LastRelease() { delete this; }
 
   // The pointer to hand out for `iid`, IID_IUnknown included (always the same
   // one, so that identity comparisons work), or null when not offered.
@@ -65,4 +71,4 @@ HRESULT Guarded(Make&& make) noexcept {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -1,8 +1,9 @@
 #include "platform/wmsdk/header_attributes.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 #include "bytes.h"
+#include "platform/codepage.h"
 #include "platform/wmsdk/com_object.h"
 
 namespace kestrum::wmsdk {
@@ -17,7 +18,7 @@ constexpr size_t kMaxCharacters = 0xFFFF / 2 - 1;
 
 std::optional<size_t> IndexOf(LPCWSTR name) {
   if (name == nullptr) return std::nullopt;
-  const std::u16string_view wanted(name);
+  const std::u16string wanted = ToU16String(name);
   for (size_t i = 0; i < std::size(kNames); ++i) {
     if (wanted == kNames[i]) return i;
   }
@@ -83,4 +84,4 @@ void HeaderAttributes::FillIn(asf::FileInfo* info) const {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -9,7 +9,7 @@
 #include "platform/wmsdk/asf/muxer.h"
 #include "platform/wmsdk/wmsdk.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -40,4 +40,4 @@ class HeaderAttributes {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

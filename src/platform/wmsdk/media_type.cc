@@ -1,6 +1,6 @@
 #include "platform/wmsdk/media_type.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 #include <cstring>
 #include <new>
@@ -81,4 +81,4 @@ HRESULT MediaType::Fetch(IWMMediaProps* props, MediaType* out) {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

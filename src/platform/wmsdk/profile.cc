@@ -1,6 +1,6 @@
 #include "platform/wmsdk/profile.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 namespace {
@@ -99,4 +99,4 @@ HRESULT ProfileManager::CreateEmptyProfile(WMT_VERSION version, IWMProfile** pro
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -8,7 +8,7 @@
 #include "platform/wmsdk/stream_config.h"
 #include "platform/wmsdk/wmsdk.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -53,4 +53,4 @@ class ProfileManager final : public ComObject<IWMProfileManager> {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -1,10 +1,11 @@
 #include "platform/wmsdk/property_store.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 #include <cstring>
 
 #include "bytes.h"
+#include "platform/codepage.h"
 #include "platform/wmsdk/com_object.h"
 
 namespace kestrum::wmsdk {
@@ -38,7 +39,7 @@ PropertyStore PropertyStore::StreamDefaults() {
   PropertyStore store;
   uint8_t complexity[2];
   store_u16le(complexity, kDefaultComplexity);
-  store.Set(u"_COMPLEXITYEX", WMT_TYPE_WORD, complexity, sizeof complexity);
+  store.Set(KS_WIDE("_COMPLEXITYEX"), WMT_TYPE_WORD, complexity, sizeof complexity);
   return store;
 }
 
@@ -51,7 +52,7 @@ const PropertyStore::Entry* PropertyStore::Lookup(const std::u16string& name) co
 
 HRESULT PropertyStore::Get(LPCWSTR name, WMT_ATTR_DATATYPE* type, BYTE* value, DWORD* size) const {
   if (name == nullptr || type == nullptr || size == nullptr) return E_INVALIDARG;
-  const Entry* entry = Lookup(name);
+  const Entry* entry = Lookup(ToU16String(name));
   if (entry == nullptr) return E_INVALIDARG;
   const auto needed = static_cast<DWORD>(entry->value.size());
   *type = entry->type;
@@ -74,18 +75,19 @@ HRESULT PropertyStore::Set(LPCWSTR name, WMT_ATTR_DATATYPE type, const BYTE* val
   }
   return Guarded([&] {
     std::vector<uint8_t> bytes(value, value + size);
+    std::u16string key = ToU16String(name);
     for (Entry& entry : entries_) {
-      if (entry.name == name) {
+      if (entry.name == key) {
         entry.type = type;
         entry.value = std::move(bytes);
         return S_OK;
       }
     }
-    entries_.push_back(Entry{name, type, std::move(bytes)});
+    entries_.push_back(Entry{std::move(key), type, std::move(bytes)});
     return S_OK;
   });
 }
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

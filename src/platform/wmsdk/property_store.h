@@ -9,7 +9,7 @@
 
 #include "platform/wmsdk/wmsdk.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -47,4 +47,4 @@ class PropertyStore {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

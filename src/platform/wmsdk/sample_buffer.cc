@@ -1,6 +1,6 @@
 #include "platform/wmsdk/sample_buffer.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 #include <algorithm>
 
@@ -18,40 +18,52 @@ constexpr size_t kMaxKeptCapacity = asf::kMaxSampleSize;
 // a kept block.
 constexpr size_t kGranule = size_t{64} << 10;
 
+size_t Capacity(size_t size) {
+  return size > kMaxKeptCapacity ? size
+                                 : std::max(kGranule, (size + kGranule - 1) / kGranule * kGranule);
+}
+
 }  // namespace
 
-SamplePool::SamplePool() { free_.reserve(kMaxKept); }  // so that Give never allocates
+SamplePool::SamplePool() { free_.reserve(kMaxKept); }  // so that Keep never allocates
 
-SamplePool::Block SamplePool::Take(size_t size) {
+SamplePool::~SamplePool() {
+  for (SampleBuffer* buffer : free_) delete buffer;
+}
+
+SampleBuffer* SamplePool::Take(size_t size) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto best = free_.end();
     for (auto it = free_.begin(); it != free_.end(); ++it) {
-      if (it->capacity >= size && (best == free_.end() || it->capacity < best->capacity)) best = it;
+      if ((*it)->capacity_ >= size &&
+          (best == free_.end() || (*it)->capacity_ < (*best)->capacity_)) {
+        best = it;
+      }
     }
     if (best != free_.end()) {
-      Block block = std::move(*best);
+      SampleBuffer* buffer = *best;
       free_.erase(best);
-      return block;
+      buffer->AddRef();  // from 0: alive again
+      return buffer;
     }
   }
-  const size_t capacity = size > kMaxKeptCapacity
-                              ? size
-                              : std::max(kGranule, (size + kGranule - 1) / kGranule * kGranule);
-  return Block{std::unique_ptr<uint8_t[]>(new uint8_t[capacity]), capacity};
+  return new SampleBuffer(Capacity(size));
 }
 
-void SamplePool::Give(Block block) {
-  if (block.bytes == nullptr || block.capacity > kMaxKeptCapacity) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (free_.size() < kMaxKept) {
-    free_.push_back(std::move(block));
-    return;
+void SamplePool::Keep(SampleBuffer* buffer) {
+  if (buffer->capacity_ <= kMaxKeptCapacity) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (free_.size() < kMaxKept) {
+      free_.push_back(buffer);
+      return;
+    }
+    auto smallest = std::min_element(
+        free_.begin(), free_.end(),
+        [](const SampleBuffer* a, const SampleBuffer* b) { return a->capacity_ < b->capacity_; });
+    if ((*smallest)->capacity_ < buffer->capacity_) std::swap(*smallest, buffer);
   }
-  auto smallest = std::min_element(free_.begin(), free_.end(), [](const Block& a, const Block& b) {
-    return a.capacity < b.capacity;
-  });
-  if (smallest->capacity < block.capacity) *smallest = std::move(block);
+  delete buffer;
 }
 
 size_t SamplePool::kept() const {
@@ -64,17 +76,23 @@ HRESULT SampleBuffer::Create(std::shared_ptr<SamplePool> pool, DWORD size, INSSB
   *buffer = nullptr;
   if (pool == nullptr) return E_INVALIDARG;
   return Guarded([&] {
-    SamplePool::Block block = pool->Take(size);
-    auto* created = new SampleBuffer(std::move(pool), std::move(block), size);
+    SampleBuffer* created = pool->Take(size);
+    created->pool_ = std::move(pool);
+    created->max_length_ = size;
+    created->length_ = size;
     *buffer = created;
     return S_OK;
   });
 }
 
-SampleBuffer::SampleBuffer(std::shared_ptr<SamplePool> pool, SamplePool::Block block, DWORD size)
-    : pool_(std::move(pool)), block_(std::move(block)), max_length_(size), length_(size) {}
+SampleBuffer::SampleBuffer(size_t capacity) : bytes_(new uint8_t[capacity]), capacity_(capacity) {}
 
-SampleBuffer::~SampleBuffer() { pool_->Give(std::move(block_)); }
+void SampleBuffer::LastRelease() {
+  // The pool may go with this reference (its writer gone), and this buffer
+  // with it: nothing here is touched after Keep.
+  const std::shared_ptr<SamplePool> pool = std::move(pool_);
+  pool->Keep(this);
+}
 
 void* SampleBuffer::Find(REFIID iid) {
   if (iid == IID_IUnknown || iid == IID_INSSBuffer) return static_cast<INSSBuffer*>(this);
@@ -101,17 +119,17 @@ HRESULT SampleBuffer::GetMaxLength(DWORD* length) {
 
 HRESULT SampleBuffer::GetBuffer(BYTE** buffer) {
   if (buffer == nullptr) return E_POINTER;
-  *buffer = block_.bytes.get();
+  *buffer = bytes_.get();
   return S_OK;
 }
 
 HRESULT SampleBuffer::GetBufferAndLength(BYTE** buffer, DWORD* length) {
   if (buffer == nullptr || length == nullptr) return E_POINTER;
-  *buffer = block_.bytes.get();
+  *buffer = bytes_.get();
   *length = length_;
   return S_OK;
 }
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

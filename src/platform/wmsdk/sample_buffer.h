@@ -1,7 +1,8 @@
-// The INSSBuffer that IWMWriter::AllocateSample hands out, and the pool its
-// storage comes from. A live recording allocates a sample of up to 1 MB per
-// frame; the pool keeps a few released blocks so that steady writing reuses
-// them instead of going to the allocator (and the kernel) each time.
+// The INSSBuffer that IWMWriter::AllocateSample hands out, and the pool it
+// comes from. A live recording allocates a sample of up to 1 MB per frame;
+// the pool keeps a few released buffers, storage and object together, so that
+// steady writing reuses them instead of going to the allocator (and the
+// kernel) for each sample.
 #pragma once
 
 #include <cstdint>
@@ -12,33 +13,37 @@
 #include "platform/wmsdk/com_object.h"
 #include "platform/wmsdk/wmsdk.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
+
+class SampleBuffer;
 
 // Shared by a writer and every buffer it handed out, so a buffer may outlive
 // its writer. Safe to use from several threads.
 class SamplePool {
  public:
-  struct Block {
-    std::unique_ptr<uint8_t[]> bytes;  // uninitialised
-    size_t capacity = 0;
-  };
-
   SamplePool();  // throws std::bad_alloc
+  ~SamplePool();
+  SamplePool(const SamplePool&) = delete;
+  SamplePool& operator=(const SamplePool&) = delete;
 
-  // A block of at least `size` bytes: the smallest kept one that fits, or a
-  // new one. Throws std::bad_alloc.
-  Block Take(size_t size);
-  // Keeps `block` for reuse, unless the pool is full (the smallest kept block
-  // then goes) or the block is too large to be worth keeping.
-  void Give(Block block);
-
+  // Buffers kept for reuse.
   size_t kept() const;
 
  private:
+  friend class SampleBuffer;
+
+  // A buffer with storage for at least `size` bytes and one reference: the
+  // smallest kept one that fits, or a new one. Throws std::bad_alloc.
+  SampleBuffer* Take(size_t size);
+  // Takes a buffer whose last reference went: keeps it for reuse, unless the
+  // pool is full (the smallest kept one then goes, if smaller) or its storage
+  // is too large to be worth keeping; what is not kept is deleted.
+  void Keep(SampleBuffer* buffer);
+
   mutable std::mutex mutex_;
-  std::vector<Block> free_;
+  std::vector<SampleBuffer*> free_;  // owned
 };
 
 class SampleBuffer final : public ComObject<INSSBuffer> {
@@ -54,16 +59,20 @@ class SampleBuffer final : public ComObject<INSSBuffer> {
   HRESULT STDMETHODCALLTYPE GetBufferAndLength(BYTE** buffer, DWORD* length) override;
 
  private:
-  SampleBuffer(std::shared_ptr<SamplePool> pool, SamplePool::Block block, DWORD size);
-  ~SampleBuffer() override;
-  void* Find(REFIID iid) override;
+  friend class SamplePool;
 
-  std::shared_ptr<SamplePool> pool_;
-  SamplePool::Block block_;
-  DWORD max_length_;
-  DWORD length_;
+  explicit SampleBuffer(size_t capacity);  // throws std::bad_alloc
+  ~SampleBuffer() override = default;
+  void* Find(REFIID iid) override;
+  void LastRelease() override;
+
+  std::shared_ptr<SamplePool> pool_;        // set while handed out; null while kept
+  const std::unique_ptr<uint8_t[]> bytes_;  // uninitialised
+  const size_t capacity_;
+  DWORD max_length_ = 0;
+  DWORD length_ = 0;
 };
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -1,6 +1,6 @@
 #include "platform/wmsdk/stream_config.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 namespace {
@@ -134,4 +134,4 @@ HRESULT StreamConfig::Clear() {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -9,7 +9,7 @@
 #include "platform/wmsdk/property_store.h"
 #include "platform/wmsdk/wmsdk.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -74,4 +74,4 @@ class StreamConfig final : public ComObject<IWMStreamConfig, IWMVideoMediaProps,
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

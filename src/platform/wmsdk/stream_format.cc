@@ -1,6 +1,6 @@
 #include "platform/wmsdk/stream_format.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 #include "bytes.h"
 #include "platform/wmsdk/com_object.h"
@@ -70,4 +70,4 @@ HRESULT DescribeStream(const ProfileStream& stream, asf::StreamInfo* info) {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

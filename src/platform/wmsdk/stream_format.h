@@ -6,7 +6,7 @@
 #include "platform/wmsdk/media_type.h"
 #include "platform/wmsdk/wmsdk.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -31,4 +31,4 @@ HRESULT DescribeStream(const ProfileStream& stream, asf::StreamInfo* info);
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -11,7 +11,7 @@
 // or muxer's HRESULT for I/O failures.
 #include "platform/wmsdk/writer.h"
 
-#ifndef _WIN32
+#if KESTRUM_WM_BUILTIN
 
 #include <algorithm>
 #include <chrono>
@@ -120,7 +120,7 @@ class Writer final : public ComObject<IWMWriter, IWMWriterAdvanced3, IWMHeaderIn
   const std::shared_ptr<SamplePool> pool_;
   bool has_profile_ = false;
   std::vector<asf::StreamInfo> streams_;  // one input per stream, in profile order
-  std::u16string output_name_;
+  std::basic_string<WCHAR> output_name_;
   HeaderAttributes attributes_;
   std::unique_ptr<asf::ByteSink> sink_;
   std::unique_ptr<asf::Muxer> muxer_;  // set exactly while writing; refers to *sink_
@@ -296,4 +296,4 @@ HRESULT CreateWriter(WriterOptions options, IWMWriter** writer) {
 
 }  // namespace kestrum::wmsdk
 
-#endif  // !_WIN32
+#endif  // KESTRUM_WM_BUILTIN

@@ -149,6 +149,51 @@ TEST(SampleBufferTest, LastReleaseReturnsStorageForReuse) {
   EXPECT_EQ(max_length, 1000000u);  // the size asked for, not the block's capacity
 }
 
+// Released buffers come back whole, object and storage: the pool keeps the
+// largest four, a new sample takes the smallest kept one that fits, and a
+// reused buffer starts with the lengths of its new size.
+TEST(SampleBufferTest, ReusesTheSmallestFittingOfTheLargestFourReleased) {
+  constexpr DWORD kStep = 64 << 10;  // the pool's rounding
+  auto pool = std::make_shared<SamplePool>();
+  std::vector<INSSBuffer*> buffers(6);
+  std::vector<BYTE*> bytes(6);
+  for (size_t i = 0; i < buffers.size(); ++i) {
+    ASSERT_EQ(SampleBuffer::Create(pool, kStep * static_cast<DWORD>(i + 1), &buffers[i]), S_OK);
+    ASSERT_EQ(buffers[i]->GetBuffer(&bytes[i]), S_OK);
+    ASSERT_EQ(buffers[i]->SetLength(10), S_OK);
+  }
+  for (INSSBuffer* buffer : buffers) EXPECT_EQ(buffer->Release(), 0u);
+  EXPECT_EQ(pool->kept(), 4u);
+
+  for (const auto& [size, reused] : {std::pair{kStep, 3}, std::pair{3 * kStep + 1, 4}}) {
+    ComRef<INSSBuffer> sample;
+    ASSERT_EQ(SampleBuffer::Create(pool, size, sample.Put()), S_OK);
+    BYTE* sample_bytes = nullptr;
+    DWORD length = 0;
+    DWORD max_length = 0;
+    ASSERT_EQ(sample->GetBufferAndLength(&sample_bytes, &length), S_OK);
+    ASSERT_EQ(sample->GetMaxLength(&max_length), S_OK);
+    EXPECT_EQ(sample_bytes, bytes[static_cast<size_t>(reused) - 1]) << size;
+    EXPECT_EQ(length, size);
+    EXPECT_EQ(max_length, size);
+    sample.Reset();  // back to the pool before the next one is asked for
+  }
+  EXPECT_EQ(pool->kept(), 4u);
+}
+
+// The last reference to a pool may be a buffer's (its writer gone): the
+// buffer's last Release then ends both. Meaningful under the sanitizers.
+TEST(SampleBufferTest, OutlivesItsPool) {
+  auto pool = std::make_shared<SamplePool>();
+  INSSBuffer* sample = nullptr;
+  ASSERT_EQ(SampleBuffer::Create(pool, 100, &sample), S_OK);
+  pool.reset();
+  BYTE* bytes = nullptr;
+  ASSERT_EQ(sample->GetBuffer(&bytes), S_OK);
+  bytes[99] = 1;
+  EXPECT_EQ(sample->Release(), 0u);
+}
+
 TEST(SampleBufferTest, LengthStaysWithinTheMaximum) {
   auto pool = std::make_shared<SamplePool>();
   ComRef<INSSBuffer> sample;

@@ -199,16 +199,16 @@ TEST_F(ProfileTest, ComplexityReadsAsAWordBeforeItIsSet) {
   uint8_t value[4] = {};
   DWORD size = 2;
   WMT_ATTR_DATATYPE type = WMT_TYPE_BINARY;
-  ASSERT_EQ(vault->GetPropertyByName(u"_COMPLEXITYEX", &type, value, &size), S_OK);
+  ASSERT_EQ(vault->GetPropertyByName(KS_WIDE("_COMPLEXITYEX"), &type, value, &size), S_OK);
   EXPECT_EQ(type, WMT_TYPE_WORD);
   EXPECT_EQ(size, 2u);
 
   uint8_t three[4] = {3, 0, 0, 0};
-  ASSERT_EQ(vault->SetProperty(u"_COMPLEXITYEX", WMT_TYPE_WORD, three, size), S_OK);
+  ASSERT_EQ(vault->SetProperty(KS_WIDE("_COMPLEXITYEX"), WMT_TYPE_WORD, three, size), S_OK);
   three[0] = 9;  // the vault holds its own copy
   uint8_t read[2] = {};
   size = sizeof read;
-  ASSERT_EQ(vault->GetPropertyByName(u"_COMPLEXITYEX", &type, read, &size), S_OK);
+  ASSERT_EQ(vault->GetPropertyByName(KS_WIDE("_COMPLEXITYEX"), &type, read, &size), S_OK);
   EXPECT_EQ(read[0], 3);
   EXPECT_EQ(read[1], 0);
 }
@@ -219,30 +219,30 @@ TEST_F(ProfileTest, PropertyVaultFollowsTheSizeProtocol) {
   ComRef<IWMPropertyVault> vault;
   ASSERT_EQ(config->QueryInterface(IID_IWMPropertyVault, vault.PutVoid()), S_OK);
   uint8_t binary[5] = {1, 2, 3, 4, 5};
-  ASSERT_EQ(vault->SetProperty(u"_BLOB", WMT_TYPE_BINARY, binary, sizeof binary), S_OK);
+  ASSERT_EQ(vault->SetProperty(KS_WIDE("_BLOB"), WMT_TYPE_BINARY, binary, sizeof binary), S_OK);
 
   WMT_ATTR_DATATYPE type{};
   DWORD size = 0;
-  ASSERT_EQ(vault->GetPropertyByName(u"_BLOB", &type, nullptr, &size), S_OK);
+  ASSERT_EQ(vault->GetPropertyByName(KS_WIDE("_BLOB"), &type, nullptr, &size), S_OK);
   EXPECT_EQ(size, 5u);
   uint8_t out[8] = {};
   size = 4;
-  EXPECT_EQ(vault->GetPropertyByName(u"_BLOB", &type, out, &size), ASF_E_BUFFERTOOSMALL);
+  EXPECT_EQ(vault->GetPropertyByName(KS_WIDE("_BLOB"), &type, out, &size), ASF_E_BUFFERTOOSMALL);
   EXPECT_EQ(size, 5u);
   EXPECT_EQ(out[0], 0);  // nothing copied into a short buffer
   size = sizeof out;
-  ASSERT_EQ(vault->GetPropertyByName(u"_BLOB", &type, out, &size), S_OK);
+  ASSERT_EQ(vault->GetPropertyByName(KS_WIDE("_BLOB"), &type, out, &size), S_OK);
   EXPECT_EQ(size, 5u);
   EXPECT_EQ(std::memcmp(out, binary, sizeof binary), 0);
   EXPECT_EQ(type, WMT_TYPE_BINARY);
 
   size = sizeof out;
-  EXPECT_EQ(vault->GetPropertyByName(u"_VBRPEAK", &type, out, &size), E_INVALIDARG);
+  EXPECT_EQ(vault->GetPropertyByName(KS_WIDE("_VBRPEAK"), &type, out, &size), E_INVALIDARG);
   DWORD count = 0;
   ASSERT_EQ(vault->GetPropertyCount(&count), S_OK);
   EXPECT_EQ(count, 2u);  // the complexity preset and the blob
   ASSERT_EQ(vault->Clear(), S_OK);
-  EXPECT_EQ(vault->GetPropertyByName(u"_BLOB", &type, out, &size), E_INVALIDARG);
+  EXPECT_EQ(vault->GetPropertyByName(KS_WIDE("_BLOB"), &type, out, &size), E_INVALIDARG);
 }
 
 }  // namespace

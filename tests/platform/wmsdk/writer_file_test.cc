@@ -55,8 +55,8 @@ void SetAttributes(IWMWriter* writer) {
   ASSERT_EQ(writer->QueryInterface(IID_IWMHeaderInfo, header.PutVoid()), S_OK);
   const std::vector<uint8_t> title = Utf16Bytes(u"ASF", false);
   const std::vector<uint8_t> description = Utf16Bytes(u"Tarvelle Co., Ltd", true);
-  ASSERT_EQ(header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), 6), S_OK);
-  ASSERT_EQ(header->SetAttribute(0, u"Description", WMT_TYPE_STRING, description.data(),
+  ASSERT_EQ(header->SetAttribute(0, KS_WIDE("Title"), WMT_TYPE_STRING, title.data(), 6), S_OK);
+  ASSERT_EQ(header->SetAttribute(0, KS_WIDE("Description"), WMT_TYPE_STRING, description.data(),
                                  static_cast<WORD>(description.size())),
             S_OK);
 }
@@ -159,7 +159,7 @@ TEST(WriterFileTest, FfprobeReadsBackWhatWasWritten) {
   ASSERT_TRUE(profile);
   ASSERT_EQ(writer->SetProfile(profile.Get()), S_OK);
   ASSERT_EQ(writer->SetInputProps(0, nullptr), S_OK);
-  const std::u16string wide_path(path.begin(), path.end());  // ASCII temp path
+  const std::basic_string<WCHAR> wide_path(path.begin(), path.end());  // ASCII temp path
   ASSERT_EQ(writer->SetOutputFilename(wide_path.c_str()), S_OK);
   SetAttributes(writer.Get());
   ASSERT_EQ(writer->BeginWriting(), S_OK);
@@ -238,7 +238,7 @@ TEST(WriterFileTest, DefaultWriterGivesEachFileItsOwnIdAndTheCurrentTime) {
     ASSERT_EQ(WMCreateWriter(nullptr, writer.Put()), S_OK);
     ComRef<IWMProfile> profile(MakeVideoProfile());
     ASSERT_EQ(writer->SetProfile(profile.Get()), S_OK);
-    const std::u16string wide_path(path.begin(), path.end());
+    const std::basic_string<WCHAR> wide_path(path.begin(), path.end());
     ASSERT_EQ(writer->SetOutputFilename(wide_path.c_str()), S_OK);
     ASSERT_EQ(writer->BeginWriting(), S_OK);
     ASSERT_EQ(WriteOneSample(writer.Get(), kVideoStream, 0, {1, 2, 3}, 3), S_OK);

@@ -83,7 +83,7 @@ class WriterFixture : public ::testing::Test {
     ComRef<IWMProfile> profile(MakeVideoProfile());
     ASSERT_TRUE(profile);
     ASSERT_EQ(writer->SetProfile(profile.Get()), S_OK);
-    ASSERT_EQ(writer->SetOutputFilename(u"out.asf"), S_OK);
+    ASSERT_EQ(writer->SetOutputFilename(KS_WIDE("out.asf")), S_OK);
   }
   void Configure() { Configure(writer_.Get()); }
 

@@ -21,7 +21,7 @@ TEST_F(WriterTest, BeginWritingNeedsAProfileAndAName) {
 
   ComRef<IWMWriter> named_only;
   ASSERT_EQ(wmsdk::CreateWriter(Options(), named_only.Put()), S_OK);
-  ASSERT_EQ(named_only->SetOutputFilename(u"x.asf"), S_OK);
+  ASSERT_EQ(named_only->SetOutputFilename(KS_WIDE("x.asf")), S_OK);
   EXPECT_EQ(named_only->BeginWriting(), NS_E_INVALID_REQUEST);
   EXPECT_TRUE(opened_.empty());
 }
@@ -44,16 +44,16 @@ TEST_F(WriterTest, ConfigurationIsFrozenWhileWriting) {
   ASSERT_EQ(writer_->BeginWriting(), S_OK);
   ComRef<IWMProfile> profile(MakeVideoProfile(5));
   EXPECT_EQ(writer_->SetProfile(profile.Get()), NS_E_INVALID_REQUEST);
-  EXPECT_EQ(writer_->SetOutputFilename(u"other.asf"), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(writer_->SetOutputFilename(KS_WIDE("other.asf")), NS_E_INVALID_REQUEST);
   EXPECT_EQ(writer_->SetInputProps(0, nullptr), NS_E_INVALID_REQUEST);
   const std::vector<uint8_t> title = Utf16Bytes(u"T", false);
-  EXPECT_EQ(header()->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), 2),
+  EXPECT_EQ(header()->SetAttribute(0, KS_WIDE("Title"), WMT_TYPE_STRING, title.data(), 2),
             NS_E_INVALID_REQUEST);
   EXPECT_EQ(WriteSample(8, 0, kSmall), S_OK);  // the profile given first still holds
   ASSERT_EQ(writer_->EndWriting(), S_OK);
 
   // Once ended, the writer can be set up for another file.
-  ASSERT_EQ(writer_->SetOutputFilename(u"second.asf"), S_OK);
+  ASSERT_EQ(writer_->SetOutputFilename(KS_WIDE("second.asf")), S_OK);
   ASSERT_EQ(writer_->SetProfile(profile.Get()), S_OK);
   ASSERT_EQ(writer_->BeginWriting(), S_OK);
   EXPECT_EQ(WriteSample(5, 0, kSmall), S_OK);
@@ -91,13 +91,13 @@ INSTANTIATE_TEST_SUITE_P(Samples, WriterSampleTest,
 TEST_F(WriterTest, NullPointersAreRefused) {
   EXPECT_EQ(writer_->SetProfile(nullptr), E_POINTER);
   EXPECT_EQ(writer_->SetOutputFilename(nullptr), E_POINTER);
-  EXPECT_EQ(writer_->SetOutputFilename(u""), E_INVALIDARG);
+  EXPECT_EQ(writer_->SetOutputFilename(KS_WIDE("")), E_INVALIDARG);
   EXPECT_EQ(writer_->GetInputCount(nullptr), E_POINTER);
   EXPECT_EQ(writer_->AllocateSample(16, nullptr), E_POINTER);
   Configure();
   ASSERT_EQ(writer_->BeginWriting(), S_OK);
   EXPECT_EQ(advanced()->WriteStreamSample(8, 0, 0, 400000, 3, nullptr), E_POINTER);
-  EXPECT_EQ(header()->GetAttributeByName(nullptr, u"Title", nullptr, nullptr, nullptr),
+  EXPECT_EQ(header()->GetAttributeByName(nullptr, KS_WIDE("Title"), nullptr, nullptr, nullptr),
             E_INVALIDARG);
   EXPECT_EQ(wmsdk::CreateWriter(Options(), nullptr), E_POINTER);
   EXPECT_EQ(WMCreateWriter(nullptr, nullptr), E_POINTER);
@@ -171,7 +171,8 @@ TEST_F(WriterTest, FileThatCannotBeCreatedFailsBeginWriting) {
   ComRef<IWMWriter> writer;
   ASSERT_EQ(WMCreateWriter(nullptr, writer.Put()), S_OK);
   Configure(writer.Get());
-  ASSERT_EQ(writer->SetOutputFilename(u"" KESTRUM_TEST_TMPDIR "/no/such/directory/x.asf"), S_OK);
+  ASSERT_EQ(writer->SetOutputFilename(KS_WIDE("") KESTRUM_TEST_TMPDIR "/no/such/directory/x.asf"),
+            S_OK);
   EXPECT_TRUE(FAILED(writer->BeginWriting()));
   EXPECT_EQ(WriteSample(writer.Get(), 8, 0, kSmall), NS_E_INVALID_REQUEST);
 }
@@ -180,14 +181,29 @@ TEST_F(WriterTest, FileThatCannotBeCreatedFailsBeginWriting) {
 // including a byte that is not UTF-8, carried as an escaped surrogate.
 TEST_F(WriterTest, OutputNameIsConvertedBack) {
   Configure();
-  ASSERT_EQ(writer_->SetOutputFilename(u"d\u00e9j\u00e0-\u65e5\xDCFF.asf"), S_OK);
+#ifdef _WIN32
+  // On Windows: the system's ANSI code page.
+  const WCHAR name[] = L"d\u00e9j\u00e0.asf";
+  ASSERT_EQ(writer_->SetOutputFilename(name), S_OK);
+  ASSERT_EQ(writer_->BeginWriting(), S_OK);
+  ASSERT_EQ(opened_.size(), 1u);
+  if (GetACP() == 1252) {
+    EXPECT_EQ(opened_[0], "d\xE9j\xE0.asf");
+  } else {
+    char expected[64] = {};
+    ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, name, -1, expected, 64, nullptr, nullptr), 0);
+    EXPECT_EQ(opened_[0], expected);
+  }
+#else
+  ASSERT_EQ(writer_->SetOutputFilename(KS_WIDE("d\u00e9j\u00e0-\u65e5\xDCFF.asf")), S_OK);
   ASSERT_EQ(writer_->BeginWriting(), S_OK);
   ASSERT_EQ(opened_.size(), 1u);
   EXPECT_EQ(opened_[0], "d\xC3\xA9j\xC3\xA0-\xE6\x97\xA5\xFF.asf");
+#endif
 }
 
 struct AttributeCase {
-  const char16_t* name;
+  const WCHAR* name;
   std::u16string value;
   bool with_terminator;
 };
@@ -219,42 +235,47 @@ TEST_P(AttributeTest, RoundTripsWithOrWithoutTheTerminator) {
 
 INSTANTIATE_TEST_SUITE_P(
     Attributes, AttributeTest,
-    ::testing::Values(AttributeCase{u"Title", u"ASF", false},  // length 6, as the library passes
-                      AttributeCase{u"Title", u"ASF", true},
-                      AttributeCase{u"Description", u"Tarvelle Co., Ltd", false},
-                      AttributeCase{u"Description", u"\u6d4b\u8bd5", true},
-                      AttributeCase{u"Author", u"a", false},
-                      AttributeCase{u"Copyright", u"(c)", true},
-                      AttributeCase{u"Rating", u"", false}),
+    // The first: length 6, as the library passes it.
+    ::testing::Values(AttributeCase{KS_WIDE("Title"), u"ASF", false},
+                      AttributeCase{KS_WIDE("Title"), u"ASF", true},
+                      AttributeCase{KS_WIDE("Description"), u"Tarvelle Co., Ltd", false},
+                      AttributeCase{KS_WIDE("Description"), u"\u6d4b\u8bd5", true},
+                      AttributeCase{KS_WIDE("Author"), u"a", false},
+                      AttributeCase{KS_WIDE("Copyright"), u"(c)", true},
+                      AttributeCase{KS_WIDE("Rating"), u"", false}),
     [](const auto& test) {
       std::string name(test.param.name,
-                       test.param.name + std::char_traits<char16_t>::length(test.param.name));
+                       test.param.name + std::char_traits<WCHAR>::length(test.param.name));
       return name + (test.param.with_terminator ? "WithZero" : "WithoutZero");
     });
 
 TEST_F(WriterTest, AttributesOutsideTheContentDescriptionAreRefused) {
   const std::vector<uint8_t> bytes = Utf16Bytes(u"ASF", false);
   const auto length = static_cast<WORD>(bytes.size());
-  EXPECT_EQ(header()->SetAttribute(0, u"WM/AlbumTitle", WMT_TYPE_STRING, bytes.data(), length),
+  EXPECT_EQ(
+      header()->SetAttribute(0, KS_WIDE("WM/AlbumTitle"), WMT_TYPE_STRING, bytes.data(), length),
+      E_NOTIMPL);
+  EXPECT_EQ(header()->SetAttribute(8, KS_WIDE("Title"), WMT_TYPE_STRING, bytes.data(), length),
             E_NOTIMPL);
-  EXPECT_EQ(header()->SetAttribute(8, u"Title", WMT_TYPE_STRING, bytes.data(), length), E_NOTIMPL);
-  EXPECT_EQ(header()->SetAttribute(0, u"Title", WMT_TYPE_BINARY, bytes.data(), length),
+  EXPECT_EQ(header()->SetAttribute(0, KS_WIDE("Title"), WMT_TYPE_BINARY, bytes.data(), length),
             E_INVALIDARG);
-  EXPECT_EQ(header()->SetAttribute(0, u"Title", WMT_TYPE_STRING, bytes.data(), 5), E_INVALIDARG);
-  EXPECT_EQ(header()->SetAttribute(0, u"Title", WMT_TYPE_STRING, nullptr, 2), E_INVALIDARG);
+  EXPECT_EQ(header()->SetAttribute(0, KS_WIDE("Title"), WMT_TYPE_STRING, bytes.data(), 5),
+            E_INVALIDARG);
+  EXPECT_EQ(header()->SetAttribute(0, KS_WIDE("Title"), WMT_TYPE_STRING, nullptr, 2), E_INVALIDARG);
   WORD stream = 0;
   WMT_ATTR_DATATYPE type{};
   WORD read_length = 0;
-  EXPECT_EQ(header()->GetAttributeByName(&stream, u"Title", &type, nullptr, &read_length),
+  EXPECT_EQ(header()->GetAttributeByName(&stream, KS_WIDE("Title"), &type, nullptr, &read_length),
             ASF_E_NOTFOUND);
 }
 
 TEST_F(WriterTest, AttributeLongerThanTheHeaderFieldIsRefused) {
   // 32767 characters plus the terminating zero need 65536 bytes.
   const std::vector<uint8_t> too_long = Utf16Bytes(std::u16string(32767, u'x'), false);
-  EXPECT_EQ(header()->SetAttribute(0, u"Title", WMT_TYPE_STRING, too_long.data(), 65534),
+  EXPECT_EQ(header()->SetAttribute(0, KS_WIDE("Title"), WMT_TYPE_STRING, too_long.data(), 65534),
             E_INVALIDARG);
-  EXPECT_EQ(header()->SetAttribute(0, u"Title", WMT_TYPE_STRING, too_long.data(), 65532), S_OK);
+  EXPECT_EQ(header()->SetAttribute(0, KS_WIDE("Title"), WMT_TYPE_STRING, too_long.data(), 65532),
+            S_OK);
 }
 
 }  // namespace

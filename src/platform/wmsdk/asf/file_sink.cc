@@ -157,15 +157,4 @@ std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error) 
 
 }  // namespace kestrum::asf
 
-#else  // _WIN32: the platform's own writer writes files there.
-
-namespace kestrum::asf {
-
-std::unique_ptr<ByteSink> OpenFileSink(const std::string&, HRESULT* error) {
-  if (error != nullptr) *error = E_NOTIMPL;
-  return nullptr;
-}
-
-}  // namespace kestrum::asf
-
-#endif
+#endif  // !_WIN32 (file_sink_win32.cc on Windows)

@@ -4,8 +4,4 @@
 // E_OUTOFMEMORY, E_DISK_FULL, ...).
 #pragma once
 
-#ifdef _WIN32
-#include <nserror.h>
-#else
 #include "platform/wmsdk/wmsdk.h"
-#endif

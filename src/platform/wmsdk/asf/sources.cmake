@@ -2,6 +2,7 @@
 # Simple Index, byte sinks.
 set(KESTRUM_ASF_MUXER_SOURCES
   platform/wmsdk/asf/file_sink.cc
+  platform/wmsdk/asf/file_sink_win32.cc
   platform/wmsdk/asf/header.cc
   platform/wmsdk/asf/memory_sink.cc
   platform/wmsdk/asf/muxer.cc

@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# Speed and memory of both roads against the physical reference (cp) and the
+# tool a user would otherwise reach for (ffmpeg's remux), in one run.
+#
+# Builds the program (Release), generates 704x576 streams of the given sizes
+# with `kestrum generate` (the default realistic mix: 2 Mbit/s, a start group
+# every 25 groups, mostly one video block per group), then times, side by
+# side, in --repeat rounds of every case (each round starting one case later):
+#   - the file road:  kestrum convert IN F.asf
+#   - the live road:  kestrum record IN L.asf --piece-size 4096 | group
+#   - cp IN, cp F.asf and cp L.asf (the same bytes read and written by cp)
+#   - ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf
+# and writes a markdown table of medians, peak RSS and the ratios.
+#
+# Page cache: every case runs warm. Before each one, earlier outputs are
+# removed and synced (untimed) and the case's input is read once (untimed),
+# so each case reads from memory and writes into the page cache; the time to
+# write the page cache back to the disk is not counted. --fsync counts it:
+# each case's output is then fsync'ed inside the timed span.
+#
+# Usage: bench/run.sh [--sizes 100M,1G] [--repeat 5] [--out bench/results.md]
+#                     [--fsync] [--keep] [--no-build]
+# Sizes take K, M, G (binary) suffixes. Data go to build/bench/data and are
+# removed at the end unless --keep.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+sizes=100M,1G
+repeat=5
+out=bench/results.md
+fsync=0
+keep=0
+build=1
+while (($#)); do
+  case $1 in
+    --sizes) sizes=$2; shift 2 ;;
+    --repeat) repeat=$2; shift 2 ;;
+    --out) out=$2; shift 2 ;;
+    --fsync) fsync=1; shift ;;
+    --keep) keep=1; shift ;;
+    --no-build) build=0; shift ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "bench/run.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
+  esac
+done
+[[ $repeat =~ ^[1-9][0-9]*$ ]] || { echo "bench/run.sh: --repeat wants a count" >&2; exit 2; }
+
+build_dir=build/bench/release
+data=build/bench/data
+kestrum=$build_dir/tools/kestrum
+
+# --- tools ------------------------------------------------------------------
+need_packages=()
+[ -x /usr/bin/time ] || need_packages+=(time)
+command -v ffmpeg >/dev/null || need_packages+=(ffmpeg)
+if ((build)); then
+  command -v cmake >/dev/null || need_packages+=(cmake)
+  command -v ninja >/dev/null || need_packages+=(ninja-build)
+  command -v g++ >/dev/null || need_packages+=(g++)
+fi
+if ((${#need_packages[@]})); then
+  echo "== Installing: ${need_packages[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
+    --no-install-recommends "${need_packages[@]}" >/dev/null
+fi
+have_ffmpeg=0
+command -v ffmpeg >/dev/null && have_ffmpeg=1
+
+if ((build)); then
+  echo "== Building (Release) in $build_dir"
+  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUM_BUILD_TESTS=OFF \
+    >/dev/null
+  cmake --build "$build_dir" -j2 --target kestrum_cli >/dev/null
+fi
+[ -x "$kestrum" ] || { echo "bench/run.sh: no $kestrum (run without --no-build)" >&2; exit 1; }
+
+mkdir -p "$data"
+raw=$data/raw.tsv
+: >"$raw"
+cleanup() {
+  if ((keep == 0)); then
+    rm -f "$data"/*.xqv "$data"/*.asf "$data"/*.bin "$data"/*.tmp
+  fi
+}
+trap cleanup EXIT
+
+# --- helpers ----------------------------------------------------------------
+bytes_of() {  # 100M -> 104857600
+  local n=${1%[KkMmGg]} unit=${1: -1}
+  [[ $n =~ ^[0-9]+$ ]] || { echo "bench/run.sh: bad size '$1'" >&2; exit 2; }
+  case $unit in
+    K|k) echo $((n << 10)) ;;
+    M|m) echo $((n << 20)) ;;
+    G|g) echo $((n << 30)) ;;
+    *) echo "$1" ;;
+  esac
+}
+now_us() { echo "${EPOCHREALTIME/./}"; }
+file_size() { stat -c %s "$1"; }
+
+# time_case SIZE CASE WARM OUTPUT CMD...: one timed run. WARM is read once
+# before (page cache warm), OUTPUT removed before and, with --fsync, synced
+# inside the timed span. Appends SIZE CASE wall_us rss_kb in_bytes out_bytes
+# cpu_s (user + system).
+time_case() {
+  local size=$1 name=$2 warm=$3 output=$4
+  shift 4
+  rm -f "$output"
+  sync
+  cat "$warm" >/dev/null
+  local t0 t1
+  t0=$(now_us)
+  if ! /usr/bin/time -f '%M %U %S' -o "$data/rss.tmp" "$@" >/dev/null 2>"$data/err.tmp"; then
+    echo "bench/run.sh: failed: $*" >&2
+    cat "$data/err.tmp" >&2
+    exit 1
+  fi
+  ((fsync == 0)) || sync "$output"
+  t1=$(now_us)
+  local rss user sys
+  read -r rss user sys < <(tail -n1 "$data/rss.tmp")
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$size" "$name" $((t1 - t0)) "$rss" \
+    "$(file_size "$warm")" "$(file_size "$output")" "$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" \
+    >>"$raw"
+}
+
+# --- streams ----------------------------------------------------------------
+gen_options=(--size 704x576 --random-state 1)
+probe_frames=2000
+probe_bytes=$("$kestrum" generate - --frames $probe_frames "${gen_options[@]}" | wc -c)
+IFS=, read -r -a size_list <<<"$sizes"
+for s in "${size_list[@]}"; do
+  target=$(bytes_of "$s")
+  frames=$(( (target - 40) * probe_frames / (probe_bytes - 40) ))
+  ((frames > 0)) || frames=1
+  echo "== Generating $data/$s.xqv: $frames groups (about $s)"
+  "$kestrum" generate "$data/$s.xqv" --frames "$frames" "${gen_options[@]}" >/dev/null
+done
+
+# --- runs -------------------------------------------------------------------
+cases=(convert record-4k record-group cp-in cp-file-out cp-live-out)
+((have_ffmpeg)) && cases+=(ffmpeg)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+for s in "${size_list[@]}"; do
+  in=$data/$s.xqv
+  f=$data/$s-file.asf
+  l4=$data/$s-live4k.asf
+  lg=$data/$s-livegroup.asf
+  copy=$data/copy.bin
+  # The outputs the cp and ffmpeg cases read, made once before timing.
+  "$kestrum" convert "$in" "$f" >/dev/null
+  "$kestrum" record "$in" "$l4" --piece-size 4096 >/dev/null
+  for ((r = 1; r <= repeat; r++)); do
+    echo "== $s: round $r of $repeat"
+    # Each round starts one case later, so that no case always follows the
+    # same one (what a case leaves in the page cache affects the next).
+    for ((i = 0; i < ${#cases[@]}; i++)); do
+      c=${cases[(i + r - 1) % ${#cases[@]}]}
+      case $c in
+        convert) time_case "$s" "$c" "$in" "$f" "$kestrum" convert "$in" "$f" ;;
+        record-4k) time_case "$s" "$c" "$in" "$l4" "$kestrum" record "$in" "$l4" --piece-size 4096 ;;
+        record-group) time_case "$s" "$c" "$in" "$lg" "$kestrum" record "$in" "$lg" --piece-size group ;;
+        cp-in) time_case "$s" "$c" "$in" "$copy" cp "$in" "$copy" ;;
+        cp-file-out) time_case "$s" "$c" "$f" "$copy" cp "$f" "$copy" ;;
+        cp-live-out) time_case "$s" "$c" "$l4" "$copy" cp "$l4" "$copy" ;;
+        ffmpeg)
+          time_case "$s" "$c" "$f" "$copy" ffmpeg -nostdin -v error -y -i "$f" -map 0 -c copy \
+            -f asf "$copy" ;;
+      esac
+    done
+    rm -f "$copy"
+  done
+  # The 4 KiB and whole-group recordings must hold the same samples.
+  if ((have_ffmpeg)); then
+    a=$(ffmpeg -nostdin -v error -i "$l4" -map 0 -c copy -f framemd5 - | grep -v '^#' | md5sum)
+    b=$(ffmpeg -nostdin -v error -i "$lg" -map 0 -c copy -f framemd5 - | grep -v '^#' | md5sum)
+    [ "$a" = "$b" ] || { echo "bench/run.sh: 4 KiB and group recordings differ" >&2; exit 1; }
+  fi
+done
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# --- table ------------------------------------------------------------------
+mkdir -p "$(dirname "$out")"
+commit=$(git -C "$root" describe --always --dirty 2>/dev/null || echo unknown)
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
+{
+  echo "# Kestrum benchmark"
+  echo
+  echo "Command: \`bench/run.sh --sizes $sizes --repeat $repeat$( ((fsync)) && echo ' --fsync')\`"
+  echo "at $commit, $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) cores ($cpu), $(uname -sr);"
+  echo "load average $load_before before, $load_after after."
+  echo
+  if ((fsync)); then
+    echo "Page cache: input read once before each case (untimed); the output is fsync'ed"
+    echo "inside the timed span, so disk write-back is counted."
+  else
+    echo "Page cache: warm. Input read once before each case and earlier outputs synced"
+    echo "(untimed); outputs go to the page cache, write-back to the disk is not counted."
+  fi
+  echo "Wall time: median of $repeat rounds of every case, each round starting one case later"
+  echo "(min-max beside it). MB = 10^6 bytes; MB/s counts the bytes each case reads. CPU: user +"
+  echo "system seconds (median), which other work on the machine disturbs less than wall time."
+  echo "Peak RSS: the largest of the runs."
+  echo
+  awk -F'\t' -v sizes="$sizes" -v have_ffmpeg="$have_ffmpeg" -f bench/table.awk "$raw"
+} >"$out"
+cat "$out"
+echo
+echo "== Written: $out (raw runs: $raw)"

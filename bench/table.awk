@@ -1,0 +1,143 @@
+# Turns bench/run.sh's raw runs (size, case, wall us, peak RSS KiB, bytes
+# read, bytes written, CPU s; tab-separated) into the markdown tables.
+# Variables: sizes (the --sizes list, in order), have_ffmpeg (0 or 1).
+# Portable awk (no gawk extensions).
+
+# Median of the runs' wall times (what = "wall") or CPU times ("cpu").
+function median(key, what,    n, i, j, v, t) {
+  n = count[key]
+  for (i = 1; i <= n; i++) v[i] = what == "cpu" ? cpu[key, i] : wall[key, i]
+  for (i = 2; i <= n; i++) {
+    t = v[i]
+    for (j = i - 1; j >= 1 && v[j] > t; j--) v[j + 1] = v[j]
+    v[j + 1] = t
+  }
+  if (n % 2) return v[(n + 1) / 2]
+  return (v[n / 2] + v[n / 2 + 1]) / 2
+}
+
+function mib(b) { return sprintf("%.1f", b / 1048576) }
+function secs(us) { return sprintf("%.3f", us / 1e6) }
+function ratio(a, b) { return b > 0 ? sprintf("%.2f", a / b) : "n/a" }
+function has(s, c) { return ((s, c) in count) }
+function med(s, c) { return has(s, c) ? median(s SUBSEP c, "wall") : 0 }
+function val(s, c, m) {
+  if (!has(s, c)) return 0
+  if (m == "best") return lo[s SUBSEP c]
+  return median(s SUBSEP c, m == "cpu" ? "cpu" : "wall")
+}
+function verdict(ok) { return ok ? "met" : "**not met**" }
+
+{
+  key = $1 SUBSEP $2
+  count[key]++
+  wall[key, count[key]] = $3
+  cpu[key, count[key]] = $7
+  if (!(key in lo) || $3 < lo[key]) lo[key] = $3
+  if (!(key in hi) || $3 > hi[key]) hi[key] = $3
+  if ($4 > rss[key]) rss[key] = $4
+  rd[key] = $5
+  wr[key] = $6
+}
+
+END {
+  nsizes = split(sizes, size, ",")
+  ncases = split("convert record-4k record-group cp-in cp-file-out cp-live-out ffmpeg", kase, " ")
+  label["convert"] = "file road: `kestrum convert`"
+  label["record-4k"] = "live road: `kestrum record`, 4 KiB pieces"
+  label["record-group"] = "live road: `kestrum record`, whole-group pieces"
+  label["cp-in"] = "`cp` of the input"
+  label["cp-file-out"] = "`cp` of the file road's output"
+  label["cp-live-out"] = "`cp` of the live road's output"
+  label["ffmpeg"] = "`ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf` (file road's output)"
+  ours["convert"] = ours["record-4k"] = ours["record-group"] = 1
+
+  print "| Stream | Case | Read MiB | Written MiB | Wall s (median) | min-max s | MB/s | CPU s | Peak RSS MiB |"
+  print "|---|---|---:|---:|---:|---:|---:|---:|---:|"
+  for (i = 1; i <= nsizes; i++) {
+    s = size[i]
+    for (j = 1; j <= ncases; j++) {
+      c = kase[j]
+      if (!has(s, c)) continue
+      k = s SUBSEP c
+      m = median(k, "wall")
+      printf "| %s | %s | %s | %s | %s | %s-%s | %.0f | %.2f | %.1f |\n", s, label[c], mib(rd[k]),
+             mib(wr[k]), secs(m), secs(lo[k]), secs(hi[k]), rd[k] / m, median(k, "cpu"), rss[k] / 1024
+      if (ours[c] && rss[k] > peak) peak = rss[k]
+    }
+  }
+
+  # Ratios in three measures: the median wall time (what the targets are
+  # about), the best wall time (the least disturbed run) and the median CPU
+  # time (user + system).
+  nm = split("median best cpu", measure, " ")
+  mname["median"] = "median wall"
+  mname["best"] = "best wall"
+  mname["cpu"] = "median CPU"
+  print ""
+  print "Ratios (targets in brackets; the targets are judged on the median wall time):"
+  print ""
+  print "| Stream | measure | file road / cp of its output [<= 1.5] | ffmpeg / file road [>= 2] | live 4 KiB / file road [<= 1.2] | live groups / file road | live 4 KiB / cp of its output | live 4 KiB / live groups |"
+  print "|---|---|---:|---:|---:|---:|---:|---:|"
+  ok_cp = ok_ff = ok_live = 1
+  for (i = 1; i <= nsizes; i++) {
+    s = size[i]
+    for (q = 1; q <= nm; q++) {
+      m = measure[q]
+      conv = val(s, "convert", m)
+      r_cp = conv / val(s, "cp-file-out", m)
+      r_ff = has(s, "ffmpeg") ? val(s, "ffmpeg", m) / conv : 0
+      r_live = val(s, "record-4k", m) / conv
+      if (m == "median") {
+        if (r_cp > 1.5) ok_cp = 0
+        if (!has(s, "ffmpeg") || r_ff < 2) ok_ff = 0
+        if (r_live > 1.2) ok_live = 0
+      }
+      printf "| %s | %s | %.2f | %s | %.2f | %s | %s | %s |\n", s, mname[m], r_cp,
+             has(s, "ffmpeg") ? sprintf("%.2f", r_ff) : "n/a", r_live,
+             ratio(val(s, "record-group", m), conv),
+             ratio(val(s, "record-4k", m), val(s, "cp-live-out", m)),
+             ratio(val(s, "record-4k", m), val(s, "record-group", m))
+    }
+  }
+
+  ok_linear = 1
+  if (nsizes >= 2) {
+    a = size[1]
+    b = size[nsizes]
+    base_scale = 0
+    if (has(a, "cp-in") && has(b, "cp-in")) {
+      base_scale = (med(b, "cp-in") / med(a, "cp-in")) / (rd[b SUBSEP "cp-in"] / rd[a SUBSEP "cp-in"])
+    }
+    print ""
+    printf "Scaling, %s against %s: median wall-time ratio over the ratio of bytes read (1.00 =\n", b, a
+    print "linear), and that over cp of the input's own, which shows what the machine's page cache"
+    print "does at each size:"
+    print ""
+    print "| Case | wall ratio | bytes ratio | per byte | per byte / cp's |"
+    print "|---|---:|---:|---:|---:|"
+    for (j = 1; j <= ncases; j++) {
+      c = kase[j]
+      if (!has(a, c) || !has(b, c)) continue
+      w = med(b, c) / med(a, c)
+      n = rd[b SUBSEP c] / rd[a SUBSEP c]
+      printf "| %s | %.2f | %.2f | %.2f | %s |\n", label[c], w, n, w / n,
+             (base_scale > 0 ? sprintf("%.2f", w / n / base_scale) : "n/a")
+      # Within a quarter of linear, against cp where it ran: small runs carry
+      # fixed start-up costs, large ones the page cache's.
+      if (ours[c] && (w / n / (base_scale > 0 ? base_scale : 1) > 1.25)) ok_linear = 0
+    }
+  }
+
+  print ""
+  print "Targets:"
+  print ""
+  printf "- file road within 1.5x of cp's wall time for the same output bytes: %s\n", verdict(ok_cp)
+  printf "- file road at least 2x ffmpeg's remux throughput: %s\n", verdict(ok_ff)
+  printf "- live road with 4 KiB pieces within 1.2x of the file road: %s\n", verdict(ok_live)
+  printf "- peak RSS under 16 MiB (largest of our runs: %.1f MiB): %s\n", peak / 1024,
+         verdict(peak < 16384)
+  if (nsizes >= 2) {
+    printf "- time linear in the input size (per byte, against cp's, <= 1.25): %s\n", verdict(ok_linear)
+  }
+}

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Usage: wine-run.sh WINE PREFIX PROGRAM [ARGUMENTS...]
+# Runs a Windows program under Wine for CTest (the cross-compiling emulator):
+# in the Wine prefix PREFIX, quiet, without the Mono and Gecko installers.
+# The program's output goes through files: Wine's background services, which
+# the program may start and which inherit its output handles, would otherwise
+# keep CTest waiting for the end of its output until they exit.
+wine=$1
+export WINEPREFIX=$2
+shift 2
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+out=$(mktemp) && err=$(mktemp) || exit 1
+"$wine" "$@" > "$out" 2> "$err"
+status=$?
+cat "$out"
+cat "$err" >&2
+rm -f "$out" "$err"
+exit $status

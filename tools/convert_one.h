@@ -1,0 +1,36 @@
+// One conversion on the file road: the checks `kestrum convert` makes around
+// TransferToAsf, and what came of it. Used directly for a single conversion
+// and, once per child process, for a batch.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrum_cli {
+
+struct ConvertOutcome {
+  int code = 0;         // an ExitCode: kExitOk when OUTPUT was written
+  std::string message;  // why it failed; empty on success
+  uint64_t input_bytes = 0;
+  uint64_t output_bytes = 0;
+  double seconds = 0;  // the TransferToAsf call alone
+};
+
+struct ConvertOptions {
+  bool verbose = false;   // the library's diagnostic lines on stderr
+  bool progress = false;  // a progress line while converting (stderr a terminal)
+};
+
+// Converts the stored stream `input` into `output` (replaced if it exists).
+// Refuses, without calling the library, an input that is missing, unreadable
+// or not a stream, an output that cannot be written, and an output that is
+// the input itself. Uses the library's process-wide conversion: one at a time
+// in a process.
+ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
+                          const ConvertOptions& options);
+
+// "converted IN -> OUT: 1.2 MB read, 1.3 MB written, 0.10 s, 12.0 MB/s"
+std::string DescribeConverted(const std::string& input, const std::string& output,
+                              const ConvertOutcome& outcome);
+
+}  // namespace kestrum_cli
