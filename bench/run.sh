@@ -5,18 +5,19 @@
 # Builds the program (Release), generates 704x576 streams of the given sizes
 # with `kestrum generate` (the default realistic mix: 2 Mbit/s, a start group
 # every 25 groups, mostly one video block per group), then times, side by
-# side and --repeat times in turn:
+# side, in --repeat rounds of every case (each round starting one case later):
 #   - the file road:  kestrum convert IN F.asf
 #   - the live road:  kestrum record IN L.asf --piece-size 4096 | group
 #   - cp IN, cp F.asf and cp L.asf (the same bytes read and written by cp)
 #   - ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf
 # and writes a markdown table of medians, peak RSS and the ratios.
 #
-# Page cache: every case runs warm. Before each one, earlier outputs are
-# removed and synced (untimed) and the case's input is read once (untimed),
-# so each case reads from memory and writes into the page cache; the time to
-# write the page cache back to the disk is not counted. --fsync counts it:
-# each case's output is then fsync'ed inside the timed span.
+# Page cache: every case runs warm. Before each one, the case's input is read
+# once (untimed), so each case reads from memory and writes into the page
+# cache; each output is removed right after its run (untimed), so it is never
+# written back to the disk and only the inputs stay cached. The time to write
+# the page cache back is thus not counted. --fsync counts it: each case's
+# output is then fsync'ed inside the timed span.
 #
 # Usage: bench/run.sh [--sizes 100M,1G] [--repeat 5] [--out bench/results.md]
 #                     [--fsync] [--keep] [--no-build]
@@ -83,7 +84,7 @@ raw=$data/raw.tsv
 : >"$raw"
 cleanup() {
   if ((keep == 0)); then
-    rm -f "$data"/*.xqv "$data"/*.asf "$data"/*.bin "$data"/*.tmp
+    rm -f "$data"/*.xqv "$data"/*.asf "$data"/*.tmp
   fi
 }
 trap cleanup EXIT
@@ -102,14 +103,14 @@ bytes_of() {  # 100M -> 104857600
 now_us() { echo "${EPOCHREALTIME/./}"; }
 file_size() { stat -c %s "$1"; }
 
-# time_case SIZE CASE WARM OUTPUT CMD...: one timed run. WARM is read once
-# before (page cache warm), OUTPUT removed before and, with --fsync, synced
-# inside the timed span. Appends SIZE CASE wall_us rss_kb in_bytes out_bytes
-# cpu_s (user + system).
+# time_case SIZE CASE WARM CMD...: one timed run writing $run_out. WARM is read
+# once before (page cache warm) and $run_out removed after (untimed); with
+# --fsync, $run_out is synced inside the timed span. Appends SIZE CASE wall_us
+# rss_kb in_bytes out_bytes cpu_s (user + system) to the raw runs.
 time_case() {
-  local size=$1 name=$2 warm=$3 output=$4
-  shift 4
-  rm -f "$output"
+  local size=$1 name=$2 warm=$3
+  shift 3
+  rm -f "$run_out"
   sync
   cat "$warm" >/dev/null
   local t0 t1
@@ -119,13 +120,16 @@ time_case() {
     cat "$data/err.tmp" >&2
     exit 1
   fi
-  ((fsync == 0)) || sync "$output"
+  ((fsync == 0)) || sync "$run_out"
   t1=$(now_us)
   local rss user sys
   read -r rss user sys < <(tail -n1 "$data/rss.tmp")
   printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$size" "$name" $((t1 - t0)) "$rss" \
-    "$(file_size "$warm")" "$(file_size "$output")" "$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" \
+    "$(file_size "$warm")" "$(file_size "$run_out")" "$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" \
     >>"$raw"
+  # Gone before the next case: only the inputs stay in the page cache, and
+  # a removed output is never written back to the disk.
+  rm -f "$run_out"
 }
 
 # --- streams ----------------------------------------------------------------
@@ -145,35 +149,43 @@ done
 cases=(convert record-4k record-group cp-in cp-file-out cp-live-out)
 ((have_ffmpeg)) && cases+=(ffmpeg)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+run_out=$data/run.tmp  # every timed case writes here
 for s in "${size_list[@]}"; do
   in=$data/$s.xqv
   f=$data/$s-file.asf
   l4=$data/$s-live4k.asf
   lg=$data/$s-livegroup.asf
-  copy=$data/copy.bin
-  for ((r = 1; r <= repeat; r++)); do
-    echo "== $s: round $r of $repeat"
-    for c in "${cases[@]}"; do
-      case $c in
-        convert) time_case "$s" "$c" "$in" "$f" "$kestrum" convert "$in" "$f" ;;
-        record-4k) time_case "$s" "$c" "$in" "$l4" "$kestrum" record "$in" "$l4" --piece-size 4096 ;;
-        record-group) time_case "$s" "$c" "$in" "$lg" "$kestrum" record "$in" "$lg" --piece-size group ;;
-        cp-in) time_case "$s" "$c" "$in" "$copy" cp "$in" "$copy" ;;
-        cp-file-out) time_case "$s" "$c" "$f" "$copy" cp "$f" "$copy" ;;
-        cp-live-out) time_case "$s" "$c" "$l4" "$copy" cp "$l4" "$copy" ;;
-        ffmpeg)
-          time_case "$s" "$c" "$f" "$copy" ffmpeg -nostdin -v error -y -i "$f" -map 0 -c copy \
-            -f asf "$copy" ;;
-      esac
-    done
-    rm -f "$copy"
-  done
-  # The 4 KiB and whole-group recordings must hold the same samples.
+  # The outputs the cp and ffmpeg cases read, made once before timing. The
+  # 4 KiB and whole-group recordings must hold the same samples.
+  "$kestrum" convert "$in" "$f" >/dev/null
+  "$kestrum" record "$in" "$l4" --piece-size 4096 >/dev/null
   if ((have_ffmpeg)); then
+    "$kestrum" record "$in" "$lg" --piece-size group >/dev/null
     a=$(ffmpeg -nostdin -v error -i "$l4" -map 0 -c copy -f framemd5 - | grep -v '^#' | md5sum)
     b=$(ffmpeg -nostdin -v error -i "$lg" -map 0 -c copy -f framemd5 - | grep -v '^#' | md5sum)
+    rm -f "$lg"
     [ "$a" = "$b" ] || { echo "bench/run.sh: 4 KiB and group recordings differ" >&2; exit 1; }
   fi
+  for ((r = 1; r <= repeat; r++)); do
+    echo "== $s: round $r of $repeat"
+    # Each round starts one case later, so that no case always follows the
+    # same one (what a case leaves in the page cache affects the next).
+    for ((i = 0; i < ${#cases[@]}; i++)); do
+      c=${cases[(i + r - 1) % ${#cases[@]}]}
+      case $c in
+        convert) time_case "$s" "$c" "$in" "$kestrum" convert "$in" "$run_out" ;;
+        record-4k) time_case "$s" "$c" "$in" "$kestrum" record "$in" "$run_out" --piece-size 4096 ;;
+        record-group) time_case "$s" "$c" "$in" "$kestrum" record "$in" "$run_out" --piece-size group ;;
+        cp-in) time_case "$s" "$c" "$in" cp "$in" "$run_out" ;;
+        cp-file-out) time_case "$s" "$c" "$f" cp "$f" "$run_out" ;;
+        cp-live-out) time_case "$s" "$c" "$l4" cp "$l4" "$run_out" ;;
+        ffmpeg)
+          time_case "$s" "$c" "$f" ffmpeg -nostdin -v error -y -i "$f" -map 0 -c copy -f asf "$run_out" ;;
+      esac
+    done
+  done
+  # This size's streams leave the page cache before the next size's runs.
+  ((keep)) || rm -f "$in" "$f" "$l4"
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -192,12 +204,13 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
     echo "Page cache: input read once before each case (untimed); the output is fsync'ed"
     echo "inside the timed span, so disk write-back is counted."
   else
-    echo "Page cache: warm. Input read once before each case and earlier outputs synced"
-    echo "(untimed); outputs go to the page cache, write-back to the disk is not counted."
+    echo "Page cache: warm. Input read once before each case (untimed); outputs go to the page"
+    echo "cache and are removed after each run, so write-back to the disk is not counted."
   fi
-  echo "Wall time: median of $repeat runs taken in turn (min-max beside it). MB = 10^6 bytes;"
-  echo "MB/s counts the bytes each case reads. CPU: user + system seconds (median), which"
-  echo "other work on the machine disturbs less than wall time. Peak RSS: the largest of the runs."
+  echo "Wall time: median of $repeat rounds of every case, each round starting one case later"
+  echo "(min-max beside it). MB = 10^6 bytes; MB/s counts the bytes each case reads. CPU: user +"
+  echo "system seconds (median), which other work on the machine disturbs less than wall time."
+  echo "Peak RSS: the largest of the runs."
   echo
   awk -F'\t' -v sizes="$sizes" -v have_ffmpeg="$have_ffmpeg" -f bench/table.awk "$raw"
 } >"$out"

@@ -96,7 +96,10 @@ TEST_P(CrashTest, KilledRecordingLosesAtMostTheLastSecond) {
       }
       ::_exit(0);
     }
-    ::usleep(static_cast<useconds_t>(50'000 + random() % 700'000));
+    // From the first sample on (however slowly the child starts), a random
+    // moment within the next 0.7 s, while the child still has seconds to go.
+    for (int waited = 0; g_written->load() == 0 && waited < 20'000; ++waited) ::usleep(1'000);
+    ::usleep(static_cast<useconds_t>(random() % 700'000));
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
