@@ -1,9 +1,11 @@
 #include "batch_convert.h"
 
+#ifndef _WIN32
 #include <poll.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -53,6 +55,7 @@ bool ListFolder(const std::string& folder, std::vector<std::string>& files, std:
   return true;
 }
 
+#ifndef _WIN32
 // What a child reports through its pipe: the outcome's fields, one a line,
 // the message last.
 std::string Encode(const ConvertOutcome& outcome) {
@@ -144,6 +147,7 @@ ConvertOutcome FinishChild(Child& child) {
   }
   return outcome;
 }
+#endif  // !_WIN32
 
 }  // namespace
 
@@ -182,8 +186,6 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& output
 int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, bool verbose) {
   const size_t total = jobs.size();
   std::vector<ConvertOutcome> outcomes(total);
-  std::vector<Child> running;
-  size_t next = 0;
   size_t done = 0;
 
   auto report = [&](size_t index) {
@@ -200,6 +202,20 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, bool verbose)
     }
   };
 
+#ifdef _WIN32
+  // Windows has no fork: the conversions run one after another in this
+  // process (each gives the library's conversion instance back when it ends),
+  // and one that brings the process down ends the batch.
+  (void)parallel;
+  for (size_t index = 0; index < total; ++index) {
+    ConvertOptions options;
+    options.verbose = verbose;
+    outcomes[index] = ConvertOne(jobs[index].input, jobs[index].output, options);
+    report(index);
+  }
+#else
+  std::vector<Child> running;
+  size_t next = 0;
   while (done < total) {
     while (running.size() < parallel && next < total) {
       Child child;
@@ -237,6 +253,7 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, bool verbose)
       running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
     }
   }
+#endif
 
   size_t failed = 0;
   for (const ConvertOutcome& outcome : outcomes) failed += outcome.code != kExitOk ? 1 : 0;

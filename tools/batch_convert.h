@@ -5,7 +5,8 @@
 // stream at a time in it, so parallel conversions need processes. Each child
 // starts from the parent's untouched library state (the parent itself never
 // converts), runs one ConvertOne and reports back through a pipe; a child that
-// dies is a failed conversion, not a failed batch.
+// dies is a failed conversion, not a failed batch. On Windows, which has no
+// fork, the conversions run one after another in the calling process.
 #pragma once
 
 #include <string>

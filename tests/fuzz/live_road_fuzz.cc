@@ -3,11 +3,13 @@
 // when the input ends), again and again. A length of exactly 40 makes a
 // header piece, as on the real road; 0xFFFF stops the recording (StopRecord)
 // and starts a new one on the same handle, as a host that reuses it would.
+// A recording stopped once at the end must leave a file that walks cleanly.
 #include <memory>
 
 #include "api/record_instance.h"
 #include "fuzz/fuzz_input.h"
 #include "kestrum.h"
+#include "platform/asf_walker.h"
 #include "support/memory_writer.h"
 
 namespace {
@@ -30,10 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char kName[] = "fuzz.asf";
   StartRecord(handle, kName, 0, 0);
   fuzz::FuzzInput in(data, size);
+  bool stopped = false;
   while (!in.empty()) {
     const uint16_t length = in.U16();
     if (length == kRestart) {
       StopRecord(handle);
+      stopped = true;
       StartRecord(handle, kName, 0, 0);
       continue;
     }
@@ -45,5 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   StopRecord(handle);
   ReleaseRecordInstance(&handle);
+  // Whatever the input, a recording once ended is a whole file that an
+  // independent reader walks without a fault.
+  if (output->opens != 0 && !stopped) {
+    const auto file = asf::testing::WalkAsf(std::move(output->sink.bytes));
+    if (!file.error.empty()) fuzz::Fail(file.error.c_str());
+  }
   return 0;
 }

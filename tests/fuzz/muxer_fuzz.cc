@@ -27,7 +27,7 @@ using namespace kestrum::asf;
 
 // Sample bytes one input may hand over, all samples together.
 constexpr uint64_t kSampleBudget = uint64_t{1} << 20;
-constexpr uint64_t kLongestTime = uint64_t{3'600'000} * 10'000;        // 1 h
+constexpr uint64_t kLongestTime = uint64_t{3'600'000} * 10'000;           // 1 h
 constexpr uint64_t kRefusedTime = uint64_t{0xFFFFFFFF} * 10'000 + 9'999;  // 2^32 ms
 
 struct Accepted {

@@ -7,13 +7,14 @@
 //   u32 time_ms, u16 length, then that many bytes (fewer at the input's end).
 // When the input runs out the source reports the end. What is left of the
 // input after a conversion's end drives another conversion on the same
-// instance.
+// instance. A conversion that returns 1 must leave a file that walks cleanly.
 #include <memory>
 #include <vector>
 
 #include "api/record_instance.h"
 #include "convert/transfer.h"
 #include "fuzz/fuzz_input.h"
+#include "platform/asf_walker.h"
 #include "support/memory_writer.h"
 
 namespace {
@@ -83,10 +84,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       [&](int32_t, PacketRecord* record) { return source.Next(record); },
   };
   do {
+    const size_t outputs_before = output->opens;
     const int32_t result = TransferToAsf(*instance, packets, 0, "fuzz.asf");
     if (result == 0 && opens) fuzz::Fail("an opened source reported as not opened");
     if (result > 1) fuzz::Fail("a result above 1");
     if (instance->writer != nullptr) fuzz::Fail("a conversion kept its writer");
+    // A conversion that ran to its end leaves a whole file.
+    if (result == 1 && output->opens != outputs_before) {
+      const auto file = asf::testing::WalkAsf(output->sink.bytes);
+      if (!file.error.empty()) fuzz::Fail(file.error.c_str());
+    }
   } while (opens && !in.empty());
   return 0;
 }
