@@ -8,16 +8,20 @@
 #   - ffmpeg's per-packet hashes (framemd5: time, size, flags, MD5 of the data)
 #   - every diagnostic line (--verbose, standard error) and the exit status.
 #
-# Usage: bench/compare-outputs.sh [--base REV (default main)] [--keep]
+# Usage: bench/compare-outputs.sh [--base REV (default main) | --base-src DIR] [--keep]
+# --base-src builds the base from a source tree instead (e.g. the working tree
+# with some commits reverted).
 # Works under build/bench/compare; removed at the end unless --keep.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 base=main
+base_src=
 keep=0
 while (($#)); do
   case $1 in
     --base) base=$2; shift 2 ;;
+    --base-src) base_src=$(cd "$2" && pwd); shift 2 ;;
     --keep) keep=1; shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "compare-outputs.sh: unknown argument '$1'" >&2; exit 2 ;;
@@ -31,10 +35,16 @@ rm -rf "$work"
 mkdir -p "$work/base-src" "$work/data"
 ((keep)) || trap 'rm -rf "$work"' EXIT
 
-base_commit=$(git rev-parse --verify "$base^{commit}")
-echo "== Building the base, $base ($base_commit)"
-git archive "$base_commit" | tar -x -C "$work/base-src"
-cmake -S "$work/base-src" -B "$work/base-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+if [ -n "$base_src" ]; then
+  base=$base_src
+  echo "== Building the base from $base_src"
+else
+  base_commit=$(git rev-parse --verify "$base^{commit}")
+  echo "== Building the base, $base ($base_commit)"
+  git archive "$base_commit" | tar -x -C "$work/base-src"
+  base_src=$work/base-src
+fi
+cmake -S "$base_src" -B "$work/base-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKESTRUM_BUILD_TESTS=OFF >/dev/null
 cmake --build "$work/base-build" -j2 --target kestrum_cli >/dev/null
 echo "== Building the working tree"

@@ -21,7 +21,7 @@ class Corpus {
     std::filesystem::create_directories(dir_);
   }
   void Add(const Bytes& bytes) {
-    std::ofstream out(dir_ / ("seed-" + std::to_string(count_++)), std::ios::binary);
+    std::ofstream out(dir_ / ("input-" + std::to_string(count_++)), std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
   }
@@ -73,9 +73,9 @@ void FileHeaderSeeds(Corpus c) {
 void GroupSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   uint8_t type = 1;
   for (const StreamBuilder& s : streams) {
-    Bytes seed{type++};
-    Append(seed, Body(s));
-    c.Add(seed);
+    Bytes input{type++};
+    Append(input, Body(s));
+    c.Add(input);
   }
 }
 
