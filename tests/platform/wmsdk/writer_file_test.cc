@@ -13,6 +13,7 @@
 
 #include "bytes.h"
 #include "support/md5.h"
+#include "support/probe.h"
 #include "platform/wmsdk/writer_fixture.h"
 
 namespace kestrum::testing {
@@ -122,27 +123,6 @@ TEST_F(WriterOutputTest, ReleasingAnUnendedWriterFlushesItsFile) {
   writer_.Reset();
   EXPECT_GT(memory_->flushes, flushes);
   EXPECT_GT(memory_->bytes.size(), 150000u);
-}
-
-// Runs `command` and returns what it printed, or nullopt when it failed.
-std::optional<std::string> RunCommand(const std::string& command) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return std::nullopt;
-  std::string out;
-  char chunk[4096];
-  size_t got = 0;
-  while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, got);
-  if (pclose(pipe) != 0) return std::nullopt;
-  return out;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) lines.push_back(line);
-  }
-  return lines;
 }
 
 // The library's whole sequence into a real file, read back by ffprobe:
