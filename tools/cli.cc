@@ -32,6 +32,20 @@ int UsageError(const std::string& command, const std::string& message) {
   return kExitUsage;
 }
 
+std::optional<int> ParseCommandLine(const std::string& command,
+                                    const std::vector<std::string>& argv,
+                                    const std::vector<OptionSpec>& options, const char* help,
+                                    Args& args) {
+  std::string error;
+  if (!args.Parse(argv, options, error)) return UsageError(command, error);
+  if (args.Has("help")) {
+    std::fputs(help, stdout);
+    std::fputs(kExitCodesHelp, stdout);
+    return kExitOk;
+  }
+  return std::nullopt;
+}
+
 std::string EscapeLine(const char* line) {
   std::string out;
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(line); *p != 0; ++p) {

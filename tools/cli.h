@@ -5,8 +5,11 @@
 #include <fcntl.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "args.h"
 
 namespace kestrum_cli {
 
@@ -27,6 +30,14 @@ int Fail(const std::string& command, int code, const std::string& message);
 
 // A usage error: the message, then a pointer to --help.
 int UsageError(const std::string& command, const std::string& message);
+
+// Parses a command's arguments into `args`. Returns the exit code to end
+// with when the command is done already: a usage error, or --help printed
+// (`help` and the exit codes). nullopt: go on with `args`.
+std::optional<int> ParseCommandLine(const std::string& command,
+                                    const std::vector<std::string>& argv,
+                                    const std::vector<OptionSpec>& options, const char* help,
+                                    Args& args);
 
 // While alive, prints each diagnostic line of the library on stderr, with
 // bytes other than printable ASCII escaped (\r, \n, \t, \\, \xHH).

@@ -66,13 +66,8 @@ int ConvertSingle(const std::string& input, const std::string& output, bool verb
 int RunConvert(const std::vector<std::string>& argv) {
   const std::string command = "convert";
   Args args;
+  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
   std::string error;
-  if (!args.Parse(argv, kOptions, error)) return UsageError(command, error);
-  if (args.Has("help")) {
-    std::fputs(kHelp, stdout);
-    std::fputs(kExitCodesHelp, stdout);
-    return kExitOk;
-  }
   uint64_t jobs = 1;
   if (auto value = args.Value("jobs")) {
     if (!ParseUnsigned(*value, 1, kMaxJobs, "--jobs", jobs, error)) {

@@ -139,13 +139,8 @@ bool ReadOptions(const Args& args, GenerateOptions& o, std::string& error) {
 int RunGenerate(const std::vector<std::string>& argv) {
   const std::string command = "generate";
   Args args;
+  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
   std::string error;
-  if (!args.Parse(argv, kOptions, error)) return UsageError(command, error);
-  if (args.Has("help")) {
-    std::fputs(kHelp, stdout);
-    std::fputs(kExitCodesHelp, stdout);
-    return kExitOk;
-  }
   if (args.positionals().size() != 1) return UsageError(command, "expected one OUTPUT");
   GenerateOptions options;
   if (!ReadOptions(args, options, error)) return UsageError(command, error);

@@ -36,13 +36,7 @@ const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", fals
 int RunInspect(const std::vector<std::string>& argv) {
   const std::string command = "inspect";
   Args args;
-  std::string error;
-  if (!args.Parse(argv, kOptions, error)) return UsageError(command, error);
-  if (args.Has("help")) {
-    std::fputs(kHelp, stdout);
-    std::fputs(kExitCodesHelp, stdout);
-    return kExitOk;
-  }
+  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
   if (args.positionals().size() != 1) return UsageError(command, "expected one FILE");
   const std::string path = args.positionals()[0];
 

@@ -56,13 +56,8 @@ constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
 int RunRecord(const std::vector<std::string>& argv) {
   const std::string command = "record";
   Args args;
+  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
   std::string error;
-  if (!args.Parse(argv, kOptions, error)) return UsageError(command, error);
-  if (args.Has("help")) {
-    std::fputs(kHelp, stdout);
-    std::fputs(kExitCodesHelp, stdout);
-    return kExitOk;
-  }
   if (args.positionals().size() != 2) return UsageError(command, "expected INPUT and OUTPUT");
   const std::string input = args.positionals()[0];
   const std::string output = args.positionals()[1];
