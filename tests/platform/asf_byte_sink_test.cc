@@ -7,10 +7,12 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <csignal>
 #include <random>
 
 #include "platform/asf_test_support.h"
+#include "platform/wmsdk/asf/buffered_file_sink.h"
 #include "platform/wmsdk/asf/byte_sink.h"
 
 namespace kestrum::asf {
@@ -126,6 +128,83 @@ TEST(FileSinkTest, FileSizeLimitIsADiskFullAndTheFileKeepsWhatFit) {
   EXPECT_EQ(SizeOnDisk(path), 300'000u);
 }
 #endif
+
+// An open file that keeps what reaches it and fails the call numbered
+// `fail_call` (counting from 1) with `failure`.
+struct ScriptedFile : OpenFile {
+  struct Log {
+    std::vector<uint8_t> bytes;
+    int calls = 0;
+    bool closed = false;
+  };
+  ScriptedFile(Log* log_to, int call_to_fail, HRESULT failure_to_give)
+      : log(log_to), fail_call(call_to_fail), failure(failure_to_give) {}
+  ~ScriptedFile() override { log->closed = true; }
+  HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+    if (++log->calls == fail_call) return failure;
+    if (offset + size > log->bytes.size()) log->bytes.resize(offset + size);
+    std::copy(data, data + size, log->bytes.begin() + static_cast<ptrdiff_t>(offset));
+    return S_OK;
+  }
+  Log* log;
+  int fail_call;
+  HRESULT failure;
+};
+
+TEST(BufferedFileSinkTest, PatchesBufferedBytesInPlaceAndHandsAllOverOnClose) {
+  ScriptedFile::Log log;
+  HRESULT hr = E_FAIL;
+  std::unique_ptr<ByteSink> sink =
+      MakeBufferedFileSink(std::make_unique<ScriptedFile>(&log, 0, S_OK), &hr);
+  ASSERT_EQ(hr, S_OK);
+  const std::vector<uint8_t> head(100, 1), batch(70'000, 2), tail(50, 3), patch(20, 9);
+  ASSERT_EQ(sink->Write(head.data(), head.size()), S_OK);
+  ASSERT_EQ(sink->WriteAt(10, patch.data(), patch.size()), S_OK);
+  EXPECT_EQ(log.calls, 0);  // header and patch are still buffered
+  ASSERT_EQ(sink->Write(batch.data(), batch.size()), S_OK);
+  EXPECT_EQ(log.calls, 2);  // the buffer, then the batch straight through
+  ASSERT_EQ(sink->Write(tail.data(), tail.size()), S_OK);
+  // One patch across the file's end and the buffer: file part, then buffer.
+  ASSERT_EQ(sink->WriteAt(70'090, patch.data(), patch.size()), S_OK);
+  EXPECT_EQ(log.calls, 3);
+  EXPECT_EQ(sink->Size(), 70'150u);
+
+  std::vector<uint8_t> expected = head;
+  expected.insert(expected.end(), batch.begin(), batch.end());
+  expected.insert(expected.end(), tail.begin(), tail.end());
+  std::fill_n(expected.begin() + 10, 20, uint8_t{9});
+  std::fill_n(expected.begin() + 70'090, 20, uint8_t{9});
+  sink.reset();
+  EXPECT_TRUE(log.closed);
+  EXPECT_EQ(log.bytes, expected);
+}
+
+TEST(BufferedFileSinkTest, FirstFailureIsLatchedAndNothingMoreReachesTheFile) {
+  for (int fail_call = 1; fail_call <= 3; ++fail_call) {
+    SCOPED_TRACE(fail_call);
+    ScriptedFile::Log log;
+    HRESULT hr = E_FAIL;
+    std::unique_ptr<ByteSink> sink =
+        MakeBufferedFileSink(std::make_unique<ScriptedFile>(&log, fail_call, E_WRITE_FAULT), &hr);
+    const std::vector<uint8_t> small(10, 1), large(100'000, 2);
+    HRESULT first = S_OK;
+    for (int i = 0; i < 3 && SUCCEEDED(first); ++i) {
+      first = sink->Write(small.data(), small.size());
+      if (SUCCEEDED(first)) first = sink->Flush();
+      if (SUCCEEDED(first)) first = sink->WriteAt(0, small.data(), 5);
+      if (SUCCEEDED(first)) first = sink->Write(large.data(), large.size());
+    }
+    EXPECT_EQ(first, E_WRITE_FAULT);
+    const int calls = log.calls;
+    EXPECT_EQ(calls, fail_call);
+    EXPECT_EQ(sink->Write(small.data(), small.size()), E_WRITE_FAULT);
+    EXPECT_EQ(sink->WriteAt(0, small.data(), 1), E_WRITE_FAULT);
+    EXPECT_EQ(sink->Flush(), E_WRITE_FAULT);
+    sink.reset();
+    EXPECT_EQ(log.calls, calls);
+    EXPECT_TRUE(log.closed);
+  }
+}
 
 TEST(FileSinkTest, OpenFailuresSayWhy) {
   HRESULT hr = S_OK;
