@@ -4,7 +4,7 @@
 # the generated seeds and the kept findings. The corpus each run grows stays in
 # build-fuzz/corpus/<target>/ and is reused by the next run.
 #
-#   scripts/fuzz.sh          45 s per target (what CI runs)
+#   scripts/fuzz.sh          45 s per target (CI runs scripts/fuzz.sh 30)
 #   scripts/fuzz.sh 3600     the long run: an hour per target
 #
 # A finding stops its target and leaves the input in build-fuzz/artifacts/;
