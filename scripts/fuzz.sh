@@ -19,8 +19,8 @@ scripts/install-deps.sh clang libclang-rt-14-dev
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKESTRUM_FUZZ=ON >/dev/null
 targets=(file_header group live_road transfer muxer packet_source)
-# Only the fuzz targets and the seed generator: the rest of the tree is built
-# and tested by the other CI steps.
+# Just the fuzz programs and their seed generator; CI's other steps build and
+# test everything else.
 cmake --build "$build" -j2 --target kestrum_fuzz_seeds "${targets[@]/#/kestrum_fuzz_}"
 
 rm -rf "$build/seeds" "$build/logs"
