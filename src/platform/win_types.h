@@ -19,6 +19,8 @@ constexpr HRESULT E_FILE_NOT_FOUND = static_cast<HRESULT>(0x80070002u);
 constexpr HRESULT E_DISK_FULL = static_cast<HRESULT>(0x80070070u);
 constexpr HRESULT E_WRITE_FAULT = static_cast<HRESULT>(0x8007001Du);
 constexpr HRESULT E_FILENAME_TOO_LONG = static_cast<HRESULT>(0x800700CEu);
+constexpr HRESULT E_SHARING_VIOLATION = static_cast<HRESULT>(0x80070020u);
+constexpr HRESULT E_READ_FAULT = static_cast<HRESULT>(0x8007001Eu);
 #else
 
 using HRESULT = int32_t;
@@ -71,6 +73,9 @@ constexpr HRESULT E_FILE_NOT_FOUND = static_cast<HRESULT>(0x80070002u);
 constexpr HRESULT E_DISK_FULL = static_cast<HRESULT>(0x80070070u);
 constexpr HRESULT E_WRITE_FAULT = static_cast<HRESULT>(0x8007001Du);
 constexpr HRESULT E_FILENAME_TOO_LONG = static_cast<HRESULT>(0x800700CEu);
+// Another writer (or a reader that forbids writing) holds the file.
+constexpr HRESULT E_SHARING_VIOLATION = static_cast<HRESULT>(0x80070020u);
+constexpr HRESULT E_READ_FAULT = static_cast<HRESULT>(0x8007001Eu);
 
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 
 #include "bytes.h"
@@ -229,13 +230,27 @@ INSTANTIATE_TEST_SUITE_P(PacketSizes, RoundTripTest,
                                   std::to_string(test.param.state);
                          });
 
-class SinkFailureTest : public ::testing::TestWithParam<uint32_t> {};
+struct SinkFailureCase {
+  uint32_t packet_size;
+  FaultPolicy policy;
+};
 
-// The sink runs out after N bytes, for N across the whole file: the call
-// that meets it fails, every later call fails the same way, and what was
-// written still walks, with every sample whose packets all made it.
-TEST_P(SinkFailureTest, FileUpToTheFailureStillWalks) {
-  const uint32_t packet_size = GetParam();
+void PrintTo(const SinkFailureCase& c, std::ostream* out) {
+  *out << c.packet_size << (c.policy == FaultPolicy::kKeepWriting ? " keep" : " end");
+}
+
+class SinkFailureTest : public ::testing::TestWithParam<SinkFailureCase> {};
+
+// The sink runs out after N bytes, for N across the whole file. The call that
+// meets it fails and the sink is cut back to its last whole sample. Ending at
+// the fault, every later call fails the same way and End finishes the file
+// in place with every sample whose packets all made it. Writing on, each
+// later sample is tried again until room comes back (ten samples on), and the
+// file holds every sample but those the lines say were lost. Either way the
+// file walks as a finished one, without a sample cut short.
+TEST_P(SinkFailureTest, FileIsCutBackToItsLastWholeSampleAndFinished) {
+  const uint32_t packet_size = GetParam().packet_size;
+  const bool keep_writing = GetParam().policy == FaultPolicy::kKeepWriting;
   std::mt19937 rng(11);
   const std::vector<Sample> samples = MixedSamples(rng, 120, packet_size * 3, false);
   MemorySink reference_sink;
@@ -258,40 +273,122 @@ TEST_P(SinkFailureTest, FileUpToTheFailureStillWalks) {
     SCOPED_TRACE("limit " + std::to_string(limit));
     MemorySink sink;
     sink.fail_after = std::make_unique<size_t>(limit);
-    Muxer muxer(sink, testing::VideoFileInfo(packet_size));
+    std::vector<std::string> lines;
+    MuxerOptions options;
+    options.on_fault = GetParam().policy;
+    options.report = [&lines](const char* line) { lines.emplace_back(line); };
+    Muxer muxer(sink, testing::VideoFileInfo(packet_size), options);
     HRESULT first_failure = S_OK;
-    auto check = [&](HRESULT hr) {
-      if (FAILED(first_failure)) {
+    size_t failed_at = samples.size();
+    auto check = [&](HRESULT hr, size_t call) {
+      if (FAILED(first_failure) && !keep_writing) {
         EXPECT_EQ(hr, first_failure);
-      } else if (FAILED(hr)) {
+      } else if (FAILED(hr) && SUCCEEDED(first_failure)) {
         EXPECT_EQ(hr, E_DISK_FULL);
         first_failure = hr;
+        failed_at = call;
       }
     };
-    check(muxer.Begin());
-    for (const Sample& s : samples) {
-      check(
-          muxer.WriteSample(8, s.time, testing::kFrameTime, s.key, s.bytes.data(), s.bytes.size()));
+    const HRESULT begun = muxer.Begin();
+    check(begun, 0);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      if (keep_writing && i == failed_at + 10) sink.fail_after.reset();  // room again
+      const Sample& s = samples[i];
+      check(muxer.WriteSample(8, s.time, testing::kFrameTime, s.key, s.bytes.data(),
+                              s.bytes.size()),
+            i);
     }
-    check(muxer.End());
-    EXPECT_EQ(first_failure, E_DISK_FULL);
-    EXPECT_EQ(sink.bytes.size(), limit);
-    if (limit < data_start) continue;
+    EXPECT_EQ(muxer.End(), E_DISK_FULL);
+    if (FAILED(begun)) {
+      EXPECT_TRUE(sink.bytes.empty()) << "a header cut short was left";
+      continue;
+    }
+    if (!keep_writing) EXPECT_LE(sink.bytes.size(), limit);
     const WalkedFile f = WalkAsf(sink.bytes);
     ASSERT_EQ(f.error, "");
-    const uint64_t whole_packets = (std::min(limit, data_end) - data_start) / packet_size;
-    size_t complete = 0;
-    while (complete < samples.size() && reference.samples[complete].last_packet < whole_packets) {
-      ++complete;
+    EXPECT_FALSE(f.trailing_bytes);
+    EXPECT_EQ(f.flags & 1, 0u) << "not finished";
+    EXPECT_EQ(f.packet_count, f.packets.size());
+    EXPECT_EQ(f.data_size, 50 + f.packets.size() * packet_size);
+    // Seekable exactly when the index made it.
+    EXPECT_EQ(f.flags, f.indexes.empty() ? 0u : 2u);
+    EXPECT_EQ(f.file_size, f.bytes.size());
+    if (!lines.empty() && lines.back() ==
+                              "writer : the index did not fit (0x80070070); the file is whole "
+                              "but has no index") {
+      EXPECT_TRUE(f.indexes.empty());
+      lines.pop_back();
     }
-    ExpectSamplesMatch(f, samples, complete);
-    // Past the data the header is final, but without a whole index the
-    // file does not claim to be seekable.
-    EXPECT_EQ(f.flags, limit >= data_end ? 0u : 1u);
+
+    if (!keep_writing) {
+      const uint64_t whole_packets = (std::min(limit, data_end) - data_start) / packet_size;
+      size_t complete = 0;
+      while (complete < samples.size() &&
+             reference.samples[complete].last_packet < whole_packets) {
+        ++complete;
+      }
+      ExpectSamplesMatch(f, samples, complete);
+      if (complete == samples.size()) continue;
+      ASSERT_EQ(lines.size(), 2u);
+      EXPECT_EQ(lines[0], "writer : write failed (0x80070070); writing ends here");
+      EXPECT_EQ(lines[1].rfind("writer : writing ended; " +
+                                   std::to_string(samples.size() - complete) + " samples (", 0),
+                0u)
+          << lines[1];
+      continue;
+    }
+    // Every sample the file holds is one written, whole and in order; those
+    // missing are the ones the lines count, and none after room came back.
+    size_t next = 0;
+    for (const testing::WalkedSample& got : f.samples) {
+      while (next < samples.size() && samples[next].bytes != got.bytes) ++next;
+      ASSERT_LT(next, samples.size()) << "a sample that was never written, or out of order";
+      EXPECT_EQ(got.presentation_ms, samples[next].time / 10'000 + 3000);
+      ++next;
+    }
+    uint64_t lost = 0;
+    bool ended_in_outage = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const std::string& line = lines[i];
+      if (i % 2 == 0) {
+        EXPECT_EQ(line,
+                  "writer : write failed (0x80070070); samples are dropped until writing works "
+                  "again");
+        continue;
+      }
+      unsigned long long n = 0;
+      if (std::sscanf(line.c_str(), "writer : writing ended; %llu samples", &n) == 1) {
+        ended_in_outage = true;
+        EXPECT_EQ(i + 1, lines.size()) << line;
+      } else {
+        ASSERT_EQ(std::sscanf(line.c_str(), "writer : writing works again; %llu samples", &n), 1)
+            << line;
+      }
+      lost += n;
+    }
+    EXPECT_EQ(lines.size() % 2, 0u) << "an outage was never closed";
+    EXPECT_EQ(f.samples.size() + lost, samples.size());
+    // Once room came back, nothing more was lost.
+    if (!ended_in_outage) {
+      EXPECT_EQ(f.samples.back().bytes, samples.back().bytes);
+    } else {
+      EXPECT_GT(failed_at + 10, samples.size() - 1) << "room came back, writing did not";
+    }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PacketSizes, SinkFailureTest, ::testing::Values(200u, 1440u, 64000u));
+INSTANTIATE_TEST_SUITE_P(
+    PacketSizes, SinkFailureTest,
+    ::testing::Values(SinkFailureCase{200, FaultPolicy::kEndWriting},
+                      SinkFailureCase{1440, FaultPolicy::kEndWriting},
+                      SinkFailureCase{64000, FaultPolicy::kEndWriting},
+                      SinkFailureCase{200, FaultPolicy::kKeepWriting},
+                      SinkFailureCase{1440, FaultPolicy::kKeepWriting},
+                      SinkFailureCase{64000, FaultPolicy::kKeepWriting}),
+    [](const auto& test) {
+      return std::to_string(test.param.packet_size) +
+             (test.param.policy == FaultPolicy::kKeepWriting ? "KeepWriting" : "EndWriting");
+    });
 
 struct CrashBoundCase {
   const char* name;
@@ -410,7 +507,8 @@ TEST(MuxerTest, MuxerDestroyedWithoutEndLeavesAnUnfinishedReadableFile) {
   ASSERT_EQ(f.error, "");
   EXPECT_FALSE(f.trailing_bytes);
   EXPECT_EQ(f.flags, 1u);
-  EXPECT_EQ(f.packet_count + f.play_duration + f.file_size + f.data_size, 0u);
+  EXPECT_EQ(f.packet_count + f.play_duration + f.file_size, 0u);
+  EXPECT_EQ(f.data_size, 50u);  // the Data Object's own header: readers insist on a size
   EXPECT_TRUE(f.indexes.empty());
   ExpectSamplesMatch(f, samples, samples.size());
 }

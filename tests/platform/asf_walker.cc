@@ -213,6 +213,9 @@ WalkedFile WalkAsf(std::vector<uint8_t> bytes) {
     f.packets.push_back(pk);
   }
   if (finished) {
+    for (const auto& [stream, o] : open) {
+      if (!o.sample.bytes.empty()) return fail("a sample cut short at the end of the data");
+    }
     for (uint64_t at = data_end; at < b.size();) {
       const uint64_t size = at + 24 <= b.size() ? load_u64le(b.data() + at + 16) : 0;
       if (at + 24 > b.size() || size > b.size() - at) {
@@ -229,6 +232,7 @@ WalkedFile WalkAsf(std::vector<uint8_t> bytes) {
         for (uint32_t i = 0; i < count; ++i) {
           const uint8_t* e = b.data() + at + 56 + i * 6;
           index.entries.emplace_back(load_u32le(e), load_u16le(e + 4));
+          if (load_u32le(e) >= f.packets.size()) return fail("index entry past the packets");
         }
         f.indexes.push_back(std::move(index));
       }

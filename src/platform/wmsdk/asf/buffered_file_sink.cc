@@ -1,5 +1,6 @@
 #include "platform/wmsdk/asf/buffered_file_sink.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -39,6 +40,7 @@ class BufferedFileSink final : public ByteSink {
   }
 
   HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+    if (!file_->seekable()) return E_NOTIMPL;
     if (FAILED(failure_)) return failure_;
     if (offset > Size() || size > Size() - offset) return E_INVALIDARG;
     if (size == 0) return S_OK;
@@ -53,12 +55,41 @@ class BufferedFileSink final : public ByteSink {
     return Latch(file_->WriteAt(offset, data, size));
   }
 
+  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    if (!file_->seekable()) return E_NOTIMPL;
+    if (offset > Size() || size > Size() - offset) return E_INVALIDARG;
+    if (size == 0) return S_OK;
+    if (data == nullptr) return E_POINTER;
+    if (offset + size > written_) {
+      const size_t skip = offset >= written_ ? 0 : static_cast<size_t>(written_ - offset);
+      std::memcpy(data + skip, buffer_.get() + (offset + skip - written_), size - skip);
+      size = skip;
+    }
+    return size == 0 ? S_OK : file_->ReadAt(offset, data, size);
+  }
+
+  HRESULT Truncate(uint64_t size) override {
+    if (!file_->seekable()) return E_NOTIMPL;
+    if (size > Size()) return E_INVALIDARG;
+    // The file is cut to the bytes that stay in it; buffered bytes within
+    // `size` stay buffered.
+    const uint64_t in_file = std::min(size, written_);
+    const HRESULT hr = file_->Truncate(in_file);
+    if (FAILED(hr)) return hr;
+    written_ = in_file;
+    buffered_ = static_cast<size_t>(size - in_file);
+    failure_ = S_OK;
+    return S_OK;
+  }
+
   uint64_t Size() const override { return written_ + buffered_; }
 
   HRESULT Flush() override {
     if (FAILED(failure_)) return failure_;
     return FlushBuffer();
   }
+
+  bool seekable() const override { return file_->seekable(); }
 
  private:
   HRESULT Latch(HRESULT hr) {
@@ -67,13 +98,15 @@ class BufferedFileSink final : public ByteSink {
   }
 
   // Appends to the file, past the bytes already there (the buffer's bytes
-  // must have been written).
+  // must have been written). What a failed append got into the file counts.
   HRESULT Append(const uint8_t* data, size_t size) {
-    const HRESULT hr = Latch(file_->Append(written_, data, size));
-    if (SUCCEEDED(hr)) written_ += size;
+    size_t done = 0;
+    const HRESULT hr = Latch(file_->Append(written_, data, size, &done));
+    written_ += SUCCEEDED(hr) ? size : std::min(done, size);
     return hr;
   }
 
+  // A failed flush drops what did not reach the file.
   HRESULT FlushBuffer() {
     if (buffered_ == 0 || FAILED(failure_)) return failure_;
     const size_t count = buffered_;

@@ -4,7 +4,8 @@
 // Patches land in the buffer for bytes still there and in the file for the
 // rest. Flush hands the buffer to the system; it does not sync to the disk.
 // The first failing call latches its HRESULT: every later call answers with
-// it, and the file keeps what reached it.
+// it, and the file keeps what reached it, until Truncate cuts the file back
+// and clears it.
 #pragma once
 
 #include <cstddef>
@@ -15,17 +16,30 @@
 
 namespace kestrum::asf {
 
-// An open file, written whole or not at all by each call. The destructor
-// closes it.
+// An open file. Writes are whole or fail; a failed append reports how many
+// of its bytes reached the file. The destructor closes it.
 class OpenFile {
  public:
   virtual ~OpenFile() = default;
   // Writes all `size` bytes at file offset `offset`.
   virtual HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
-  // Writes all `size` bytes at the end of the file, which is `end` bytes long.
-  virtual HRESULT Append(uint64_t end, const uint8_t* data, size_t size) {
-    return WriteAt(end, data, size);
+  // Writes all `size` bytes at the end of the file, which is `end` bytes
+  // long. *done: the bytes that reached the file, all of them on success.
+  virtual HRESULT Append(uint64_t end, const uint8_t* data, size_t size, size_t* done) {
+    *done = 0;
+    const HRESULT hr = WriteAt(end, data, size);
+    if (SUCCEEDED(hr)) *done = size;
+    return hr;
   }
+  // Reads exactly `size` bytes at `offset`.
+  virtual HRESULT ReadAt(uint64_t /*offset*/, uint8_t* /*data*/, size_t /*size*/) {
+    return E_NOTIMPL;
+  }
+  // Cuts the file to `size` bytes; the next Append writes there.
+  virtual HRESULT Truncate(uint64_t /*size*/) { return E_NOTIMPL; }
+  // False for a file that only appends (a pipe, a device): WriteAt, ReadAt
+  // and Truncate are then never called.
+  virtual bool seekable() const { return true; }
 };
 
 // A buffered sink over `file`. Null, with *error set to E_OUTOFMEMORY, when

@@ -1,7 +1,13 @@
-// Where the ASF muxer's bytes go. A sink appends, can overwrite bytes it
-// already holds (the muxer patches header fields at the end), and hands what
-// it has to the operating system on Flush. Every call reports failure as an
-// HRESULT and never throws; after a failure the sink keeps what it had.
+// Where the ASF muxer's bytes go. A sink appends, can overwrite and read back
+// bytes it already holds (the muxer patches header fields at the end), can
+// be cut back (after a failed write, to its last whole packet), and hands
+// what it has to the operating system on Flush. Every call reports failure
+// as an HRESULT and never throws; after a failure the sink keeps what it had,
+// and Size() counts the bytes it holds intact, so a prefix of a failed
+// append may be among them.
+//
+// A sink that cannot seek (a pipe, a device, standard output) only appends:
+// seekable() is false and WriteAt, ReadAt and Truncate answer E_NOTIMPL.
 #pragma once
 
 #include <cstddef>
@@ -21,29 +27,49 @@ class ByteSink {
   virtual HRESULT Write(const uint8_t* data, size_t size) = 0;
   // Overwrites `size` bytes at `offset`; offset + size must not pass Size().
   virtual HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
-  // Bytes appended so far.
+  // Reads back `size` bytes at `offset`; offset + size must not pass Size().
+  virtual HRESULT ReadAt(uint64_t /*offset*/, uint8_t* /*data*/, size_t /*size*/) {
+    return E_NOTIMPL;
+  }
+  // Cuts the sink back to its first `size` bytes (at most Size()); appends
+  // go on from there. Clears a failure the sink had latched.
+  virtual HRESULT Truncate(uint64_t /*size*/) { return E_NOTIMPL; }
+  // Bytes held so far.
   virtual uint64_t Size() const = 0;
   // Hands everything written so far to the operating system.
   virtual HRESULT Flush() = 0;
+  // False for a sink that only appends.
+  virtual bool seekable() const { return true; }
 };
 
-// A sink over a file it creates (or truncates). Null, with *error set, when
-// the file cannot be created.
+// A sink over the file at `path`, which it creates or rewrites. Nothing that
+// stands at the path is removed or replaced: a symlink is written through
+// (one that points nowhere creates its target), and an output that cannot
+// seek (a pipe, a FIFO, a character device) is written front to back, as a
+// sink that only appends. A regular file is taken for this writer alone
+// before it is cut to nothing: while one sink has it, a second one fails
+// with E_SHARING_VIOLATION and leaves it untouched, as it does when a reader
+// holds it (the packet source reads its stream so). Null, with *error set,
+// when the file cannot be opened.
 std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error);
 
 // A sink in memory, for tests. When fail_after is set, any write that would
-// take the bytes written past it fails (as a full disk would), keeping what
-// fits.
+// take the bytes held past it fails (as a full disk would), keeping what
+// fits. With `stream` set it only appends, as a pipe does.
 class MemorySink : public ByteSink {
  public:
   HRESULT Write(const uint8_t* data, size_t size) override;
   HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override;
+  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override;
+  HRESULT Truncate(uint64_t size) override;
   uint64_t Size() const override { return bytes.size(); }
   HRESULT Flush() override { ++flushes; return S_OK; }
+  bool seekable() const override { return !stream; }
 
   std::vector<uint8_t> bytes;
   size_t flushes = 0;
-  std::unique_ptr<size_t> fail_after;  // limit on appended bytes, when set
+  std::unique_ptr<size_t> fail_after;  // limit on the bytes held, when set
+  bool stream = false;
 };
 
 }  // namespace kestrum::asf

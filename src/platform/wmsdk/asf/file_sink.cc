@@ -1,5 +1,12 @@
 // The file sink on POSIX systems: the shared buffering over a file
-// descriptor. Appends use write(2), patches pwrite(2).
+// descriptor. Appends use write(2), patches pwrite(2), read-backs pread(2).
+//
+// Opening: a regular file is opened without truncation, locked (flock,
+// exclusive, without waiting) and only then cut to nothing, so a second
+// writer fails before it touches the first one's file; the packet source
+// holds the streams it reads with a shared lock, which keeps writers out
+// the same way. Anything else (a FIFO, a pipe, a character device) is
+// opened for writing only and written front to back, unlocked.
 #define _FILE_OFFSET_BITS 64  // 64-bit file offsets on 32-bit builds
 
 #include "platform/wmsdk/asf/buffered_file_sink.h"
@@ -10,6 +17,8 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrum::asf {
@@ -38,7 +47,8 @@ HRESULT FromErrno(int error, HRESULT otherwise) {
 
 class PosixFile final : public OpenFile {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
+  PosixFile(int fd, bool seekable, bool readable)
+      : fd_(fd), seekable_(seekable), readable_(readable) {}
   ~PosixFile() override { ::close(fd_); }
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
@@ -56,33 +66,114 @@ class PosixFile final : public OpenFile {
   }
 
   // write(2) rather than pwrite(2) at `end`: the descriptor's own position is
-  // the end, and devices that cannot seek (a pipe, /dev/full) still work.
-  HRESULT Append(uint64_t /*end*/, const uint8_t* data, size_t size) override {
+  // the end, and outputs that cannot seek work the same way.
+  HRESULT Append(uint64_t /*end*/, const uint8_t* data, size_t size, size_t* done) override {
+    *done = 0;
     while (size > 0) {
       const ssize_t n = ::write(fd_, data, size);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return n < 0 ? FromErrno(errno, E_WRITE_FAULT) : E_WRITE_FAULT;
       data += n;
       size -= static_cast<size_t>(n);
+      *done += static_cast<size_t>(n);
     }
     return S_OK;
   }
 
+  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    if (!readable_) return E_NOTIMPL;
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, data, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? FromErrno(errno, E_FAIL) : E_FAIL;
+      data += n;
+      size -= static_cast<size_t>(n);
+      offset += static_cast<uint64_t>(n);
+    }
+    return S_OK;
+  }
+
+  HRESULT Truncate(uint64_t size) override {
+    const auto at = static_cast<off_t>(size);
+    int result = 0;
+    while ((result = ::ftruncate(fd_, at)) != 0 && errno == EINTR) {
+    }
+    if (result != 0) return FromErrno(errno, E_WRITE_FAULT);
+    return ::lseek(fd_, at, SEEK_SET) == at ? S_OK : FromErrno(errno, E_WRITE_FAULT);
+  }
+
+  bool seekable() const override { return seekable_; }
+
  private:
   const int fd_;
+  const bool seekable_;
+  const bool readable_;  // opened for reading too: written bytes can be read back
 };
+
+bool IsRegularFile(int fd) {
+  struct stat info;
+  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Opens `path` for the sink: a regular file (or a new one) read-write, so
+// that the sink can read its bytes back, or write-only when it may not be
+// read; anything else write-only (a FIFO opened read-write would never see
+// its reader leave). -1 with errno set when it cannot be opened.
+int OpenForWriting(const char* path, bool* regular, bool* readable) {
+  struct stat info;
+  const bool other = ::stat(path, &info) == 0 && !S_ISREG(info.st_mode);
+  int fd = -1;
+  *readable = false;
+  if (!other) {
+    fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    *readable = fd >= 0;
+    if (fd >= 0 && !IsRegularFile(fd)) {  // replaced since the stat
+      ::close(fd);
+      fd = -1;
+      *readable = false;
+    }
+  }
+  if (fd < 0) fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  *regular = fd >= 0 && IsRegularFile(fd);
+  return fd;
+}
+
+// Takes a regular file for this writer alone and cuts it to nothing.
+HRESULT TakeFile(int fd) {
+  int result = 0;
+  while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (result != 0 && errno == EWOULDBLOCK) return E_SHARING_VIOLATION;  // another one has it
+  // File systems without locks are written unlocked.
+  if (result != 0 && errno != ENOLCK && errno != EINVAL && errno != ENOTSUP) {
+    return FromErrno(errno, E_FAIL);
+  }
+  while ((result = ::ftruncate(fd, 0)) != 0 && errno == EINTR) {
+  }
+  return result == 0 ? S_OK : FromErrno(errno, E_FAIL);
+}
 
 }  // namespace
 
 std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  bool regular = false;
+  bool readable = false;
+  const int fd = OpenForWriting(path.c_str(), &regular, &readable);
   if (fd < 0) {
     if (error != nullptr) *error = FromErrno(errno, E_FAIL);
     return nullptr;
   }
+  if (regular) {
+    const HRESULT hr = TakeFile(fd);
+    if (FAILED(hr)) {
+      ::close(fd);
+      if (error != nullptr) *error = hr;
+      return nullptr;
+    }
+  }
   std::unique_ptr<OpenFile> file;
   try {
-    file = std::make_unique<PosixFile>(fd);
+    file = std::make_unique<PosixFile>(fd, regular, readable);
   } catch (const std::bad_alloc&) {
     ::close(fd);
     if (error != nullptr) *error = E_OUTOFMEMORY;

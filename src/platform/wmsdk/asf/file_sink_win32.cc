@@ -1,7 +1,13 @@
 // The file sink on Windows (the built-in writer there): the shared buffering
-// over a file handle. Every write names its file offset (an OVERLAPPED offset
-// on a synchronous handle), so patches and appends never depend on the
-// handle's file pointer.
+// over a file handle. Every write to a disk file names its file offset (an
+// OVERLAPPED offset on a synchronous handle), so patches and appends never
+// depend on the handle's file pointer; pipes and character devices (NUL,
+// CON) are written front to back.
+//
+// Opening: the file is opened without truncation and shared for reading
+// only, so no second writer can open it, and neither can a writer while a
+// reader that forbids writing has it (the packet source reads so); only
+// then is a disk file cut to nothing.
 #include "platform/wmsdk/asf/buffered_file_sink.h"
 
 #ifdef _WIN32
@@ -13,8 +19,8 @@
 namespace kestrum::asf {
 namespace {
 
-// The most one WriteFile call is given.
-constexpr size_t kMaxWrite = size_t{1} << 30;
+// The most one WriteFile or ReadFile call is given.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
 
 HRESULT FromWin32(DWORD error, HRESULT otherwise) {
   switch (error) {
@@ -22,8 +28,10 @@ HRESULT FromWin32(DWORD error, HRESULT otherwise) {
     case ERROR_HANDLE_DISK_FULL:
     case ERROR_FILE_TOO_LARGE:
       return E_DISK_FULL;
-    case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return E_SHARING_VIOLATION;
+    case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
       return E_ACCESSDENIED;
     case ERROR_FILE_NOT_FOUND:
@@ -37,33 +45,77 @@ HRESULT FromWin32(DWORD error, HRESULT otherwise) {
   }
 }
 
+DWORD Chunk(size_t size) { return static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer); }
+
 class Win32File final : public OpenFile {
  public:
-  explicit Win32File(HANDLE file) : file_(file) {}
+  Win32File(HANDLE file, bool disk, bool readable)
+      : file_(file), disk_(disk), readable_(readable) {}
   ~Win32File() override { CloseHandle(file_); }
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
 
   HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+    size_t done = 0;
+    return Write(&offset, data, size, &done);
+  }
+
+  HRESULT Append(uint64_t end, const uint8_t* data, size_t size, size_t* done) override {
+    return Write(disk_ ? &end : nullptr, data, size, done);
+  }
+
+  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    if (!readable_) return E_NOTIMPL;
     while (size > 0) {
       OVERLAPPED at{};
       at.Offset = static_cast<DWORD>(offset);
       at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-      const auto chunk = static_cast<DWORD>(size < kMaxWrite ? size : kMaxWrite);
-      DWORD done = 0;
-      if (!WriteFile(file_, data, chunk, &done, &at)) {
-        return FromWin32(GetLastError(), E_WRITE_FAULT);
-      }
-      if (done == 0) return E_WRITE_FAULT;
-      data += done;
-      size -= done;
-      offset += done;
+      DWORD got = 0;
+      if (!ReadFile(file_, data, Chunk(size), &got, &at)) return FromWin32(GetLastError(), E_FAIL);
+      if (got == 0) return E_FAIL;
+      data += got;
+      size -= got;
+      offset += got;
     }
     return S_OK;
   }
 
+  HRESULT Truncate(uint64_t size) override {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
+      return FromWin32(GetLastError(), E_WRITE_FAULT);
+    }
+    return S_OK;
+  }
+
+  bool seekable() const override { return disk_; }
+
  private:
+  // At *offset, or where the handle stands when offset is null.
+  HRESULT Write(uint64_t* offset, const uint8_t* data, size_t size, size_t* done) {
+    *done = 0;
+    while (size > 0) {
+      OVERLAPPED at{};
+      if (offset != nullptr) {
+        at.Offset = static_cast<DWORD>(*offset);
+        at.OffsetHigh = static_cast<DWORD>(*offset >> 32);
+      }
+      DWORD wrote = 0;
+      const BOOL ok = WriteFile(file_, data, Chunk(size), &wrote, offset != nullptr ? &at : nullptr);
+      *done += wrote;
+      if (!ok) return FromWin32(GetLastError(), E_WRITE_FAULT);
+      if (wrote == 0) return E_WRITE_FAULT;
+      data += wrote;
+      size -= wrote;
+      if (offset != nullptr) *offset += wrote;
+    }
+    return S_OK;
+  }
+
   const HANDLE file_;
+  const bool disk_;      // a disk file: seekable, written at offsets
+  const bool readable_;  // opened for reading too
 };
 
 }  // namespace
@@ -71,15 +123,28 @@ class Win32File final : public OpenFile {
 // `path` is in the ANSI code page, as the writer converted it back from the
 // wide name the library gave it.
 std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error) {
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool readable = true;
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    // An outbound pipe, or a file that may be written but not read.
+    readable = false;
+    handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
   if (handle == INVALID_HANDLE_VALUE) {
     if (error != nullptr) *error = FromWin32(GetLastError(), E_FAIL);
     return nullptr;
   }
+  const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+  if (disk && !SetEndOfFile(handle)) {  // the handle stands at 0: cut to nothing
+    if (error != nullptr) *error = FromWin32(GetLastError(), E_FAIL);
+    CloseHandle(handle);
+    return nullptr;
+  }
   std::unique_ptr<OpenFile> file;
   try {
-    file = std::make_unique<Win32File>(handle);
+    file = std::make_unique<Win32File>(handle, disk, readable);
   } catch (const std::bad_alloc&) {
     CloseHandle(handle);
     if (error != nullptr) *error = E_OUTOFMEMORY;

@@ -120,7 +120,7 @@ void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream) {
 }
 
 void AppendExtendedStreamProperties(ObjectWriter& w, const StreamInfo& stream,
-                                    uint32_t max_object_size) {
+                                    uint32_t max_object_size, bool streamed) {
   const size_t start = w.BeginObject(kExtendedStreamPropertiesObject);
   w.U64(0);  // start time: unspecified
   w.U64(0);  // end time: unspecified
@@ -131,7 +131,7 @@ void AppendExtendedStreamProperties(ObjectWriter& w, const StreamInfo& stream,
   w.U32(stream.buffer_window_ms);
   w.U32(0);
   w.U32(max_object_size);
-  w.U32(kExtendedStreamSeekable);
+  w.U32(streamed ? 0 : kExtendedStreamSeekable);
   w.U16(stream.number);
   w.U16(0);  // stream language index
   w.U64(stream.avg_time_per_frame);
@@ -150,7 +150,7 @@ void AppendHeaderExtension(ObjectWriter& w, const FileInfo& info, const HeaderTo
   for (size_t i = 0; i < info.streams.size(); ++i) {
     const uint32_t max_object_size =
         i < totals.max_object_size.size() ? totals.max_object_size[i] : 0;
-    AppendExtendedStreamProperties(w, info.streams[i], max_object_size);
+    AppendExtendedStreamProperties(w, info.streams[i], max_object_size, totals.streamed);
   }
   w.PatchU32(data_size_at, static_cast<uint32_t>(w.size() - data_start));
   w.EndObject(start);
@@ -184,7 +184,8 @@ void AppendStreamBitrateProperties(ObjectWriter& w, const FileInfo& info) {
 void AppendDataObjectHeader(ObjectWriter& w, const GUID& file_id, const HeaderTotals& totals,
                             uint32_t packet_size) {
   w.Guid(kDataObject);
-  w.U64(totals.finished ? kDataObjectHeaderSize + totals.data_packets * packet_size : 0);
+  w.U64(totals.finished ? kDataObjectHeaderSize + totals.data_packets * packet_size
+                        : kDataObjectHeaderSize);
   w.Guid(file_id);
   w.U64(totals.finished ? totals.data_packets : 0);
   w.U8(0x01);  // reserved, always 0x0101

@@ -1,8 +1,12 @@
 // The ASF Header Object and the Data Object's 50-byte header, built from a
 // FileInfo and the totals known so far. The header is written once at the
 // start with HeaderTotals{} (Broadcast set, every size, count and duration
-// zero) and rewritten in place at the end with the real totals: both images
-// have the same length, since only fixed-size fields differ.
+// zero, and the Data Object's size its own 50-byte header's, so that readers
+// which insist on a size take a file that was never ended) and rewritten in
+// place at the end with the real totals: both images have the same length,
+// since only fixed-size fields differ. A stream written where nothing can be
+// patched keeps its first header; its streams are declared not seekable, as
+// no index will follow.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +39,7 @@ inline constexpr uint32_t kMaxPacketSize = 65536;
 struct HeaderTotals {
   bool finished = false;  // false: Broadcast set, the fields below written as zero
   bool seekable = false;  // a Simple Index follows the Data Object for each video stream
+  bool streamed = false;  // written front to back: never finished, never indexed
   uint64_t file_size = 0;
   uint64_t data_packets = 0;
   uint64_t play_duration = 0;  // 100-ns units, preroll included
@@ -62,7 +67,7 @@ void AppendFileProperties(ObjectWriter& w, const FileInfo& info, uint32_t packet
                           const HeaderTotals& totals);
 void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream);
 void AppendExtendedStreamProperties(ObjectWriter& w, const StreamInfo& stream,
-                                    uint32_t max_object_size);
+                                    uint32_t max_object_size, bool streamed = false);
 void AppendHeaderExtension(ObjectWriter& w, const FileInfo& info, const HeaderTotals& totals);
 void AppendContentDescription(ObjectWriter& w, const FileInfo& info);
 void AppendStreamBitrateProperties(ObjectWriter& w, const FileInfo& info);

@@ -17,10 +17,27 @@ HRESULT MemorySink::Write(const uint8_t* data, size_t size) {
 }
 
 HRESULT MemorySink::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+  if (stream) return E_NOTIMPL;
   if (offset > bytes.size() || size > bytes.size() - offset) return E_INVALIDARG;
   if (size == 0) return S_OK;
   if (data == nullptr) return E_POINTER;
   std::memcpy(bytes.data() + offset, data, size);
+  return S_OK;
+}
+
+HRESULT MemorySink::ReadAt(uint64_t offset, uint8_t* data, size_t size) {
+  if (stream) return E_NOTIMPL;
+  if (offset > bytes.size() || size > bytes.size() - offset) return E_INVALIDARG;
+  if (size == 0) return S_OK;
+  if (data == nullptr) return E_POINTER;
+  std::memcpy(data, bytes.data() + offset, size);
+  return S_OK;
+}
+
+HRESULT MemorySink::Truncate(uint64_t size) {
+  if (stream) return E_NOTIMPL;
+  if (size > bytes.size()) return E_INVALIDARG;
+  bytes.resize(static_cast<size_t>(size));
   return S_OK;
 }
 

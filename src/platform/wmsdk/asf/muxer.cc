@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <new>
@@ -20,40 +23,69 @@ constexpr uint64_t kTicksPerMs = 10'000;
 constexpr uint64_t kFlushInterval = 10'000'000;  // 1 s
 constexpr uint64_t kPacketFillsPerSecond = 4;
 constexpr uint64_t kMaxMs = std::numeric_limits<uint32_t>::max();
+// Samples taken but not known to be whole in the sink are remembered until
+// the sink is flushed; past this many it is flushed early, which bounds the
+// memory they take whatever the samples' times.
+constexpr size_t kMaxUnconfirmedSamples = 16'384;
+// The last packet of a sample whose bytes did not all reach the packets.
+constexpr uint64_t kNotWhole = std::numeric_limits<uint64_t>::max();
 
 enum class Phase { kNew, kWriting, kEnded };
 
 struct StreamState {
   bool video = false;
   uint8_t next_object = 0;
-  uint32_t max_object_size = 0;
+  uint32_t max_object_size = 0;  // of the samples known to be in the file
   bool index_lost = false;  // the index could not grow; the file will not be Seekable
   SimpleIndex index;
+};
+
+// A sample taken but not yet known to be whole in the sink: what it adds to
+// the header totals and the index once it is, and where its first payload
+// lies should it have to be taken out again.
+struct Unconfirmed {
+  SamplePlacement placement;
+  uint64_t time = 0;
+  uint64_t end = 0;  // time + duration
+  uint32_t presentation_ms = 0;
+  uint32_t size = 0;
+  uint16_t stream = 0;  // index in the streams
+  bool key = false;
 };
 
 }  // namespace
 
 struct Muxer::State {
-  State(ByteSink& s, FileInfo i) : sink(s), info(std::move(i)) {}
+  State(ByteSink& s, FileInfo i, MuxerOptions o)
+      : sink(s), info(std::move(i)), options(std::move(o)) {}
 
-  HRESULT Fail(HRESULT hr) {
-    failure = hr;
-    return hr;
-  }
   HRESULT Flush();
   HRESULT KeepCrashBound(uint64_t end);
   HRESULT WriteHeader(const HeaderTotals& totals);
   HRESULT Finish();
+  HRESULT FinishInPlace();
+  void Confirm(uint64_t whole_packets);
+  HRESULT Fault(HRESULT hr);
+  bool CutBack();
+  void Lose(uint64_t time, uint64_t end);
+  void Report(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+  void CloseOutage(const char* what);
 
   ByteSink& sink;
   FileInfo info;
+  const MuxerOptions options;
   Phase phase = Phase::kNew;
-  HRESULT failure = S_OK;
   uint32_t packet_size = 0;
   uint64_t header_size = 0;  // Header Object and Data Object header
   std::unique_ptr<PacketBuilder> packets;
   std::vector<StreamState> streams;  // in info.streams order
   std::array<int16_t, 128> slot{};   // stream number -> index in streams, or -1
+  std::deque<Unconfirmed> unconfirmed;  // in the order taken
+  // Of the samples known to be in the file.
   bool any_sample = false;
   uint64_t end_time = 0;  // latest sample time + duration
   // Samples taken but not yet handed to the system: whether there are any,
@@ -63,16 +95,26 @@ struct Muxer::State {
   // The earliest time among the samples with bytes in the packet being
   // filled (meaningful while the builder has one open).
   uint64_t open_since = 0;
+
+  // Write faults.
+  HRESULT first_fault = S_OK;  // what End returns
+  HRESULT stop_code = S_OK;    // set once writing has ended: later samples get it
+  bool broken = false;         // the sink could not be cut back: nothing more is written
+  bool outage = false;         // a fault was reported and what it cost not yet
+  uint64_t lost = 0;           // samples lost since the fault began
+  uint64_t lost_from = 0, lost_to = 0;
 };
 
 // Hands every completed packet to the system. What stays pending is the
-// packet being filled, if any.
+// packet being filled, if any; every sample before it is then in the file.
 HRESULT Muxer::State::Flush() {
   HRESULT hr = packets->Drain();
   if (SUCCEEDED(hr)) hr = sink.Flush();
   pending = packets->has_open_packet();
   pending_since = open_since;
-  return FAILED(hr) ? Fail(hr) : hr;
+  if (FAILED(hr)) return Fault(hr);
+  Confirm(packets->completed_packets());
+  return hr;
 }
 
 // Keeps the crash bound after a sample that ends at `end`: once the pending
@@ -83,12 +125,125 @@ HRESULT Muxer::State::KeepCrashBound(uint64_t end) {
   const auto too_old = [end](uint64_t since) {
     return end > since && end - since > kFlushInterval;
   };
-  if (!pending || !too_old(pending_since)) return S_OK;
+  if (!pending || !too_old(pending_since)) {
+    return unconfirmed.size() < kMaxUnconfirmedSamples ? S_OK : Flush();
+  }
   if (packets->has_open_packet() && too_old(open_since)) {
     const HRESULT hr = packets->FinishPacket();
-    if (FAILED(hr)) return Fail(hr);
+    if (FAILED(hr)) return Fault(hr);
   }
   return Flush();
+}
+
+// The samples whose packets are all among the first `whole_packets` are in
+// the file: they count in the totals and the index from now on.
+void Muxer::State::Confirm(uint64_t whole_packets) {
+  while (!unconfirmed.empty() && unconfirmed.front().placement.last_packet < whole_packets) {
+    const Unconfirmed& u = unconfirmed.front();
+    StreamState& st = streams[u.stream];
+    st.max_object_size = std::max(st.max_object_size, u.size);
+    if (st.video && u.key && !st.index_lost) {
+      try {
+        st.index.AddKeyFrame(u.presentation_ms, u.placement.first_packet, u.placement.last_packet);
+      } catch (const std::bad_alloc&) {
+        st.index_lost = true;
+      }
+    }
+    any_sample = true;
+    end_time = std::max(end_time, u.end);
+    unconfirmed.pop_front();
+  }
+}
+
+void Muxer::State::Report(const char* format, ...) {
+  if (!options.report) return;
+  char line[200];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  options.report(line);
+}
+
+void Muxer::State::Lose(uint64_t time, uint64_t end) {
+  lost_from = lost == 0 ? time : std::min(lost_from, time);
+  lost_to = lost == 0 ? end : std::max(lost_to, end);
+  ++lost;
+}
+
+void Muxer::State::CloseOutage(const char* what) {
+  if (!outage) return;
+  Report("writer : %s; %llu samples (%.3f s of media) were lost", what,
+         static_cast<unsigned long long>(lost),
+         static_cast<double>(lost_to - lost_from) / static_cast<double>(kTicksPerMs * 1000));
+  outage = false;
+  lost = 0;
+}
+
+// Cuts the sink back to its last whole sample after a failed write: to its
+// last whole packet, and when a sample begun in an earlier packet did not
+// make it whole, to the packet where it began, less its payload (that
+// packet is rewritten with the payloads before it and padding). The samples
+// in what remains are confirmed, the others lost. False when the sink
+// cannot be cut back.
+bool Muxer::State::CutBack() {
+  const uint64_t held = sink.Size();
+  if (!sink.seekable() || held < header_size) return false;
+  const uint64_t whole =
+      std::min((held - header_size) / packet_size, packets->completed_packets());
+  uint64_t keep = whole;
+  const Unconfirmed* cut = nullptr;
+  for (const Unconfirmed& u : unconfirmed) {
+    if (u.placement.first_packet < whole && u.placement.last_packet >= whole) cut = &u;
+  }
+  std::vector<uint8_t> rewritten;
+  if (cut != nullptr) {
+    keep = cut->placement.first_packet;
+    if (cut->placement.payloads_before > 0) {
+      try {
+        rewritten.resize(packet_size);
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+      const uint32_t end = cut->placement.payload_offset;
+      if (FAILED(sink.ReadAt(header_size + keep * packet_size, rewritten.data(), end))) {
+        return false;
+      }
+      TrimPacket(rewritten.data(), packet_size, cut->placement.payloads_before, end);
+      ++keep;
+    }
+  }
+  const uint64_t data_end = header_size + keep * packet_size;
+  if (FAILED(sink.Truncate(data_end))) return false;
+  if (!rewritten.empty() &&
+      FAILED(sink.WriteAt(data_end - packet_size, rewritten.data(), rewritten.size()))) {
+    return false;
+  }
+  packets->Restart(keep);
+  pending = false;
+  Confirm(keep);
+  return true;
+}
+
+// A failed write: the sink is cut back to its last whole sample, and
+// writing ends there or goes on with the next sample (the policy); a sink
+// that cannot be cut back ends it where it stands. Returns `hr`.
+HRESULT Muxer::State::Fault(HRESULT hr) {
+  if (SUCCEEDED(first_fault)) first_fault = hr;
+  const bool cut = !broken && CutBack();
+  for (const Unconfirmed& u : unconfirmed) Lose(u.time, u.end);
+  unconfirmed.clear();
+  if (!cut) broken = true;
+  const bool keep_writing = cut && options.on_fault == FaultPolicy::kKeepWriting;
+  if (!keep_writing) stop_code = hr;
+  if (!outage) {
+    Report(keep_writing ? "writer : write failed (0x%08X); samples are dropped until writing "
+                          "works again"
+                        : "writer : write failed (0x%08X); writing ends here",
+           static_cast<uint32_t>(hr));
+    outage = true;
+  }
+  return hr;
 }
 
 uint32_t ChoosePacketSize(const std::vector<StreamInfo>& streams) {
@@ -104,15 +259,28 @@ HRESULT Muxer::State::WriteHeader(const HeaderTotals& totals) {
   const std::vector<uint8_t> header = BuildHeader(info, packet_size, totals);
   HRESULT hr = sink.WriteAt(0, header.data(), header.size());
   if (SUCCEEDED(hr)) hr = sink.Flush();
-  return FAILED(hr) ? Fail(hr) : hr;
+  return hr;
 }
 
 HRESULT Muxer::State::Finish() {
-  HRESULT hr = packets->FinishPacket();
-  if (FAILED(hr)) return Fail(hr);
-  hr = Flush();
-  if (FAILED(hr)) return hr;
+  if (FAILED(stop_code)) {
+    CloseOutage("writing ended");
+  } else {
+    HRESULT hr = packets->FinishPacket();
+    if (FAILED(hr)) Fault(hr);
+    if (SUCCEEDED(hr)) Flush();
+    CloseOutage("writing ended");
+  }
+  if (broken) return first_fault;
+  // A stream keeps the header it began with.
+  if (!sink.seekable()) return first_fault;
+  const HRESULT hr = FinishInPlace();
+  return FAILED(first_fault) ? first_fault : hr;
+}
 
+// Sizes, counts, durations and flags of what the file holds, then the index
+// where it fits.
+HRESULT Muxer::State::FinishInPlace() {
   const uint64_t preroll = uint64_t{info.preroll_ms} * kTicksPerMs;
   HeaderTotals totals;
   totals.finished = true;
@@ -145,28 +313,43 @@ HRESULT Muxer::State::Finish() {
   // Final sizes and durations first, so the file is complete even if the
   // index cannot be appended.
   totals.seekable = indexed.empty() && all_video_indexed;
-  hr = WriteHeader(totals);
+  HRESULT hr = WriteHeader(totals);
   if (FAILED(hr) || indexed.empty()) return hr;
 
+  const uint64_t data_end = totals.file_size;
   for (size_t i : indexed) {
     hr = streams[i].index.WriteObject(sink, info.file_id);
-    if (FAILED(hr)) return Fail(hr);
+    if (FAILED(hr)) break;
     totals.file_size += streams[i].index.object_size();
   }
-  hr = sink.Flush();
-  if (FAILED(hr)) return Fail(hr);
+  if (SUCCEEDED(hr)) hr = sink.Flush();
+  if (FAILED(hr)) {
+    // No room for the index: the file ends with its data, as the header
+    // already says.
+    if (SUCCEEDED(first_fault)) first_fault = hr;
+    Report("writer : the index did not fit (0x%08X); the file is whole but has no index",
+           static_cast<uint32_t>(hr));
+    sink.Truncate(data_end);
+    return hr;
+  }
   totals.seekable = all_video_indexed;
   return WriteHeader(totals);
 }
 
-Muxer::Muxer(ByteSink& sink, FileInfo info)
-    : state_(new (std::nothrow) State(sink, std::move(info))) {}
+Muxer::Muxer(ByteSink& sink, FileInfo info, MuxerOptions options)
+    : state_(new (std::nothrow) State(sink, std::move(info), std::move(options))) {}
 
 Muxer::~Muxer() {
-  if (state_ != nullptr && state_->phase == Phase::kWriting && SUCCEEDED(state_->failure)) {
+  if (state_ != nullptr && state_->phase == Phase::kWriting) {
     // Abandoned without End: hand over what was taken, leave the header as
     // an unfinished file's.
-    if (SUCCEEDED(state_->packets->FinishPacket())) state_->Flush();
+    State& s = *state_;
+    if (SUCCEEDED(s.stop_code)) {
+      const HRESULT hr = s.packets->FinishPacket();
+      if (FAILED(hr)) s.Fault(hr);
+      if (SUCCEEDED(hr)) s.Flush();
+    }
+    s.CloseOutage("writing ended");
   }
   delete state_;
 }
@@ -185,7 +368,9 @@ HRESULT Muxer::Begin() {
       s.slot[s.info.streams[i].number] = static_cast<int16_t>(i);
       s.streams[i].video = s.info.streams[i].kind == StreamKind::kVideo;
     }
-    const std::vector<uint8_t> header = BuildHeader(s.info, s.packet_size, HeaderTotals{});
+    HeaderTotals first;
+    first.streamed = !s.sink.seekable();
+    const std::vector<uint8_t> header = BuildHeader(s.info, s.packet_size, first);
     s.header_size = header.size();
     s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size);
     s.phase = Phase::kWriting;
@@ -197,7 +382,13 @@ HRESULT Muxer::Begin() {
     return E_OUTOFMEMORY;
   }
   if (SUCCEEDED(hr)) hr = s.sink.Flush();
-  return FAILED(hr) ? s.Fail(hr) : hr;
+  if (FAILED(hr)) {
+    // No header, no file: what there is of it goes.
+    if (s.sink.seekable()) s.sink.Truncate(0);
+    s.first_fault = s.stop_code = hr;
+    s.broken = true;
+  }
+  return hr;
 }
 
 HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
@@ -205,7 +396,6 @@ HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bo
   if (state_ == nullptr) return E_OUTOFMEMORY;
   State& s = *state_;
   if (s.phase != Phase::kWriting) return NS_E_INVALID_REQUEST;
-  if (FAILED(s.failure)) return s.failure;
   if (stream >= s.slot.size() || s.slot[stream] < 0) return NS_E_INVALID_STREAM;
   if (data == nullptr || size == 0 || size >= kMaxSampleSize) return E_INVALIDARG;
   // Presentation times, and the play duration the index covers, are ms
@@ -213,18 +403,40 @@ HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bo
   if (duration > std::numeric_limits<uint64_t>::max() - time) return E_INVALIDARG;
   const uint64_t end = time + duration;
   if (end / kTicksPerMs + s.info.preroll_ms > kMaxMs) return E_INVALIDARG;
+  if (FAILED(s.stop_code)) {
+    s.Lose(time, end);
+    return s.stop_code;
+  }
 
-  StreamState& st = s.streams[static_cast<size_t>(s.slot[stream])];
+  const auto index = static_cast<uint16_t>(s.slot[stream]);
+  StreamState& st = s.streams[index];
   PayloadInfo payload;
   payload.stream_byte = static_cast<uint8_t>(stream | (key_frame ? kKeyFrameBit : 0));
   payload.object_number = st.next_object;
   payload.send_ms = static_cast<uint32_t>(time / kTicksPerMs);
   payload.presentation_ms = payload.send_ms + s.info.preroll_ms;
-  SamplePlacement placement;
+  Unconfirmed taken;
+  taken.time = time;
+  taken.end = end;
+  taken.presentation_ms = payload.presentation_ms;
+  taken.size = static_cast<uint32_t>(size);
+  taken.stream = index;
+  taken.key = key_frame;
+  taken.placement.first_packet = s.packets->completed_packets();
+  try {
+    s.unconfirmed.push_back(taken);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   const bool had_open = s.packets->has_open_packet();
   const uint64_t open_packet = s.packets->completed_packets();
-  const HRESULT hr = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement);
-  if (FAILED(hr)) return s.Fail(hr);
+  SamplePlacement& placement = s.unconfirmed.back().placement;
+  HRESULT hr = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement);
+  ++st.next_object;  // wraps mod 256
+  if (FAILED(hr)) {
+    placement.last_packet = kNotWhole;
+    return s.Fault(hr);
+  }
   if (s.packets->has_open_packet()) {
     const bool same_open = had_open && s.packets->completed_packets() == open_packet;
     s.open_since = same_open ? std::min(s.open_since, time) : time;
@@ -232,17 +444,15 @@ HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bo
   s.pending_since = s.pending ? std::min(s.pending_since, time) : time;
   s.pending = true;
 
-  ++st.next_object;  // wraps mod 256
-  st.max_object_size = std::max(st.max_object_size, static_cast<uint32_t>(size));
-  if (st.video && key_frame && !st.index_lost) {
-    try {
-      st.index.AddKeyFrame(payload.presentation_ms, placement.first_packet, placement.last_packet);
-    } catch (const std::bad_alloc&) {
-      st.index_lost = true;
-    }
+  if (s.outage) {
+    // Writing failed before: this sample goes straight to the sink, and
+    // writing goes on as before once it gets there.
+    hr = s.packets->FinishPacket();
+    if (FAILED(hr)) return s.Fault(hr);
+    hr = s.Flush();
+    if (SUCCEEDED(hr)) s.CloseOutage("writing works again");
+    return hr;
   }
-  s.any_sample = true;
-  s.end_time = std::max(s.end_time, end);
   return s.KeepCrashBound(end);
 }
 
@@ -251,11 +461,10 @@ HRESULT Muxer::End() {
   State& s = *state_;
   if (s.phase != Phase::kWriting) return NS_E_INVALID_REQUEST;
   s.phase = Phase::kEnded;
-  if (FAILED(s.failure)) return s.failure;
   try {
     return s.Finish();
   } catch (const std::bad_alloc&) {
-    return s.Fail(E_OUTOFMEMORY);
+    return E_OUTOFMEMORY;
   }
 }
 

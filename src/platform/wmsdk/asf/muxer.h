@@ -2,11 +2,15 @@
 // Simple Index.
 //
 // Layout while writing: the whole header goes out first with the Broadcast
-// flag set and zero sizes, counts and durations, so a file that is never
-// ended stays readable up to its last complete packet. End() flushes the last
-// packet, appends the index and patches sizes, counts, durations and flags.
-// Memory stays bounded whatever the length of the recording: a 1 MiB batch
-// of packets plus 6 bytes of index per second of media per video stream.
+// flag set and zero sizes, counts and durations (the Data Object saying only
+// its own header's size), so a file that is never ended stays readable up to
+// its last complete packet. End() flushes the last packet, appends the index
+// and patches sizes, counts, durations and flags. Over a sink that cannot
+// seek (a pipe, a device) the first header stays: End() only flushes, and
+// the file is a stream (Broadcast, its streams declared not seekable, no
+// index). Memory stays bounded whatever the length of the recording: a 1 MiB
+// batch of packets plus 6 bytes of index per second of media per video
+// stream.
 //
 // Crash bound: a process killed at any moment leaves a file that holds every
 // sample but those of the last second of media: after each WriteSample, the
@@ -19,12 +23,33 @@
 // padding is rare; a stream far below its declared rate pads at most one
 // packet per second. Begin and End flush as well.
 //
+// Write faults (a full disk, a file size limit, a removed medium): the sink
+// is cut back to its last whole sample, so that no reader meets a sample cut
+// short: to its last whole packet, and the packet where a sample that did
+// not make it whole began loses that sample's payload. Then, by the
+// FaultPolicy, writing ends there (every later sample is refused, and End()
+// finishes the file in place: sizes, counts, durations, flags, and the index
+// if it fits), or each later sample is tried again, straight to the sink, until
+// one gets through and writing goes on as before (the file then has a gap in
+// time and nothing else wrong). A sink that cannot be cut back (one that only
+// appends) ends writing. The muxer reports each fault, and what it cost, as
+// lines (MuxerOptions::report):
+//   "writer : write failed (0x80070070); samples are dropped until writing works again"
+//   "writer : write failed (0x80070070); writing ends here"
+//   "writer : writing works again; 12 samples (0.480 s of media) were lost"
+//   "writer : writing ended; 12 samples (0.480 s of media) were lost"
+//   "writer : the index did not fit (0x80070070); the file is whole but has no index"
+// The first two begin an outage; one of the next two closes it, when a
+// sample gets through again or when writing ends (End, or a Muxer destroyed
+// without it).
+//
 // Call order: Begin, any number of WriteSample, End. A Muxer destroyed
 // without End hands over every sample it took (the last packet padded) and
 // leaves the header as Begin wrote it: an unfinished but readable file.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,9 +105,20 @@ struct FileInfo {
 // kDefaultPacketSize).
 uint32_t ChoosePacketSize(const std::vector<StreamInfo>& streams);
 
+enum class FaultPolicy {
+  kEndWriting,    // a conversion: it stops at the fault, which End() reports
+  kKeepWriting,   // a recording: the samples that follow are tried again
+};
+
+struct MuxerOptions {
+  FaultPolicy on_fault = FaultPolicy::kEndWriting;
+  // Receives the muxer's lines about write faults, one call per line.
+  std::function<void(const char* line)> report;
+};
+
 class Muxer {
  public:
-  Muxer(ByteSink& sink, FileInfo info);
+  Muxer(ByteSink& sink, FileInfo info, MuxerOptions options = {});
   ~Muxer();
   Muxer(const Muxer&) = delete;
   Muxer& operator=(const Muxer&) = delete;
@@ -90,7 +126,8 @@ class Muxer {
   // Writes the header (Broadcast set) and the Data Object's header, and
   // flushes. Fails with E_INVALIDARG or NS_E_INVALID_INPUT_FORMAT for a
   // FileInfo the header cannot hold (see ValidateFileInfo in header.h),
-  // NS_E_INVALID_REQUEST when called twice, or the sink's failure.
+  // NS_E_INVALID_REQUEST when called twice, or the sink's failure (the
+  // sink is then cut back to nothing where it can be).
   HRESULT Begin();
   // Adds one sample of `stream` at `time` (100-ns units, before preroll).
   // The bytes are copied before the call returns. The presentation time
@@ -98,16 +135,18 @@ class Muxer {
   // duration. Refused, without effect: before Begin or after End
   // (NS_E_INVALID_REQUEST), an unknown stream (NS_E_INVALID_STREAM), no data,
   // 0 or kMaxSampleSize bytes or more, or a time whose end (time + duration)
-  // in ms plus preroll passes 2^32 - 1 (E_INVALIDARG). Once the sink has
-  // failed, this call and every later one return its failure; the file keeps
-  // what was written.
+  // in ms plus preroll passes 2^32 - 1 (E_INVALIDARG). A write fault is
+  // returned by the call that meets it, and by every call whose sample is
+  // dropped after it (see Write faults above).
   HRESULT WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
                       const uint8_t* data, size_t size);
   // Pads and writes the last packet, sets the header's final sizes, counts
   // and durations (Broadcast cleared), appends a Simple Index per video
   // stream and then marks the file Seekable. Each step leaves a readable
-  // file should the next one fail. A second call, or one before Begin,
-  // returns NS_E_INVALID_REQUEST; after a sink failure, that failure.
+  // file should the next one fail; after a write fault it finishes the file
+  // as it was cut back. Returns the first write fault of the file's life, if
+  // any (samples were lost, or the index did not fit), else S_OK. A second
+  // call, or one before Begin, returns NS_E_INVALID_REQUEST.
   HRESULT End();
 
   // The data packet size in use (0 before Begin).

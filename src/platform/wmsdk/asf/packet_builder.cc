@@ -71,7 +71,7 @@ HRESULT PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, u
       std::memcpy(p + kPacketHeaderSize + kSinglePayloadHeaderSize, data + offset,
                   single_capacity_);
       offset += single_capacity_;
-      if (first) placement->first_packet = completed_total_;
+      if (first) *placement = SamplePlacement{completed_total_, completed_total_, 0, 0};
       first = false;
       placement->last_packet = completed_total_;
       const HRESULT hr = CompletePacket(send_ms);
@@ -92,10 +92,13 @@ HRESULT PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, u
     h += StorePayloadHeader(h, info, offset, size);
     store_u16le(h, static_cast<uint16_t>(n));
     std::memcpy(h + 2, data + offset, n);
+    if (first) {
+      *placement = SamplePlacement{completed_total_, completed_total_, payloads_,
+                                   payloads_ == 0 ? 0 : static_cast<uint32_t>(pos_)};
+    }
     pos_ += kMultiPayloadHeaderSize + n;
     ++payloads_;
     offset += n;
-    if (first) placement->first_packet = completed_total_;
     first = false;
     placement->last_packet = completed_total_;
     if (payloads_ == kMaxPayloadsPerPacket || packet_size_ - pos_ < kMultiPayloadHeaderSize + 1) {
@@ -124,6 +127,18 @@ HRESULT PacketBuilder::CompletePacket(uint32_t send_ms) {
   ++completed_total_;
   if (batched_ == batch_packets_) return Drain();
   return S_OK;
+}
+
+void PacketBuilder::Restart(uint64_t packets) {
+  batched_ = 0;
+  completed_total_ = packets;
+  open_ = false;
+}
+
+void TrimPacket(uint8_t* packet, uint32_t packet_size, uint32_t payloads, uint32_t end) {
+  std::memset(packet + end, 0, packet_size - end);
+  store_u16le(packet + kPaddingLengthOffset, static_cast<uint16_t>(packet_size - end));
+  packet[kPayloadFlagsOffset] = static_cast<uint8_t>(kPayloadLengthWord | payloads);
 }
 
 HRESULT PacketBuilder::Drain() {

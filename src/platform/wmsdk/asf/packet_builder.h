@@ -46,11 +46,20 @@ struct PayloadInfo {
 };
 
 // The packets, numbered from 0 at the Data Object's first packet, that hold a
-// sample's first and last byte.
+// sample's first and last byte, and where in the first one its first payload
+// begins: after `payloads_before` payloads of earlier samples, at byte
+// `payload_offset` (both 0 when the sample begins the packet).
 struct SamplePlacement {
   uint64_t first_packet = 0;
   uint64_t last_packet = 0;
+  uint32_t payloads_before = 0;
+  uint32_t payload_offset = 0;
 };
+
+// Cuts a multiple-payload packet, as the builder writes them, after its
+// first `payloads` payloads, which end at byte `end`: the rest becomes
+// padding.
+void TrimPacket(uint8_t* packet, uint32_t packet_size, uint32_t payloads, uint32_t end);
 
 class PacketBuilder {
  public:
@@ -69,6 +78,10 @@ class PacketBuilder {
   HRESULT FinishPacket();
   // Hands every completed packet to the sink; the packet being filled stays.
   HRESULT Drain();
+  // Forgets every packet not handed to the sink, and the packet being
+  // filled: the next packet is number `packets` (after the sink was cut
+  // back to that many).
+  void Restart(uint64_t packets);
 
   uint32_t packet_size() const { return packet_size_; }
   // Packets completed so far, drained or not.
