@@ -11,7 +11,7 @@ kestrum::RecordInstance* FromHandle(KestrumHandle handle) {
 
 // The instance TransferToAsf works on: constructed when the library is loaded,
 // destroyed when it is unloaded.
-kestrum::RecordInstance g_static_instance(kestrum::WmFactories::Platform());
+kestrum::RecordInstance g_static_instance(kestrum::WmFactories::ForConversion());
 
 }  // namespace
 

@@ -3,6 +3,9 @@
 #include <new>
 
 #include "platform/com.h"
+#if KESTRUM_WM_BUILTIN
+#include "platform/wmsdk/writer.h"
+#endif
 
 namespace kestrum {
 
@@ -11,6 +14,18 @@ WmFactories WmFactories::Platform() {
       [](IWMProfileManager** manager) { return WMCreateProfileManager(manager); },
       [](IUnknown* certificate, IWMWriter** writer) { return WMCreateWriter(certificate, writer); },
   };
+}
+
+WmFactories WmFactories::ForConversion() {
+  WmFactories factories = Platform();
+#if KESTRUM_WM_BUILTIN
+  factories.create_writer = [](IUnknown*, IWMWriter** writer) {
+    wmsdk::WriterOptions options;
+    options.on_write_fault = asf::FaultPolicy::kEndWriting;
+    return wmsdk::CreateWriter(std::move(options), writer);
+  };
+#endif
+  return factories;
 }
 
 RecordInstance* RecordInstance::Create(WmFactories factories) {

@@ -23,6 +23,10 @@ struct WmFactories {
   std::function<HRESULT(IUnknown*, IWMWriter**)> create_writer;
 
   static WmFactories Platform();  // WMCreateProfileManager and WMCreateWriter
+  // The same for a conversion: the built-in writer ends writing at a write
+  // fault instead of recording on (TransferToAsf returns the fault). The
+  // platform's writer is made as by Platform().
+  static WmFactories ForConversion();
 };
 
 inline constexpr int32_t kReassemblyBufferSize = 1024000;

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <random>
 
@@ -51,6 +58,64 @@ int64_t ExpectReadablePrefix(const std::string& path, const std::vector<ProbedPa
     }
   }
   return static_cast<int64_t>(whole);
+}
+
+int64_t ExpectWholeSamples(const std::string& path, const std::vector<ProbedPacket>& expected,
+                           size_t prefix, size_t from) {
+  const auto packets = ProbePackets(path);
+  if (!packets) {
+    ADD_FAILURE() << "ffprobe could not read " << path;
+    return -1;
+  }
+  const auto expect_missing = [&](size_t missing) {
+    EXPECT_TRUE(missing >= prefix && missing < from)
+        << path << ": sample " << missing << " is missing";
+  };
+  size_t next = 0;
+  for (size_t i = 0; i < packets->size(); ++i) {
+    const ProbedPacket& got = (*packets)[i];
+    const size_t at = next;
+    while (next < expected.size() && !(expected[next] == got)) ++next;
+    if (next == expected.size()) {
+      ADD_FAILURE() << path << ": sample " << i << " read (" << ::testing::PrintToString(got)
+                    << ") is no whole sample written, or out of order";
+      return static_cast<int64_t>(i);
+    }
+    for (size_t missing = at; missing < next; ++missing) expect_missing(missing);
+    ++next;
+  }
+  for (size_t missing = next; missing < expected.size(); ++missing) expect_missing(missing);
+  return static_cast<int64_t>(packets->size());
+}
+
+SmallDisk::SmallDisk(const std::string& name, uint64_t room, uint64_t spare) : room_(room) {
+  // One left mounted by a run that died goes first.
+  ::umount2((std::string(KESTRUM_TEST_TMPDIR) + "/" + name + "/disk").c_str(), MNT_DETACH);
+  dir_ = TestDirectory(name) + "/disk";
+  std::filesystem::create_directories(dir_);
+  const std::string options = "size=" + std::to_string(room + spare) + ",mode=0755";
+  mounted_ = ::mount("tmpfs", dir_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  if (mounted_ && spare > 0) WriteFile(Path(".spare"), std::vector<uint8_t>(spare, 0x5A));
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+}
+
+void SmallDisk::Enter() const {
+  if (mounted_) return;
+  std::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG instead
+  const rlimit limit{room_, RLIM_INFINITY};
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+void SmallDisk::MakeRoom() const {
+  if (mounted_) {
+    ::unlink(Path(".spare").c_str());
+  } else {
+    const rlimit limit{RLIM_INFINITY, RLIM_INFINITY};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
 }
 
 PacketSource ScriptedSource(const StreamBuilder& stream, void (*on_packet)(size_t)) {

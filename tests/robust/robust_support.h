@@ -3,6 +3,7 @@
 // survived.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,6 +32,40 @@ std::vector<uint64_t> SampleEnds(const std::vector<uint8_t>& file);
 // (-1 when ffprobe could not read the file at all).
 int64_t ExpectReadablePrefix(const std::string& path, const std::vector<ProbedPacket>& expected,
                              size_t at_least);
+
+// Checks that ffprobe reads from `path` nothing but whole samples of
+// `expected`, in their order, with gaps where samples were lost: every one
+// of the first `prefix` and every one from `from` on must be there. Returns
+// how many it read (-1 when ffprobe could not read the file at all).
+int64_t ExpectWholeSamples(const std::string& path, const std::vector<ProbedPacket>& expected,
+                           size_t prefix, size_t from = SIZE_MAX);
+
+// A disk that fills up: a tmpfs mounted in a folder of its own where the
+// test may mount one, holding `room` bytes (a multiple of 4096) for the
+// recording and a filler file of `spare` bytes that MakeRoom removes; where
+// mounting is refused, a plain folder whose files a child process keeps to
+// `room` bytes with RLIMIT_FSIZE (Enter), lifted by MakeRoom.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& name, uint64_t room, uint64_t spare);
+  ~SmallDisk();
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+
+  std::string Path(const std::string& file) const { return dir_ + "/" + file; }
+  // A file beside the disk, where there is room.
+  std::string Beside(const std::string& file) const { return dir_ + "/../" + file; }
+  bool mounted() const { return mounted_; }
+  // In the recording's own (child) process, before it writes.
+  void Enter() const;
+  // Gives the room of `spare` bytes back.
+  void MakeRoom() const;
+
+ private:
+  std::string dir_;
+  uint64_t room_;
+  bool mounted_ = false;
+};
 
 // A packet source over `stream`: its header, then one group packet per
 // group, 40 ms apart. `on_packet(k)` runs before packet k is handed out.

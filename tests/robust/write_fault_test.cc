@@ -1,8 +1,11 @@
 // Recordings whose output fails part way: a sink that takes only the first N
 // bytes (for many N, through the whole library over the stand-in writer) and
-// a real file size limit. None may crash the host; the failure is reported
-// wherever an interface has a result; and what was written reads back, up to
-// its last complete packet, as the start of the recording.
+// a real disk that fills up (a small tmpfs, or a file size limit where none
+// can be mounted), on which room comes back for the live road. None may
+// crash the host; the failure is reported wherever an interface has a
+// result; the file is cut back to its last whole sample and ended; the file
+// road stops there, the live road records on when room comes back; and
+// ffprobe reads every sample left whole, in its place.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -11,7 +14,10 @@
 #endif
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "api/record_instance.h"
@@ -19,10 +25,13 @@
 #include "kestrum.h"
 #include "robust/robust_support.h"
 #include "support/expected_samples.h"
+#include "platform/asf_walker.h"
 #include "support/memory_writer.h"
 
 namespace kestrum::testing {
 namespace {
+
+using asf::testing::WalkAsf;
 
 // About 3 s of frames of 1-30 KB: some 20 packets of 64000 bytes.
 const StreamBuilder& Stream() {
@@ -87,21 +96,29 @@ std::vector<size_t> Limits() {
   return {limits.begin(), limits.end()};
 }
 
-TEST(WriteFaultTest, SinkFailingAfterAnyByteCountIsReportedAndLeavesAReadablePrefix) {
+TEST(WriteFaultTest, SinkFailingAfterAnyByteCountIsReportedAndLeavesWholeSamples) {
   if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
   const std::vector<ProbedPacket> expected = ExpectedLivePackets(Stream());
   const std::string dir = TestDirectory("write_fault_sink");
   ASSERT_EQ(WholeRecording().sample_ends.size(), expected.size());
   const std::vector<size_t> limits = Limits();
   ASSERT_GT(limits.size(), 60u);
+  const uint64_t header_size = WalkAsf(WholeRecording().file).data_offset + 50;
   for (size_t limit : limits) {
     SCOPED_TRACE("fail after " + std::to_string(limit) + " bytes");
     auto output = std::make_shared<MemoryOutput>();
     EXPECT_TRUE(FAILED(RecordToMemory(output, limit))) << "the failure went unreported";
     ASSERT_LE(output->sink.bytes.size(), limit);
+    if (limit < header_size) {
+      EXPECT_TRUE(output->sink.bytes.empty()) << "a header cut short was left";
+      continue;
+    }
+    const asf::testing::WalkedFile walked = WalkAsf(output->sink.bytes);
+    EXPECT_EQ(walked.error, "");
+    EXPECT_EQ(walked.flags & 1, 0u) << "the file was not ended";
     const std::string path = dir + "/limit" + std::to_string(limit) + ".asf";
     WriteFile(path, output->sink.bytes);
-    ExpectReadablePrefix(path, expected, SamplesWithin(limit));
+    ExpectWholeSamples(path, expected, SamplesWithin(limit));
     std::remove(path.c_str());
   }
 }
@@ -138,60 +155,155 @@ TEST(WriteFaultTest, FileRoadReturnsTheWriteFailure) {
   EXPECT_EQ(TransferToAsf(instance, ScriptedSource(Stream()), 0, "memory.asf"), 1);
 }
 
-#ifndef _WIN32  // file size limits on child processes
-// Runs `record(path)` in a child whose files may not grow past `limit` bytes,
-// with SIGXFSZ ignored so that writes fail with EFBIG instead of killing it.
-// Returns the child's exit status (-1 when it did not exit normally).
-int WithFileSizeLimit(size_t limit, const std::string& path, int (*record)(const std::string&)) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const rlimit rl{limit, limit};
-    if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(90);
-    std::signal(SIGXFSZ, SIG_IGN);
-    ::_exit(record(path));
-  }
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+#ifndef _WIN32  // child processes, tmpfs and file size limits
+constexpr char kFaultLine[] = "writer : write failed (";
+
+// What a child recording onto a SmallDisk tells through its lines file: the
+// library's writer lines, and "room at N" when room came back after N groups
+// had been sent.
+struct ChildRun {
+  int status = -1;  // the child's exit code, -1 when it did not exit normally
+  std::vector<std::string> lines;
+  size_t room_at = SIZE_MAX;
+};
+
+FILE* g_lines = nullptr;
+bool g_fault_seen = false;
+
+void KeepWriterLines(const char* line, void*) {
+  if (std::strncmp(line, "writer : ", 9) != 0) return;
+  if (std::strncmp(line, kFaultLine, sizeof kFaultLine - 1) == 0) g_fault_seen = true;
+  std::fprintf(g_lines, "%s\n", line);
 }
 
-int RecordLiveToFile(const std::string& path) {
+// Runs `record(path)` in a child on `disk`, its writer lines kept in
+// `lines_path`; with `room_after` set, the child gives the room back that
+// many groups after the first write fault.
+ChildRun OnSmallDisk(const SmallDisk& disk, const std::string& path, std::optional<size_t> room_after,
+                     int (*record)(const std::string&, const SmallDisk&, std::optional<size_t>)) {
+  const std::string lines_path = disk.Beside("lines.txt");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    g_lines = std::fopen(lines_path.c_str(), "w");
+    disk.Enter();
+    KestrumSetDebugOutput(KeepWriterLines, nullptr);
+    const int status = record(path, disk, room_after);
+    KestrumSetDebugOutput(nullptr, nullptr);
+    std::fclose(g_lines);
+    ::_exit(status);
+  }
+  ChildRun run;
+  int status = 0;
+  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    run.status = WEXITSTATUS(status);
+  }
+  const std::vector<uint8_t> text = ReadFile(lines_path);
+  for (const std::string& line : Lines(std::string(text.begin(), text.end()))) {
+    if (line.rfind("room at ", 0) == 0) {
+      run.room_at = std::stoul(line.substr(8));
+    } else {
+      run.lines.push_back(line);
+    }
+  }
+  return run;
+}
+
+// The live road through the exports, one group per piece.
+int RecordLive(const std::string& path, const SmallDisk& disk, std::optional<size_t> room_after) {
   KestrumHandle handle = CreateRecordInstance();
   StartRecord(handle, path.c_str(), 0, 0);
-  const std::vector<uint8_t>& bytes = Stream().bytes();
-  SendOneFrame(handle, bytes.data(), 40);
-  for (const auto& piece : SplitEvery({bytes.data() + 40, bytes.size() - 40}, 3'000)) {
-    SendOneFrame(handle, piece.data(), static_cast<int32_t>(piece.size()));
+  const StreamBuilder& stream = Stream();
+  SendOneFrame(handle, stream.bytes().data(), 40);
+  size_t since_fault = 0;
+  for (size_t i = 0; i < stream.groups().size(); ++i) {
+    const GroupExtent& g = stream.groups()[i];
+    SendOneFrame(handle, stream.bytes().data() + g.begin, static_cast<int32_t>(g.end - g.begin));
+    if (room_after && g_fault_seen && ++since_fault == *room_after) {
+      disk.MakeRoom();
+      std::fprintf(g_lines, "room at %zu\n", i + 1);
+    }
   }
   StopRecord(handle);
   ReleaseRecordInstance(&handle);
   return 0;
 }
 
-int ConvertToFile(const std::string& path) {
-  RecordInstance instance(WmFactories::Platform());
+// The file road as the export runs it (its writer ends at a fault).
+int Convert(const std::string& path, const SmallDisk&, std::optional<size_t>) {
+  RecordInstance instance(WmFactories::ForConversion());
   const int32_t result = TransferToAsf(instance, ScriptedSource(Stream()), 0, path.c_str());
-  return result < 0 ? 0 : 10 + result;  // 0: the failure was returned
+  return result == E_DISK_FULL ? 0 : 10 + (result > 0 ? result : 9);
 }
 
-TEST(WriteFaultTest, FileSizeLimitOnBothRoads) {
-  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
-  const std::string dir = TestDirectory("write_fault_rlimit");
-  const uint64_t first_packet_end = WholeRecording().sample_ends.front();
-  const size_t size = WholeRecording().file.size();
-  for (size_t limit : {size_t{300}, static_cast<size_t>(first_packet_end - 1000),
-                       static_cast<size_t>(first_packet_end + 64000 * 5 + 77), size / 2,
-                       static_cast<size_t>(WholeRecording().sample_ends.back() + 3)}) {
-    SCOPED_TRACE("limit " + std::to_string(limit));
-    const std::string live = dir + "/live" + std::to_string(limit) + ".asf";
-    ASSERT_EQ(WithFileSizeLimit(limit, live, RecordLiveToFile), 0);
-    EXPECT_LE(ReadFile(live).size(), limit);
-    ExpectReadablePrefix(live, ExpectedLivePackets(Stream()), SamplesWithin(limit));
+// The samples lost that the lines count; checks that each outage begins
+// with its fault line and is closed by the next one.
+uint64_t LostByLines(const std::vector<std::string>& lines, const std::string& begin) {
+  uint64_t lost = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i % 2 == 0) {
+      EXPECT_EQ(lines[i], "writer : write failed (0x80070070); " + begin);
+      continue;
+    }
+    unsigned long long n = 0;
+    char what[40] = {};
+    EXPECT_EQ(std::sscanf(lines[i].c_str(), "writer : writing %39[a-z ]; %llu samples", what, &n), 2)
+        << lines[i];
+    lost += n;
+  }
+  EXPECT_EQ(lines.size() % 2, 0u) << "an outage was never closed";
+  return lost;
+}
 
-    const std::string file = dir + "/file" + std::to_string(limit) + ".asf";
-    EXPECT_EQ(WithFileSizeLimit(limit, file, ConvertToFile), 0) << "the failure went unreported";
-    EXPECT_LE(ReadFile(file).size(), limit);
-    ExpectReadablePrefix(file, ExpectedFilePackets(Stream()), SamplesWithin(limit));
+TEST(WriteFaultTest, FullDiskOnBothRoads) {
+  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const std::vector<ProbedPacket> live_expected = ExpectedLivePackets(Stream());
+  const std::vector<ProbedPacket> file_expected = ExpectedFilePackets(Stream());
+  const uint64_t first_packet_end = WholeRecording().sample_ends.front();
+  const uint64_t size = WholeRecording().file.size();
+  const auto page = [](uint64_t n) { return n / 4096 * 4096; };
+  for (uint64_t room : {uint64_t{4096}, page(first_packet_end + 64000 * 3), page(size / 2)}) {
+    SCOPED_TRACE("room " + std::to_string(room));
+    const SmallDisk disk("write_fault_disk", room, page(size) + 8192);
+    if (room == 4096) std::printf("full disk: %s\n", disk.mounted() ? "tmpfs" : "RLIMIT_FSIZE");
+
+    // The file road stops at the fault: an ended file of every sample up to it.
+    const std::string file = disk.Path("file.asf");
+    const ChildRun converted = OnSmallDisk(disk, file, std::nullopt, Convert);
+    EXPECT_EQ(converted.status, 0) << "the failure went unreported";
+    const asf::testing::WalkedFile f = WalkAsf(ReadFile(file));
+    EXPECT_EQ(f.error, "");
+    EXPECT_EQ(f.flags & 1, 0u) << "the file was not ended";
+    EXPECT_EQ(ExpectWholeSamples(file, file_expected, SamplesWithin(room)),
+              static_cast<int64_t>(SamplesWithin(room)));
+    EXPECT_EQ(LostByLines(converted.lines, "writing ends here"),
+              file_expected.size() - SamplesWithin(room));
+    ::unlink(file.c_str());
+
+    // The live road with no room coming back: ended, the samples that
+    // found room, the loss told.
+    const std::string stuck = disk.Path("stuck.asf");
+    const ChildRun full = OnSmallDisk(disk, stuck, std::nullopt, RecordLive);
+    EXPECT_EQ(full.status, 0);
+    const int64_t kept = ExpectWholeSamples(stuck, live_expected, SamplesWithin(room));
+    EXPECT_EQ(WalkAsf(ReadFile(stuck)).flags & 1, 0u) << "the file was not ended";
+    const std::string begin = "samples are dropped until writing works again";
+    EXPECT_EQ(LostByLines(full.lines, begin) + static_cast<uint64_t>(kept), live_expected.size());
+    ::unlink(stuck.c_str());
+
+    // The live road with room back ten groups after the fault: everything
+    // from then on is recorded, and the file is ended and indexed.
+    const std::string resumed = disk.Path("resumed.asf");
+    const ChildRun back = OnSmallDisk(disk, resumed, 10, RecordLive);
+    EXPECT_EQ(back.status, 0);
+    const int64_t read = ExpectWholeSamples(resumed, live_expected, SamplesWithin(room),
+                                            back.room_at);
+    const asf::testing::WalkedFile r = WalkAsf(ReadFile(resumed));
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.flags, 2u) << "ended and seekable";
+    EXPECT_EQ(LostByLines(back.lines, begin) + static_cast<uint64_t>(read), live_expected.size());
+    EXPECT_LT(back.room_at, live_expected.size()) << "no fault met";
+    ASSERT_FALSE(back.lines.empty());
+    EXPECT_EQ(back.lines.back().rfind("writer : writing works again; ", 0), 0u);
   }
 }
 #endif

@@ -18,6 +18,11 @@ class ForwardingSink final : public asf::ByteSink {
   HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
     return output_->sink.WriteAt(offset, data, size);
   }
+  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    return output_->sink.ReadAt(offset, data, size);
+  }
+  HRESULT Truncate(uint64_t size) override { return output_->sink.Truncate(size); }
+  bool seekable() const override { return output_->sink.seekable(); }
   uint64_t Size() const override { return output_->sink.Size(); }
   HRESULT Flush() override { return output_->sink.Flush(); }
 

@@ -8,7 +8,9 @@
 // profile or a name), NS_E_INVALID_STREAM for a stream number the profile
 // lacks, E_POINTER for null out-parameters and interfaces, E_INVALIDARG for
 // an empty sample or name or a sample size of 16 MiB or more, and the sink's
-// or muxer's HRESULT for I/O failures.
+// or muxer's HRESULT for I/O failures. An output that another writer holds
+// (E_SHARING_VIOLATION) is never taken later by this writer: a BeginWriting
+// for the same name fails the same way without touching it.
 #include "platform/wmsdk/writer.h"
 
 #if KESTRUM_WM_BUILTIN
@@ -20,6 +22,7 @@
 
 #include "platform/codepage.h"
 #include "platform/com.h"
+#include "platform/debug_output.h"
 #include "platform/wmsdk/asf/muxer.h"
 #include "platform/wmsdk/com_object.h"
 #include "platform/wmsdk/header_attributes.h"
@@ -121,6 +124,7 @@ class Writer final : public ComObject<IWMWriter, IWMWriterAdvanced3, IWMHeaderIn
   bool has_profile_ = false;
   std::vector<asf::StreamInfo> streams_;  // one input per stream, in profile order
   std::basic_string<WCHAR> output_name_;
+  std::basic_string<WCHAR> refused_name_;  // an output another writer held
   HeaderAttributes attributes_;
   std::unique_ptr<asf::ByteSink> sink_;
   std::unique_ptr<asf::Muxer> muxer_;  // set exactly while writing; refers to *sink_
@@ -218,11 +222,18 @@ HRESULT Writer::BeginLocked() {
   attributes_.FillIn(&info);
   info.streams = streams_;
 
+  if (!refused_name_.empty() && refused_name_ == output_name_) return E_SHARING_VIOLATION;
   HRESULT error = E_FAIL;
   std::unique_ptr<asf::ByteSink> sink =
       options_.open_sink(WideToNarrow(output_name_.c_str()), &error);
-  if (sink == nullptr) return FAILED(error) ? error : E_FAIL;
-  auto muxer = std::make_unique<asf::Muxer>(*sink, std::move(info));
+  if (sink == nullptr) {
+    if (error == E_SHARING_VIOLATION) refused_name_ = output_name_;
+    return FAILED(error) ? error : E_FAIL;
+  }
+  asf::MuxerOptions muxer_options;
+  muxer_options.on_fault = options_.on_write_fault;
+  muxer_options.report = [](const char* line) { OutputDebugStringA(line); };
+  auto muxer = std::make_unique<asf::Muxer>(*sink, std::move(info), std::move(muxer_options));
   const HRESULT hr = muxer->Begin();
   if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
   sink_ = std::move(sink);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/wmsdk/asf/byte_sink.h"
+#include "platform/wmsdk/asf/muxer.h"
 #include "platform/wmsdk/wmsdk.h"
 
 namespace kestrum::wmsdk {
@@ -19,6 +20,11 @@ struct WriterOptions {
   std::function<GUID()> file_id;             // default: random
   std::function<uint64_t()> creation_time;   // default: now, as a FILETIME
   uint32_t packet_size = 0;                  // 0: the muxer's default
+  // What a failed write does (asf/muxer.h): by default the writer records
+  // on, dropping what cannot be written, as a live recording needs; a
+  // conversion asks it to end writing at the fault. Either way the fault and
+  // what it cost are told on the debugger output, and EndWriting returns it.
+  asf::FaultPolicy on_write_fault = asf::FaultPolicy::kKeepWriting;
 };
 
 HRESULT CreateWriter(WriterOptions options, IWMWriter** writer);

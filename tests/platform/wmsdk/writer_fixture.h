@@ -22,6 +22,11 @@ class SharedSink : public asf::ByteSink {
   HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
     return target_->WriteAt(offset, data, size);
   }
+  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    return target_->ReadAt(offset, data, size);
+  }
+  HRESULT Truncate(uint64_t size) override { return target_->Truncate(size); }
+  bool seekable() const override { return target_->seekable(); }
   uint64_t Size() const override { return target_->Size(); }
   HRESULT Flush() override { return target_->Flush(); }
 
