@@ -171,8 +171,14 @@ KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* dest
  * "\r\n" or "\n" of their own) and `context` as given. The sink is shared by
  * the whole process, called on the thread that runs the library call, with
  * no lock held; the line is valid during the call only. It must return
- * quickly and must not call the library's six functions. Null detaches; by
- * default lines are discarded. */
+ * quickly and must not call the library (its six functions, nor this one).
+ * Null detaches; by default lines are discarded.
+ *
+ * Replacing or detaching is final: once this function returns, the sink it
+ * replaced is not running and is never called again, whatever other threads
+ * are doing, so its context may be freed then. It waits for calls of the
+ * old sink still under way on other threads to return; lines written while
+ * the sinks change may go to neither. */
 KESTRUM_API void KestrumSetDebugOutput(void (*sink)(const char* line, void* context),
                                        void* context);
 #endif

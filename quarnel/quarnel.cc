@@ -66,8 +66,11 @@ int32_t NextPacket(Channel& channel, PacketRecord& record) {
     case quarnel::ScanEvent::Kind::kEnd:
       break;
   }
+  // A stream that could not be read to its end does not end as if it had.
+  const bool failed = channel.scanner.failed();
+  if (failed) Fill(record, QUARNEL_PACKET_SKIPPED, nullptr, 0, channel.scanner.consumed(), 0, 0);
   channel.scanner.Close();
-  return QUARNEL_END;
+  return failed ? QUARNEL_READ_ERROR : QUARNEL_END;
 }
 
 }  // namespace

@@ -36,8 +36,11 @@ enum {
 };
 
 enum {
-  QUARNEL_MORE = 0, /* a packet was placed in the record; more may follow */
-  QUARNEL_END = 2   /* no packet: the stream has ended */
+  QUARNEL_MORE = 0,      /* a packet was placed in the record; more may follow */
+  QUARNEL_END = 2,       /* no packet: the stream has ended */
+  QUARNEL_READ_ERROR = 3 /* the stream could not be read past this point: the
+                            packet placed (kind 10, at the first byte that could
+                            not be read, length 0) is the last */
 };
 
 /* The record QuarnelGetPacket fills. On 32-bit builds it is exactly 40 bytes:
@@ -62,11 +65,16 @@ enum {
 
 /* `source` is a pointer to a zero-terminated path of a stored stream. Returns
  * non-zero when it is open, 0 when it is missing, unreadable or shorter than
- * 40 bytes. `channel` must be 1. Opening again replaces the open stream. */
+ * 40 bytes, or being written (a writer has it). `channel` must be 1. Opening
+ * again replaces the open stream. While open, the stream is held so that no
+ * writer can take it (a shared lock; on Windows, write sharing denied): a
+ * writer that tries fails with a sharing violation and leaves it whole. It
+ * stays open until its end is reached or another stream is opened. */
 QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t channel, intptr_t source);
 
 /* Places the next packet in *record. Returns QUARNEL_MORE (0) with a packet,
- * QUARNEL_END (2) without one when the stream has ended. */
+ * QUARNEL_END (2) without one when the stream has ended, QUARNEL_READ_ERROR
+ * (3) with a last packet when reading the stream failed part way. */
 QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t channel, PacketRecord* record);
 
 #ifdef __cplusplus

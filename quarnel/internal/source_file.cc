@@ -8,7 +8,9 @@
 #include <sys/types.h>
 #if defined(_WIN32)
 #include <io.h>
+#include <share.h>
 #else
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -16,8 +18,13 @@ namespace quarnel {
 
 namespace {
 
+// The stream is opened so that no writer can take it while it is read: on
+// Windows with write sharing denied (a file a writer has open does not open
+// either), elsewhere with a shared lock that a writer's exclusive one waits
+// for (the built-in writer does not wait: it fails). A file that is being
+// written is not opened.
 #if defined(_WIN32)
-int OpenRead(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }
+int OpenRead(const char* path) { return _sopen(path, _O_RDONLY | _O_BINARY, _SH_DENYWR); }
 int CloseFd(int fd) { return _close(fd); }
 int64_t ReadFd(int fd, uint8_t* buffer, size_t capacity) {
   const unsigned count = capacity > INT_MAX ? INT_MAX : static_cast<unsigned>(capacity);
@@ -29,7 +36,18 @@ int OpenRead(const char* path) {
 #if defined(O_CLOEXEC)
   flags |= O_CLOEXEC;
 #endif
-  return ::open(path, flags);
+  const int fd = ::open(path, flags);
+  struct stat info;
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return fd;
+  int locked = 0;
+  while ((locked = ::flock(fd, LOCK_SH | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  // File systems without locks are read unlocked.
+  if (locked != 0 && errno == EWOULDBLOCK) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 int CloseFd(int fd) { return ::close(fd); }
 int64_t ReadFd(int fd, uint8_t* buffer, size_t capacity) {

@@ -33,8 +33,10 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
 
   PacketRecord record{};  // the same record for every call, not cleared between them
   int32_t result = 1;
+  int32_t fetched_last = QUARNEL_MORE;
   for (;;) {
     const int32_t fetched = packets.get_packet(kChannel, &record);
+    fetched_last = fetched;
     DebugLine("%d", fetched);
     if (fetched == QUARNEL_END) break;
 
@@ -53,6 +55,9 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
     }
     if (fetched != QUARNEL_MORE) break;
   }
+  // The stream could not be read to its end: the file holds what came
+  // before, ended, but the conversion did not run to its end.
+  if (fetched_last == QUARNEL_READ_ERROR && result == 1) result = E_READ_FAULT;
   const HRESULT finished = FinishOutput(instance);
   if (result == 1 && FAILED(finished)) result = finished;
   return result;

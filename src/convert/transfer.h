@@ -22,7 +22,9 @@ struct PacketSource {
 
 // Runs one conversion on `instance`. Returns 0 when the source did not open,
 // 1 when the conversion ran to its end, or the negative status of a refused
-// header or of a failed writer preparation.
+// header, of a failed writer preparation, of a failed write, or
+// E_READ_FAULT when the source reported it could not be read to its end
+// (QUARNEL_READ_ERROR; a source that never reports it converts as before).
 int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, intptr_t source,
                       const char* destination);
 

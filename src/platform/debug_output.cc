@@ -4,51 +4,64 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "kestrum.h"
 
 #ifndef _WIN32
 namespace {
 
-struct Sink {
-  void (*function)(const char*, void*) = nullptr;
-  void* context = nullptr;
+// The sink, and who is calling it. A line takes no lock: it counts itself
+// in the counter of the current epoch, checks that the epoch did not move
+// meanwhile, reads the sink, calls it and counts itself out. Replacing the
+// sink (under a mutex, against other replacements only) first takes the
+// function away, moves the epoch on, waits until the previous epoch's
+// counter drains, and only then stores the new sink: once it returns, no
+// line can still be calling the sink it replaced. New lines never hold up a
+// replacement, as they count in the new epoch's counter. (So the sink must
+// not replace the sink: it would wait for itself.)
+struct SinkState {
+  std::atomic<void (*)(const char*, void*)> function{nullptr};
+  std::atomic<void*> context{nullptr};
+  std::atomic<uint32_t> epoch{0};
+  std::atomic<uint32_t> calling[2] = {0, 0};
+  std::mutex replacing;
 };
 
-std::mutex& SinkMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-Sink& CurrentSink() {
-  static Sink sink;
-  return sink;
-}
-
-// Whether a sink is attached, readable without the lock: most runs attach
-// none, and then no line is built or locked for.
-std::atomic<bool>& SinkAttached() {
-  static std::atomic<bool> attached{false};
-  return attached;
+SinkState& State() {
+  static SinkState state;
+  return state;
 }
 
 }  // namespace
 
 void OutputDebugStringA(const char* line) {
-  if (!SinkAttached().load(std::memory_order_acquire)) return;
-  Sink sink;
-  {
-    std::lock_guard<std::mutex> lock(SinkMutex());
-    sink = CurrentSink();
+  SinkState& s = State();
+  if (s.function.load(std::memory_order_relaxed) == nullptr || line == nullptr) return;
+  uint32_t epoch = s.epoch.load(std::memory_order_seq_cst);
+  for (;;) {
+    s.calling[epoch & 1].fetch_add(1, std::memory_order_seq_cst);
+    const uint32_t now = s.epoch.load(std::memory_order_seq_cst);
+    if (now == epoch) break;
+    s.calling[epoch & 1].fetch_sub(1, std::memory_order_release);
+    epoch = now;
   }
-  if (sink.function != nullptr && line != nullptr) sink.function(line, sink.context);
+  const auto function = s.function.load(std::memory_order_seq_cst);
+  if (function != nullptr) {
+    function(line, s.context.load(std::memory_order_relaxed));
+  }
+  s.calling[epoch & 1].fetch_sub(1, std::memory_order_release);
 }
 
 extern "C" KESTRUM_API void KestrumSetDebugOutput(void (*sink)(const char* line, void* context),
                                                   void* context) {
-  std::lock_guard<std::mutex> lock(SinkMutex());
-  CurrentSink() = Sink{sink, sink != nullptr ? context : nullptr};
-  SinkAttached().store(sink != nullptr, std::memory_order_release);
+  SinkState& s = State();
+  std::lock_guard<std::mutex> lock(s.replacing);
+  s.function.store(nullptr, std::memory_order_seq_cst);
+  const uint32_t old = s.epoch.fetch_add(1, std::memory_order_seq_cst);
+  while (s.calling[old & 1].load(std::memory_order_acquire) != 0) std::this_thread::yield();
+  s.context.store(sink != nullptr ? context : nullptr, std::memory_order_relaxed);
+  s.function.store(sink, std::memory_order_seq_cst);
 }
 #endif
 
@@ -58,7 +71,7 @@ void DebugLine(const char* format, ...) {
 #ifndef _WIN32
   // A line nobody receives is not formatted. A sink attached meanwhile takes
   // the lines written after it was attached, as OutputDebugStringA's would.
-  if (!SinkAttached().load(std::memory_order_acquire)) return;
+  if (State().function.load(std::memory_order_relaxed) == nullptr) return;
 #endif
   char line[512];
   va_list arguments;

@@ -3,8 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "api/record_instance.h"
 #include "bytes.h"
@@ -189,6 +193,41 @@ TEST(ExportsTest, HeaderAfterWritingBeganReplacesItWithoutNewProfile) {
   EXPECT_EQ(h.wm.profiles_created, 1);
   ASSERT_EQ(h.wm.profile_streams.size(), 1u);
   EXPECT_EQ(load_u32le(h.wm.profile_streams[0].format.data() + 52), 704u);
+}
+
+// Eight threads write lines while the sink is detached: once the detach
+// returns, the sink is never called again, so its context can go.
+TEST(ExportsTest, DetachingTheDebugSinkIsFinal) {
+  struct Watch {
+    std::atomic<bool> detached{false};
+    std::atomic<int> calls_after{0};
+  };
+  for (int round = 0; round < 4; ++round) {
+    Watch watch;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([&stop] {
+        FakeHandle handle;  // never named: every data piece is dropped with a line
+        const std::vector<uint8_t> piece(100, 0xAB);
+        while (!stop.load()) SendOneFrame(handle.get(), piece.data(), 100);
+      });
+    }
+    KestrumSetDebugOutput(
+        [](const char*, void* context) {
+          auto* w = static_cast<Watch*>(context);
+          std::this_thread::yield();  // the call lasts a while
+          if (w->detached.load()) ++w->calls_after;
+        },
+        &watch);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    KestrumSetDebugOutput(nullptr, nullptr);
+    watch.detached.store(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop.store(true);
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(watch.calls_after.load(), 0) << "round " << round;
+  }
 }
 
 }  // namespace

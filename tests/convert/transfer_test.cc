@@ -169,6 +169,19 @@ TEST_F(TransferTest, ResultOtherThanZeroEndsAfterThatPacket) {
   EXPECT_EQ(debug_.Count("1"), 1u);
 }
 
+// The packet source could not read the stream to its end: what came before
+// is written and the file ended, but the conversion is no success.
+TEST_F(TransferTest, StreamNotReadToItsEndIsAReadFault) {
+  script_.Add(0, 0, FileHeaderBuilder().Bytes())
+      .Add(0, 1, VideoGroup(1))
+      .Add(QUARNEL_READ_ERROR, 10, {})
+      .Add(0, 1, VideoGroup(2));
+  EXPECT_EQ(Run(script_.Source()), E_READ_FAULT);
+  EXPECT_THAT(WrittenIds(), ElementsAre(1));
+  EXPECT_EQ(script_.fetched, 3);
+  EXPECT_EQ(wm_.CountCalls("EndWriting"), 1u);
+}
+
 TEST_F(TransferTest, SecondHeaderIsParsedAgainWithoutNewWriter) {
   script_.Add(0, 0, FileHeaderBuilder().Size(704, 576).Bytes())
       .Add(0, 1, VideoGroup(1))
