@@ -31,6 +31,10 @@ constexpr Guid kExtendedContentDescription = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3
                                               0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
 constexpr Guid kDataObject = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                               0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr Guid kHeaderExtension = {0xB5, 0x03, 0xBF, 0x5F, 0x2E, 0xA9, 0xCF, 0x11,
+                                   0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+constexpr Guid kExtendedStreamProperties = {0xCB, 0xA5, 0xE6, 0x14, 0x72, 0xC6, 0x32, 0x43,
+                                            0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A};
 constexpr Guid kSimpleIndex = {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11,
                                0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB};
 constexpr Guid kVideoMedia = {0xC0, 0xEF, 0x19, 0xBC, 0x4D, 0x5B, 0xCF, 0x11,
@@ -180,6 +184,25 @@ void ReadExtendedContentDescription(const uint8_t* o, size_t size, AsfInfo& info
   }
 }
 
+// The Extended Stream Properties inside the Header Extension: whether each
+// stream says it is seekable.
+void ReadHeaderExtension(const uint8_t* o, size_t size, AsfInfo& info) {
+  constexpr size_t kDataAt = 46;
+  if (size < kDataAt) return;
+  size_t at = kDataAt;
+  while (size - at >= kObjectHeader) {
+    const uint64_t child = load_u64le(o + at + 16);
+    if (child < kObjectHeader || child > size - at) return;
+    if (Is(o + at, kExtendedStreamProperties) && child >= 74) {
+      const uint32_t flags = load_u32le(o + at + 68);
+      AsfStream& s = StreamNumbered(info, load_u16le(o + at + 72) & 0x7F);
+      s.has_extended = true;
+      s.declared_seekable = (flags & 0x02) != 0;
+    }
+    at += static_cast<size_t>(child);
+  }
+}
+
 // Walks the objects inside the Header Object's body.
 void ReadHeaderObjects(const std::vector<uint8_t>& header, AsfInfo& info) {
   size_t at = 30;
@@ -210,6 +233,8 @@ void ReadHeaderObjects(const std::vector<uint8_t>& header, AsfInfo& info) {
       ReadContentDescription(o, n, info);
     } else if (Is(o, kExtendedContentDescription)) {
       ReadExtendedContentDescription(o, n, info);
+    } else if (Is(o, kHeaderExtension)) {
+      ReadHeaderExtension(o, n, info);
     }
     at += n;
   }
@@ -257,6 +282,33 @@ class Cursor {
   size_t pos_ = 0;
   bool ok_ = true;
 };
+
+// A sample that ended before all its bytes came.
+void CutSample(AsfStream& s, AsfInfo& info) {
+  ++s.cut_samples;
+  info.problems.push_back("sample " + std::to_string(s.sample_number) + " of stream " +
+                          std::to_string(s.number) + " is cut: " + std::to_string(s.sample_have) +
+                          " of its " + std::to_string(s.sample_size) + " bytes are in the file");
+  s.sample_open = false;
+}
+
+// One fragment of a sample, `length` bytes at `offset` into it.
+void AddFragment(AsfStream& s, AsfInfo& info, uint32_t offset, uint32_t length,
+                 const uint8_t* replicated, uint32_t replicated_size) {
+  if (offset == 0) {
+    if (s.sample_open) CutSample(s, info);
+    if (replicated == nullptr || replicated_size < 8) return;
+    s.sample_open = true;
+    s.sample_number = s.samples;
+    s.sample_size = load_u32le(replicated);
+    s.sample_have = 0;
+  } else if (!s.sample_open || offset != s.sample_have) {
+    if (s.sample_open) CutSample(s, info);
+    return;
+  }
+  s.sample_have += std::min(length, s.sample_size - s.sample_have);
+  if (s.sample_have >= s.sample_size) s.sample_open = false;
+}
 
 // Counts the samples that start in one data packet. False when the packet
 // does not parse.
@@ -312,8 +364,9 @@ bool ReadPacket(const uint8_t* p, size_t n, AsfInfo& info) {
     const uint8_t* rep = c.Take(replicated);
     const uint32_t length = multiple ? c.Var(length_type) : static_cast<uint32_t>(c.left());
     if (c.Take(length) == nullptr) return false;
+    if (offset == 0) ++s.samples;
+    AddFragment(s, info, offset, length, rep, replicated);
     if (offset == 0) {
-      ++s.samples;
       s.key_samples += key ? 1 : 0;
       info.has_samples = true;
       if (rep != nullptr && replicated >= 8) {
@@ -363,6 +416,9 @@ void ReadData(File& file, uint64_t data_start, AsfInfo& info, uint64_t& data_end
   if (at != data_end) {
     info.problems.push_back(std::to_string(data_end - at) + " bytes of a cut packet at the end");
   }
+  for (AsfStream& s : info.streams) {
+    if (s.sample_open) CutSample(s, info);
+  }
 }
 
 void ReadTrailingObjects(File& file, uint64_t at, AsfInfo& info) {
@@ -410,6 +466,10 @@ bool ReadAsf(const std::string& path, AsfInfo& info, std::string& error) {
     return false;
   }
   ReadHeaderObjects(header, info);
+  info.streamed = (info.flags & 1) != 0 && !info.streams.empty();
+  for (const AsfStream& s : info.streams) {
+    if (!s.has_extended || s.declared_seekable) info.streamed = false;
+  }
   uint64_t data_end = info.file_size;
   ReadData(file, info.header_size, info, data_end);
   ReadTrailingObjects(file, data_end, info);

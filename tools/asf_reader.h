@@ -21,6 +21,14 @@ struct AsfStream {
   uint64_t samples = 0;     // media objects that start in the data packets
   uint64_t key_samples = 0;
   uint64_t sample_bytes = 0;
+  uint64_t cut_samples = 0;  // samples whose bytes are not all in the file
+  bool declared_seekable = false;  // its Extended Stream Properties say so
+  bool has_extended = false;       // it has Extended Stream Properties
+  // The sample being reassembled while the packets are read.
+  bool sample_open = false;
+  uint64_t sample_number = 0;  // from 1, of the open sample
+  uint32_t sample_size = 0;    // its size, from its replicated data
+  uint32_t sample_have = 0;    // its bytes met so far
 };
 
 struct AsfInfo {
@@ -38,6 +46,9 @@ struct AsfInfo {
   uint64_t packets_read = 0;
   bool has_samples = false;
   uint64_t last_presentation_ms = 0;  // the latest sample time, preroll included
+  // Written as a stream, where nothing could be patched: Broadcast set and
+  // every stream declared not seekable (no index to come).
+  bool streamed = false;
   bool has_simple_index = false;
   uint32_t index_entries = 0;
   std::vector<std::string> problems;

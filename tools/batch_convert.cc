@@ -180,6 +180,18 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& output
     }
     jobs.push_back(BatchJob{file, output});
   }
+  // No conversion may write over a stream another one reads (a link, or an
+  // earlier output given as an input).
+  for (const BatchJob& job : jobs) {
+    std::error_code ec;
+    if (!fs::exists(job.output, ec)) continue;
+    for (const std::string& file : files) {
+      if (SameFile(file, job.output)) {
+        error = "'" + job.output + "' would overwrite the input '" + file + "'";
+        return false;
+      }
+    }
+  }
   return true;
 }
 

@@ -25,7 +25,8 @@ struct BatchJob {
 // Files are kept in the order given, a folder's files in name order; a path
 // that is not a folder is a file, even a missing one (its conversion fails).
 // Returns false, with `error` set, when a folder cannot be read, nothing is
-// left to convert, or two inputs would write the same output.
+// left to convert, two inputs would write the same output, or an output is
+// one of the inputs (the same file under any name).
 bool PlanBatch(const std::vector<std::string>& inputs, const std::string& output_dir,
                std::vector<BatchJob>& jobs, std::string& error);
 

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/file.h>
+#endif
 
 #include <fcntl.h>
 #include <cerrno>
@@ -69,46 +72,87 @@ std::string EscapeLine(const char* line) {
   return out;
 }
 
+std::string DescribeWriteFaults(const WriteFaults& faults) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", faults.first_code);
+  std::string text = code;
+  if (faults.outages > 1) text += " (" + std::to_string(faults.outages) + " times)";
+  if (faults.outages > 0) {
+    char lost[96];
+    std::snprintf(lost, sizeof lost, ": %llu samples (%.3f s of media) were lost",
+                  static_cast<unsigned long long>(faults.samples_lost), faults.seconds_lost);
+    text += lost;
+  }
+  if (faults.no_index) text += faults.outages > 0 ? "; the file has no index" : ": no index";
+  return text;
+}
+
 namespace {
 
-void EchoLine(const char* line, void* /*context*/) {
-  const std::string text = EscapeLine(line);
-  std::fprintf(stderr, "[kestrum] %s\n", text.c_str());
+DiagnosticWatch* g_watch = nullptr;
+
+void WatchLine(const char* line, void* /*context*/) {
+  if (g_watch != nullptr) g_watch->See(line);
 }
 
 #ifdef _WIN32
 // On Windows the library writes its lines with OutputDebugStringA, which
 // raises DBG_PRINTEXCEPTION_C (length, text) before handling it itself: a
 // vectored handler sees each line first and lets it pass on.
-LONG CALLBACK EchoDebugString(EXCEPTION_POINTERS* exception) {
+LONG CALLBACK WatchDebugString(EXCEPTION_POINTERS* exception) {
   const EXCEPTION_RECORD* record = exception->ExceptionRecord;
   if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2 &&
       record->ExceptionInformation[1] != 0) {
-    EchoLine(reinterpret_cast<const char*>(record->ExceptionInformation[1]), nullptr);
+    WatchLine(reinterpret_cast<const char*>(record->ExceptionInformation[1]), nullptr);
   }
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-void* g_echo_handler = nullptr;
+void* g_watch_handler = nullptr;
 #endif
 
 }  // namespace
 
-DiagnosticEcho::DiagnosticEcho(bool enabled) : enabled_(enabled) {
+void DiagnosticWatch::See(const char* line) {
+  if (echo_) std::fprintf(stderr, "[kestrum] %s\n", EscapeLine(line).c_str());
+  if (std::strcmp(line, "Not ready for Kestrum!") == 0) {
+    ++not_ready_;
+    return;
+  }
+  if (std::strncmp(line, "writer : ", 9) != 0) return;
+  unsigned code = 0;
+  unsigned long long samples = 0;
+  double seconds = 0;
+  char what[32] = {};
+  if (std::sscanf(line, "writer : write failed (0x%8x)", &code) == 1) {
+    if (faults_.outages++ == 0) faults_.first_code = code;
+  } else if (std::sscanf(line, "writer : writing %31[a-z ]; %llu samples (%lf s", what, &samples,
+                         &seconds) == 3) {
+    faults_.samples_lost += samples;
+    faults_.seconds_lost += seconds;
+  } else if (std::sscanf(line, "writer : the index did not fit (0x%8x)", &code) == 1) {
+    if (!faults_.any()) faults_.first_code = code;
+    faults_.no_index = true;
+  }
+}
+
+DiagnosticWatch::DiagnosticWatch(bool echo) : echo_(echo) {
+  g_watch = this;
 #ifdef _WIN32
-  if (enabled_) g_echo_handler = AddVectoredExceptionHandler(0, &EchoDebugString);
+  g_watch_handler = AddVectoredExceptionHandler(0, &WatchDebugString);
 #else
-  if (enabled_) KestrumSetDebugOutput(&EchoLine, nullptr);
+  KestrumSetDebugOutput(&WatchLine, nullptr);
 #endif
 }
 
-DiagnosticEcho::~DiagnosticEcho() {
+DiagnosticWatch::~DiagnosticWatch() {
 #ifdef _WIN32
-  if (enabled_ && g_echo_handler != nullptr) RemoveVectoredExceptionHandler(g_echo_handler);
-  if (enabled_) g_echo_handler = nullptr;
+  if (g_watch_handler != nullptr) RemoveVectoredExceptionHandler(g_watch_handler);
+  g_watch_handler = nullptr;
 #else
-  if (enabled_) KestrumSetDebugOutput(nullptr, nullptr);
+  KestrumSetDebugOutput(nullptr, nullptr);  // final: no line reaches this watch after it
 #endif
+  g_watch = nullptr;
 }
 
 int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error) {
@@ -133,6 +177,33 @@ int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string
   return kExitOk;
 }
 
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Where a new file named `path` would be made: the path itself, or the end
+// of a chain of symlinks that points nowhere.
+std::string WhereMade(std::string path) {
+#ifndef _WIN32
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char target[4096];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    if (n <= 0) return path;
+    target[n] = 0;
+    path = target[0] == '/' ? std::string(target) : FolderOf(path) + "/" + target;
+  }
+#endif
+  return path;
+}
+
+}  // namespace
+
 bool CheckOutputWritable(const std::string& path, std::string& error) {
   struct stat info;
   if (::stat(path.c_str(), &info) == 0) {
@@ -146,13 +217,26 @@ bool CheckOutputWritable(const std::string& path, std::string& error) {
     }
     return true;
   }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-  if (fd < 0) {
+  const std::string made = WhereMade(path);
+  const std::string folder = FolderOf(made);
+  struct stat folder_info;
+  if (::stat(folder.c_str(), &folder_info) != 0) {
     error = "cannot write '" + path + "': " + std::strerror(errno);
     return false;
   }
-  ::close(fd);
-  ::unlink(path.c_str());
+  if (!S_ISDIR(folder_info.st_mode)) {
+    error = "cannot write '" + path + "': " + std::strerror(ENOTDIR);
+    return false;
+  }
+#ifdef _WIN32
+  constexpr int kFolderAccess = W_OK;
+#else
+  constexpr int kFolderAccess = W_OK | X_OK;
+#endif
+  if (::access(folder.c_str(), kFolderAccess) != 0) {
+    error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
   return true;
 }
 
@@ -181,6 +265,32 @@ bool SameFile(const std::string& a, const std::string& b) {
          ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
+bool SameFile(int fd, const std::string& path) {
+  const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  BY_HANDLE_FILE_INFORMATION ia;
+  BY_HANDLE_FILE_INFORMATION ib;
+  return file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &ia) != 0 &&
+         FileIdentity(path, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+// A writer shares its file for reading only, and a conversion reads its
+// input with writing denied: either way a second open for writing fails.
+bool OutputInUse(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+std::string StandardOutputName(std::string& error) {
+  error = "writing to standard output ('-') is not supported on Windows";
+  return "";
+}
+
 void SetBinaryMode(int fd) { _setmode(fd, _O_BINARY); }
 #else
 bool SameFile(const std::string& a, const std::string& b) {
@@ -188,6 +298,33 @@ bool SameFile(const std::string& a, const std::string& b) {
   struct stat sb;
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
+}
+
+bool SameFile(int fd, const std::string& path) {
+  struct stat sa;
+  struct stat sb;
+  return ::fstat(fd, &sa) == 0 && ::stat(path.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The writer holds its file with an exclusive lock, a conversion its input
+// with a shared one: either keeps this exclusive one out.
+bool OutputInUse(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // lets go of the lock, if it was had
+  return taken;
+}
+
+std::string StandardOutputName(std::string& error) {
+  if (::isatty(STDOUT_FILENO) != 0) {
+    error = "standard output is a terminal: redirect it to a file or a pipe";
+    return "";
+  }
+  return "/dev/stdout";
 }
 
 void SetBinaryMode(int) {}

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,17 +40,45 @@ std::optional<int> ParseCommandLine(const std::string& command,
                                     const std::vector<OptionSpec>& options, const char* help,
                                     Args& args);
 
-// While alive, prints each diagnostic line of the library on stderr, with
-// bytes other than printable ASCII escaped (\r, \n, \t, \\, \xHH).
-class DiagnosticEcho {
+// What the writer told of write faults on the diagnostic lines (its
+// "writer : ..." lines, docs/diagnostics.md).
+struct WriteFaults {
+  int outages = 0;              // faults met (outages begun)
+  uint32_t first_code = 0;      // the first one's HRESULT (or the index's)
+  uint64_t samples_lost = 0;    // over all outages
+  double seconds_lost = 0;      // media time, over all outages
+  bool no_index = false;        // the index did not fit
+  bool any() const { return outages > 0 || no_index; }
+};
+
+// "0x80070070: 12 samples (0.480 s of media) were lost" (the first fault's
+// code, "(2 times)" after it when there were more), then "; the file has no
+// index" when that did not fit either.
+std::string DescribeWriteFaults(const WriteFaults& faults);
+
+// While alive, watches the library's diagnostic lines: prints each on stderr
+// (bytes other than printable ASCII escaped: \r, \n, \t, \\, \xHH) when
+// `echo` is set, and keeps count of what the caller may need to know. One
+// at a time in a process.
+class DiagnosticWatch {
  public:
-  explicit DiagnosticEcho(bool enabled);
-  ~DiagnosticEcho();
-  DiagnosticEcho(const DiagnosticEcho&) = delete;
-  DiagnosticEcho& operator=(const DiagnosticEcho&) = delete;
+  explicit DiagnosticWatch(bool echo);
+  ~DiagnosticWatch();
+  DiagnosticWatch(const DiagnosticWatch&) = delete;
+  DiagnosticWatch& operator=(const DiagnosticWatch&) = delete;
+
+  const WriteFaults& faults() const { return faults_; }
+  // "Not ready for Kestrum!" lines: data pieces dropped because the output
+  // could not be prepared.
+  uint64_t not_ready() const { return not_ready_; }
+
+  // One line, as the library wrote it.
+  void See(const char* line);
 
  private:
-  bool enabled_;
+  bool echo_;
+  WriteFaults faults_;
+  uint64_t not_ready_ = 0;
 };
 
 // `line` with bytes other than printable ASCII escaped.
@@ -60,12 +89,26 @@ std::string EscapeLine(const char* line);
 // (fewer than 40 bytes).
 int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error);
 
-// True when `path` can be written (an existing writable file, or a new file
-// in a writable folder; nothing is left behind). Otherwise `error` says why.
+// True when `path` can be written: an existing writable file (or device, or
+// FIFO), or a new file in a writable folder, also where a symlink that
+// points nowhere names it. Nothing is made, changed or removed. Otherwise
+// `error` says why.
 bool CheckOutputWritable(const std::string& path, std::string& error);
+
+// True when another program has the regular file `path` open for writing,
+// or reads it so that it may not be written (a conversion's input): the
+// library would refuse it.
+bool OutputInUse(const std::string& path);
 
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
+// True when the open descriptor `fd` and `path` are the same existing file.
+bool SameFile(int fd, const std::string& path);
+
+// An OUTPUT of "-": standard output, which must not be a terminal. Returns
+// the name the library opens for it (empty, with `error` set, when there is
+// none).
+std::string StandardOutputName(std::string& error);
 
 // Streams are bytes: on Windows, files opened with ::open and the standard
 // streams must be in binary mode (no line-ending translation, no stop at

@@ -22,6 +22,11 @@ const char kHelp[] =
     "\n"
     "Converts the stored stream INPUT into OUTPUT.asf in one call of the file road\n"
     "(TransferToAsf), which reads INPUT through the packet-source library.\n"
+    "OUTPUT is written through, never removed: an existing file is rewritten, a\n"
+    "symlink's target written (or made), and a device, a FIFO or '-' (standard\n"
+    "output) gets a stream written front to back (no sizes, duration or index).\n"
+    "An OUTPUT that another program is writing, or is converting from, is refused.\n"
+    "When the disk fills, the file is ended with every sample before the fault.\n"
     "\n"
     "With an output folder (-o, or a last argument that is an existing folder or\n"
     "ends in '/'), converts every INPUT into FOLDER/NAME.asf, NAME being the\n"
@@ -49,15 +54,24 @@ bool IsFolder(const std::string& path) {
   return std::filesystem::is_directory(path, ec);
 }
 
-int ConvertSingle(const std::string& input, const std::string& output, bool verbose) {
+int ConvertSingle(const std::string& input, const std::string& output_arg, bool verbose) {
   const std::string command = "convert";
+  const bool to_stdout = output_arg == "-";
+  std::string output = output_arg;
+  if (to_stdout) {
+    std::string error;
+    output = StandardOutputName(error);
+    if (output.empty()) return UsageError(command, error);
+  }
   ConvertOptions options;
   options.verbose = verbose;
   options.progress = true;
   const ConvertOutcome outcome = ConvertOne(input, output, options);
   if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
   if (outcome.code != kExitOk) return Fail(command, outcome.code, outcome.message);
-  std::printf("%s\n", DescribeConverted(input, output, outcome).c_str());
+  // Standard output carries the file: the report goes to stderr then.
+  std::fprintf(to_stdout ? stderr : stdout, "%s\n",
+               DescribeConverted(input, output_arg, outcome).c_str());
   return kExitOk;
 }
 

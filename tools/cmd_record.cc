@@ -1,8 +1,10 @@
 // kestrum record: the live road, fed from a file or standard input.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -41,8 +43,21 @@ const char kHelp[] =
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
+    "OUTPUT is written through, never removed: an existing file is rewritten, a\n"
+    "symlink's target written (or made), and a device, a FIFO or '-' (standard\n"
+    "output) gets a stream written front to back (no sizes, duration or index).\n"
+    "An OUTPUT that another program is writing, or is converting from, is refused,\n"
+    "and so is one that is INPUT itself (also when INPUT is standard input).\n"
+    "\n"
     "The live road reports nothing back; a header the library would refuse is\n"
-    "refused here first (exit 4). With --verbose its lines show what it did.\n"
+    "refused here first (exit 4). With --verbose its lines show what it did. When\n"
+    "the disk fills, the recording goes on: what cannot be written is lost, writing\n"
+    "resumes when there is room again, the file is ended as usual, and the exit\n"
+    "code is 1 with what was lost.\n"
+    "\n"
+    "SIGINT, SIGTERM or SIGHUP (Ctrl-C) ends the recording: the file is ended\n"
+    "(duration, index), a line says so, and the exit code is 128 + the signal's\n"
+    "number. A second signal ends the program at once.\n"
     "\n";
 
 const std::vector<OptionSpec> kOptions = {
@@ -50,6 +65,71 @@ const std::vector<OptionSpec> kOptions = {
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
+
+volatile std::sig_atomic_t g_signal = 0;
+
+void OnSignal(int number) {
+  if (g_signal != 0) {  // a second one: at once, as if never caught
+    std::signal(number, SIG_DFL);
+    std::raise(number);
+    return;
+  }
+  g_signal = number;
+}
+
+const char* SignalName(int number) {
+  switch (number) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+#ifdef SIGHUP
+    case SIGHUP:
+      return "SIGHUP";
+#endif
+    default:
+      return "a signal";
+  }
+}
+
+// While alive, SIGINT, SIGTERM and SIGHUP end the recording instead of the
+// program: a read waiting for input returns (no restart), and the loop
+// stops at the next piece.
+class SignalsEndTheRecording {
+ public:
+  SignalsEndTheRecording() {
+#ifdef _WIN32
+    previous_int_ = std::signal(SIGINT, OnSignal);
+    previous_term_ = std::signal(SIGTERM, OnSignal);
+#else
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    for (size_t i = 0; i < kCount; ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
+#endif
+  }
+  ~SignalsEndTheRecording() {
+#ifdef _WIN32
+    std::signal(SIGINT, previous_int_);
+    std::signal(SIGTERM, previous_term_);
+#else
+    for (size_t i = 0; i < kCount; ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
+#endif
+  }
+  SignalsEndTheRecording(const SignalsEndTheRecording&) = delete;
+  SignalsEndTheRecording& operator=(const SignalsEndTheRecording&) = delete;
+
+ private:
+#ifdef _WIN32
+  void (*previous_int_)(int);
+  void (*previous_term_)(int);
+#else
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  static constexpr size_t kCount = sizeof kSignals / sizeof kSignals[0];
+  struct sigaction previous_[kCount];
+#endif
+};
 
 }  // namespace
 
@@ -75,6 +155,12 @@ int RunRecord(const std::vector<std::string>& argv) {
   }
 
   const bool from_stdin = input == "-";
+  const bool to_stdout = output == "-";
+  std::string output_name = output;  // the library keeps this pointer until StopRecord
+  if (to_stdout) {
+    output_name = StandardOutputName(error);
+    if (output_name.empty()) return UsageError(command, error);
+  }
   if (from_stdin) SetBinaryMode(STDIN_FILENO);
   const int fd = from_stdin ? STDIN_FILENO : ::open(input.c_str(), O_RDONLY | kOpenBinary);
   if (fd < 0) {
@@ -88,9 +174,7 @@ int RunRecord(const std::vector<std::string>& argv) {
     }
   } closer{fd, !from_stdin};
 
-  if (!from_stdin && SameFile(input, output)) {
-    return UsageError(command, "OUTPUT would overwrite INPUT");
-  }
+  if (SameFile(fd, output_name)) return UsageError(command, "OUTPUT would overwrite INPUT");
   PieceReader reader(fd, piece_size);
   uint8_t header[40];
   if (!reader.ReadHeader(header)) {
@@ -103,17 +187,16 @@ int RunRecord(const std::vector<std::string>& argv) {
     return Fail(command, kExitNotStream,
                 "'" + input + "' is not a stream: its header is refused: " + decoded.refusal);
   }
-  if (!CheckOutputWritable(output, error)) return Fail(command, kExitOutput, error);
-  // The output is replaced; removing an old one first lets the check below
-  // tell whether the library wrote anything.
-  ::unlink(output.c_str());
+  if (!CheckOutputWritable(output_name, error)) return Fail(command, kExitOutput, error);
+  const std::string in_use = "'" + output +
+                             "' is in use by another program (being written, or read by a "
+                             "conversion); it was left as it is";
+  if (OutputInUse(output_name)) return Fail(command, kExitOutput, in_use);
 
   const bool verbose = args.Has("verbose");
-  DiagnosticEcho echo(verbose);
+  DiagnosticWatch diagnostics(verbose);
   KestrumHandle handle = CreateRecordInstance();
   if (handle == nullptr) return Fail(command, kExitFailure, "the library made no instance");
-  // The library keeps this pointer until StopRecord.
-  const std::string output_name = output;
   if (StartRecord(handle, output_name.c_str(), 0, 0) == 0) {
     ReleaseRecordInstance(&handle);
     return Fail(command, kExitFailure, "StartRecord refused the instance");
@@ -122,10 +205,15 @@ int RunRecord(const std::vector<std::string>& argv) {
   Progress progress("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0, !verbose);
   PieceSender sender(
       [handle](const uint8_t* piece, int32_t size) { SendOneFrame(handle, piece, size); });
+  g_signal = 0;
+  const SignalsEndTheRecording signals;
+  reader.StopWhen(&g_signal);
   sender.Header(header);
   const uint8_t* data = nullptr;
   size_t size = 0;
-  while (reader.Next(data, size)) {
+  // The header went first: a data piece the library drops because the
+  // output cannot be prepared would be followed by every other.
+  while (g_signal == 0 && diagnostics.not_ready() == 0 && reader.Next(data, size)) {
     sender.Piece(data, size);
     progress.Update(reader.consumed());
   }
@@ -133,20 +221,44 @@ int RunRecord(const std::vector<std::string>& argv) {
   ReleaseRecordInstance(&handle);
   progress.Finish();
   const double seconds = progress.elapsed_seconds();
+  const WriteFaults faults = diagnostics.faults();
+  const std::string lost =
+      faults.any() ? "; writing failed with " + DescribeWriteFaults(faults) : "";
 
+  if (g_signal != 0) {
+    const int number = g_signal;
+    Fail(command, 128 + number,
+         std::string("stopped by ") + SignalName(number) + ": the recording was ended, '" + output +
+             "' holds what came before" + lost);
+    return 128 + number;
+  }
+  if (diagnostics.not_ready() > 0) {
+    if (OutputInUse(output_name)) return Fail(command, kExitOutput, in_use);
+    return Fail(command, kExitOutput,
+                "the library could not prepare '" + output + "' (see --verbose); nothing was "
+                "recorded");
+  }
   if (reader.failed()) {
     return Fail(command, kExitInput,
-                "reading '" + input + "' failed; what came before was recorded");
+                "reading '" + input + "' failed; what came before was recorded" + lost);
   }
-  const int64_t written = FileSize(output);
-  if (written < 0) {
+  if (faults.any()) {
+    return Fail(command, kExitFailure,
+                "writing '" + output + "' failed with " + DescribeWriteFaults(faults) +
+                    "; the recording went on, and the file holds the rest, ended");
+  }
+  struct stat info;
+  if (sender.calls() <= 1 || ::stat(output_name.c_str(), &info) != 0) {
     return Fail(command, kExitFailure, "no output was written to '" + output + "' (see --verbose)");
   }
-  std::printf("recorded %s -> %s: %llu bytes in %llu pieces, %s written, %.2f s, %s\n",
-              input.c_str(), output.c_str(), static_cast<unsigned long long>(reader.consumed()),
-              static_cast<unsigned long long>(sender.calls()),
-              FormatMegabytes(static_cast<uint64_t>(written)).c_str(), seconds,
-              FormatRate(reader.consumed(), seconds).c_str());
+  // A device or a pipe has no size to tell.
+  const uint64_t written = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+  // Standard output carries the file: the report goes to stderr then.
+  std::fprintf(to_stdout ? stderr : stdout,
+               "recorded %s -> %s: %llu bytes in %llu pieces, %s written, %.2f s, %s\n",
+               input.c_str(), output.c_str(), static_cast<unsigned long long>(reader.consumed()),
+               static_cast<unsigned long long>(sender.calls()), FormatMegabytes(written).c_str(),
+               seconds, FormatRate(reader.consumed(), seconds).c_str());
   return kExitOk;
 }
 

@@ -1,5 +1,6 @@
 #include "convert_one.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -57,6 +58,11 @@ class OutputWatch {
   std::thread thread_;
 };
 
+// Results of TransferToAsf the program tells apart.
+constexpr int32_t kSharingViolation = static_cast<int32_t>(0x80070020u);
+constexpr int32_t kReadFault = static_cast<int32_t>(0x8007001Eu);
+constexpr int32_t kDiskFull = static_cast<int32_t>(0x80070070u);
+
 ConvertOutcome Failed(int code, std::string message) {
   ConvertOutcome outcome;
   outcome.code = code;
@@ -81,31 +87,51 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
     return Failed(kExitUsage, "OUTPUT would overwrite INPUT ('" + input + "')");
   }
   if (!CheckOutputWritable(output, error)) return Failed(kExitOutput, error);
-  ::unlink(output.c_str());  // replaced anyway; lets the result be checked below
+  const std::string in_use = "'" + output +
+                             "' is in use by another program (being written, or read by a "
+                             "conversion); it was left as it is";
+  if (OutputInUse(output)) return Failed(kExitOutput, in_use);
 
   ConvertOutcome outcome;
   const int64_t input_size = FileSize(input);
   outcome.input_bytes = input_size > 0 ? static_cast<uint64_t>(input_size) : 0;
   int32_t result = 0;
+  WriteFaults faults;
   {
-    DiagnosticEcho echo(options.verbose);
+    DiagnosticWatch diagnostics(options.verbose);
     OutputWatch watch(output, outcome.input_bytes, options.progress && !options.verbose);
     result = TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), output.c_str());
     watch.Stop();
     outcome.seconds = watch.elapsed_seconds();
+    faults = diagnostics.faults();
   }
-  if (result == 0) return Failed(kExitInput, "the library could not open '" + input + "'");
+  if (result == 0) {
+    return Failed(kExitInput, "the library could not open '" + input +
+                                  "' (unreadable, or being written by another program)");
+  }
+  if (result == kSharingViolation) return Failed(kExitOutput, in_use);
+  if (result == kReadFault) {
+    return Failed(kExitInput, "reading '" + input + "' failed part way: '" + output +
+                                  "' holds what was read before, ended");
+  }
+  if (result < 0 && faults.any()) {
+    return Failed(kExitFailure, "writing '" + output + "' failed with " +
+                                    DescribeWriteFaults(faults) +
+                                    "; the file holds every sample before, ended");
+  }
+  if (result == kDiskFull) return Failed(kExitOutput, "no room to write '" + output + "'");
   if (result < 0) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(result));
     return Failed(kExitFailure, std::string("conversion failed with status ") + code);
   }
-  const int64_t written = FileSize(output);
-  if (written < 0) {
+  struct stat info;
+  if (::stat(output.c_str(), &info) != 0) {
     return Failed(kExitFailure,
                   "the conversion ended but wrote no '" + output + "' (see --verbose)");
   }
-  outcome.output_bytes = static_cast<uint64_t>(written);
+  // A device or a pipe has no size to tell.
+  outcome.output_bytes = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   return outcome;
 }
 

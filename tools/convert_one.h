@@ -21,11 +21,13 @@ struct ConvertOptions {
   bool progress = false;  // a progress line while converting (stderr a terminal)
 };
 
-// Converts the stored stream `input` into `output` (replaced if it exists).
-// Refuses, without calling the library, an input that is missing, unreadable
-// or not a stream, an output that cannot be written, and an output that is
-// the input itself. Uses the library's process-wide conversion: one at a time
-// in a process.
+// Converts the stored stream `input` into `output`, which is written through
+// (a file rewritten in place, a symlink's target, a device or pipe written
+// as a stream), never removed or replaced. Refuses, without calling the
+// library, an input that is missing, unreadable or not a stream, an output
+// that cannot be written, is in use by another program, or is the input
+// itself. Uses the library's process-wide conversion: one at a time in a
+// process.
 ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
                           const ConvertOptions& options);
 

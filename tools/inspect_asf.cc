@@ -33,7 +33,11 @@ int InspectAsf(const std::string& command, const std::string& path) {
   std::printf("description: %s\n", info.description.c_str());
   if (info.has_file_properties) {
     const bool unfinished = (info.flags & 1) != 0;
-    if (unfinished) {
+    if (unfinished && info.streamed) {
+      std::printf(
+          "duration: unknown (a stream: written where it could not seek, it has no sizes, "
+          "duration or index)\n");
+    } else if (unfinished) {
       std::printf("duration: unknown (the file was not finished)\n");
     } else {
       const double ms =
@@ -41,8 +45,8 @@ int InspectAsf(const std::string& command, const std::string& path) {
       std::printf("duration: %.3f s\n", ms / 1000.0);
     }
     std::printf("preroll: %llu ms\n", static_cast<unsigned long long>(info.preroll_ms));
-    std::printf("flags: 0x%X%s%s\n", info.flags, (info.flags & 1) ? " broadcast" : "",
-                (info.flags & 2) ? " seekable" : "");
+    std::printf("flags: 0x%X%s%s%s\n", info.flags, (info.flags & 1) ? " broadcast" : "",
+                (info.flags & 2) ? " seekable" : "", info.streamed ? " (streamed)" : "");
   }
   if (info.has_samples) {
     const uint64_t last = info.last_presentation_ms >= info.preroll_ms
@@ -65,10 +69,14 @@ int InspectAsf(const std::string& command, const std::string& path) {
                   s.width, s.height, s.codec_data);
     }
     if (!s.declared) std::printf(", not declared in the header");
-    std::printf(", %llu samples (%llu key), %llu sample bytes\n",
+    std::printf(", %llu samples (%llu key), %llu sample bytes",
                 static_cast<unsigned long long>(s.samples),
                 static_cast<unsigned long long>(s.key_samples),
                 static_cast<unsigned long long>(s.sample_bytes));
+    if (s.cut_samples > 0) {
+      std::printf(", %llu cut", static_cast<unsigned long long>(s.cut_samples));
+    }
+    std::printf("\n");
   }
   std::printf("problems: %zu\n", info.problems.size());
   for (const std::string& p : info.problems) std::printf("problem: %s\n", p.c_str());

@@ -34,7 +34,11 @@ size_t PieceReader::Fill(size_t count) {
   while (end_ - begin_ < count) {
     const size_t room = std::min<size_t>(buffer_.size() - end_, INT_MAX);
     const ssize_t got = ::read(fd_, buffer_.data() + end_, room);
-    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EINTR && (stop_ == nullptr || *stop_ == 0)) continue;
+    if (got < 0 && errno == EINTR) {
+      at_end_ = true;
+      break;
+    }
     if (got <= 0) {
       failed_ = got < 0;
       at_end_ = true;

@@ -3,6 +3,7 @@
 // then pieces of a fixed size, or whole groups with the bytes between them.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,6 +24,10 @@ class PieceReader {
   // start (at most about one read), or a cut group at the end.
   bool Next(const uint8_t*& data, size_t& size);
 
+  // A read interrupted by a signal while *flag is set ends the input (as
+  // its end, not as a failure) instead of being retried.
+  void StopWhen(const volatile std::sig_atomic_t* flag) { stop_ = flag; }
+
   bool failed() const { return failed_; }
   uint64_t consumed() const { return consumed_; }
 
@@ -37,6 +42,7 @@ class PieceReader {
   size_t end_ = 0;
   bool at_end_ = false;
   bool failed_ = false;
+  const volatile std::sig_atomic_t* stop_ = nullptr;
   uint64_t consumed_ = 0;
 };
 
