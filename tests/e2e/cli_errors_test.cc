@@ -14,7 +14,8 @@ namespace {
 
 // Files every case may name: $STREAM (a generated stream), $SHORT (39
 // bytes), $JUNK (no stream header), $MISSING, $OUT (an output path that must
-// stay absent), $NODIR (an output in a missing folder).
+// stay absent), $NODIR (an output in a missing folder), $BATCH (a folder
+// holding stream.asf) and $TWIN (another name of $BATCH/stream.asf).
 struct ErrorCase {
   std::string name;
   std::vector<std::string> args;
@@ -35,13 +36,19 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   header_part.resize(39);
   WriteBytes(folder.Path("short.bin"), header_part);
   WriteBytes(folder.Path("junk.bin"), std::vector<uint8_t>(300, 0xAB));
+  std::filesystem::create_directories(folder.Path("batch"));
+  WriteBytes(folder.Path("batch/stream.asf"), ReadBytes(stream));
+  std::filesystem::create_hard_link(folder.Path("batch/stream.asf"), folder.Path("twin.bin"));
+  const std::vector<uint8_t> original = ReadBytes(stream);
   const std::map<std::string, std::string> names = {
       {"$STREAM", stream},
       {"$SHORT", folder.Path("short.bin")},
       {"$JUNK", folder.Path("junk.bin")},
       {"$MISSING", folder.Path("missing.bin")},
       {"$OUT", folder.Path("out.asf")},
-      {"$NODIR", folder.Path("no/such/folder/out.asf")}};
+      {"$NODIR", folder.Path("no/such/folder/out.asf")},
+      {"$BATCH", folder.Path("batch")},
+      {"$TWIN", folder.Path("twin.bin")}};
   auto expand = [&names](const std::string& s) {
     const auto it = names.find(s);
     return it == names.end() ? s : it->second;
@@ -54,6 +61,8 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   EXPECT_EQ(r.exit_code, GetParam().exit_code) << r.err;
   EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(folder.Path("out.asf"))) << "a failed run left an output";
+  EXPECT_TRUE(ReadBytes(stream) == original) << "a failed run changed its input";
+  EXPECT_TRUE(ReadBytes(folder.Path("twin.bin")) == original) << "a failed run changed an input";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -88,6 +97,16 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"RecordJunkFromStdin", {"record", "-", "$OUT"}, 4, "header is refused", "$JUNK"},
         ErrorCase{"RecordShortFromStdin", {"record", "-", "$OUT"}, 4, "40-byte header", "$SHORT"},
         ErrorCase{"RecordUnwritable", {"record", "$STREAM", "$NODIR"}, 5, "cannot write"},
+        ErrorCase{"RecordOntoItself", {"record", "$STREAM", "$STREAM"}, 2, "overwrite INPUT"},
+        ErrorCase{"RecordOntoItsStandardInput",
+                  {"record", "-", "$STREAM"},
+                  2,
+                  "overwrite INPUT",
+                  "$STREAM"},
+        ErrorCase{"BatchOntoAnInput",
+                  {"convert", "$STREAM", "$TWIN", "-o", "$BATCH"},
+                  2,
+                  "would overwrite the input"},
         ErrorCase{"RecordPieceSizeZero",
                   {"record", "$STREAM", "$OUT", "--piece-size", "0"},
                   2,

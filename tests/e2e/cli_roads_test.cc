@@ -1,9 +1,24 @@
-// The program over the library's two roads.  until the live road
-// and the file road are in the library: enable them then.
+// The program over the library's two roads, and what it does with what
+// stands at its output: files, symlinks, devices made with mknod, FIFOs and
+// pipes written through; an output another process writes; a disk that
+// fills; signals during a recording.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <csignal>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/cli_runner.h"
@@ -18,6 +33,46 @@ std::vector<uint8_t> SampleBytes(const std::string& asf, const TempFolder& folde
       "ffmpeg", {"-v", "error", "-y", "-i", asf, "-map", "0:0", "-c", "copy", "-f", "data", out});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   return ReadBytes(out);
+}
+
+// The packets ffprobe reads, a line each (time, flags, MD5 of the bytes).
+std::vector<std::string> Packets(const std::string& asf) {
+  const RunResult r =
+      RunProgram("ffprobe", {"-v", "error", "-select_streams", "0", "-show_entries",
+                             "packet=pts,flags,data_hash", "-show_data_hash", "MD5", "-of",
+                             "csv=p=0", asf});
+  EXPECT_EQ(r.exit_code, 0) << asf << ": " << r.err;
+  return LinesStartingWith(r.out, "");
+}
+
+// `got` holds only packets of `want`, in their order (a recording that lost
+// some to a full disk).
+bool InOrderWithin(const std::vector<std::string>& got, const std::vector<std::string>& want) {
+  size_t next = 0;
+  for (const std::string& packet : got) {
+    while (next < want.size() && want[next] != packet) ++next;
+    if (next++ == want.size()) return false;
+  }
+  return true;
+}
+
+bool IsPrefix(const std::vector<std::string>& got, const std::vector<std::string>& want) {
+  return got.size() <= want.size() && std::equal(got.begin(), got.end(), want.begin());
+}
+
+// Sleeps in short steps until `done` or about five seconds pass.
+template <typename Done>
+bool WaitFor(Done done) {
+  for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
+
+void WriteAllTo(int fd, const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+  while (from < to) {
+    const ssize_t n = ::write(fd, bytes.data() + from, to - from);
+    ASSERT_GT(n, 0);
+    from += static_cast<size_t>(n);
+  }
 }
 
 class RoadsTest : public ::testing::Test {
@@ -77,6 +132,227 @@ TEST_F(RoadsTest, VerboseShowsTheLibraryLines) {
   // then 2 at the end.
   EXPECT_NE(r.err.find("[kestrum] 0\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("[kestrum] 2\n"), std::string::npos) << r.err;
+}
+
+class OutputsTest : public RoadsTest {
+ protected:
+  void SetUp() override {
+    RoadsTest::SetUp();
+    if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe not found";
+    ASSERT_EQ(Kestrum({"convert", stream_, folder_.Path("want_c.asf")}).exit_code, 0);
+    ASSERT_EQ(Kestrum({"record", stream_, folder_.Path("want_r.asf")}).exit_code, 0);
+    want_convert_ = Packets(folder_.Path("want_c.asf"));
+    want_record_ = Packets(folder_.Path("want_r.asf"));
+    ASSERT_FALSE(want_convert_.empty());
+  }
+  const std::vector<std::string>& Want(const std::string& command) const {
+    return command == "convert" ? want_convert_ : want_record_;
+  }
+  std::vector<std::string> want_convert_, want_record_;
+};
+
+TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
+  for (const std::string command : {"convert", "record"}) {
+    SCOPED_TRACE(command);
+    // A file: rewritten in place, the same file afterwards.
+    const std::string file = folder_.Path(command + "_file.asf");
+    WriteBytes(file, std::vector<uint8_t>(100'000, 0xEE));
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    ASSERT_EQ(Kestrum({command, stream_, file}).exit_code, 0);
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino) << "the file was replaced";
+    EXPECT_EQ(Packets(file), Want(command));
+
+    // Symlinks: written through; one that points nowhere makes its target.
+    const std::string target = folder_.Path(command + "_target.asf");
+    const std::string link = folder_.Path(command + "_link.asf");
+    for (bool dangling : {false, true}) {
+      ::unlink(target.c_str());
+      ::unlink(link.c_str());
+      if (!dangling) WriteBytes(target, {1, 2, 3});
+      ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+      const RunResult r = Kestrum({command, stream_, link});
+      ASSERT_EQ(r.exit_code, 0) << (dangling ? "dangling: " : "") << r.err;
+      struct stat info {};
+      ASSERT_EQ(::lstat(link.c_str(), &info), 0);
+      EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the symlink was replaced";
+      EXPECT_EQ(Packets(target), Want(command));
+    }
+
+    // Device nodes of our own: written as streams, never removed.
+    struct Device {
+      const char* name;
+      unsigned minor;
+      int exit_code;
+    };
+    for (const Device& d : {Device{"null", 3, 0}, Device{"full", 7, 5}}) {
+      const std::string node = folder_.Path(command + "_" + d.name);
+      if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, d.minor)) != 0) {
+        std::printf("no device nodes here (mknod: %s)\n", std::strerror(errno));
+        break;
+      }
+      const RunResult r = Kestrum({command, stream_, node});
+      EXPECT_EQ(r.exit_code, d.exit_code) << d.name << ": " << r.err;
+      struct stat info {};
+      ASSERT_EQ(::lstat(node.c_str(), &info), 0) << d.name << " was removed";
+      EXPECT_TRUE(S_ISCHR(info.st_mode) && info.st_rdev == makedev(1, d.minor))
+          << d.name << " was replaced";
+    }
+
+    // A FIFO and a pipe: the stream front to back, every sample there.
+    const std::string fifo = folder_.Path(command + "_fifo");
+    const std::string from_fifo = folder_.Path(command + "_from_fifo.asf");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    Started reader("sh", {"-c", "exec cat < \"$0\" > \"$1\"", fifo, from_fifo});
+    EXPECT_EQ(Kestrum({command, stream_, fifo}).exit_code, 0);
+    EXPECT_EQ(reader.Wait().exit_code, 0);
+    EXPECT_EQ(Packets(from_fifo), Want(command));
+    const RunResult inspected = Kestrum({"inspect", from_fifo});
+    EXPECT_EQ(Fields(inspected.out)["duration"],
+              "unknown (a stream: written where it could not seek, it has no sizes, duration "
+              "or index)");
+    EXPECT_EQ(Fields(inspected.out)["problems"], "0");
+
+    const std::string piped = folder_.Path(command + "_piped.asf");
+    const RunResult p = RunProgram(
+        "sh", {"-c", "\"$0\" \"$1\" \"$2\" - | cat > \"$3\"", KESTRUM_PROGRAM, command, stream_,
+               piped});
+    EXPECT_EQ(p.exit_code, 0) << p.err;
+    EXPECT_EQ(Packets(piped), Want(command));
+  }
+}
+
+// A recording holds its output from the first data on: every other writer
+// is refused at once and the recording comes out whole. Then two programs
+// started together: one gets the output, the file is exactly its.
+TEST_F(OutputsTest, OneWriterPerOutput) {
+  const std::vector<uint8_t> bytes = ReadBytes(stream_);
+  const std::string feed = folder_.Path("feed");
+  const std::string out = folder_.Path("held.asf");
+  ASSERT_EQ(::mkfifo(feed.c_str(), 0644), 0);
+  auto recording = StartKestrum({"record", feed, out});
+  const int fd = ::open(feed.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  WriteAllTo(fd, bytes, 0, bytes.size() / 2);
+  ASSERT_TRUE(WaitFor([&] { return ReadBytes(out).size() > 0; })) << "the recording began no file";
+  for (const std::string command : {"convert", "record"}) {
+    const RunResult other = Kestrum({command, stream_, out});
+    EXPECT_EQ(other.exit_code, 5) << command;
+    EXPECT_NE(other.err.find("is in use by another program"), std::string::npos) << other.err;
+  }
+  WriteAllTo(fd, bytes, bytes.size() / 2, bytes.size());
+  ::close(fd);
+  EXPECT_EQ(recording->Wait().exit_code, 0);
+  EXPECT_EQ(Packets(out), want_record_);
+
+  const std::string other_stream = folder_.Path("other.bin");
+  ASSERT_EQ(Kestrum({"generate", other_stream, "--frames", "150", "--random-state", "9"}).exit_code,
+            0);
+  ASSERT_EQ(Kestrum({"convert", other_stream, folder_.Path("want_o.asf")}).exit_code, 0);
+  const std::vector<std::string> want_other = Packets(folder_.Path("want_o.asf"));
+  const std::string raced = folder_.Path("raced.asf");
+  for (int round = 0; round < 10; ++round) {
+    auto a = StartKestrum({"convert", stream_, raced});
+    auto b = StartKestrum({"convert", other_stream, raced});
+    const int ea = a->Wait().exit_code;
+    const int eb = b->Wait().exit_code;
+    EXPECT_TRUE((ea == 0 || ea == 5) && (eb == 0 || eb == 5) && (ea == 0 || eb == 0))
+        << "round " << round << ": exits " << ea << ", " << eb;
+    const std::vector<std::string> got = Packets(raced);
+    if (ea != 0) EXPECT_EQ(got, want_other) << "round " << round;
+    if (eb != 0) EXPECT_EQ(got, want_convert_) << "round " << round;
+    EXPECT_TRUE(got == want_convert_ || got == want_other) << "round " << round << ": a mixture";
+  }
+}
+
+// SIGINT, SIGTERM or SIGHUP ends the recording: the file ended and indexed,
+// one line, 128 + the signal. A second signal ends the program at once (here
+// while it waits to write to a FIFO nobody reads).
+TEST_F(OutputsTest, SignalsEndTheRecording) {
+  const std::vector<uint8_t> bytes = ReadBytes(stream_);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(number));
+    const std::string feed = folder_.Path("feed" + std::to_string(number));
+    const std::string out = folder_.Path("signalled" + std::to_string(number) + ".asf");
+    ASSERT_EQ(::mkfifo(feed.c_str(), 0644), 0);
+    auto recording = StartKestrum({"record", feed, out});
+    const int fd = ::open(feed.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    WriteAllTo(fd, bytes, 0, bytes.size() * 3 / 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // it waits for more
+    ::kill(recording->pid(), number);
+    const RunResult r = recording->Wait();
+    ::close(fd);
+    EXPECT_EQ(r.exit_code, 128 + number);
+    EXPECT_EQ(LinesStartingWith(r.err, "").size(), 1u) << r.err;
+    EXPECT_NE(r.err.find(std::string("stopped by SIG")), std::string::npos) << r.err;
+    const auto fields = Fields(Kestrum({"inspect", out}).out);
+    EXPECT_NE(fields.at("duration").find(" s"), std::string::npos) << fields.at("duration");
+    EXPECT_EQ(fields.at("duration").find("unknown"), std::string::npos);
+    EXPECT_NE(fields.at("index"), "none");
+    const std::vector<std::string> got = Packets(out);
+    EXPECT_FALSE(got.empty());
+    EXPECT_TRUE(IsPrefix(got, want_record_));
+  }
+
+  const std::string fifo = folder_.Path("unread");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  Started stalled("sh", {"-c", "exec 3< \"$0\"; sleep 30", fifo});  // opens it, reads nothing
+  auto recording = StartKestrum({"record", stream_, fifo});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(recording->pid(), SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(::waitpid(recording->pid(), nullptr, WNOHANG), 0) << "ended before it could write";
+  ::kill(recording->pid(), SIGTERM);
+  int signal = 0;
+  recording->Wait(&signal);
+  EXPECT_EQ(signal, SIGTERM) << "the second signal did not end it at once";
+  ::kill(stalled.pid(), SIGKILL);
+}
+
+// A disk that fills (a small tmpfs; a file size limit where none can be
+// mounted): the recording goes on, ends its file and says what it lost; the
+// conversion ends its file at the fault.
+TEST_F(OutputsTest, FullDisk) {
+  const std::string disk = folder_.Path("disk");
+  std::filesystem::create_directories(disk);
+  constexpr int kRoom = 1 << 20;
+  const bool mounted =
+      ::mount("tmpfs", disk.c_str(), "tmpfs", 0, ("size=" + std::to_string(kRoom)).c_str()) == 0;
+  const std::string big = folder_.Path("big.bin");
+  ASSERT_EQ(Kestrum({"generate", big, "--frames", "600", "--random-state", "3"}).exit_code, 0);
+  const auto run = [&](const std::string& command, const std::string& out) {
+    if (mounted) return Kestrum({command, big, out});
+    // dash counts ulimit -f in 512-byte blocks; writes past it fail with EFBIG.
+    return RunProgram("sh", {"-c", "trap '' XFSZ; ulimit -f " + std::to_string(kRoom / 512) +
+                                       "; exec \"$0\" \"$1\" \"$2\" \"$3\"",
+                             KESTRUM_PROGRAM, command, big, out});
+  };
+  ASSERT_EQ(Kestrum({"convert", big, folder_.Path("big_c.asf")}).exit_code, 0);
+  ASSERT_EQ(Kestrum({"record", big, folder_.Path("big_r.asf")}).exit_code, 0);
+  for (const std::string command : {"record", "convert"}) {
+    SCOPED_TRACE(command);
+    const std::string out = disk + "/" + command + ".asf";
+    const RunResult r = run(command, out);
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find("samples ("), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("were lost"), std::string::npos) << r.err;
+    const auto fields = Fields(Kestrum({"inspect", out}).out);
+    EXPECT_EQ(fields.at("duration").find("unknown"), std::string::npos) << "the file was not ended";
+    EXPECT_EQ(fields.at("problems"), "0");
+    const std::vector<std::string> got = Packets(out);
+    const std::vector<std::string> want = Packets(folder_.Path("big_" + command.substr(0, 1) + ".asf"));
+    EXPECT_FALSE(got.empty());
+    EXPECT_LT(got.size(), want.size());
+    if (command == "convert") {
+      EXPECT_TRUE(IsPrefix(got, want)) << "the conversion went on past the fault";
+    } else {
+      EXPECT_TRUE(InOrderWithin(got, want)) << "a sample cut short or out of place";
+    }
+    ::unlink(out.c_str());
+  }
+  if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
 }
 
 }  // namespace

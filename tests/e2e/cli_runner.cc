@@ -30,12 +30,12 @@ std::filesystem::path RunFolder() {
 
 }  // namespace
 
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& stdin_path) {
-  const std::filesystem::path folder = RunFolder();
-  std::filesystem::create_directories(folder);
-  const std::string out_path = (folder / "out").string();
-  const std::string err_path = (folder / "err").string();
+Started::Started(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& stdin_path)
+    : folder_(RunFolder()) {
+  std::filesystem::create_directories(folder_);
+  const std::string out_path = (folder_ / "out").string();
+  const std::string err_path = (folder_ / "err").string();
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -49,24 +49,44 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-
-  RunResult result;
   pid_t pid = 0;
   const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     ADD_FAILURE() << "cannot start " << program;
-    return result;
+    return;
   }
+  pid_ = pid;
+}
+
+Started::~Started() {
+  if (!waited_) Wait();
+}
+
+RunResult Started::Wait(int* signal) {
+  RunResult result;
+  if (waited_ || pid_ < 0) return result;
+  waited_ = true;
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
+  while (::waitpid(pid_, &status, 0) < 0) {
   }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  result.out = ReadText(out_path);
-  result.err = ReadText(err_path);
+  if (signal != nullptr) *signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.out = ReadText((folder_ / "out").string());
+  result.err = ReadText((folder_ / "err").string());
   std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
+  std::filesystem::remove_all(folder_, ignored);
   return result;
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& stdin_path) {
+  return Started(program, args, stdin_path).Wait();
+}
+
+std::unique_ptr<Started> StartKestrum(const std::vector<std::string>& args,
+                                      const std::string& stdin_path) {
+  return std::make_unique<Started>(KESTRUM_PROGRAM, args, stdin_path);
 }
 
 RunResult Kestrum(const std::vector<std::string>& args, const std::string& stdin_path) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,30 @@ struct RunResult {
 // Runs `program` with `args`; standard input from `stdin_path` (or empty).
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& stdin_path = "");
+
+// A program started without waiting for it: standard input from
+// `stdin_path` (or empty), standard output and error to files.
+class Started {
+ public:
+  Started(const std::string& program, const std::vector<std::string>& args,
+          const std::string& stdin_path = "");
+  ~Started();  // waits, if Wait was not called
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+  int pid() const { return pid_; }
+  // Waits for it to end; exit_code is -1 and `signal` set when a signal
+  // ended it.
+  RunResult Wait(int* signal = nullptr);
+
+ private:
+  int pid_ = -1;
+  std::filesystem::path folder_;
+  bool waited_ = false;
+};
+
+// Starts the kestrum program under test.
+std::unique_ptr<Started> StartKestrum(const std::vector<std::string>& args,
+                                      const std::string& stdin_path = "");
 
 // Runs the kestrum program under test.
 RunResult Kestrum(const std::vector<std::string>& args, const std::string& stdin_path = "");

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -38,8 +39,9 @@ TEST(MemorySinkTest, LimitKeepsWhatFitsAndFailsTheRest) {
 
 class FileSinkModelTest : public ::testing::TestWithParam<unsigned> {};
 
-// Small and large appends, overwrites reaching into flushed bytes, buffered
-// bytes or both, flushes: the file ends up as the model says.
+// Small and large appends, overwrites and read-backs reaching into flushed
+// bytes, buffered bytes or both, cuts back, flushes: the file ends up as the
+// model says.
 TEST_P(FileSinkModelTest, FileHoldsWhatWasWritten) {
   const std::string path = testing::TempPath("sink_model_" + std::to_string(GetParam()));
   std::mt19937 rng(GetParam());
@@ -50,7 +52,7 @@ TEST_P(FileSinkModelTest, FileHoldsWhatWasWritten) {
     ASSERT_EQ(hr, S_OK);
     ASSERT_NE(sink, nullptr);
     for (int op = 0; op < 300; ++op) {
-      const auto kind = static_cast<unsigned>(rng() % 10);
+      const auto kind = static_cast<unsigned>(rng() % 12);
       if (kind < 6 || model.empty()) {
         const size_t size = rng() % 4 == 0 ? 60'000 + rng() % 300'000 : rng() % 5000;
         const std::vector<uint8_t> data = testing::RandomBytes(rng, size);
@@ -62,9 +64,19 @@ TEST_P(FileSinkModelTest, FileHoldsWhatWasWritten) {
             testing::RandomBytes(rng, rng() % (model.size() - offset + 1));
         ASSERT_EQ(sink->WriteAt(offset, data.data(), data.size()), S_OK);
         std::copy(data.begin(), data.end(), model.begin() + static_cast<ptrdiff_t>(offset));
-      } else {
+      } else if (kind == 9) {
         ASSERT_EQ(sink->Flush(), S_OK);
         EXPECT_EQ(SizeOnDisk(path), model.size());
+      } else if (kind == 10) {
+        const size_t offset = rng() % model.size();
+        std::vector<uint8_t> back(rng() % (model.size() - offset + 1));
+        ASSERT_EQ(sink->ReadAt(offset, back.data(), back.size()), S_OK);
+        EXPECT_TRUE(std::equal(back.begin(), back.end(),
+                               model.begin() + static_cast<ptrdiff_t>(offset)));
+      } else {
+        const size_t size = model.size() - rng() % std::min<size_t>(model.size(), 70'000);
+        ASSERT_EQ(sink->Truncate(size), S_OK);
+        model.resize(size);
       }
       ASSERT_EQ(sink->Size(), model.size());
     }
@@ -88,19 +100,50 @@ TEST(FileSinkTest, SmallWritesAreBatchedUntilFlush) {
   EXPECT_EQ(SizeOnDisk(path), 500'000u);
 }
 
+#ifndef _WIN32  // device nodes, FIFOs and locks
+// A full device (a node of our own): a stream, failing and failing again.
 TEST(FileSinkTest, FullDeviceFailsAndKeepsFailing) {
+  const std::string node = testing::TempPath("sink_full_device");
+  ::unlink(node.c_str());
+  if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) GTEST_SKIP() << "no mknod here";
   HRESULT hr = E_FAIL;
-  std::unique_ptr<ByteSink> sink = OpenFileSink("/dev/full", &hr);
-  if (sink == nullptr) GTEST_SKIP() << "no /dev/full";
+  std::unique_ptr<ByteSink> sink = OpenFileSink(node, &hr);
+  ASSERT_NE(sink, nullptr);
+  EXPECT_FALSE(sink->seekable());
   const std::vector<uint8_t> small(100, 1), large(200'000, 2);
   EXPECT_EQ(sink->Write(small.data(), small.size()), S_OK);  // buffered
   EXPECT_EQ(sink->Flush(), E_DISK_FULL);
   EXPECT_EQ(sink->Write(small.data(), small.size()), E_DISK_FULL);
   EXPECT_EQ(sink->Flush(), E_DISK_FULL);
+  EXPECT_EQ(sink->Truncate(0), E_NOTIMPL);
 
-  sink = OpenFileSink("/dev/full", &hr);
+  sink = OpenFileSink(node, &hr);
   EXPECT_EQ(sink->Write(large.data(), large.size()), E_DISK_FULL);  // direct
+  sink.reset();
+  struct stat st {};
+  EXPECT_EQ(::lstat(node.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the node was replaced";
+  ::unlink(node.c_str());
 }
+
+// A file one sink has is refused to a second one before anything of it is
+// touched; once the first is gone, it is the second's.
+TEST(FileSinkTest, SecondSinkOnAFileIsRefusedAndTouchesNothing) {
+  const std::string path = testing::TempPath("sink_taken");
+  HRESULT hr = E_FAIL;
+  std::unique_ptr<ByteSink> first = OpenFileSink(path, &hr);
+  ASSERT_NE(first, nullptr);
+  const std::vector<uint8_t> data(5000, 4);
+  ASSERT_EQ(first->Write(data.data(), data.size()), S_OK);
+  ASSERT_EQ(first->Flush(), S_OK);
+  EXPECT_EQ(OpenFileSink(path, &hr), nullptr);
+  EXPECT_EQ(hr, E_SHARING_VIOLATION);
+  EXPECT_EQ(SizeOnDisk(path), data.size());
+  first.reset();
+  EXPECT_NE(OpenFileSink(path, &hr), nullptr);
+  EXPECT_EQ(SizeOnDisk(path), 0u);
+}
+#endif
 
 #ifndef _WIN32  // a file size limit on a child process
 TEST(FileSinkTest, FileSizeLimitIsADiskFullAndTheFileKeepsWhatFit) {
@@ -144,6 +187,10 @@ struct ScriptedFile : OpenFile {
     if (++log->calls == fail_call) return failure;
     if (offset + size > log->bytes.size()) log->bytes.resize(offset + size);
     std::copy(data, data + size, log->bytes.begin() + static_cast<ptrdiff_t>(offset));
+    return S_OK;
+  }
+  HRESULT Truncate(uint64_t size) override {
+    log->bytes.resize(static_cast<size_t>(size));
     return S_OK;
   }
   Log* log;
@@ -200,9 +247,16 @@ TEST(BufferedFileSinkTest, FirstFailureIsLatchedAndNothingMoreReachesTheFile) {
     EXPECT_EQ(sink->Write(small.data(), small.size()), E_WRITE_FAULT);
     EXPECT_EQ(sink->WriteAt(0, small.data(), 1), E_WRITE_FAULT);
     EXPECT_EQ(sink->Flush(), E_WRITE_FAULT);
-    sink.reset();
     EXPECT_EQ(log.calls, calls);
+    // Cut back, the sink writes again from there.
+    const uint64_t keep = std::min<uint64_t>(sink->Size(), 5);
+    ASSERT_EQ(sink->Truncate(keep), S_OK);
+    EXPECT_EQ(sink->Size(), keep);
+    EXPECT_EQ(sink->Write(small.data(), small.size()), S_OK);
+    EXPECT_EQ(sink->Flush(), S_OK);
+    sink.reset();
     EXPECT_TRUE(log.closed);
+    EXPECT_EQ(log.bytes.size(), keep + 10);
   }
 }
 

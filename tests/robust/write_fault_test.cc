@@ -155,6 +155,45 @@ TEST(WriteFaultTest, FileRoadReturnsTheWriteFailure) {
   EXPECT_EQ(TransferToAsf(instance, ScriptedSource(Stream()), 0, "memory.asf"), 1);
 }
 
+// One writer per output, and none over a source being read: a conversion
+// onto its own source is refused and the source stays whole; a second
+// recording into the file of a first is refused at once, and never takes
+// it later, when the first has ended.
+TEST(WriteFaultTest, AnOutputHasOneWriterAndASourceBeingReadHasNone) {
+  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const std::string dir = TestDirectory("one_writer");
+  const std::string source = dir + "/source.bin";
+  WriteFile(source, Stream().bytes());
+  EXPECT_EQ(::TransferToAsf(reinterpret_cast<intptr_t>(source.c_str()), source.c_str()),
+            E_SHARING_VIOLATION);
+  EXPECT_TRUE(ReadFile(source) == Stream().bytes()) << "the source was written over";
+
+  const std::string out = dir + "/out.asf";
+  KestrumHandle first = CreateRecordInstance();
+  KestrumHandle second = CreateRecordInstance();
+  StartRecord(first, out.c_str(), 0, 0);
+  StartRecord(second, out.c_str(), 0, 0);
+  const StreamBuilder& stream = Stream();
+  const auto send = [&stream](KestrumHandle handle, size_t group) {
+    const GroupExtent& g = stream.groups()[group];
+    SendOneFrame(handle, stream.bytes().data() + g.begin, static_cast<int32_t>(g.end - g.begin));
+  };
+  SendOneFrame(first, stream.bytes().data(), 40);
+  SendOneFrame(second, stream.bytes().data(), 40);
+  for (size_t i = 0; i < stream.groups().size(); ++i) {
+    send(first, i);
+    send(second, i);
+  }
+  StopRecord(first);
+  ReleaseRecordInstance(&first);
+  for (size_t i = 0; i < 5; ++i) send(second, i);  // the first is done: still not its file
+  StopRecord(second);
+  ReleaseRecordInstance(&second);
+  const std::vector<ProbedPacket> expected = ExpectedLivePackets(stream);
+  EXPECT_EQ(ExpectWholeSamples(out, expected, expected.size()),
+            static_cast<int64_t>(expected.size()));
+}
+
 #ifndef _WIN32  // child processes, tmpfs and file size limits
 constexpr char kFaultLine[] = "writer : write failed (";
 
