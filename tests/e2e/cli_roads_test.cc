@@ -223,6 +223,30 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
   }
 }
 
+// A file that ends inside a sample (a kill during a write): inspect names
+// the sample cut short and counts it as a problem.
+TEST_F(OutputsTest, InspectTellsACutSample) {
+  std::vector<uint8_t> bytes = ReadBytes(folder_.Path("want_c.asf"));
+  bytes.resize(bytes.size() / 2);
+  const std::string cut = folder_.Path("cut.asf");
+  WriteBytes(cut, bytes);
+  const RunResult r = Kestrum({"inspect", cut});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<std::string> problems = LinesStartingWith(r.out, "problem: ");
+  EXPECT_EQ(Fields(r.out)["problems"], std::to_string(problems.size()));
+  const std::regex cut_sample(R"(problem: sample (\d+) of stream 8 is cut: (\d+) of its (\d+) bytes are in the file)");
+  size_t cuts = 0;
+  for (const std::string& p : problems) {
+    std::smatch m;
+    if (!std::regex_match(p, m, cut_sample)) continue;
+    ++cuts;
+    EXPECT_LT(std::stoul(m[2].str()), std::stoul(m[3].str())) << p;
+  }
+  EXPECT_EQ(cuts, 1u) << r.out;
+  EXPECT_EQ(LinesStartingWith(r.out, "stream 8: ")[0].find(", 1 cut"),
+            LinesStartingWith(r.out, "stream 8: ")[0].size() - 7);
+}
+
 // A recording holds its output from the first data on: every other writer
 // is refused at once and the recording comes out whole. Then two programs
 // started together: one gets the output, the file is exactly its.
