@@ -121,9 +121,23 @@ KESTRUM_API void KESTRUM_CALL SendOneFrame(KestrumHandle handle, const void* dat
  * prepares the output, so the host keeps the string valid and unchanged
  * until StopRecord; a string changed before the first data piece names the
  * file. A name longer than 259 bytes is refused then (every data piece is
- * dropped with "Not ready for Kestrum!"), never cut. An existing file of that
- * name is replaced. Once writing has begun, a further StartRecord with a name
- * changes nothing. `reserved1` and `reserved2` are not read. */
+ * dropped with "Not ready for Kestrum!"), never cut. The output is written
+ * through, never removed or replaced: an existing file is rewritten in
+ * place, a symlink's target is written (one that points nowhere makes it),
+ * and an output that cannot seek (a pipe, a FIFO, a device) gets a stream
+ * written front to back: header first, Broadcast set, no sizes, duration or
+ * index. An output another writer has (or a conversion is reading) is not
+ * touched: every data piece is dropped with "Not ready for Kestrum!", also
+ * after the other is done. Once writing has begun, a further StartRecord
+ * with a name changes nothing. `reserved1` and `reserved2` are not read.
+ *
+ * A write failure (a full disk, a file size limit) never stops the
+ * recording: the file is cut back to its last whole sample, samples that
+ * cannot be written are dropped, each later one is tried again, and writing
+ * resumes when there is room (the file then has a gap in time and nothing
+ * else wrong). The writer tells of it on the diagnostic lines: one line when
+ * writing fails (with the error), one when it works again or the recording
+ * ends (samples and media time lost); see docs/diagnostics.md. */
 KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* file_name,
                                              int32_t reserved1, int32_t reserved2);
 
@@ -137,8 +151,11 @@ KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* f
 KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle);
 
 /* Ordinal 6. Converts a stored stream into the ASF file `destination` (a
- * zero-terminated ANSI name; UTF-8 on Linux; an existing file is replaced)
- * in one call. `source` goes unchanged to the packet-source library's
+ * zero-terminated ANSI name; UTF-8 on Linux; written through as StartRecord
+ * says: a file rewritten in place, never removed) in one call. While it
+ * reads the stream, the packet source holds it so that no writer can take
+ * it: a `destination` that is the source fails with 0x80070020 and the
+ * source stays whole. `source` goes unchanged to the packet-source library's
  * QuarnelOpenFile; for the one that comes with Kestrum it is a pointer to the
  * stream's zero-terminated path, cast to intptr_t.
  *
@@ -152,10 +169,13 @@ KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle);
  *   negative  a failure status (an HRESULT), e.g. 0x80004005 the stream's
  *             header was refused, 0x800700CE `destination` is longer than
  *             259 bytes, 0x80004003 `destination` is null, 0x80070002 /
- *             0x80070005 / 0x80070070 the file could not be created or
- *             written (missing folder, no permission, disk full), or the
- *             failure met while ending the file. A file may be left behind,
- *             written up to the failure.
+ *             0x80070005 the file could not be created (missing folder, no
+ *             permission), 0x80070020 another writer has it (or it is being
+ *             read: the source itself), 0x80070070 the disk filled (or the
+ *             index did not fit), 0x8007001E the stream could not be read
+ *             to its end. After a write or read failure the file is ended in
+ *             place, as a whole, indexed file of every sample before it
+ *             (the index only where there was room for it).
  * A packet source that hands out no header packet at all ends with 1 and no
  * file.
  *
