@@ -234,7 +234,7 @@ int RunRecord(const std::vector<std::string>& argv) {
   }
   if (diagnostics.not_ready() > 0) {
     if (OutputInUse(output_name)) return Fail(command, kExitOutput, in_use);
-    return Fail(command, kExitOutput,
+    return Fail(command, kExitFailure,
                 "the library could not prepare '" + output + "' (see --verbose); nothing was "
                 "recorded");
   }
