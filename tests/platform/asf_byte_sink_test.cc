@@ -100,7 +100,7 @@ TEST(FileSinkTest, SmallWritesAreBatchedUntilFlush) {
   EXPECT_EQ(SizeOnDisk(path), 500'000u);
 }
 
-#ifndef _WIN32  // device nodes, FIFOs and locks
+#ifndef _WIN32  // device nodes
 // A full device (a node of our own): a stream, failing and failing again.
 TEST(FileSinkTest, FullDeviceFailsAndKeepsFailing) {
   const std::string node = testing::TempPath("sink_full_device");
@@ -126,23 +126,6 @@ TEST(FileSinkTest, FullDeviceFailsAndKeepsFailing) {
   ::unlink(node.c_str());
 }
 
-// A file one sink has is refused to a second one before anything of it is
-// touched; once the first is gone, it is the second's.
-TEST(FileSinkTest, SecondSinkOnAFileIsRefusedAndTouchesNothing) {
-  const std::string path = testing::TempPath("sink_taken");
-  HRESULT hr = E_FAIL;
-  std::unique_ptr<ByteSink> first = OpenFileSink(path, &hr);
-  ASSERT_NE(first, nullptr);
-  const std::vector<uint8_t> data(5000, 4);
-  ASSERT_EQ(first->Write(data.data(), data.size()), S_OK);
-  ASSERT_EQ(first->Flush(), S_OK);
-  EXPECT_EQ(OpenFileSink(path, &hr), nullptr);
-  EXPECT_EQ(hr, E_SHARING_VIOLATION);
-  EXPECT_EQ(SizeOnDisk(path), data.size());
-  first.reset();
-  EXPECT_NE(OpenFileSink(path, &hr), nullptr);
-  EXPECT_EQ(SizeOnDisk(path), 0u);
-}
 #endif
 
 #ifndef _WIN32  // a file size limit on a child process
@@ -260,6 +243,24 @@ TEST(BufferedFileSinkTest, FirstFailureIsLatchedAndNothingMoreReachesTheFile) {
   }
 }
 
+// A file one sink has (an exclusive lock; on Windows, a share mode without
+// write sharing) is refused to a second one before anything of it is
+// touched; once the first is gone, it is the second's.
+TEST(FileSinkTest, SecondSinkOnAFileIsRefusedAndTouchesNothing) {
+  const std::string path = testing::TempPath("sink_taken");
+  HRESULT hr = E_FAIL;
+  std::unique_ptr<ByteSink> first = OpenFileSink(path, &hr);
+  ASSERT_NE(first, nullptr);
+  const std::vector<uint8_t> data(5000, 4);
+  ASSERT_EQ(first->Write(data.data(), data.size()), S_OK);
+  ASSERT_EQ(first->Flush(), S_OK);
+  EXPECT_EQ(OpenFileSink(path, &hr), nullptr);
+  EXPECT_EQ(hr, E_SHARING_VIOLATION);
+  EXPECT_EQ(SizeOnDisk(path), data.size());
+  first.reset();
+  EXPECT_NE(OpenFileSink(path, &hr), nullptr);
+  EXPECT_EQ(SizeOnDisk(path), 0u);
+}
 TEST(FileSinkTest, OpenFailuresSayWhy) {
   HRESULT hr = S_OK;
   EXPECT_EQ(OpenFileSink(testing::TempPath("no/such/dir/x.asf"), &hr), nullptr);
