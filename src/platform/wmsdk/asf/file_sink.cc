@@ -148,6 +148,10 @@ HRESULT TakeFile(int fd) {
   if (result != 0 && errno != ENOLCK && errno != EINVAL && errno != ENOTSUP) {
     return FromErrno(errno, E_FAIL);
   }
+  // An empty file is left alone: cutting one (to nothing, again) makes some
+  // file systems write it back to the disk as soon as it is closed.
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && info.st_size == 0) return S_OK;
   while ((result = ::ftruncate(fd, 0)) != 0 && errno == EINTR) {
   }
   return result == 0 ? S_OK : FromErrno(errno, E_FAIL);
