@@ -90,7 +90,7 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
     const auto sample_size = static_cast<DWORD>(size);
     for (uint32_t k = 1; k <= count; ++k) {
       CriticalSectionGuard guard(&lock);
-      DebugLine("videotime: %d", static_cast<int32_t>(static_cast<uint32_t>(next_video_time)));
+      DebugLineNumber("videotime: ", static_cast<int32_t>(static_cast<uint32_t>(next_video_time)));
       INSSBuffer* sample = nullptr;
       if (FAILED(writer->AllocateSample(sample_size, &sample)) || sample == nullptr) continue;
       const bool filled = FillSample(sample, sample_size, [&](uint8_t* out) {

@@ -37,7 +37,7 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
   for (;;) {
     const int32_t fetched = packets.get_packet(kChannel, &record);
     fetched_last = fetched;
-    DebugLine("%d", fetched);
+    DebugLineNumber("", fetched);
     if (fetched == QUARNEL_END) break;
 
     if (record.kind == QUARNEL_PACKET_HEADER) {

@@ -21,11 +21,13 @@ namespace {
 // replacement, as they count in the new epoch's counter. (So the sink must
 // not replace the sink: it would wait for itself.)
 struct SinkState {
+  // Read by every line; written only when the sink changes.
   std::atomic<void (*)(const char*, void*)> function{nullptr};
   std::atomic<void*> context{nullptr};
   std::atomic<uint32_t> epoch{0};
-  std::atomic<uint32_t> calling[2] = {0, 0};
-  std::mutex replacing;
+  // Written by every line: kept off the line the fields above share.
+  alignas(64) std::atomic<uint32_t> calling[2] = {0, 0};
+  alignas(64) std::mutex replacing;
 };
 
 SinkState& State() {
@@ -78,6 +80,32 @@ void DebugLine(const char* format, ...) {
   va_start(arguments, format);
   std::vsnprintf(line, sizeof line, format, arguments);
   va_end(arguments);
+  OutputDebugStringA(line);
+}
+
+void DebugLineNumber(const char* prefix, int32_t value) {
+#ifndef _WIN32
+  if (State().function.load(std::memory_order_relaxed) == nullptr) return;
+#endif
+  char line[64];
+  size_t at = 0;
+  while (prefix[at] != 0 && at < 40) {
+    line[at] = prefix[at];
+    ++at;
+  }
+  uint32_t magnitude = static_cast<uint32_t>(value);
+  if (value < 0) {
+    line[at++] = '-';
+    magnitude = 0u - magnitude;
+  }
+  char digits[10];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  while (count > 0) line[at++] = digits[--count];
+  line[at] = 0;
   OutputDebugStringA(line);
 }
 

@@ -18,4 +18,10 @@ void DebugLine(const char* format, ...)
 #endif
     ;
 
+// Writes `prefix` followed by `value` in decimal as one line, as
+// DebugLine("%s%d", prefix, value) would, without printf's cost (lines
+// written once per sample or packet). `prefix` must be short (at most 40
+// characters).
+void DebugLineNumber(const char* prefix, int32_t value);
+
 }  // namespace kestrum
