@@ -40,10 +40,10 @@ mirror() {
     [ -f "$f" ] || continue
     awk 'tolower($1) == "uris:" && $2 !~ /security/ { print $2; exit }' "$f"
   done
-  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+  { cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
     awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) { if ($i !~ /security/) print $i; break } }'
 }
-url=$(mirror | head -n 1)
+url=$(mirror | sed -n 1p)
 [ -n "$url" ] || { echo "check-fresh.sh: no Debian mirror in this machine's apt configuration" >&2; exit 1; }
 
 # --- the bare root, cached -----------------------------------------------------
@@ -53,6 +53,7 @@ tarball=$cache/debian-$suite-minbase-$key.tar
 if [ -z "$(find "$tarball" -mtime -7 2>/dev/null)" ]; then
   phase "making a minimal $suite root from $url"
   bare=$(mktemp -d "$cache/bare.XXXXXX")
+  chmod 755 "$bare"
   trap 'rm -rf "$bare"' EXIT
   debootstrap --variant=minbase "$suite" "$bare" "$url" >"$cache/debootstrap.log" 2>&1 ||
     { tail -n 20 "$cache/debootstrap.log" >&2; exit 1; }
@@ -79,6 +80,7 @@ rm -rf "$work"
 mkdir -p "$root"
 trap cleanup EXIT
 tar -C "$root" -xf "$tarball"
+chmod 755 "$root"
 # Names resolve inside as they do on this machine; apt reads the same mirror.
 cp /etc/hosts /etc/resolv.conf "$root/etc/"
 printf 'deb %s %s main\n' "$url" "$suite" >"$root/etc/apt/sources.list"
