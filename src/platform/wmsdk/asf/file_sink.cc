@@ -45,6 +45,20 @@ HRESULT FromErrno(int error, HRESULT otherwise) {
   }
 }
 
+// Moves all `size` bytes with `io(position, count)` (a read or a write that
+// may move fewer), retrying interrupted calls; *done counts what moved.
+template <typename Byte, typename Io>
+HRESULT Whole(Byte* data, size_t size, size_t* done, HRESULT otherwise, Io io) {
+  *done = 0;
+  while (*done < size) {
+    const ssize_t n = io(data + *done, size - *done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? FromErrno(errno, otherwise) : otherwise;
+    *done += static_cast<size_t>(n);
+  }
+  return S_OK;
+}
+
 class PosixFile final : public OpenFile {
  public:
   PosixFile(int fd, bool seekable, bool readable)
@@ -54,43 +68,25 @@ class PosixFile final : public OpenFile {
   PosixFile& operator=(const PosixFile&) = delete;
 
   HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
-    while (size > 0) {
-      const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? FromErrno(errno, E_WRITE_FAULT) : E_WRITE_FAULT;
-      data += n;
-      size -= static_cast<size_t>(n);
-      offset += static_cast<uint64_t>(n);
-    }
-    return S_OK;
+    size_t done = 0;
+    return Whole(data, size, &done, E_WRITE_FAULT, [&](const uint8_t* at, size_t n) {
+      return ::pwrite(fd_, at, n, static_cast<off_t>(offset + done));
+    });
   }
 
   // write(2) rather than pwrite(2) at `end`: the descriptor's own position is
   // the end, and outputs that cannot seek work the same way.
   HRESULT Append(uint64_t /*end*/, const uint8_t* data, size_t size, size_t* done) override {
-    *done = 0;
-    while (size > 0) {
-      const ssize_t n = ::write(fd_, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? FromErrno(errno, E_WRITE_FAULT) : E_WRITE_FAULT;
-      data += n;
-      size -= static_cast<size_t>(n);
-      *done += static_cast<size_t>(n);
-    }
-    return S_OK;
+    return Whole(data, size, done, E_WRITE_FAULT,
+                 [&](const uint8_t* at, size_t n) { return ::write(fd_, at, n); });
   }
 
   HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
     if (!readable_) return E_NOTIMPL;
-    while (size > 0) {
-      const ssize_t n = ::pread(fd_, data, size, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? FromErrno(errno, E_FAIL) : E_FAIL;
-      data += n;
-      size -= static_cast<size_t>(n);
-      offset += static_cast<uint64_t>(n);
-    }
-    return S_OK;
+    size_t done = 0;
+    return Whole(data, size, &done, E_FAIL, [&](uint8_t* at, size_t n) {
+      return ::pread(fd_, at, n, static_cast<off_t>(offset + done));
+    });
   }
 
   HRESULT Truncate(uint64_t size) override {
