@@ -118,7 +118,7 @@ constexpr bool Same(const GUID& a, const GUID& b) {
 namespace kestrum::wm_iid {
 template <typename Interface>
 constexpr bool MatchesPlatform(const IID& listed) {
-  if constexpr (std::is_same_v<Interface, IWMVideoMediaProps>) {
+  if constexpr (std::is_same_v<Interface, ::IWMVideoMediaProps>) {
     return true;  // declared above, from the list
   } else {
     return Same(__mingw_uuidof<Interface>(), listed);
