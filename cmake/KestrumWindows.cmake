@@ -15,12 +15,17 @@ endif()
 
 # Programs run under Wine when cross-built (tests, the host program), through
 # cmake/wine-run.sh, in a prefix of the build's own unless told otherwise.
+# KESTRUM_WINE_RUN is the runner without its DLL overrides; the emulator
+# prefers the project's own wmvcore.dll (bin/, beside every program) to
+# Wine's, whose writer is only stubs. The checks on Wine's own give
+# "wmvcore=b" instead.
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(KESTRUM_WINE wine)
   set(KESTRUM_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for test runs")
   if(KESTRUM_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR
+    set(KESTRUM_WINE_RUN
         ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KESTRUM_WINE} ${KESTRUM_WINEPREFIX})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUM_WINE_RUN} wmvcore=n)
   endif()
 endif()
 
