@@ -12,4 +12,9 @@ elseif(CMAKE_HOST_UNIX)
   add_test(NAME quarnel_exported_symbols
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/check_windows_exports.sh ${KESTRUM_OBJDUMP}
             $<TARGET_FILE:quarnel> QuarnelOpenFile=1 QuarnelGetPacket=2)
+  # The project's own wmvcore.dll: the platform's two entry points by their
+  # undecorated names, as the library's import library expects them.
+  add_test(NAME wmvcore_exported_symbols
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/check_windows_exports.sh ${KESTRUM_OBJDUMP}
+            $<TARGET_FILE:kestrum_wmvcore_standin> WMCreateProfileManager=1 WMCreateWriter=2)
 endif()
