@@ -20,15 +20,15 @@ class Implements;
 #define KESTRUM_WM_NOT_IMPLEMENTED(Interface, name, parameters) \
   HRESULT STDMETHODCALLTYPE name parameters override { return E_NOTIMPL; }
 
-#define KESTRUM_WM_IMPLEMENTS(Interface, ...)          \
-  template <>                                          \
-  class Implements<Interface> : public Interface {     \
-   public:                                             \
-    __VA_ARGS__                                        \
-                                                       \
-   protected:                                          \
-    Implements() = default;                            \
-    ~Implements() = default;                           \
+#define KESTRUM_WM_IMPLEMENTS(Interface, ...)      \
+  template <>                                      \
+  class Implements<Interface> : public Interface { \
+   public:                                         \
+    __VA_ARGS__                                    \
+                                                   \
+   protected:                                      \
+    Implements() = default;                        \
+    ~Implements() = default;                       \
   };
 
 KESTRUM_WM_IMPLEMENTS(INSSBuffer, KESTRUM_WM_METHODS_INSSBuffer(KESTRUM_WM_NOT_IMPLEMENTED))
@@ -37,7 +37,8 @@ KESTRUM_WM_IMPLEMENTS(IWMVideoMediaProps,
                           KESTRUM_WM_METHODS_IWMVideoMediaProps(KESTRUM_WM_NOT_IMPLEMENTED))
 KESTRUM_WM_IMPLEMENTS(IWMPropertyVault,
                       KESTRUM_WM_METHODS_IWMPropertyVault(KESTRUM_WM_NOT_IMPLEMENTED))
-KESTRUM_WM_IMPLEMENTS(IWMStreamConfig, KESTRUM_WM_METHODS_IWMStreamConfig(KESTRUM_WM_NOT_IMPLEMENTED))
+KESTRUM_WM_IMPLEMENTS(IWMStreamConfig,
+                      KESTRUM_WM_METHODS_IWMStreamConfig(KESTRUM_WM_NOT_IMPLEMENTED))
 KESTRUM_WM_IMPLEMENTS(IWMProfile, KESTRUM_WM_METHODS_IWMProfile(KESTRUM_WM_NOT_IMPLEMENTED))
 KESTRUM_WM_IMPLEMENTS(IWMProfileManager,
                       KESTRUM_WM_METHODS_IWMProfileManager(KESTRUM_WM_NOT_IMPLEMENTED))

@@ -27,8 +27,9 @@ struct StreamSettings {
 
 // Offers IWMStreamConfig, IWMMediaProps, IWMPropertyVault, and for video
 // streams IWMVideoMediaProps.
-class StreamConfig final : public ComObject<Implements<IWMStreamConfig>, Implements<IWMVideoMediaProps>,
-                                            Implements<IWMPropertyVault>> {
+class StreamConfig final
+    : public ComObject<Implements<IWMStreamConfig>, Implements<IWMVideoMediaProps>,
+                       Implements<IWMPropertyVault>> {
  public:
   // A new object with one reference, the caller's.
   static StreamConfig* Create(StreamSettings settings);

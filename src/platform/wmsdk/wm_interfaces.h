@@ -20,6 +20,9 @@
 #ifndef KESTRUM_PLATFORM_WMSDK_WM_INTERFACES_H_
 #define KESTRUM_PLATFORM_WMSDK_WM_INTERFACES_H_
 
+/* One method a line, as written. */
+/* clang-format off */
+
 #define KESTRUM_WM_IIDS(M)                                                                     \
   M(INSSBuffer, 0xE1CD3524, 0x03D7, 0x11D2, 0x9E, 0xED, 0x00, 0x60, 0x97, 0xD2, 0xD7, 0xCF)       \
   M(IWMMediaProps, 0x96406BCE, 0x2B2B, 0x11D3, 0xB3, 0x6B, 0x00, 0xC0, 0x4F, 0x61, 0x08, 0xFF)    \
@@ -167,5 +170,7 @@
   M(IWMHeaderInfo, GetScript, (WORD, WCHAR*, WORD*, WCHAR*, WORD*, QWORD*))                   \
   M(IWMHeaderInfo, AddScript, (LPCWSTR, LPCWSTR, QWORD))                                      \
   M(IWMHeaderInfo, RemoveScript, (WORD))
+
+/* clang-format on */
 
 #endif /* KESTRUM_PLATFORM_WMSDK_WM_INTERFACES_H_ */

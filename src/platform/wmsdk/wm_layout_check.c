@@ -12,6 +12,7 @@
 
 #include <windows.h>
 #include <wmsdk.h>
+/* VIDEOINFOHEADER */
 #include <amvideo.h>
 
 #include "platform/wmsdk/wm_interfaces.h"
@@ -20,8 +21,11 @@
  * enumeration starts after the base's last slot (IUnknown's are 0 to 2) and
  * ends with kSlots_<Interface>, the number of slots. */
 #define KESTRUM_SLOT(Interface, name, parameters) kSlot_##Interface##_##name,
-#define KESTRUM_SLOTS(Interface, first) \
-  enum { kSlot_##Interface##_ = (first)-1, KESTRUM_WM_METHODS_##Interface(KESTRUM_SLOT) kSlots_##Interface };
+#define KESTRUM_SLOTS(Interface, first)                             \
+  enum {                                                            \
+    kSlot_##Interface##_ = (first)-1,                               \
+    KESTRUM_WM_METHODS_##Interface(KESTRUM_SLOT) kSlots_##Interface \
+  };
 
 KESTRUM_SLOTS(INSSBuffer, 3)
 KESTRUM_SLOTS(IWMMediaProps, 3)
@@ -38,16 +42,16 @@ KESTRUM_SLOTS(IWMHeaderInfo, 3)
 
 /* Each listed method where the platform has it, and the platform's vtable
  * no longer than the list: nothing after the last listed method. */
-#define KESTRUM_CHECK_SLOT(Interface, name, parameters)                                   \
+#define KESTRUM_CHECK_SLOT(Interface, name, parameters)                                         \
   _Static_assert(offsetof(Interface##Vtbl, name) == kSlot_##Interface##_##name * sizeof(void*), \
                  #Interface "::" #name ": not in the platform's slot");
-#define KESTRUM_CHECK(Interface)                                                       \
-  _Static_assert(offsetof(Interface##Vtbl, QueryInterface) == 0 &&                     \
-                     offsetof(Interface##Vtbl, Release) == 2 * sizeof(void*),           \
-                 #Interface ": IUnknown's slots");                                     \
-  KESTRUM_WM_METHODS_##Interface(KESTRUM_CHECK_SLOT)                                   \
-  _Static_assert(sizeof(Interface##Vtbl) == kSlots_##Interface * sizeof(void*),         \
-                 #Interface ": the platform's vtable has slots the list lacks");
+#define KESTRUM_CHECK(Interface)                                              \
+  _Static_assert(offsetof(Interface##Vtbl, QueryInterface) == 0 &&            \
+                     offsetof(Interface##Vtbl, Release) == 2 * sizeof(void*), \
+                 #Interface ": IUnknown's slots");                            \
+  KESTRUM_WM_METHODS_##Interface(KESTRUM_CHECK_SLOT) _Static_assert(          \
+      sizeof(Interface##Vtbl) == kSlots_##Interface * sizeof(void*),          \
+      #Interface ": the platform's vtable has slots the list lacks");
 
 KESTRUM_CHECK(INSSBuffer)
 KESTRUM_CHECK(IWMMediaProps)
@@ -67,13 +71,15 @@ KESTRUM_CHECK(IWMHeaderInfo)
  * BITMAPINFOHEADER at 48) and the stream header behind it; a media type's
  * format block follows the WM_MEDIA_TYPE it belongs to. WCHAR is 16 bits. */
 _Static_assert(sizeof(WCHAR) == 2, "WCHAR");
-_Static_assert(offsetof(VIDEOINFOHEADER, rcSource) == 0 && offsetof(VIDEOINFOHEADER, rcTarget) == 16 &&
+_Static_assert(offsetof(VIDEOINFOHEADER, rcSource) == 0 &&
+                   offsetof(VIDEOINFOHEADER, rcTarget) == 16 &&
                    offsetof(VIDEOINFOHEADER, dwBitRate) == 32 &&
                    offsetof(VIDEOINFOHEADER, dwBitErrorRate) == 36 &&
                    offsetof(VIDEOINFOHEADER, AvgTimePerFrame) == 40 &&
                    offsetof(VIDEOINFOHEADER, bmiHeader) == 48 && sizeof(VIDEOINFOHEADER) == 88,
                "VIDEOINFOHEADER");
-_Static_assert(offsetof(BITMAPINFOHEADER, biWidth) == 4 && offsetof(BITMAPINFOHEADER, biHeight) == 8 &&
+_Static_assert(offsetof(BITMAPINFOHEADER, biWidth) == 4 &&
+                   offsetof(BITMAPINFOHEADER, biHeight) == 8 &&
                    offsetof(BITMAPINFOHEADER, biPlanes) == 12 &&
                    offsetof(BITMAPINFOHEADER, biBitCount) == 14 &&
                    offsetof(BITMAPINFOHEADER, biCompression) == 16 &&

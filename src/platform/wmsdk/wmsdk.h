@@ -69,8 +69,8 @@ struct WM_WRITER_STATISTICS_EX;
 struct IWMMutualExclusion;
 struct IWMWriterSink;
 
-#define KESTRUM_WM_INTERFACE(Interface, Base)           \
-  struct Interface : Base {                             \
+#define KESTRUM_WM_INTERFACE(Interface, Base)          \
+  struct Interface : Base {                            \
     KESTRUM_WM_METHODS_##Interface(KESTRUM_WM_DECLARE) \
   };
 
@@ -124,7 +124,7 @@ constexpr bool MatchesPlatform(const IID& listed) {
     return Same(__mingw_uuidof<Interface>(), listed);
   }
 }
-#define KESTRUM_WM_CHECK_IID(Interface, ...)              \
+#define KESTRUM_WM_CHECK_IID(Interface, ...)             \
   static_assert(MatchesPlatform<::Interface>(Interface), \
                 "the identifier of " #Interface " differs from <wmsdk.h>'s");
 KESTRUM_WM_IIDS(KESTRUM_WM_CHECK_IID)
@@ -145,23 +145,22 @@ constexpr HRESULT NS_E_INVALID_INPUT_FORMAT = static_cast<HRESULT>(0xC00D0BB8u);
 constexpr HRESULT ASF_E_BUFFERTOOSMALL = static_cast<HRESULT>(0xC00D07D1u);
 constexpr HRESULT ASF_E_NOTFOUND = static_cast<HRESULT>(0xC00D07F0u);
 
-
 // Media types, subtypes and format types (the same values on every platform).
 // {73646976-0000-0010-8000-00AA00389B71}
-inline constexpr GUID kWmMediaTypeVideo = {0x73646976, 0x0000, 0x0010,
-                                           {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr GUID kWmMediaTypeVideo = {
+    0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 // {73647561-0000-0010-8000-00AA00389B71}
-inline constexpr GUID kWmMediaTypeAudio = {0x73647561, 0x0000, 0x0010,
-                                           {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr GUID kWmMediaTypeAudio = {
+    0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 // {00000000-0000-0010-8000-00AA00389B71}
-inline constexpr GUID kWmMediaSubtypeBase = {0x00000000, 0x0000, 0x0010,
-                                             {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr GUID kWmMediaSubtypeBase = {
+    0x00000000, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 // {00000001-0000-0010-8000-00AA00389B71}
-inline constexpr GUID kWmMediaSubtypePcm = {0x00000001, 0x0000, 0x0010,
-                                            {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr GUID kWmMediaSubtypePcm = {
+    0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 // {05589F80-C356-11CE-BF01-00AA0055595A}
-inline constexpr GUID kWmFormatVideoInfo = {0x05589F80, 0xC356, 0x11CE,
-                                            {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+inline constexpr GUID kWmFormatVideoInfo = {
+    0x05589F80, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
 // {05589F81-C356-11CE-BF01-00AA0055595A}
-inline constexpr GUID kWmFormatWaveFormatEx = {0x05589F81, 0xC356, 0x11CE,
-                                               {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+inline constexpr GUID kWmFormatWaveFormatEx = {
+    0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};

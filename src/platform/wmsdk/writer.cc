@@ -20,8 +20,8 @@
 #include "platform/com.h"
 #include "platform/wmsdk/asf/muxer.h"
 #include "platform/wmsdk/com_object.h"
-#include "platform/wmsdk/implements.h"
 #include "platform/wmsdk/header_attributes.h"
+#include "platform/wmsdk/implements.h"
 #include "platform/wmsdk/sample_buffer.h"
 #include "platform/wmsdk/stream_format.h"
 
