@@ -25,13 +25,24 @@ add_test(NAME kestrum_install_builds_hosts
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/packaging/check_install.sh
           ${PROJECT_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR}/packaging/install
           ${CMAKE_CURRENT_SOURCE_DIR}/packaging/host ${CMAKE_C_COMPILER}
-          ${CMAKE_COMMAND} ${CMAKE_GENERATOR})
+          ${CMAKE_COMMAND} ${CMAKE_GENERATOR} ${CMAKE_INSTALL_LIBDIR})
 
-# The Debian package, built with CPack and read with dpkg-deb.
+# The Debian packages, built with CPack, read with dpkg-deb and lintian, and
+# installed with apt-get into a throwaway root.
 find_program(KESTRUM_DPKG_DEB dpkg-deb)
 if(KESTRUM_DPKG_DEB)
+  set(kestrum_deb_extras "")
+  if(EXISTS ${KESTRUM_MAN_PAGE})
+    list(APPEND kestrum_deb_extras kestrum:/usr/${CMAKE_INSTALL_MANDIR}/man1/kestrum.1.gz)
+  endif()
+  if(EXISTS ${KESTRUM_BASH_COMPLETION})
+    list(APPEND kestrum_deb_extras
+         kestrum:/usr/${CMAKE_INSTALL_DATADIR}/bash-completion/completions/kestrum)
+  endif()
   add_test(NAME kestrum_debian_package
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/packaging/check_deb.sh
             ${PROJECT_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR}/packaging/deb
-            ${CMAKE_CPACK_COMMAND} ${PROJECT_VERSION} ${CMAKE_INSTALL_LIBDIR})
+            ${CMAKE_CPACK_COMMAND} ${PROJECT_VERSION} ${CMAKE_INSTALL_LIBDIR}
+            ${CMAKE_CURRENT_SOURCE_DIR}/packaging/host ${CMAKE_C_COMPILER}
+            ${CMAKE_COMMAND} ${CMAKE_GENERATOR} ${kestrum_deb_extras})
 endif()
