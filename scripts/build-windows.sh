@@ -24,7 +24,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
-scripts/install-deps.sh g++-mingw-w64-i686 googletest wine wine32:i386
+# llvm, lld, clang: the zip's MSVC import libraries and the host that checks them.
+scripts/install-deps.sh g++-mingw-w64-i686 googletest wine wine32:i386 llvm lld clang
 
 phase "preparing the Wine prefix"
 # A fresh prefix, and a Wine server (with its background services) kept up

@@ -1,10 +1,11 @@
 # The installation and the packages, checked as a host project and a package
 # manager see them. Shell scripts; they need no test framework.
 if(WIN32)
-  # The zip, checked on the cross build (scripts/build-windows.sh): a host
-  # linked against its import library and run beside its DLLs; with the
-  # platform's writer under Wine (only stubs) both roads must fail cleanly.
-  if(CMAKE_CROSSCOMPILING)
+  # The zip, checked on the cross build (scripts/build-windows.sh): hosts
+  # built with mingw-w64 and with clang-cl against its CMake package and
+  # import libraries, run beside its DLLs; with the platform's writer under
+  # Wine (only stubs) both roads must fail cleanly.
+  if(CMAKE_CROSSCOMPILING AND KESTRUM_MSVC_IMPORT_LIBRARIES)
     if(KESTRUM_WRITER STREQUAL "builtin")
       set(kestrum_zip_mode write)
     else()
@@ -13,8 +14,9 @@ if(WIN32)
     add_test(NAME kestrum_windows_zip
       COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/packaging/check_windows_zip.sh
               ${PROJECT_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR}/packaging/zip
-              ${CMAKE_CPACK_COMMAND} ${PROJECT_VERSION} ${CMAKE_C_COMPILER} ${kestrum_zip_mode}
-              ${CMAKE_CURRENT_SOURCE_DIR}/packaging/zip_host.c ${CMAKE_CROSSCOMPILING_EMULATOR})
+              ${CMAKE_CPACK_COMMAND} ${PROJECT_VERSION} ${kestrum_zip_mode}
+              ${CMAKE_CURRENT_SOURCE_DIR}/packaging/host ${CMAKE_TOOLCHAIN_FILE}
+              ${KESTRUM_LLVM_DLLTOOL} ${CMAKE_GENERATOR} ${CMAKE_CROSSCOMPILING_EMULATOR})
   endif()
   return()
 endif()

@@ -1,6 +1,7 @@
-/* A Windows host built from the unpacked zip alone: kestrum.h and
- * libkestrum.dll.a, whose decorated __stdcall symbols must import the DLL's
- * undecorated exports. Run beside Kestrum.dll and Quarnel.dll.
+/* A Windows host built with mingw-w64 from the unpacked zip alone (the host
+ * project, find_package(Kestrum)): kestrum.h and libkestrum.dll.a, whose
+ * decorated __stdcall symbols must import the DLL's undecorated exports. Run
+ * beside Kestrum.dll and Quarnel.dll.
  *
  *   zip_host write   FOLDER   both roads must write their file
  *   zip_host refuse  FOLDER   both roads must fail cleanly (a WM runtime
