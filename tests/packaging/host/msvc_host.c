@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include "kestrum.h"
+#include "send_pieces.h"
 
 typedef void* Handle;
 #define KERNEL32 __declspec(dllimport)
@@ -67,23 +68,13 @@ void HostMain(void) {
   const unsigned long size = ReadStream();
   Expect(size > KESTRUM_HEADER_SIZE && size < sizeof g_stream, "stream.xqv read");
 
-  /* Live road: the header on its own, then pieces of 1000 bytes (a last
-   * piece of 40 bytes as 39 + 1: a 40-byte piece would be a header). */
+  /* Live road, in pieces of 1000 bytes. */
   Expect(StartRecord(0, "live.asf", 0, 0) == 0, "StartRecord(null handle) returns 0");
   KestrumHandle handle = CreateRecordInstance();
   Expect(handle != 0, "CreateRecordInstance gives a handle");
   if (handle != 0 && size > KESTRUM_HEADER_SIZE) {
     Expect(StartRecord(handle, "live.asf", 0, 0) == 1, "StartRecord returns 1");
-    SendOneFrame(handle, g_stream, KESTRUM_HEADER_SIZE);
-    for (unsigned long at = KESTRUM_HEADER_SIZE; at < size; at += 1000) {
-      const unsigned long length = size - at < 1000 ? size - at : 1000;
-      if (length == KESTRUM_HEADER_SIZE) {
-        SendOneFrame(handle, g_stream + at, KESTRUM_HEADER_SIZE - 1);
-        SendOneFrame(handle, g_stream + at + KESTRUM_HEADER_SIZE - 1, 1);
-      } else {
-        SendOneFrame(handle, g_stream + at, (int32_t)length);
-      }
-    }
+    SendPieces(handle, g_stream, (long)size, 1000);
     StopRecord(handle);
   }
   ReleaseRecordInstance(&handle);
