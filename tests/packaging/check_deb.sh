@@ -149,10 +149,10 @@ else
 fi
 
 # shellcheck disable=SC2086
-if [ "$(id -u)" = 0 ] && command -v unshare >/dev/null; then
+if [ "$(id -u)" = 0 ] && unshare --mount --propagation private true 2>/dev/null; then
   "$(dirname "$0")/deb_root.sh" "$work/apt" "$host_source" "$cc" "$cmake" "$generator" \
     "${libdir#/usr/}" $debs
 else
-  echo "not root: the packages are not installed into a throwaway root"
+  echo "not root, or no mount namespace: the packages are not installed into a throwaway root"
 fi
 echo "$(echo $debs | xargs -n 1 basename | tr '\n' ' '): control fields, contents, binaries: ok"
