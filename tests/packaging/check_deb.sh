@@ -19,6 +19,7 @@
 set -eu
 build=$1 work=$2 cpack=$3 version=$4 libdir=/usr/$5 host_source=$6 cc=$7 cmake=$8 generator=$9
 shift 9
+extras="$*"
 
 fail() {
   echo "FAIL: $*" >&2
@@ -103,7 +104,7 @@ EOF
       docs README.md
       ;;
   esac
-  for extra in "$@"; do
+  for extra in $extras; do
     [ "${extra%%:*}" != "$package" ] || echo "${extra#*:}"
   done
 }
@@ -112,7 +113,7 @@ for deb in $debs; do
   dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { p = $6; for (i = 7; i <= NF; ++i) p = p " " $i; print p }' |
     sed 's|^\./|/|; s|KestrumTargets-[a-z]*\.cmake$|KestrumTargets-CONFIG.cmake|' |
     sort >"$work/$package.contents"
-  expected "$@" | sort >"$work/$package.expected"
+  expected | sort >"$work/$package.expected"
   if ! cmp -s "$work/$package.expected" "$work/$package.contents"; then
     diff "$work/$package.expected" "$work/$package.contents" || true
     fail "the contents of $package differ from the expected list"
