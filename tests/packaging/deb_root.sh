@@ -32,8 +32,10 @@ mount -t tmpfs -o size=1g,mode=755 kestrum-check "$work/overlay"
 upper=$work/overlay/upper root=$work/overlay/root
 mkdir "$upper" "$work/overlay/scratch" "$root"
 mount -t overlay kestrum-check -o "lowerdir=/,upperdir=$upper,workdir=$work/overlay/scratch" "$root"
-# apt and dpkg write to /dev/null; the system's /dev is not in the overlay.
+# apt and dpkg write to /dev/null, and sanitized builds read /proc: neither
+# of the system's is in the overlay.
 mknod -m 666 "$root/dev/null" c 1 3
+mount -t proc kestrum-check "$root/proc"
 
 # What the root needs from outside, copied in: the packages, the host's
 # sources and the host builder.
