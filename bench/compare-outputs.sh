@@ -27,8 +27,7 @@ while (($#)); do
     *) echo "compare-outputs.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
 done
-command -v python3 >/dev/null || { echo "compare-outputs.sh: needs python3" >&2; exit 1; }
-command -v ffmpeg >/dev/null || { echo "compare-outputs.sh: needs ffmpeg" >&2; exit 1; }
+scripts/install-deps.sh python3 git
 
 work=build/bench/compare
 rm -rf "$work"

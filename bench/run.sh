@@ -60,14 +60,7 @@ if ((build)); then
   command -v ninja >/dev/null || need_packages+=(ninja-build)
   command -v g++ >/dev/null || need_packages+=(g++)
 fi
-if ((${#need_packages[@]})); then
-  echo "== Installing: ${need_packages[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-    --no-install-recommends "${need_packages[@]}" >/dev/null
-fi
+((${#need_packages[@]} == 0)) || scripts/install-deps.sh --only "${need_packages[@]}"
 have_ffmpeg=0
 command -v ffmpeg >/dev/null && have_ffmpeg=1
 

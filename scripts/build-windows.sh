@@ -19,11 +19,6 @@ started=$SECONDS
 phase() { echo "== $1 ($((SECONDS - started)) s)"; }
 
 phase "installing what is missing"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" dpkg --add-architecture i386
-fi
 # llvm, lld, clang: the zip's MSVC import libraries and the host that checks them.
 scripts/install-deps.sh g++-mingw-w64-i686 googletest wine wine32:i386 llvm lld clang
 
