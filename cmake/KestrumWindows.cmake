@@ -34,6 +34,15 @@ if(NOT DEFINED KESTRUM_DLLTOOL)
 endif()
 find_program(KESTRUM_DLLTOOL_PROGRAM NAMES ${KESTRUM_DLLTOOL} REQUIRED)
 
+# COFF import libraries (NAME.lib) for MSVC's linker and lld-link, made by
+# llvm-dlltool from the same .def files (Debian: llvm). GNU dlltool's import
+# libraries are for mingw-w64 linkers only.
+option(KESTRUM_MSVC_IMPORT_LIBRARIES "Make Kestrum.lib and Quarnel.lib with llvm-dlltool" ON)
+if(KESTRUM_MSVC_IMPORT_LIBRARIES)
+  find_program(KESTRUM_LLVM_DLLTOOL NAMES llvm-dlltool REQUIRED)
+  set(KESTRUM_MSVC_IMPORT_LIBRARY_DIR ${PROJECT_BINARY_DIR}/msvc-lib)
+endif()
+
 # kestrum_add_windows_dll(TARGET NAME DEF): the shared library TARGET becomes
 # NAME.dll, exporting by undecorated name exactly what DEF lists, at DEF's
 # ordinals. DEF names each function with its __stdcall decoration
@@ -50,4 +59,19 @@ function(kestrum_add_windows_dll target name def)
     COMMAND ${KESTRUM_DLLTOOL_PROGRAM} --kill-at --input-def ${def} --dllname ${name}.dll
             --output-lib $<TARGET_LINKER_FILE:${target}>
     VERBATIM)
+  if(KESTRUM_MSVC_IMPORT_LIBRARIES)
+    # -k: each decorated symbol (_SendOneFrame@12) imports the undecorated
+    # name; an x86-64 DLL has no decoration to drop.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      set(machine -m i386 -k)
+    else()
+      set(machine -m i386:x86-64)
+    endif()
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${KESTRUM_MSVC_IMPORT_LIBRARY_DIR}
+      COMMAND ${KESTRUM_LLVM_DLLTOOL} ${machine} -d ${def} -D ${name}.dll
+              -l ${KESTRUM_MSVC_IMPORT_LIBRARY_DIR}/${name}.lib
+      BYPRODUCTS ${KESTRUM_MSVC_IMPORT_LIBRARY_DIR}/${name}.lib
+      VERBATIM)
+  endif()
 endfunction()

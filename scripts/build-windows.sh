@@ -29,7 +29,8 @@ started=$SECONDS
 phase() { echo "== $1 ($((SECONDS - started)) s)"; }
 
 phase "installing what is missing"
-scripts/install-deps.sh g++-mingw-w64-i686 googletest wine wine32:i386 python3
+# llvm, lld, clang: the zip's MSVC import libraries and the host that checks them.
+scripts/install-deps.sh g++-mingw-w64-i686 googletest wine wine32:i386 llvm lld clang python3
 
 phase "preparing the Wine prefix"
 # A fresh prefix, and a Wine server (with its background services) kept up
