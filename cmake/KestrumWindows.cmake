@@ -15,12 +15,17 @@ endif()
 
 # Programs run under Wine when cross-built (tests, the host program), through
 # cmake/wine-run.sh, in a prefix of the build's own unless told otherwise.
+# KESTRUM_WINE_RUN is the runner without its DLL overrides; the emulator
+# prefers the project's own wmvcore.dll (bin/, beside every program) to
+# Wine's, whose writer is only stubs. The checks on Wine's own give
+# "wmvcore=b" instead.
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(KESTRUM_WINE wine)
   set(KESTRUM_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for test runs")
   if(KESTRUM_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR
+    set(KESTRUM_WINE_RUN
         ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KESTRUM_WINE} ${KESTRUM_WINEPREFIX})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUM_WINE_RUN} wmvcore=n)
   endif()
 endif()
 
@@ -28,6 +33,15 @@ if(NOT DEFINED KESTRUM_DLLTOOL)
   set(KESTRUM_DLLTOOL dlltool)
 endif()
 find_program(KESTRUM_DLLTOOL_PROGRAM NAMES ${KESTRUM_DLLTOOL} REQUIRED)
+
+# COFF import libraries (NAME.lib) for MSVC's linker and lld-link, made by
+# llvm-dlltool from the same .def files (Debian: llvm). GNU dlltool's import
+# libraries are for mingw-w64 linkers only.
+option(KESTRUM_MSVC_IMPORT_LIBRARIES "Make Kestrum.lib and Quarnel.lib with llvm-dlltool" ON)
+if(KESTRUM_MSVC_IMPORT_LIBRARIES)
+  find_program(KESTRUM_LLVM_DLLTOOL NAMES llvm-dlltool REQUIRED)
+  set(KESTRUM_MSVC_IMPORT_LIBRARY_DIR ${PROJECT_BINARY_DIR}/msvc-lib)
+endif()
 
 # kestrum_add_windows_dll(TARGET NAME DEF): the shared library TARGET becomes
 # NAME.dll, exporting by undecorated name exactly what DEF lists, at DEF's
@@ -45,4 +59,19 @@ function(kestrum_add_windows_dll target name def)
     COMMAND ${KESTRUM_DLLTOOL_PROGRAM} --kill-at --input-def ${def} --dllname ${name}.dll
             --output-lib $<TARGET_LINKER_FILE:${target}>
     VERBATIM)
+  if(KESTRUM_MSVC_IMPORT_LIBRARIES)
+    # -k: each decorated symbol (_SendOneFrame@12) imports the undecorated
+    # name; an x86-64 DLL has no decoration to drop.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      set(machine -m i386 -k)
+    else()
+      set(machine -m i386:x86-64)
+    endif()
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${KESTRUM_MSVC_IMPORT_LIBRARY_DIR}
+      COMMAND ${KESTRUM_LLVM_DLLTOOL} ${machine} -d ${def} -D ${name}.dll
+              -l ${KESTRUM_MSVC_IMPORT_LIBRARY_DIR}/${name}.lib
+      BYPRODUCTS ${KESTRUM_MSVC_IMPORT_LIBRARY_DIR}/${name}.lib
+      VERBATIM)
+  endif()
 endfunction()

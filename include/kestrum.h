@@ -30,7 +30,8 @@
  *
  * Calling convention: the six functions of the 32-bit Windows DLL are
  * __stdcall (KESTRUM_CALL), exported by undecorated name at ordinals 1 to 6;
- * link libkestrum.dll.a, or resolve them at run time by name or ordinal.
+ * link Kestrum.lib (MSVC) or libkestrum.dll.a (mingw-w64), or resolve them
+ * at run time by name or ordinal.
  * Elsewhere they are plain C functions. No C++ exception leaves any of them.
  */
 #ifndef KESTRUM_H_

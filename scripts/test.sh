@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-scripts/install-deps.sh
+# dpkg-dev, lintian, abigail-tools: the package and ABI checks.
+scripts/install-deps.sh dpkg-dev lintian abigail-tools
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

@@ -1,3 +1,5 @@
+# The Win32/COM pieces the library and the built-in writer call: stand-ins off
+# Windows, thin wrappers on it.
 set(KESTRUM_PLATFORM_SOURCES
   platform/codepage.cc
   platform/com.cc
@@ -5,11 +7,10 @@ set(KESTRUM_PLATFORM_SOURCES
   platform/debug_output.cc
   platform/host_memory.cc
   platform/sleep.cc)
-# The WM writer: the built-in stand-in, or the platform's own (Windows).
-if(KESTRUM_WRITER STREQUAL "builtin")
-  include(platform/wmsdk/sources.cmake)
-  list(APPEND KESTRUM_PLATFORM_SOURCES ${KESTRUM_WMSDK_SOURCES})
-else()
+if(WIN32)
+  list(APPEND KESTRUM_PLATFORM_SOURCES platform/wmvcore/guids.cc)
+endif()
+include(platform/wmsdk/sources.cmake)
+if(WIN32)
   include(platform/wmvcore/sources.cmake)
-  list(APPEND KESTRUM_PLATFORM_SOURCES ${KESTRUM_WMVCORE_SOURCES})
 endif()

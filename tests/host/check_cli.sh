@@ -9,6 +9,8 @@
 #           OUTPUT that is the INPUT is refused (exit 2).
 #   refuse: the writer cannot be made: convert and record end with exit 1
 #           (the work failed), without a crash.
+# The library's diagnostic lines of each conversion (--verbose) are left in
+# ROAD.log beside its file, for compare_builds.sh.
 set -eu
 mode=$1
 dir=$2
@@ -35,14 +37,14 @@ run 0 "$@" generate - --frames 120 --junk > stdout.bin
 cmp -s stream.bin stdout.bin || fail "the stream written to standard output differs"
 
 if [ "$mode" = refuse ]; then
-  run 1 "$@" convert stream.bin file.asf
-  run 1 "$@" record stream.bin live.asf
+  run 1 "$@" convert stream.bin file.asf --verbose 2>file.log
+  run 1 "$@" record stream.bin live.asf --verbose 2>live.log
   exit $status
 fi
 
-run 0 "$@" convert stream.bin file.asf
-run 0 "$@" record stream.bin live.asf
-run 0 "$@" record - stdin.asf < stream.bin
+run 0 "$@" convert stream.bin file.asf --verbose 2>file.log
+run 0 "$@" record stream.bin live.asf --verbose 2>live.log
+run 0 "$@" record - stdin.asf --verbose < stream.bin 2>stdin.log
 run 0 "$@" inspect file.asf > inspect.txt
 run 2 "$@" convert stream.bin stream.bin
 

@@ -14,6 +14,9 @@
  * ROAD.payload (the samples' bytes back to back), for
  * check_host_outputs.sh to compare with what ffprobe reads.
  *
+ * Either way every diagnostic line the library wrote goes to diagnostics.txt,
+ * one a line, in order, so that builds can be compared (compare_builds.sh).
+ *
  * refuse: the writer cannot be made (a WM runtime whose writer is only
  * stubs): every data piece of the live road is dropped with "Not ready for
  * Kestrum!", TransferToAsf returns a failure status, and neither file is
@@ -228,9 +231,11 @@ static int FileExists(const char* name) {
 static long g_not_ready_lines = 0;
 static long g_written_sample_lines = 0;
 static long g_lines = 0;
+static FILE* g_diagnostics = NULL;
 
 static void CountLine(const char* line) {
   ++g_lines;
+  fprintf(g_diagnostics, "%s\n", line);
   if (strcmp(line, "Not ready for Kestrum!") == 0) ++g_not_ready_lines;
   if (strcmp(line, "!!!!Write Sample!!!!") == 0) ++g_written_sample_lines;
 }
@@ -334,6 +339,8 @@ int main(int argc, char** argv) {
   writing = strcmp(argv[1], "write") == 0;
   remove("live.asf");
   remove("file.asf");
+  g_diagnostics = fopen("diagnostics.txt", "wb");
+  if (g_diagnostics == NULL) return 2;
 
   kestrum = Load(argv[2]);
   create = (CreateRecordInstanceFn)Resolve(kestrum, "CreateRecordInstance", 1);
@@ -433,6 +440,7 @@ int main(int argc, char** argv) {
     Check(!FileExists("file.asf"), "no file.asf", 0);
   }
 
+  fclose(g_diagnostics);
   free(stream.data);
   free(live_payload.data);
   free(file_payload.data);

@@ -4,8 +4,12 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "platform/wmsdk/implements.h"
+
 namespace kestrum::testing {
 namespace {
+
+using wmsdk::Implements;
 
 // WCHAR is a 16-bit unit everywhere (wchar_t on Windows, char16_t elsewhere).
 std::u16string Wide(const WCHAR* text) {
@@ -50,7 +54,7 @@ HRESULT Hand(T* object, void** out) {
   return S_OK;
 }
 
-class FakeBuffer final : public INSSBuffer, Counted {
+class FakeBuffer final : public Implements<INSSBuffer>, Counted {
  public:
   FakeBuffer(FakeWm* wm, DWORD size) : Counted(wm), bytes_(size, 0xCD), length_(size) {}
   KESTRUM_FAKE_REFCOUNT
@@ -95,9 +99,9 @@ class FakeBuffer final : public INSSBuffer, Counted {
   DWORD length_;
 };
 
-class FakeStreamConfig final : public IWMStreamConfig,
-                               public IWMVideoMediaProps,
-                               public IWMPropertyVault,
+class FakeStreamConfig final : public Implements<IWMStreamConfig>,
+                               public Implements<IWMVideoMediaProps>,
+                               public Implements<IWMPropertyVault>,
                                Counted {
  public:
   FakeStreamConfig(FakeWm* wm, const GUID& type) : Counted(wm) { stream_.stream_type = type; }
@@ -159,7 +163,6 @@ class FakeStreamConfig final : public IWMStreamConfig,
     *type = stream_.stream_type;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetMediaType(WM_MEDIA_TYPE*, DWORD*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetMediaType(WM_MEDIA_TYPE* type) override {
     const HRESULT hr = wm_->Call("SetMediaType", GuidText(type->majortype));
     if (FAILED(hr)) return hr;
@@ -217,7 +220,6 @@ class FakeStreamConfig final : public IWMStreamConfig,
     stream_.properties.push_back({Narrow(name), {type, std::vector<uint8_t>(value, value + size)}});
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Clear() override { return S_OK; }
 
   const FakeStream& stream() const { return stream_; }
 
@@ -229,7 +231,7 @@ class FakeStreamConfig final : public IWMStreamConfig,
   FakeStream stream_;
 };
 
-class FakeProfile final : public IWMProfile, Counted {
+class FakeProfile final : public Implements<IWMProfile>, Counted {
  public:
   FakeProfile(FakeWm* wm, WMT_VERSION version) : Counted(wm), version_(version) {}
   KESTRUM_FAKE_REFCOUNT
@@ -246,7 +248,6 @@ class FakeProfile final : public IWMProfile, Counted {
     *count = static_cast<DWORD>(wm_->profile_streams.size());
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetStream(DWORD, IWMStreamConfig**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE AddStream(IWMStreamConfig* config) override {
     const HRESULT hr = wm_->Call("AddStream");
     if (FAILED(hr)) return hr;
@@ -265,7 +266,7 @@ class FakeProfile final : public IWMProfile, Counted {
   WMT_VERSION version_;
 };
 
-class FakeProfileManager final : public IWMProfileManager, Counted {
+class FakeProfileManager final : public Implements<IWMProfileManager>, Counted {
  public:
   explicit FakeProfileManager(FakeWm* wm) : Counted(wm) {}
   KESTRUM_FAKE_REFCOUNT
@@ -287,7 +288,10 @@ class FakeProfileManager final : public IWMProfileManager, Counted {
   }
 };
 
-class FakeWriter final : public IWMWriter, public IWMWriterAdvanced3, public IWMHeaderInfo, Counted {
+class FakeWriter final : public Implements<IWMWriter>,
+                         public Implements<IWMWriterAdvanced3>,
+                         public Implements<IWMHeaderInfo>,
+                         Counted {
  public:
   explicit FakeWriter(FakeWm* wm) : Counted(wm) {}
   KESTRUM_FAKE_REFCOUNT
@@ -354,10 +358,6 @@ class FakeWriter final : public IWMWriter, public IWMWriterAdvanced3, public IWM
     return S_OK;
   }
 
-  HRESULT STDMETHODCALLTYPE GetAttributeByName(WORD*, LPCWSTR, WMT_ATTR_DATATYPE*, BYTE*,
-                                               WORD*) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE SetAttribute(WORD stream_number, LPCWSTR name, WMT_ATTR_DATATYPE type,
                                          const BYTE* value, WORD length) override {
     const HRESULT hr = wm_->Call("SetAttribute", std::to_string(stream_number) + "," +

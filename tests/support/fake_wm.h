@@ -1,6 +1,9 @@
 // Recording fakes of the WM interfaces the library calls. Every call is logged
 // by name with its arguments, any call can be made to fail, and what the
 // library handed over (media types, properties, samples) is kept for checks.
+// They implement the interfaces whole (on Windows the platform's own, as
+// <wmsdk.h> declares them); methods the library never calls answer
+// E_NOTIMPL.
 //
 //   FakeWm wm;
 //   wm.FailNext("SetOutputFilename");

@@ -7,9 +7,6 @@
 #include <new>
 
 #include "platform/win_types.h"
-#include "platform/wm_backend.h"
-
-#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -70,5 +67,3 @@ HRESULT Guarded(Make&& make) noexcept {
 }
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

@@ -1,7 +1,5 @@
 #include "platform/wmsdk/header_attributes.h"
 
-#if KESTRUM_WM_BUILTIN
-
 #include "bytes.h"
 #include "platform/codepage.h"
 #include "platform/wmsdk/com_object.h"
@@ -83,5 +81,3 @@ void HeaderAttributes::FillIn(asf::FileInfo* info) const {
 }
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

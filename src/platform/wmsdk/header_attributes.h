@@ -9,8 +9,6 @@
 #include "platform/wmsdk/asf/muxer.h"
 #include "platform/wmsdk/wmsdk.h"
 
-#if KESTRUM_WM_BUILTIN
-
 namespace kestrum::wmsdk {
 
 class HeaderAttributes {
@@ -39,5 +37,3 @@ class HeaderAttributes {
 };
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

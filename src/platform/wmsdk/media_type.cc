@@ -1,7 +1,5 @@
 #include "platform/wmsdk/media_type.h"
 
-#if KESTRUM_WM_BUILTIN
-
 #include <cstring>
 #include <new>
 
@@ -80,5 +78,3 @@ HRESULT MediaType::Fetch(IWMMediaProps* props, MediaType* out) {
 }
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

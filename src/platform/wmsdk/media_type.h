@@ -8,8 +8,6 @@
 
 #include "platform/wmsdk/wmsdk.h"
 
-#if KESTRUM_WM_BUILTIN
-
 namespace kestrum::wmsdk {
 
 class MediaType {
@@ -52,5 +50,3 @@ inline constexpr size_t kBitmapInfoHeaderSize = 40;
 inline constexpr size_t kWaveFormatExSize = 18;  // up to and including cbSize
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

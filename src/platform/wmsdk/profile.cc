@@ -1,7 +1,5 @@
 #include "platform/wmsdk/profile.h"
 
-#if KESTRUM_WM_BUILTIN
-
 namespace kestrum::wmsdk {
 namespace {
 
@@ -98,5 +96,3 @@ HRESULT ProfileManager::CreateEmptyProfile(WMT_VERSION version, IWMProfile** pro
 }
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

@@ -5,14 +5,13 @@
 #include <vector>
 
 #include "platform/wmsdk/com_object.h"
+#include "platform/wmsdk/implements.h"
 #include "platform/wmsdk/stream_config.h"
 #include "platform/wmsdk/wmsdk.h"
 
-#if KESTRUM_WM_BUILTIN
-
 namespace kestrum::wmsdk {
 
-class Profile final : public ComObject<IWMProfile> {
+class Profile final : public ComObject<Implements<IWMProfile>> {
  public:
   static Profile* Create(WMT_VERSION version);
 
@@ -39,7 +38,7 @@ class Profile final : public ComObject<IWMProfile> {
   std::vector<StreamSettings> streams_;
 };
 
-class ProfileManager final : public ComObject<IWMProfileManager> {
+class ProfileManager final : public ComObject<Implements<IWMProfileManager>> {
  public:
   static ProfileManager* Create();
 
@@ -52,5 +51,3 @@ class ProfileManager final : public ComObject<IWMProfileManager> {
 };
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

@@ -1,7 +1,5 @@
 #include "platform/wmsdk/property_store.h"
 
-#if KESTRUM_WM_BUILTIN
-
 #include <cstring>
 
 #include "bytes.h"
@@ -89,5 +87,3 @@ HRESULT PropertyStore::Set(LPCWSTR name, WMT_ATTR_DATATYPE type, const BYTE* val
 }
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

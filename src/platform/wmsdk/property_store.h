@@ -9,8 +9,6 @@
 
 #include "platform/wmsdk/wmsdk.h"
 
-#if KESTRUM_WM_BUILTIN
-
 namespace kestrum::wmsdk {
 
 class PropertyStore {
@@ -46,5 +44,3 @@ class PropertyStore {
 };
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

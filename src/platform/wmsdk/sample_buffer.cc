@@ -1,7 +1,5 @@
 #include "platform/wmsdk/sample_buffer.h"
 
-#if KESTRUM_WM_BUILTIN
-
 #include <algorithm>
 
 #include "platform/wmsdk/asf/muxer.h"
@@ -131,5 +129,3 @@ HRESULT SampleBuffer::GetBufferAndLength(BYTE** buffer, DWORD* length) {
 }
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

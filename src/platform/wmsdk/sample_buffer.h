@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "platform/wmsdk/com_object.h"
+#include "platform/wmsdk/implements.h"
 #include "platform/wmsdk/wmsdk.h"
-
-#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -46,7 +45,7 @@ class SamplePool {
   std::vector<SampleBuffer*> free_;  // owned
 };
 
-class SampleBuffer final : public ComObject<INSSBuffer> {
+class SampleBuffer final : public ComObject<Implements<INSSBuffer>> {
  public:
   // A buffer whose maximum length and initial length are both `size`.
   static HRESULT Create(std::shared_ptr<SamplePool> pool, DWORD size, INSSBuffer** buffer);
@@ -74,5 +73,3 @@ class SampleBuffer final : public ComObject<INSSBuffer> {
 };
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

@@ -1,6 +1,8 @@
-# The stand-in for the WM Format SDK and the ASF muxer behind its writer.
+# The built-in WM writer: the objects behind the WM interfaces and the ASF
+# muxer behind its writer. KESTRUM_WMSDK_ENTRY_SOURCES: its two entry points,
+# WMCreateProfileManager and WMCreateWriter, linked into whatever offers them
+# (the library with the built-in writer, the project's own wmvcore.dll).
 set(KESTRUM_WMSDK_SOURCES
-  platform/wmsdk/factories.cc
   platform/wmsdk/header_attributes.cc
   platform/wmsdk/media_type.cc
   platform/wmsdk/profile.cc
@@ -9,5 +11,10 @@ set(KESTRUM_WMSDK_SOURCES
   platform/wmsdk/stream_config.cc
   platform/wmsdk/stream_format.cc
   platform/wmsdk/writer.cc)
+if(WIN32)
+  # Compile-time checks of the interface lists against <wmsdk.h>.
+  list(APPEND KESTRUM_WMSDK_SOURCES platform/wmsdk/wm_layout_check.c)
+endif()
 include(platform/wmsdk/asf/sources.cmake)
 list(APPEND KESTRUM_WMSDK_SOURCES ${KESTRUM_ASF_MUXER_SOURCES})
+set(KESTRUM_WMSDK_ENTRY_SOURCES platform/wmsdk/factories.cc)

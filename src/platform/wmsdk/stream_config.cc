@@ -1,7 +1,5 @@
 #include "platform/wmsdk/stream_config.h"
 
-#if KESTRUM_WM_BUILTIN
-
 namespace kestrum::wmsdk {
 namespace {
 
@@ -133,5 +131,3 @@ HRESULT StreamConfig::Clear() {
 }
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

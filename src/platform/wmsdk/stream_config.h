@@ -5,11 +5,10 @@
 #include <optional>
 
 #include "platform/wmsdk/com_object.h"
+#include "platform/wmsdk/implements.h"
 #include "platform/wmsdk/media_type.h"
 #include "platform/wmsdk/property_store.h"
 #include "platform/wmsdk/wmsdk.h"
-
-#if KESTRUM_WM_BUILTIN
 
 namespace kestrum::wmsdk {
 
@@ -28,7 +27,9 @@ struct StreamSettings {
 
 // Offers IWMStreamConfig, IWMMediaProps, IWMPropertyVault, and for video
 // streams IWMVideoMediaProps.
-class StreamConfig final : public ComObject<IWMStreamConfig, IWMVideoMediaProps, IWMPropertyVault> {
+class StreamConfig final
+    : public ComObject<Implements<IWMStreamConfig>, Implements<IWMVideoMediaProps>,
+                       Implements<IWMPropertyVault>> {
  public:
   // A new object with one reference, the caller's.
   static StreamConfig* Create(StreamSettings settings);
@@ -73,5 +74,3 @@ class StreamConfig final : public ComObject<IWMStreamConfig, IWMVideoMediaProps,
 };
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

@@ -1,7 +1,5 @@
 #include "platform/wmsdk/stream_format.h"
 
-#if KESTRUM_WM_BUILTIN
-
 #include "bytes.h"
 #include "platform/wmsdk/com_object.h"
 
@@ -69,5 +67,3 @@ HRESULT DescribeStream(const ProfileStream& stream, asf::StreamInfo* info) {
 }
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

@@ -6,8 +6,6 @@
 #include "platform/wmsdk/media_type.h"
 #include "platform/wmsdk/wmsdk.h"
 
-#if KESTRUM_WM_BUILTIN
-
 namespace kestrum::wmsdk {
 
 // What the writer reads of one stream of its profile.
@@ -30,5 +28,3 @@ struct ProfileStream {
 HRESULT DescribeStream(const ProfileStream& stream, asf::StreamInfo* info);
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

@@ -13,8 +13,6 @@
 // for the same name fails the same way without touching it.
 #include "platform/wmsdk/writer.h"
 
-#if KESTRUM_WM_BUILTIN
-
 #include <algorithm>
 #include <chrono>
 #include <mutex>
@@ -26,6 +24,7 @@
 #include "platform/wmsdk/asf/muxer.h"
 #include "platform/wmsdk/com_object.h"
 #include "platform/wmsdk/header_attributes.h"
+#include "platform/wmsdk/implements.h"
 #include "platform/wmsdk/sample_buffer.h"
 #include "platform/wmsdk/stream_format.h"
 
@@ -76,7 +75,8 @@ HRESULT ReadProfileStream(IWMProfile* profile, DWORD index, ProfileStream* strea
   return MediaType::Fetch(props.Get(), &stream->media_type);
 }
 
-class Writer final : public ComObject<IWMWriter, IWMWriterAdvanced3, IWMHeaderInfo> {
+class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWriterAdvanced3>,
+                                      Implements<IWMHeaderInfo>> {
  public:
   Writer(WriterOptions options, std::shared_ptr<SamplePool> pool)
       : options_(std::move(options)), pool_(std::move(pool)) {}
@@ -306,5 +306,3 @@ HRESULT CreateWriter(WriterOptions options, IWMWriter** writer) {
 }
 
 }  // namespace kestrum::wmsdk
-
-#endif  // KESTRUM_WM_BUILTIN

@@ -5,4 +5,4 @@
 
 #include <initguid.h>
 
-#include "platform/wmvcore/wmvcore.h"
+#include "platform/wmsdk/wmsdk.h"

@@ -1,15 +1,13 @@
-# The platform's WM Format SDK as the writer (Windows, KESTRUM_WRITER=platform).
-set(KESTRUM_WMVCORE_SOURCES
-  platform/wmvcore/guids.cc)
-
-# mingw-w64 ships no import library for wmvcore.dll: make one from the .def.
+# The platform's WM Format SDK, wmvcore.dll, on Windows: mingw-w64 ships no
+# import library for it, so one is made from wmvcore.def. The library links
+# it when built with the platform's writer (KESTRUM_WRITER=platform).
+set(KESTRUM_WMVCORE_DEF ${CMAKE_CURRENT_SOURCE_DIR}/platform/wmvcore/wmvcore.def)
 set(KESTRUM_WMVCORE_IMPORT_LIBRARY ${CMAKE_CURRENT_BINARY_DIR}/libwmvcore.a)
 add_custom_command(
   OUTPUT ${KESTRUM_WMVCORE_IMPORT_LIBRARY}
-  COMMAND ${KESTRUM_DLLTOOL_PROGRAM} --kill-at
-          --input-def ${CMAKE_CURRENT_SOURCE_DIR}/platform/wmvcore/wmvcore.def
+  COMMAND ${KESTRUM_DLLTOOL_PROGRAM} --kill-at --input-def ${KESTRUM_WMVCORE_DEF}
           --dllname wmvcore.dll --output-lib ${KESTRUM_WMVCORE_IMPORT_LIBRARY}
-  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/wmvcore/wmvcore.def
+  DEPENDS ${KESTRUM_WMVCORE_DEF}
   COMMENT "Import library for wmvcore.dll"
   VERBATIM)
 add_custom_target(kestrum_wmvcore_import DEPENDS ${KESTRUM_WMVCORE_IMPORT_LIBRARY})

@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include "kestrum.h"
+#include "send_pieces.h"
 
 static void CountSamples(const char* line, void* context) {
   if (strcmp(line, "!!!!Write Sample!!!!") == 0) ++*(long*)context;
@@ -50,16 +51,7 @@ int main(int argc, char** argv) {
   KestrumSetDebugOutput(CountSamples, &samples);
   KestrumHandle handle = CreateRecordInstance();
   if (handle == NULL || StartRecord(handle, argv[3], 0, 0) != 1) return 1;
-  SendOneFrame(handle, stream, KESTRUM_HEADER_SIZE);
-  for (long at = KESTRUM_HEADER_SIZE; at < size; at += piece) {
-    const long length = size - at < piece ? size - at : piece;
-    if (length == KESTRUM_HEADER_SIZE) {
-      SendOneFrame(handle, stream + at, length - 1);
-      SendOneFrame(handle, stream + at + length - 1, 1);
-    } else {
-      SendOneFrame(handle, stream + at, (int32_t)length);
-    }
-  }
+  SendPieces(handle, stream, size, piece);
   StopRecord(handle);
   ReleaseRecordInstance(&handle);
   KestrumSetDebugOutput(NULL, NULL);

@@ -1,6 +1,7 @@
-/* A Windows host built from the unpacked zip alone: kestrum.h and
- * libkestrum.dll.a, whose decorated __stdcall symbols must import the DLL's
- * undecorated exports. Run beside Kestrum.dll and Quarnel.dll.
+/* A Windows host built with mingw-w64 from the unpacked zip alone (the host
+ * project, find_package(Kestrum)): kestrum.h and libkestrum.dll.a, whose
+ * decorated __stdcall symbols must import the DLL's undecorated exports. Run
+ * beside Kestrum.dll and Quarnel.dll.
  *
  *   zip_host write   FOLDER   both roads must write their file
  *   zip_host refuse  FOLDER   both roads must fail cleanly (a WM runtime
@@ -16,6 +17,7 @@
 #include <string.h>
 
 #include "kestrum.h"
+#include "send_pieces.h"
 
 enum { kGroups = 30, kPayload = 700, kGroupSize = 48 + 20 + kPayload };
 
@@ -99,23 +101,13 @@ int main(int argc, char** argv) {
   Expect(f != NULL && fwrite(stream, 1, size, f) == size, "stream file written");
   if (f != NULL) fclose(f);
 
-  /* Live road: the header on its own, then pieces of 1000 bytes (the last
-   * one, 40 bytes long, as 39 + 1: a 40-byte piece would be a header). */
+  /* Live road, in pieces of 1000 bytes. */
   Expect(StartRecord(NULL, live_path, 0, 0) == 0, "StartRecord(null handle) returns 0");
   KestrumHandle handle = CreateRecordInstance();
   Expect(handle != NULL, "CreateRecordInstance gives a handle");
   if (handle != NULL) {
     Expect(StartRecord(handle, live_path, 0, 0) == 1, "StartRecord returns 1");
-    SendOneFrame(handle, stream, KESTRUM_HEADER_SIZE);
-    for (size_t at = KESTRUM_HEADER_SIZE; at < size; at += 1000) {
-      const size_t length = size - at < 1000 ? size - at : 1000;
-      if (length == KESTRUM_HEADER_SIZE) {
-        SendOneFrame(handle, stream + at, KESTRUM_HEADER_SIZE - 1);
-        SendOneFrame(handle, stream + at + KESTRUM_HEADER_SIZE - 1, 1);
-      } else {
-        SendOneFrame(handle, stream + at, (int32_t)length);
-      }
-    }
+    SendPieces(handle, stream, (long)size, 1000);
     StopRecord(handle);
     ReleaseRecordInstance(&handle);
     Expect(handle == NULL, "ReleaseRecordInstance clears the handle");
