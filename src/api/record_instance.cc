@@ -3,7 +3,7 @@
 #include <new>
 
 #include "platform/com.h"
-#if KESTRUM_WM_BUILTIN
+#if KESTRUM_BUILTIN_WRITER
 #include "platform/wmsdk/writer.h"
 #endif
 
@@ -18,7 +18,7 @@ WmFactories WmFactories::Platform() {
 
 WmFactories WmFactories::ForConversion() {
   WmFactories factories = Platform();
-#if KESTRUM_WM_BUILTIN
+#if KESTRUM_BUILTIN_WRITER
   factories.create_writer = [](IUnknown*, IWMWriter** writer) {
     wmsdk::WriterOptions options;
     options.on_write_fault = asf::FaultPolicy::kEndWriting;

@@ -23,9 +23,10 @@ struct WmFactories {
   std::function<HRESULT(IUnknown*, IWMWriter**)> create_writer;
 
   static WmFactories Platform();  // WMCreateProfileManager and WMCreateWriter
-  // The same for a conversion: the built-in writer ends writing at a write
-  // fault instead of recording on (TransferToAsf returns the fault). The
-  // platform's writer is made as by Platform().
+  // The same for a conversion: the built-in writer, when the library is
+  // built with it, ends writing at a write fault instead of recording on
+  // (TransferToAsf returns the fault). The platform's writer (or a wmvcore.dll
+  // standing in for it) is made as by Platform().
   static WmFactories ForConversion();
 };
 
