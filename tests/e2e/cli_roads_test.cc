@@ -287,8 +287,12 @@ TEST_F(OutputsTest, OneWriterPerOutput) {
     EXPECT_TRUE((ea == 0 || ea == 5) && (eb == 0 || eb == 5) && (ea == 0 || eb == 0))
         << "round " << round << ": exits " << ea << ", " << eb;
     const std::vector<std::string> got = Packets(raced);
-    if (ea != 0) EXPECT_EQ(got, want_other) << "round " << round;
-    if (eb != 0) EXPECT_EQ(got, want_convert_) << "round " << round;
+    if (ea != 0) {
+      EXPECT_EQ(got, want_other) << "round " << round;
+    }
+    if (eb != 0) {
+      EXPECT_EQ(got, want_convert_) << "round " << round;
+    }
     EXPECT_TRUE(got == want_convert_ || got == want_other) << "round " << round << ": a mixture";
   }
 }

@@ -37,10 +37,12 @@ Started::Started(const std::string& program, const std::vector<std::string>& arg
   const std::string out_path = (folder_ / "out").string();
   const std::string err_path = (folder_ / "err").string();
 
+  // Without an input the child reads an empty file of its own.
+  const std::string in_path = stdin_path.empty() ? (folder_ / "in").string() : stdin_path;
+  if (stdin_path.empty()) std::ofstream(in_path, std::ios::binary);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(
-      &actions, 0, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,

@@ -30,7 +30,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   if (::pipe(err_pipe) != 0) return;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  const std::string in_path = out_path_.substr(0, out_path_.size() - 6) + "stdin";  // empty
+  std::ofstream(in_path, std::ios::binary);
+  posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);

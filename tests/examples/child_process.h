@@ -12,7 +12,7 @@ namespace kestrum::testing {
 
 class ChildProcess {
  public:
-  // Starts `program` with `args`; standard input is /dev/null. started() is
+  // Starts `program` with `args`; standard input is an empty file. started() is
   // false when it could not be started.
   ChildProcess(const std::string& program, const std::vector<std::string>& args);
   ~ChildProcess();  // kills and reaps a child still running

@@ -303,7 +303,9 @@ TEST_P(SinkFailureTest, FileIsCutBackToItsLastWholeSampleAndFinished) {
       EXPECT_TRUE(sink.bytes.empty()) << "a header cut short was left";
       continue;
     }
-    if (!keep_writing) EXPECT_LE(sink.bytes.size(), limit);
+    if (!keep_writing) {
+      EXPECT_LE(sink.bytes.size(), limit);
+    }
     const WalkedFile f = WalkAsf(sink.bytes);
     ASSERT_EQ(f.error, "");
     EXPECT_FALSE(f.trailing_bytes);
