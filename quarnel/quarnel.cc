@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "internal/stream_scanner.h"
 
 #if UINTPTR_MAX == 0xFFFFFFFFu

@@ -6,7 +6,7 @@
 
 #include <sys/types.h>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum_cli {
 

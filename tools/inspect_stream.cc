@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "cli.h"
 #include "inspect.h"
 #include "internal/stream_scanner.h"

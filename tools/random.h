@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum_cli {
 

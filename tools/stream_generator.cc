@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "random.h"
 #include "stream_header.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum_cli {
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace quarnel {
 

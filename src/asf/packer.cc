@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "api/record_instance.h"
-#include "bytes.h"
+#include "base/bytes.h"
 #include "platform/debug_output.h"
 #include "quarnel.h"
 

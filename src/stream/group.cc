@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstddef>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "platform/debug_output.h"
 #include "stream/start_code_scan.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>

@@ -1,5 +1,5 @@
 #include "api/record_instance.h"
-#include "bytes.h"
+#include "base/bytes.h"
 #include "platform/debug_output.h"
 
 namespace kestrum {

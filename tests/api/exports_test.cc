@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "api/record_instance.h"
-#include "bytes.h"
+#include "base/bytes.h"
 #include "kestrum.h"
 #include "support/debug_capture.h"
 #include "support/fake_wm.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "api/record_instance.h"
-#include "bytes.h"
+#include "base/bytes.h"
 #include "quarnel.h"
 #include "support/debug_capture.h"
 #include "support/expected_samples.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "api/record_instance.h"
-#include "bytes.h"
+#include "base/bytes.h"
 #include "support/fake_wm.h"
 
 namespace kestrum {

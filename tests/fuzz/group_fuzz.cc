@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "api/record_instance.h"
-#include "bytes.h"
+#include "base/bytes.h"
 #include "fuzz/fuzz_input.h"
 #include "stream/group.h"
 

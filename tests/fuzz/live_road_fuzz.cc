@@ -9,7 +9,7 @@
 #include "api/record_instance.h"
 #include "fuzz/fuzz_input.h"
 #include "kestrum.h"
-#include "platform/asf_walker.h"
+#include "asf_format/tests/walker.h"
 #include "support/memory_writer.h"
 
 namespace {

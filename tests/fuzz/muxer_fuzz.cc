@@ -15,10 +15,11 @@
 #include <memory>
 #include <vector>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "fuzz/fuzz_input.h"
-#include "platform/asf_walker.h"
-#include "platform/wmsdk/asf/muxer.h"
+#include "asf_format/tests/walker.h"
+#include "asf_format/muxer.h"
+#include "asf_format/tests/memory_sink.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "support/stream_builder.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "api/record_instance.h"
 #include "convert/transfer.h"
 #include "fuzz/fuzz_input.h"
-#include "platform/asf_walker.h"
+#include "asf_format/tests/walker.h"
 #include "support/memory_writer.h"
 
 namespace {

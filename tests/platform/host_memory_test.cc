@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "api/record_instance.h"
-#include "bytes.h"
+#include "base/bytes.h"
 #include "platform/host_memory.h"
 #include "support/debug_capture.h"
 #include "support/fake_wm.h"

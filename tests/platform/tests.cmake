@@ -1,5 +1,4 @@
 # Tests of platform/: one include per test binary.
-include(platform/asf_muxer_tests.cmake)
 include(platform/wmsdk_tests.cmake)
 if(WIN32)
   # The guarded copy from the host's memory (unguarded elsewhere).

@@ -12,7 +12,7 @@
 #include <memory>
 #include <random>
 
-#include "platform/asf_walker.h"
+#include "asf_format/tests/walker.h"
 
 namespace kestrum::testing {
 

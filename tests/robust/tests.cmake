@@ -7,5 +7,5 @@ endif()
 kestrum_add_tests(kestrum_robust_tests
   robust/crash_test.cc
   robust/robust_support.cc
-  robust/write_fault_test.cc
-  platform/asf_walker.cc)
+  robust/write_fault_test.cc)
+target_link_libraries(kestrum_robust_tests PRIVATE asf_format_test_support)

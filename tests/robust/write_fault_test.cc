@@ -25,7 +25,7 @@
 #include "kestrum.h"
 #include "robust/robust_support.h"
 #include "support/expected_samples.h"
-#include "platform/asf_walker.h"
+#include "asf_format/tests/walker.h"
 #include "support/memory_writer.h"
 
 namespace kestrum::testing {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "stream/group.h"
 #include "support/debug_capture.h"
 #include "support/stream_builder.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "api/record_instance.h"
-#include "bytes.h"
+#include "base/bytes.h"
 #include "support/debug_capture.h"
 #include "support/fake_wm.h"
 #include "support/stream_builder.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum::testing {
 

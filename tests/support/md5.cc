@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum::testing {
 namespace {

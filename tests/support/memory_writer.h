@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "api/record_instance.h"
-#include "platform/wmsdk/asf/byte_sink.h"
+#include "asf_format/tests/memory_sink.h"
 
 namespace kestrum::testing {
 

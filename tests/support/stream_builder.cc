@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum::testing {
 namespace {

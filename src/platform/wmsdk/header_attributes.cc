@@ -1,6 +1,6 @@
 #include "platform/wmsdk/header_attributes.h"
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "platform/codepage.h"
 #include "platform/wmsdk/com_object.h"
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/wmsdk/asf/muxer.h"
+#include "asf_format/muxer.h"
 #include "platform/wmsdk/wmsdk.h"
 
 namespace kestrum::wmsdk {

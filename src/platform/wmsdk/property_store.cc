@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "platform/codepage.h"
 #include "platform/wmsdk/com_object.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/wmsdk/asf/muxer.h"
+#include "asf_format/muxer.h"
 
 namespace kestrum::wmsdk {
 namespace {

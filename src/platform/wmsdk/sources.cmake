@@ -1,5 +1,5 @@
-# The built-in WM writer: the objects behind the WM interfaces and the ASF
-# muxer behind its writer. KESTRUM_WMSDK_ENTRY_SOURCES: its two entry points,
+# The built-in WM writer: the objects behind the WM interfaces, over the ASF
+# component's muxer. KESTRUM_WMSDK_ENTRY_SOURCES: its two entry points,
 # WMCreateProfileManager and WMCreateWriter, linked into whatever offers them
 # (the library with the built-in writer, the project's own wmvcore.dll).
 set(KESTRUM_WMSDK_SOURCES
@@ -15,6 +15,4 @@ if(WIN32)
   # Compile-time checks of the interface lists against <wmsdk.h>.
   list(APPEND KESTRUM_WMSDK_SOURCES platform/wmsdk/wm_layout_check.c)
 endif()
-include(platform/wmsdk/asf/sources.cmake)
-list(APPEND KESTRUM_WMSDK_SOURCES ${KESTRUM_ASF_MUXER_SOURCES})
 set(KESTRUM_WMSDK_ENTRY_SOURCES platform/wmsdk/factories.cc)

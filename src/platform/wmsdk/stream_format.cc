@@ -1,6 +1,6 @@
 #include "platform/wmsdk/stream_format.h"
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "platform/wmsdk/com_object.h"
 
 namespace kestrum::wmsdk {

@@ -2,7 +2,7 @@
 // block rewritten into what the Stream Properties Object carries.
 #pragma once
 
-#include "platform/wmsdk/asf/muxer.h"
+#include "asf_format/muxer.h"
 #include "platform/wmsdk/media_type.h"
 #include "platform/wmsdk/wmsdk.h"
 

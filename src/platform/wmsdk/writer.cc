@@ -21,7 +21,7 @@
 #include "platform/codepage.h"
 #include "platform/com.h"
 #include "platform/debug_output.h"
-#include "platform/wmsdk/asf/muxer.h"
+#include "asf_format/muxer.h"
 #include "platform/wmsdk/com_object.h"
 #include "platform/wmsdk/header_attributes.h"
 #include "platform/wmsdk/implements.h"

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/wmsdk/asf/byte_sink.h"
-#include "platform/wmsdk/asf/muxer.h"
+#include "asf_format/byte_sink.h"
+#include "asf_format/muxer.h"
 #include "platform/wmsdk/wmsdk.h"
 
 namespace kestrum::wmsdk {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/wmsdk/asf/byte_sink.h"
+#include "asf_format/byte_sink.h"
 #include "platform/wmsdk/sample_buffer.h"
 #include "platform/wmsdk/wm_fixtures.h"
 #include "platform/wmsdk/writer.h"

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "platform/wmsdk/stream_format.h"
 #include "platform/wmsdk/wm_fixtures.h"
 

@@ -1,6 +1,6 @@
 #include "platform/wmsdk/wm_fixtures.h"
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum::testing {
 

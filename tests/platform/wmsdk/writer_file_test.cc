@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "support/md5.h"
 #include "support/probe.h"
 #include "platform/wmsdk/writer_fixture.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wmsdk/asf/byte_sink.h"
+#include "asf_format/tests/memory_sink.h"
 #include "platform/wmsdk/wm_fixtures.h"
 #include "platform/wmsdk/writer.h"
 

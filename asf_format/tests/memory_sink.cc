@@ -1,4 +1,4 @@
-#include "platform/wmsdk/asf/byte_sink.h"
+#include "asf_format/tests/memory_sink.h"
 
 #include <cstring>
 

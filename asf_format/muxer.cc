@@ -1,4 +1,4 @@
-#include "platform/wmsdk/asf/muxer.h"
+#include "asf_format/muxer.h"
 
 #include <algorithm>
 #include <array>
@@ -10,10 +10,10 @@
 #include <new>
 #include <utility>
 
-#include "platform/wmsdk/asf/header.h"
-#include "platform/wmsdk/asf/packet_builder.h"
-#include "platform/wmsdk/asf/results.h"
-#include "platform/wmsdk/asf/simple_index.h"
+#include "asf_format/header.h"
+#include "asf_format/packet_builder.h"
+#include "asf_format/results.h"
+#include "asf_format/simple_index.h"
 
 namespace kestrum::asf {
 namespace {

@@ -8,7 +8,7 @@
 // only, so no second writer can open it, and neither can a writer while a
 // reader that forbids writing has it (the packet source reads so); only
 // then is a disk file cut to nothing.
-#include "platform/wmsdk/asf/buffered_file_sink.h"
+#include "asf_format/buffered_file_sink.h"
 
 #ifdef _WIN32
 #include <windows.h>

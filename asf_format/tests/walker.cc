@@ -1,10 +1,10 @@
-#include "platform/asf_walker.h"
+#include "asf_format/tests/walker.h"
 
 #include <cstdio>
 #include <cstring>
 #include <map>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum::asf::testing {
 namespace {

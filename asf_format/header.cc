@@ -1,10 +1,10 @@
-#include "platform/wmsdk/asf/header.h"
+#include "asf_format/header.h"
 
 #include <limits>
 
-#include "bytes.h"
-#include "platform/wmsdk/asf/guids.h"
-#include "platform/wmsdk/asf/results.h"
+#include "base/bytes.h"
+#include "asf_format/guids.h"
+#include "asf_format/results.h"
 
 namespace kestrum::asf {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "bytes.h"
+#include "base/bytes.h"
 #include "platform/win_types.h"
 
 namespace kestrum::asf {

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/win_types.h"
 
@@ -52,24 +51,5 @@ class ByteSink {
 // holds it (the packet source reads its stream so). Null, with *error set,
 // when the file cannot be opened.
 std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error);
-
-// A sink in memory, for tests. When fail_after is set, any write that would
-// take the bytes held past it fails (as a full disk would), keeping what
-// fits. With `stream` set it only appends, as a pipe does.
-class MemorySink : public ByteSink {
- public:
-  HRESULT Write(const uint8_t* data, size_t size) override;
-  HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override;
-  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override;
-  HRESULT Truncate(uint64_t size) override;
-  uint64_t Size() const override { return bytes.size(); }
-  HRESULT Flush() override { ++flushes; return S_OK; }
-  bool seekable() const override { return !stream; }
-
-  std::vector<uint8_t> bytes;
-  size_t flushes = 0;
-  std::unique_ptr<size_t> fail_after;  // limit on the bytes held, when set
-  bool stream = false;
-};
 
 }  // namespace kestrum::asf

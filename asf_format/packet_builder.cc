@@ -1,9 +1,9 @@
-#include "platform/wmsdk/asf/packet_builder.h"
+#include "asf_format/packet_builder.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum::asf {
 namespace {

@@ -1,7 +1,7 @@
-#include "platform/wmsdk/asf/object_writer.h"
+#include "asf_format/object_writer.h"
 
-#include "bytes.h"
-#include "platform/wmsdk/asf/guids.h"
+#include "base/bytes.h"
+#include "asf_format/guids.h"
 
 namespace kestrum::asf {
 

@@ -12,9 +12,9 @@
 #include <csignal>
 #include <random>
 
-#include "platform/asf_test_support.h"
-#include "platform/wmsdk/asf/buffered_file_sink.h"
-#include "platform/wmsdk/asf/byte_sink.h"
+#include "asf_format/tests/test_support.h"
+#include "asf_format/buffered_file_sink.h"
+#include "asf_format/tests/memory_sink.h"
 
 namespace kestrum::asf {
 namespace {

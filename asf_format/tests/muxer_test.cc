@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <random>
 
-#include "bytes.h"
-#include "platform/asf_test_support.h"
-#include "platform/asf_walker.h"
-#include "platform/wmsdk/asf/muxer.h"
+#include "base/bytes.h"
+#include "asf_format/tests/test_support.h"
+#include "asf_format/tests/walker.h"
+#include "asf_format/muxer.h"
 #include "platform/wmsdk/wmsdk.h"
 
 namespace kestrum::asf {

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/wmsdk/asf/muxer.h"
+#include "asf_format/muxer.h"
+#include "asf_format/tests/memory_sink.h"
 
 namespace kestrum::asf::testing {
 

@@ -26,7 +26,7 @@
 #include <memory>
 
 #include "platform/win_types.h"
-#include "platform/wmsdk/asf/byte_sink.h"
+#include "asf_format/byte_sink.h"
 
 namespace kestrum::asf {
 

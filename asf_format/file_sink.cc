@@ -9,7 +9,7 @@
 // opened for writing only and written front to back, unlocked.
 #define _FILE_OFFSET_BITS 64  // 64-bit file offsets on 32-bit builds
 
-#include "platform/wmsdk/asf/buffered_file_sink.h"
+#include "asf_format/buffered_file_sink.h"
 
 #ifndef _WIN32
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "platform/wmsdk/asf/buffered_file_sink.h"
+#include "asf_format/buffered_file_sink.h"
 
 #include <algorithm>
 #include <cstring>

@@ -54,7 +54,7 @@
 #include <vector>
 
 #include "platform/win_types.h"
-#include "platform/wmsdk/asf/byte_sink.h"
+#include "asf_format/byte_sink.h"
 
 namespace kestrum::asf {
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/wmsdk/asf/byte_sink.h"
+#include "asf_format/byte_sink.h"
 
 namespace kestrum::asf {
 

@@ -4,10 +4,10 @@
 
 #include <random>
 
-#include "platform/asf_test_support.h"
-#include "platform/asf_walker.h"
-#include "platform/wmsdk/asf/header.h"
-#include "platform/wmsdk/asf/packet_builder.h"
+#include "asf_format/tests/test_support.h"
+#include "asf_format/tests/walker.h"
+#include "asf_format/header.h"
+#include "asf_format/packet_builder.h"
 
 namespace kestrum::asf {
 namespace {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/win_types.h"
-#include "platform/wmsdk/asf/muxer.h"
-#include "platform/wmsdk/asf/object_writer.h"
+#include "asf_format/muxer.h"
+#include "asf_format/object_writer.h"
 
 namespace kestrum::asf {
 

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
-#include "bytes.h"
-#include "platform/asf_test_support.h"
-#include "platform/asf_walker.h"
-#include "platform/wmsdk/asf/guids.h"
-#include "platform/wmsdk/asf/header.h"
+#include "base/bytes.h"
+#include "asf_format/tests/test_support.h"
+#include "asf_format/tests/walker.h"
+#include "asf_format/guids.h"
+#include "asf_format/header.h"
 #include "platform/wmsdk/wmsdk.h"
 
 namespace kestrum::asf {

@@ -13,9 +13,9 @@
 #include <random>
 #include <sstream>
 
-#include "platform/asf_test_support.h"
-#include "platform/wmsdk/asf/byte_sink.h"
-#include "platform/wmsdk/asf/muxer.h"
+#include "asf_format/tests/test_support.h"
+#include "asf_format/byte_sink.h"
+#include "asf_format/muxer.h"
 
 namespace kestrum::asf {
 namespace {

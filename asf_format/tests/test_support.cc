@@ -1,4 +1,4 @@
-#include "platform/asf_test_support.h"
+#include "asf_format/tests/test_support.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "bytes.h"
+#include "base/bytes.h"
 
 namespace kestrum::asf::testing {
 

@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <random>
 
-#include "bytes.h"
-#include "platform/asf_walker.h"
-#include "platform/wmsdk/asf/simple_index.h"
+#include "base/bytes.h"
+#include "asf_format/tests/walker.h"
+#include "asf_format/simple_index.h"
+#include "asf_format/tests/memory_sink.h"
 
 namespace kestrum::asf {
 namespace {

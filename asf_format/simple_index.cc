@@ -1,10 +1,10 @@
-#include "platform/wmsdk/asf/simple_index.h"
+#include "asf_format/simple_index.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "bytes.h"
-#include "platform/wmsdk/asf/guids.h"
+#include "base/bytes.h"
+#include "asf_format/guids.h"
 
 namespace kestrum::asf {
 namespace {
