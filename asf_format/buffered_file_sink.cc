@@ -17,98 +17,98 @@ class BufferedFileSink final : public ByteSink {
   explicit BufferedFileSink(std::unique_ptr<OpenFile> file)
       : file_(std::move(file)), buffer_(new uint8_t[kBufferSize]) {}
   // Hands the buffer to the file before the file closes.
-  ~BufferedFileSink() override { FlushBuffer(); }
+  ~BufferedFileSink() override { (void)FlushBuffer(); }  // a failure has nowhere to go
   BufferedFileSink(const BufferedFileSink&) = delete;
   BufferedFileSink& operator=(const BufferedFileSink&) = delete;
 
-  HRESULT Write(const uint8_t* data, size_t size) override {
-    if (FAILED(failure_)) return failure_;
-    if (size == 0) return S_OK;
-    if (data == nullptr) return E_POINTER;
+  Status Write(const uint8_t* data, size_t size) override {
+    if (Failed(failure_)) return failure_;
+    if (size == 0) return kOk;
+    if (data == nullptr) return kNoData;
     if (size >= kDirectWriteMin) {
-      HRESULT hr = FlushBuffer();
-      if (SUCCEEDED(hr)) hr = Append(data, size);
-      return hr;
+      Status status = FlushBuffer();
+      if (Succeeded(status)) status = Append(data, size);
+      return status;
     }
     if (size > kBufferSize - buffered_) {
-      const HRESULT hr = FlushBuffer();
-      if (FAILED(hr)) return hr;
+      const Status status = FlushBuffer();
+      if (Failed(status)) return status;
     }
     std::memcpy(buffer_.get() + buffered_, data, size);
     buffered_ += size;
-    return S_OK;
+    return kOk;
   }
 
-  HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
-    if (!file_->seekable()) return E_NOTIMPL;
-    if (FAILED(failure_)) return failure_;
-    if (offset > Size() || size > Size() - offset) return E_INVALIDARG;
-    if (size == 0) return S_OK;
-    if (data == nullptr) return E_POINTER;
+  Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+    if (!file_->seekable()) return kNotSeekable;
+    if (Failed(failure_)) return failure_;
+    if (offset > Size() || size > Size() - offset) return kInvalidArgument;
+    if (size == 0) return kOk;
+    if (data == nullptr) return kNoData;
     // Bytes still in the buffer are patched there, the rest in the file.
     if (offset + size > written_) {
       const size_t skip = offset >= written_ ? 0 : static_cast<size_t>(written_ - offset);
       std::memcpy(buffer_.get() + (offset + skip - written_), data + skip, size - skip);
       size = skip;
     }
-    if (size == 0) return S_OK;
+    if (size == 0) return kOk;
     return Latch(file_->WriteAt(offset, data, size));
   }
 
-  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
-    if (!file_->seekable()) return E_NOTIMPL;
-    if (offset > Size() || size > Size() - offset) return E_INVALIDARG;
-    if (size == 0) return S_OK;
-    if (data == nullptr) return E_POINTER;
+  Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    if (!file_->seekable()) return kNotSeekable;
+    if (offset > Size() || size > Size() - offset) return kInvalidArgument;
+    if (size == 0) return kOk;
+    if (data == nullptr) return kNoData;
     if (offset + size > written_) {
       const size_t skip = offset >= written_ ? 0 : static_cast<size_t>(written_ - offset);
       std::memcpy(data + skip, buffer_.get() + (offset + skip - written_), size - skip);
       size = skip;
     }
-    return size == 0 ? S_OK : file_->ReadAt(offset, data, size);
+    return size == 0 ? kOk : file_->ReadAt(offset, data, size);
   }
 
-  HRESULT Truncate(uint64_t size) override {
-    if (!file_->seekable()) return E_NOTIMPL;
-    if (size > Size()) return E_INVALIDARG;
+  Status Truncate(uint64_t size) override {
+    if (!file_->seekable()) return kNotSeekable;
+    if (size > Size()) return kInvalidArgument;
     // The file is cut to the bytes that stay in it; buffered bytes within
     // `size` stay buffered.
     const uint64_t in_file = std::min(size, written_);
-    const HRESULT hr = file_->Truncate(in_file);
-    if (FAILED(hr)) return hr;
+    const Status status = file_->Truncate(in_file);
+    if (Failed(status)) return status;
     written_ = in_file;
     buffered_ = static_cast<size_t>(size - in_file);
-    failure_ = S_OK;
-    return S_OK;
+    failure_ = kOk;
+    return kOk;
   }
 
   uint64_t Size() const override { return written_ + buffered_; }
 
-  HRESULT Flush() override {
-    if (FAILED(failure_)) return failure_;
+  Status Flush() override {
+    if (Failed(failure_)) return failure_;
     return FlushBuffer();
   }
 
   bool seekable() const override { return file_->seekable(); }
 
  private:
-  HRESULT Latch(HRESULT hr) {
-    if (FAILED(hr)) failure_ = hr;
-    return hr;
+  Status Latch(Status status) {
+    if (Failed(status)) failure_ = status;
+    return status;
   }
 
   // Appends to the file, past the bytes already there (the buffer's bytes
   // must have been written). What a failed append got into the file counts.
-  HRESULT Append(const uint8_t* data, size_t size) {
+  Status Append(const uint8_t* data, size_t size) {
     size_t done = 0;
-    const HRESULT hr = Latch(file_->Append(written_, data, size, &done));
-    written_ += SUCCEEDED(hr) ? size : std::min(done, size);
-    return hr;
+    const Status status = Latch(file_->Append(written_, data, size, &done));
+    written_ += Succeeded(status) ? size : std::min(done, size);
+    return status;
   }
 
   // A failed flush drops what did not reach the file.
-  HRESULT FlushBuffer() {
-    if (buffered_ == 0 || FAILED(failure_)) return failure_;
+  Status FlushBuffer() {
+    if (buffered_ == 0 || Failed(failure_)) return failure_;
     const size_t count = buffered_;
     buffered_ = 0;
     return Append(buffer_.get(), count);
@@ -118,20 +118,20 @@ class BufferedFileSink final : public ByteSink {
   std::unique_ptr<uint8_t[]> buffer_;  // default-initialised, never zero-filled
   size_t buffered_ = 0;
   uint64_t written_ = 0;  // bytes in the file
-  HRESULT failure_ = S_OK;
+  Status failure_ = kOk;
 };
 
 }  // namespace
 
-std::unique_ptr<ByteSink> MakeBufferedFileSink(std::unique_ptr<OpenFile> file, HRESULT* error) {
+std::unique_ptr<ByteSink> MakeBufferedFileSink(std::unique_ptr<OpenFile> file, Status* error) {
   std::unique_ptr<ByteSink> sink;
   try {
     sink = std::make_unique<BufferedFileSink>(std::move(file));
   } catch (const std::bad_alloc&) {
-    if (error != nullptr) *error = E_OUTOFMEMORY;
+    if (error != nullptr) *error = kOutOfMemory;
     return nullptr;
   }
-  if (error != nullptr) *error = S_OK;
+  if (error != nullptr) *error = kOk;
   return sink;
 }
 

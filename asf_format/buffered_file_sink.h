@@ -3,7 +3,7 @@
 // which go to the file directly so their bytes are not copied a second time.
 // Patches land in the buffer for bytes still there and in the file for the
 // rest. Flush hands the buffer to the system; it does not sync to the disk.
-// The first failing call latches its HRESULT: every later call answers with
+// The first failing call latches its Status: every later call answers with
 // it, and the file keeps what reached it, until Truncate cuts the file back
 // and clears it.
 #pragma once
@@ -22,28 +22,28 @@ class OpenFile {
  public:
   virtual ~OpenFile() = default;
   // Writes all `size` bytes at file offset `offset`.
-  virtual HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
+  virtual Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
   // Writes all `size` bytes at the end of the file, which is `end` bytes
   // long. *done: the bytes that reached the file, all of them on success.
-  virtual HRESULT Append(uint64_t end, const uint8_t* data, size_t size, size_t* done) {
+  virtual Status Append(uint64_t end, const uint8_t* data, size_t size, size_t* done) {
     *done = 0;
-    const HRESULT hr = WriteAt(end, data, size);
-    if (SUCCEEDED(hr)) *done = size;
-    return hr;
+    const Status status = WriteAt(end, data, size);
+    if (Succeeded(status)) *done = size;
+    return status;
   }
   // Reads exactly `size` bytes at `offset`.
-  virtual HRESULT ReadAt(uint64_t /*offset*/, uint8_t* /*data*/, size_t /*size*/) {
-    return E_NOTIMPL;
+  virtual Status ReadAt(uint64_t /*offset*/, uint8_t* /*data*/, size_t /*size*/) {
+    return kNotSeekable;
   }
   // Cuts the file to `size` bytes; the next Append writes there.
-  virtual HRESULT Truncate(uint64_t /*size*/) { return E_NOTIMPL; }
+  virtual Status Truncate(uint64_t /*size*/) { return kNotSeekable; }
   // False for a file that only appends (a pipe, a device): WriteAt, ReadAt
   // and Truncate are then never called.
   virtual bool seekable() const { return true; }
 };
 
-// A buffered sink over `file`. Null, with *error set to E_OUTOFMEMORY, when
+// A buffered sink over `file`. Null, with *error set to kOutOfMemory, when
 // the buffer cannot be had (the file is then closed).
-std::unique_ptr<ByteSink> MakeBufferedFileSink(std::unique_ptr<OpenFile> file, HRESULT* error);
+std::unique_ptr<ByteSink> MakeBufferedFileSink(std::unique_ptr<OpenFile> file, Status* error);
 
 }  // namespace kestrum::asf

@@ -2,12 +2,12 @@
 // bytes it already holds (the muxer patches header fields at the end), can
 // be cut back (after a failed write, to its last whole packet), and hands
 // what it has to the operating system on Flush. Every call reports failure
-// as an HRESULT and never throws; after a failure the sink keeps what it had,
+// as an Status and never throws; after a failure the sink keeps what it had,
 // and Size() counts the bytes it holds intact, so a prefix of a failed
 // append may be among them.
 //
 // A sink that cannot seek (a pipe, a device, standard output) only appends:
-// seekable() is false and WriteAt, ReadAt and Truncate answer E_NOTIMPL.
+// seekable() is false and WriteAt, ReadAt and Truncate answer kNotSeekable.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/win_types.h"
+#include "asf_format/status.h"
 
 namespace kestrum::asf {
 
@@ -23,20 +23,20 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   // Appends `size` bytes.
-  virtual HRESULT Write(const uint8_t* data, size_t size) = 0;
+  virtual Status Write(const uint8_t* data, size_t size) = 0;
   // Overwrites `size` bytes at `offset`; offset + size must not pass Size().
-  virtual HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
+  virtual Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
   // Reads back `size` bytes at `offset`; offset + size must not pass Size().
-  virtual HRESULT ReadAt(uint64_t /*offset*/, uint8_t* /*data*/, size_t /*size*/) {
-    return E_NOTIMPL;
+  virtual Status ReadAt(uint64_t /*offset*/, uint8_t* /*data*/, size_t /*size*/) {
+    return kNotSeekable;
   }
   // Cuts the sink back to its first `size` bytes (at most Size()); appends
   // go on from there. Clears a failure the sink had latched.
-  virtual HRESULT Truncate(uint64_t /*size*/) { return E_NOTIMPL; }
+  virtual Status Truncate(uint64_t /*size*/) { return kNotSeekable; }
   // Bytes held so far.
   virtual uint64_t Size() const = 0;
   // Hands everything written so far to the operating system.
-  virtual HRESULT Flush() = 0;
+  virtual Status Flush() = 0;
   // False for a sink that only appends.
   virtual bool seekable() const { return true; }
 };
@@ -47,9 +47,9 @@ class ByteSink {
 // seek (a pipe, a FIFO, a character device) is written front to back, as a
 // sink that only appends. A regular file is taken for this writer alone
 // before it is cut to nothing: while one sink has it, a second one fails
-// with E_SHARING_VIOLATION and leaves it untouched, as it does when a reader
+// with kSharingViolation and leaves it untouched, as it does when a reader
 // holds it (the packet source reads its stream so). Null, with *error set,
 // when the file cannot be opened.
-std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error);
+std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, Status* error);
 
 }  // namespace kestrum::asf

@@ -24,22 +24,22 @@
 namespace kestrum::asf {
 namespace {
 
-HRESULT FromErrno(int error, HRESULT otherwise) {
+Status FromErrno(int error, Status otherwise) {
   switch (error) {
     case ENOSPC:
     case EFBIG:
     case EDQUOT:
-      return E_DISK_FULL;
+      return kDiskFull;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-      return E_ACCESSDENIED;
+      return kAccessDenied;
     case ENOENT:
     case ENOTDIR:
-      return E_FILE_NOT_FOUND;
+      return kFileNotFound;
     case ENAMETOOLONG:
-      return E_FILENAME_TOO_LONG;
+      return kFileNameTooLong;
     default:
       return otherwise;
   }
@@ -48,7 +48,7 @@ HRESULT FromErrno(int error, HRESULT otherwise) {
 // Moves all `size` bytes with `io(position, count)` (a read or a write that
 // may move fewer), retrying interrupted calls; *done counts what moved.
 template <typename Byte, typename Io>
-HRESULT Whole(Byte* data, size_t size, size_t* done, HRESULT otherwise, Io io) {
+Status Whole(Byte* data, size_t size, size_t* done, Status otherwise, Io io) {
   *done = 0;
   while (*done < size) {
     const ssize_t n = io(data + *done, size - *done);
@@ -56,7 +56,7 @@ HRESULT Whole(Byte* data, size_t size, size_t* done, HRESULT otherwise, Io io) {
     if (n <= 0) return n < 0 ? FromErrno(errno, otherwise) : otherwise;
     *done += static_cast<size_t>(n);
   }
-  return S_OK;
+  return kOk;
 }
 
 class PosixFile final : public OpenFile {
@@ -67,35 +67,35 @@ class PosixFile final : public OpenFile {
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
 
-  HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+  Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
     size_t done = 0;
-    return Whole(data, size, &done, E_WRITE_FAULT, [&](const uint8_t* at, size_t n) {
+    return Whole(data, size, &done, kWriteFault, [&](const uint8_t* at, size_t n) {
       return ::pwrite(fd_, at, n, static_cast<off_t>(offset + done));
     });
   }
 
   // write(2) rather than pwrite(2) at `end`: the descriptor's own position is
   // the end, and outputs that cannot seek work the same way.
-  HRESULT Append(uint64_t /*end*/, const uint8_t* data, size_t size, size_t* done) override {
-    return Whole(data, size, done, E_WRITE_FAULT,
+  Status Append(uint64_t /*end*/, const uint8_t* data, size_t size, size_t* done) override {
+    return Whole(data, size, done, kWriteFault,
                  [&](const uint8_t* at, size_t n) { return ::write(fd_, at, n); });
   }
 
-  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
-    if (!readable_) return E_NOTIMPL;
+  Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    if (!readable_) return kNotSeekable;
     size_t done = 0;
-    return Whole(data, size, &done, E_FAIL, [&](uint8_t* at, size_t n) {
+    return Whole(data, size, &done, kFailed, [&](uint8_t* at, size_t n) {
       return ::pread(fd_, at, n, static_cast<off_t>(offset + done));
     });
   }
 
-  HRESULT Truncate(uint64_t size) override {
+  Status Truncate(uint64_t size) override {
     const auto at = static_cast<off_t>(size);
     int result = 0;
     while ((result = ::ftruncate(fd_, at)) != 0 && errno == EINTR) {
     }
-    if (result != 0) return FromErrno(errno, E_WRITE_FAULT);
-    return ::lseek(fd_, at, SEEK_SET) == at ? S_OK : FromErrno(errno, E_WRITE_FAULT);
+    if (result != 0) return FromErrno(errno, kWriteFault);
+    return ::lseek(fd_, at, SEEK_SET) == at ? kOk : FromErrno(errno, kWriteFault);
   }
 
   bool seekable() const override { return seekable_; }
@@ -135,39 +135,39 @@ int OpenForWriting(const char* path, bool* regular, bool* readable) {
 }
 
 // Takes a regular file for this writer alone and cuts it to nothing.
-HRESULT TakeFile(int fd) {
+Status TakeFile(int fd) {
   int result = 0;
   while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
   }
-  if (result != 0 && errno == EWOULDBLOCK) return E_SHARING_VIOLATION;  // another one has it
+  if (result != 0 && errno == EWOULDBLOCK) return kSharingViolation;  // another one has it
   // File systems without locks are written unlocked.
   if (result != 0 && errno != ENOLCK && errno != EINVAL && errno != ENOTSUP) {
-    return FromErrno(errno, E_FAIL);
+    return FromErrno(errno, kFailed);
   }
   // An empty file is left alone: cutting one (to nothing, again) makes some
   // file systems write it back to the disk as soon as it is closed.
   struct stat info;
-  if (::fstat(fd, &info) == 0 && info.st_size == 0) return S_OK;
+  if (::fstat(fd, &info) == 0 && info.st_size == 0) return kOk;
   while ((result = ::ftruncate(fd, 0)) != 0 && errno == EINTR) {
   }
-  return result == 0 ? S_OK : FromErrno(errno, E_FAIL);
+  return result == 0 ? kOk : FromErrno(errno, kFailed);
 }
 
 }  // namespace
 
-std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error) {
+std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, Status* error) {
   bool regular = false;
   bool readable = false;
   const int fd = OpenForWriting(path.c_str(), &regular, &readable);
   if (fd < 0) {
-    if (error != nullptr) *error = FromErrno(errno, E_FAIL);
+    if (error != nullptr) *error = FromErrno(errno, kFailed);
     return nullptr;
   }
   if (regular) {
-    const HRESULT hr = TakeFile(fd);
-    if (FAILED(hr)) {
+    const Status status = TakeFile(fd);
+    if (Failed(status)) {
       ::close(fd);
-      if (error != nullptr) *error = hr;
+      if (error != nullptr) *error = status;
       return nullptr;
     }
   }
@@ -176,7 +176,7 @@ std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error) 
     file = std::make_unique<PosixFile>(fd, regular, readable);
   } catch (const std::bad_alloc&) {
     ::close(fd);
-    if (error != nullptr) *error = E_OUTOFMEMORY;
+    if (error != nullptr) *error = kOutOfMemory;
     return nullptr;
   }
   return MakeBufferedFileSink(std::move(file), error);

@@ -22,24 +22,24 @@ namespace {
 // The most one WriteFile or ReadFile call is given.
 constexpr size_t kMaxTransfer = size_t{1} << 30;
 
-HRESULT FromWin32(DWORD error, HRESULT otherwise) {
+Status FromWin32(DWORD error, Status otherwise) {
   switch (error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
     case ERROR_FILE_TOO_LARGE:
-      return E_DISK_FULL;
+      return kDiskFull;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      return E_SHARING_VIOLATION;
+      return kSharingViolation;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
-      return E_ACCESSDENIED;
+      return kAccessDenied;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-      return E_FILE_NOT_FOUND;
+      return kFileNotFound;
     case ERROR_FILENAME_EXCED_RANGE:
-      return E_FILENAME_TOO_LONG;
+      return kFileNameTooLong;
     default:
       return otherwise;
   }
@@ -55,45 +55,45 @@ class Win32File final : public OpenFile {
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
 
-  HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+  Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
     size_t done = 0;
     return Write(&offset, data, size, &done);
   }
 
-  HRESULT Append(uint64_t end, const uint8_t* data, size_t size, size_t* done) override {
+  Status Append(uint64_t end, const uint8_t* data, size_t size, size_t* done) override {
     return Write(disk_ ? &end : nullptr, data, size, done);
   }
 
-  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
-    if (!readable_) return E_NOTIMPL;
+  Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    if (!readable_) return kNotSeekable;
     while (size > 0) {
       OVERLAPPED at{};
       at.Offset = static_cast<DWORD>(offset);
       at.OffsetHigh = static_cast<DWORD>(offset >> 32);
       DWORD got = 0;
-      if (!ReadFile(file_, data, Chunk(size), &got, &at)) return FromWin32(GetLastError(), E_FAIL);
-      if (got == 0) return E_FAIL;
+      if (!ReadFile(file_, data, Chunk(size), &got, &at)) return FromWin32(GetLastError(), kFailed);
+      if (got == 0) return kFailed;
       data += got;
       size -= got;
       offset += got;
     }
-    return S_OK;
+    return kOk;
   }
 
-  HRESULT Truncate(uint64_t size) override {
+  Status Truncate(uint64_t size) override {
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(size);
     if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
-      return FromWin32(GetLastError(), E_WRITE_FAULT);
+      return FromWin32(GetLastError(), kWriteFault);
     }
-    return S_OK;
+    return kOk;
   }
 
   bool seekable() const override { return disk_; }
 
  private:
   // At *offset, or where the handle stands when offset is null.
-  HRESULT Write(uint64_t* offset, const uint8_t* data, size_t size, size_t* done) {
+  Status Write(uint64_t* offset, const uint8_t* data, size_t size, size_t* done) {
     *done = 0;
     while (size > 0) {
       OVERLAPPED at{};
@@ -104,13 +104,13 @@ class Win32File final : public OpenFile {
       DWORD wrote = 0;
       const BOOL ok = WriteFile(file_, data, Chunk(size), &wrote, offset != nullptr ? &at : nullptr);
       *done += wrote;
-      if (!ok) return FromWin32(GetLastError(), E_WRITE_FAULT);
-      if (wrote == 0) return E_WRITE_FAULT;
+      if (!ok) return FromWin32(GetLastError(), kWriteFault);
+      if (wrote == 0) return kWriteFault;
       data += wrote;
       size -= wrote;
       if (offset != nullptr) *offset += wrote;
     }
-    return S_OK;
+    return kOk;
   }
 
   const HANDLE file_;
@@ -122,7 +122,7 @@ class Win32File final : public OpenFile {
 
 // `path` is in the ANSI code page, as the writer converted it back from the
 // wide name the library gave it.
-std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error) {
+std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, Status* error) {
   bool readable = true;
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -133,12 +133,12 @@ std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error) 
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) {
-    if (error != nullptr) *error = FromWin32(GetLastError(), E_FAIL);
+    if (error != nullptr) *error = FromWin32(GetLastError(), kFailed);
     return nullptr;
   }
   const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
   if (disk && !SetEndOfFile(handle)) {  // the handle stands at 0: cut to nothing
-    if (error != nullptr) *error = FromWin32(GetLastError(), E_FAIL);
+    if (error != nullptr) *error = FromWin32(GetLastError(), kFailed);
     CloseHandle(handle);
     return nullptr;
   }
@@ -147,7 +147,7 @@ std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, HRESULT* error) 
     file = std::make_unique<Win32File>(handle, disk, readable);
   } catch (const std::bad_alloc&) {
     CloseHandle(handle);
-    if (error != nullptr) *error = E_OUTOFMEMORY;
+    if (error != nullptr) *error = kOutOfMemory;
     return nullptr;
   }
   return MakeBufferedFileSink(std::move(file), error);

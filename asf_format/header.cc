@@ -4,7 +4,7 @@
 
 #include "base/bytes.h"
 #include "asf_format/guids.h"
-#include "asf_format/results.h"
+#include "asf_format/status.h"
 
 namespace kestrum::asf {
 namespace {
@@ -35,51 +35,51 @@ void AppendDescriptionString(ObjectWriter& w, const std::u16string& s) {
   w.U16(0);
 }
 
-HRESULT ValidateStream(const StreamInfo& s) {
-  if (s.number < 1 || s.number > 127) return E_INVALIDARG;
-  if (s.format.size() > 0xFFFF) return NS_E_INVALID_INPUT_FORMAT;
+Status ValidateStream(const StreamInfo& s) {
+  if (s.number < 1 || s.number > 127) return kInvalidArgument;
+  if (s.format.size() > 0xFFFF) return kInvalidInputFormat;
   if (s.kind == StreamKind::kVideo) {
-    if (s.format.size() < kBitmapInfoHeaderSize) return NS_E_INVALID_INPUT_FORMAT;
+    if (s.format.size() < kBitmapInfoHeaderSize) return kInvalidInputFormat;
     // Readers take the codec data's length from biSize; it has to lie within
     // the bytes written.
     const uint32_t bi_size = load_u32le(s.format.data());
     if (bi_size < kBitmapInfoHeaderSize || bi_size > s.format.size()) {
-      return NS_E_INVALID_INPUT_FORMAT;
+      return kInvalidInputFormat;
     }
   } else if (s.kind == StreamKind::kAudio) {
-    if (s.format.size() < kWaveFormatExSize) return NS_E_INVALID_INPUT_FORMAT;
+    if (s.format.size() < kWaveFormatExSize) return kInvalidInputFormat;
   } else {
-    return E_INVALIDARG;
+    return kInvalidArgument;
   }
-  return S_OK;
+  return kOk;
 }
 
 }  // namespace
 
-HRESULT ValidateFileInfo(const FileInfo& info) {
-  if (info.streams.empty()) return E_INVALIDARG;
+Status ValidateFileInfo(const FileInfo& info) {
+  if (info.streams.empty()) return kInvalidArgument;
   if (info.packet_size != 0 &&
       (info.packet_size < kMinPacketSize || info.packet_size > kMaxPacketSize)) {
-    return E_INVALIDARG;
+    return kInvalidArgument;
   }
   bool seen[128] = {};
   for (const StreamInfo& s : info.streams) {
-    const HRESULT hr = ValidateStream(s);
-    if (FAILED(hr)) return hr;
-    if (seen[s.number]) return E_INVALIDARG;
+    const Status status = ValidateStream(s);
+    if (Failed(status)) return status;
+    if (seen[s.number]) return kInvalidArgument;
     seen[s.number] = true;
   }
   for (const std::u16string* s :
        {&info.title, &info.author, &info.copyright, &info.description, &info.rating}) {
-    if (s->size() > kMaxDescriptionChars) return E_INVALIDARG;
+    if (s->size() > kMaxDescriptionChars) return kInvalidArgument;
   }
-  return S_OK;
+  return kOk;
 }
 
 void AppendFileProperties(ObjectWriter& w, const FileInfo& info, uint32_t packet_size,
                           const HeaderTotals& totals) {
   const size_t start = w.BeginObject(kFilePropertiesObject);
-  w.Guid(info.file_id);
+  w.Id(info.file_id);
   w.U64(totals.finished ? totals.file_size : 0);
   w.U64(info.creation_time);
   w.U64(totals.finished ? totals.data_packets : 0);
@@ -102,8 +102,8 @@ void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream) {
   const size_t type_specific_size = video ? 11 + format_size : format_size;
 
   const size_t start = w.BeginObject(kStreamPropertiesObject);
-  w.Guid(video ? kVideoMedia : kAudioMedia);
-  w.Guid(kNoErrorCorrection);
+  w.Id(video ? kVideoMedia : kAudioMedia);
+  w.Id(kNoErrorCorrection);
   w.U64(0);  // time offset
   w.U32(static_cast<uint32_t>(type_specific_size));
   w.U32(0);              // error correction data length
@@ -142,7 +142,7 @@ void AppendExtendedStreamProperties(ObjectWriter& w, const StreamInfo& stream,
 
 void AppendHeaderExtension(ObjectWriter& w, const FileInfo& info, const HeaderTotals& totals) {
   const size_t start = w.BeginObject(kHeaderExtensionObject);
-  w.Guid(kHeaderExtensionReserved1);
+  w.Id(kHeaderExtensionReserved1);
   w.U16(kHeaderExtensionReserved2);
   const size_t data_size_at = w.size();
   w.U32(0);
@@ -181,12 +181,12 @@ void AppendStreamBitrateProperties(ObjectWriter& w, const FileInfo& info) {
   w.EndObject(start);
 }
 
-void AppendDataObjectHeader(ObjectWriter& w, const GUID& file_id, const HeaderTotals& totals,
+void AppendDataObjectHeader(ObjectWriter& w, const Guid& file_id, const HeaderTotals& totals,
                             uint32_t packet_size) {
-  w.Guid(kDataObject);
+  w.Id(kDataObject);
   w.U64(totals.finished ? kDataObjectHeaderSize + totals.data_packets * packet_size
                         : kDataObjectHeaderSize);
-  w.Guid(file_id);
+  w.Id(file_id);
   w.U64(totals.finished ? totals.data_packets : 0);
   w.U8(0x01);  // reserved, always 0x0101
   w.U8(0x01);

@@ -13,7 +13,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/win_types.h"
+#include "asf_format/guids.h"
+#include "asf_format/status.h"
 #include "asf_format/muxer.h"
 #include "asf_format/object_writer.h"
 
@@ -48,12 +49,12 @@ struct HeaderTotals {
   std::vector<uint32_t> max_object_size;
 };
 
-// S_OK when `info` can be written: 1 to 127 streams with distinct numbers
+// kOk when `info` can be written: 1 to 127 streams with distinct numbers
 // 1..127, formats long enough for their kind (video: a BITMAPINFOHEADER whose
 // biSize lies within the format), strings short enough for their WORD
-// lengths, packet size 0 or kMinPacketSize..kMaxPacketSize. E_INVALIDARG or
-// NS_E_INVALID_INPUT_FORMAT otherwise.
-HRESULT ValidateFileInfo(const FileInfo& info);
+// lengths, packet size 0 or kMinPacketSize..kMaxPacketSize. kInvalidArgument or
+// kInvalidInputFormat otherwise.
+Status ValidateFileInfo(const FileInfo& info);
 
 // The whole header: Header Object (File Properties, Stream Properties per
 // stream, Header Extension with an Extended Stream Properties per stream,
@@ -71,7 +72,7 @@ void AppendExtendedStreamProperties(ObjectWriter& w, const StreamInfo& stream,
 void AppendHeaderExtension(ObjectWriter& w, const FileInfo& info, const HeaderTotals& totals);
 void AppendContentDescription(ObjectWriter& w, const FileInfo& info);
 void AppendStreamBitrateProperties(ObjectWriter& w, const FileInfo& info);
-void AppendDataObjectHeader(ObjectWriter& w, const GUID& file_id, const HeaderTotals& totals,
+void AppendDataObjectHeader(ObjectWriter& w, const Guid& file_id, const HeaderTotals& totals,
                             uint32_t packet_size);
 
 }  // namespace kestrum::asf

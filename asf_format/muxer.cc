@@ -12,7 +12,7 @@
 
 #include "asf_format/header.h"
 #include "asf_format/packet_builder.h"
-#include "asf_format/results.h"
+#include "asf_format/status.h"
 #include "asf_format/simple_index.h"
 
 namespace kestrum::asf {
@@ -59,13 +59,13 @@ struct Muxer::State {
   State(ByteSink& s, FileInfo i, MuxerOptions o)
       : sink(s), info(std::move(i)), options(std::move(o)) {}
 
-  HRESULT Flush();
-  HRESULT KeepCrashBound(uint64_t end);
-  HRESULT WriteHeader(const HeaderTotals& totals);
-  HRESULT Finish();
-  HRESULT FinishInPlace();
+  Status Flush();
+  Status KeepCrashBound(uint64_t end);
+  Status WriteHeader(const HeaderTotals& totals);
+  Status Finish();
+  Status FinishInPlace();
   void Confirm(uint64_t whole_packets);
-  HRESULT Fault(HRESULT hr);
+  Status Fault(Status status);
   bool CutBack();
   void Lose(uint64_t time, uint64_t end);
   void Report(const char* format, ...)
@@ -97,8 +97,8 @@ struct Muxer::State {
   uint64_t open_since = 0;
 
   // Write faults.
-  HRESULT first_fault = S_OK;  // what End returns
-  HRESULT stop_code = S_OK;    // set once writing has ended: later samples get it
+  Status first_fault = kOk;  // what End returns
+  Status stop_code = kOk;    // set once writing has ended: later samples get it
   bool broken = false;         // the sink could not be cut back: nothing more is written
   bool outage = false;         // a fault was reported and what it cost not yet
   uint64_t lost = 0;           // samples lost since the fault began
@@ -107,30 +107,30 @@ struct Muxer::State {
 
 // Hands every completed packet to the system. What stays pending is the
 // packet being filled, if any; every sample before it is then in the file.
-HRESULT Muxer::State::Flush() {
-  HRESULT hr = packets->Drain();
-  if (SUCCEEDED(hr)) hr = sink.Flush();
+Status Muxer::State::Flush() {
+  Status status = packets->Drain();
+  if (Succeeded(status)) status = sink.Flush();
   pending = packets->has_open_packet();
   pending_since = open_since;
-  if (FAILED(hr)) return Fault(hr);
+  if (Failed(status)) return Fault(status);
   Confirm(packets->completed_packets());
-  return hr;
+  return status;
 }
 
 // Keeps the crash bound after a sample that ends at `end`: once the pending
 // samples would span more than the flush interval, hands over the completed
 // packets, and the packet being filled as well (padded) when it holds a
 // sample that old.
-HRESULT Muxer::State::KeepCrashBound(uint64_t end) {
+Status Muxer::State::KeepCrashBound(uint64_t end) {
   const auto too_old = [end](uint64_t since) {
     return end > since && end - since > kFlushInterval;
   };
   if (!pending || !too_old(pending_since)) {
-    return unconfirmed.size() < kMaxUnconfirmedSamples ? S_OK : Flush();
+    return unconfirmed.size() < kMaxUnconfirmedSamples ? kOk : Flush();
   }
   if (packets->has_open_packet() && too_old(open_since)) {
-    const HRESULT hr = packets->FinishPacket();
-    if (FAILED(hr)) return Fault(hr);
+    const Status status = packets->FinishPacket();
+    if (Failed(status)) return Fault(status);
   }
   return Flush();
 }
@@ -206,7 +206,7 @@ bool Muxer::State::CutBack() {
         return false;
       }
       const uint32_t end = cut->placement.payload_offset;
-      if (FAILED(sink.ReadAt(header_size + keep * packet_size, rewritten.data(), end))) {
+      if (Failed(sink.ReadAt(header_size + keep * packet_size, rewritten.data(), end))) {
         return false;
       }
       TrimPacket(rewritten.data(), packet_size, cut->placement.payloads_before, end);
@@ -214,9 +214,9 @@ bool Muxer::State::CutBack() {
     }
   }
   const uint64_t data_end = header_size + keep * packet_size;
-  if (FAILED(sink.Truncate(data_end))) return false;
+  if (Failed(sink.Truncate(data_end))) return false;
   if (!rewritten.empty() &&
-      FAILED(sink.WriteAt(data_end - packet_size, rewritten.data(), rewritten.size()))) {
+      Failed(sink.WriteAt(data_end - packet_size, rewritten.data(), rewritten.size()))) {
     return false;
   }
   packets->Restart(keep);
@@ -227,23 +227,23 @@ bool Muxer::State::CutBack() {
 
 // A failed write: the sink is cut back to its last whole sample, and
 // writing ends there or goes on with the next sample (the policy); a sink
-// that cannot be cut back ends it where it stands. Returns `hr`.
-HRESULT Muxer::State::Fault(HRESULT hr) {
-  if (SUCCEEDED(first_fault)) first_fault = hr;
+// that cannot be cut back ends it where it stands. Returns `status`.
+Status Muxer::State::Fault(Status status) {
+  if (Succeeded(first_fault)) first_fault = status;
   const bool cut = !broken && CutBack();
   for (const Unconfirmed& u : unconfirmed) Lose(u.time, u.end);
   unconfirmed.clear();
   if (!cut) broken = true;
   const bool keep_writing = cut && options.on_fault == FaultPolicy::kKeepWriting;
-  if (!keep_writing) stop_code = hr;
+  if (!keep_writing) stop_code = status;
   if (!outage) {
     Report(keep_writing ? "writer : write failed (0x%08X); samples are dropped until writing "
                           "works again"
                         : "writer : write failed (0x%08X); writing ends here",
-           static_cast<uint32_t>(hr));
+           status.code());
     outage = true;
   }
-  return hr;
+  return status;
 }
 
 uint32_t ChoosePacketSize(const std::vector<StreamInfo>& streams) {
@@ -255,32 +255,32 @@ uint32_t ChoosePacketSize(const std::vector<StreamInfo>& streams) {
       std::clamp<uint64_t>(bytes, kMinChosenPacketSize, kDefaultPacketSize));
 }
 
-HRESULT Muxer::State::WriteHeader(const HeaderTotals& totals) {
+Status Muxer::State::WriteHeader(const HeaderTotals& totals) {
   const std::vector<uint8_t> header = BuildHeader(info, packet_size, totals);
-  HRESULT hr = sink.WriteAt(0, header.data(), header.size());
-  if (SUCCEEDED(hr)) hr = sink.Flush();
-  return hr;
+  Status status = sink.WriteAt(0, header.data(), header.size());
+  if (Succeeded(status)) status = sink.Flush();
+  return status;
 }
 
-HRESULT Muxer::State::Finish() {
-  if (FAILED(stop_code)) {
+Status Muxer::State::Finish() {
+  if (Failed(stop_code)) {
     CloseOutage("writing ended");
   } else {
-    HRESULT hr = packets->FinishPacket();
-    if (FAILED(hr)) Fault(hr);
-    if (SUCCEEDED(hr)) Flush();
+    Status status = packets->FinishPacket();
+    if (Failed(status)) (void)Fault(status);  // latched: End reports it
+    if (Succeeded(status)) (void)Flush();
     CloseOutage("writing ended");
   }
   if (broken) return first_fault;
   // A stream keeps the header it began with.
   if (!sink.seekable()) return first_fault;
-  const HRESULT hr = FinishInPlace();
-  return FAILED(first_fault) ? first_fault : hr;
+  const Status status = FinishInPlace();
+  return Failed(first_fault) ? first_fault : status;
 }
 
 // Sizes, counts, durations and flags of what the file holds, then the index
 // where it fits.
-HRESULT Muxer::State::FinishInPlace() {
+Status Muxer::State::FinishInPlace() {
   const uint64_t preroll = uint64_t{info.preroll_ms} * kTicksPerMs;
   HeaderTotals totals;
   totals.finished = true;
@@ -313,24 +313,24 @@ HRESULT Muxer::State::FinishInPlace() {
   // Final sizes and durations first, so the file is complete even if the
   // index cannot be appended.
   totals.seekable = indexed.empty() && all_video_indexed;
-  HRESULT hr = WriteHeader(totals);
-  if (FAILED(hr) || indexed.empty()) return hr;
+  Status status = WriteHeader(totals);
+  if (Failed(status) || indexed.empty()) return status;
 
   const uint64_t data_end = totals.file_size;
   for (size_t i : indexed) {
-    hr = streams[i].index.WriteObject(sink, info.file_id);
-    if (FAILED(hr)) break;
+    status = streams[i].index.WriteObject(sink, info.file_id);
+    if (Failed(status)) break;
     totals.file_size += streams[i].index.object_size();
   }
-  if (SUCCEEDED(hr)) hr = sink.Flush();
-  if (FAILED(hr)) {
+  if (Succeeded(status)) status = sink.Flush();
+  if (Failed(status)) {
     // No room for the index: the file ends with its data, as the header
     // already says.
-    if (SUCCEEDED(first_fault)) first_fault = hr;
+    if (Succeeded(first_fault)) first_fault = status;
     Report("writer : the index did not fit (0x%08X); the file is whole but has no index",
-           static_cast<uint32_t>(hr));
-    sink.Truncate(data_end);
-    return hr;
+           status.code());
+    (void)sink.Truncate(data_end);
+    return status;
   }
   totals.seekable = all_video_indexed;
   return WriteHeader(totals);
@@ -344,22 +344,22 @@ Muxer::~Muxer() {
     // Abandoned without End: hand over what was taken, leave the header as
     // an unfinished file's.
     State& s = *state_;
-    if (SUCCEEDED(s.stop_code)) {
-      const HRESULT hr = s.packets->FinishPacket();
-      if (FAILED(hr)) s.Fault(hr);
-      if (SUCCEEDED(hr)) s.Flush();
+    if (Succeeded(s.stop_code)) {
+      const Status status = s.packets->FinishPacket();
+      if (Failed(status)) (void)s.Fault(status);
+      if (Succeeded(status)) (void)s.Flush();
     }
     s.CloseOutage("writing ended");
   }
   delete state_;
 }
 
-HRESULT Muxer::Begin() {
-  if (state_ == nullptr) return E_OUTOFMEMORY;
+Status Muxer::Begin() {
+  if (state_ == nullptr) return kOutOfMemory;
   State& s = *state_;
-  if (s.phase != Phase::kNew) return NS_E_INVALID_REQUEST;
-  HRESULT hr = ValidateFileInfo(s.info);
-  if (FAILED(hr)) return hr;
+  if (s.phase != Phase::kNew) return kInvalidRequest;
+  Status status = ValidateFileInfo(s.info);
+  if (Failed(status)) return status;
   try {
     s.packet_size = s.info.packet_size != 0 ? s.info.packet_size : ChoosePacketSize(s.info.streams);
     s.slot.fill(-1);
@@ -374,36 +374,36 @@ HRESULT Muxer::Begin() {
     s.header_size = header.size();
     s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size);
     s.phase = Phase::kWriting;
-    hr = s.sink.Write(header.data(), header.size());
+    status = s.sink.Write(header.data(), header.size());
   } catch (const std::bad_alloc&) {
     s.packets.reset();
     s.streams.clear();
     s.packet_size = 0;
-    return E_OUTOFMEMORY;
+    return kOutOfMemory;
   }
-  if (SUCCEEDED(hr)) hr = s.sink.Flush();
-  if (FAILED(hr)) {
+  if (Succeeded(status)) status = s.sink.Flush();
+  if (Failed(status)) {
     // No header, no file: what there is of it goes.
-    if (s.sink.seekable()) s.sink.Truncate(0);
-    s.first_fault = s.stop_code = hr;
+    if (s.sink.seekable()) (void)s.sink.Truncate(0);
+    s.first_fault = s.stop_code = status;
     s.broken = true;
   }
-  return hr;
+  return status;
 }
 
-HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
+Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
                            const uint8_t* data, size_t size) {
-  if (state_ == nullptr) return E_OUTOFMEMORY;
+  if (state_ == nullptr) return kOutOfMemory;
   State& s = *state_;
-  if (s.phase != Phase::kWriting) return NS_E_INVALID_REQUEST;
-  if (stream >= s.slot.size() || s.slot[stream] < 0) return NS_E_INVALID_STREAM;
-  if (data == nullptr || size == 0 || size >= kMaxSampleSize) return E_INVALIDARG;
+  if (s.phase != Phase::kWriting) return kInvalidRequest;
+  if (stream >= s.slot.size() || s.slot[stream] < 0) return kInvalidStream;
+  if (data == nullptr || size == 0 || size >= kMaxSampleSize) return kInvalidArgument;
   // Presentation times, and the play duration the index covers, are ms
   // DWORDs on the preroll-shifted timeline.
-  if (duration > std::numeric_limits<uint64_t>::max() - time) return E_INVALIDARG;
+  if (duration > std::numeric_limits<uint64_t>::max() - time) return kInvalidArgument;
   const uint64_t end = time + duration;
-  if (end / kTicksPerMs + s.info.preroll_ms > kMaxMs) return E_INVALIDARG;
-  if (FAILED(s.stop_code)) {
+  if (end / kTicksPerMs + s.info.preroll_ms > kMaxMs) return kInvalidArgument;
+  if (Failed(s.stop_code)) {
     s.Lose(time, end);
     return s.stop_code;
   }
@@ -426,16 +426,16 @@ HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bo
   try {
     s.unconfirmed.push_back(taken);
   } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return kOutOfMemory;
   }
   const bool had_open = s.packets->has_open_packet();
   const uint64_t open_packet = s.packets->completed_packets();
   SamplePlacement& placement = s.unconfirmed.back().placement;
-  HRESULT hr = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement);
+  Status status = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement);
   ++st.next_object;  // wraps mod 256
-  if (FAILED(hr)) {
+  if (Failed(status)) {
     placement.last_packet = kNotWhole;
-    return s.Fault(hr);
+    return s.Fault(status);
   }
   if (s.packets->has_open_packet()) {
     const bool same_open = had_open && s.packets->completed_packets() == open_packet;
@@ -447,24 +447,24 @@ HRESULT Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bo
   if (s.outage) {
     // Writing failed before: this sample goes straight to the sink, and
     // writing goes on as before once it gets there.
-    hr = s.packets->FinishPacket();
-    if (FAILED(hr)) return s.Fault(hr);
-    hr = s.Flush();
-    if (SUCCEEDED(hr)) s.CloseOutage("writing works again");
-    return hr;
+    status = s.packets->FinishPacket();
+    if (Failed(status)) return s.Fault(status);
+    status = s.Flush();
+    if (Succeeded(status)) s.CloseOutage("writing works again");
+    return status;
   }
   return s.KeepCrashBound(end);
 }
 
-HRESULT Muxer::End() {
-  if (state_ == nullptr) return E_OUTOFMEMORY;
+Status Muxer::End() {
+  if (state_ == nullptr) return kOutOfMemory;
   State& s = *state_;
-  if (s.phase != Phase::kWriting) return NS_E_INVALID_REQUEST;
+  if (s.phase != Phase::kWriting) return kInvalidRequest;
   s.phase = Phase::kEnded;
   try {
     return s.Finish();
   } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return kOutOfMemory;
   }
 }
 

@@ -53,7 +53,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win_types.h"
+#include "asf_format/guids.h"
+#include "asf_format/status.h"
 #include "asf_format/byte_sink.h"
 
 namespace kestrum::asf {
@@ -89,7 +90,7 @@ struct StreamInfo {
 };
 
 struct FileInfo {
-  GUID file_id{};
+  Guid file_id{};
   uint64_t creation_time = 0;  // FILETIME: 100-ns units since 1601-01-01 UTC
   uint32_t packet_size = 0;    // 0: ChoosePacketSize(streams); else 100..65536
   uint32_t preroll_ms = 0;     // the largest buffer window of the streams
@@ -124,30 +125,30 @@ class Muxer {
   Muxer& operator=(const Muxer&) = delete;
 
   // Writes the header (Broadcast set) and the Data Object's header, and
-  // flushes. Fails with E_INVALIDARG or NS_E_INVALID_INPUT_FORMAT for a
+  // flushes. Fails with kInvalidArgument or kInvalidInputFormat for a
   // FileInfo the header cannot hold (see ValidateFileInfo in header.h),
-  // NS_E_INVALID_REQUEST when called twice, or the sink's failure (the
+  // kInvalidRequest when called twice, or the sink's failure (the
   // sink is then cut back to nothing where it can be).
-  HRESULT Begin();
+  Status Begin();
   // Adds one sample of `stream` at `time` (100-ns units, before preroll).
   // The bytes are copied before the call returns. The presentation time
   // written is time / 10000 + preroll ms; `duration` only feeds the play
   // duration. Refused, without effect: before Begin or after End
-  // (NS_E_INVALID_REQUEST), an unknown stream (NS_E_INVALID_STREAM), no data,
+  // (kInvalidRequest), an unknown stream (kInvalidStream), no data,
   // 0 or kMaxSampleSize bytes or more, or a time whose end (time + duration)
-  // in ms plus preroll passes 2^32 - 1 (E_INVALIDARG). A write fault is
+  // in ms plus preroll passes 2^32 - 1 (kInvalidArgument). A write fault is
   // returned by the call that meets it, and by every call whose sample is
   // dropped after it (see Write faults above).
-  HRESULT WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
+  Status WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
                       const uint8_t* data, size_t size);
   // Pads and writes the last packet, sets the header's final sizes, counts
   // and durations (Broadcast cleared), appends a Simple Index per video
   // stream and then marks the file Seekable. Each step leaves a readable
   // file should the next one fail; after a write fault it finishes the file
   // as it was cut back. Returns the first write fault of the file's life, if
-  // any (samples were lost, or the index did not fit), else S_OK. A second
-  // call, or one before Begin, returns NS_E_INVALID_REQUEST.
-  HRESULT End();
+  // any (samples were lost, or the index did not fit), else kOk. A second
+  // call, or one before Begin, returns kInvalidRequest.
+  Status End();
 
   // The data packet size in use (0 before Begin).
   uint32_t packet_size() const;

@@ -23,7 +23,7 @@ void ObjectWriter::U64(uint64_t v) {
   Bytes(b, sizeof b);
 }
 
-void ObjectWriter::Guid(const GUID& g) {
+void ObjectWriter::Id(const Guid& g) {
   uint8_t b[kGuidSize];
   StoreGuid(b, g);
   Bytes(b, sizeof b);
@@ -33,9 +33,9 @@ void ObjectWriter::Bytes(const uint8_t* data, size_t size) {
   if (size != 0) out_.insert(out_.end(), data, data + size);
 }
 
-size_t ObjectWriter::BeginObject(const GUID& id) {
+size_t ObjectWriter::BeginObject(const Guid& id) {
   const size_t start = out_.size();
-  Guid(id);
+  Id(id);
   U64(0);
   return start;
 }

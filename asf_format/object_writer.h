@@ -1,5 +1,5 @@
 // Appends ASF objects to a byte vector: little-endian fields, GUIDs, raw
-// bytes, and object framing (GUID + QWORD size) whose size is filled in when
+// bytes, and object framing (Guid + QWORD size) whose size is filled in when
 // the object is closed, so nested objects need no size arithmetic.
 #pragma once
 
@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/win_types.h"
+#include "asf_format/guids.h"
 
 namespace kestrum::asf {
 
-// Every ASF object starts with its GUID and a QWORD size that counts these
+// Every ASF object starts with its Guid and a QWORD size that counts these
 // 24 bytes too.
 inline constexpr size_t kObjectHeaderSize = 24;
 
@@ -23,12 +23,12 @@ class ObjectWriter {
   void U16(uint16_t v);
   void U32(uint32_t v);
   void U64(uint64_t v);
-  void Guid(const GUID& g);
+  void Id(const Guid& g);
   void Bytes(const uint8_t* data, size_t size);
 
   // Writes `id` and a size placeholder; returns the object's start, which
   // EndObject takes to fill in the size of everything appended since.
-  size_t BeginObject(const GUID& id);
+  size_t BeginObject(const Guid& id);
   void EndObject(size_t start);
 
   size_t size() const { return out_.size(); }

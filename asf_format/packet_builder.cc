@@ -56,7 +56,7 @@ void PacketBuilder::WritePacketHeader(uint8_t* p, bool multiple, uint32_t send_m
   store_u16le(p + 11, 0);  // duration
 }
 
-HRESULT PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, uint32_t size,
+Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, uint32_t size,
                                  SamplePlacement* placement) {
   uint32_t offset = 0;
   bool first = true;
@@ -74,8 +74,8 @@ HRESULT PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, u
       if (first) *placement = SamplePlacement{completed_total_, completed_total_, 0, 0};
       first = false;
       placement->last_packet = completed_total_;
-      const HRESULT hr = CompletePacket(send_ms);
-      if (FAILED(hr)) return hr;
+      const Status status = CompletePacket(send_ms);
+      if (Failed(status)) return status;
       continue;
     }
     if (!open_) {
@@ -102,15 +102,15 @@ HRESULT PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, u
     first = false;
     placement->last_packet = completed_total_;
     if (payloads_ == kMaxPayloadsPerPacket || packet_size_ - pos_ < kMultiPayloadHeaderSize + 1) {
-      const HRESULT hr = FinishPacket();
-      if (FAILED(hr)) return hr;
+      const Status status = FinishPacket();
+      if (Failed(status)) return status;
     }
   }
-  return S_OK;
+  return kOk;
 }
 
-HRESULT PacketBuilder::FinishPacket() {
-  if (!open_) return S_OK;
+Status PacketBuilder::FinishPacket() {
+  if (!open_) return kOk;
   uint8_t* p = Slot();
   const size_t padding = packet_size_ - pos_;
   std::memset(p + pos_, 0, padding);
@@ -121,12 +121,12 @@ HRESULT PacketBuilder::FinishPacket() {
   return CompletePacket(open_send_ms_);
 }
 
-HRESULT PacketBuilder::CompletePacket(uint32_t send_ms) {
+Status PacketBuilder::CompletePacket(uint32_t send_ms) {
   last_send_ms_ = send_ms;
   ++batched_;
   ++completed_total_;
   if (batched_ == batch_packets_) return Drain();
-  return S_OK;
+  return kOk;
 }
 
 void PacketBuilder::Restart(uint64_t packets) {
@@ -141,15 +141,15 @@ void TrimPacket(uint8_t* packet, uint32_t packet_size, uint32_t payloads, uint32
   packet[kPayloadFlagsOffset] = static_cast<uint8_t>(kPayloadLengthWord | payloads);
 }
 
-HRESULT PacketBuilder::Drain() {
-  if (batched_ == 0) return S_OK;
-  const HRESULT hr = sink_.Write(batch_.get(), size_t{batched_} * packet_size_);
+Status PacketBuilder::Drain() {
+  if (batched_ == 0) return kOk;
+  const Status status = sink_.Write(batch_.get(), size_t{batched_} * packet_size_);
   if (open_) {
     // The packet being filled moves to the front of the batch.
     std::memmove(batch_.get(), Slot(), pos_);
   }
   batched_ = 0;
-  return hr;
+  return status;
 }
 
 }  // namespace kestrum::asf

@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/win_types.h"
+#include "asf_format/status.h"
 #include "asf_format/byte_sink.h"
 
 namespace kestrum::asf {
@@ -71,13 +71,13 @@ class PacketBuilder {
 
   // Appends a sample of 1 .. 2^32-1 bytes. Fails only when the sink fails a
   // batch write; the builder is then unusable.
-  HRESULT AddSample(const PayloadInfo& info, const uint8_t* data, uint32_t size,
+  Status AddSample(const PayloadInfo& info, const uint8_t* data, uint32_t size,
                     SamplePlacement* placement);
   // Pads and completes the packet being filled, if any. Fails only when
   // that completes the batch and the sink fails its write.
-  HRESULT FinishPacket();
+  Status FinishPacket();
   // Hands every completed packet to the sink; the packet being filled stays.
-  HRESULT Drain();
+  Status Drain();
   // Forgets every packet not handed to the sink, and the packet being
   // filled: the next packet is number `packets` (after the sink was cut
   // back to that many).
@@ -94,7 +94,7 @@ class PacketBuilder {
   uint8_t* Slot() { return batch_.get() + size_t{batched_} * packet_size_; }
   uint32_t NextSendTime(uint32_t send_ms) const;
   void WritePacketHeader(uint8_t* p, bool multiple, uint32_t send_ms) const;
-  HRESULT CompletePacket(uint32_t send_ms);
+  Status CompletePacket(uint32_t send_ms);
 
   ByteSink& sink_;
   const uint32_t packet_size_;

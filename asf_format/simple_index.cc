@@ -52,7 +52,7 @@ void SimpleIndex::AddKeyFrame(uint32_t presentation_ms, uint64_t first_packet,
 
 void SimpleIndex::Finish(uint64_t play_duration) { FillTo(play_duration / kIndexInterval + 1); }
 
-HRESULT SimpleIndex::WriteObject(ByteSink& sink, const GUID& file_id) const {
+Status SimpleIndex::WriteObject(ByteSink& sink, const Guid& file_id) const {
   uint8_t fixed[kSimpleIndexFixedSize];
   StoreGuid(fixed, kSimpleIndexObject);
   store_u64le(fixed + 16, object_size());
@@ -60,8 +60,8 @@ HRESULT SimpleIndex::WriteObject(ByteSink& sink, const GUID& file_id) const {
   store_u64le(fixed + 40, kIndexInterval);
   store_u32le(fixed + 48, max_count_);
   store_u32le(fixed + 52, entry_count());
-  HRESULT hr = sink.Write(fixed, sizeof fixed);
-  if (FAILED(hr) || entries_.empty()) return hr;
+  Status status = sink.Write(fixed, sizeof fixed);
+  if (Failed(status) || entries_.empty()) return status;
   return sink.Write(entries_.data(), entries_.size());
 }
 

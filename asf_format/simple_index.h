@@ -12,7 +12,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/win_types.h"
+#include "asf_format/guids.h"
+#include "asf_format/status.h"
 #include "asf_format/byte_sink.h"
 
 namespace kestrum::asf {
@@ -39,7 +40,7 @@ class SimpleIndex {
 
   // Writes the Simple Index Object (call after Finish): its 56-byte fixed
   // part, then the entries straight from memory.
-  HRESULT WriteObject(ByteSink& sink, const GUID& file_id) const;
+  Status WriteObject(ByteSink& sink, const Guid& file_id) const;
   uint64_t object_size() const { return kSimpleIndexFixedSize + entries_.size(); }
   uint32_t entry_count() const { return static_cast<uint32_t>(entries_.size() / kIndexEntrySize); }
 

@@ -28,12 +28,12 @@ TEST(MemorySinkTest, LimitKeepsWhatFitsAndFailsTheRest) {
   MemorySink sink;
   sink.fail_after = std::make_unique<size_t>(6);
   const uint8_t data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  EXPECT_EQ(sink.Write(data, 4), S_OK);
-  EXPECT_EQ(sink.Write(data, 4), E_DISK_FULL);
+  EXPECT_EQ(sink.Write(data, 4), kOk);
+  EXPECT_EQ(sink.Write(data, 4), kDiskFull);
   EXPECT_EQ(sink.bytes, (std::vector<uint8_t>{1, 2, 3, 4, 1, 2}));
-  EXPECT_EQ(sink.Write(data, 1), E_DISK_FULL);
-  EXPECT_EQ(sink.WriteAt(5, data, 2), E_INVALIDARG);
-  EXPECT_EQ(sink.WriteAt(4, data + 8, 2), S_OK);
+  EXPECT_EQ(sink.Write(data, 1), kDiskFull);
+  EXPECT_EQ(sink.WriteAt(5, data, 2), kInvalidArgument);
+  EXPECT_EQ(sink.WriteAt(4, data + 8, 2), kOk);
   EXPECT_EQ(sink.bytes, (std::vector<uint8_t>{1, 2, 3, 4, 9, 10}));
 }
 
@@ -47,41 +47,41 @@ TEST_P(FileSinkModelTest, FileHoldsWhatWasWritten) {
   std::mt19937 rng(GetParam());
   std::vector<uint8_t> model;
   {
-    HRESULT hr = E_FAIL;
-    std::unique_ptr<ByteSink> sink = OpenFileSink(path, &hr);
-    ASSERT_EQ(hr, S_OK);
+    Status status = kFailed;
+    std::unique_ptr<ByteSink> sink = OpenFileSink(path, &status);
+    ASSERT_EQ(status, kOk);
     ASSERT_NE(sink, nullptr);
     for (int op = 0; op < 300; ++op) {
       const auto kind = static_cast<unsigned>(rng() % 12);
       if (kind < 6 || model.empty()) {
         const size_t size = rng() % 4 == 0 ? 60'000 + rng() % 300'000 : rng() % 5000;
         const std::vector<uint8_t> data = testing::RandomBytes(rng, size);
-        ASSERT_EQ(sink->Write(data.data(), data.size()), S_OK);
+        ASSERT_EQ(sink->Write(data.data(), data.size()), kOk);
         model.insert(model.end(), data.begin(), data.end());
       } else if (kind < 9) {
         const size_t offset = rng() % model.size();
         const std::vector<uint8_t> data =
             testing::RandomBytes(rng, rng() % (model.size() - offset + 1));
-        ASSERT_EQ(sink->WriteAt(offset, data.data(), data.size()), S_OK);
+        ASSERT_EQ(sink->WriteAt(offset, data.data(), data.size()), kOk);
         std::copy(data.begin(), data.end(), model.begin() + static_cast<ptrdiff_t>(offset));
       } else if (kind == 9) {
-        ASSERT_EQ(sink->Flush(), S_OK);
+        ASSERT_EQ(sink->Flush(), kOk);
         EXPECT_EQ(SizeOnDisk(path), model.size());
       } else if (kind == 10) {
         const size_t offset = rng() % model.size();
         std::vector<uint8_t> back(rng() % (model.size() - offset + 1));
-        ASSERT_EQ(sink->ReadAt(offset, back.data(), back.size()), S_OK);
+        ASSERT_EQ(sink->ReadAt(offset, back.data(), back.size()), kOk);
         EXPECT_TRUE(std::equal(back.begin(), back.end(),
                                model.begin() + static_cast<ptrdiff_t>(offset)));
       } else {
         const size_t size = model.size() - rng() % std::min<size_t>(model.size(), 70'000);
-        ASSERT_EQ(sink->Truncate(size), S_OK);
+        ASSERT_EQ(sink->Truncate(size), kOk);
         model.resize(size);
       }
       ASSERT_EQ(sink->Size(), model.size());
     }
     const uint8_t byte = 0;
-    EXPECT_EQ(sink->WriteAt(model.size(), &byte, 1), E_INVALIDARG);
+    EXPECT_EQ(sink->WriteAt(model.size(), &byte, 1), kInvalidArgument);
   }
   EXPECT_EQ(testing::ReadFileBytes(path), model);
 }
@@ -90,13 +90,13 @@ INSTANTIATE_TEST_SUITE_P(GeneratorStates, FileSinkModelTest, ::testing::Range(1u
 
 TEST(FileSinkTest, SmallWritesAreBatchedUntilFlush) {
   const std::string path = testing::TempPath("sink_batched");
-  HRESULT hr = E_FAIL;
-  std::unique_ptr<ByteSink> sink = OpenFileSink(path, &hr);
+  Status status = kFailed;
+  std::unique_ptr<ByteSink> sink = OpenFileSink(path, &status);
   ASSERT_NE(sink, nullptr);
   const std::vector<uint8_t> piece(1000, 7);
-  for (int i = 0; i < 500; ++i) ASSERT_EQ(sink->Write(piece.data(), piece.size()), S_OK);
+  for (int i = 0; i < 500; ++i) ASSERT_EQ(sink->Write(piece.data(), piece.size()), kOk);
   EXPECT_EQ(SizeOnDisk(path), 0u);
-  ASSERT_EQ(sink->Flush(), S_OK);
+  ASSERT_EQ(sink->Flush(), kOk);
   EXPECT_EQ(SizeOnDisk(path), 500'000u);
 }
 
@@ -106,19 +106,19 @@ TEST(FileSinkTest, FullDeviceFailsAndKeepsFailing) {
   const std::string node = testing::TempPath("sink_full_device");
   ::unlink(node.c_str());
   if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) GTEST_SKIP() << "no mknod here";
-  HRESULT hr = E_FAIL;
-  std::unique_ptr<ByteSink> sink = OpenFileSink(node, &hr);
+  Status status = kFailed;
+  std::unique_ptr<ByteSink> sink = OpenFileSink(node, &status);
   ASSERT_NE(sink, nullptr);
   EXPECT_FALSE(sink->seekable());
   const std::vector<uint8_t> small(100, 1), large(200'000, 2);
-  EXPECT_EQ(sink->Write(small.data(), small.size()), S_OK);  // buffered
-  EXPECT_EQ(sink->Flush(), E_DISK_FULL);
-  EXPECT_EQ(sink->Write(small.data(), small.size()), E_DISK_FULL);
-  EXPECT_EQ(sink->Flush(), E_DISK_FULL);
-  EXPECT_EQ(sink->Truncate(0), E_NOTIMPL);
+  EXPECT_EQ(sink->Write(small.data(), small.size()), kOk);  // buffered
+  EXPECT_EQ(sink->Flush(), kDiskFull);
+  EXPECT_EQ(sink->Write(small.data(), small.size()), kDiskFull);
+  EXPECT_EQ(sink->Flush(), kDiskFull);
+  EXPECT_EQ(sink->Truncate(0), kNotSeekable);
 
-  sink = OpenFileSink(node, &hr);
-  EXPECT_EQ(sink->Write(large.data(), large.size()), E_DISK_FULL);  // direct
+  sink = OpenFileSink(node, &status);
+  EXPECT_EQ(sink->Write(large.data(), large.size()), kDiskFull);  // direct
   sink.reset();
   struct stat st {};
   EXPECT_EQ(::lstat(node.c_str(), &st), 0);
@@ -137,14 +137,14 @@ TEST(FileSinkTest, FileSizeLimitIsADiskFullAndTheFileKeepsWhatFit) {
     std::signal(SIGXFSZ, SIG_IGN);  // so write(2) reports EFBIG
     rlimit limit{300'000, 300'000};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    HRESULT hr = E_FAIL;
-    std::unique_ptr<ByteSink> sink = OpenFileSink(path, &hr);
+    Status status = kFailed;
+    std::unique_ptr<ByteSink> sink = OpenFileSink(path, &status);
     const std::vector<uint8_t> data(100'000, 3);
     int failed_at = 0;
     for (int i = 1; i <= 5 && failed_at == 0; ++i) {
-      if (sink->Write(data.data(), data.size()) == E_DISK_FULL) failed_at = i;
+      if (sink->Write(data.data(), data.size()) == kDiskFull) failed_at = i;
     }
-    const bool later_fails = sink->Flush() == E_DISK_FULL;
+    const bool later_fails = sink->Flush() == kDiskFull;
     ::_exit(failed_at == 4 && later_fails ? 0 : 1);
   }
   int status = 0;
@@ -163,39 +163,39 @@ struct ScriptedFile : OpenFile {
     int calls = 0;
     bool closed = false;
   };
-  ScriptedFile(Log* log_to, int call_to_fail, HRESULT failure_to_give)
+  ScriptedFile(Log* log_to, int call_to_fail, Status failure_to_give)
       : log(log_to), fail_call(call_to_fail), failure(failure_to_give) {}
   ~ScriptedFile() override { log->closed = true; }
-  HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+  Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
     if (++log->calls == fail_call) return failure;
     if (offset + size > log->bytes.size()) log->bytes.resize(offset + size);
     std::copy(data, data + size, log->bytes.begin() + static_cast<ptrdiff_t>(offset));
-    return S_OK;
+    return kOk;
   }
-  HRESULT Truncate(uint64_t size) override {
+  Status Truncate(uint64_t size) override {
     log->bytes.resize(static_cast<size_t>(size));
-    return S_OK;
+    return kOk;
   }
   Log* log;
   int fail_call;
-  HRESULT failure;
+  Status failure;
 };
 
 TEST(BufferedFileSinkTest, PatchesBufferedBytesInPlaceAndHandsAllOverOnClose) {
   ScriptedFile::Log log;
-  HRESULT hr = E_FAIL;
+  Status status = kFailed;
   std::unique_ptr<ByteSink> sink =
-      MakeBufferedFileSink(std::make_unique<ScriptedFile>(&log, 0, S_OK), &hr);
-  ASSERT_EQ(hr, S_OK);
+      MakeBufferedFileSink(std::make_unique<ScriptedFile>(&log, 0, kOk), &status);
+  ASSERT_EQ(status, kOk);
   const std::vector<uint8_t> head(100, 1), batch(70'000, 2), tail(50, 3), patch(20, 9);
-  ASSERT_EQ(sink->Write(head.data(), head.size()), S_OK);
-  ASSERT_EQ(sink->WriteAt(10, patch.data(), patch.size()), S_OK);
+  ASSERT_EQ(sink->Write(head.data(), head.size()), kOk);
+  ASSERT_EQ(sink->WriteAt(10, patch.data(), patch.size()), kOk);
   EXPECT_EQ(log.calls, 0);  // header and patch are still buffered
-  ASSERT_EQ(sink->Write(batch.data(), batch.size()), S_OK);
+  ASSERT_EQ(sink->Write(batch.data(), batch.size()), kOk);
   EXPECT_EQ(log.calls, 2);  // the buffer, then the batch straight through
-  ASSERT_EQ(sink->Write(tail.data(), tail.size()), S_OK);
+  ASSERT_EQ(sink->Write(tail.data(), tail.size()), kOk);
   // One patch across the file's end and the buffer: file part, then buffer.
-  ASSERT_EQ(sink->WriteAt(70'090, patch.data(), patch.size()), S_OK);
+  ASSERT_EQ(sink->WriteAt(70'090, patch.data(), patch.size()), kOk);
   EXPECT_EQ(log.calls, 3);
   EXPECT_EQ(sink->Size(), 70'150u);
 
@@ -213,30 +213,30 @@ TEST(BufferedFileSinkTest, FirstFailureIsLatchedAndNothingMoreReachesTheFile) {
   for (int fail_call = 1; fail_call <= 3; ++fail_call) {
     SCOPED_TRACE(fail_call);
     ScriptedFile::Log log;
-    HRESULT hr = E_FAIL;
+    Status status = kFailed;
     std::unique_ptr<ByteSink> sink =
-        MakeBufferedFileSink(std::make_unique<ScriptedFile>(&log, fail_call, E_WRITE_FAULT), &hr);
+        MakeBufferedFileSink(std::make_unique<ScriptedFile>(&log, fail_call, kWriteFault), &status);
     const std::vector<uint8_t> small(10, 1), large(100'000, 2);
-    HRESULT first = S_OK;
-    for (int i = 0; i < 3 && SUCCEEDED(first); ++i) {
+    Status first = kOk;
+    for (int i = 0; i < 3 && Succeeded(first); ++i) {
       first = sink->Write(small.data(), small.size());
-      if (SUCCEEDED(first)) first = sink->Flush();
-      if (SUCCEEDED(first)) first = sink->WriteAt(0, small.data(), 5);
-      if (SUCCEEDED(first)) first = sink->Write(large.data(), large.size());
+      if (Succeeded(first)) first = sink->Flush();
+      if (Succeeded(first)) first = sink->WriteAt(0, small.data(), 5);
+      if (Succeeded(first)) first = sink->Write(large.data(), large.size());
     }
-    EXPECT_EQ(first, E_WRITE_FAULT);
+    EXPECT_EQ(first, kWriteFault);
     const int calls = log.calls;
     EXPECT_EQ(calls, fail_call);
-    EXPECT_EQ(sink->Write(small.data(), small.size()), E_WRITE_FAULT);
-    EXPECT_EQ(sink->WriteAt(0, small.data(), 1), E_WRITE_FAULT);
-    EXPECT_EQ(sink->Flush(), E_WRITE_FAULT);
+    EXPECT_EQ(sink->Write(small.data(), small.size()), kWriteFault);
+    EXPECT_EQ(sink->WriteAt(0, small.data(), 1), kWriteFault);
+    EXPECT_EQ(sink->Flush(), kWriteFault);
     EXPECT_EQ(log.calls, calls);
     // Cut back, the sink writes again from there.
     const uint64_t keep = std::min<uint64_t>(sink->Size(), 5);
-    ASSERT_EQ(sink->Truncate(keep), S_OK);
+    ASSERT_EQ(sink->Truncate(keep), kOk);
     EXPECT_EQ(sink->Size(), keep);
-    EXPECT_EQ(sink->Write(small.data(), small.size()), S_OK);
-    EXPECT_EQ(sink->Flush(), S_OK);
+    EXPECT_EQ(sink->Write(small.data(), small.size()), kOk);
+    EXPECT_EQ(sink->Flush(), kOk);
     sink.reset();
     EXPECT_TRUE(log.closed);
     EXPECT_EQ(log.bytes.size(), keep + 10);
@@ -248,25 +248,25 @@ TEST(BufferedFileSinkTest, FirstFailureIsLatchedAndNothingMoreReachesTheFile) {
 // touched; once the first is gone, it is the second's.
 TEST(FileSinkTest, SecondSinkOnAFileIsRefusedAndTouchesNothing) {
   const std::string path = testing::TempPath("sink_taken");
-  HRESULT hr = E_FAIL;
-  std::unique_ptr<ByteSink> first = OpenFileSink(path, &hr);
+  Status status = kFailed;
+  std::unique_ptr<ByteSink> first = OpenFileSink(path, &status);
   ASSERT_NE(first, nullptr);
   const std::vector<uint8_t> data(5000, 4);
-  ASSERT_EQ(first->Write(data.data(), data.size()), S_OK);
-  ASSERT_EQ(first->Flush(), S_OK);
-  EXPECT_EQ(OpenFileSink(path, &hr), nullptr);
-  EXPECT_EQ(hr, E_SHARING_VIOLATION);
+  ASSERT_EQ(first->Write(data.data(), data.size()), kOk);
+  ASSERT_EQ(first->Flush(), kOk);
+  EXPECT_EQ(OpenFileSink(path, &status), nullptr);
+  EXPECT_EQ(status, kSharingViolation);
   EXPECT_EQ(SizeOnDisk(path), data.size());
   first.reset();
-  EXPECT_NE(OpenFileSink(path, &hr), nullptr);
+  EXPECT_NE(OpenFileSink(path, &status), nullptr);
   EXPECT_EQ(SizeOnDisk(path), 0u);
 }
 TEST(FileSinkTest, OpenFailuresSayWhy) {
-  HRESULT hr = S_OK;
-  EXPECT_EQ(OpenFileSink(testing::TempPath("no/such/dir/x.asf"), &hr), nullptr);
-  EXPECT_EQ(hr, E_FILE_NOT_FOUND);
-  EXPECT_EQ(OpenFileSink(testing::TempPath(""), &hr), nullptr);
-  EXPECT_EQ(hr, E_ACCESSDENIED);
+  Status status = kOk;
+  EXPECT_EQ(OpenFileSink(testing::TempPath("no/such/dir/x.asf"), &status), nullptr);
+  EXPECT_EQ(status, kFileNotFound);
+  EXPECT_EQ(OpenFileSink(testing::TempPath(""), &status), nullptr);
+  EXPECT_EQ(status, kAccessDenied);
 }
 
 }  // namespace

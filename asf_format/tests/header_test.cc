@@ -1,4 +1,4 @@
-// Header objects: GUID bytes, each object's fields, the unfinished and the
+// Header objects: Guid bytes, each object's fields, the unfinished and the
 // finished header, and what FileInfo the header refuses.
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "asf_format/tests/walker.h"
 #include "asf_format/guids.h"
 #include "asf_format/header.h"
-#include "platform/wmsdk/wmsdk.h"
+#include "asf_format/status.h"
 
 namespace kestrum::asf {
 namespace {
@@ -19,7 +19,7 @@ using testing::WalkAsf;
 using testing::WalkedFile;
 
 struct GuidCase {
-  GUID guid;
+  Guid guid;
   std::vector<uint8_t> on_disk;  // the format table's byte column
 };
 
@@ -201,14 +201,14 @@ TEST(HeaderTest, FinishedHeaderHasTheTotalsAndTheSameLength) {
 struct InvalidCase {
   const char* name;
   void (*mutate)(FileInfo&);
-  HRESULT expected;
+  Status expected;
 };
 
 class InvalidFileInfoTest : public ::testing::TestWithParam<InvalidCase> {};
 
 TEST_P(InvalidFileInfoTest, IsRefused) {
   FileInfo info = testing::VideoFileInfo();
-  ASSERT_EQ(ValidateFileInfo(info), S_OK);
+  ASSERT_EQ(ValidateFileInfo(info), kOk);
   GetParam().mutate(info);
   EXPECT_EQ(ValidateFileInfo(info), GetParam().expected);
 }
@@ -216,33 +216,33 @@ TEST_P(InvalidFileInfoTest, IsRefused) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, InvalidFileInfoTest,
     ::testing::Values(
-        InvalidCase{"NoStreams", [](FileInfo& i) { i.streams.clear(); }, E_INVALIDARG},
-        InvalidCase{"StreamZero", [](FileInfo& i) { i.streams[0].number = 0; }, E_INVALIDARG},
-        InvalidCase{"Stream128", [](FileInfo& i) { i.streams[0].number = 128; }, E_INVALIDARG},
+        InvalidCase{"NoStreams", [](FileInfo& i) { i.streams.clear(); }, kInvalidArgument},
+        InvalidCase{"StreamZero", [](FileInfo& i) { i.streams[0].number = 0; }, kInvalidArgument},
+        InvalidCase{"Stream128", [](FileInfo& i) { i.streams[0].number = 128; }, kInvalidArgument},
         InvalidCase{"SameNumberTwice", [](FileInfo& i) { i.streams.push_back(i.streams[0]); },
-                    E_INVALIDARG},
-        InvalidCase{"PacketTooSmall", [](FileInfo& i) { i.packet_size = 99; }, E_INVALIDARG},
-        InvalidCase{"PacketTooLarge", [](FileInfo& i) { i.packet_size = 65537; }, E_INVALIDARG},
+                    kInvalidArgument},
+        InvalidCase{"PacketTooSmall", [](FileInfo& i) { i.packet_size = 99; }, kInvalidArgument},
+        InvalidCase{"PacketTooLarge", [](FileInfo& i) { i.packet_size = 65537; }, kInvalidArgument},
         InvalidCase{"ShortVideoFormat", [](FileInfo& i) { i.streams[0].format.resize(39); },
-                    NS_E_INVALID_INPUT_FORMAT},
+                    kInvalidInputFormat},
         InvalidCase{"BiSizePastFormat", [](FileInfo& i) { i.streams[0].format.resize(79); },
-                    NS_E_INVALID_INPUT_FORMAT},
+                    kInvalidInputFormat},
         InvalidCase{"BiSizeBelow40", [](FileInfo& i) { i.streams[0].format[0] = 39; },
-                    NS_E_INVALID_INPUT_FORMAT},
+                    kInvalidInputFormat},
         InvalidCase{"ShortAudioFormat",
                     [](FileInfo& i) {
                       testing::AddAudioStream(i);
                       i.streams[1].format.resize(17);
                     },
-                    NS_E_INVALID_INPUT_FORMAT},
+                    kInvalidInputFormat},
         InvalidCase{"TitleTooLong", [](FileInfo& i) { i.title.assign(32767, u'x'); },
-                    E_INVALIDARG}),
+                    kInvalidArgument}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(HeaderTest, LongestTitleFitsItsWordLength) {
   FileInfo info = testing::VideoFileInfo();
   info.title.assign(32766, u'x');
-  ASSERT_EQ(ValidateFileInfo(info), S_OK);
+  ASSERT_EQ(ValidateFileInfo(info), kOk);
   const WalkedFile f = WalkHeader(info, {}, 3200);
   ASSERT_EQ(f.error, "");
   EXPECT_EQ(

@@ -4,41 +4,41 @@
 
 namespace kestrum::asf {
 
-HRESULT MemorySink::Write(const uint8_t* data, size_t size) {
-  if (size == 0) return S_OK;
-  if (data == nullptr) return E_POINTER;
+Status MemorySink::Write(const uint8_t* data, size_t size) {
+  if (size == 0) return kOk;
+  if (data == nullptr) return kNoData;
   size_t take = size;
   if (fail_after != nullptr) {
     const size_t room = bytes.size() < *fail_after ? *fail_after - bytes.size() : 0;
     take = size < room ? size : room;
   }
   bytes.insert(bytes.end(), data, data + take);
-  return take == size ? S_OK : E_DISK_FULL;
+  return take == size ? kOk : kDiskFull;
 }
 
-HRESULT MemorySink::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
-  if (stream) return E_NOTIMPL;
-  if (offset > bytes.size() || size > bytes.size() - offset) return E_INVALIDARG;
-  if (size == 0) return S_OK;
-  if (data == nullptr) return E_POINTER;
+Status MemorySink::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+  if (stream) return kNotSeekable;
+  if (offset > bytes.size() || size > bytes.size() - offset) return kInvalidArgument;
+  if (size == 0) return kOk;
+  if (data == nullptr) return kNoData;
   std::memcpy(bytes.data() + offset, data, size);
-  return S_OK;
+  return kOk;
 }
 
-HRESULT MemorySink::ReadAt(uint64_t offset, uint8_t* data, size_t size) {
-  if (stream) return E_NOTIMPL;
-  if (offset > bytes.size() || size > bytes.size() - offset) return E_INVALIDARG;
-  if (size == 0) return S_OK;
-  if (data == nullptr) return E_POINTER;
+Status MemorySink::ReadAt(uint64_t offset, uint8_t* data, size_t size) {
+  if (stream) return kNotSeekable;
+  if (offset > bytes.size() || size > bytes.size() - offset) return kInvalidArgument;
+  if (size == 0) return kOk;
+  if (data == nullptr) return kNoData;
   std::memcpy(data, bytes.data() + offset, size);
-  return S_OK;
+  return kOk;
 }
 
-HRESULT MemorySink::Truncate(uint64_t size) {
-  if (stream) return E_NOTIMPL;
-  if (size > bytes.size()) return E_INVALIDARG;
+Status MemorySink::Truncate(uint64_t size) {
+  if (stream) return kNotSeekable;
+  if (size > bytes.size()) return kInvalidArgument;
   bytes.resize(static_cast<size_t>(size));
-  return S_OK;
+  return kOk;
 }
 
 }  // namespace kestrum::asf

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "asf_format/byte_sink.h"
@@ -16,18 +17,39 @@ namespace kestrum::asf {
 // fits. With `stream` set it only appends, as a pipe does.
 class MemorySink : public ByteSink {
  public:
-  HRESULT Write(const uint8_t* data, size_t size) override;
-  HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override;
-  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override;
-  HRESULT Truncate(uint64_t size) override;
+  Status Write(const uint8_t* data, size_t size) override;
+  Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override;
+  Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override;
+  Status Truncate(uint64_t size) override;
   uint64_t Size() const override { return bytes.size(); }
-  HRESULT Flush() override { ++flushes; return S_OK; }
+  Status Flush() override { ++flushes; return kOk; }
   bool seekable() const override { return !stream; }
 
   std::vector<uint8_t> bytes;
   size_t flushes = 0;
   std::unique_ptr<size_t> fail_after;  // limit on the bytes held, when set
   bool stream = false;
+};
+
+// Hands everything to a MemorySink that outlives it: a writer owns its sink
+// and drops it at the end of writing, the test reads the bytes afterwards.
+class SharedSink final : public ByteSink {
+ public:
+  explicit SharedSink(std::shared_ptr<MemorySink> target) : target_(std::move(target)) {}
+  Status Write(const uint8_t* data, size_t size) override { return target_->Write(data, size); }
+  Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+    return target_->WriteAt(offset, data, size);
+  }
+  Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    return target_->ReadAt(offset, data, size);
+  }
+  Status Truncate(uint64_t size) override { return target_->Truncate(size); }
+  bool seekable() const override { return target_->seekable(); }
+  uint64_t Size() const override { return target_->Size(); }
+  Status Flush() override { return target_->Flush(); }
+
+ private:
+  std::shared_ptr<MemorySink> target_;
 };
 
 }  // namespace kestrum::asf

@@ -12,7 +12,7 @@
 #include "asf_format/tests/test_support.h"
 #include "asf_format/tests/walker.h"
 #include "asf_format/muxer.h"
-#include "platform/wmsdk/wmsdk.h"
+#include "asf_format/status.h"
 
 namespace kestrum::asf {
 namespace {
@@ -59,15 +59,15 @@ TEST(MuxerTest, CallsOutOfOrderAreRefused) {
   MemorySink sink;
   Muxer muxer(sink, testing::VideoFileInfo());
   const uint8_t byte = 1;
-  EXPECT_EQ(muxer.WriteSample(8, 0, 0, true, &byte, 1), NS_E_INVALID_REQUEST);
-  EXPECT_EQ(muxer.End(), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(muxer.WriteSample(8, 0, 0, true, &byte, 1), kInvalidRequest);
+  EXPECT_EQ(muxer.End(), kInvalidRequest);
   EXPECT_EQ(sink.bytes.size(), 0u);
-  ASSERT_EQ(muxer.Begin(), S_OK);
-  EXPECT_EQ(muxer.Begin(), NS_E_INVALID_REQUEST);
-  ASSERT_EQ(muxer.End(), S_OK);
+  ASSERT_EQ(muxer.Begin(), kOk);
+  EXPECT_EQ(muxer.Begin(), kInvalidRequest);
+  ASSERT_EQ(muxer.End(), kOk);
   const std::vector<uint8_t> ended = sink.bytes;
-  EXPECT_EQ(muxer.End(), NS_E_INVALID_REQUEST);
-  EXPECT_EQ(muxer.WriteSample(8, 0, 0, true, &byte, 1), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(muxer.End(), kInvalidRequest);
+  EXPECT_EQ(muxer.WriteSample(8, 0, 0, true, &byte, 1), kInvalidRequest);
   EXPECT_EQ(sink.bytes, ended);
   // No samples: a finished file with no packets, no index and no duration.
   const WalkedFile f = WalkAsf(sink.bytes);
@@ -84,7 +84,7 @@ struct RefusedCase {
   uint64_t duration;
   size_t size;
   bool null_data;
-  HRESULT expected;
+  Status expected;
 };
 
 class RefusedSampleTest : public ::testing::TestWithParam<RefusedCase> {};
@@ -97,8 +97,8 @@ TEST_P(RefusedSampleTest, LeavesTheFileAsIfNeverCalled) {
   MemorySink with, without;
   {
     Muxer a(with, testing::VideoFileInfo()), b(without, testing::VideoFileInfo());
-    ASSERT_EQ(a.Begin(), S_OK);
-    ASSERT_EQ(b.Begin(), S_OK);
+    ASSERT_EQ(a.Begin(), kOk);
+    ASSERT_EQ(b.Begin(), kOk);
     for (size_t i = 0; i < good.size(); ++i) {
       if (i == 10) {
         EXPECT_EQ(a.WriteSample(c.stream, c.time, c.duration, true,
@@ -108,11 +108,11 @@ TEST_P(RefusedSampleTest, LeavesTheFileAsIfNeverCalled) {
       for (Muxer* m : {&a, &b}) {
         ASSERT_EQ(m->WriteSample(8, good[i].time, testing::kFrameTime, good[i].key,
                                  good[i].bytes.data(), good[i].bytes.size()),
-                  S_OK);
+                  kOk);
       }
     }
-    ASSERT_EQ(a.End(), S_OK);
-    ASSERT_EQ(b.End(), S_OK);
+    ASSERT_EQ(a.End(), kOk);
+    ASSERT_EQ(b.End(), kOk);
   }
   EXPECT_TRUE(with.bytes == without.bytes);
 }
@@ -121,15 +121,15 @@ constexpr uint64_t kLastMs = 0xFFFF'FFFFull - 3000;  // the last ms a presentati
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RefusedSampleTest,
-    ::testing::Values(RefusedCase{"UnknownStream", 7, 0, 0, 10, false, NS_E_INVALID_STREAM},
-                      RefusedCase{"StreamZero", 0, 0, 0, 10, false, NS_E_INVALID_STREAM},
-                      RefusedCase{"StreamPast127", 200, 0, 0, 10, false, NS_E_INVALID_STREAM},
-                      RefusedCase{"Empty", 8, 0, 0, 0, false, E_INVALIDARG},
-                      RefusedCase{"NoData", 8, 0, 0, 10, true, E_INVALIDARG},
-                      RefusedCase{"SixteenMiB", 8, 0, 0, size_t{1} << 24, false, E_INVALIDARG},
+    ::testing::Values(RefusedCase{"UnknownStream", 7, 0, 0, 10, false, kInvalidStream},
+                      RefusedCase{"StreamZero", 0, 0, 0, 10, false, kInvalidStream},
+                      RefusedCase{"StreamPast127", 200, 0, 0, 10, false, kInvalidStream},
+                      RefusedCase{"Empty", 8, 0, 0, 0, false, kInvalidArgument},
+                      RefusedCase{"NoData", 8, 0, 0, 10, true, kInvalidArgument},
+                      RefusedCase{"SixteenMiB", 8, 0, 0, size_t{1} << 24, false, kInvalidArgument},
                       RefusedCase{"EndPastLastMs", 8, kLastMs * 10'000, 10'000, 10, false,
-                                  E_INVALIDARG},
-                      RefusedCase{"DurationOverflows", 8, 400'000, ~0ull, 10, false, E_INVALIDARG}),
+                                  kInvalidArgument},
+                      RefusedCase{"DurationOverflows", 8, 400'000, ~0ull, 10, false, kInvalidArgument}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(MuxerTest, LargestSampleAndLatestTimeAreAccepted) {
@@ -137,10 +137,10 @@ TEST(MuxerTest, LargestSampleAndLatestTimeAreAccepted) {
   Muxer muxer(sink, testing::VideoFileInfo());
   std::mt19937 rng(5);
   const std::vector<uint8_t> big = testing::RandomBytes(rng, (size_t{1} << 24) - 1);
-  ASSERT_EQ(muxer.Begin(), S_OK);
-  ASSERT_EQ(muxer.WriteSample(8, 0, 0, true, big.data(), big.size()), S_OK);
-  ASSERT_EQ(muxer.WriteSample(8, kLastMs * 10'000, 9'999, true, big.data(), 5), S_OK);
-  ASSERT_EQ(muxer.End(), S_OK);
+  ASSERT_EQ(muxer.Begin(), kOk);
+  ASSERT_EQ(muxer.WriteSample(8, 0, 0, true, big.data(), big.size()), kOk);
+  ASSERT_EQ(muxer.WriteSample(8, kLastMs * 10'000, 9'999, true, big.data(), 5), kOk);
+  ASSERT_EQ(muxer.End(), kOk);
   const WalkedFile f = WalkAsf(sink.bytes);
   ASSERT_EQ(f.error, "");
   ASSERT_EQ(f.samples.size(), 2u);
@@ -278,18 +278,18 @@ TEST_P(SinkFailureTest, FileIsCutBackToItsLastWholeSampleAndFinished) {
     options.on_fault = GetParam().policy;
     options.report = [&lines](const char* line) { lines.emplace_back(line); };
     Muxer muxer(sink, testing::VideoFileInfo(packet_size), options);
-    HRESULT first_failure = S_OK;
+    Status first_failure = kOk;
     size_t failed_at = samples.size();
-    auto check = [&](HRESULT hr, size_t call) {
-      if (FAILED(first_failure) && !keep_writing) {
-        EXPECT_EQ(hr, first_failure);
-      } else if (FAILED(hr) && SUCCEEDED(first_failure)) {
-        EXPECT_EQ(hr, E_DISK_FULL);
-        first_failure = hr;
+    auto check = [&](Status status, size_t call) {
+      if (Failed(first_failure) && !keep_writing) {
+        EXPECT_EQ(status, first_failure);
+      } else if (Failed(status) && Succeeded(first_failure)) {
+        EXPECT_EQ(status, kDiskFull);
+        first_failure = status;
         failed_at = call;
       }
     };
-    const HRESULT begun = muxer.Begin();
+    const Status begun = muxer.Begin();
     check(begun, 0);
     for (size_t i = 0; i < samples.size(); ++i) {
       if (keep_writing && i == failed_at + 10) sink.fail_after.reset();  // room again
@@ -298,8 +298,8 @@ TEST_P(SinkFailureTest, FileIsCutBackToItsLastWholeSampleAndFinished) {
                               s.bytes.size()),
             i);
     }
-    EXPECT_EQ(muxer.End(), E_DISK_FULL);
-    if (FAILED(begun)) {
+    EXPECT_EQ(muxer.End(), kDiskFull);
+    if (Failed(begun)) {
       EXPECT_TRUE(sink.bytes.empty()) << "a header cut short was left";
       continue;
     }
@@ -417,14 +417,14 @@ TEST_P(CrashBoundTest, SamplesOlderThanOneSecondAreAlwaysFlushed) {
   info.streams[0].bitrate = c.bitrate;
   testing::RecordingSink sink;
   Muxer muxer(sink, info);
-  ASSERT_EQ(muxer.Begin(), S_OK);
+  ASSERT_EQ(muxer.Begin(), kOk);
   size_t flushes = sink.flushed_sizes.size();
   size_t in_file = 0;  // samples whole in the flushed bytes
   for (size_t i = 0; i < samples.size(); ++i) {
     const Sample& s = samples[i];
     ASSERT_EQ(
         muxer.WriteSample(8, s.time, testing::kFrameTime, s.key, s.bytes.data(), s.bytes.size()),
-        S_OK);
+        kOk);
     if (sink.flushed_sizes.size() != flushes) {
       flushes = sink.flushed_sizes.size();
       const size_t flushed = sink.flushed_sizes.back();
@@ -443,7 +443,7 @@ TEST_P(CrashBoundTest, SamplesOlderThanOneSecondAreAlwaysFlushed) {
   const uint64_t seconds = samples.back().time / 10'000'000;
   EXPECT_LE(sink.flushed_sizes.size(), 2 * seconds + 3);
   // Padding only where the stream fell far below its declared rate.
-  ASSERT_EQ(muxer.End(), S_OK);
+  ASSERT_EQ(muxer.End(), kOk);
   const WalkedFile f = WalkAsf(sink.bytes);
   ASSERT_EQ(f.error, "");
   size_t padded = 0;
@@ -481,7 +481,7 @@ TEST_P(ChosenPacketSizeTest, PacketFillsInAQuarterSecondWithinBounds) {
   }
   MemorySink sink;
   Muxer muxer(sink, info);
-  ASSERT_EQ(muxer.Begin(), S_OK);
+  ASSERT_EQ(muxer.Begin(), kOk);
   EXPECT_EQ(muxer.packet_size(), GetParam().packet_size);
   EXPECT_EQ(WalkAsf(sink.bytes).packet_size, GetParam().packet_size);
 }

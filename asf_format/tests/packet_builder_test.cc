@@ -25,14 +25,14 @@ class PacketBuilderTest : public ::testing::Test {
                      send_ms};
     SamplePlacement where;
     EXPECT_EQ(builder_->AddSample(info, bytes.data(), static_cast<uint32_t>(bytes.size()), &where),
-              S_OK);
+              kOk);
     added_.push_back(bytes);
     return where;
   }
   // Finishes the open packet, drains, and walks the packets.
   WalkedFile Walk() {
-    EXPECT_EQ(builder_->FinishPacket(), S_OK);
-    EXPECT_EQ(builder_->Drain(), S_OK);
+    EXPECT_EQ(builder_->FinishPacket(), kOk);
+    EXPECT_EQ(builder_->Drain(), kOk);
     std::vector<uint8_t> file = BuildHeader(testing::VideoFileInfo(packet_size_), packet_size_, {});
     file.insert(file.end(), sink_.bytes.begin(), sink_.bytes.end());
     WalkedFile f = testing::WalkAsf(std::move(file));

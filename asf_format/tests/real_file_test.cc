@@ -32,9 +32,9 @@ struct ProbedPacket {
 // recording unended.
 void WriteFile(const std::string& path, const FileInfo& info, const std::vector<Sample>& samples,
                bool end = true) {
-  HRESULT hr = E_FAIL;
-  std::unique_ptr<ByteSink> sink = OpenFileSink(path, &hr);
-  ASSERT_EQ(hr, S_OK);
+  Status status = kFailed;
+  std::unique_ptr<ByteSink> sink = OpenFileSink(path, &status);
+  ASSERT_EQ(status, kOk);
   Muxer muxer(*sink, info);
   testing::WriteAll(muxer, samples, end);
 }
@@ -140,13 +140,13 @@ TEST_F(RealFileTest, KilledRecordingLosesOnlyItsLastSecond) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    HRESULT hr = E_FAIL;
-    std::unique_ptr<ByteSink> sink = OpenFileSink(path, &hr);
+    Status status = kFailed;
+    std::unique_ptr<ByteSink> sink = OpenFileSink(path, &status);
     Muxer muxer(*sink, testing::VideoFileInfo());
-    muxer.Begin();
+    (void)muxer.Begin();
     for (size_t i = 0; i < written; ++i) {
       const Sample& s = samples[i];
-      muxer.WriteSample(8, s.time, testing::kFrameTime, s.key, s.bytes.data(), s.bytes.size());
+      (void)muxer.WriteSample(8, s.time, testing::kFrameTime, s.key, s.bytes.data(), s.bytes.size());
     }
     ::raise(SIGKILL);
   }

@@ -16,8 +16,8 @@ using Entries = std::vector<std::pair<uint32_t, uint16_t>>;
 
 Entries Written(const SimpleIndex& index, uint32_t* max_count = nullptr) {
   MemorySink sink;
-  const GUID id{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
-  EXPECT_EQ(index.WriteObject(sink, id), S_OK);
+  const Guid id{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  EXPECT_EQ(index.WriteObject(sink, id), kOk);
   const uint8_t* b = sink.bytes.data();
   EXPECT_EQ(sink.bytes.size(), index.object_size());
   const testing::GuidBytes guid = testing::GuidFromText("33000890-E5B1-11CF-89F4-00A0C90349CB");

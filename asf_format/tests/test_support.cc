@@ -16,8 +16,8 @@ namespace kestrum::asf::testing {
 
 FileInfo VideoFileInfo(uint32_t packet_size) {
   FileInfo info;
-  for (int i = 0; i < 8; ++i) info.file_id.Data4[i] = static_cast<uint8_t>(0xA0 + i);
-  info.file_id.Data1 = 0x12345678;
+  for (int i = 0; i < 8; ++i) info.file_id.data4[i] = static_cast<uint8_t>(0xA0 + i);
+  info.file_id.data1 = 0x12345678;
   info.creation_time = 133'000'000'000'000'000ull;
   info.packet_size = packet_size;
   info.preroll_ms = 3000;
@@ -78,14 +78,14 @@ std::vector<Sample> VideoSamples(std::mt19937& rng, int count, size_t min_size, 
 }
 
 void WriteAll(Muxer& muxer, const std::vector<Sample>& samples, bool end) {
-  ASSERT_EQ(muxer.Begin(), S_OK);
+  ASSERT_EQ(muxer.Begin(), kOk);
   for (const Sample& s : samples) {
     ASSERT_EQ(
         muxer.WriteSample(s.stream, s.time, kFrameTime, s.key, s.bytes.data(), s.bytes.size()),
-        S_OK);
+        kOk);
   }
   if (end) {
-    ASSERT_EQ(muxer.End(), S_OK);
+    ASSERT_EQ(muxer.End(), kOk);
   }
 }
 

@@ -26,11 +26,11 @@ void AddAudioStream(FileInfo& info);
 // size at every flush.
 class RecordingSink : public MemorySink {
  public:
-  HRESULT Write(const uint8_t* data, size_t size) override {
+  Status Write(const uint8_t* data, size_t size) override {
     writes.push_back(size);
     return MemorySink::Write(data, size);
   }
-  HRESULT Flush() override {
+  Status Flush() override {
     flushed_sizes.push_back(bytes.size());
     return MemorySink::Flush();
   }

@@ -13,7 +13,7 @@ namespace kestrum::asf::testing {
 
 using GuidBytes = std::array<uint8_t, 16>;
 
-// On-disk GUID bytes, written out by hand from the format's GUID table.
+// On-disk Guid bytes, written out by hand from the format's Guid table.
 GuidBytes GuidFromText(const char* text);  // "75B22630-668E-11CF-A6D9-00AA0062CE6C"
 
 struct WalkedObject {
@@ -62,7 +62,7 @@ struct WalkedFile {
   std::vector<WalkedIndex> indexes;
   bool truncated_index = false;  // an index object cut short at the end of the file
 
-  // The first header child (or Header Extension child) with this GUID.
+  // The first header child (or Header Extension child) with this Guid.
   const WalkedObject* Find(const char* guid_text) const;
 };
 

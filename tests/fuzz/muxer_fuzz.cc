@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<Accepted> accepted;
   {
     Muxer muxer(sink, info);
-    if (FAILED(muxer.Begin())) return 0;
+    if (Failed(muxer.Begin())) return 0;
     uint64_t budget = kSampleBudget;
     std::vector<uint8_t> bytes;
     while (!in.empty()) {
@@ -116,15 +116,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!too_big) budget -= sample_size;
       bytes.resize(too_big ? 1 : sample_size);
       for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = PatternByte(accepted.size(), i);
-      const HRESULT hr = muxer.WriteSample(stream, time, duration, key,
-                                           sample_size != 0 ? bytes.data() : nullptr, sample_size);
-      if (SUCCEEDED(hr) && too_big) fuzz::Fail("a sample of 16 MiB or more was taken");
-      if (SUCCEEDED(hr)) {
+      const Status status = muxer.WriteSample(stream, time, duration, key,
+                                              sample_size != 0 ? bytes.data() : nullptr, sample_size);
+      if (Succeeded(status) && too_big) fuzz::Fail("a sample of 16 MiB or more was taken");
+      if (Succeeded(status)) {
         accepted.push_back(
             {stream, key, static_cast<uint32_t>(time / 10'000 + info.preroll_ms), sample_size});
       }
     }
-    if ((setup & 4) == 0) muxer.End();
+    if ((setup & 4) == 0) (void)muxer.End();
   }
   if (sink.fail_after) return 0;
 

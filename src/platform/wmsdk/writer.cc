@@ -35,18 +35,18 @@ constexpr WORD kMaxStreamNumber = 63;
 // FILETIME of 1970-01-01 00:00:00 UTC.
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 
-GUID RandomFileId() {
+asf::Guid RandomFileId() {
   std::random_device random;
-  GUID id{};
-  id.Data1 = random();
+  asf::Guid id{};
+  id.data1 = random();
   const uint32_t middle = random();
-  id.Data2 = static_cast<uint16_t>(middle);
-  id.Data3 = static_cast<uint16_t>(((middle >> 16) & 0x0FFF) | 0x4000);  // version 4
-  for (size_t i = 0; i < sizeof id.Data4; i += 4) {
+  id.data2 = static_cast<uint16_t>(middle);
+  id.data3 = static_cast<uint16_t>(((middle >> 16) & 0x0FFF) | 0x4000);  // version 4
+  for (size_t i = 0; i < sizeof id.data4; i += 4) {
     const uint32_t bits = random();
-    for (size_t j = 0; j < 4; ++j) id.Data4[i + j] = static_cast<uint8_t>(bits >> (8 * j));
+    for (size_t j = 0; j < 4; ++j) id.data4[i + j] = static_cast<uint8_t>(bits >> (8 * j));
   }
-  id.Data4[0] = static_cast<uint8_t>((id.Data4[0] & 0x3F) | 0x80);  // RFC 4122 variant
+  id.data4[0] = static_cast<uint8_t>((id.data4[0] & 0x3F) | 0x80);  // RFC 4122 variant
   return id;
 }
 
@@ -87,7 +87,7 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   ~Writer() override {
     if (muxer_) {
       muxer_.reset();
-      sink_->Flush();
+      (void)sink_->Flush();  // nowhere to report a failure
     }
   }
 
@@ -223,18 +223,18 @@ HRESULT Writer::BeginLocked() {
   info.streams = streams_;
 
   if (!refused_name_.empty() && refused_name_ == output_name_) return E_SHARING_VIOLATION;
-  HRESULT error = E_FAIL;
+  asf::Status error = asf::kFailed;
   std::unique_ptr<asf::ByteSink> sink =
       options_.open_sink(WideToNarrow(output_name_.c_str()), &error);
   if (sink == nullptr) {
-    if (error == E_SHARING_VIOLATION) refused_name_ = output_name_;
-    return FAILED(error) ? error : E_FAIL;
+    if (error == asf::kSharingViolation) refused_name_ = output_name_;
+    return asf::Failed(error) ? ToHresult(error) : E_FAIL;
   }
   asf::MuxerOptions muxer_options;
   muxer_options.on_fault = options_.on_write_fault;
   muxer_options.report = [](const char* line) { OutputDebugStringA(line); };
   auto muxer = std::make_unique<asf::Muxer>(*sink, std::move(info), std::move(muxer_options));
-  const HRESULT hr = muxer->Begin();
+  const HRESULT hr = ToHresult(muxer->Begin());
   if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
   sink_ = std::move(sink);
   muxer_ = std::move(muxer);
@@ -244,8 +244,8 @@ HRESULT Writer::BeginLocked() {
 HRESULT Writer::EndWriting() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!writing()) return NS_E_INVALID_REQUEST;
-  HRESULT hr = muxer_->End();
-  if (SUCCEEDED(hr)) hr = sink_->Flush();
+  HRESULT hr = ToHresult(muxer_->End());
+  if (SUCCEEDED(hr)) hr = ToHresult(sink_->Flush());
   muxer_.reset();
   sink_.reset();
   return hr;
@@ -271,8 +271,8 @@ HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /
   if (!writing()) return NS_E_INVALID_REQUEST;
   if (!HasStream(stream_number)) return NS_E_INVALID_STREAM;
   return Guarded([&] {
-    return muxer_->WriteSample(stream_number, sample_time, sample_duration,
-                               (flags & WM_SF_CLEANPOINT) != 0, bytes, length);
+    return ToHresult(muxer_->WriteSample(stream_number, sample_time, sample_duration,
+                                         (flags & WM_SF_CLEANPOINT) != 0, bytes, length));
   });
 }
 

@@ -16,8 +16,8 @@ namespace kestrum::wmsdk {
 struct WriterOptions {
   // Opens the output named by SetOutputFilename (converted back to the
   // host's code page). Default: a file sink.
-  std::function<std::unique_ptr<asf::ByteSink>(const std::string& path, HRESULT* error)> open_sink;
-  std::function<GUID()> file_id;             // default: random
+  std::function<std::unique_ptr<asf::ByteSink>(const std::string& path, asf::Status* error)> open_sink;
+  std::function<asf::Guid()> file_id;        // default: random
   std::function<uint64_t()> creation_time;   // default: now, as a FILETIME
   uint32_t packet_size = 0;                  // 0: the muxer's default
   // What a failed write does (asf/muxer.h): by default the writer records
@@ -28,5 +28,9 @@ struct WriterOptions {
 };
 
 HRESULT CreateWriter(WriterOptions options, IWMWriter** writer);
+
+// The writer's result for what the ASF component reports: its codes are
+// numbered as the interfaces number theirs.
+inline HRESULT ToHresult(asf::Status status) { return static_cast<HRESULT>(status.code()); }
 
 }  // namespace kestrum::wmsdk

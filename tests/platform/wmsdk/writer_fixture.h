@@ -14,27 +14,9 @@
 
 namespace kestrum::testing {
 
-// Hands everything to a MemorySink that outlives the writer's sink.
-class SharedSink : public asf::ByteSink {
- public:
-  explicit SharedSink(std::shared_ptr<asf::MemorySink> target) : target_(std::move(target)) {}
-  HRESULT Write(const uint8_t* data, size_t size) override { return target_->Write(data, size); }
-  HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
-    return target_->WriteAt(offset, data, size);
-  }
-  HRESULT ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
-    return target_->ReadAt(offset, data, size);
-  }
-  HRESULT Truncate(uint64_t size) override { return target_->Truncate(size); }
-  bool seekable() const override { return target_->seekable(); }
-  uint64_t Size() const override { return target_->Size(); }
-  HRESULT Flush() override { return target_->Flush(); }
+using asf::SharedSink;
 
- private:
-  std::shared_ptr<asf::MemorySink> target_;
-};
-
-inline constexpr GUID kFileId = {
+inline constexpr asf::Guid kFileId = {
     0x01234567, 0x89AB, 0xCDEF, {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE}};
 inline constexpr uint64_t kCreationTime = 133000000000000000ull;  // a day in 2022
 
@@ -61,9 +43,9 @@ class WriterFixture : public ::testing::Test {
 
   wmsdk::WriterOptions Options() {
     wmsdk::WriterOptions options;
-    options.open_sink = [this](const std::string& path, HRESULT* error) {
+    options.open_sink = [this](const std::string& path, asf::Status* error) {
       opened_.push_back(path);
-      if (FAILED(open_error_)) {
+      if (asf::Failed(open_error_)) {
         *error = open_error_;
         return std::unique_ptr<asf::ByteSink>();
       }
@@ -102,7 +84,7 @@ class WriterFixture : public ::testing::Test {
 
   std::shared_ptr<asf::MemorySink> memory_ = std::make_shared<asf::MemorySink>();
   std::vector<std::string> opened_;
-  HRESULT open_error_ = S_OK;
+  asf::Status open_error_ = asf::kOk;
   ComRef<IWMWriter> writer_;
   ComRef<IWMWriterAdvanced> advanced_;
   ComRef<IWMHeaderInfo> header_;

@@ -158,11 +158,11 @@ TEST_F(WriterTest, ProfilesItCannotWriteAreRefusedAndTheLastGoodOneKept) {
 
 TEST_F(WriterTest, SinkThatCannotBeOpenedFailsBeginWritingUntilItCan) {
   Configure();
-  open_error_ = E_ACCESSDENIED;
+  open_error_ = asf::kAccessDenied;
   EXPECT_EQ(writer_->BeginWriting(), E_ACCESSDENIED);
   EXPECT_EQ(WriteSample(8, 0, kSmall), NS_E_INVALID_REQUEST);
   EXPECT_EQ(writer_->EndWriting(), NS_E_INVALID_REQUEST);
-  open_error_ = S_OK;
+  open_error_ = asf::kOk;
   EXPECT_EQ(writer_->BeginWriting(), S_OK);
   EXPECT_EQ(opened_.size(), 2u);
 }
