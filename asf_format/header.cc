@@ -3,20 +3,18 @@
 #include <limits>
 
 #include "base/bytes.h"
-#include "asf_format/guids.h"
+#include "asf_format/objects.h"
 #include "asf_format/status.h"
 
 namespace kestrum::asf {
 namespace {
 
-constexpr size_t kBitmapInfoHeaderSize = 40;
 constexpr size_t kWaveFormatExSize = 18;
 // A Content Description string is stored with its terminating NUL and its
 // byte count must fit a WORD.
 constexpr size_t kMaxDescriptionChars = 0xFFFF / 2 - 1;
 constexpr uint8_t kVideoReservedFlags = 0x02;
 constexpr uint16_t kHeaderExtensionReserved2 = 6;
-constexpr uint32_t kExtendedStreamSeekable = 0x02;
 
 uint32_t TotalBitrate(const FileInfo& info) {
   uint64_t sum = 0;

@@ -13,24 +13,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "asf_format/guids.h"
+#include "asf_format/objects.h"
 #include "asf_format/status.h"
 #include "asf_format/muxer.h"
 #include "asf_format/object_writer.h"
 
 namespace kestrum::asf {
 
-inline constexpr size_t kHeaderObjectFixedSize = 30;
-inline constexpr size_t kFilePropertiesSize = 104;
-inline constexpr size_t kDataObjectHeaderSize = 50;
-// Offsets of the File Properties fields the end of writing patches.
-inline constexpr size_t kFilePropertiesFileSizeOffset = 40;
-inline constexpr size_t kFilePropertiesPacketCountOffset = 56;
-inline constexpr size_t kFilePropertiesPlayDurationOffset = 64;
-inline constexpr size_t kFilePropertiesFlagsOffset = 88;
 
-inline constexpr uint32_t kFileFlagBroadcast = 0x01;
-inline constexpr uint32_t kFileFlagSeekable = 0x02;
 
 // Packet sizes a FileInfo may ask for: the range readers accept, and the
 // largest size whose payload and padding lengths still fit a WORD.

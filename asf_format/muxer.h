@@ -53,7 +53,7 @@
 #include <string>
 #include <vector>
 
-#include "asf_format/guids.h"
+#include "asf_format/objects.h"
 #include "asf_format/status.h"
 #include "asf_format/byte_sink.h"
 

@@ -1,7 +1,7 @@
 #include "asf_format/object_writer.h"
 
 #include "base/bytes.h"
-#include "asf_format/guids.h"
+#include "asf_format/objects.h"
 
 namespace kestrum::asf {
 

@@ -1,5 +1,5 @@
 // Appends ASF objects to a byte vector: little-endian fields, GUIDs, raw
-// bytes, and object framing (Guid + QWORD size) whose size is filled in when
+// bytes, and object framing (GUID + QWORD size) whose size is filled in when
 // the object is closed, so nested objects need no size arithmetic.
 #pragma once
 
@@ -7,13 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "asf_format/guids.h"
+#include "asf_format/objects.h"
 
 namespace kestrum::asf {
 
-// Every ASF object starts with its Guid and a QWORD size that counts these
-// 24 bytes too.
-inline constexpr size_t kObjectHeaderSize = 24;
 
 class ObjectWriter {
  public:

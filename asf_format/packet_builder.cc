@@ -8,12 +8,10 @@
 namespace kestrum::asf {
 namespace {
 
-constexpr uint8_t kErrorCorrectionFlags = 0x82;
 constexpr uint8_t kLengthTypeSingle = 0x10;    // padding length as WORD
 constexpr uint8_t kLengthTypeMultiple = 0x11;  // the same, multiple payloads
 constexpr uint8_t kPropertyFlags = 0x5D;
 constexpr uint8_t kPayloadLengthWord = 0x80;
-constexpr uint8_t kReplicatedDataSize = 8;
 constexpr size_t kPaddingLengthOffset = 5;
 constexpr size_t kSendTimeOffset = 7;
 constexpr size_t kPayloadFlagsOffset = 13;

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "asf_format/objects.h"
 #include "asf_format/status.h"
 #include "asf_format/byte_sink.h"
 
@@ -35,7 +36,6 @@ inline constexpr size_t kSinglePayloadHeaderSize = 15;
 inline constexpr size_t kMultiPayloadHeaderSize = 17;
 inline constexpr uint32_t kMaxPayloadsPerPacket = 63;
 inline constexpr size_t kBatchBytes = size_t{1} << 20;
-inline constexpr uint8_t kKeyFrameBit = 0x80;
 
 // What every payload of one sample repeats.
 struct PayloadInfo {

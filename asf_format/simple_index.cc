@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "base/bytes.h"
-#include "asf_format/guids.h"
+#include "asf_format/objects.h"
 
 namespace kestrum::asf {
 namespace {

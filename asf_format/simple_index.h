@@ -12,15 +12,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "asf_format/guids.h"
+#include "asf_format/objects.h"
 #include "asf_format/status.h"
 #include "asf_format/byte_sink.h"
 
 namespace kestrum::asf {
 
 inline constexpr uint64_t kIndexInterval = 10'000'000;  // 1 s in 100-ns units
-inline constexpr size_t kSimpleIndexFixedSize = 56;
-inline constexpr size_t kIndexEntrySize = 6;
 
 class SimpleIndex {
  public:

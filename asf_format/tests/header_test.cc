@@ -1,4 +1,4 @@
-// Header objects: Guid bytes, each object's fields, the unfinished and the
+// Header objects: GUID bytes, each object's fields, the unfinished and the
 // finished header, and what FileInfo the header refuses.
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include "base/bytes.h"
 #include "asf_format/tests/test_support.h"
 #include "asf_format/tests/walker.h"
-#include "asf_format/guids.h"
+#include "asf_format/objects.h"
 #include "asf_format/header.h"
 #include "asf_format/status.h"
 
