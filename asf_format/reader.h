@@ -134,7 +134,9 @@ struct IndexInfo {
   uint64_t offset = 0;
   uint64_t interval = 0;
   uint32_t max_packet_count = 0;
-  std::vector<std::pair<uint32_t, uint16_t>> entries;  // packet number, packet count
+  uint32_t declared_entries = 0;  // as the object says
+  // Packet number, packet count; those that are in the object.
+  std::vector<std::pair<uint32_t, uint16_t>> entries;
 };
 
 class Reader {

@@ -4,7 +4,8 @@
 # (clean, junk and malformed groups, a cut last group, older headers, other
 # stream types, groups too large for a live sample) on the file road and on
 # the live road at several piece sizes, and compares, for every run:
-#   - the ASF bytes, file ID and creation date masked (bench/asf_masked_md5.py)
+#   - the ASF bytes, file ID and creation date masked (`kestrum inspect --masked`
+#     of the working tree's program, for the base's files and its own alike)
 #   - ffmpeg's per-packet hashes (framemd5: time, size, flags, MD5 of the data)
 #   - every diagnostic line (--verbose, standard error) and the exit status.
 #
@@ -27,7 +28,7 @@ while (($#)); do
     *) echo "compare-outputs.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
 done
-scripts/install-deps.sh python3 git
+scripts/install-deps.sh git
 
 work=build/bench/compare
 rm -rf "$work"
@@ -83,7 +84,7 @@ digest() {  # what must match between base and working tree
   cat "$work/data/$tag.status"
   md5sum <"$work/data/$tag.log"
   if [ -s "$work/data/$tag.asf" ]; then
-    python3 bench/asf_masked_md5.py "$work/data/$tag.asf" | cut -d' ' -f1
+    "$new" inspect --masked "$work/data/$tag.asf" | md5sum
     ffmpeg -nostdin -v error -i "$work/data/$tag.asf" -map 0 -c copy -f framemd5 - 2>&1 |
       grep -v '^#' | md5sum
   else

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "args.h"
-#include "asf_reader.h"
+#include "asf_format/reader.h"
 #include "cli.h"
 #include "commands.h"
 #include "inspect.h"
@@ -25,11 +25,14 @@ const char kHelp[] =
     "size and sample count, the duration, title and description, packets and index.\n"
     "\n"
     "Options:\n"
+    "      --masked    an ASF file only: write its bytes to standard output with the\n"
+    "                  file ID and creation date zeroed (the only bytes in which two\n"
+    "                  recordings of the same input differ)\n"
     "  -v, --verbose   accepted for symmetry; inspect does not use the library\n"
     "  -h, --help      this text\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", false, 'v'}};
+const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"masked", false, 0}, {"verbose", false, 'v'}};
 
 }  // namespace
 
@@ -49,7 +52,12 @@ int RunInspect(const std::vector<std::string>& argv) {
   const bool read_error = std::ferror(f) != 0;
   std::fclose(f);
   if (read_error) return Fail(command, kExitInput, "cannot read '" + path + "'");
-  if (got == sizeof first && IsAsfHeader(first)) return InspectAsf(command, path);
+  const bool asf = got == sizeof first && kestrum::asf::IsAsfHeader(first);
+  if (args.Has("masked")) {
+    if (!asf) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
+    return WriteMaskedAsf(command, path);
+  }
+  if (asf) return InspectAsf(command, path);
   return InspectStream(command, path, true);
 }
 

@@ -8,5 +8,8 @@ namespace kestrum_cli {
 
 int InspectStream(const std::string& command, const std::string& path, bool progress);
 int InspectAsf(const std::string& command, const std::string& path);
+// Writes the ASF file at `path` to standard output with its file ID and
+// creation date zeroed: two recordings of the same input differ only there.
+int WriteMaskedAsf(const std::string& command, const std::string& path);
 
 }  // namespace kestrum_cli

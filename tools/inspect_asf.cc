@@ -1,11 +1,26 @@
+// kestrum inspect of an ASF file: what the ASF component's reader finds, as
+// "label: value" lines, and, with --masked, the file's bytes with its file ID
+// and creation date zeroed.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "asf_reader.h"
+#include "asf_format/objects.h"
+#include "asf_format/reader.h"
 #include "cli.h"
 #include "inspect.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace kestrum_cli {
+
+namespace asf = kestrum::asf;
 
 namespace {
 
@@ -18,69 +33,159 @@ std::string FourccText(uint32_t v) {
   return s;
 }
 
+const char* KindName(asf::MediaKind kind) {
+  switch (kind) {
+    case asf::MediaKind::kVideo:
+      return "video";
+    case asf::MediaKind::kAudio:
+      return "audio";
+    case asf::MediaKind::kOther:
+      break;
+  }
+  return "other";
+}
+
+struct StreamCounts {
+  uint64_t samples = 0, key_samples = 0, sample_bytes = 0, cut_samples = 0;
+};
+
+void PrintHeader(const std::string& path, const asf::HeaderInfo& h) {
+  std::printf("file: %s\n", path.c_str());
+  std::printf("format: ASF\n");
+  std::printf("size: %llu bytes\n", static_cast<unsigned long long>(h.source_size));
+  std::printf("title: %s\n", h.title.c_str());
+  std::printf("description: %s\n", h.description.c_str());
+  if (!h.has_file_properties) return;
+  const bool unfinished = (h.flags & asf::kFileFlagBroadcast) != 0;
+  if (unfinished && h.streamed) {
+    std::printf(
+        "duration: unknown (a stream: written where it could not seek, it has no sizes, "
+        "duration or index)\n");
+  } else if (unfinished) {
+    std::printf("duration: unknown (the file was not finished)\n");
+  } else {
+    const double ms = static_cast<double>(h.play_duration) / 1e4 - static_cast<double>(h.preroll);
+    std::printf("duration: %.3f s\n", ms / 1000.0);
+  }
+  std::printf("preroll: %llu ms\n", static_cast<unsigned long long>(h.preroll));
+  std::printf("flags: 0x%X%s%s%s\n", h.flags, (h.flags & 1) ? " broadcast" : "",
+              (h.flags & 2) ? " seekable" : "", h.streamed ? " (streamed)" : "");
+}
+
 }  // namespace
 
 int InspectAsf(const std::string& command, const std::string& path) {
-  AsfInfo info;
-  std::string error;
-  if (!ReadAsf(path, info, error)) {
-    return Fail(command, kExitNotStream, "'" + path + "' is not a readable ASF file: " + error);
+  const std::unique_ptr<asf::ReadSource> source = asf::OpenReadFile(path);
+  if (source == nullptr) {
+    return Fail(command, kExitNotStream,
+                "'" + path + "' is not a readable ASF file: cannot open '" + path + "'");
   }
-  std::printf("file: %s\n", path.c_str());
-  std::printf("format: ASF\n");
-  std::printf("size: %llu bytes\n", static_cast<unsigned long long>(info.file_size));
-  std::printf("title: %s\n", info.title.c_str());
-  std::printf("description: %s\n", info.description.c_str());
-  if (info.has_file_properties) {
-    const bool unfinished = (info.flags & 1) != 0;
-    if (unfinished && info.streamed) {
-      std::printf(
-          "duration: unknown (a stream: written where it could not seek, it has no sizes, "
-          "duration or index)\n");
-    } else if (unfinished) {
-      std::printf("duration: unknown (the file was not finished)\n");
-    } else {
-      const double ms =
-          static_cast<double>(info.play_duration) / 1e4 - static_cast<double>(info.preroll_ms);
-      std::printf("duration: %.3f s\n", ms / 1000.0);
-    }
-    std::printf("preroll: %llu ms\n", static_cast<unsigned long long>(info.preroll_ms));
-    std::printf("flags: 0x%X%s%s%s\n", info.flags, (info.flags & 1) ? " broadcast" : "",
-                (info.flags & 2) ? " seekable" : "", info.streamed ? " (streamed)" : "");
+  asf::Reader reader(*source, {asf::ReadChecks::kDamage, false});
+  if (!reader.Open()) {
+    return Fail(command, kExitNotStream,
+                "'" + path + "' is not a readable ASF file: " + reader.error());
   }
-  if (info.has_samples) {
-    const uint64_t last = info.last_presentation_ms >= info.preroll_ms
-                              ? info.last_presentation_ms - info.preroll_ms
-                              : 0;
+  std::vector<StreamCounts> counts(128);
+  bool has_samples = false;
+  uint64_t last_presentation_ms = 0;
+  asf::MediaObject sample;
+  while (reader.NextSample(&sample)) {
+    StreamCounts& c = counts[sample.stream];
+    ++c.samples;
+    c.key_samples += sample.key ? 1 : 0;
+    c.sample_bytes += sample.size;
+    c.cut_samples += sample.cut ? 1 : 0;
+    has_samples = true;
+    last_presentation_ms = std::max<uint64_t>(last_presentation_ms, sample.presentation_ms);
+  }
+  const asf::HeaderInfo& h = reader.header();
+  PrintHeader(path, h);
+  if (has_samples) {
+    const uint64_t last =
+        last_presentation_ms >= h.preroll ? last_presentation_ms - h.preroll : 0;
     std::printf("last sample time: %.3f s\n", static_cast<double>(last) / 1000.0);
   }
   std::printf("packets: %llu of %u bytes (header says %llu)\n",
-              static_cast<unsigned long long>(info.packets_read), info.packet_size,
-              static_cast<unsigned long long>(info.declared_packets));
-  if (info.has_simple_index) {
-    std::printf("index: %u entries\n", info.index_entries);
+              static_cast<unsigned long long>(reader.packets_read()), h.packet_size,
+              static_cast<unsigned long long>(h.packet_count));
+  if (!reader.indexes().empty()) {
+    std::printf("index: %u entries\n", reader.indexes().back().declared_entries);
   } else {
     std::printf("index: none\n");
   }
-  for (const AsfStream& s : info.streams) {
-    std::printf("stream %u: %s", s.number, s.type.c_str());
-    if (s.type == "video") {
-      std::printf(", fourcc %s, %d x %d, codec data %u bytes", FourccText(s.fourcc).c_str(),
-                  s.width, s.height, s.codec_data);
+  for (const asf::StreamDescription& s : h.streams) {
+    const StreamCounts& c = counts[s.number & 0x7F];
+    std::printf("stream %u: %s", s.number, KindName(s.kind));
+    if (s.kind == asf::MediaKind::kVideo) {
+      const size_t codec_data =
+          s.format.size() > asf::kBitmapInfoHeaderSize ? s.format.size() - asf::kBitmapInfoHeaderSize
+                                                       : 0;
+      std::printf(", fourcc %s, %d x %d, codec data %zu bytes", FourccText(s.fourcc).c_str(),
+                  s.width, s.height, codec_data);
     }
     if (!s.declared) std::printf(", not declared in the header");
     std::printf(", %llu samples (%llu key), %llu sample bytes",
-                static_cast<unsigned long long>(s.samples),
-                static_cast<unsigned long long>(s.key_samples),
-                static_cast<unsigned long long>(s.sample_bytes));
-    if (s.cut_samples > 0) {
-      std::printf(", %llu cut", static_cast<unsigned long long>(s.cut_samples));
+                static_cast<unsigned long long>(c.samples),
+                static_cast<unsigned long long>(c.key_samples),
+                static_cast<unsigned long long>(c.sample_bytes));
+    if (c.cut_samples > 0) {
+      std::printf(", %llu cut", static_cast<unsigned long long>(c.cut_samples));
     }
     std::printf("\n");
   }
-  std::printf("problems: %zu\n", info.problems.size());
-  for (const std::string& p : info.problems) std::printf("problem: %s\n", p.c_str());
+  std::printf("problems: %zu\n", reader.problems().size());
+  for (const std::string& p : reader.problems()) std::printf("problem: %s\n", p.c_str());
   return kExitOk;
+}
+
+int WriteMaskedAsf(const std::string& command, const std::string& path) {
+  const std::unique_ptr<asf::ReadSource> source = asf::OpenReadFile(path);
+  if (source == nullptr) {
+    return Fail(command, kExitInput, "cannot open '" + path + "'");
+  }
+  asf::Reader reader(*source, {asf::ReadChecks::kDamage, false});
+  if (!reader.Open()) {
+    return Fail(command, kExitNotStream,
+                "'" + path + "' is not a readable ASF file: " + reader.error());
+  }
+  asf::MediaObject sample;
+  while (reader.NextSample(&sample)) {
+  }
+  // Byte ranges to zero: the File Properties' file ID and creation date, and
+  // the file ID the Data Object and each Simple Index repeat.
+  std::vector<std::pair<uint64_t, uint64_t>> masks;
+  const asf::HeaderInfo& h = reader.header();
+  if (h.has_file_properties) {
+    const uint64_t fp = h.file_properties.offset;
+    masks.emplace_back(fp + asf::kFileIdOffset, fp + asf::kFileIdOffset + asf::kGuidSize);
+    masks.emplace_back(fp + asf::kFilePropertiesCreationDateOffset,
+                       fp + asf::kFilePropertiesCreationDateOffset + 8);
+  }
+  std::vector<uint64_t> repeats;
+  if (h.has_data) repeats.push_back(h.data_offset);
+  for (const asf::IndexInfo& index : reader.indexes()) repeats.push_back(index.offset);
+  for (const uint64_t at : repeats) {
+    masks.emplace_back(at + asf::kFileIdOffset, at + asf::kFileIdOffset + asf::kGuidSize);
+  }
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  std::vector<uint8_t> chunk(size_t{1} << 20);
+  for (uint64_t at = 0; at < h.source_size;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), h.source_size - at));
+    if (!source->ReadAt(at, chunk.data(), n)) {
+      return Fail(command, kExitInput, "cannot read '" + path + "'");
+    }
+    for (const auto& [from, to] : masks) {
+      const uint64_t a = std::max(from, at), b = std::min(to, at + n);
+      if (a < b) std::memset(chunk.data() + (a - at), 0, static_cast<size_t>(b - a));
+    }
+    if (std::fwrite(chunk.data(), 1, n, stdout) != n) {
+      return Fail(command, kExitOutput, "cannot write the standard output");
+    }
+    at += n;
+  }
+  return std::fflush(stdout) == 0 ? kExitOk : Fail(command, kExitOutput, "cannot write the standard output");
 }
 
 }  // namespace kestrum_cli

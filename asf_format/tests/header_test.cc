@@ -6,7 +6,7 @@
 
 #include "base/bytes.h"
 #include "asf_format/tests/test_support.h"
-#include "asf_format/tests/walker.h"
+#include "asf_format/reader.h"
 #include "asf_format/objects.h"
 #include "asf_format/header.h"
 #include "asf_format/status.h"
@@ -15,8 +15,6 @@ namespace kestrum::asf {
 namespace {
 
 using testing::GuidFromText;
-using testing::WalkAsf;
-using testing::WalkedFile;
 
 struct GuidCase {
   Guid guid;
@@ -75,18 +73,26 @@ INSTANTIATE_TEST_SUITE_P(
                                 0x80, 0x5F, 0x5C, 0x44, 0x2B}}));
 
 // The header alone, walked as a file without packets.
-WalkedFile WalkHeader(const FileInfo& info, const HeaderTotals& totals, uint32_t packet_size) {
-  return WalkAsf(BuildHeader(info, packet_size, totals));
+// The header as the reader sees it, with its bytes.
+struct HeaderFile : AsfFile {
+  std::vector<uint8_t> bytes;
+};
+
+HeaderFile WalkHeader(const FileInfo& info, const HeaderTotals& totals, uint32_t packet_size) {
+  HeaderFile f;
+  f.bytes = BuildHeader(info, packet_size, totals);
+  static_cast<AsfFile&>(f) = ReadAsfFile(f.bytes);
+  return f;
 }
 
 bool GuidIs(const std::vector<uint8_t>& b, uint64_t at, const char* text) {
-  return std::memcmp(b.data() + at, GuidFromText(text).data(), 16) == 0;
+  return at + kGuidSize <= b.size() && LoadGuid(b.data() + at) == GuidFromText(text);
 }
 
 TEST(HeaderTest, HasTheSizesOfAKnownGoodFile) {
   // A reference file with this title and description measured 551 bytes:
   // 30 + FP 104 + SP 169 + Header Extension 134 (ESP 88) + CD 82 + SBP 32.
-  const WalkedFile f = WalkHeader(testing::VideoFileInfo(), {}, 3200);
+  const HeaderFile f = WalkHeader(testing::VideoFileInfo(), {}, 3200);
   ASSERT_EQ(f.error, "");
   ASSERT_EQ(f.header_children.size(), 5u);
   EXPECT_EQ(f.data_offset, 551u);
@@ -98,8 +104,8 @@ TEST(HeaderTest, HasTheSizesOfAKnownGoodFile) {
 
 TEST(HeaderTest, VideoStreamPropertiesCarryTheFormatVerbatim) {
   const FileInfo info = testing::VideoFileInfo();
-  const WalkedFile f = WalkHeader(info, {}, 3200);
-  const auto* sp = f.Find("B7DC0791-A9B7-11CF-8EE6-00C00C205365");
+  const HeaderFile f = WalkHeader(info, {}, 3200);
+  const auto* sp = f.Find(GuidFromText("B7DC0791-A9B7-11CF-8EE6-00C00C205365"));
   ASSERT_NE(sp, nullptr);
   const uint8_t* p = f.bytes.data() + sp->offset;
   EXPECT_TRUE(GuidIs(f.bytes, sp->offset + 24, "BC19EFC0-5B4D-11CF-A8FD-00805F5C442B"));
@@ -117,7 +123,7 @@ TEST(HeaderTest, VideoStreamPropertiesCarryTheFormatVerbatim) {
 TEST(HeaderTest, AudioStreamPropertiesCarryTheWaveFormatVerbatim) {
   FileInfo info = testing::VideoFileInfo();
   testing::AddAudioStream(info);
-  const WalkedFile f = WalkHeader(info, {}, 3200);
+  const HeaderFile f = WalkHeader(info, {}, 3200);
   ASSERT_EQ(f.error, "");
   const auto* audio = &f.header_children[2];
   ASSERT_TRUE(GuidIs(f.bytes, audio->offset + 24, "F8699E40-5B4D-11CF-A8FD-00805F5C442B"));
@@ -129,7 +135,7 @@ TEST(HeaderTest, AudioStreamPropertiesCarryTheWaveFormatVerbatim) {
   // One Extended Stream Properties and one bitrate record per stream.
   ASSERT_EQ(f.extension_children.size(), 2u);
   EXPECT_EQ(load_u16le(f.bytes.data() + f.extension_children[1].offset + 72), 6u);
-  const auto* sbp = f.Find("7BF875CE-468D-11D1-8D82-006097C9A2B2");
+  const auto* sbp = f.Find(GuidFromText("7BF875CE-468D-11D1-8D82-006097C9A2B2"));
   ASSERT_NE(sbp, nullptr);
   EXPECT_EQ(load_u16le(f.bytes.data() + sbp->offset + 24), 2u);
   EXPECT_EQ(load_u32le(f.bytes.data() + sbp->offset + 34), 128'000u);
@@ -142,8 +148,8 @@ TEST(HeaderTest, ContentDescriptionWritesEachStringWithItsTerminator) {
   info.copyright = u"C";
   info.description.clear();
   info.rating = u"R5";
-  const WalkedFile f = WalkHeader(info, {}, 3200);
-  const auto* cd = f.Find("75B22633-668E-11CF-A6D9-00AA0062CE6C");
+  const HeaderFile f = WalkHeader(info, {}, 3200);
+  const auto* cd = f.Find(GuidFromText("75B22633-668E-11CF-A6D9-00AA0062CE6C"));
   ASSERT_NE(cd, nullptr);
   const uint8_t* p = f.bytes.data() + cd->offset;
   EXPECT_EQ(load_u16le(p + 24), 6u);
@@ -161,7 +167,7 @@ TEST(HeaderTest, UnfinishedHeaderIsBroadcastWithZeroTotals) {
   totals.data_packets = 7;
   totals.play_duration = 99;
   totals.max_object_size = {5000};
-  const WalkedFile f = WalkHeader(testing::VideoFileInfo(), totals, 3200);
+  const HeaderFile f = WalkHeader(testing::VideoFileInfo(), totals, 3200);
   EXPECT_EQ(f.flags, 1u);
   EXPECT_EQ(f.file_size + f.packet_count + f.play_duration + f.send_duration, 0u);
   EXPECT_EQ(f.data_packet_count, 0u);
@@ -181,7 +187,7 @@ TEST(HeaderTest, FinishedHeaderHasTheTotalsAndTheSameLength) {
   totals.play_duration = 130'000'000;
   totals.send_duration = 100'000'000;
   totals.max_object_size = {77'777};
-  const WalkedFile f = WalkAsf(BuildHeader(info, 3200, totals));
+  const HeaderFile f = WalkHeader(info, totals, 3200);
   EXPECT_EQ(f.bytes.size(), BuildHeader(info, 3200, {}).size());
   EXPECT_EQ(f.flags, 2u);
   EXPECT_EQ(f.file_size, 1'000'000u);
@@ -243,10 +249,10 @@ TEST(HeaderTest, LongestTitleFitsItsWordLength) {
   FileInfo info = testing::VideoFileInfo();
   info.title.assign(32766, u'x');
   ASSERT_EQ(ValidateFileInfo(info), kOk);
-  const WalkedFile f = WalkHeader(info, {}, 3200);
+  const HeaderFile f = WalkHeader(info, {}, 3200);
   ASSERT_EQ(f.error, "");
   EXPECT_EQ(
-      load_u16le(f.bytes.data() + f.Find("75B22633-668E-11CF-A6D9-00AA0062CE6C")->offset + 24),
+      load_u16le(f.bytes.data() + f.Find(GuidFromText("75B22633-668E-11CF-A6D9-00AA0062CE6C"))->offset + 24),
       65534u);
 }
 

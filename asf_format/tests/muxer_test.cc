@@ -10,7 +10,7 @@
 
 #include "base/bytes.h"
 #include "asf_format/tests/test_support.h"
-#include "asf_format/tests/walker.h"
+#include "asf_format/reader.h"
 #include "asf_format/muxer.h"
 #include "asf_format/status.h"
 
@@ -18,8 +18,6 @@ namespace kestrum::asf {
 namespace {
 
 using testing::Sample;
-using testing::WalkAsf;
-using testing::WalkedFile;
 
 constexpr uint64_t kPreroll = 3000 * 10'000ull;
 
@@ -42,7 +40,7 @@ std::vector<Sample> MixedSamples(std::mt19937& rng, int count, size_t max_size, 
   return samples;
 }
 
-void ExpectSamplesMatch(const WalkedFile& f, const std::vector<Sample>& written, size_t count) {
+void ExpectSamplesMatch(const AsfFile& f, const std::vector<Sample>& written, size_t count) {
   ASSERT_EQ(f.samples.size(), count);
   uint8_t next_object[128] = {};
   for (size_t i = 0; i < count; ++i) {
@@ -70,7 +68,7 @@ TEST(MuxerTest, CallsOutOfOrderAreRefused) {
   EXPECT_EQ(muxer.WriteSample(8, 0, 0, true, &byte, 1), kInvalidRequest);
   EXPECT_EQ(sink.bytes, ended);
   // No samples: a finished file with no packets, no index and no duration.
-  const WalkedFile f = WalkAsf(sink.bytes);
+  const AsfFile f = ReadAsfFile(sink.bytes);
   EXPECT_EQ(f.error, "");
   EXPECT_EQ(f.packets.size(), 0u);
   EXPECT_EQ(f.play_duration, kPreroll);
@@ -141,12 +139,12 @@ TEST(MuxerTest, LargestSampleAndLatestTimeAreAccepted) {
   ASSERT_EQ(muxer.WriteSample(8, 0, 0, true, big.data(), big.size()), kOk);
   ASSERT_EQ(muxer.WriteSample(8, kLastMs * 10'000, 9'999, true, big.data(), 5), kOk);
   ASSERT_EQ(muxer.End(), kOk);
-  const WalkedFile f = WalkAsf(sink.bytes);
+  const AsfFile f = ReadAsfFile(sink.bytes);
   ASSERT_EQ(f.error, "");
   ASSERT_EQ(f.samples.size(), 2u);
   EXPECT_TRUE(f.samples[0].bytes == big);
   EXPECT_EQ(f.samples[1].presentation_ms, 0xFFFF'FFFFu);
-  EXPECT_EQ(load_u32le(f.bytes.data() + f.extension_children[0].offset + 64), big.size());
+  EXPECT_EQ(load_u32le(sink.bytes.data() + f.extension_children[0].offset + 64), big.size());
 }
 
 struct RoundTripCase {
@@ -168,7 +166,7 @@ TEST_P(RoundTripTest, WalkedFileGivesBackEverySample) {
   MemorySink sink;
   Muxer muxer(sink, info);
   testing::WriteAll(muxer, samples);
-  const WalkedFile f = WalkAsf(sink.bytes);
+  const AsfFile f = ReadAsfFile(sink.bytes);
   ASSERT_EQ(f.error, "");
   ExpectSamplesMatch(f, samples, samples.size());
 
@@ -179,7 +177,7 @@ TEST_P(RoundTripTest, WalkedFileGivesBackEverySample) {
   EXPECT_EQ(f.data_packet_count, f.packets.size());
   EXPECT_EQ(muxer.packet_count(), f.packets.size());
   EXPECT_EQ(f.data_size, 50 + f.packets.size() * packet_size);
-  EXPECT_EQ(f.file_size, f.bytes.size());
+  EXPECT_EQ(f.file_size, sink.bytes.size());
   uint64_t end = 0;
   uint32_t max_size[2] = {};
   for (const Sample& s : samples) {
@@ -190,7 +188,7 @@ TEST_P(RoundTripTest, WalkedFileGivesBackEverySample) {
   EXPECT_EQ(f.play_duration, end + kPreroll);
   EXPECT_EQ(f.send_duration, end);
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(load_u32le(f.bytes.data() + f.extension_children[i].offset + 64), max_size[i]);
+    EXPECT_EQ(load_u32le(sink.bytes.data() + f.extension_children[i].offset + 64), max_size[i]);
   }
   for (size_t i = 1; i < f.packets.size(); ++i) {
     ASSERT_GE(f.packets[i].send_ms, f.packets[i - 1].send_ms);
@@ -199,16 +197,16 @@ TEST_P(RoundTripTest, WalkedFileGivesBackEverySample) {
   // One index, for the video stream: entry i names the packets of the last
   // video key frame presented at or before i seconds (preroll included).
   ASSERT_EQ(f.indexes.size(), 1u);
-  const testing::WalkedIndex& index = f.indexes[0];
+  const IndexInfo& index = f.indexes[0];
   EXPECT_EQ(index.interval, 10'000'000u);
   ASSERT_EQ(index.entries.size(), f.play_duration / 10'000'000 + 1);
-  std::vector<const testing::WalkedSample*> keys;
+  std::vector<const MediaObject*> keys;
   for (const auto& s : f.samples) {
     if (s.stream == testing::kVideoStream && s.key) keys.push_back(&s);
   }
   uint32_t max_count = 0;
   for (size_t i = 0; i < index.entries.size(); ++i) {
-    const testing::WalkedSample* named = keys.front();
+    const MediaObject* named = keys.front();
     for (const auto* k : keys) {
       if (uint64_t{k->presentation_ms} * 10'000 <= i * 10'000'000ull) named = k;
     }
@@ -258,7 +256,7 @@ TEST_P(SinkFailureTest, FileIsCutBackToItsLastWholeSampleAndFinished) {
     Muxer reference(reference_sink, testing::VideoFileInfo(packet_size));
     testing::WriteAll(reference, samples);
   }
-  const WalkedFile reference = WalkAsf(reference_sink.bytes);
+  const AsfFile reference = ReadAsfFile(reference_sink.bytes);
   ASSERT_EQ(reference.error, "");
   const size_t total = reference_sink.bytes.size();
   const auto data_start = static_cast<size_t>(reference.data_offset + 50);
@@ -306,7 +304,7 @@ TEST_P(SinkFailureTest, FileIsCutBackToItsLastWholeSampleAndFinished) {
     if (!keep_writing) {
       EXPECT_LE(sink.bytes.size(), limit);
     }
-    const WalkedFile f = WalkAsf(sink.bytes);
+    const AsfFile f = ReadAsfFile(sink.bytes);
     ASSERT_EQ(f.error, "");
     EXPECT_FALSE(f.trailing_bytes);
     EXPECT_EQ(f.flags & 1, 0u) << "not finished";
@@ -314,7 +312,7 @@ TEST_P(SinkFailureTest, FileIsCutBackToItsLastWholeSampleAndFinished) {
     EXPECT_EQ(f.data_size, 50 + f.packets.size() * packet_size);
     // Seekable exactly when the index made it.
     EXPECT_EQ(f.flags, f.indexes.empty() ? 0u : 2u);
-    EXPECT_EQ(f.file_size, f.bytes.size());
+    EXPECT_EQ(f.file_size, sink.bytes.size());
     if (!lines.empty() && lines.back() ==
                               "writer : the index did not fit (0x80070070); the file is whole "
                               "but has no index") {
@@ -342,7 +340,7 @@ TEST_P(SinkFailureTest, FileIsCutBackToItsLastWholeSampleAndFinished) {
     // Every sample the file holds is one written, whole and in order; those
     // missing are the ones the lines count, and none after room came back.
     size_t next = 0;
-    for (const testing::WalkedSample& got : f.samples) {
+    for (const MediaObject& got : f.samples) {
       while (next < samples.size() && samples[next].bytes != got.bytes) ++next;
       ASSERT_LT(next, samples.size()) << "a sample that was never written, or out of order";
       EXPECT_EQ(got.presentation_ms, samples[next].time / 10'000 + 3000);
@@ -428,8 +426,8 @@ TEST_P(CrashBoundTest, SamplesOlderThanOneSecondAreAlwaysFlushed) {
     if (sink.flushed_sizes.size() != flushes) {
       flushes = sink.flushed_sizes.size();
       const size_t flushed = sink.flushed_sizes.back();
-      const WalkedFile f =
-          WalkAsf({sink.bytes.begin(), sink.bytes.begin() + static_cast<std::ptrdiff_t>(flushed)});
+      const AsfFile f =
+          ReadAsfFile({sink.bytes.begin(), sink.bytes.begin() + static_cast<std::ptrdiff_t>(flushed)});
       ASSERT_EQ(f.error, "") << "flush at sample " << i;
       EXPECT_FALSE(f.trailing_bytes) << "flushes hand over whole packets";
       in_file = f.samples.size();
@@ -444,7 +442,7 @@ TEST_P(CrashBoundTest, SamplesOlderThanOneSecondAreAlwaysFlushed) {
   EXPECT_LE(sink.flushed_sizes.size(), 2 * seconds + 3);
   // Padding only where the stream fell far below its declared rate.
   ASSERT_EQ(muxer.End(), kOk);
-  const WalkedFile f = WalkAsf(sink.bytes);
+  const AsfFile f = ReadAsfFile(sink.bytes);
   ASSERT_EQ(f.error, "");
   size_t padded = 0;
   for (const auto& p : f.packets) padded += p.padding > muxer.packet_size() / 2 ? 1u : 0u;
@@ -483,7 +481,7 @@ TEST_P(ChosenPacketSizeTest, PacketFillsInAQuarterSecondWithinBounds) {
   Muxer muxer(sink, info);
   ASSERT_EQ(muxer.Begin(), kOk);
   EXPECT_EQ(muxer.packet_size(), GetParam().packet_size);
-  EXPECT_EQ(WalkAsf(sink.bytes).packet_size, GetParam().packet_size);
+  EXPECT_EQ(ReadAsfFile(sink.bytes).packet_size, GetParam().packet_size);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -505,7 +503,7 @@ TEST(MuxerTest, MuxerDestroyedWithoutEndLeavesAnUnfinishedReadableFile) {
     Muxer muxer(sink, testing::VideoFileInfo());
     testing::WriteAll(muxer, samples, /*end=*/false);
   }
-  const WalkedFile f = WalkAsf(sink.bytes);
+  const AsfFile f = ReadAsfFile(sink.bytes);
   ASSERT_EQ(f.error, "");
   EXPECT_FALSE(f.trailing_bytes);
   EXPECT_EQ(f.flags, 1u);

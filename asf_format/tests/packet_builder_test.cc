@@ -5,14 +5,13 @@
 #include <random>
 
 #include "asf_format/tests/test_support.h"
-#include "asf_format/tests/walker.h"
+#include "asf_format/reader.h"
 #include "asf_format/header.h"
 #include "asf_format/packet_builder.h"
 
 namespace kestrum::asf {
 namespace {
 
-using testing::WalkedFile;
 
 class PacketBuilderTest : public ::testing::Test {
  protected:
@@ -30,12 +29,12 @@ class PacketBuilderTest : public ::testing::Test {
     return where;
   }
   // Finishes the open packet, drains, and walks the packets.
-  WalkedFile Walk() {
+  AsfFile Walk() {
     EXPECT_EQ(builder_->FinishPacket(), kOk);
     EXPECT_EQ(builder_->Drain(), kOk);
     std::vector<uint8_t> file = BuildHeader(testing::VideoFileInfo(packet_size_), packet_size_, {});
     file.insert(file.end(), sink_.bytes.begin(), sink_.bytes.end());
-    WalkedFile f = testing::WalkAsf(std::move(file));
+    AsfFile f = ReadAsfFile(std::move(file));
     EXPECT_EQ(f.error, "");
     EXPECT_FALSE(f.trailing_bytes);
     EXPECT_EQ(f.packets.size(), builder_->completed_packets());
@@ -79,7 +78,7 @@ TEST_P(RemainingSpaceTest, SampleAgainstTheSpaceLeftInAPacket) {
   // Exactly full, or one byte short of room for another payload: complete.
   EXPECT_EQ(builder_->completed_packets(), 1u);
   EXPECT_EQ(builder_->has_open_packet(), extra == 1);
-  const WalkedFile f = Walk();
+  const AsfFile f = Walk();
   ASSERT_EQ(f.packets.size(), extra == 1 ? 2u : 1u);
   EXPECT_EQ(f.packets[0].payloads, 2u);
   EXPECT_EQ(f.packets[0].padding, extra == -1 ? 1u : 0u);
@@ -96,7 +95,7 @@ TEST_F(PacketBuilderTest, FragmentFillingAWholePacketUsesTheSinglePayloadLayout)
   const uint32_t single = 1440 - 13 - 15;
   Add(testing::RandomBytes(rng_, single));
   Add(testing::RandomBytes(rng_, single + 1));
-  const WalkedFile f = Walk();
+  const AsfFile f = Walk();
   ASSERT_EQ(f.packets.size(), 3u);
   EXPECT_FALSE(f.packets[0].multiple);
   EXPECT_FALSE(f.packets[1].multiple);
@@ -109,7 +108,7 @@ TEST_F(PacketBuilderTest, LargeSampleSpansConsecutivePackets) {
   Add(testing::RandomBytes(rng_, 500));
   const SamplePlacement where = Add(testing::RandomBytes(rng_, 20 * 1440 + 7));
   Add(testing::RandomBytes(rng_, 10));
-  const WalkedFile f = Walk();
+  const AsfFile f = Walk();
   EXPECT_EQ(where.first_packet, 0u);
   EXPECT_EQ(where.last_packet, f.samples[1].last_packet);
   EXPECT_EQ(f.samples[1].first_packet, 0u);
@@ -126,7 +125,7 @@ TEST_F(PacketBuilderTest, PacketHoldsAtMostSixtyThreePayloads) {
     Add(testing::RandomBytes(rng_, 3));
     EXPECT_EQ(builder_->completed_packets(), i >= 62 ? 1u : 0u);
   }
-  const WalkedFile f = Walk();
+  const AsfFile f = Walk();
   ASSERT_EQ(f.packets.size(), 2u);
   EXPECT_EQ(f.packets[0].payloads, 63u);
   EXPECT_EQ(f.packets[1].payloads, 37u);
@@ -153,7 +152,7 @@ TEST_F(PacketBuilderTest, SendTimesNeverDecrease) {
   Add(testing::RandomBytes(rng_, 400), 500);
   Add(testing::RandomBytes(rng_, 400), 300);
   Add(testing::RandomBytes(rng_, 400), 800);
-  const WalkedFile f = Walk();
+  const AsfFile f = Walk();
   ASSERT_GE(f.packets.size(), 6u);
   EXPECT_EQ(f.packets[0].send_ms, 500u);
   for (size_t i = 1; i < f.packets.size(); ++i) {

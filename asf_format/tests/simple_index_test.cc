@@ -5,7 +5,7 @@
 #include <random>
 
 #include "base/bytes.h"
-#include "asf_format/tests/walker.h"
+#include "asf_format/tests/test_support.h"
 #include "asf_format/simple_index.h"
 #include "asf_format/tests/memory_sink.h"
 
@@ -20,8 +20,7 @@ Entries Written(const SimpleIndex& index, uint32_t* max_count = nullptr) {
   EXPECT_EQ(index.WriteObject(sink, id), kOk);
   const uint8_t* b = sink.bytes.data();
   EXPECT_EQ(sink.bytes.size(), index.object_size());
-  const testing::GuidBytes guid = testing::GuidFromText("33000890-E5B1-11CF-89F4-00A0C90349CB");
-  EXPECT_TRUE(std::equal(guid.begin(), guid.end(), b));
+  EXPECT_EQ(LoadGuid(b), testing::GuidFromText("33000890-E5B1-11CF-89F4-00A0C90349CB"));
   EXPECT_EQ(load_u64le(b + 16), sink.bytes.size());
   EXPECT_EQ(load_u32le(b + 24), 1u);  // the file ID
   EXPECT_EQ(load_u64le(b + 40), 10'000'000u);

@@ -14,6 +14,15 @@
 
 namespace kestrum::asf::testing {
 
+Guid GuidFromText(const char* t) {
+  unsigned d1 = 0, d2 = 0, d3 = 0, b[8] = {};
+  std::sscanf(t, "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &d1, &d2, &d3, &b[0], &b[1], &b[2], &b[3],
+              &b[4], &b[5], &b[6], &b[7]);
+  Guid g{d1, static_cast<uint16_t>(d2), static_cast<uint16_t>(d3), {}};
+  for (int i = 0; i < 8; ++i) g.data4[i] = static_cast<uint8_t>(b[i]);
+  return g;
+}
+
 FileInfo VideoFileInfo(uint32_t packet_size) {
   FileInfo info;
   for (int i = 0; i < 8; ++i) info.file_id.data4[i] = static_cast<uint8_t>(0xA0 + i);

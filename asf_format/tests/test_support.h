@@ -12,6 +12,10 @@
 
 namespace kestrum::asf::testing {
 
+// A GUID from its textual form ("75B22630-668E-11CF-A6D9-00AA0062CE6C"): the
+// tests write the identifiers out by hand from the format's table.
+Guid GuidFromText(const char* text);
+
 inline constexpr uint16_t kVideoStream = 8;
 inline constexpr uint16_t kAudioStream = 6;
 inline constexpr uint64_t kFrameTime = 400'000;  // 40 ms

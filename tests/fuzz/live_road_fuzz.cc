@@ -9,7 +9,7 @@
 #include "api/record_instance.h"
 #include "fuzz/fuzz_input.h"
 #include "kestrum.h"
-#include "asf_format/tests/walker.h"
+#include "asf_format/reader.h"
 #include "support/memory_writer.h"
 
 namespace {
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Whatever the input, a recording once ended is a whole file that an
   // independent reader walks without a fault.
   if (output->opens != 0 && !stopped) {
-    const auto file = asf::testing::WalkAsf(std::move(output->sink.bytes));
+    const auto file = asf::ReadAsfFile(std::move(output->sink.bytes));
     if (!file.error.empty()) fuzz::Fail(file.error.c_str());
   }
   return 0;

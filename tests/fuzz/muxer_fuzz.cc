@@ -17,7 +17,7 @@
 
 #include "base/bytes.h"
 #include "fuzz/fuzz_input.h"
-#include "asf_format/tests/walker.h"
+#include "asf_format/reader.h"
 #include "asf_format/muxer.h"
 #include "asf_format/tests/memory_sink.h"
 
@@ -128,11 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (sink.fail_after) return 0;
 
-  const testing::WalkedFile file = testing::WalkAsf(std::move(sink.bytes));
+  const AsfFile file = ReadAsfFile(std::move(sink.bytes));
   if (!file.error.empty()) fuzz::Fail(file.error.c_str());
   if (file.samples.size() != accepted.size()) fuzz::Fail("samples lost or added");
   for (size_t i = 0; i < accepted.size(); ++i) {
-    const testing::WalkedSample& s = file.samples[i];
+    const MediaObject& s = file.samples[i];
     const Accepted& a = accepted[i];
     if (s.stream != a.stream || s.key != a.key || s.presentation_ms != a.presentation_ms ||
         s.bytes.size() != a.size) {

@@ -14,7 +14,7 @@
 #include "api/record_instance.h"
 #include "convert/transfer.h"
 #include "fuzz/fuzz_input.h"
-#include "asf_format/tests/walker.h"
+#include "asf_format/reader.h"
 #include "support/memory_writer.h"
 
 namespace {
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (instance->writer != nullptr) fuzz::Fail("a conversion kept its writer");
     // A conversion that ran to its end leaves a whole file.
     if (result == 1 && output->opens != outputs_before) {
-      const auto file = asf::testing::WalkAsf(output->sink.bytes);
+      const auto file = asf::ReadAsfFile(output->sink.bytes);
       if (!file.error.empty()) fuzz::Fail(file.error.c_str());
     }
   } while (opens && !in.empty());

@@ -4,11 +4,10 @@
 # folder's tests left behind (tests/host_roads: kestrum_host_roads;
 # tests/cli_write: kestrum_program_roads) must agree with the reference
 # build's, file for file: the same input streams, the same ASF bytes with the
-# file ID and creation date masked (bench/asf_masked_md5.py), and the same
-# diagnostic lines (line endings aside: Windows' stderr writes CR LF).
+# file ID and creation date masked (`kestrum inspect --masked` of the
+# reference build's program), and the same diagnostic lines (line endings
+# aside: Windows' stderr writes CR LF).
 set -eu
-here=$(cd "$(dirname "$0")" && pwd)
-masked_md5=$here/../../bench/asf_masked_md5.py
 reference=$1
 shift
 
@@ -18,7 +17,7 @@ cli_write/file.log cli_write/live.log cli_write/stdin.log"
 
 digest() {
   case $1 in
-    *.asf) python3 "$masked_md5" "$1" | cut -d' ' -f1 ;;
+    *.asf) "$reference/tools/kestrum" inspect --masked "$1" | md5sum | cut -d' ' -f1 ;;
     *.txt | *.log) tr -d '\r' <"$1" | md5sum | cut -d' ' -f1 ;;
     *) md5sum <"$1" | cut -d' ' -f1 ;;
   esac

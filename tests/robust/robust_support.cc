@@ -12,7 +12,7 @@
 #include <memory>
 #include <random>
 
-#include "asf_format/tests/walker.h"
+#include "asf_format/reader.h"
 
 namespace kestrum::testing {
 
@@ -29,7 +29,7 @@ StreamBuilder RecordingStream(size_t groups, size_t min_payload, size_t max_payl
 }
 
 std::vector<uint64_t> SampleEnds(const std::vector<uint8_t>& file) {
-  const asf::testing::WalkedFile f = asf::testing::WalkAsf(file);
+  const asf::AsfFile f = asf::ReadAsfFile(file);
   EXPECT_EQ(f.error, "");
   std::vector<uint64_t> ends;
   for (const auto& s : f.samples) {

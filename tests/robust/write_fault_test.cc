@@ -25,13 +25,13 @@
 #include "kestrum.h"
 #include "robust/robust_support.h"
 #include "support/expected_samples.h"
-#include "asf_format/tests/walker.h"
+#include "asf_format/reader.h"
 #include "support/memory_writer.h"
 
 namespace kestrum::testing {
 namespace {
 
-using asf::testing::WalkAsf;
+using asf::ReadAsfFile;
 
 // About 3 s of frames of 1-30 KB: some 20 packets of 64000 bytes.
 const StreamBuilder& Stream() {
@@ -103,7 +103,7 @@ TEST(WriteFaultTest, SinkFailingAfterAnyByteCountIsReportedAndLeavesWholeSamples
   ASSERT_EQ(WholeRecording().sample_ends.size(), expected.size());
   const std::vector<size_t> limits = Limits();
   ASSERT_GT(limits.size(), 60u);
-  const uint64_t header_size = WalkAsf(WholeRecording().file).data_offset + 50;
+  const uint64_t header_size = ReadAsfFile(WholeRecording().file).data_offset + 50;
   for (size_t limit : limits) {
     SCOPED_TRACE("fail after " + std::to_string(limit) + " bytes");
     auto output = std::make_shared<MemoryOutput>();
@@ -113,7 +113,7 @@ TEST(WriteFaultTest, SinkFailingAfterAnyByteCountIsReportedAndLeavesWholeSamples
       EXPECT_TRUE(output->sink.bytes.empty()) << "a header cut short was left";
       continue;
     }
-    const asf::testing::WalkedFile walked = WalkAsf(output->sink.bytes);
+    const asf::AsfFile walked = ReadAsfFile(output->sink.bytes);
     EXPECT_EQ(walked.error, "");
     EXPECT_EQ(walked.flags & 1, 0u) << "the file was not ended";
     const std::string path = dir + "/limit" + std::to_string(limit) + ".asf";
@@ -309,7 +309,7 @@ TEST(WriteFaultTest, FullDiskOnBothRoads) {
     const std::string file = disk.Path("file.asf");
     const ChildRun converted = OnSmallDisk(disk, file, std::nullopt, Convert);
     EXPECT_EQ(converted.status, 0) << "the failure went unreported";
-    const asf::testing::WalkedFile f = WalkAsf(ReadFile(file));
+    const asf::AsfFile f = ReadAsfFile(ReadFile(file));
     EXPECT_EQ(f.error, "");
     EXPECT_EQ(f.flags & 1, 0u) << "the file was not ended";
     EXPECT_EQ(ExpectWholeSamples(file, file_expected, SamplesWithin(room)),
@@ -324,7 +324,7 @@ TEST(WriteFaultTest, FullDiskOnBothRoads) {
     const ChildRun full = OnSmallDisk(disk, stuck, std::nullopt, RecordLive);
     EXPECT_EQ(full.status, 0);
     const int64_t kept = ExpectWholeSamples(stuck, live_expected, SamplesWithin(room));
-    EXPECT_EQ(WalkAsf(ReadFile(stuck)).flags & 1, 0u) << "the file was not ended";
+    EXPECT_EQ(ReadAsfFile(ReadFile(stuck)).flags & 1, 0u) << "the file was not ended";
     const std::string begin = "samples are dropped until writing works again";
     EXPECT_EQ(LostByLines(full.lines, begin) + static_cast<uint64_t>(kept), live_expected.size());
     ::unlink(stuck.c_str());
@@ -336,7 +336,7 @@ TEST(WriteFaultTest, FullDiskOnBothRoads) {
     EXPECT_EQ(back.status, 0);
     const int64_t read = ExpectWholeSamples(resumed, live_expected, SamplesWithin(room),
                                             back.room_at);
-    const asf::testing::WalkedFile r = WalkAsf(ReadFile(resumed));
+    const asf::AsfFile r = ReadAsfFile(ReadFile(resumed));
     EXPECT_EQ(r.error, "");
     EXPECT_EQ(r.flags, 2u) << "ended and seekable";
     EXPECT_EQ(LostByLines(back.lines, begin) + static_cast<uint64_t>(read), live_expected.size());

@@ -1,0 +1,691 @@
+#include "asf_format/reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <deque>
+
+#include "asf_format/byte_reader.h"
+#include "asf_format/muxer.h"
+#include "asf_format/objects.h"
+#include "base/bytes.h"
+#include "base/utf8.h"
+
+namespace kestrum::asf {
+namespace {
+
+constexpr uint64_t kMaxHeaderSize = uint64_t{64} << 20;
+constexpr uint32_t kMaxPacketSize = uint32_t{1} << 20;
+constexpr uint32_t kMinLaidOutPacketSize = 32;
+constexpr size_t kStreamSlots = 128;
+
+// UTF-16LE (n bytes, up to a terminating zero) as UTF-8.
+std::string Utf8FromUtf16(const uint8_t* p, size_t n) {
+  std::string out;
+  for (size_t i = 0; i + 1 < n; i += 2) {
+    uint32_t c = load_u16le(p + i);
+    if (c == 0) break;
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < n) {
+      const uint32_t low = load_u16le(p + i + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+// A sample whose payloads are being gathered.
+struct OpenSample {
+  bool open = false;
+  uint64_t number = 0;  // from 1, among the samples its stream began
+  MediaObject object;
+};
+
+}  // namespace
+
+bool MemorySource::ReadAt(uint64_t offset, uint8_t* data, size_t size) {
+  if (offset > size_ || size > size_ - offset) return false;
+  if (size != 0) std::memcpy(data, data_ + offset, size);
+  return true;
+}
+
+const ObjectInfo* HeaderInfo::Find(const Guid& guid) const {
+  for (const auto* list : {&header_children, &extension_children}) {
+    for (const ObjectInfo& o : *list) {
+      if (o.guid == guid) return &o;
+    }
+  }
+  return nullptr;
+}
+
+bool IsAsfHeader(const uint8_t* p) { return LoadGuid(p) == kHeaderObject; }
+
+struct Reader::State {
+  State(ReadSource& s, ReadOptions o) : source(s), options(o) {}
+
+  bool layout() const { return options.checks == ReadChecks::kLayout; }
+  // Records a problem; false with kLayout, which stops at the first.
+  bool Problem(const std::string& what) {
+    problems.push_back(what);
+    if (layout()) stopped = true;
+    return !layout();
+  }
+  StreamDescription& StreamNumbered(uint16_t number);
+
+  void ReadHeaderObjects(const std::vector<uint8_t>& bytes);
+  void ReadFileProperties(const uint8_t* o, size_t size);
+  void ReadStreamProperties(const uint8_t* o, size_t size);
+  void ReadContentDescription(const uint8_t* o, size_t size);
+  void ReadExtendedContentDescription(const uint8_t* o, size_t size);
+  void ReadHeaderExtension(const uint8_t* o, uint64_t offset, size_t size);
+  void ReadDataObject();
+
+  void ReadPacket(uint64_t number);
+  bool ParsePacket(uint64_t number, const uint8_t* p, size_t size, std::string* why);
+  bool AddFragment(uint64_t packet, uint32_t stream_byte, uint32_t object_number,
+                   uint32_t offset, const uint8_t* replicated, uint32_t replicated_size,
+                   const uint8_t* data, uint32_t length, std::string* why);
+  void Cut(OpenSample& o);
+  void EndOfData();
+  void ReadTrailer();
+
+  ReadSource& source;
+  const ReadOptions options;
+  HeaderInfo header;
+  std::string error;
+  std::vector<std::string> problems;
+  bool stopped = false;
+
+  bool walk_packets = false;
+  uint64_t packets_start = 0, data_end = 0, whole_packets = 0, packets_read = 0;
+  bool trailing = false;
+  bool data_done = false, trailer_done = false, read_failed = false;
+  bool packet_problem_told = false;
+  std::vector<uint8_t> packet;
+  std::vector<PacketInfo> packets;
+  std::array<OpenSample, kStreamSlots> open;
+  std::array<uint64_t, kStreamSlots> started{};
+  std::deque<MediaObject> ready;
+  std::vector<IndexInfo> indexes;
+  bool truncated_index = false;
+};
+
+StreamDescription& Reader::State::StreamNumbered(uint16_t number) {
+  for (StreamDescription& s : header.streams) {
+    if (s.number == number) return s;
+  }
+  header.streams.push_back(StreamDescription{});
+  header.streams.back().number = number;
+  return header.streams.back();
+}
+
+void Reader::State::ReadFileProperties(const uint8_t* o, size_t size) {
+  if (size < kFilePropertiesSize) {
+    (void)Problem(layout() ? "File Properties" : "file properties object too short");
+    return;
+  }
+  header.has_file_properties = true;
+  header.file_size = load_u64le(o + kFilePropertiesFileSizeOffset);
+  header.packet_count = load_u64le(o + kFilePropertiesPacketCountOffset);
+  header.play_duration = load_u64le(o + kFilePropertiesPlayDurationOffset);
+  header.send_duration = load_u64le(o + kFilePropertiesSendDurationOffset);
+  header.preroll = load_u64le(o + kFilePropertiesPrerollOffset);
+  header.flags = load_u32le(o + kFilePropertiesFlagsOffset);
+  const uint32_t min_packet = load_u32le(o + kFilePropertiesMinPacketOffset);
+  const uint32_t max_packet = load_u32le(o + kFilePropertiesMaxPacketOffset);
+  if (min_packet == max_packet) header.packet_size = min_packet;
+  if (layout() && (size != kFilePropertiesSize || min_packet != max_packet ||
+                   min_packet < kMinLaidOutPacketSize)) {
+    (void)Problem(size != kFilePropertiesSize ? "File Properties" : "packet sizes");
+  }
+}
+
+void Reader::State::ReadStreamProperties(const uint8_t* o, size_t size) {
+  if (size < kStreamPropertiesFixedSize) {
+    (void)Problem("stream properties object too short");
+    return;
+  }
+  const uint32_t specific = load_u32le(o + 64);
+  const uint16_t number = load_u16le(o + 72) & kStreamNumberMask;
+  StreamDescription& s = StreamNumbered(number);
+  s.declared = true;
+  const Guid type = LoadGuid(o + kObjectHeaderSize);
+  s.kind = type == kVideoMedia ? MediaKind::kVideo
+           : type == kAudioMedia ? MediaKind::kAudio
+                                 : MediaKind::kOther;
+  if (s.kind != MediaKind::kVideo) return;
+  constexpr size_t kLeast = kVideoTypeSpecificHeaderSize + kBitmapInfoHeaderSize;
+  if (specific < kLeast || kStreamPropertiesFixedSize + uint64_t{specific} > size) {
+    (void)Problem("video format of stream " + std::to_string(number) + " too short");
+    return;
+  }
+  const uint8_t* format = o + kStreamPropertiesFixedSize + kVideoTypeSpecificHeaderSize;
+  s.format.assign(format, format + (specific - kVideoTypeSpecificHeaderSize));
+  s.width = static_cast<int32_t>(load_u32le(format + 4));
+  s.height = static_cast<int32_t>(load_u32le(format + 8));
+  s.fourcc = load_u32le(format + 16);
+}
+
+void Reader::State::ReadContentDescription(const uint8_t* o, size_t size) {
+  constexpr size_t kStrings = kObjectHeaderSize + 10;
+  if (size < kStrings) {
+    (void)Problem("content description object too short");
+    return;
+  }
+  size_t at = kStrings;
+  for (size_t i = 0; i < 5; ++i) {
+    const size_t length = load_u16le(o + kObjectHeaderSize + 2 * i);
+    if (length > size - at) {
+      (void)Problem("content description strings run past the object");
+      return;
+    }
+    if (i == 0) header.title = Utf8FromUtf16(o + at, length);
+    if (i == 3) header.description = Utf8FromUtf16(o + at, length);
+    at += length;
+  }
+}
+
+// Name/value attributes; "Title" and "Description" strings fill in what the
+// Content Description object did not give.
+void Reader::State::ReadExtendedContentDescription(const uint8_t* o, size_t size) {
+  ByteReader r(o, size);
+  uint32_t count = 0;
+  if (!r.Skip(kObjectHeaderSize) || !r.U16(&count)) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t name_length = 0, type = 0, value_length = 0;
+    const uint8_t* name = nullptr;
+    const uint8_t* value = nullptr;
+    if (!r.U16(&name_length) || !r.Take(name_length, &name) || !r.U16(&type) ||
+        !r.U16(&value_length) || !r.Take(value_length, &value)) {
+      return;
+    }
+    if (type != 0) continue;
+    const std::string text = Utf8FromUtf16(name, name_length);
+    if (text == "Title" && header.title.empty()) {
+      header.title = Utf8FromUtf16(value, value_length);
+    }
+    if (text == "Description" && header.description.empty()) {
+      header.description = Utf8FromUtf16(value, value_length);
+    }
+  }
+}
+
+// The Extended Stream Properties inside the Header Extension: whether each
+// stream says it is seekable.
+void Reader::State::ReadHeaderExtension(const uint8_t* o, uint64_t offset, size_t size) {
+  if (size < kHeaderExtensionFixedSize) {
+    if (layout()) (void)Problem("header extension data size");
+    return;
+  }
+  if (layout() && load_u32le(o + 42) + uint64_t{kHeaderExtensionFixedSize} != size) {
+    (void)Problem("header extension data size");
+    return;
+  }
+  size_t at = kHeaderExtensionFixedSize;
+  while (size - at >= kObjectHeaderSize) {
+    const uint64_t child = load_u64le(o + at + 16);
+    if (child < kObjectHeaderSize || child > size - at) {
+      if (layout()) (void)Problem("extension child");
+      return;
+    }
+    const Guid id = LoadGuid(o + at);
+    header.extension_children.push_back({id, offset + at, child});
+    if (id == kExtendedStreamPropertiesObject && child >= kExtendedStreamNumberOffset + 2) {
+      const uint32_t flags = load_u32le(o + at + kExtendedStreamFlagsOffset);
+      StreamDescription& s =
+          StreamNumbered(load_u16le(o + at + kExtendedStreamNumberOffset) & kStreamNumberMask);
+      s.has_extended = true;
+      s.declared_seekable = (flags & kExtendedStreamSeekable) != 0;
+    }
+    at += static_cast<size_t>(child);
+  }
+  if (layout() && at != size) (void)Problem("extension child");
+}
+
+void Reader::State::ReadHeaderObjects(const std::vector<uint8_t>& bytes) {
+  size_t at = kHeaderObjectFixedSize;
+  while (!stopped && bytes.size() - at >= kObjectHeaderSize) {
+    const uint8_t* o = bytes.data() + at;
+    const uint64_t size = load_u64le(o + 16);
+    if (size < kObjectHeaderSize || size > bytes.size() - at) {
+      (void)Problem(layout() ? "header child size"
+                             : "header object at offset " + std::to_string(at) + " has a bad size");
+      return;
+    }
+    const size_t n = static_cast<size_t>(size);
+    const Guid id = LoadGuid(o);
+    header.header_children.push_back({id, at, size});
+    if (id == kFilePropertiesObject) {
+      header.file_properties = header.header_children.back();
+      ReadFileProperties(o, n);
+    } else if (id == kStreamPropertiesObject) {
+      ReadStreamProperties(o, n);
+    } else if (id == kContentDescriptionObject) {
+      ReadContentDescription(o, n);
+    } else if (id == kExtendedContentDescriptionObject) {
+      ReadExtendedContentDescription(o, n);
+    } else if (id == kHeaderExtensionObject) {
+      ReadHeaderExtension(o, at, n);
+    }
+    at += n;
+  }
+  if (!layout() || stopped) return;
+  if (at != bytes.size()) {
+    (void)Problem("header child framing");
+  } else if (header.header_children.size() != header.header_object_count) {
+    (void)Problem("header object count");
+  } else if (!header.has_file_properties) {
+    (void)Problem("File Properties");
+  }
+}
+
+void Reader::State::ReadDataObject() {
+  const uint64_t start = header.header_size;
+  uint8_t head[kDataObjectHeaderSize];
+  data_end = header.source_size;
+  if (header.source_size - start < sizeof head || !source.ReadAt(start, head, sizeof head) ||
+      LoadGuid(head) != kDataObject) {
+    (void)Problem(layout() ? "no Data Object" : "no data object after the header");
+    return;
+  }
+  header.has_data = true;
+  header.data_offset = start;
+  header.data_size = load_u64le(head + 16);
+  header.data_packet_count = load_u64le(head + 40);
+  const bool finished = (header.flags & kFileFlagBroadcast) == 0;
+  packets_start = start + sizeof head;
+  if (layout()) {
+    uint8_t file_id[kGuidSize] = {};
+    if (!source.ReadAt(header.file_properties.offset + kFileIdOffset, file_id, kGuidSize) ||
+        std::memcmp(file_id, head + kFileIdOffset, kGuidSize) != 0) {
+      (void)Problem("file IDs differ");
+      return;
+    }
+    if (head[48] != 1 || head[49] != 1) {
+      (void)Problem("data reserved");
+      return;
+    }
+    if (finished) {
+      if (header.data_size < sizeof head || header.data_size > header.source_size - start) {
+        (void)Problem("data size past the end");
+        return;
+      }
+      data_end = start + header.data_size;
+    }
+  } else if (finished) {
+    if (header.data_size >= sizeof head && header.data_size <= header.source_size - start) {
+      data_end = start + header.data_size;
+    } else {
+      (void)Problem("data object size does not match the file");
+    }
+  }
+  if (header.packet_size == 0 || header.packet_size > kMaxPacketSize) {
+    (void)Problem("no usable fixed packet size");
+    return;
+  }
+  whole_packets = (data_end - packets_start) / header.packet_size;
+  trailing = packets_start + whole_packets * header.packet_size != data_end;
+  if (layout() && finished && trailing) {
+    (void)Problem("data size not whole packets");
+    return;
+  }
+  packet.resize(header.packet_size);
+  walk_packets = true;
+}
+
+void Reader::State::Cut(OpenSample& o) {
+  MediaObject& s = o.object;
+  s.cut = true;
+  if (!layout()) {
+    problems.push_back("sample " + std::to_string(o.number) + " of stream " +
+                       std::to_string(s.stream) + " is cut: " + std::to_string(s.have) +
+                       " of its " + std::to_string(s.size) + " bytes are in the file");
+  }
+  ready.push_back(std::move(s));
+  o = OpenSample{};
+}
+
+// One payload: a fragment, `length` bytes at `offset` into its sample.
+bool Reader::State::AddFragment(uint64_t packet_number, uint32_t stream_byte,
+                                uint32_t object_number, uint32_t offset,
+                                const uint8_t* replicated, uint32_t replicated_size,
+                                const uint8_t* data, uint32_t length, std::string* why) {
+  const uint8_t stream = static_cast<uint8_t>(stream_byte & kStreamNumberMask);
+  const bool key = (stream_byte & kKeyFrameBit) != 0;
+  const bool has_replicated = replicated != nullptr && replicated_size >= 8;
+  const uint32_t size = has_replicated ? load_u32le(replicated) : 0;
+  const uint32_t presentation = has_replicated ? load_u32le(replicated + 4) : 0;
+  OpenSample& o = open[stream];
+  if (offset == 0) {
+    ++started[stream];
+    if (o.open) {
+      if (layout()) return (*why = "object replaced before its end", false);
+      Cut(o);
+    }
+    MediaObject s;
+    s.stream = stream;
+    s.object_number = static_cast<uint8_t>(object_number);
+    s.key = key;
+    s.presentation_ms = presentation;
+    s.size = size;
+    s.first_packet = s.last_packet = packet_number;
+    if (!has_replicated) {  // nothing says how long it is: it is what it is
+      ready.push_back(std::move(s));
+      return true;
+    }
+    o.open = true;
+    o.number = started[stream];
+    o.object = std::move(s);
+  } else if (!o.open || offset != o.object.have) {
+    if (layout()) return (*why = "fragment does not continue its object", false);
+    if (o.open) Cut(o);
+    return true;
+  } else if (layout() && (o.object.size != size || o.object.object_number != object_number ||
+                          o.object.presentation_ms != presentation || o.object.key != key)) {
+    return (*why = "fragment does not continue its object", false);
+  }
+  MediaObject& s = o.object;
+  if (layout() && offset + uint64_t{length} > s.size) {
+    return (*why = "fragment past object", false);
+  }
+  const uint32_t take = std::min(length, s.size - s.have);
+  if (options.keep_payload) s.bytes.insert(s.bytes.end(), data, data + take);
+  s.have += take;
+  s.last_packet = packet_number;
+  if (s.have >= s.size) {
+    ready.push_back(std::move(s));
+    o = OpenSample{};
+  }
+  return true;
+}
+
+bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size,
+                                std::string* why) {
+  ByteReader r(p, size);
+  uint32_t flags = 0;
+  if (!r.U8(&flags)) return (*why = "error correction", false);
+  if ((flags & 0x80) != 0) {
+    const uint8_t* correction = nullptr;
+    if (!r.Take(flags & 0x0F, &correction)) return (*why = "error correction", false);
+    if (layout() && (flags != kErrorCorrectionFlags || correction[0] != 0 || correction[1] != 0)) {
+      return (*why = "error correction", false);
+    }
+    if (!r.U8(&flags)) return (*why = "fields past the packet", false);
+  } else if (layout()) {
+    return (*why = "error correction", false);
+  }
+  uint32_t properties = 0, packet_length = 0, sequence = 0, padding = 0, send = 0, duration = 0;
+  if (!r.U8(&properties) || !r.Var(flags >> 5, &packet_length) ||
+      !r.Var(flags >> 1, &sequence) || !r.Var(flags >> 3, &padding) || !r.U32(&send) ||
+      !r.U16(&duration)) {
+    return (*why = "fields past the packet", false);
+  }
+  if (((flags >> 5) & 3) != 0) {
+    if (layout() && packet_length != size) return (*why = "length", false);
+    if (packet_length != 0) r.Limit(packet_length);
+  }
+  if (padding > r.left()) return (*why = "padding", false);
+  r.Limit(r.position() + r.left() - padding);
+  PacketInfo info;
+  info.multiple = (flags & 1) != 0;
+  info.padding = padding;
+  info.send_ms = send;
+  info.payloads = 1;
+  uint32_t length_type = 0;
+  if (info.multiple) {
+    uint32_t payload_flags = 0;
+    if (!r.U8(&payload_flags)) return (*why = "fields past the packet", false);
+    info.payloads = payload_flags & 0x3F;
+    length_type = payload_flags >> 6;
+    if (layout() && info.payloads == 0) return (*why = "no payloads", false);
+  }
+  for (uint32_t k = 0; k < info.payloads; ++k) {
+    uint32_t stream_byte = 0, object_number = 0, offset = 0, replicated_size = 0;
+    if (!r.U8(&stream_byte)) return (*why = "fields past the packet", false);
+    (void)StreamNumbered(stream_byte & kStreamNumberMask);
+    if (!r.Var(properties >> 4, &object_number) || !r.Var(properties >> 2, &offset) ||
+        !r.Var(properties, &replicated_size)) {
+      return (*why = "fields past the packet", false);
+    }
+    if (layout() && replicated_size != kReplicatedDataSize) {
+      return (*why = "replicated data", false);
+    }
+    if (replicated_size == 1) {  // compressed: sub-payloads, each a whole sample
+      uint32_t delta = 0, length = 0;
+      const uint8_t* data = nullptr;
+      if (!r.U8(&delta) ||
+          !(info.multiple ? r.Var(length_type, &length)
+                          : (length = static_cast<uint32_t>(r.left()), true)) ||
+          !r.Take(length, &data)) {
+        return (*why = "payload length", false);
+      }
+      for (size_t q = 0; q < length;) {
+        const uint32_t sub = data[q];
+        if (sub + 1 > length - q) return (*why = "payload length", false);
+        MediaObject s;
+        s.stream = static_cast<uint8_t>(stream_byte & kStreamNumberMask);
+        s.object_number = static_cast<uint8_t>(object_number);
+        s.key = (stream_byte & kKeyFrameBit) != 0;
+        s.presentation_ms = offset;
+        s.size = s.have = sub;
+        s.first_packet = s.last_packet = number;
+        if (options.keep_payload) s.bytes.assign(data + q + 1, data + q + 1 + sub);
+        ++started[s.stream];
+        ready.push_back(std::move(s));
+        q += 1 + sub;
+      }
+      continue;
+    }
+    const uint8_t* replicated = nullptr;
+    const uint8_t* data = nullptr;
+    uint32_t length = static_cast<uint32_t>(r.left());
+    if (!r.Take(replicated_size, &replicated)) return (*why = "replicated data", false);
+    if (info.multiple) {
+      if (!r.Var(length_type, &length)) return (*why = "payload length", false);
+    } else {
+      length = static_cast<uint32_t>(r.left());
+    }
+    if (!r.Take(length, &data) || (layout() && length == 0)) {
+      return (*why = "payload length", false);
+    }
+    if (!AddFragment(number, stream_byte, object_number, offset, replicated, replicated_size,
+                     data, length, why)) {
+      return false;
+    }
+  }
+  if (layout()) {
+    if (r.left() != 0) return (*why = "payloads and padding do not fill it", false);
+    for (size_t i = r.position(); i < size; ++i) {
+      if (p[i] != 0) return (*why = "non-zero padding", false);
+    }
+    packets.push_back(info);
+  }
+  return true;
+}
+
+void Reader::State::ReadPacket(uint64_t number) {
+  if (!source.ReadAt(packets_start + number * header.packet_size, packet.data(), packet.size())) {
+    (void)Problem("read error in the data packets");
+    read_failed = true;
+    return;
+  }
+  ++packets_read;
+  std::string why;
+  if (ParsePacket(number, packet.data(), packet.size(), &why)) return;
+  if (layout()) {
+    (void)Problem("packet " + std::to_string(number) + ": " + why);
+  } else if (!packet_problem_told) {
+    problems.push_back("packet " + std::to_string(number) + " does not parse");
+    packet_problem_told = true;
+  }
+}
+
+void Reader::State::EndOfData() {
+  data_done = true;
+  if (!walk_packets || read_failed || stopped) return;
+  if (trailing && !layout()) {
+    const uint64_t at = packets_start + whole_packets * header.packet_size;
+    problems.push_back(std::to_string(data_end - at) + " bytes of a cut packet at the end");
+  }
+  const bool finished = (header.flags & kFileFlagBroadcast) == 0;
+  for (const StreamDescription& s : header.streams) {
+    OpenSample& o = open[s.number & kStreamNumberMask];
+    if (!o.open) continue;
+    if (layout() && finished) {
+      (void)Problem("a sample cut short at the end of the data");
+      return;
+    }
+    Cut(o);
+  }
+}
+
+void Reader::State::ReadTrailer() {
+  trailer_done = true;
+  uint64_t at = data_end;
+  uint8_t head[kSimpleIndexFixedSize];
+  while (!stopped && at < header.source_size) {
+    const uint64_t left = header.source_size - at;
+    if (left < kObjectHeaderSize || !source.ReadAt(at, head, kObjectHeaderSize)) {
+      if (layout()) truncated_index = true;
+      return;
+    }
+    const uint64_t size = load_u64le(head + 16);
+    if (size > left || (size < kObjectHeaderSize && !layout())) {
+      if (layout()) {
+        truncated_index = true;
+      } else {
+        problems.push_back("object at offset " + std::to_string(at) + " has a bad size");
+      }
+      return;
+    }
+    if (size < kObjectHeaderSize) {
+      (void)Problem("index object size");
+      return;
+    }
+    if (LoadGuid(head) == kSimpleIndexObject && size >= sizeof head &&
+        source.ReadAt(at, head, sizeof head)) {
+      IndexInfo index;
+      index.offset = at;
+      index.interval = load_u64le(head + 40);
+      index.max_packet_count = load_u32le(head + 48);
+      const uint32_t count = load_u32le(head + 52);
+      index.declared_entries = count;
+      const uint64_t room = (size - sizeof head) / kIndexEntrySize;
+      if (layout() && sizeof head + uint64_t{count} * kIndexEntrySize != size) {
+        (void)Problem("index entry count");
+        return;
+      }
+      std::vector<uint8_t> entries(static_cast<size_t>(std::min<uint64_t>(count, room)) *
+                                   kIndexEntrySize);
+      if (!source.ReadAt(at + sizeof head, entries.data(), entries.size())) entries.clear();
+      for (size_t e = 0; e + kIndexEntrySize <= entries.size(); e += kIndexEntrySize) {
+        const uint32_t packet_number = load_u32le(entries.data() + e);
+        if (layout() && packet_number >= packets_read) {
+          (void)Problem("index entry past the packets");
+          return;
+        }
+        index.entries.emplace_back(packet_number, load_u16le(entries.data() + e + 4));
+      }
+      indexes.push_back(std::move(index));
+    }
+    at += size;
+  }
+}
+
+Reader::Reader(ReadSource& source, ReadOptions options)
+    : state_(std::make_unique<State>(source, options)) {}
+Reader::~Reader() = default;
+
+bool Reader::Open() {
+  State& s = *state_;
+  HeaderInfo& h = s.header;
+  h.source_size = s.source.Size();
+  uint8_t top[kHeaderObjectFixedSize];
+  if (h.source_size < sizeof top || !s.source.ReadAt(0, top, sizeof top) || !IsAsfHeader(top)) {
+    s.error = "no ASF header object";
+    return false;
+  }
+  h.header_size = load_u64le(top + 16);
+  h.header_object_count = load_u32le(top + 24);
+  if (h.header_size < sizeof top || h.header_size > h.source_size ||
+      h.header_size > kMaxHeaderSize) {
+    s.error = "ASF header object size " + std::to_string(h.header_size) + " is impossible";
+    return false;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(h.header_size));
+  if (!s.source.ReadAt(0, bytes.data(), bytes.size())) {
+    s.error = "cannot read the ASF header";
+    return false;
+  }
+  if (s.layout() && (top[28] != 1 || top[29] != 2)) {
+    (void)s.Problem("header reserved bytes");
+    return true;
+  }
+  s.ReadHeaderObjects(bytes);
+  h.streamed = (h.flags & kFileFlagBroadcast) != 0 && !h.streams.empty();
+  for (const StreamDescription& stream : h.streams) {
+    if (!stream.has_extended || stream.declared_seekable) h.streamed = false;
+  }
+  if (!s.stopped) s.ReadDataObject();
+  return true;
+}
+
+bool Reader::NextSample(MediaObject* sample) {
+  State& s = *state_;
+  while (true) {
+    if (!s.ready.empty() && !s.stopped) {
+      *sample = std::move(s.ready.front());
+      s.ready.pop_front();
+      return true;
+    }
+    if (s.stopped) return false;
+    if (s.data_done) {
+      if (!s.trailer_done) s.ReadTrailer();
+      return false;
+    }
+    if (s.walk_packets && !s.read_failed && s.packets_read < s.whole_packets) {
+      s.ReadPacket(s.packets_read);
+    } else {
+      s.EndOfData();
+    }
+  }
+}
+
+const HeaderInfo& Reader::header() const { return state_->header; }
+const std::string& Reader::error() const { return state_->error; }
+uint64_t Reader::packets_read() const { return state_->packets_read; }
+const std::vector<PacketInfo>& Reader::packets() const { return state_->packets; }
+bool Reader::trailing_bytes() const { return state_->trailing; }
+const std::vector<IndexInfo>& Reader::indexes() const { return state_->indexes; }
+bool Reader::truncated_index() const { return state_->truncated_index; }
+const std::vector<std::string>& Reader::problems() const { return state_->problems; }
+
+AsfFile ReadAsfFile(const std::vector<uint8_t>& bytes) {
+  AsfFile f;
+  MemorySource source(bytes.data(), bytes.size());
+  Reader reader(source, {ReadChecks::kLayout, true});
+  if (!reader.Open()) {
+    f.error = reader.error();
+    return f;
+  }
+  MediaObject sample;
+  while (reader.NextSample(&sample)) {
+    if (sample.cut) {
+      ++f.cut_samples;
+    } else {
+      f.samples.push_back(std::move(sample));
+    }
+  }
+  static_cast<HeaderInfo&>(f) = reader.header();
+  if (!reader.problems().empty()) f.error = reader.problems().front();
+  f.packets = reader.packets();
+  f.trailing_bytes = reader.trailing_bytes();
+  f.indexes = reader.indexes();
+  f.truncated_index = reader.truncated_index();
+  return f;
+}
+
+}  // namespace kestrum::asf
