@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
-#include "internal/stream_scanner.h"
+#include "stream_format/stream_scanner.h"
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
 // Hosts of the 32-bit build rely on the exact 40-byte record.
@@ -24,7 +24,7 @@ constexpr int32_t kChannel = 1;
 constexpr uint32_t kFrameMs = 40;  // groups are 40 ms apart (25 per second)
 
 struct Channel {
-  quarnel::StreamScanner scanner;
+  kestrum::stream_format::StreamScanner scanner;
   bool header_sent = false;
   uint32_t group_index = 0;  // groups handed out so far; wraps with time_ms
 };
@@ -49,21 +49,21 @@ int32_t NextPacket(Channel& channel, PacketRecord& record) {
   if (!channel.scanner.is_open()) return QUARNEL_END;
   if (!channel.header_sent) {
     channel.header_sent = true;
-    Fill(record, QUARNEL_PACKET_HEADER, channel.scanner.header(), quarnel::kFileHeaderSize, 0,
-         quarnel::kFileHeaderSize, 0);
+    Fill(record, QUARNEL_PACKET_HEADER, channel.scanner.header(), kestrum::stream_format::kFileHeaderSize, 0,
+         kestrum::stream_format::kFileHeaderSize, 0);
     return QUARNEL_MORE;
   }
-  const quarnel::ScanEvent event = channel.scanner.Next();
+  const kestrum::stream_format::ScanEvent event = channel.scanner.Next();
   switch (event.kind) {
-    case quarnel::ScanEvent::Kind::kGroup:
+    case kestrum::stream_format::ScanEvent::Kind::kGroup:
       Fill(record, QUARNEL_PACKET_GROUP, event.data, static_cast<uint32_t>(event.size),
            event.offset, event.size, channel.group_index * kFrameMs);
       ++channel.group_index;
       return QUARNEL_MORE;
-    case quarnel::ScanEvent::Kind::kSkipped:
+    case kestrum::stream_format::ScanEvent::Kind::kSkipped:
       Fill(record, QUARNEL_PACKET_SKIPPED, nullptr, 0, event.offset, event.size, 0);
       return QUARNEL_MORE;
-    case quarnel::ScanEvent::Kind::kEnd:
+    case kestrum::stream_format::ScanEvent::Kind::kEnd:
       break;
   }
   // A stream that could not be read to its end does not end as if it had.

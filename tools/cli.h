@@ -12,7 +12,11 @@
 
 #include "args.h"
 
+namespace kestrum::stream_format {}
+
 namespace kestrum_cli {
+
+namespace stream_format = kestrum::stream_format;
 
 enum ExitCode : int {
   kExitOk = 0,

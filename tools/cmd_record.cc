@@ -17,7 +17,7 @@
 #include "piece_reader.h"
 #include "piece_sender.h"
 #include "progress.h"
-#include "stream_header.h"
+#include "stream_format/file_header.h"
 
 namespace kestrum_cli {
 
@@ -182,10 +182,10 @@ int RunRecord(const std::vector<std::string>& argv) {
     return Fail(command, kExitNotStream,
                 "'" + input + "' is not a stream: fewer than its 40-byte header");
   }
-  const StreamHeader decoded = DecodeStreamHeader(header);
-  if (!decoded.accepted) {
+  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
+  if (!decoded.accepted()) {
     return Fail(command, kExitNotStream,
-                "'" + input + "' is not a stream: its header is refused: " + decoded.refusal);
+                "'" + input + "' is not a stream: its header is refused: " + stream_format::RefusalText(decoded));
   }
   if (!CheckOutputWritable(output_name, error)) return Fail(command, kExitOutput, error);
   const std::string in_use = "'" + output +

@@ -12,7 +12,7 @@
 #include "cli.h"
 #include "kestrum.h"
 #include "progress.h"
-#include "stream_header.h"
+#include "stream_format/file_header.h"
 
 namespace kestrum_cli {
 
@@ -78,10 +78,10 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
   std::string error;
   const int read = ReadStreamHeader(input, header, error);
   if (read != kExitOk) return Failed(read, error);
-  const StreamHeader decoded = DecodeStreamHeader(header);
-  if (!decoded.accepted) {
+  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
+  if (!decoded.accepted()) {
     return Failed(kExitNotStream,
-                  "'" + input + "' is not a stream: its header is refused: " + decoded.refusal);
+                  "'" + input + "' is not a stream: its header is refused: " + stream_format::RefusalText(decoded));
   }
   if (SameFile(input, output)) {
     return Failed(kExitUsage, "OUTPUT would overwrite INPUT ('" + input + "')");

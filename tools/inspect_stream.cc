@@ -5,9 +5,9 @@
 #include "base/bytes.h"
 #include "cli.h"
 #include "inspect.h"
-#include "internal/stream_scanner.h"
+#include "stream_format/stream_scanner.h"
 #include "progress.h"
-#include "stream_header.h"
+#include "stream_format/file_header.h"
 
 namespace kestrum_cli {
 
@@ -18,8 +18,8 @@ constexpr size_t kProblemsShown = 100;
 // Whether a group may start a recording under `stream_type`, by the live
 // road's start rule.
 bool IsStartGroup(uint16_t stream_type, const uint8_t* group) {
-  const uint32_t group_type = kestrum::load_u32le(group + quarnel::kGroupTypeOffset);
-  const uint32_t frame_type = kestrum::load_u32le(group + quarnel::kFrameTypeOffset);
+  const uint32_t group_type = kestrum::load_u32le(group + stream_format::kGroupTypeOffset);
+  const uint32_t frame_type = kestrum::load_u32le(group + stream_format::kGroupFrameTypeOffset);
   const bool key_frame = frame_type == 0x1001 || frame_type == 0x1002;
   switch (stream_type) {
     case 0x1001:
@@ -33,7 +33,7 @@ bool IsStartGroup(uint16_t stream_type, const uint8_t* group) {
   }
 }
 
-std::string DescribeSkip(const quarnel::ScanEvent& e) {
+std::string DescribeSkip(const stream_format::ScanEvent& e) {
   char text[256];
   const auto offset = static_cast<unsigned long long>(e.offset);
   const auto size = static_cast<unsigned long long>(e.size);
@@ -43,22 +43,22 @@ std::string DescribeSkip(const quarnel::ScanEvent& e) {
   char* rest = text + used;
   const size_t room = sizeof text - used;
   switch (e.problem) {
-    case quarnel::Problem::kBadGroupType:
+    case stream_format::Problem::kBadGroupType:
       std::snprintf(rest, room, "group type 0x%X is not 0x1000 or 0x1001", e.problem_value);
       break;
-    case quarnel::Problem::kBadBlockKind:
+    case stream_format::Problem::kBadBlockKind:
       std::snprintf(rest, room, "block kind 0x%X at offset %llu is outside 0x1001..0x1005",
                     e.problem_value, at);
       break;
-    case quarnel::Problem::kPayloadTooLong:
+    case stream_format::Problem::kPayloadTooLong:
       std::snprintf(rest, room, "payload length %u at offset %llu is 500000 or more",
                     e.problem_value, at);
       break;
-    case quarnel::Problem::kTruncated:
+    case stream_format::Problem::kTruncated:
       std::snprintf(rest, room, "the file ends inside a group");
       break;
-    case quarnel::Problem::kNoGroupStart:
-    case quarnel::Problem::kNone:
+    case stream_format::Problem::kNoGroupStart:
+    case stream_format::Problem::kNone:
       std::snprintf(rest, room, "no group start");
       break;
   }
@@ -79,7 +79,7 @@ struct Counts {
   uint64_t problem_count = 0;
 };
 
-void CountGroup(const StreamHeader& header, const quarnel::ScanEvent& e, Counts& c) {
+void CountGroup(const stream_format::DecodedHeader& header, const stream_format::ScanEvent& e, Counts& c) {
   const uint8_t* g = e.data;
   if (IsStartGroup(header.stream_type, g)) {
     if (!c.has_start) {
@@ -92,18 +92,18 @@ void CountGroup(const StreamHeader& header, const quarnel::ScanEvent& e, Counts&
   ++c.groups;
   if (e.size > c.largest_group) c.largest_group = e.size;
   // A whole group: every block header lies inside it.
-  const unsigned blocks = g[quarnel::kBlockCountOffset];
-  size_t at = quarnel::kGroupHeaderSize;
+  const unsigned blocks = g[stream_format::kGroupBlockCountOffset];
+  size_t at = stream_format::kGroupHeaderSize;
   for (unsigned i = 0; i < blocks; ++i) {
     const uint16_t kind = kestrum::load_u16le(g + at);
-    const uint32_t length = kestrum::load_u32le(g + at + quarnel::kBlockLengthOffset);
-    ++c.blocks[kind - quarnel::kBlockKindFirst];
+    const uint32_t length = kestrum::load_u32le(g + at + stream_format::kBlockLengthOffset);
+    ++c.blocks[kind - stream_format::kBlockKindFirst];
     c.payload_bytes += length;
-    at += quarnel::kBlockHeaderSize + length;
+    at += stream_format::kBlockHeaderSize + length;
   }
 }
 
-void PrintHeader(const std::string& path, uint64_t size, const StreamHeader& h) {
+void PrintHeader(const std::string& path, uint64_t size, const stream_format::DecodedHeader& h) {
   std::printf("file: %s\n", path.c_str());
   std::printf("format: stream\n");
   std::printf("size: %llu bytes\n", static_cast<unsigned long long>(size));
@@ -121,7 +121,7 @@ void PrintHeader(const std::string& path, uint64_t size, const StreamHeader& h) 
     std::printf("resolution: 0x%X\n", h.resolution);
   }
   std::printf("picture: %d x %d\n", h.picture_width, h.picture_height);
-  std::printf("header: %s%s\n", h.accepted ? "accepted" : "refused: ", h.refusal.c_str());
+  std::printf("header: %s%s\n", h.accepted() ? "accepted" : "refused: ", stream_format::RefusalText(h).c_str());
 }
 
 void PrintCounts(const Counts& c) {
@@ -153,19 +153,19 @@ void PrintCounts(const Counts& c) {
 }  // namespace
 
 int InspectStream(const std::string& command, const std::string& path, bool progress_allowed) {
-  quarnel::StreamScanner scanner;
+  stream_format::StreamScanner scanner;
   if (!scanner.Open(path.c_str())) {
     return Fail(command, kExitNotStream,
                 "'" + path + "' is not a stream: fewer than its 40-byte header");
   }
   const int64_t size = FileSize(path);
-  const StreamHeader header = DecodeStreamHeader(scanner.header());
+  const stream_format::DecodedHeader header = stream_format::DecodeFileHeader(scanner.header());
   Counts counts;
   Progress progress("inspect", size > 0 ? static_cast<uint64_t>(size) : 0, progress_allowed);
   for (;;) {
-    const quarnel::ScanEvent e = scanner.Next();
-    if (e.kind == quarnel::ScanEvent::Kind::kEnd) break;
-    if (e.kind == quarnel::ScanEvent::Kind::kGroup) {
+    const stream_format::ScanEvent e = scanner.Next();
+    if (e.kind == stream_format::ScanEvent::Kind::kEnd) break;
+    if (e.kind == stream_format::ScanEvent::Kind::kGroup) {
       CountGroup(header, e, counts);
     } else {
       counts.skipped_bytes += e.size;
@@ -178,10 +178,10 @@ int InspectStream(const std::string& command, const std::string& path, bool prog
   if (scanner.failed()) return Fail(command, kExitInput, "cannot read '" + path + "'");
   PrintHeader(path, size > 0 ? static_cast<uint64_t>(size) : 0, header);
   PrintCounts(counts);
-  if (!header.accepted) {
+  if (!header.accepted()) {
     return Fail(command, kExitNotStream,
                 "'" + path + "' is neither an ASF file nor a stream: its header is refused: " +
-                    header.refusal);
+                    stream_format::RefusalText(header));
   }
   return kExitOk;
 }

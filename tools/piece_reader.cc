@@ -7,9 +7,11 @@
 #include <climits>
 #include <cstring>
 
-#include "internal/group_format.h"
+#include "stream_format/group_scan.h"
 
 namespace kestrum_cli {
+
+namespace stream_format = kestrum::stream_format;
 
 namespace {
 
@@ -69,13 +71,13 @@ bool PieceReader::ReadHeader(uint8_t (&header)[40]) {
 bool PieceReader::Next(const uint8_t*& data, size_t& size) {
   if (piece_size_ != 0) return Take(std::min(Fill(piece_size_), piece_size_), data, size);
 
-  size_t need = quarnel::kGroupStartProbe;
+  size_t need = stream_format::kGroupStartProbe;
   for (;;) {
     const size_t have = Fill(need);
     if (have == 0) return false;
     const uint8_t* p = buffer_.data() + begin_;
-    const quarnel::GroupCheck check = quarnel::CheckGroup(p, have);
-    using Status = quarnel::GroupCheck::Status;
+    const stream_format::GroupCheck check = stream_format::CheckGroup(p, have);
+    using Status = stream_format::GroupCheck::Status;
     if (check.status == Status::kComplete) return Take(check.size, data, size);
     if (check.status == Status::kNeedMore) {
       if (have < check.size && at_end_) return Take(have, data, size);  // a cut group
@@ -85,11 +87,11 @@ bool PieceReader::Next(const uint8_t*& data, size_t& size) {
     // Not a group here: the bytes up to the next group start are one piece.
     const size_t window = Fill(kReadSize);
     p = buffer_.data() + begin_;
-    const uint8_t* next = quarnel::FindGroupStart(p + 1, p + window);
+    const uint8_t* next = stream_format::FindNextGroupStart(p + 1, p + window);
     if (next != nullptr) return Take(static_cast<size_t>(next - p), data, size);
     if (at_end_) return Take(window, data, size);
     // Keep the last bytes: a group start may begin among them.
-    return Take(window - (quarnel::kGroupStartProbe - 1), data, size);
+    return Take(window - (stream_format::kGroupStartProbe - 1), data, size);
   }
 }
 

@@ -5,9 +5,11 @@
 
 #include "base/bytes.h"
 #include "random.h"
-#include "stream_header.h"
+#include "stream_format/file_header.h"
 
 namespace kestrum_cli {
+
+namespace stream_format = kestrum::stream_format;
 
 namespace {
 
@@ -59,7 +61,7 @@ uint32_t Bitrate(const GenerateOptions& o) {
   if (o.bitrate != 0) return o.bitrate;
   uint8_t header[40];
   BuildHeader(o, 0, header);
-  const StreamHeader decoded = DecodeStreamHeader(header);
+  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
   const double area = static_cast<double>(std::max(decoded.picture_width, 16)) *
                       static_cast<double>(std::max(decoded.picture_height, 16));
   return static_cast<uint32_t>(std::max(64000.0, 2000000.0 * area / (704.0 * 576.0)));
@@ -154,7 +156,7 @@ bool GenerateStream(const GenerateOptions& o,
   uint8_t header[40];
   BuildHeader(o, bitrate, header);
   if (!out.Put(header, sizeof header)) return false;
-  const StreamHeader decoded = DecodeStreamHeader(header);
+  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
   const uint32_t picture = (static_cast<uint32_t>(decoded.picture_width & 0xFFFF) << 16) |
                            static_cast<uint32_t>(decoded.picture_height & 0xFFFF);
 

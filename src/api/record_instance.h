@@ -9,7 +9,6 @@
 
 #include "asf/wm.h"
 #include "platform/critical_section.h"
-#include "stream/file_header.h"
 #include "stream/group.h"
 
 struct PacketRecord;

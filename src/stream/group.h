@@ -1,31 +1,27 @@
-// Groups and blocks of the input stream, and the operations that find and
-// delimit them in raw bytes. All of them work in place on bytes the caller
-// owns: nothing is copied or allocated, and every view points into those bytes.
-//
-// GroupHeader, 48 bytes (little-endian u32 fields):
-//   0 start code (1)      4 frame number + 0x1000   8 -
-//  12 group type (0x1000 or 0x1001)                 16 block count + 0x1000
-//  20 -   24 frame type   28 value + 0x1000   32, 36, 40 carried   44 -
-// BlockHeader, 20 bytes: u16 block kind (0x1001..0x1005) at 0, u32 payload
-// length at 16; the payload follows the header.
+// The live road's group and block parsers, over the stream-format
+// component's layout and walk (stream_format/): they log what they refuse.
+// All of them work in place on bytes the caller owns: nothing is copied or
+// allocated, and every view points into those bytes.
 #pragma once
 
 #include <cstdint>
 
+#include "stream_format/group_scan.h"
+#include "stream_format/layout.h"
+
 namespace kestrum {
 
-inline constexpr int32_t kGroupHeaderSize = 48;
-inline constexpr int32_t kBlockHeaderSize = 20;
-// A payload length must be below this.
-inline constexpr uint32_t kPayloadLengthLimit = 500000;
-
-inline constexpr uint32_t kGroupStartCode = 1;
-inline constexpr int kGroupFrameTypeOffset = 24;
-inline constexpr int kGroupTypeOffset = 12;
-inline constexpr int kGroupBlockCountOffset = 16;
-
-inline constexpr uint16_t kBlockKindFirst = 0x1001;
-inline constexpr uint16_t kBlockKindLast = 0x1005;
+using stream_format::FindGroupStart;
+using stream_format::kBlockHeaderSize;
+using stream_format::kFileHeaderSize;
+using stream_format::kFileHeaderRateBaseOffset;
+using stream_format::kFileHeaderRateFactorOffset;
+using stream_format::kFileHeaderStreamTypeOffset;
+using stream_format::kGroupBlockCountOffset;
+using stream_format::kGroupFrameTypeOffset;
+using stream_format::kGroupHeaderSize;
+using stream_format::kGroupStartCode;
+using stream_format::kGroupTypeOffset;
 
 enum class ParseResult : int {
   Complete = 0,    // the range begins with a whole group (block); the view is filled
@@ -53,13 +49,6 @@ struct BlockView {
   bool valid() const { return header != nullptr && payload != nullptr && end != nullptr; }
   void Clear() { *this = BlockView{}; }
 };
-
-// Searches `count` readable bytes from `position` for a group start (start
-// code 1 followed, 12 bytes on, by group type 0x1000 or 0x1001), moving
-// `position` forward. Returns the offset of the start found; -1 when it
-// stopped on a start code with fewer than 48 bytes left; -2 when it found no
-// candidate (the position then stands on the last four bytes).
-int32_t FindGroupStart(const uint8_t*& position, int32_t count);
 
 // Checks that [begin, end) begins with a whole group and fills `view` on
 // Complete. Logs "Splitter : 1" or the block message on Malformed.

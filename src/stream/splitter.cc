@@ -125,7 +125,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
       case Outcome::kNoStart:
       case Outcome::kMalformed:
         OutputDebugStringA("2--BR_FAIL");
-        if (bytes_held >= kGroupHeaderSize) {
+        if (bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
           bytes_held = 0;
           wait_for_start = 1;
         } else {

@@ -21,7 +21,7 @@ using testing::GuidText;
 // is rate_factor x rate_base.
 void SetPicture(RecordInstance& instance, int32_t width, int32_t height, uint16_t rate_factor,
                 uint32_t rate_base) {
-  for (int i = 0; i < kFileHeaderSize; ++i) instance.file_header[i] = static_cast<uint8_t>(0xA0 + i);
+  for (size_t i = 0; i < kFileHeaderSize; ++i) instance.file_header[i] = static_cast<uint8_t>(0xA0 + i);
   store_u16le(instance.file_header + kFileHeaderRateFactorOffset, rate_factor);
   store_u32le(instance.file_header + kFileHeaderRateBaseOffset, rate_base);
   instance.picture_width = width;

@@ -23,12 +23,12 @@ void CheckSearch(const uint8_t* begin, const uint8_t* end) {
   const int32_t found = FindGroupStart(position, count);
   if (!Within(position, begin, end)) fuzz::Fail("search left the range");
   if (found >= 0) {
-    if (position != begin + found || count - found < kGroupHeaderSize) {
+    if (position != begin + found || count - found < static_cast<int32_t>(kGroupHeaderSize)) {
       fuzz::Fail("group start offset disagrees with the position");
     }
     if (load_u32le(position) != kGroupStartCode) fuzz::Fail("group start without a start code");
   } else if (found == -1) {
-    if (end - position >= kGroupHeaderSize || end - position < 4 ||
+    if (end - position >= static_cast<ptrdiff_t>(kGroupHeaderSize) || end - position < 4 ||
         load_u32le(position) != kGroupStartCode) {
       fuzz::Fail("-1 not on a start code near the end");
     }

@@ -10,7 +10,6 @@
 
 #include "fuzz/fuzz_input.h"
 #include "quarnel.h"
-#include "stream/file_header.h"
 #include "stream/group.h"
 
 namespace {

@@ -1,8 +1,6 @@
 kestrum_add_tests(kestrum_stream_tests
   stream/file_header_test.cc
-  stream/find_group_start_test.cc
   stream/group_parse_test.cc
-  stream/start_code_scan_test.cc
   stream/splitter_test.cc
   stream/start_rule_test.cc
   stream/stream_builder_test.cc)

@@ -1,10 +1,10 @@
-#include "internal/stream_scanner.h"
+#include "stream_format/stream_scanner.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-namespace quarnel {
+namespace kestrum::stream_format {
 
 namespace {
 
@@ -19,24 +19,6 @@ bool AllZero(const uint8_t* p, size_t n) {
 }
 
 }  // namespace
-
-const char* ProblemText(Problem problem) {
-  switch (problem) {
-    case Problem::kNone:
-      return "none";
-    case Problem::kNoGroupStart:
-      return "no group start";
-    case Problem::kBadGroupType:
-      return "group type is not 0x1000 or 0x1001";
-    case Problem::kBadBlockKind:
-      return "block kind outside 0x1001..0x1005";
-    case Problem::kPayloadTooLong:
-      return "payload length of 500000 or more";
-    case Problem::kTruncated:
-      return "the file ends inside the group";
-  }
-  return "unknown";
-}
 
 bool StreamScanner::Open(const char* path) {
   Close();
@@ -147,7 +129,7 @@ uint64_t StreamScanner::FindCandidate(uint64_t from) {
     const size_t have = Ensure(from, kGroupStartProbe);
     if (have < kGroupStartProbe) return kNoOffset;
     const uint8_t* const base = buffer_.get() + begin_;
-    const uint8_t* const hit = FindGroupStart(base, base + have);
+    const uint8_t* const hit = FindNextGroupStart(base, base + have);
     if (hit != nullptr) return from + static_cast<uint64_t>(hit - base);
     // Every position with a whole probe was refused; the last
     // kGroupStartProbe - 1 bytes may still begin a start.
@@ -220,4 +202,4 @@ ScanEvent StreamScanner::Next() {
   }
 }
 
-}  // namespace quarnel
+}  // namespace kestrum::stream_format

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "internal/group_format.h"
-#include "internal/source_file.h"
+#include "stream_format/group_scan.h"
+#include "stream_format/source_file.h"
 
-namespace quarnel {
+namespace kestrum::stream_format {
 
 struct ScanEvent {
   enum class Kind : uint8_t {
@@ -96,4 +96,4 @@ class StreamScanner {
   ScanEvent region_;  // the open skipped region (offset and problem filled)
 };
 
-}  // namespace quarnel
+}  // namespace kestrum::stream_format

@@ -1,15 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "stream/group.h"
+#include "stream_format/group_scan.h"
 #include "support/stream_builder.h"
 
-namespace kestrum {
+namespace kestrum::stream_format {
 namespace {
 
 // The search as a plain walk, one byte at a time, kept independent of the
@@ -29,6 +30,16 @@ int32_t ReferenceFindGroupStart(const uint8_t*& position, int32_t count) {
     ++position;
   }
   return -2;
+}
+
+// The range search as a plain walk: the first offset whose 16 probe bytes are
+// in range and hold a start code and a group type.
+const uint8_t* ReferenceFindNextGroupStart(const uint8_t* begin, const uint8_t* end) {
+  for (const uint8_t* p = begin; end - p >= 16; ++p) {
+    const uint32_t group_type = U32At(p + 12);
+    if (U32At(p) == 1 && (group_type == 0x1000 || group_type == 0x1001)) return p;
+  }
+  return nullptr;
 }
 
 // Writes a start code at `offset` and, when it fits, a group type 12 bytes on.
@@ -169,6 +180,10 @@ TEST(FindGroupStartDifferentialTest, MatchesByteByByteWalk) {
     const int32_t result = FindGroupStart(position, count);
     ASSERT_EQ(result, expected) << "round " << round << " size " << size << " count " << count;
     ASSERT_EQ(position, expected_position) << "round " << round;
+    const uint8_t* const begin = bytes.data() + lead;
+    const uint8_t* const end = begin + std::max(count, 0);
+    ASSERT_EQ(FindNextGroupStart(begin, end), ReferenceFindNextGroupStart(begin, end))
+        << "round " << round;
     found_groups += expected >= 0;
     short_codes += expected == -1;
     none += expected == -2;
@@ -190,7 +205,9 @@ TEST(FindGroupStartDifferentialTest, LargeBufferWithCandidatesEverywhere) {
   EXPECT_EQ(FindGroupStart(position, count), ReferenceFindGroupStart(expected_position, count));
   EXPECT_EQ(position, expected_position);
   EXPECT_EQ(position, bytes.data() + bytes.size() - 200);
+  EXPECT_EQ(FindNextGroupStart(bytes.data(), bytes.data() + bytes.size()),
+            bytes.data() + bytes.size() - 200);
 }
 
 }  // namespace
-}  // namespace kestrum
+}  // namespace kestrum::stream_format

@@ -1,6 +1,6 @@
 // The inner step of the group start search: which of 16 consecutive offsets
-// hold a start code (the bytes 01 00 00 00). Internal to stream/; exposed here
-// so both forms can be checked against each other on any machine that runs
+// hold a start code (the bytes 01 00 00 00). Internal to the group search; exposed
+// here so both forms can be checked against each other on any machine that runs
 // the SSE2 one.
 #pragma once
 
@@ -14,7 +14,7 @@
 #define KESTRUM_HAVE_SSE2 1
 #endif
 
-namespace kestrum::scan {
+namespace kestrum::stream_format::scan {
 
 // Offsets covered by one step, and bytes it reads from its pointer on.
 inline constexpr int32_t kScanStride = 16;
@@ -74,4 +74,4 @@ inline uint32_t StartCodeMask(const uint8_t* p) {
 #endif
 }
 
-}  // namespace kestrum::scan
+}  // namespace kestrum::stream_format::scan

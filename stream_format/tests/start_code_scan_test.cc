@@ -1,13 +1,13 @@
 // Both forms of the 16-offset start code step against a direct check of every
 // offset, so the portable form (the one 32-bit builds without SSE2 use) is
 // exercised wherever the tests run.
-#include "stream/start_code_scan.h"
+#include "stream_format/start_code_scan.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 
-namespace kestrum {
+namespace kestrum::stream_format {
 namespace {
 
 uint32_t DirectMask(const uint8_t* p) {
@@ -57,4 +57,4 @@ TEST(StartCodeScanTest, EveryOffsetAlone) {
 }
 
 }  // namespace
-}  // namespace kestrum
+}  // namespace kestrum::stream_format

@@ -1,4 +1,4 @@
-#include "internal/source_file.h"
+#include "stream_format/source_file.h"
 
 #include <cerrno>
 #include <climits>
@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-namespace quarnel {
+namespace kestrum::stream_format {
 
 namespace {
 
@@ -114,4 +114,4 @@ uint64_t SourceFile::SkipHole() {
 #endif
 }
 
-}  // namespace quarnel
+}  // namespace kestrum::stream_format

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace quarnel {
+namespace kestrum::stream_format {
 
 class SourceFile {
  public:
@@ -38,4 +38,4 @@ class SourceFile {
   uint64_t position_ = 0;
 };
 
-}  // namespace quarnel
+}  // namespace kestrum::stream_format

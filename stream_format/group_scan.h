@@ -1,0 +1,116 @@
+// Finding and delimiting groups and blocks in raw bytes, without
+// diagnostics: the live road's parsers (src/stream) and the stored-stream
+// scanner are built on these. Nothing is copied; nothing past the bytes
+// given is read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "stream_format/layout.h"
+
+namespace kestrum::stream_format {
+
+// The live road's search. Searches `count` readable bytes from `position`
+// for a group start (start code 1 followed, 12 bytes on, by group type
+// 0x1000 or 0x1001), moving `position` forward. Returns the offset of the
+// start found; -1 when it stopped on a start code with fewer than 48 bytes
+// left; -2 when it found no candidate (the position then stands on the last
+// four bytes).
+int32_t FindGroupStart(const uint8_t*& position, int32_t count);
+
+// The first group start in [begin, end) whose kGroupStartProbe bytes all lie
+// in the range, or null.
+const uint8_t* FindNextGroupStart(const uint8_t* begin, const uint8_t* end);
+
+// The walk over `blocks` blocks from offset `at` of the `available` bytes at
+// `p`. A block header is looked at only once it is whole, and a payload
+// length is checked before it is trusted to bound anything.
+struct BlockWalk {
+  enum class Outcome : uint8_t {
+    kComplete,  // `size`: one past the last block
+    kNeedMore,  // `size`: the bytes needed to go on
+    kBadKind,   // the block at `block_offset` has a kind outside 0x1001..0x1005
+    kTooLong,   // ... or a payload length of 500000 or more
+  };
+  Outcome outcome;
+  size_t size = 0;
+  size_t block_offset = 0;
+  uint16_t kind = 0;    // of the bad block
+  uint32_t length = 0;  // of the bad block
+};
+
+inline BlockWalk WalkBlocks(const uint8_t* p, size_t available, size_t at, uint32_t blocks) {
+  using Outcome = BlockWalk::Outcome;
+  for (uint32_t k = 0; k < blocks; ++k) {
+    if (available - at < kBlockHeaderSize) return {Outcome::kNeedMore, at + kBlockHeaderSize};
+    const uint16_t kind = load_u16le(p + at);
+    const uint32_t length = load_u32le(p + at + kBlockLengthOffset);
+    if (!IsBlockKind(kind)) return {Outcome::kBadKind, 0, at, kind, length};
+    if (length >= kPayloadLengthLimit) return {Outcome::kTooLong, 0, at, kind, length};
+    // Compared as lengths so that no offset passes `available`.
+    if (available - at - kBlockHeaderSize < length) {
+      return {Outcome::kNeedMore, at + kBlockHeaderSize + length};
+    }
+    at += kBlockHeaderSize + length;
+  }
+  return {Outcome::kComplete, at};
+}
+
+// Why bytes at a position are not a whole group.
+enum class Problem : uint8_t {
+  kNone = 0,
+  kNoGroupStart,    // no start code 1 here
+  kBadGroupType,    // start code 1, but the group type is not 0x1000 or 0x1001
+  kBadBlockKind,    // a block kind outside 0x1001..0x1005
+  kPayloadTooLong,  // a payload length of 500000 or more
+  kTruncated,       // the bytes end inside the group
+};
+
+const char* ProblemText(Problem problem);
+
+struct GroupCheck {
+  enum class Status : uint8_t {
+    kComplete,   // a whole group of `size` bytes
+    kNeedMore,   // undecided: at least `size` bytes are needed to go on
+    kMalformed,  // never a group; `problem` says why
+  };
+  Status status;
+  Problem problem = Problem::kNone;
+  size_t size = 0;             // kComplete: the group's size; kNeedMore: bytes needed
+  size_t problem_offset = 0;   // kMalformed: offset of the offending field's block or group
+  uint32_t problem_value = 0;  // kMalformed: the offending group type, block kind or length
+};
+
+// Whether the `available` bytes at `p` begin with a whole group, by the
+// rules of the live road's group parser plus its search's group start rule:
+// start code 1, group type 0x1000 or 0x1001, then the blocks. The answer
+// never depends on bytes past the group, and kNeedMore grows monotonically
+// as more bytes are offered.
+inline GroupCheck CheckGroup(const uint8_t* p, size_t available) {
+  using Status = GroupCheck::Status;
+  if (available >= 4 && load_u32le(p) != kGroupStartCode) {
+    return {Status::kMalformed, Problem::kNoGroupStart, 0, 0, load_u32le(p)};
+  }
+  if (available < kGroupStartProbe) return {Status::kNeedMore, Problem::kNone, kGroupStartProbe};
+  const uint32_t type = load_u32le(p + kGroupTypeOffset);
+  if (!IsGroupType(type)) {
+    return {Status::kMalformed, Problem::kBadGroupType, 0, kGroupTypeOffset, type};
+  }
+  if (available < kGroupHeaderSize) return {Status::kNeedMore, Problem::kNone, kGroupHeaderSize};
+  const BlockWalk walk =
+      WalkBlocks(p, available, kGroupHeaderSize, p[kGroupBlockCountOffset] & kBlockCountMask);
+  switch (walk.outcome) {
+    case BlockWalk::Outcome::kComplete:
+      return {Status::kComplete, Problem::kNone, walk.size};
+    case BlockWalk::Outcome::kNeedMore:
+      return {Status::kNeedMore, Problem::kNone, walk.size};
+    case BlockWalk::Outcome::kBadKind:
+      return {Status::kMalformed, Problem::kBadBlockKind, 0, walk.block_offset, walk.kind};
+    case BlockWalk::Outcome::kTooLong:
+      break;
+  }
+  return {Status::kMalformed, Problem::kPayloadTooLong, 0, walk.block_offset, walk.length};
+}
+
+}  // namespace kestrum::stream_format
