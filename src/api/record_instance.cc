@@ -4,7 +4,7 @@
 
 #include "platform/com.h"
 #if KESTRUM_BUILTIN_WRITER
-#include "platform/wmsdk/writer.h"
+#include "wm_standin/writer.h"
 #endif
 
 namespace kestrum {

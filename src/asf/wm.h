@@ -5,4 +5,4 @@
 // same for both.
 #pragma once
 
-#include "platform/wmsdk/wmsdk.h"
+#include "wm_standin/wmsdk.h"

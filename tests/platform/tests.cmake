@@ -1,5 +1,4 @@
 # Tests of platform/: one include per test binary.
-include(platform/wmsdk_tests.cmake)
 if(WIN32)
   # The guarded copy from the host's memory (unguarded elsewhere).
   kestrum_add_tests(kestrum_windows_platform_tests

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "platform/wmsdk/implements.h"
+#include "wm_standin/implements.h"
 
 namespace kestrum::testing {
 namespace {

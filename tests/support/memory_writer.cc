@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/wmsdk/writer.h"
+#include "wm_standin/writer.h"
 
 namespace kestrum::testing {
 

@@ -1,0 +1,131 @@
+#include "wm_standin/sample_buffer.h"
+
+#include <algorithm>
+
+#include "asf_format/muxer.h"
+
+namespace kestrum::wmsdk {
+namespace {
+
+// Enough for the samples in flight at once (the library holds one at a time).
+constexpr size_t kMaxKept = 4;
+// Larger blocks go back to the allocator: no sample that large can be
+// written anyway.
+constexpr size_t kMaxKeptCapacity = asf::kMaxSampleSize;
+// New blocks are rounded up so that samples growing by a few bytes still fit
+// a kept block.
+constexpr size_t kGranule = size_t{64} << 10;
+
+size_t Capacity(size_t size) {
+  return size > kMaxKeptCapacity ? size
+                                 : std::max(kGranule, (size + kGranule - 1) / kGranule * kGranule);
+}
+
+}  // namespace
+
+SamplePool::SamplePool() { free_.reserve(kMaxKept); }  // so that Keep never allocates
+
+SamplePool::~SamplePool() {
+  for (SampleBuffer* buffer : free_) delete buffer;
+}
+
+SampleBuffer* SamplePool::Take(size_t size) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto best = free_.end();
+    for (auto it = free_.begin(); it != free_.end(); ++it) {
+      if ((*it)->capacity_ >= size &&
+          (best == free_.end() || (*it)->capacity_ < (*best)->capacity_)) {
+        best = it;
+      }
+    }
+    if (best != free_.end()) {
+      SampleBuffer* buffer = *best;
+      free_.erase(best);
+      buffer->AddRef();  // from 0: alive again
+      return buffer;
+    }
+  }
+  return new SampleBuffer(Capacity(size));
+}
+
+void SamplePool::Keep(SampleBuffer* buffer) {
+  if (buffer->capacity_ <= kMaxKeptCapacity) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (free_.size() < kMaxKept) {
+      free_.push_back(buffer);
+      return;
+    }
+    auto smallest = std::min_element(
+        free_.begin(), free_.end(),
+        [](const SampleBuffer* a, const SampleBuffer* b) { return a->capacity_ < b->capacity_; });
+    if ((*smallest)->capacity_ < buffer->capacity_) std::swap(*smallest, buffer);
+  }
+  delete buffer;
+}
+
+size_t SamplePool::kept() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return free_.size();
+}
+
+HRESULT SampleBuffer::Create(std::shared_ptr<SamplePool> pool, DWORD size, INSSBuffer** buffer) {
+  if (buffer == nullptr) return E_POINTER;
+  *buffer = nullptr;
+  if (pool == nullptr) return E_INVALIDARG;
+  return Guarded([&] {
+    SampleBuffer* created = pool->Take(size);
+    created->pool_ = std::move(pool);
+    created->max_length_ = size;
+    created->length_ = size;
+    *buffer = created;
+    return S_OK;
+  });
+}
+
+SampleBuffer::SampleBuffer(size_t capacity) : bytes_(new uint8_t[capacity]), capacity_(capacity) {}
+
+void SampleBuffer::LastRelease() {
+  // The pool may go with this reference (its writer gone), and this buffer
+  // with it: nothing here is touched after Keep.
+  const std::shared_ptr<SamplePool> pool = std::move(pool_);
+  pool->Keep(this);
+}
+
+void* SampleBuffer::Find(REFIID iid) {
+  if (iid == IID_IUnknown || iid == IID_INSSBuffer) return static_cast<INSSBuffer*>(this);
+  return nullptr;
+}
+
+HRESULT SampleBuffer::GetLength(DWORD* length) {
+  if (length == nullptr) return E_POINTER;
+  *length = length_;
+  return S_OK;
+}
+
+HRESULT SampleBuffer::SetLength(DWORD length) {
+  if (length > max_length_) return NS_E_INVALID_REQUEST;
+  length_ = length;
+  return S_OK;
+}
+
+HRESULT SampleBuffer::GetMaxLength(DWORD* length) {
+  if (length == nullptr) return E_POINTER;
+  *length = max_length_;
+  return S_OK;
+}
+
+HRESULT SampleBuffer::GetBuffer(BYTE** buffer) {
+  if (buffer == nullptr) return E_POINTER;
+  *buffer = bytes_.get();
+  return S_OK;
+}
+
+HRESULT SampleBuffer::GetBufferAndLength(BYTE** buffer, DWORD* length) {
+  if (buffer == nullptr || length == nullptr) return E_POINTER;
+  *buffer = bytes_.get();
+  *length = length_;
+  return S_OK;
+}
+
+}  // namespace kestrum::wmsdk

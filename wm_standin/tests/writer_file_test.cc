@@ -1,0 +1,249 @@
+// Whole files written through the SDK interfaces: into memory, and into a
+// real file that ffprobe reads back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/bytes.h"
+#include "support/md5.h"
+#include "support/probe.h"
+#include "wm_standin/tests/writer_fixture.h"
+
+namespace kestrum::testing {
+namespace {
+
+// ASF Header Object GUID as stored.
+const std::vector<uint8_t> kHeaderGuid = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                          0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+
+struct Sample {
+  QWORD time;
+  DWORD flags;
+  std::vector<uint8_t> bytes;
+};
+
+// Samples of assorted sizes (one byte, several packets' worth, several in
+// one packet), one in five a clean point, 40 ms apart.
+std::vector<Sample> MakeSamples(size_t count) {
+  const size_t sizes[] = {1, 52, 700, 3199, 3200, 3201, 9000, 150000, 33, 1024000 - 32};
+  std::vector<Sample> samples;
+  uint32_t state = 12345;
+  for (size_t i = 0; i < count; ++i) {
+    Sample sample{i * 400000, i % 5 == 0 ? 3u : 0u, std::vector<uint8_t>(sizes[i % 10])};
+    for (uint8_t& byte : sample.bytes) {
+      state = state * 1103515245u + 12345u;
+      byte = static_cast<uint8_t>(state >> 24);
+    }
+    samples.push_back(std::move(sample));
+  }
+  return samples;
+}
+
+bool Contains(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+         haystack.end();
+}
+
+void SetAttributes(IWMWriter* writer) {
+  ComRef<IWMHeaderInfo> header;
+  ASSERT_EQ(writer->QueryInterface(IID_IWMHeaderInfo, header.PutVoid()), S_OK);
+  const std::vector<uint8_t> title = Utf16Bytes(u"ASF", false);
+  const std::vector<uint8_t> description = Utf16Bytes(u"Tarvelle Co., Ltd", true);
+  ASSERT_EQ(header->SetAttribute(0, KS_WIDE("Title"), WMT_TYPE_STRING, title.data(), 6), S_OK);
+  ASSERT_EQ(header->SetAttribute(0, KS_WIDE("Description"), WMT_TYPE_STRING, description.data(),
+                                 static_cast<WORD>(description.size())),
+            S_OK);
+}
+
+class WriterOutputTest : public WriterFixture {
+ protected:
+  // Writes `samples` through a fresh writer over the shared memory sink.
+  std::vector<uint8_t> WriteAll(const std::vector<Sample>& samples) {
+    memory_->bytes.clear();
+    ComRef<IWMWriter> writer;
+    EXPECT_EQ(wmsdk::CreateWriter(Options(), writer.Put()), S_OK);
+    Configure(writer.Get());
+    SetAttributes(writer.Get());
+    EXPECT_EQ(writer->BeginWriting(), S_OK);
+    for (const Sample& s : samples) {
+      EXPECT_EQ(WriteSample(writer.Get(), kVideoStream, s.time, s.bytes, s.flags), S_OK);
+    }
+    EXPECT_EQ(writer->EndWriting(), S_OK);
+    return memory_->bytes;
+  }
+};
+
+// With the file ID and creation time fixed, the same calls give the same
+// bytes; the header carries the injected ID and the title.
+TEST_F(WriterOutputTest, SameCallsGiveTheSameFile) {
+  const std::vector<Sample> samples = MakeSamples(12);
+  const std::vector<uint8_t> first = WriteAll(samples);
+  const std::vector<uint8_t> second = WriteAll(samples);
+  ASSERT_GE(first.size(), kHeaderGuid.size());
+  EXPECT_EQ(first, second);
+  EXPECT_TRUE(std::equal(kHeaderGuid.begin(), kHeaderGuid.end(), first.begin()));
+  const std::vector<uint8_t> file_id = {0x67, 0x45, 0x23, 0x01, 0xAB, 0x89, 0xEF, 0xCD,
+                                        0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
+  EXPECT_TRUE(Contains(first, file_id));
+  EXPECT_TRUE(Contains(first, Utf16Bytes(u"ASF", true)));
+  EXPECT_TRUE(Contains(first, samples[2].bytes));  // 700 bytes fit one packet
+}
+
+TEST_F(WriterOutputTest, FullSinkFailsTheWriteThatHitsItWithoutCrashing) {
+  Configure();
+  ASSERT_EQ(writer_->BeginWriting(), S_OK);
+  const size_t limit = memory_->bytes.size() + 20000;
+  memory_->fail_after = std::make_unique<size_t>(limit);
+  HRESULT first_failure = S_OK;
+  for (const Sample& s : MakeSamples(20)) {
+    const HRESULT hr = WriteSample(kVideoStream, s.time, s.bytes);
+    if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
+  }
+  const HRESULT ended = writer_->EndWriting();
+  EXPECT_TRUE(FAILED(first_failure) || FAILED(ended));
+  EXPECT_LE(memory_->bytes.size(), limit);
+  EXPECT_EQ(writer_->EndWriting(), NS_E_INVALID_REQUEST);
+}
+
+// A writer released while writing leaves an unended file, but hands what it
+// wrote to the system.
+TEST_F(WriterOutputTest, ReleasingAnUnendedWriterFlushesItsFile) {
+  Configure();
+  ASSERT_EQ(writer_->BeginWriting(), S_OK);
+  for (const Sample& s : MakeSamples(10))
+    ASSERT_EQ(WriteSample(kVideoStream, s.time, s.bytes), S_OK);
+  const size_t flushes = memory_->flushes;
+  writer_.Reset();
+  EXPECT_GT(memory_->flushes, flushes);
+  EXPECT_GT(memory_->bytes.size(), 150000u);
+}
+
+// The library's whole sequence into a real file, read back by ffprobe:
+// stream format, attributes, and every sample's bytes, time and key flag.
+TEST(WriterFileTest, FfprobeReadsBackWhatWasWritten) {
+  if (!RunCommand("ffprobe -version >/dev/null 2>&1")) GTEST_SKIP() << "ffprobe is not installed";
+  std::filesystem::create_directories(KESTRUM_TEST_TMPDIR);
+  const std::string path = std::string(KESTRUM_TEST_TMPDIR) + "/wmsdk_roundtrip.asf";
+  std::filesystem::remove(path);
+
+  ComRef<IWMWriter> writer;
+  ASSERT_EQ(WMCreateWriter(nullptr, writer.Put()), S_OK);
+  ComRef<IWMProfile> profile(MakeVideoProfile(kVideoStream, 704, 576));
+  ASSERT_TRUE(profile);
+  ASSERT_EQ(writer->SetProfile(profile.Get()), S_OK);
+  ASSERT_EQ(writer->SetInputProps(0, nullptr), S_OK);
+  const std::basic_string<WCHAR> wide_path(path.begin(), path.end());  // ASCII temp path
+  ASSERT_EQ(writer->SetOutputFilename(wide_path.c_str()), S_OK);
+  SetAttributes(writer.Get());
+  ASSERT_EQ(writer->BeginWriting(), S_OK);
+  const std::vector<Sample> samples = MakeSamples(40);
+  for (const Sample& s : samples) {
+    ASSERT_EQ(WriteOneSample(writer.Get(), kVideoStream, s.time, s.bytes, s.flags), S_OK);
+  }
+  ASSERT_EQ(writer->EndWriting(), S_OK);
+
+  const std::optional<std::string> stream_out = RunCommand(
+      "ffprobe -v error -show_data_hash MD5 -show_entries "
+      "stream=codec_tag_string,width,height,extradata_size,extradata_hash:"
+      "format_tags=title,comment -of default=noprint_wrappers=1 '" +
+      path + "'");
+  ASSERT_TRUE(stream_out);
+  std::map<std::string, std::string> fields;
+  for (const std::string& line : Lines(*stream_out)) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) fields[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  const std::vector<uint8_t> codec = CodecBytes(0x11);
+  EXPECT_EQ(fields["codec_tag_string"], "XQV4");
+  EXPECT_EQ(fields["width"], "704");
+  EXPECT_EQ(fields["height"], "576");
+  EXPECT_EQ(fields["extradata_size"], "40");
+  EXPECT_EQ(fields["extradata_hash"], "MD5:" + Md5Hex(codec.data(), codec.size()));
+  EXPECT_EQ(fields["TAG:title"], "ASF");
+  EXPECT_EQ(fields["TAG:comment"], "Tarvelle Co., Ltd");
+
+  const std::optional<std::string> packets_out = RunCommand(
+      "ffprobe -v error -show_entries packet=pts,flags,data_hash -show_data_hash MD5 "
+      "-of csv '" +
+      path + "'");
+  ASSERT_TRUE(packets_out);
+  std::vector<std::string> expected;
+  for (const Sample& s : samples) {
+    expected.push_back("packet," + std::to_string(s.time / 10000) + "," +
+                       ((s.flags & WM_SF_CLEANPOINT) != 0 ? "K_" : "__") +
+                       ",MD5:" + Md5Hex(s.bytes.data(), s.bytes.size()));
+  }
+  EXPECT_EQ(Lines(*packets_out), expected);
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    uint8_t chunk[4096];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+      bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    std::fclose(file);
+  }
+  return bytes;
+}
+
+uint64_t NowAsFileTime() {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  return 116444736000000000ull +
+         static_cast<uint64_t>(
+             std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100);
+}
+
+// WMCreateWriter's writer: a file, a file ID of its own each time, and the
+// time of writing as the creation date.
+TEST(WriterFileTest, DefaultWriterGivesEachFileItsOwnIdAndTheCurrentTime) {
+  const std::vector<uint8_t> file_properties = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                                0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+  std::filesystem::create_directories(KESTRUM_TEST_TMPDIR);
+  std::vector<std::vector<uint8_t>> ids;
+  for (int i = 0; i < 2; ++i) {
+    const std::string path =
+        std::string(KESTRUM_TEST_TMPDIR) + "/wmsdk_default" + std::to_string(i) + ".asf";
+    const uint64_t before = NowAsFileTime();
+    ComRef<IWMWriter> writer;
+    ASSERT_EQ(WMCreateWriter(nullptr, writer.Put()), S_OK);
+    ComRef<IWMProfile> profile(MakeVideoProfile());
+    ASSERT_EQ(writer->SetProfile(profile.Get()), S_OK);
+    const std::basic_string<WCHAR> wide_path(path.begin(), path.end());
+    ASSERT_EQ(writer->SetOutputFilename(wide_path.c_str()), S_OK);
+    ASSERT_EQ(writer->BeginWriting(), S_OK);
+    ASSERT_EQ(WriteOneSample(writer.Get(), kVideoStream, 0, {1, 2, 3}, 3), S_OK);
+    ASSERT_EQ(writer->EndWriting(), S_OK);
+    const uint64_t after = NowAsFileTime();
+
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    const auto object =
+        std::search(bytes.begin(), bytes.end(), file_properties.begin(), file_properties.end());
+    ASSERT_LE(object - bytes.begin() + 24 + 16 + 8 + 8, static_cast<ptrdiff_t>(bytes.size()));
+    const auto id = object + 24;  // GUID and object size precede the fields
+    ids.emplace_back(id, id + 16);
+    const uint64_t created = load_u64le(&*(id + 16 + 8));  // after File ID and File Size
+    EXPECT_GE(created, before);
+    EXPECT_LE(created, after);
+  }
+  EXPECT_NE(ids[0], ids[1]);
+}
+
+TEST(Md5Test, KnownDigests) {
+  const std::string abc = "abc";
+  EXPECT_EQ(Md5Hex(nullptr, 0), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Md5Hex(reinterpret_cast<const uint8_t*>(abc.data()), abc.size()),
+            "900150983cd24fb0d6963f7d28e17f72");
+}
+
+}  // namespace
+}  // namespace kestrum::testing

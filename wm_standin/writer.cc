@@ -1,0 +1,308 @@
+// The writer: configured with a profile, an output name and attributes, then
+// between BeginWriting and EndWriting it hands every stream sample, as given,
+// to the ASF muxer.
+//
+// Results the library may meet: NS_E_INVALID_REQUEST for a call out of order
+// (a sample, EndWriting or a second BeginWriting when not writing or already
+// writing; configuration changes while writing; BeginWriting without a
+// profile or a name), NS_E_INVALID_STREAM for a stream number the profile
+// lacks, E_POINTER for null out-parameters and interfaces, E_INVALIDARG for
+// an empty sample or name or a sample size of 16 MiB or more, and the sink's
+// or muxer's HRESULT for I/O failures. An output that another writer holds
+// (E_SHARING_VIOLATION) is never taken later by this writer: a BeginWriting
+// for the same name fails the same way without touching it.
+#include "wm_standin/writer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <random>
+
+#include "platform/codepage.h"
+#include "platform/com.h"
+#include "platform/debug_output.h"
+#include "asf_format/muxer.h"
+#include "wm_standin/com_object.h"
+#include "wm_standin/header_attributes.h"
+#include "wm_standin/implements.h"
+#include "wm_standin/sample_buffer.h"
+#include "wm_standin/stream_format.h"
+
+namespace kestrum::wmsdk {
+namespace {
+
+constexpr WORD kMaxStreamNumber = 63;
+// FILETIME of 1970-01-01 00:00:00 UTC.
+constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+asf::Guid RandomFileId() {
+  std::random_device random;
+  asf::Guid id{};
+  id.data1 = random();
+  const uint32_t middle = random();
+  id.data2 = static_cast<uint16_t>(middle);
+  id.data3 = static_cast<uint16_t>(((middle >> 16) & 0x0FFF) | 0x4000);  // version 4
+  for (size_t i = 0; i < sizeof id.data4; i += 4) {
+    const uint32_t bits = random();
+    for (size_t j = 0; j < 4; ++j) id.data4[i + j] = static_cast<uint8_t>(bits >> (8 * j));
+  }
+  id.data4[0] = static_cast<uint8_t>((id.data4[0] & 0x3F) | 0x80);  // RFC 4122 variant
+  return id;
+}
+
+uint64_t NowAsFileTime() {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  const auto ticks =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100;
+  return kUnixEpochAsFileTime + static_cast<uint64_t>(ticks > 0 ? ticks : 0);
+}
+
+// Reads stream `index` of `profile` through its public interface.
+HRESULT ReadProfileStream(IWMProfile* profile, DWORD index, ProfileStream* stream) {
+  ComRef<IWMStreamConfig> config;
+  HRESULT hr = profile->GetStream(index, config.Put());
+  if (FAILED(hr)) return hr;
+  if (!config) return E_POINTER;
+  if (FAILED(hr = config->GetStreamType(&stream->stream_type)) ||
+      FAILED(hr = config->GetStreamNumber(&stream->number)) ||
+      FAILED(hr = config->GetBitrate(&stream->bitrate)) ||
+      FAILED(hr = config->GetBufferWindow(&stream->buffer_window_ms))) {
+    return hr;
+  }
+  ComRef<IWMMediaProps> props;
+  hr = config->QueryInterface(IID_IWMMediaProps, props.PutVoid());
+  if (FAILED(hr)) return hr;
+  return MediaType::Fetch(props.Get(), &stream->media_type);
+}
+
+class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWriterAdvanced3>,
+                                      Implements<IWMHeaderInfo>> {
+ public:
+  Writer(WriterOptions options, std::shared_ptr<SamplePool> pool)
+      : options_(std::move(options)), pool_(std::move(pool)) {}
+
+  // A writer released while writing leaves its file unended, as an
+  // interrupted recording does: what the muxer has completed is handed to
+  // the system and stays readable.
+  ~Writer() override {
+    if (muxer_) {
+      muxer_.reset();
+      (void)sink_->Flush();  // nowhere to report a failure
+    }
+  }
+
+  // IWMWriter
+  HRESULT STDMETHODCALLTYPE SetProfile(IWMProfile* profile) override;
+  HRESULT STDMETHODCALLTYPE SetOutputFilename(const WCHAR* filename) override;
+  HRESULT STDMETHODCALLTYPE GetInputCount(DWORD* count) override;
+  HRESULT STDMETHODCALLTYPE SetInputProps(DWORD input, IWMInputMediaProps* props) override;
+  HRESULT STDMETHODCALLTYPE BeginWriting() override;
+  HRESULT STDMETHODCALLTYPE EndWriting() override;
+  HRESULT STDMETHODCALLTYPE AllocateSample(DWORD size, INSSBuffer** sample) override;
+
+  // IWMWriterAdvanced
+  HRESULT STDMETHODCALLTYPE WriteStreamSample(WORD stream_number, QWORD sample_time,
+                                              DWORD sample_send_time, QWORD sample_duration,
+                                              DWORD flags, INSSBuffer* sample) override;
+
+  // IWMHeaderInfo
+  HRESULT STDMETHODCALLTYPE GetAttributeByName(WORD* stream_number, LPCWSTR name,
+                                               WMT_ATTR_DATATYPE* type, BYTE* value,
+                                               WORD* length) override;
+  HRESULT STDMETHODCALLTYPE SetAttribute(WORD stream_number, LPCWSTR name, WMT_ATTR_DATATYPE type,
+                                         const BYTE* value, WORD length) override;
+
+ private:
+  void* Find(REFIID iid) override;
+  bool writing() const { return muxer_ != nullptr; }
+  bool HasStream(WORD number) const;
+  HRESULT BeginLocked();
+
+  std::mutex mutex_;  // every method takes it: the writer may be shared across threads
+  const WriterOptions options_;
+  const std::shared_ptr<SamplePool> pool_;
+  bool has_profile_ = false;
+  std::vector<asf::StreamInfo> streams_;  // one input per stream, in profile order
+  std::basic_string<WCHAR> output_name_;
+  std::basic_string<WCHAR> refused_name_;  // an output another writer held
+  HeaderAttributes attributes_;
+  std::unique_ptr<asf::ByteSink> sink_;
+  std::unique_ptr<asf::Muxer> muxer_;  // set exactly while writing; refers to *sink_
+};
+
+void* Writer::Find(REFIID iid) {
+  if (iid == IID_IUnknown || iid == IID_IWMWriter) return static_cast<IWMWriter*>(this);
+  if (iid == IID_IWMWriterAdvanced) {
+    return static_cast<IWMWriterAdvanced*>(static_cast<IWMWriterAdvanced3*>(this));
+  }
+  if (iid == IID_IWMWriterAdvanced2) {
+    return static_cast<IWMWriterAdvanced2*>(static_cast<IWMWriterAdvanced3*>(this));
+  }
+  if (iid == IID_IWMWriterAdvanced3) return static_cast<IWMWriterAdvanced3*>(this);
+  if (iid == IID_IWMHeaderInfo) return static_cast<IWMHeaderInfo*>(this);
+  return nullptr;
+}
+
+bool Writer::HasStream(WORD number) const {
+  for (const asf::StreamInfo& stream : streams_) {
+    if (stream.number == number) return true;
+  }
+  return false;
+}
+
+HRESULT Writer::SetProfile(IWMProfile* profile) {
+  if (profile == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (writing()) return NS_E_INVALID_REQUEST;
+  return Guarded([&] {
+    DWORD count = 0;
+    HRESULT hr = profile->GetStreamCount(&count);
+    if (FAILED(hr)) return hr;
+    if (count == 0) return E_INVALIDARG;
+    std::vector<asf::StreamInfo> streams;
+    for (DWORD i = 0; i < count; ++i) {
+      ProfileStream stream;
+      if (FAILED(hr = ReadProfileStream(profile, i, &stream))) return hr;
+      if (stream.number == 0 || stream.number > kMaxStreamNumber) return NS_E_INVALID_STREAM;
+      for (const asf::StreamInfo& earlier : streams) {
+        if (earlier.number == stream.number) return NS_E_INVALID_STREAM;
+      }
+      asf::StreamInfo info;
+      if (FAILED(hr = DescribeStream(stream, &info))) return hr;
+      streams.push_back(std::move(info));
+    }
+    streams_ = std::move(streams);
+    has_profile_ = true;
+    return S_OK;
+  });
+}
+
+HRESULT Writer::SetOutputFilename(const WCHAR* filename) {
+  if (filename == nullptr) return E_POINTER;
+  if (filename[0] == 0) return E_INVALIDARG;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (writing()) return NS_E_INVALID_REQUEST;
+  return Guarded([&] {
+    output_name_ = filename;
+    return S_OK;
+  });
+}
+
+HRESULT Writer::GetInputCount(DWORD* count) {
+  if (count == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!has_profile_) return NS_E_INVALID_REQUEST;
+  *count = static_cast<DWORD>(streams_.size());
+  return S_OK;
+}
+
+HRESULT Writer::SetInputProps(DWORD input, IWMInputMediaProps* props) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!has_profile_ || writing()) return NS_E_INVALID_REQUEST;
+  if (input >= streams_.size()) return E_INVALIDARG;
+  // Samples are written as given: an input format to encode from has no use.
+  if (props != nullptr) return E_NOTIMPL;
+  return S_OK;
+}
+
+HRESULT Writer::BeginWriting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (writing() || !has_profile_ || output_name_.empty()) return NS_E_INVALID_REQUEST;
+  return Guarded([&] { return BeginLocked(); });
+}
+
+HRESULT Writer::BeginLocked() {
+  asf::FileInfo info;
+  info.file_id = options_.file_id();
+  info.creation_time = options_.creation_time();
+  info.packet_size = options_.packet_size;
+  for (const asf::StreamInfo& stream : streams_) {
+    info.preroll_ms = std::max(info.preroll_ms, stream.buffer_window_ms);
+  }
+  attributes_.FillIn(&info);
+  info.streams = streams_;
+
+  if (!refused_name_.empty() && refused_name_ == output_name_) return E_SHARING_VIOLATION;
+  asf::Status error = asf::kFailed;
+  std::unique_ptr<asf::ByteSink> sink =
+      options_.open_sink(WideToNarrow(output_name_.c_str()), &error);
+  if (sink == nullptr) {
+    if (error == asf::kSharingViolation) refused_name_ = output_name_;
+    return asf::Failed(error) ? ToHresult(error) : E_FAIL;
+  }
+  asf::MuxerOptions muxer_options;
+  muxer_options.on_fault = options_.on_write_fault;
+  muxer_options.report = [](const char* line) { OutputDebugStringA(line); };
+  auto muxer = std::make_unique<asf::Muxer>(*sink, std::move(info), std::move(muxer_options));
+  const HRESULT hr = ToHresult(muxer->Begin());
+  if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
+  sink_ = std::move(sink);
+  muxer_ = std::move(muxer);
+  return hr;
+}
+
+HRESULT Writer::EndWriting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!writing()) return NS_E_INVALID_REQUEST;
+  HRESULT hr = ToHresult(muxer_->End());
+  if (SUCCEEDED(hr)) hr = ToHresult(sink_->Flush());
+  muxer_.reset();
+  sink_.reset();
+  return hr;
+}
+
+HRESULT Writer::AllocateSample(DWORD size, INSSBuffer** sample) {
+  if (sample == nullptr) return E_POINTER;
+  *sample = nullptr;
+  // A sample the muxer would refuse is not worth the memory.
+  if (size >= asf::kMaxSampleSize) return E_INVALIDARG;
+  return SampleBuffer::Create(pool_, size, sample);
+}
+
+HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /*sample_send_time*/,
+                                  QWORD sample_duration, DWORD flags, INSSBuffer* sample) {
+  if (sample == nullptr) return E_POINTER;
+  BYTE* bytes = nullptr;
+  DWORD length = 0;
+  HRESULT hr = sample->GetBufferAndLength(&bytes, &length);
+  if (FAILED(hr)) return hr;
+  if (bytes == nullptr || length == 0) return E_INVALIDARG;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!writing()) return NS_E_INVALID_REQUEST;
+  if (!HasStream(stream_number)) return NS_E_INVALID_STREAM;
+  return Guarded([&] {
+    return ToHresult(muxer_->WriteSample(stream_number, sample_time, sample_duration,
+                                         (flags & WM_SF_CLEANPOINT) != 0, bytes, length));
+  });
+}
+
+HRESULT Writer::GetAttributeByName(WORD* stream_number, LPCWSTR name, WMT_ATTR_DATATYPE* type,
+                                   BYTE* value, WORD* length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return attributes_.Get(stream_number, name, type, value, length);
+}
+
+HRESULT Writer::SetAttribute(WORD stream_number, LPCWSTR name, WMT_ATTR_DATATYPE type,
+                             const BYTE* value, WORD length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // The header, where the attributes go, is already out once writing began.
+  if (writing()) return NS_E_INVALID_REQUEST;
+  return attributes_.Set(stream_number, name, type, value, length);
+}
+
+}  // namespace
+
+HRESULT CreateWriter(WriterOptions options, IWMWriter** writer) {
+  if (writer == nullptr) return E_POINTER;
+  *writer = nullptr;
+  return Guarded([&] {
+    if (!options.open_sink) options.open_sink = asf::OpenFileSink;
+    if (!options.file_id) options.file_id = RandomFileId;
+    if (!options.creation_time) options.creation_time = NowAsFileTime;
+    auto pool = std::make_shared<SamplePool>();
+    *writer = new Writer(std::move(options), std::move(pool));
+    return S_OK;
+  });
+}
+
+}  // namespace kestrum::wmsdk

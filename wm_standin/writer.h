@@ -1,0 +1,36 @@
+// The stand-in writer's own entry point, with what WMCreateWriter takes from
+// the system made injectable: where the bytes go, the file ID and the
+// creation time (random and now by default).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "asf_format/byte_sink.h"
+#include "asf_format/muxer.h"
+#include "wm_standin/wmsdk.h"
+
+namespace kestrum::wmsdk {
+
+struct WriterOptions {
+  // Opens the output named by SetOutputFilename (converted back to the
+  // host's code page). Default: a file sink.
+  std::function<std::unique_ptr<asf::ByteSink>(const std::string& path, asf::Status* error)> open_sink;
+  std::function<asf::Guid()> file_id;        // default: random
+  std::function<uint64_t()> creation_time;   // default: now, as a FILETIME
+  uint32_t packet_size = 0;                  // 0: the muxer's default
+  // What a failed write does (asf/muxer.h): by default the writer records
+  // on, dropping what cannot be written, as a live recording needs; a
+  // conversion asks it to end writing at the fault. Either way the fault and
+  // what it cost are told on the debugger output, and EndWriting returns it.
+  asf::FaultPolicy on_write_fault = asf::FaultPolicy::kKeepWriting;
+};
+
+HRESULT CreateWriter(WriterOptions options, IWMWriter** writer);
+
+// The writer's result for what the ASF component reports: its codes are
+// numbered as the interfaces number theirs.
+inline HRESULT ToHresult(asf::Status status) { return static_cast<HRESULT>(status.code()); }
+
+}  // namespace kestrum::wmsdk
