@@ -1,11 +1,14 @@
 #include "stream_generator.h"
 
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <vector>
 
-#include "base/bytes.h"
 #include "random.h"
 #include "stream_format/file_header.h"
+#include "stream_format/layout.h"
+#include "stream_format/stream_builder.h"
 
 namespace kestrum_cli {
 
@@ -13,8 +16,9 @@ namespace stream_format = kestrum::stream_format;
 
 namespace {
 
-using kestrum::store_u16le;
-using kestrum::store_u32le;
+using stream_format::Block;
+using stream_format::FileHeaderBuilder;
+using stream_format::Group;
 
 constexpr uint32_t kExplicitVersion = 0x20090101;
 constexpr uint32_t kCodeVersion = 0x20031106;
@@ -35,33 +39,31 @@ uint16_t VideoStandard(const GenerateOptions& o) {
   return pal ? 0x1001 : 0x1002;
 }
 
-void BuildHeader(const GenerateOptions& o, uint32_t bitrate, uint8_t* h) {
-  std::fill(h, h + 40, uint8_t{0});
-  store_u32le(h, 1);
-  store_u32le(h + 8, o.explicit_size ? kExplicitVersion : kCodeVersion);
-  store_u16le(h + 16, o.stream_type);
-  store_u16le(h + 18, VideoStandard(o));
+FileHeaderBuilder BuildHeader(const GenerateOptions& o, uint32_t bitrate) {
+  FileHeaderBuilder h;
+  h.Tag(stream_format::kFileHeaderTag)
+      .Version(o.explicit_size ? kExplicitVersion : kCodeVersion)
+      .StreamType(o.stream_type)
+      .VideoStandard(VideoStandard(o));
   const uint32_t kbps = bitrate / 1000;
   if (kbps <= 0xFFFF) {
-    store_u16le(h + 22, static_cast<uint16_t>(kbps));
-    store_u32le(h + 24, 1000);
+    h.RateFactor(static_cast<uint16_t>(kbps)).RateBase(1000);
   } else {
-    store_u16le(h + 22, static_cast<uint16_t>(std::min<uint32_t>(bitrate / 1000000, 0xFFFF)));
-    store_u32le(h + 24, 1000000);
+    h.RateFactor(static_cast<uint16_t>(std::min<uint32_t>(bitrate / 1000000, 0xFFFF)))
+        .RateBase(1000000);
   }
   if (o.explicit_size) {
-    store_u16le(h + 28, o.width);
-    store_u16le(h + 30, o.height);
+    h.Size(o.width, o.height);
   } else {
-    store_u32le(h + 28, o.resolution);
+    h.Resolution(o.resolution);
   }
+  return h;
 }
 
 uint32_t Bitrate(const GenerateOptions& o) {
   if (o.bitrate != 0) return o.bitrate;
-  uint8_t header[40];
-  BuildHeader(o, 0, header);
-  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
+  const stream_format::DecodedHeader decoded =
+      stream_format::DecodeFileHeader(BuildHeader(o, 0).data());
   const double area = static_cast<double>(std::max(decoded.picture_width, 16)) *
                       static_cast<double>(std::max(decoded.picture_height, 16));
   return static_cast<uint32_t>(std::max(64000.0, 2000000.0 * area / (704.0 * 576.0)));
@@ -95,49 +97,51 @@ class Writer {
   GenerateSummary& summary_;
 };
 
-// Lays out one group in `out`: header fields, then each block with a random
-// payload.
-void BuildGroup(Random& random, uint64_t index, bool start, uint32_t gop_position,
-                const std::vector<PlannedBlock>& blocks, uint32_t picture,
-                std::vector<uint8_t>& out) {
-  size_t total = 48;
-  for (const PlannedBlock& b : blocks) total += 20 + b.length;
-  out.assign(total, 0);
-  uint8_t* g = out.data();
+// A payload of `length` random bytes.
+std::vector<uint8_t> RandomPayload(Random& random, size_t length) {
+  std::vector<uint8_t> payload(length);
+  random.Fill(payload.data(), length);
+  return payload;
+}
+
+// One group: header fields, then each block with a random payload; each
+// block carries the group's time at bytes 4..7 of its header.
+std::vector<uint8_t> BuildGroup(Random& random, uint64_t index, bool start,
+                                uint32_t gop_position, const std::vector<PlannedBlock>& blocks,
+                                uint32_t picture) {
   const uint32_t time_ms = static_cast<uint32_t>(index * 40);
-  store_u32le(g, 1);
-  store_u32le(g + 4, 0x1000u + static_cast<uint32_t>(index));
-  store_u32le(g + 12, start ? kStartGroupType : kOtherGroupType);
-  store_u32le(g + 16, 0x1000u + static_cast<uint32_t>(blocks.size()));
-  store_u32le(g + 24, start ? kStartFrameType : kOtherFrameType);
-  store_u32le(g + 28, 0x1000u + gop_position);
-  store_u32le(g + 32, time_ms);
-  store_u32le(g + 36, picture);
-  size_t at = 48;
+  std::array<uint8_t, 14> carried{};
+  for (size_t k = 0; k < 4; ++k) carried[2 + k] = static_cast<uint8_t>(time_ms >> (8 * k));
+  Group group;
+  group.FrameNumber(static_cast<uint32_t>(index))
+      .GroupType(start ? kStartGroupType : kOtherGroupType)
+      .FrameType(start ? kStartFrameType : kOtherFrameType)
+      .Word28(stream_format::kFieldBias + gop_position)
+      .Word32(time_ms)
+      .Word36(picture);
   for (const PlannedBlock& b : blocks) {
-    store_u16le(g + at, b.kind);
-    store_u32le(g + at + 4, time_ms);
-    store_u32le(g + at + 16, b.length);
-    random.Fill(g + at + 20, b.length);
-    at += 20 + b.length;
+    group.Add(Block(b.kind).Carried(carried).Payload(RandomPayload(random, b.length)));
   }
+  return group.Bytes();
 }
 
 // One malformed group, of three kinds in turn: a block kind out of range, a
 // payload length of 500000, a group type other than 0x1000/0x1001.
-void BuildMalformed(Random& random, uint64_t nth, std::vector<uint8_t>& out) {
+std::vector<uint8_t> BuildMalformed(Random& random, uint64_t nth) {
   const uint32_t variant = static_cast<uint32_t>(nth % 3);
   // Up to 250 bytes: the length field then holds no 0x01 byte either.
   const uint32_t stored = random.Between(2, 250);
-  out.assign(48 + 20 + stored, 0);
-  uint8_t* g = out.data();
-  store_u32le(g, 1);
-  store_u32le(g + 12, variant == 2 ? 0x1002 : 0x1000);
-  store_u32le(g + 16, 0x1001);
-  store_u32le(g + 24, kOtherFrameType);
-  store_u16le(g + 48, variant == 0 ? 0x1006 : 0x1004);
-  store_u32le(g + 48 + 16, variant == 1 ? 500000 : stored);
-  FillWithoutStartByte(random, g + 68, stored);
+  std::vector<uint8_t> payload(stored);
+  FillWithoutStartByte(random, payload.data(), stored);
+  return Group()
+      .U32(stream_format::kGroupFrameNumberOffset, 0)
+      .GroupType(variant == 2 ? 0x1002 : stream_format::kGroupTypeIntra)
+      .FrameType(kOtherFrameType)
+      .Word28(0)
+      .Add(Block(variant == 0 ? 0x1006 : 0x1004)
+               .DeclaredLength(variant == 1 ? stream_format::kPayloadLengthLimit : stored)
+               .Payload(std::move(payload)))
+      .Bytes();
 }
 
 }  // namespace
@@ -153,10 +157,9 @@ bool GenerateStream(const GenerateOptions& o,
   Random random(o.random_state);
   Writer out(write, summary);
   const uint32_t bitrate = Bitrate(o);
-  uint8_t header[40];
-  BuildHeader(o, bitrate, header);
-  if (!out.Put(header, sizeof header)) return false;
-  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
+  const FileHeaderBuilder header = BuildHeader(o, bitrate);
+  if (!out.Put(header.data(), stream_format::kFileHeaderSize)) return false;
+  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header.data());
   const uint32_t picture = (static_cast<uint32_t>(decoded.picture_width & 0xFFFF) << 16) |
                            static_cast<uint32_t>(decoded.picture_height & 0xFFFF);
 
@@ -193,7 +196,7 @@ bool GenerateStream(const GenerateOptions& o,
     if (audio && !audio_first) blocks.push_back(audio_block);
     if (random.Chance(1, 20) && !o.video_only) blocks.push_back({0x1002, random.Between(16, 128)});
 
-    BuildGroup(random, i, start, static_cast<uint32_t>(i % k), blocks, picture, group);
+    group = BuildGroup(random, i, start, static_cast<uint32_t>(i % k), blocks, picture);
     const bool last = i + 1 == o.frames;
     if (last && o.truncate) {
       if (!out.Put(group.data(), std::max<size_t>(group.size() / 2, 1))) return false;
@@ -206,7 +209,7 @@ bool GenerateStream(const GenerateOptions& o,
 
     if ((i + 1) % interval == 0 && !last) {
       if (o.malformed) {
-        BuildMalformed(random, summary.malformed_groups, group);
+        group = BuildMalformed(random, summary.malformed_groups);
         if (!out.Put(group.data(), group.size())) return false;
         ++summary.malformed_groups;
       }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "stream_format/group_scan.h"
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 namespace kestrum::stream_format {
 namespace {

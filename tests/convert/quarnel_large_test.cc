@@ -68,10 +68,7 @@ TEST(QuarnelLargeTest, LargestPossibleGroupComesOutWhole) {
   WriteAt(fd, 40, group_header);
   uint64_t at = 40 + 48;
   for (int b = 0; b < 255; ++b) {
-    Bytes block(20, 0);
-    PutU16(block, 0, 0x1005);
-    PutU32(block, 16, 499999);
-    WriteAt(fd, at, block);
+    WriteAt(fd, at, kestrum::stream_format::Block(0x1005).DeclaredLength(499999).Bytes());
     at += 20 + 499999;
   }
   const uint64_t largest = at - 40;

@@ -7,22 +7,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quarnel.h"
+#include "stream_format/stream_builder.h"
 
 namespace quarnel_test {
 
 using Bytes = std::vector<uint8_t>;
-
-inline void PutU16(Bytes& out, size_t at, uint16_t v) {
-  out[at] = static_cast<uint8_t>(v);
-  out[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-inline void PutU32(Bytes& out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 inline uint64_t GetU64(const uint8_t* p) {
   uint64_t v = 0;
@@ -31,16 +24,15 @@ inline uint64_t GetU64(const uint8_t* p) {
 }
 
 // A 40-byte stream header: tag, explicit-size version, stream type 0x1001,
-// 704 x 576.
+// 704 x 576, no rate.
 inline Bytes Header(uint32_t tag = 1) {
-  Bytes h(40, 0);
-  PutU32(h, 0, tag);
-  PutU32(h, 8, 0x20090101);
-  PutU16(h, 16, 0x1001);
-  PutU16(h, 18, 0x1001);
-  PutU16(h, 28, 704);
-  PutU16(h, 30, 576);
-  return h;
+  return kestrum::stream_format::FileHeaderBuilder()
+      .Tag(tag)
+      .Version(0x20090101)
+      .RateFactor(0)
+      .RateBase(0)
+      .Size(704, 576)
+      .Bytes();
 }
 
 struct Block {
@@ -56,26 +48,19 @@ inline uint8_t PayloadByte(size_t i, uint8_t salt) {
   return static_cast<uint8_t>(0x80u | ((i * 7u + salt) & 0x7Fu));
 }
 
-// A group: 48-byte header (start code 1, `group_type`, the block count field
-// 0x1000 + blocks unless given) and its blocks.
+// A group: 48-byte header (start code 1, frame number `salt`, `group_type`,
+// the block count field 0x1000 + blocks unless given) and its blocks.
 inline Bytes Group(uint32_t group_type, const std::vector<Block>& blocks, uint8_t salt = 0,
                    int64_t block_count_field = -1) {
-  Bytes g(48, 0);
-  PutU32(g, 0, 1);
-  PutU32(g, 4, 0x1000u + salt);
-  PutU32(g, 12, group_type);
-  PutU32(g, 16,
-         block_count_field >= 0 ? static_cast<uint32_t>(block_count_field)
-                                : 0x1000u + static_cast<uint32_t>(blocks.size()));
-  PutU32(g, 24, 0x1001);
+  kestrum::stream_format::Group g;
+  g.FrameNumber(salt).GroupType(group_type).Word28(0);
+  if (block_count_field >= 0) g.BlockCount(static_cast<uint32_t>(block_count_field));
   for (const Block& b : blocks) {
-    const size_t at = g.size();
-    g.resize(at + 20 + b.stored);
-    PutU16(g, at, b.kind);
-    PutU32(g, at + 16, b.length);
-    for (size_t i = 0; i < b.stored; ++i) g[at + 20 + i] = PayloadByte(i, salt);
+    Bytes payload(b.stored);
+    for (size_t i = 0; i < b.stored; ++i) payload[i] = PayloadByte(i, salt);
+    g.Add(kestrum::stream_format::Block(b.kind).Payload(std::move(payload)).DeclaredLength(b.length));
   }
-  return g;
+  return g.Bytes();
 }
 
 inline Bytes VideoGroup(uint32_t payload, uint8_t salt = 0) {

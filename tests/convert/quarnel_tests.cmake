@@ -8,7 +8,7 @@ if(NOT WIN32)
 endif()
 add_executable(kestrum_quarnel_tests ${kestrum_quarnel_test_sources})
 target_include_directories(kestrum_quarnel_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(kestrum_quarnel_tests PRIVATE quarnel kestrum_options GTest::gtest_main)
+target_link_libraries(kestrum_quarnel_tests PRIVATE quarnel stream_builder kestrum_options GTest::gtest_main)
 target_compile_definitions(kestrum_quarnel_tests PRIVATE
   QUARNEL_TEST_TMPDIR="${CMAKE_CURRENT_BINARY_DIR}/tmp/quarnel")
 gtest_discover_tests(kestrum_quarnel_tests DISCOVERY_TIMEOUT 60)

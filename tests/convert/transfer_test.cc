@@ -10,7 +10,7 @@
 #include "base/bytes.h"
 #include "support/debug_capture.h"
 #include "support/fake_wm.h"
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 namespace kestrum {
 namespace {

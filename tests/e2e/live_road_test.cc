@@ -9,7 +9,7 @@
 #include "support/debug_capture.h"
 #include "support/expected_samples.h"
 #include "support/probe.h"
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 namespace kestrum::testing {
 namespace {

@@ -23,7 +23,7 @@
 #include "examples/child_process.h"
 #include "support/expected_samples.h"
 #include "support/probe.h"
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 namespace kestrum::testing {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 namespace {
 

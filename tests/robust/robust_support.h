@@ -10,7 +10,7 @@
 
 #include "convert/transfer.h"
 #include "support/probe.h"
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 namespace kestrum::testing {
 

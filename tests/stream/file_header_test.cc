@@ -7,7 +7,7 @@
 
 #include "api/record_instance.h"
 #include "support/debug_capture.h"
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 namespace kestrum {
 namespace {

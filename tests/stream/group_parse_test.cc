@@ -7,7 +7,7 @@
 #include "base/bytes.h"
 #include "stream/group.h"
 #include "support/debug_capture.h"
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 namespace kestrum {
 namespace {

@@ -2,5 +2,4 @@ kestrum_add_tests(kestrum_stream_tests
   stream/file_header_test.cc
   stream/group_parse_test.cc
   stream/splitter_test.cc
-  stream/start_rule_test.cc
-  stream/stream_builder_test.cc)
+  stream/start_rule_test.cc)

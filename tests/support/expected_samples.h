@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "support/probe.h"
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 namespace kestrum::testing {
 

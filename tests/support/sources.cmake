@@ -5,4 +5,4 @@ set(KESTRUM_TEST_SUPPORT_SOURCES
   support/md5.cc
   support/probe.cc
   support/memory_writer.cc
-  support/stream_builder.cc)
+  support/stream_pieces.cc)

@@ -1,4 +1,5 @@
-// Composes input streams field by field for tests: a 40-byte stream header,
+// Composes input streams field by field, for `kestrum generate` and the tests:
+// a 40-byte stream header,
 // groups (48-byte header + blocks), blocks (20-byte header + payload) and junk,
 // concatenated into one byte vector with a record of where everything landed.
 //
@@ -7,7 +8,7 @@
 // build the same bytes. Every builder starts from a valid, typical value, so a
 // test names only the fields it is about:
 //
-//   using namespace kestrum::testing;
+//   using namespace kestrum::stream_format;
 //   StreamBuilder stream;
 //   stream.Header(FileHeaderBuilder().StreamType(0x1003).Size(704, 288))
 //         .Add(Group().GroupType(0x1000).FrameType(0x1001)
@@ -33,7 +34,24 @@
 #include <utility>
 #include <vector>
 
-namespace kestrum::testing {
+namespace kestrum::stream_format {
+
+// A small xorshift generator; equal states give equal numbers everywhere.
+class XorShift32 {
+ public:
+  explicit XorShift32(uint32_t state) : x_(state * 0x9E3779B9u + 0x7F4A7C15u) {
+    if (x_ == 0) x_ = 1;  // zero is the generator's fixed point
+  }
+  uint32_t Next() {
+    x_ ^= x_ << 13;
+    x_ ^= x_ >> 17;
+    x_ ^= x_ << 5;
+    return x_;
+  }
+
+ private:
+  uint32_t x_;
+};
 
 // `length` bytes from a small xorshift generator started at `state`. Equal
 // arguments give equal bytes on every platform.
@@ -104,6 +122,7 @@ class Block {
   size_t size() const;
   // Header and payload; `default_state` fills a PayloadLength() payload.
   std::vector<uint8_t> Bytes(uint32_t default_state = 0) const;
+  void AppendTo(std::vector<uint8_t>& out, uint32_t default_state = 0) const;
 
  private:
   uint16_t kind_;
@@ -209,13 +228,4 @@ class StreamBuilder {
   std::vector<size_t> headers_;
 };
 
-// Cuts `bytes` into pieces of `piece` bytes (the last one shorter), as a host
-// would hand them over one by one. Mind that the live road takes any piece of
-// exactly 40 bytes as a stream header.
-std::vector<std::vector<uint8_t>> SplitEvery(std::span<const uint8_t> bytes, size_t piece);
-// Cuts `bytes` into pieces of pseudo-random sizes from 1 to `max_piece`,
-// never exactly 40 bytes (the live road would take such a piece as a header).
-std::vector<std::vector<uint8_t>> SplitRandomly(std::span<const uint8_t> bytes, size_t max_piece,
-                                                uint32_t state);
-
-}  // namespace kestrum::testing
+}  // namespace kestrum::stream_format

@@ -1,34 +1,14 @@
-#include "support/stream_builder.h"
+#include "stream_format/stream_builder.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <utility>
 
 #include "base/bytes.h"
+#include "stream_format/layout.h"
 
-namespace kestrum::testing {
+namespace kestrum::stream_format {
 namespace {
-
-constexpr size_t kFileHeaderBytes = 40;
-constexpr size_t kGroupHeaderBytes = 48;
-constexpr size_t kBlockHeaderBytes = 20;
-constexpr uint32_t kBias = 0x1000;
-
-class XorShift32 {
- public:
-  explicit XorShift32(uint32_t state) : x_(state * 0x9E3779B9u + 0x7F4A7C15u) {
-    if (x_ == 0) x_ = 1;  // zero is the generator's fixed point
-  }
-  uint32_t Next() {
-    x_ ^= x_ << 13;
-    x_ ^= x_ >> 17;
-    x_ ^= x_ << 5;
-    return x_;
-  }
-
- private:
-  uint32_t x_;
-};
 
 void CheckRange(size_t offset, size_t width, size_t size, const char* what) {
   if (offset > size || width > size - offset) throw std::out_of_range(what);
@@ -70,19 +50,19 @@ FileHeaderBuilder& FileHeaderBuilder::Size(uint16_t width, uint16_t height) {
 }
 
 FileHeaderBuilder& FileHeaderBuilder::U8(size_t offset, uint8_t value) {
-  CheckRange(offset, 1, kFileHeaderBytes, "FileHeaderBuilder::U8");
+  CheckRange(offset, 1, kFileHeaderSize, "FileHeaderBuilder::U8");
   bytes_[offset] = value;
   return *this;
 }
 
 FileHeaderBuilder& FileHeaderBuilder::U16(size_t offset, uint16_t value) {
-  CheckRange(offset, 2, kFileHeaderBytes, "FileHeaderBuilder::U16");
+  CheckRange(offset, 2, kFileHeaderSize, "FileHeaderBuilder::U16");
   store_u16le(bytes_.data() + offset, value);
   return *this;
 }
 
 FileHeaderBuilder& FileHeaderBuilder::U32(size_t offset, uint32_t value) {
-  CheckRange(offset, 4, kFileHeaderBytes, "FileHeaderBuilder::U32");
+  CheckRange(offset, 4, kFileHeaderSize, "FileHeaderBuilder::U32");
   store_u32le(bytes_.data() + offset, value);
   return *this;
 }
@@ -120,7 +100,7 @@ Block& Block::Carried(const std::array<uint8_t, 14>& bytes) {
 }
 
 Block& Block::HeaderByte(size_t offset, uint8_t value) {
-  CheckRange(offset, 1, kBlockHeaderBytes, "Block::HeaderByte");
+  CheckRange(offset, 1, kBlockHeaderSize, "Block::HeaderByte");
   header_bytes_.emplace_back(offset, value);
   return *this;
 }
@@ -131,20 +111,31 @@ Block& Block::DeclaredLength(uint32_t length) {
 }
 
 size_t Block::size() const {
-  return kBlockHeaderBytes + (deferred_length_ ? *deferred_length_ : payload_.size());
+  return kBlockHeaderSize + (deferred_length_ ? *deferred_length_ : payload_.size());
 }
 
 std::vector<uint8_t> Block::Bytes(uint32_t default_state) const {
-  const std::vector<uint8_t> payload =
-      deferred_length_ ? PseudoRandomBytes(*deferred_length_, default_state) : payload_;
-  std::vector<uint8_t> bytes(kBlockHeaderBytes);
-  store_u16le(bytes.data(), kind_);
-  std::copy(carried_.begin(), carried_.end(), bytes.begin() + 2);
-  store_u32le(bytes.data() + 16,
-              declared_length_ ? *declared_length_ : static_cast<uint32_t>(payload.size()));
-  for (const auto& [offset, value] : header_bytes_) bytes[offset] = value;
-  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  std::vector<uint8_t> bytes;
+  AppendTo(bytes, default_state);
   return bytes;
+}
+
+void Block::AppendTo(std::vector<uint8_t>& out, uint32_t default_state) const {
+  const size_t at = out.size();
+  out.resize(at + kBlockHeaderSize);
+  uint8_t* header = out.data() + at;
+  store_u16le(header, kind_);
+  std::copy(carried_.begin(), carried_.end(), header + 2);
+  const size_t payload_size = deferred_length_ ? *deferred_length_ : payload_.size();
+  store_u32le(header + 16,
+              declared_length_ ? *declared_length_ : static_cast<uint32_t>(payload_size));
+  for (const auto& [offset, value] : header_bytes_) header[offset] = value;
+  if (deferred_length_) {
+    const std::vector<uint8_t> payload = PseudoRandomBytes(*deferred_length_, default_state);
+    out.insert(out.end(), payload.begin(), payload.end());
+  } else {
+    out.insert(out.end(), payload_.begin(), payload_.end());
+  }
 }
 
 // --- Group
@@ -195,7 +186,7 @@ Group& Group::Word40(uint32_t value) {
 }
 
 Group& Group::U32(size_t offset, uint32_t value) {
-  CheckRange(offset, 4, kGroupHeaderBytes, "Group::U32");
+  CheckRange(offset, 4, kGroupHeaderSize, "Group::U32");
   overrides_.emplace_back(offset, value);
   return *this;
 }
@@ -210,7 +201,7 @@ Group& Group::AddBlock(uint16_t kind, size_t length) {
 }
 
 size_t Group::size() const {
-  size_t total = kGroupHeaderBytes;
+  size_t total = kGroupHeaderSize;
   for (const Block& block : blocks_) total += block.size();
   return total;
 }
@@ -219,9 +210,9 @@ std::array<uint8_t, 48> Group::HeaderBytes() const {
   std::array<uint8_t, 48> header{};
   uint8_t* p = header.data();
   store_u32le(p + 0, start_code_);
-  store_u32le(p + 4, frame_number_.value_or(0) + kBias);
+  store_u32le(p + 4, frame_number_.value_or(0) + kFieldBias);
   store_u32le(p + 12, group_type_);
-  store_u32le(p + 16, block_count_.value_or(kBias + static_cast<uint32_t>(blocks_.size())));
+  store_u32le(p + 16, block_count_.value_or(kFieldBias + static_cast<uint32_t>(blocks_.size())));
   store_u32le(p + 24, frame_type_);
   for (size_t k = 0; k < words_.size(); ++k) store_u32le(p + 28 + 4 * k, words_[k]);
   for (const auto& [offset, value] : overrides_) store_u32le(p + offset, value);
@@ -232,10 +223,8 @@ std::vector<uint8_t> Group::Bytes() const {
   const std::array<uint8_t, 48> header = HeaderBytes();
   std::vector<uint8_t> bytes(header.begin(), header.end());
   const uint32_t frame_number = frame_number_.value_or(0);
-  for (size_t k = 0; k < blocks_.size(); ++k) {
-    const std::vector<uint8_t> block = blocks_[k].Bytes(BlockState(frame_number, k));
-    bytes.insert(bytes.end(), block.begin(), block.end());
-  }
+  bytes.reserve(size());
+  for (size_t k = 0; k < blocks_.size(); ++k) blocks_[k].AppendTo(bytes, BlockState(frame_number, k));
   return bytes;
 }
 
@@ -253,12 +242,12 @@ StreamBuilder& StreamBuilder::Add(const Group& group) {
 
   GroupExtent extent;
   extent.begin = bytes_.size();
-  extent.first_block = extent.begin + kGroupHeaderBytes;
+  extent.first_block = extent.begin + kGroupHeaderSize;
   extent.frame_number = *numbered.frame_number_;
   size_t cursor = extent.first_block;
   for (const Block& block : numbered.blocks_) {
     extent.blocks.push_back(
-        BlockExtent{cursor, cursor + kBlockHeaderBytes, cursor + block.size(), block.kind()});
+        BlockExtent{cursor, cursor + kBlockHeaderSize, cursor + block.size(), block.kind()});
     cursor += block.size();
   }
   extent.end = cursor;
@@ -301,33 +290,4 @@ std::vector<uint8_t> StreamBuilder::GroupBytes(size_t index) const {
   return Slice(extent.begin, extent.end);
 }
 
-// --- Splitting into pieces
-
-std::vector<std::vector<uint8_t>> SplitEvery(std::span<const uint8_t> bytes, size_t piece) {
-  if (piece == 0) throw std::invalid_argument("SplitEvery: piece size 0");
-  std::vector<std::vector<uint8_t>> pieces;
-  for (size_t at = 0; at < bytes.size(); at += piece) {
-    const size_t length = std::min(piece, bytes.size() - at);
-    pieces.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
-  }
-  return pieces;
-}
-
-std::vector<std::vector<uint8_t>> SplitRandomly(std::span<const uint8_t> bytes, size_t max_piece,
-                                                uint32_t state) {
-  if (max_piece == 0) throw std::invalid_argument("SplitRandomly: piece size 0");
-  XorShift32 generator(state);
-  std::vector<std::vector<uint8_t>> pieces;
-  for (size_t at = 0; at < bytes.size();) {
-    const size_t want = 1 + generator.Next() % max_piece;
-    size_t length = std::min(want, bytes.size() - at);
-    if (length == kFileHeaderBytes) length = kFileHeaderBytes - 1;
-    pieces.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
-    at += length;
-  }
-  return pieces;
-}
-
-}  // namespace kestrum::testing
+}  // namespace kestrum::stream_format

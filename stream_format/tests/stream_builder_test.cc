@@ -1,6 +1,6 @@
 // The builder that every stream test composes its input with, checked against
 // bytes written out by hand.
-#include "support/stream_builder.h"
+#include "support/stream_pieces.h"
 
 #include <gtest/gtest.h>
 
