@@ -19,7 +19,7 @@ extern "C" {
 
 KESTRUM_API KestrumHandle KESTRUM_CALL CreateRecordInstance(void) {
   return reinterpret_cast<KestrumHandle>(
-      kestrum::RecordInstance::Create(kestrum::WmFactories::Platform()));
+      kestrum::RecordInstance::Create(kestrum::WmFactories::LinkedSdk()));
 }
 
 KESTRUM_API void KESTRUM_CALL ReleaseRecordInstance(KestrumHandle* handle) {
@@ -49,7 +49,7 @@ KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle) {
 }
 
 KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* destination) {
-  return kestrum::TransferToAsf(g_static_instance, kestrum::PacketSource::Platform(), source,
+  return kestrum::TransferToAsf(g_static_instance, kestrum::PacketSource::Library(), source,
                                 destination);
 }
 

@@ -9,7 +9,7 @@
 
 namespace kestrum {
 
-WmFactories WmFactories::Platform() {
+WmFactories WmFactories::LinkedSdk() {
   return WmFactories{
       [](IWMProfileManager** manager) { return WMCreateProfileManager(manager); },
       [](IUnknown* certificate, IWMWriter** writer) { return WMCreateWriter(certificate, writer); },
@@ -17,7 +17,7 @@ WmFactories WmFactories::Platform() {
 }
 
 WmFactories WmFactories::ForConversion() {
-  WmFactories factories = Platform();
+  WmFactories factories = LinkedSdk();
 #if KESTRUM_BUILTIN_WRITER
   factories.create_writer = [](IUnknown*, IWMWriter** writer) {
     wmsdk::WriterOptions options;

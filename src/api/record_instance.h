@@ -11,9 +11,9 @@
 #include "platform/critical_section.h"
 #include "stream/group.h"
 
-struct PacketRecord;
-
 namespace kestrum {
+
+struct PacketRecord;
 
 // The two platform factories an instance creates its WM objects with. The
 // exports pass the platform's own; tests pass recording fakes.
@@ -21,11 +21,14 @@ struct WmFactories {
   std::function<HRESULT(IWMProfileManager**)> create_profile_manager;
   std::function<HRESULT(IUnknown*, IWMWriter**)> create_writer;
 
-  static WmFactories Platform();  // WMCreateProfileManager and WMCreateWriter
+  // The WMCreateProfileManager and WMCreateWriter the library is linked
+  // with: the platform's on Windows, the built-in writer's when the library
+  // is built with it.
+  static WmFactories LinkedSdk();
   // The same for a conversion: the built-in writer, when the library is
   // built with it, ends writing at a write fault instead of recording on
   // (TransferToAsf returns the fault). The platform's writer (or a wmvcore.dll
-  // standing in for it) is made as by Platform().
+  // standing in for it) is made as by LinkedSdk().
   static WmFactories ForConversion();
 };
 
@@ -47,23 +50,18 @@ class RecordInstance {
   // interface held. Does not end writing.
   ~RecordInstance();
 
-  // --- stream/file_header.cc
   // Takes a 40-byte stream header: S_OK when accepted, E_FAIL when rejected.
   HRESULT ParseFileHeader(const uint8_t* header);
 
-  // --- stream/start_rule.cc
   // Whether the group whose 48-byte header is given may start a recording,
   // under the stream type of the last header received.
   bool IsStartGroup(const uint8_t* group_header);
 
-  // --- stream/splitter.cc
   // The live road: one piece of the stream, of any length.
   void SendOneFrame(const uint8_t* data, int32_t length);
 
-  // --- asf/profile.cc
   HRESULT ConfigureProfile();
 
-  // --- asf/writer.cc
   HRESULT PrepareWriter(const char* name);
   HRESULT CreateWriter();
   HRESULT ConfigWriter(const char* name);
@@ -73,11 +71,9 @@ class RecordInstance {
   // writer_ready and next_video_time, so a new output can be prepared.
   void ReleaseWriter();
 
-  // --- asf/packer.cc
   int32_t processgroup(const GroupView& group);
   int32_t processpacket(const uint8_t* data, const PacketRecord& record);
 
-  // Fields, in this order.
   CRITICAL_SECTION lock;
   WCHAR output_name[kOutputNameCapacity] = {};
   IWMProfileManager* profile_manager = nullptr;

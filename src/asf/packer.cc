@@ -7,16 +7,16 @@
 #include <cstring>
 
 #include "api/record_instance.h"
+#include "convert/packet_source.h"
 #include "base/bytes.h"
 #include "platform/debug_output.h"
-#include "quarnel.h"
 
 namespace kestrum {
 namespace {
 
 constexpr uint32_t kSampleHeaderSize = 32;
 // The largest live sample: the live road's sample buffer.
-constexpr uint32_t kMaxLiveSampleSize = 1024000;
+constexpr auto kMaxLiveSampleSize = static_cast<uint32_t>(kReassemblyBufferSize);
 constexpr DWORD kSampleFlags = WM_SF_CLEANPOINT | WM_SF_DISCONTINUITY;
 constexpr uint32_t kBias = 0x1000;
 

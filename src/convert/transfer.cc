@@ -5,6 +5,18 @@
 #include "api/record_instance.h"
 #include "platform/debug_output.h"
 
+#if defined(_WIN32)
+#define KESTRUM_PACKET_SOURCE_IMPORT __declspec(dllimport)
+#else
+#define KESTRUM_PACKET_SOURCE_IMPORT
+#endif
+
+// The packet-source library's exports.
+extern "C" {
+KESTRUM_PACKET_SOURCE_IMPORT kestrum::PacketSourceOpenFile QuarnelOpenFile;
+KESTRUM_PACKET_SOURCE_IMPORT kestrum::PacketSourceGetPacket QuarnelGetPacket;
+}
+
 namespace kestrum {
 namespace {
 
@@ -22,7 +34,7 @@ HRESULT FinishOutput(RecordInstance& instance) {
 
 }  // namespace
 
-PacketSource PacketSource::Platform() { return PacketSource{QuarnelOpenFile, QuarnelGetPacket}; }
+PacketSource PacketSource::Library() { return PacketSource{QuarnelOpenFile, QuarnelGetPacket}; }
 
 int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, intptr_t source,
                       const char* destination) {
@@ -33,14 +45,14 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
 
   PacketRecord record{};  // the same record for every call, not cleared between them
   int32_t result = 1;
-  int32_t fetched_last = QUARNEL_MORE;
+  int32_t fetched_last = kPacketMore;
   for (;;) {
     const int32_t fetched = packets.get_packet(kChannel, &record);
     fetched_last = fetched;
     DebugLineNumber("", fetched);
-    if (fetched == QUARNEL_END) break;
+    if (fetched == kPacketEnd) break;
 
-    if (record.kind == QUARNEL_PACKET_HEADER) {
+    if (record.kind == kPacketHeader) {
       // A header packet too short to hold a header is refused like a bad one.
       HRESULT hr = record.data != nullptr && record.length >= static_cast<uint32_t>(kFileHeaderSize)
                        ? instance.ParseFileHeader(record.data)
@@ -50,14 +62,14 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
         result = hr;
         break;
       }
-    } else if (record.kind != QUARNEL_PACKET_SKIPPED) {
+    } else if (record.kind != kPacketSkipped) {
       instance.processpacket(record.data, record);
     }
-    if (fetched != QUARNEL_MORE) break;
+    if (fetched != kPacketMore) break;
   }
   // The stream could not be read to its end: the file holds what came
   // before, ended, but the conversion did not run to its end.
-  if (fetched_last == QUARNEL_READ_ERROR && result == 1) result = E_READ_FAULT;
+  if (fetched_last == kPacketReadError && result == 1) result = E_READ_FAULT;
   const HRESULT finished = FinishOutput(instance);
   if (result == 1 && FAILED(finished)) result = finished;
   return result;

@@ -1,13 +1,15 @@
 # The packet-source library, tested through its two exports over real files.
 set(kestrum_quarnel_test_sources
   convert/quarnel_test_streams.cc
+  convert/packet_source_declarations.cc
   convert/quarnel_packets_test.cc)
 if(NOT WIN32)
   # Sparse files written with pwrite.
   list(APPEND kestrum_quarnel_test_sources convert/quarnel_large_test.cc)
 endif()
 add_executable(kestrum_quarnel_tests ${kestrum_quarnel_test_sources})
-target_include_directories(kestrum_quarnel_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_include_directories(kestrum_quarnel_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
+  ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(kestrum_quarnel_tests PRIVATE quarnel stream_builder kestrum_options GTest::gtest_main)
 target_compile_definitions(kestrum_quarnel_tests PRIVATE
   QUARNEL_TEST_TMPDIR="${CMAKE_CURRENT_BINARY_DIR}/tmp/quarnel")

@@ -174,7 +174,7 @@ TEST_F(TransferTest, ResultOtherThanZeroEndsAfterThatPacket) {
 TEST_F(TransferTest, StreamNotReadToItsEndIsAReadFault) {
   script_.Add(0, 0, FileHeaderBuilder().Bytes())
       .Add(0, 1, VideoGroup(1))
-      .Add(QUARNEL_READ_ERROR, 10, {})
+      .Add(kPacketReadError, 10, {})
       .Add(0, 1, VideoGroup(2));
   EXPECT_EQ(Run(script_.Source()), E_READ_FAULT);
   EXPECT_THAT(WrittenIds(), ElementsAre(1));

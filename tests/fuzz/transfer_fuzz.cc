@@ -27,19 +27,19 @@ constexpr size_t kMaxInput = size_t{1} << 14;
 struct ScriptedSource {
   explicit ScriptedSource(kestrum::fuzz::FuzzInput& input) : in(input) {}
 
-  int32_t Next(PacketRecord* record) {
-    if (in.empty()) return QUARNEL_END;
+  int32_t Next(kestrum::PacketRecord* record) {
+    if (in.empty()) return kestrum::kPacketEnd;
     const uint8_t kind = in.U8();
     const uint8_t how = in.U8();
     switch (kind & 3) {
       case 0:
-        record->kind = QUARNEL_PACKET_HEADER;
+        record->kind = kestrum::kPacketHeader;
         break;
       case 1:
-        record->kind = QUARNEL_PACKET_GROUP;
+        record->kind = kestrum::kPacketGroup;
         break;
       case 2:
-        record->kind = QUARNEL_PACKET_SKIPPED;
+        record->kind = kestrum::kPacketSkipped;
         break;
       default:
         record->kind = in.U32();
@@ -55,11 +55,11 @@ struct ScriptedSource {
     record->length = (how & 4) != 0 ? 0 : static_cast<uint32_t>(packet.size());
     switch (how & 3) {
       case 2:
-        return QUARNEL_END;
+        return kestrum::kPacketEnd;
       case 3:
         return 1;
       default:
-        return QUARNEL_MORE;
+        return kestrum::kPacketMore;
     }
   }
 
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScriptedSource source(in);
   const PacketSource packets{
       [&](int32_t, intptr_t) { return opens ? 1 : 0; },
-      [&](int32_t, PacketRecord* record) { return source.Next(record); },
+      [&](int32_t, kestrum::PacketRecord* record) { return source.Next(record); },
   };
   do {
     const size_t outputs_before = output->opens;

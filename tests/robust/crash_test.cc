@@ -57,7 +57,7 @@ void RecordLive(const StreamBuilder& stream, const std::string& path) {
 // File road: TransferToAsf with the real writer. Packet k being asked for
 // means packets before it, the header and k - 1 groups, went through.
 void ConvertFile(const StreamBuilder& stream, const std::string& path) {
-  RecordInstance instance(WmFactories::Platform());
+  RecordInstance instance(WmFactories::LinkedSdk());
   TransferToAsf(instance,
                 ScriptedSource(stream,
                                [](size_t k) {

@@ -128,21 +128,21 @@ PacketSource ScriptedSource(const StreamBuilder& stream, void (*on_packet)(size_
       },
       [next, header, &stream, on_packet](int32_t, PacketRecord* record) {
         const size_t k = (*next)++;
-        if (k > stream.groups().size()) return int32_t{QUARNEL_END};
+        if (k > stream.groups().size()) return int32_t{kPacketEnd};
         if (on_packet != nullptr) on_packet(k);
         if (k == 0) {
           *record = PacketRecord{};
-          record->kind = QUARNEL_PACKET_HEADER;
+          record->kind = kPacketHeader;
           record->data = header->data();
           record->length = 40;
-          return int32_t{QUARNEL_MORE};
+          return int32_t{kPacketMore};
         }
         const GroupExtent& g = stream.groups()[k - 1];
-        record->kind = QUARNEL_PACKET_GROUP;
+        record->kind = kPacketGroup;
         record->data = stream.bytes().data() + g.begin;
         record->length = static_cast<uint32_t>(g.end - g.begin);
         record->time_ms = static_cast<uint32_t>((k - 1) * 40);
-        return int32_t{QUARNEL_MORE};
+        return int32_t{kPacketMore};
       },
   };
 }

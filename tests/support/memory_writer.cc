@@ -8,7 +8,7 @@ namespace kestrum::testing {
 
 WmFactories MemoryWriterFactories(std::shared_ptr<MemoryOutput> output,
                                   std::optional<size_t> fail_after) {
-  WmFactories factories = WmFactories::Platform();
+  WmFactories factories = WmFactories::LinkedSdk();
   factories.create_writer = [output, fail_after](IUnknown*, IWMWriter** writer) {
     wmsdk::WriterOptions options;
     options.open_sink = [output, fail_after](const std::string&, asf::Status* error) {

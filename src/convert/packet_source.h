@@ -1,0 +1,46 @@
+// The packet source's two operations and the record they fill, as the file
+// road calls them: the packet-source library (quarnel/) exports them, and the
+// file road declares them itself rather than compiling against that library's
+// header. A test holds these declarations against the library's own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define KESTRUM_PACKET_SOURCE_CALL __stdcall
+#else
+#define KESTRUM_PACKET_SOURCE_CALL
+#endif
+
+namespace kestrum {
+
+// What one packet is (PacketRecord::kind).
+enum PacketKind : uint32_t {
+  kPacketHeader = 0,   // data: the 40-byte stream header
+  kPacketGroup = 1,    // data: one whole group; time_ms its time
+  kPacketSkipped = 10  // bytes that belong to no group; nothing to read
+};
+
+// What fetching a packet returned.
+enum PacketResult : int32_t {
+  kPacketMore = 0,      // a packet was placed in the record; more may follow
+  kPacketEnd = 2,       // no packet: the stream has ended
+  kPacketReadError = 3  // the packet placed is the last: the stream could not be read further
+};
+
+// The record the packet source fills; on 32-bit builds exactly 40 bytes.
+// `data` is the packet source's own, valid until its next call.
+struct PacketRecord {
+  uint32_t kind;
+  const uint8_t* data;
+  uint32_t length;
+  uint8_t reserved[24];
+  uint32_t time_ms;
+};
+
+using PacketSourceOpenFile = int32_t KESTRUM_PACKET_SOURCE_CALL(int32_t channel, intptr_t source);
+using PacketSourceGetPacket = int32_t KESTRUM_PACKET_SOURCE_CALL(int32_t channel,
+                                                                 PacketRecord* record);
+
+}  // namespace kestrum
