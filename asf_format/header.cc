@@ -9,7 +9,6 @@
 namespace kestrum::asf {
 namespace {
 
-constexpr size_t kWaveFormatExSize = 18;
 // A Content Description string is stored with its terminating NUL and its
 // byte count must fit a WORD.
 constexpr size_t kMaxDescriptionChars = 0xFFFF / 2 - 1;

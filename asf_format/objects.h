@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "asf_format/format_blocks.h"
+
 #include "base/bytes.h"
 
 namespace kestrum::asf {
@@ -103,7 +105,6 @@ inline constexpr uint32_t kFileFlagSeekable = 0x02;
 // bytes (width, height, flags, format size) before the format data.
 inline constexpr size_t kStreamPropertiesFixedSize = 78;
 inline constexpr size_t kVideoTypeSpecificHeaderSize = 11;
-inline constexpr size_t kBitmapInfoHeaderSize = 40;
 // Header Extension: its objects from offset 46.
 inline constexpr size_t kHeaderExtensionFixedSize = 46;
 // Extended Stream Properties: flags at 68, stream number at 72.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "asf_format/format_blocks.h"
 #include "wm_standin/wmsdk.h"
 
 namespace kestrum::wmsdk {
@@ -44,9 +45,7 @@ class MediaType {
 
 // The smallest format blocks that make sense for the two format types the
 // writer understands.
-inline constexpr size_t kVideoInfoHeaderSize = 88;  // with its BITMAPINFOHEADER
-inline constexpr size_t kBitmapInfoHeaderOffset = 48;
-inline constexpr size_t kBitmapInfoHeaderSize = 40;
-inline constexpr size_t kWaveFormatExSize = 18;  // up to and including cbSize
+using asf::kVideoInfoHeaderSize;
+using asf::kWaveFormatExSize;
 
 }  // namespace kestrum::wmsdk

@@ -6,8 +6,6 @@
 namespace kestrum::wmsdk {
 namespace {
 
-constexpr size_t kAvgTimePerFrameOffset = 40;
-constexpr size_t kWaveCbSizeOffset = 16;
 // The Stream Properties Object gives the size of a video stream's format data
 // (BITMAPINFOHEADER and codec data) in a WORD; the muxer holds audio formats
 // to the same bound.
@@ -19,13 +17,13 @@ HRESULT DescribeVideo(const ProfileStream& stream, asf::StreamInfo* info) {
   if (type.formattype() != kWmFormatVideoInfo || block.size() < kVideoInfoHeaderSize) {
     return NS_E_INVALID_INPUT_FORMAT;
   }
-  const size_t format_size = block.size() - kBitmapInfoHeaderOffset;
+  const size_t format_size = block.size() - asf::kVihBitmapOffset;
   if (format_size > kMaxFormatData) return NS_E_INVALID_INPUT_FORMAT;
   const auto avg_time_per_frame =
-      static_cast<int64_t>(load_u64le(block.data() + kAvgTimePerFrameOffset));
+      static_cast<int64_t>(load_u64le(block.data() + asf::kVihAvgTimePerFrameOffset));
   info->kind = asf::StreamKind::kVideo;
   info->avg_time_per_frame = avg_time_per_frame > 0 ? static_cast<uint64_t>(avg_time_per_frame) : 0;
-  info->format.assign(block.begin() + kBitmapInfoHeaderOffset, block.end());
+  info->format.assign(block.begin() + asf::kVihBitmapOffset, block.end());
   store_u32le(info->format.data(), static_cast<uint32_t>(format_size));  // biSize
   return S_OK;
 }
@@ -37,7 +35,7 @@ HRESULT DescribeAudio(const ProfileStream& stream, asf::StreamInfo* info) {
       block.size() > kMaxFormatData) {
     return NS_E_INVALID_INPUT_FORMAT;
   }
-  const uint16_t extra = load_u16le(block.data() + kWaveCbSizeOffset);
+  const uint16_t extra = load_u16le(block.data() + asf::kWaveCbSizeOffset);
   if (kWaveFormatExSize + extra > block.size()) return NS_E_INVALID_INPUT_FORMAT;
   info->kind = asf::StreamKind::kAudio;
   info->avg_time_per_frame = 0;

@@ -57,10 +57,7 @@ RecordInstance::RecordInstance(WmFactories factories) : factories_(std::move(fac
 
 RecordInstance::~RecordInstance() {
   ReleaseWriter();
-  if (profile_manager != nullptr) {
-    profile_manager->Release();
-    profile_manager = nullptr;
-  }
+  ReleaseAndClear(profile_manager);
   delete[] buffer;
   buffer = nullptr;
   DeleteCriticalSection(&lock);

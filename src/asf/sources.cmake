@@ -1,4 +1,4 @@
 set(KESTRUM_ASF_SOURCES
-  asf/profile.cc
-  asf/writer.cc
+  asf/output_profile.cc
+  asf/writer_setup.cc
   asf/packer.cc)

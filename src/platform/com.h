@@ -11,6 +11,16 @@ void CoTaskMemFree(void* block);
 
 namespace kestrum {
 
+// Gives back the reference `p` holds, if any, and clears it: for the
+// interface pointers an object keeps as fields.
+template <typename T>
+void ReleaseAndClear(T*& p) {
+  if (p != nullptr) {
+    p->Release();
+    p = nullptr;
+  }
+}
+
 // Holds one reference on a COM interface and releases it when it goes out of
 // scope. Get() hands out the raw pointer; Put() gives the address to fill.
 template <typename T>
@@ -31,12 +41,7 @@ class ComRef {
     return &p_;
   }
   void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-  void Reset() {
-    if (p_ != nullptr) {
-      p_->Release();
-      p_ = nullptr;
-    }
-  }
+  void Reset() { ReleaseAndClear(p_); }
   T* Detach() {
     T* p = p_;
     p_ = nullptr;

@@ -1,5 +1,5 @@
 set(KESTRUM_STREAM_SOURCES
-  stream/file_header.cc
+  stream/parse_file_header.cc
   stream/group.cc
   stream/start_rule.cc
   stream/splitter.cc)

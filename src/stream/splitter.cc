@@ -17,8 +17,9 @@ namespace kestrum {
 namespace {
 
 constexpr int32_t kAppendChunk = 10240;
-// Longest incomplete rest of a piece that is kept for the next piece.
-constexpr int32_t kLongestRest = 1024000;
+// Longest incomplete rest of a piece that is kept for the next piece: all
+// the reassembly buffer holds.
+constexpr int32_t kLongestRest = kReassemblyBufferSize;
 constexpr DWORD kMalformedPauseMs = 200;
 
 // "Splitter : " and "buffer full" in GBK (code page 936).

@@ -4,15 +4,15 @@
 #include <cstdint>
 
 #include "asf/wm.h"
+#include "asf_format/format_blocks.h"
+#include "stream/group.h"
 
 namespace kestrum {
 
-// Size of the video format block: a VIDEOINFOHEADER (88 bytes, its
-// BITMAPINFOHEADER at 48) followed by the 40-byte stream header.
-inline constexpr uint32_t kVideoFormatSize = 128;
-inline constexpr int kVihBitRateOffset = 32;
-inline constexpr int kVihAvgTimePerFrameOffset = 40;
-inline constexpr int kVihBitmapOffset = 48;
+// Size of the video format block: a VIDEOINFOHEADER followed by the stream
+// header.
+inline constexpr uint32_t kVideoFormatSize =
+    static_cast<uint32_t>(asf::kVideoInfoHeaderSize + kFileHeaderSize);
 inline constexpr uint32_t kXqv4FourCc = 0x34565158;  // "XQV4"
 inline constexpr DWORD kBufferWindowMs = 3000;
 inline constexpr DWORD kVideoQuality = 100;
@@ -20,7 +20,7 @@ inline constexpr LONGLONG kMaxKeyFrameSpacing = 20000000;  // 2 s
 
 // The bit rate of a video media type: the rate its VIDEOINFOHEADER declares,
 // or an estimate from the picture size and frame rate (which it then stores
-// there). May write AvgTimePerFrame (400000 when not positive) and dwBitRate.
+// there). May write AvgTimePerFrame (kFrameDuration when not positive) and dwBitRate.
 uint32_t EstimateVideoBitrate(WM_MEDIA_TYPE* media_type);
 
 // 1 when the media type's subtype is one of the uncompressed video subtypes

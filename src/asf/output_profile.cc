@@ -1,6 +1,6 @@
 // ConfigureProfile: the profile with its video stream (and, when enabled, an
 // audio stream), built from the stream header the instance holds.
-#include "asf/profile.h"
+#include "asf/output_profile.h"
 
 #include <cmath>
 #include <cstring>
@@ -38,15 +38,16 @@ constexpr GUID kUncompressedSubtypes[] = {
     MakeGuid(0x00000001, 0x0000, 0x0010, 0x800000AA00389B71),  // PCM
 };
 
-constexpr uint64_t kDefaultFrameTime = 400000;  // 25 frames per second
 constexpr uint32_t kUnknownFormatBitrate = 500000;
 
-// WAVEFORMATEX fields.
-constexpr int kWaveChannelsOffset = 2;
-constexpr int kWaveSamplesPerSecOffset = 4;
-constexpr int kWaveAvgBytesPerSecOffset = 8;
-constexpr int kWaveBitsPerSampleOffset = 14;
-constexpr uint32_t kWaveFormatSize = 18;
+using asf::kVihAvgTimePerFrameOffset;
+using asf::kVihBitmapOffset;
+using asf::kVihBitRateOffset;
+using asf::kWaveAvgBytesPerSecOffset;
+using asf::kWaveBitsPerSampleOffset;
+using asf::kWaveChannelsOffset;
+using asf::kWaveSamplesPerSecOffset;
+constexpr uint32_t kWaveFormatSize = static_cast<uint32_t>(asf::kWaveFormatExSize);
 
 // The video format block: VIDEOINFOHEADER for the picture, then the stream
 // header byte for byte.
@@ -57,21 +58,21 @@ void BuildVideoFormat(const RecordInstance& instance, uint8_t* block) {
   const uint32_t declared_rate =
       static_cast<uint32_t>(load_u16le(instance.file_header + kFileHeaderRateFactorOffset)) *
       load_u32le(instance.file_header + kFileHeaderRateBaseOffset);
-  store_u32le(block + 8, width);    // rcSource right
-  store_u32le(block + 12, height);  // rcSource bottom
-  store_u32le(block + 24, width);   // rcTarget right
-  store_u32le(block + 28, height);  // rcTarget bottom
+  store_u32le(block + asf::kVihSourceRightOffset, width);
+  store_u32le(block + asf::kVihSourceBottomOffset, height);
+  store_u32le(block + asf::kVihTargetRightOffset, width);
+  store_u32le(block + asf::kVihTargetBottomOffset, height);
   store_u32le(block + kVihBitRateOffset, declared_rate);
-  store_u64le(block + kVihAvgTimePerFrameOffset, kDefaultFrameTime);
+  store_u64le(block + kVihAvgTimePerFrameOffset, kFrameDuration);
   uint8_t* bitmap = block + kVihBitmapOffset;
-  store_u32le(bitmap + 0, 40);  // biSize: the BITMAPINFOHEADER alone
+  store_u32le(bitmap + 0, static_cast<uint32_t>(asf::kBitmapInfoHeaderSize));  // biSize: the BITMAPINFOHEADER alone
   store_u32le(bitmap + 4, width);
   store_u32le(bitmap + 8, height);
   store_u16le(bitmap + 12, 1);   // biPlanes
   store_u16le(bitmap + 14, 24);  // biBitCount
   store_u32le(bitmap + 16, kXqv4FourCc);
   store_u32le(bitmap + 20, width * height);  // biSizeImage
-  std::memcpy(block + 88, instance.file_header, kFileHeaderSize);
+  std::memcpy(block + asf::kVideoInfoHeaderSize, instance.file_header, kFileHeaderSize);
 }
 
 void SetVaultProperties(IWMPropertyVault* vault) {
@@ -187,7 +188,7 @@ int IsUncompressedSubtype(const WM_MEDIA_TYPE* media_type) {
 uint32_t EstimateVideoBitrate(WM_MEDIA_TYPE* media_type) {
   // A block too short for a VIDEOINFOHEADER is treated as an unknown format.
   if (media_type->formattype != kWmFormatVideoInfo || media_type->pbFormat == nullptr ||
-      media_type->cbFormat < 88) {
+      media_type->cbFormat < asf::kVideoInfoHeaderSize) {
     return kUnknownFormatBitrate;
   }
   uint8_t* block = media_type->pbFormat;
@@ -196,7 +197,7 @@ uint32_t EstimateVideoBitrate(WM_MEDIA_TYPE* media_type) {
   if (frame_time > 0) {
     frame_rate = 10000000.0 / static_cast<double>(frame_time);
   } else {
-    store_u64le(block + kVihAvgTimePerFrameOffset, kDefaultFrameTime);
+    store_u64le(block + kVihAvgTimePerFrameOffset, kFrameDuration);
   }
   const uint32_t declared = load_u32le(block + kVihBitRateOffset);
   if (declared != 0) return declared;

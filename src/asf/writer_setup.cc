@@ -4,20 +4,10 @@
 #include "api/record_instance.h"
 #include "asf/results.h"
 #include "platform/codepage.h"
+#include "platform/com.h"
 #include "platform/debug_output.h"
 
 namespace kestrum {
-namespace {
-
-template <typename T>
-void ReleaseInto(T*& p) {
-  if (p != nullptr) {
-    p->Release();
-    p = nullptr;
-  }
-}
-
-}  // namespace
 
 HRESULT RecordInstance::PrepareWriter(const char* name) {
   if (writer_ready != 0) return S_OK;
@@ -52,9 +42,9 @@ HRESULT RecordInstance::CreateWriter() {
   if (FAILED(hr)) {
     // A writer without these cannot write samples: give it back so that the
     // next attempt starts over with a new one.
-    ReleaseInto(writer_advanced);
-    ReleaseInto(header_info);
-    ReleaseInto(writer);
+    ReleaseAndClear(writer_advanced);
+    ReleaseAndClear(header_info);
+    ReleaseAndClear(writer);
     return hr;
   }
   if (FAILED(writer->QueryInterface(IID_IWMWriterAdvanced3,
@@ -100,11 +90,11 @@ void RecordInstance::EndRecording() {
 }
 
 void RecordInstance::ReleaseWriter() {
-  ReleaseInto(writer_advanced3);
-  ReleaseInto(writer_advanced);
-  ReleaseInto(header_info);
-  ReleaseInto(writer);
-  ReleaseInto(profile);
+  ReleaseAndClear(writer_advanced3);
+  ReleaseAndClear(writer_advanced);
+  ReleaseAndClear(header_info);
+  ReleaseAndClear(writer);
+  ReleaseAndClear(profile);
   writer_ready = 0;
   next_video_time = 0;
 }
