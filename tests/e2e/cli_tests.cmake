@@ -21,3 +21,8 @@ target_compile_definitions(kestrum_cli_tests PRIVATE
   CLI_TEST_TMPDIR="${CMAKE_CURRENT_BINARY_DIR}/tmp/cli")
 add_dependencies(kestrum_cli_tests kestrum_cli)
 gtest_discover_tests(kestrum_cli_tests DISCOVERY_TIMEOUT 60)
+
+# docs/batch.md's GNU parallel recipe, run as written over a small archive.
+add_test(NAME kestrum_batch_parallel_recipe
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/check_batch_parallel.sh $<TARGET_FILE:kestrum_cli>
+          ${PROJECT_SOURCE_DIR}/docs/batch.md ${CMAKE_CURRENT_BINARY_DIR}/tmp/batch_parallel)

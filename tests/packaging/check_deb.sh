@@ -95,7 +95,7 @@ $libdir/libkestrum.so -> libkestrum.so.0
 $libdir/libquarnel.so -> libquarnel.so.0
 $libdir/pkgconfig/kestrum.pc
 EOF
-      docs README.md docs/api.md docs/bad-inputs.md docs/diagnostics.md docs/output-format.md \
+      docs README.md docs/api.md docs/bad-inputs.md docs/batch.md docs/diagnostics.md docs/output-format.md \
         docs/stream-format.md docs/windows.md examples/convert_directory.c \
         examples/live_socket_host.c
       ;;

@@ -52,6 +52,7 @@ $name/share/doc/kestrum/CHANGELOG.md
 $name/share/doc/kestrum/README.md
 $name/share/doc/kestrum/docs/api.md
 $name/share/doc/kestrum/docs/bad-inputs.md
+$name/share/doc/kestrum/docs/batch.md
 $name/share/doc/kestrum/docs/diagnostics.md
 $name/share/doc/kestrum/docs/output-format.md
 $name/share/doc/kestrum/docs/stream-format.md
