@@ -1,3 +1,4 @@
 set(KESTRUM_API_SOURCES
+  api/debug_output_export.cc
   api/exports.cc
   api/record_instance.cc)

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "api/record_instance.h"
-#include "convert/packet_source.h"
+#include "asf/packet_record.h"
 #include "base/bytes.h"
 #include "platform/debug_output.h"
 

@@ -1,11 +1,14 @@
-// The packet source's two operations and the record they fill, as the file
-// road calls them: the packet-source library (quarnel/) exports them, and the
-// file road declares them itself rather than compiling against that library's
-// header. A test holds these declarations against the library's own.
+// The packet source's two operations, as the file road calls them, and the
+// kinds of packet in the record they fill (asf/packet_record.h). The
+// packet-source library (quarnel/) exports them; the file road declares them
+// itself rather than compiling against that library's header, and a test
+// holds these declarations against the library's own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "asf/packet_record.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define KESTRUM_PACKET_SOURCE_CALL __stdcall
@@ -27,16 +30,6 @@ enum PacketResult : int32_t {
   kPacketMore = 0,      // a packet was placed in the record; more may follow
   kPacketEnd = 2,       // no packet: the stream has ended
   kPacketReadError = 3  // the packet placed is the last: the stream could not be read further
-};
-
-// The record the packet source fills; on 32-bit builds exactly 40 bytes.
-// `data` is the packet source's own, valid until its next call.
-struct PacketRecord {
-  uint32_t kind;
-  const uint8_t* data;
-  uint32_t length;
-  uint8_t reserved[24];
-  uint32_t time_ms;
 };
 
 using PacketSourceOpenFile = int32_t KESTRUM_PACKET_SOURCE_CALL(int32_t channel, intptr_t source);

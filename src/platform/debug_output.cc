@@ -6,8 +6,6 @@
 #include <mutex>
 #include <thread>
 
-#include "kestrum.h"
-
 #ifndef _WIN32
 namespace {
 
@@ -55,8 +53,9 @@ void OutputDebugStringA(const char* line) {
   s.calling[epoch & 1].fetch_sub(1, std::memory_order_release);
 }
 
-extern "C" KESTRUM_API void KestrumSetDebugOutput(void (*sink)(const char* line, void* context),
-                                                  void* context) {
+namespace kestrum {
+
+void SetDebugSink(void (*sink)(const char* line, void* context), void* context) {
   SinkState& s = State();
   std::lock_guard<std::mutex> lock(s.replacing);
   s.function.store(nullptr, std::memory_order_seq_cst);
@@ -65,6 +64,8 @@ extern "C" KESTRUM_API void KestrumSetDebugOutput(void (*sink)(const char* line,
   s.context.store(sink != nullptr ? context : nullptr, std::memory_order_relaxed);
   s.function.store(sink, std::memory_order_seq_cst);
 }
+
+}  // namespace kestrum
 #endif
 
 namespace kestrum {

@@ -11,6 +11,13 @@ void OutputDebugStringA(const char* line);
 
 namespace kestrum {
 
+#ifndef _WIN32
+// Attaches `sink` (null detaches) as KestrumSetDebugOutput does. Once it
+// returns, no line is still calling the sink it replaced; the sink itself must
+// not call it.
+void SetDebugSink(void (*sink)(const char* line, void* context), void* context);
+#endif
+
 // Formats with printf rules into a local buffer and writes it as one line.
 void DebugLine(const char* format, ...)
 #if defined(__GNUC__)

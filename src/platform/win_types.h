@@ -13,14 +13,6 @@
 #define KS_WIDE(s) L##s
 // The SDK's 64-bit count (times, sizes); <wmsdk.h> declares the same.
 typedef unsigned __int64 QWORD;
-// HRESULT_FROM_WIN32 of the errors the file writer meets (E_ACCESSDENIED is
-// the platform's own).
-constexpr HRESULT E_FILE_NOT_FOUND = static_cast<HRESULT>(0x80070002u);
-constexpr HRESULT E_DISK_FULL = static_cast<HRESULT>(0x80070070u);
-constexpr HRESULT E_WRITE_FAULT = static_cast<HRESULT>(0x8007001Du);
-constexpr HRESULT E_FILENAME_TOO_LONG = static_cast<HRESULT>(0x800700CEu);
-constexpr HRESULT E_SHARING_VIOLATION = static_cast<HRESULT>(0x80070020u);
-constexpr HRESULT E_READ_FAULT = static_cast<HRESULT>(0x8007001Eu);
 #else
 
 using HRESULT = int32_t;
@@ -67,15 +59,8 @@ constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
-// HRESULT_FROM_WIN32 of the errors the file writer meets.
+// The platform's own E_ACCESSDENIED.
 constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
-constexpr HRESULT E_FILE_NOT_FOUND = static_cast<HRESULT>(0x80070002u);
-constexpr HRESULT E_DISK_FULL = static_cast<HRESULT>(0x80070070u);
-constexpr HRESULT E_WRITE_FAULT = static_cast<HRESULT>(0x8007001Du);
-constexpr HRESULT E_FILENAME_TOO_LONG = static_cast<HRESULT>(0x800700CEu);
-// Another writer (or a reader that forbids writing) holds the file.
-constexpr HRESULT E_SHARING_VIOLATION = static_cast<HRESULT>(0x80070020u);
-constexpr HRESULT E_READ_FAULT = static_cast<HRESULT>(0x8007001Eu);
 
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
@@ -96,3 +81,13 @@ struct IUnknown {
   ~IUnknown() = default;
 };
 #endif
+
+// HRESULT_FROM_WIN32 of the errors the file writer meets, on every build.
+constexpr HRESULT E_FILE_NOT_FOUND = static_cast<HRESULT>(0x80070002u);
+constexpr HRESULT E_DISK_FULL = static_cast<HRESULT>(0x80070070u);
+constexpr HRESULT E_WRITE_FAULT = static_cast<HRESULT>(0x8007001Du);
+constexpr HRESULT E_FILENAME_TOO_LONG = static_cast<HRESULT>(0x800700CEu);
+// Another writer (or a reader that forbids writing) holds the file.
+constexpr HRESULT E_SHARING_VIOLATION = static_cast<HRESULT>(0x80070020u);
+constexpr HRESULT E_READ_FAULT = static_cast<HRESULT>(0x8007001Eu);
+
