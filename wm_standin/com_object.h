@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <new>
+#include <type_traits>
 
 #include "platform/win_types.h"
 
@@ -64,6 +65,15 @@ HRESULT Guarded(Make&& make) noexcept {
   } catch (...) {
     return E_FAIL;
   }
+}
+
+// The getters' rule: E_POINTER without a place to put the value, else the
+// value in it and S_OK.
+template <typename T>
+HRESULT CopyOut(T* out, const std::type_identity_t<T>& value) {
+  if (out == nullptr) return E_POINTER;
+  *out = value;
+  return S_OK;
 }
 
 }  // namespace kestrum::wmsdk

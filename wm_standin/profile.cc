@@ -15,15 +15,11 @@ void* Profile::Find(REFIID iid) {
 }
 
 HRESULT Profile::GetVersion(WMT_VERSION* version) {
-  if (version == nullptr) return E_POINTER;
-  *version = version_;
-  return S_OK;
+  return CopyOut(version, version_);
 }
 
 HRESULT Profile::GetStreamCount(DWORD* count) {
-  if (count == nullptr) return E_POINTER;
-  *count = static_cast<DWORD>(streams_.size());
-  return S_OK;
+  return CopyOut(count, static_cast<DWORD>(streams_.size()));
 }
 
 HRESULT Profile::GetStream(DWORD index, IWMStreamConfig** config) {

@@ -98,9 +98,7 @@ void* SampleBuffer::Find(REFIID iid) {
 }
 
 HRESULT SampleBuffer::GetLength(DWORD* length) {
-  if (length == nullptr) return E_POINTER;
-  *length = length_;
-  return S_OK;
+  return CopyOut(length, length_);
 }
 
 HRESULT SampleBuffer::SetLength(DWORD length) {
@@ -110,15 +108,11 @@ HRESULT SampleBuffer::SetLength(DWORD length) {
 }
 
 HRESULT SampleBuffer::GetMaxLength(DWORD* length) {
-  if (length == nullptr) return E_POINTER;
-  *length = max_length_;
-  return S_OK;
+  return CopyOut(length, max_length_);
 }
 
 HRESULT SampleBuffer::GetBuffer(BYTE** buffer) {
-  if (buffer == nullptr) return E_POINTER;
-  *buffer = bytes_.get();
-  return S_OK;
+  return CopyOut(buffer, bytes_.get());
 }
 
 HRESULT SampleBuffer::GetBufferAndLength(BYTE** buffer, DWORD* length) {

@@ -26,15 +26,11 @@ void* StreamConfig::Find(REFIID iid) {
 }
 
 HRESULT StreamConfig::GetStreamType(GUID* type) {
-  if (type == nullptr) return E_POINTER;
-  *type = settings_.stream_type;
-  return S_OK;
+  return CopyOut(type, settings_.stream_type);
 }
 
 HRESULT StreamConfig::GetStreamNumber(WORD* number) {
-  if (number == nullptr) return E_POINTER;
-  *number = settings_.number;
-  return S_OK;
+  return CopyOut(number, settings_.number);
 }
 
 HRESULT StreamConfig::SetStreamNumber(WORD number) {
@@ -43,9 +39,7 @@ HRESULT StreamConfig::SetStreamNumber(WORD number) {
 }
 
 HRESULT StreamConfig::GetBitrate(DWORD* bitrate) {
-  if (bitrate == nullptr) return E_POINTER;
-  *bitrate = settings_.bitrate;
-  return S_OK;
+  return CopyOut(bitrate, settings_.bitrate);
 }
 
 HRESULT StreamConfig::SetBitrate(DWORD bitrate) {
@@ -54,9 +48,7 @@ HRESULT StreamConfig::SetBitrate(DWORD bitrate) {
 }
 
 HRESULT StreamConfig::GetBufferWindow(DWORD* milliseconds) {
-  if (milliseconds == nullptr) return E_POINTER;
-  *milliseconds = settings_.buffer_window_ms;
-  return S_OK;
+  return CopyOut(milliseconds, settings_.buffer_window_ms);
 }
 
 HRESULT StreamConfig::SetBufferWindow(DWORD milliseconds) {
@@ -65,9 +57,7 @@ HRESULT StreamConfig::SetBufferWindow(DWORD milliseconds) {
 }
 
 HRESULT StreamConfig::GetType(GUID* type) {
-  if (type == nullptr) return E_POINTER;
-  *type = settings_.stream_type;
-  return S_OK;
+  return CopyOut(type, settings_.stream_type);
 }
 
 HRESULT StreamConfig::GetMediaType(WM_MEDIA_TYPE* type, DWORD* size) {
@@ -87,9 +77,7 @@ HRESULT StreamConfig::SetMediaType(WM_MEDIA_TYPE* type) {
 }
 
 HRESULT StreamConfig::GetMaxKeyFrameSpacing(LONGLONG* time) {
-  if (time == nullptr) return E_POINTER;
-  *time = settings_.max_key_frame_spacing;
-  return S_OK;
+  return CopyOut(time, settings_.max_key_frame_spacing);
 }
 
 HRESULT StreamConfig::SetMaxKeyFrameSpacing(LONGLONG time) {
@@ -99,9 +87,7 @@ HRESULT StreamConfig::SetMaxKeyFrameSpacing(LONGLONG time) {
 }
 
 HRESULT StreamConfig::GetQuality(DWORD* quality) {
-  if (quality == nullptr) return E_POINTER;
-  *quality = settings_.quality;
-  return S_OK;
+  return CopyOut(quality, settings_.quality);
 }
 
 HRESULT StreamConfig::SetQuality(DWORD quality) {
@@ -111,9 +97,7 @@ HRESULT StreamConfig::SetQuality(DWORD quality) {
 }
 
 HRESULT StreamConfig::GetPropertyCount(DWORD* count) {
-  if (count == nullptr) return E_POINTER;
-  *count = settings_.properties.Count();
-  return S_OK;
+  return CopyOut(count, settings_.properties.Count());
 }
 
 HRESULT StreamConfig::GetPropertyByName(LPCWSTR name, WMT_ATTR_DATATYPE* type, BYTE* value,
