@@ -168,7 +168,7 @@ struct ScriptedFile : OpenFile {
   ~ScriptedFile() override { log->closed = true; }
   Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
     if (++log->calls == fail_call) return failure;
-    if (offset + size > log->bytes.size()) log->bytes.resize(offset + size);
+    if (offset + size > log->bytes.size()) log->bytes.resize(static_cast<size_t>(offset + size));
     std::copy(data, data + size, log->bytes.begin() + static_cast<ptrdiff_t>(offset));
     return kOk;
   }
