@@ -36,10 +36,12 @@ SamplePool::~SamplePool() {
 SampleBuffer* SamplePool::Take(size_t size) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Of the smallest that fit, the one kept last: its bytes are likeliest
+    // still in the processor's caches.
     auto best = free_.end();
     for (auto it = free_.begin(); it != free_.end(); ++it) {
       if ((*it)->capacity_ >= size &&
-          (best == free_.end() || (*it)->capacity_ < (*best)->capacity_)) {
+          (best == free_.end() || (*it)->capacity_ <= (*best)->capacity_)) {
         best = it;
       }
     }
