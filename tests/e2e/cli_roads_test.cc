@@ -126,12 +126,41 @@ TEST_F(RoadsTest, RecordInAnyPiecesGivesTheSameSamplesAsConvert) {
 }
 
 TEST_F(RoadsTest, VerboseShowsTheLibraryLines) {
-  const RunResult r = Kestrum({"convert", stream_, folder_.Path("c.asf"), "--verbose"});
+  const RunResult r = Kestrum({"-v", "convert", stream_, folder_.Path("c.asf")});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   // The file road writes each packet-source result as a line: 0 per packet,
   // then 2 at the end.
   EXPECT_NE(r.err.find("[kestrum] 0\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("[kestrum] 2\n"), std::string::npos) << r.err;
+}
+
+// What a damaged stream lost is told in one line after the report, and
+// --strict (also before the command) makes it a failure: on the live road as
+// its lines count it, on the file road the bytes inspect finds in no group.
+TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
+  const std::string damaged = folder_.Path("damaged.bin");
+  ASSERT_EQ(Kestrum({"generate", damaged, "--frames", "200", "--malformed", "--junk"}).exit_code,
+            0);
+  const std::string skipped = Fields(Kestrum({"inspect", damaged}).out)["skipped bytes"];
+  ASSERT_NE(skipped, "0");
+  for (const std::string command : {"record", "convert"}) {
+    SCOPED_TRACE(command);
+    const std::string out = folder_.Path(command + ".asf");
+    const RunResult clean = Kestrum({"--strict", command, stream_, out});
+    EXPECT_EQ(clean.exit_code, 0) << clean.err;
+    EXPECT_EQ(clean.err, "");
+    const RunResult lenient = Kestrum({command, damaged, out});
+    EXPECT_EQ(lenient.exit_code, 0) << lenient.err;
+    const RunResult strict = Kestrum({"--strict", command, damaged, out});
+    EXPECT_EQ(strict.exit_code, 1) << strict.err;
+    const std::string told = command == "record" ? "lost: 2 malformed groups (each dropped"
+                                                 : "lost: " + skipped + " bytes in no group skipped";
+    EXPECT_NE(strict.err.find(told), std::string::npos) << strict.err;
+    EXPECT_EQ(LinesStartingWith(strict.err, "").size(), 1u) << strict.err;
+    if (command == "record") {
+      EXPECT_NE(lenient.err.find(told), std::string::npos) << lenient.err;
+    }
+  }
 }
 
 class OutputsTest : public RoadsTest {
