@@ -163,6 +163,37 @@ TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
   }
 }
 
+// On a terminal (script(1) gives the program one) a status line tells the
+// input bytes read, the frames and media time written and the speed; it is
+// drawn after the first second, so the input comes through a FIFO that is
+// fed in two halves two seconds apart.
+TEST_F(RoadsTest, ProgressOnATerminalCountsTheInput) {
+  if (!HaveTool("script")) GTEST_SKIP() << "script not found";
+  const std::vector<uint8_t> bytes = ReadBytes(stream_);
+  const std::string feed = folder_.Path("feed");
+  const std::string typescript = folder_.Path("typescript");
+  ASSERT_EQ(::mkfifo(feed.c_str(), 0644), 0);
+  const std::string half = std::to_string(bytes.size() / 2);
+  Started feeder("sh", {"-c", "{ head -c $2 \"$0\"; sleep 2; tail -c +$(($2 + 1)) \"$0\"; } > \"$1\"",
+                        stream_, feed, half});
+  const RunResult r = RunProgram(
+      "script", {"-q", "-e", "-c",
+                 std::string("\"") + KESTRUM_PROGRAM + "\" record \"" + feed + "\" \"" +
+                     folder_.Path("r.asf") + "\"",
+                 typescript});
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_EQ(feeder.Wait().exit_code, 0);
+  const std::string screen(reinterpret_cast<const char*>(ReadBytes(typescript).data()),
+                           ReadBytes(typescript).size());
+  const std::regex status(R"(\rrecord: ([0-9.]+) MB  frame=(\d+)  time=00:00:(\d\d\.\d\d)  speed=)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(screen, m, status)) << screen;
+  EXPECT_GT(std::stod(m[1].str()) * 1e6, static_cast<double>(bytes.size()) / 4) << m[0];
+  EXPECT_LE(std::stod(m[1].str()) * 1e6, static_cast<double>(bytes.size()) / 2 + 1e5) << m[0];
+  EXPECT_GT(std::stoul(m[2].str()), 0u);
+  EXPECT_GT(std::stod(m[3].str()), 0.0);
+}
+
 class OutputsTest : public RoadsTest {
  protected:
   void SetUp() override {
