@@ -5,8 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-# dpkg-dev, lintian, abigail-tools: the package and ABI checks.
-scripts/install-deps.sh dpkg-dev lintian abigail-tools
+# dpkg-dev, lintian, abigail-tools: the package and ABI checks; groff-base:
+# the manual page's; bsdutils: script(1), a terminal for the status line.
+scripts/install-deps.sh dpkg-dev lintian abigail-tools groff-base bsdutils
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
