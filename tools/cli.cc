@@ -458,15 +458,18 @@ bool OutputInUse(const std::string& path) {
 }
 
 std::string StandardOutputName(std::string& error) {
-  if (::isatty(STDOUT_FILENO) != 0) {
-    error = "standard output is a terminal: redirect it to a file or a pipe";
-    return "";
-  }
+  if (StandardOutputIsTerminal(error)) return "";
   return "/dev/stdout";
 }
 
 void SetBinaryMode(int) {}
 #endif
+
+bool StandardOutputIsTerminal(std::string& error) {
+  if (::isatty(STDOUT_FILENO) == 0) return false;
+  error = "standard output is a terminal: redirect it to a file or a pipe";
+  return true;
+}
 
 int64_t FileSize(const std::string& path) {
   struct stat info;

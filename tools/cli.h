@@ -175,6 +175,10 @@ bool SameFile(int fd, const std::string& path);
 // none).
 std::string StandardOutputName(std::string& error);
 
+// True, with `error` set, when standard output is a terminal: the program
+// writes no binary data to one.
+bool StandardOutputIsTerminal(std::string& error);
+
 // Streams are bytes: on Windows, files opened with ::open and the standard
 // streams must be in binary mode (no line-ending translation, no stop at
 // 0x1A). kOpenBinary is the flag for ::open; SetBinaryMode switches an open

@@ -166,7 +166,7 @@ TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
 // On a terminal (script(1) gives the program one) a status line tells the
 // input bytes read, the frames and media time written and the speed; it is
 // drawn after the first second, so the input comes through a FIFO that is
-// fed in two halves two seconds apart.
+// fed in two halves two seconds apart. Binary data is never written to one.
 TEST_F(RoadsTest, ProgressOnATerminalCountsTheInput) {
   if (!HaveTool("script")) GTEST_SKIP() << "script not found";
   const std::vector<uint8_t> bytes = ReadBytes(stream_);
@@ -192,6 +192,16 @@ TEST_F(RoadsTest, ProgressOnATerminalCountsTheInput) {
   EXPECT_LE(std::stod(m[1].str()) * 1e6, static_cast<double>(bytes.size()) / 2 + 1e5) << m[0];
   EXPECT_GT(std::stoul(m[2].str()), 0u);
   EXPECT_GT(std::stod(m[3].str()), 0.0);
+
+  // No binary data goes to a terminal.
+  for (const std::string& command :
+       std::vector<std::string>{"generate - --frames 3", "convert \"" + stream_ + "\" -"}) {
+    const RunResult refused = RunProgram(
+        "script",
+        {"-q", "-e", "-c", "\"" + std::string(KESTRUM_PROGRAM) + "\" " + command, typescript});
+    EXPECT_EQ(refused.exit_code, 2) << command;
+    EXPECT_NE(refused.out.find("standard output is a terminal"), std::string::npos) << refused.out;
+  }
 }
 
 class OutputsTest : public RoadsTest {
