@@ -131,8 +131,10 @@ struct ResultMeaning {
 };
 ResultMeaning DescribeResult(int32_t result);
 
-// The longest output name the library takes, in bytes.
+// The longest output name the library takes, in bytes, and its result for
+// a longer one.
 inline constexpr size_t kMaxOutputName = 259;
+inline constexpr int32_t kNameTooLongResult = static_cast<int32_t>(0x800700CEu);
 
 // -n/--no-overwrite and -y/--overwrite, the options of commands that write
 // one OUTPUT. Overwriting is the default.

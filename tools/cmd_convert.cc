@@ -74,6 +74,7 @@ int ConvertSingle(const std::string& input, const std::string& output_arg,
     std::string error;
     output = StandardOutputName(error);
     if (output.empty()) return UsageError(command, error);
+    options.no_overwrite = false;  // standard output is whatever the shell made of it
   }
   options.progress = true;
   const ConvertOutcome outcome = ConvertOne(input, output, options);

@@ -201,9 +201,10 @@ int RunRecord(const std::vector<std::string>& argv) {
   // The live road would drop every piece without saying why.
   if (output_name.size() > kMaxOutputName) {
     return Fail(command, kExitOutput,
-                "cannot write '" + output + "': " + DescribeResult(static_cast<int32_t>(0x800700CEu)).text);
+                "cannot write '" + output + "': " + DescribeResult(kNameTooLongResult).text);
   }
   if (!CheckOutputWritable(output_name, error)) return Fail(command, kExitOutput, error);
+  // Standard output is whatever the shell made of it.
   if (args.Has(kNoOverwriteOption.name) && !to_stdout && RefusedByNoOverwrite(output_name, error)) {
     return Fail(command, kExitOutput, error);
   }
@@ -234,8 +235,8 @@ int RunRecord(const std::vector<std::string>& argv) {
   // output cannot be prepared would be followed by every other.
   while (g_signal == 0 && diagnostics.not_ready() == 0 && reader.Next(data, size)) {
     sender.Piece(data, size);
-    const uint64_t samples = diagnostics.samples();
-    progress.Update(reader.consumed(), diagnostics.groups(), static_cast<double>(samples) * 0.04);
+    progress.Update(reader.consumed(), diagnostics.groups(),
+                    static_cast<double>(diagnostics.samples()) * 0.04);
   }
   StopRecord(handle);
   ReleaseRecordInstance(&handle);
