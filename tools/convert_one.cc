@@ -22,11 +22,12 @@ namespace kestrum_cli {
 namespace {
 
 // The read position of this process's descriptor open on `path` (the
-// packet source's), from /proc; 0 where that cannot be told.
+// packet source's), from /proc; Progress::kUnknownBytes where that cannot be
+// told, 0 before the descriptor is open.
 uint64_t ReadPosition(const std::string& path) {
 #ifdef _WIN32
   (void)path;
-  return 0;
+  return Progress::kUnknownBytes;
 #else
   struct stat want;
   if (::stat(path.c_str(), &want) != 0) return 0;
@@ -93,7 +94,8 @@ class InputWatch {
     std::unique_lock<std::mutex> lock(mutex_);
     uint64_t read = 0;
     while (!wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stop_; })) {
-      read = std::max(read, ReadPosition(input_));
+      const uint64_t position = ReadPosition(input_);
+      read = position == Progress::kUnknownBytes ? position : std::max(read, position);
       const uint64_t packets = lines_.packets();
       const uint64_t frames = packets > 1 ? packets - 1 : 0;
       progress_.Update(read, frames, static_cast<double>(frames) * 0.04);

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   }
   const std::string name = argv[at];
   std::vector<std::string> args(argv + at + 1, argv + argc);
-  if (name == "--version" || name == "-V") return kestrum_cli::RunVersion(args);
+  if (name == "--version") return kestrum_cli::RunVersion(args);
   if (name == "-h" || name == "--help" || name == "help") {
     if (!args.empty()) {
       for (const Command& c : kCommands) {

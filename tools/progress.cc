@@ -43,9 +43,13 @@ void Progress::Update(uint64_t done, uint64_t frames, double media_seconds) {
     std::snprintf(amount, sizeof amount, "%.1f of %.1f MB", static_cast<double>(done) / 1e6,
                   static_cast<double>(total_) / 1e6);
   }
+  if (done == kUnknownBytes) {
+    amount[0] = 0;
+    percent[0] = 0;
+  }
+  const std::string rate = done == kUnknownBytes ? "" : FormatRate(done, seconds);
   if (frames == kNoFrames) {
-    std::fprintf(stderr, "\r%s: %s%s  %s   ", label_.c_str(), percent, amount,
-                 FormatRate(done, seconds).c_str());
+    std::fprintf(stderr, "\r%s: %s%s  %s   ", label_.c_str(), percent, amount, rate.c_str());
   } else {
     const auto centis = static_cast<uint64_t>(media_seconds * 100 + 0.5);
     std::fprintf(stderr,
@@ -55,7 +59,7 @@ void Progress::Update(uint64_t done, uint64_t frames, double media_seconds) {
                  static_cast<unsigned long long>(centis / 6000 % 60),
                  static_cast<unsigned long long>(centis / 100 % 60),
                  static_cast<unsigned long long>(centis % 100), media_seconds / seconds,
-                 FormatRate(done, seconds).c_str());
+                 rate.c_str());
   }
   std::fflush(stderr);
   drawn_ = true;

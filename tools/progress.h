@@ -14,6 +14,8 @@ namespace kestrum_cli {
 
 class Progress {
  public:
+  static constexpr uint64_t kUnknownBytes = UINT64_MAX;
+
   // `total`: input bytes expected, 0 when unknown. `allowed`: false turns the
   // display off (e.g. while diagnostic lines go to stderr).
   Progress(std::string label, uint64_t total, bool allowed);
@@ -21,8 +23,8 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 
-  // `done`: input bytes read; `frames` and `media_seconds`: what has been
-  // handed to the writer so far.
+  // `done`: input bytes read (kUnknownBytes where that cannot be told);
+  // `frames` and `media_seconds`: what has been handed to the writer so far.
   void Update(uint64_t done, uint64_t frames, double media_seconds);
   // Bytes alone (no frames or media time to tell).
   void Update(uint64_t done) { Update(done, kNoFrames, 0); }
