@@ -272,7 +272,8 @@ int RunRecord(const std::vector<std::string>& argv) {
   if (sender.calls() <= 1 || ::stat(output_name.c_str(), &info) != 0) {
     return Fail(command, kExitFailure, "no output was written to '" + output + "' (see --verbose)");
   }
-  const std::string lost = DescribeLosses(diagnostics.live_losses(), faults, 0);
+  std::string lost = DescribeLosses(diagnostics.live_losses(), faults, 0);
+  if (!lost.empty()) lost += "; " + std::to_string(diagnostics.groups()) + " groups recorded";
   // A device or a pipe has no size to tell.
   const uint64_t written = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   // Standard output carries the file: the report goes to stderr then.
