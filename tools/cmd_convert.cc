@@ -37,15 +37,26 @@ const char kHelp[] =
     "stream at a time per process), N at a time; a line tells how each went and a\n"
     "summary lists every failure. The exit code is 1 when any conversion failed.\n"
     "\n"
+    "On a terminal, a status line tells how far INPUT has been read, the frames\n"
+    "and media time handed to the writer and the speed (media time over wall time).\n"
+    "A failure is told in words (disk full, name longer than 259 bytes, output in\n"
+    "use by another writer, ...) with the library's status code.\n"
+    "\n"
     "Options:\n"
     "  -o, --output-dir FOLDER   convert into FOLDER (batch)\n"
     "  -j, --jobs N              conversions at once in a batch (default 1)\n"
+    "  -n, --no-overwrite        refuse an OUTPUT file that exists (exit 5)\n"
+    "  -y, --overwrite           rewrite an OUTPUT file that exists (the default)\n"
+    "      --strict              exit 1 when anything was lost; the input is read a\n"
+    "                            second time to count the bytes that lie in no group\n"
     "  -v, --verbose             print the library's diagnostic lines on stderr\n"
     "  -h, --help                this text\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {
-    {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'}};
+const std::vector<OptionSpec> kOptions = {{"help", false, 'h'},      {"verbose", false, 'v'},
+                                          {"output-dir", true, 'o'}, {"jobs", true, 'j'},
+                                          kNoOverwriteOption,        kOverwriteOption,
+                                          kStrictOption};
 
 constexpr uint64_t kMaxJobs = 256;
 
@@ -54,7 +65,8 @@ bool IsFolder(const std::string& path) {
   return std::filesystem::is_directory(path, ec);
 }
 
-int ConvertSingle(const std::string& input, const std::string& output_arg, bool verbose) {
+int ConvertSingle(const std::string& input, const std::string& output_arg,
+                  ConvertOptions options) {
   const std::string command = "convert";
   const bool to_stdout = output_arg == "-";
   std::string output = output_arg;
@@ -62,9 +74,8 @@ int ConvertSingle(const std::string& input, const std::string& output_arg, bool 
     std::string error;
     output = StandardOutputName(error);
     if (output.empty()) return UsageError(command, error);
+    options.no_overwrite = false;  // standard output is whatever the shell made of it
   }
-  ConvertOptions options;
-  options.verbose = verbose;
   options.progress = true;
   const ConvertOutcome outcome = ConvertOne(input, output, options);
   if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
@@ -72,6 +83,7 @@ int ConvertSingle(const std::string& input, const std::string& output_arg, bool 
   // Standard output carries the file: the report goes to stderr then.
   std::fprintf(to_stdout ? stderr : stdout, "%s\n",
                DescribeConverted(input, output_arg, outcome).c_str());
+  if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
   return kExitOk;
 }
 
@@ -88,7 +100,13 @@ int RunConvert(const std::vector<std::string>& argv) {
       return UsageError(command, error);
     }
   }
-  const bool verbose = args.Has("verbose");
+  if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
+    return UsageError(command, conflict);
+  }
+  ConvertOptions options;
+  options.verbose = args.Has("verbose");
+  options.no_overwrite = args.Has(kNoOverwriteOption.name);
+  options.strict = args.Has(kStrictOption.name);
   std::vector<std::string> inputs = args.positionals();
 
   // Where the outputs go: -o, or a last argument that names a folder.
@@ -105,7 +123,7 @@ int RunConvert(const std::vector<std::string>& argv) {
     if (IsFolder(inputs[0])) {
       return UsageError(command, "INPUT '" + inputs[0] + "' is a folder: give an output folder");
     }
-    return ConvertSingle(inputs[0], inputs[1], verbose);
+    return ConvertSingle(inputs[0], inputs[1], options);
   }
 
   if (inputs.empty()) return UsageError(command, "expected INPUT files or folders");
@@ -118,7 +136,7 @@ int RunConvert(const std::vector<std::string>& argv) {
                 "cannot make the output folder '" + output_dir +
                     "': " + (ec ? ec.message() : std::string("not a folder")));
   }
-  return RunBatch(planned, static_cast<unsigned>(jobs), verbose);
+  return RunBatch(planned, static_cast<unsigned>(jobs), options);
 }
 
 }  // namespace kestrum_cli

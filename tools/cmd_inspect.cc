@@ -55,6 +55,8 @@ int RunInspect(const std::vector<std::string>& argv) {
   const bool asf = got == sizeof first && kestrum::asf::IsAsfHeader(first);
   if (args.Has("masked")) {
     if (!asf) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
+    std::string error;
+    if (StandardOutputIsTerminal(error)) return UsageError(command, error);
     return WriteMaskedAsf(command, path);
   }
   if (asf) return InspectAsf(command, path);

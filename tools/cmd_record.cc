@@ -40,6 +40,10 @@ const char kHelp[] =
     "  --piece-size group\n"
     "                   one whole group per piece; bytes that belong to no group\n"
     "                   go out as pieces of their own\n"
+    "  -n, --no-overwrite\n"
+    "                   refuse an OUTPUT file that exists (exit 5)\n"
+    "  -y, --overwrite  rewrite an OUTPUT file that exists (the default)\n"
+    "      --strict     exit 1 when anything was lost\n"
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
@@ -50,7 +54,10 @@ const char kHelp[] =
     "and so is one that is INPUT itself (also when INPUT is standard input).\n"
     "\n"
     "The live road reports nothing back; a header the library would refuse is\n"
-    "refused here first (exit 4). With --verbose its lines show what it did. When\n"
+    "refused here first (exit 4), and so is an OUTPUT name longer than 259 bytes\n"
+    "(exit 5). Its diagnostic lines tell what it dropped: after the recording one\n"
+    "line names it (malformed groups, held bytes, groups too large, samples not\n"
+    "written), and --strict makes that exit 1. With --verbose the lines show. When\n"
     "the disk fills, the recording goes on: what cannot be written is lost, writing\n"
     "resumes when there is room again, the file is ended as usual, and the exit\n"
     "code is 1 with what was lost.\n"
@@ -60,8 +67,9 @@ const char kHelp[] =
     "number. A second signal ends the program at once.\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {
-    {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}};
+const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", false, 'v'},
+                                          {"piece-size", true},  kNoOverwriteOption,
+                                          kOverwriteOption,      kStrictOption};
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
@@ -154,6 +162,9 @@ int RunRecord(const std::vector<std::string>& argv) {
     }
   }
 
+  if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
+    return UsageError(command, conflict);
+  }
   const bool from_stdin = input == "-";
   const bool to_stdout = output == "-";
   std::string output_name = output;  // the library keeps this pointer until StopRecord
@@ -187,7 +198,16 @@ int RunRecord(const std::vector<std::string>& argv) {
     return Fail(command, kExitNotStream,
                 "'" + input + "' is not a stream: its header is refused: " + stream_format::RefusalText(decoded));
   }
+  // The live road would drop every piece without saying why.
+  if (output_name.size() > kMaxOutputName) {
+    return Fail(command, kExitOutput,
+                "cannot write '" + output + "': " + DescribeResult(kNameTooLongResult).text);
+  }
   if (!CheckOutputWritable(output_name, error)) return Fail(command, kExitOutput, error);
+  // Standard output is whatever the shell made of it.
+  if (args.Has(kNoOverwriteOption.name) && !to_stdout && RefusedByNoOverwrite(output_name, error)) {
+    return Fail(command, kExitOutput, error);
+  }
   const std::string in_use = "'" + output +
                              "' is in use by another program (being written, or read by a "
                              "conversion); it was left as it is";
@@ -215,21 +235,22 @@ int RunRecord(const std::vector<std::string>& argv) {
   // output cannot be prepared would be followed by every other.
   while (g_signal == 0 && diagnostics.not_ready() == 0 && reader.Next(data, size)) {
     sender.Piece(data, size);
-    progress.Update(reader.consumed());
+    progress.Update(reader.consumed(), diagnostics.groups(),
+                    static_cast<double>(diagnostics.samples()) * 0.04);
   }
   StopRecord(handle);
   ReleaseRecordInstance(&handle);
   progress.Finish();
   const double seconds = progress.elapsed_seconds();
   const WriteFaults faults = diagnostics.faults();
-  const std::string lost =
+  const std::string fault_note =
       faults.any() ? "; writing failed with " + DescribeWriteFaults(faults) : "";
 
   if (g_signal != 0) {
     const int number = g_signal;
     Fail(command, 128 + number,
          std::string("stopped by ") + SignalName(number) + ": the recording was ended, '" + output +
-             "' holds what came before" + lost);
+             "' holds what came before" + fault_note);
     return 128 + number;
   }
   if (diagnostics.not_ready() > 0) {
@@ -240,7 +261,7 @@ int RunRecord(const std::vector<std::string>& argv) {
   }
   if (reader.failed()) {
     return Fail(command, kExitInput,
-                "reading '" + input + "' failed; what came before was recorded" + lost);
+                "reading '" + input + "' failed; what came before was recorded" + fault_note);
   }
   if (faults.any()) {
     return Fail(command, kExitFailure,
@@ -251,6 +272,8 @@ int RunRecord(const std::vector<std::string>& argv) {
   if (sender.calls() <= 1 || ::stat(output_name.c_str(), &info) != 0) {
     return Fail(command, kExitFailure, "no output was written to '" + output + "' (see --verbose)");
   }
+  std::string lost = DescribeLosses(diagnostics.live_losses(), faults, 0);
+  if (!lost.empty()) lost += "; " + std::to_string(diagnostics.groups()) + " groups recorded";
   // A device or a pipe has no size to tell.
   const uint64_t written = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   // Standard output carries the file: the report goes to stderr then.
@@ -259,6 +282,9 @@ int RunRecord(const std::vector<std::string>& argv) {
                input.c_str(), output.c_str(), static_cast<unsigned long long>(reader.consumed()),
                static_cast<unsigned long long>(sender.calls()), FormatMegabytes(written).c_str(),
                seconds, FormatRate(reader.consumed(), seconds).c_str());
+  if (lost.empty()) return kExitOk;
+  if (args.Has(kStrictOption.name)) return Fail(command, kExitFailure, lost + " (--strict)");
+  Fail(command, kExitOk, lost);
   return kExitOk;
 }
 

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -13,22 +15,68 @@
 #include "kestrum.h"
 #include "progress.h"
 #include "stream_format/file_header.h"
+#include "stream_format/stream_scanner.h"
 
 namespace kestrum_cli {
 
 namespace {
 
+// The read position of this process's descriptor open on `path` (the
+// packet source's), from /proc; Progress::kUnknownBytes where that cannot be
+// told, 0 before the descriptor is open.
+uint64_t ReadPosition(const std::string& path) {
+#ifdef _WIN32
+  (void)path;
+  return Progress::kUnknownBytes;
+#else
+  struct stat want;
+  if (::stat(path.c_str(), &want) != 0) return 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    struct stat info;
+    if (::stat(entry.path().c_str(), &info) != 0 || info.st_dev != want.st_dev ||
+        info.st_ino != want.st_ino) {
+      continue;
+    }
+    std::FILE* f = std::fopen(("/proc/self/fdinfo/" + entry.path().filename().string()).c_str(), "r");
+    if (f == nullptr) continue;
+    unsigned long long position = 0;
+    const bool known = std::fscanf(f, "pos: %llu", &position) == 1;
+    std::fclose(f);
+    if (known) return position;
+  }
+  return 0;
+#endif
+}
+
+// Bytes of the stored stream `path` that lie in no group, as the packet
+// source's scanner finds them.
+uint64_t SkippedBytes(const std::string& path) {
+  stream_format::StreamScanner scanner;
+  if (!scanner.Open(path.c_str())) return 0;
+  uint64_t skipped = 0;
+  for (stream_format::ScanEvent e = scanner.Next(); e.kind != stream_format::ScanEvent::Kind::kEnd;
+       e = scanner.Next()) {
+    if (e.kind == stream_format::ScanEvent::Kind::kSkipped) skipped += e.size;
+  }
+  return skipped;
+}
+
 // The conversion is one blocking call; while it runs, a second thread draws
-// progress from the size of the output so far against the input's.
-class OutputWatch {
+// progress from how far the library has read the input (the read position
+// of the packet source's descriptor for it) and from the packets it has
+// handed on (the file road's "0" lines: the header, then one a group,
+// 40 ms of media each, or a skipped stretch).
+class InputWatch {
  public:
-  OutputWatch(const std::string& output, uint64_t input_size, bool allowed)
-      : output_(output), progress_("convert", input_size, allowed) {
+  InputWatch(const std::string& input, uint64_t input_size, const DiagnosticWatch& lines,
+             bool allowed)
+      : input_(input), lines_(lines), progress_("convert", input_size, allowed) {
     if (allowed && ::isatty(STDERR_FILENO) != 0) thread_ = std::thread([this] { Run(); });
   }
-  ~OutputWatch() { Stop(); }
-  OutputWatch(const OutputWatch&) = delete;
-  OutputWatch& operator=(const OutputWatch&) = delete;
+  ~InputWatch() { Stop(); }
+  InputWatch(const InputWatch&) = delete;
+  InputWatch& operator=(const InputWatch&) = delete;
 
   void Stop() {
     {
@@ -44,13 +92,18 @@ class OutputWatch {
  private:
   void Run() {
     std::unique_lock<std::mutex> lock(mutex_);
+    uint64_t read = 0;
     while (!wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stop_; })) {
-      const int64_t size = FileSize(output_);
-      if (size > 0) progress_.Update(static_cast<uint64_t>(size));
+      const uint64_t position = ReadPosition(input_);
+      read = position == Progress::kUnknownBytes ? position : std::max(read, position);
+      const uint64_t packets = lines_.packets();
+      const uint64_t frames = packets > 1 ? packets - 1 : 0;
+      progress_.Update(read, frames, static_cast<double>(frames) * 0.04);
     }
   }
 
-  std::string output_;
+  std::string input_;
+  const DiagnosticWatch& lines_;
   Progress progress_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -61,7 +114,6 @@ class OutputWatch {
 // Results of TransferToAsf the program tells apart.
 constexpr int32_t kSharingViolation = static_cast<int32_t>(0x80070020u);
 constexpr int32_t kReadFault = static_cast<int32_t>(0x8007001Eu);
-constexpr int32_t kDiskFull = static_cast<int32_t>(0x80070070u);
 
 ConvertOutcome Failed(int code, std::string message) {
   ConvertOutcome outcome;
@@ -87,6 +139,9 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
     return Failed(kExitUsage, "OUTPUT would overwrite INPUT ('" + input + "')");
   }
   if (!CheckOutputWritable(output, error)) return Failed(kExitOutput, error);
+  if (options.no_overwrite && RefusedByNoOverwrite(output, error)) {
+    return Failed(kExitOutput, error);
+  }
   const std::string in_use = "'" + output +
                              "' is in use by another program (being written, or read by a "
                              "conversion); it was left as it is";
@@ -99,7 +154,8 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
   WriteFaults faults;
   {
     DiagnosticWatch diagnostics(options.verbose);
-    OutputWatch watch(output, outcome.input_bytes, options.progress && !options.verbose);
+    InputWatch watch(input, outcome.input_bytes, diagnostics,
+                     options.progress && !options.verbose);
     result = TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), output.c_str());
     watch.Stop();
     outcome.seconds = watch.elapsed_seconds();
@@ -119,11 +175,16 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
                                     DescribeWriteFaults(faults) +
                                     "; the file holds every sample before, ended");
   }
-  if (result == kDiskFull) return Failed(kExitOutput, "no room to write '" + output + "'");
   if (result < 0) {
+    const ResultMeaning meaning = DescribeResult(result);
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(result));
-    return Failed(kExitFailure, std::string("conversion failed with status ") + code);
+    return Failed(meaning.exit_code,
+                  "cannot convert into '" + output + "': " + meaning.text + " (" + code + ")");
+  }
+  outcome.lost = DescribeLosses(LiveLosses{}, faults, options.strict ? SkippedBytes(input) : 0);
+  if (options.strict && !outcome.lost.empty()) {
+    return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost + " (--strict)");
   }
   struct stat info;
   if (::stat(output.c_str(), &info) != 0) {

@@ -14,11 +14,17 @@ struct ConvertOutcome {
   uint64_t input_bytes = 0;
   uint64_t output_bytes = 0;
   double seconds = 0;  // the TransferToAsf call alone
+  std::string lost;    // what was lost (DescribeLosses), "" when nothing
 };
 
 struct ConvertOptions {
   bool verbose = false;   // the library's diagnostic lines on stderr
   bool progress = false;  // a progress line while converting (stderr a terminal)
+  bool no_overwrite = false;  // refuse an existing regular file as OUTPUT
+  // Anything lost makes the conversion fail (kExitFailure). Then the input
+  // is also scanned afterwards as the packet source scans it, to count the
+  // bytes in no group (the file road's lines do not tell them).
+  bool strict = false;
 };
 
 // Converts the stored stream `input` into `output`, which is written through
@@ -26,7 +32,8 @@ struct ConvertOptions {
 // as a stream), never removed or replaced. Refuses, without calling the
 // library, an input that is missing, unreadable or not a stream, an output
 // that cannot be written, is in use by another program, or is the input
-// itself. Uses the library's process-wide conversion: one at a time in a
+// itself. A failure's message says in words what the library's result
+// means (DescribeResult). Uses the library's process-wide conversion: one at a time in a
 // process.
 ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
                           const ConvertOptions& options);

@@ -126,12 +126,82 @@ TEST_F(RoadsTest, RecordInAnyPiecesGivesTheSameSamplesAsConvert) {
 }
 
 TEST_F(RoadsTest, VerboseShowsTheLibraryLines) {
-  const RunResult r = Kestrum({"convert", stream_, folder_.Path("c.asf"), "--verbose"});
+  const RunResult r = Kestrum({"-v", "convert", stream_, folder_.Path("c.asf")});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   // The file road writes each packet-source result as a line: 0 per packet,
   // then 2 at the end.
   EXPECT_NE(r.err.find("[kestrum] 0\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("[kestrum] 2\n"), std::string::npos) << r.err;
+}
+
+// What a damaged stream lost is told in one line after the report, and
+// --strict (also before the command) makes it a failure: on the live road as
+// its lines count it, on the file road the bytes inspect finds in no group.
+TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
+  const std::string damaged = folder_.Path("damaged.bin");
+  ASSERT_EQ(Kestrum({"generate", damaged, "--frames", "200", "--malformed", "--junk"}).exit_code,
+            0);
+  const std::string skipped = Fields(Kestrum({"inspect", damaged}).out)["skipped bytes"];
+  ASSERT_NE(skipped, "0");
+  for (const std::string command : {"record", "convert"}) {
+    SCOPED_TRACE(command);
+    const std::string out = folder_.Path(command + ".asf");
+    const RunResult clean = Kestrum({"--strict", command, stream_, out});
+    EXPECT_EQ(clean.exit_code, 0) << clean.err;
+    EXPECT_EQ(clean.err, "");
+    const RunResult lenient = Kestrum({command, damaged, out});
+    EXPECT_EQ(lenient.exit_code, 0) << lenient.err;
+    const RunResult strict = Kestrum({"--strict", command, damaged, out});
+    EXPECT_EQ(strict.exit_code, 1) << strict.err;
+    const std::string told = command == "record" ? "lost: 2 malformed groups (each dropped"
+                                                 : "lost: " + skipped + " bytes in no group skipped";
+    EXPECT_NE(strict.err.find(told), std::string::npos) << strict.err;
+    EXPECT_EQ(LinesStartingWith(strict.err, "").size(), 1u) << strict.err;
+    if (command == "record") {
+      EXPECT_NE(lenient.err.find(told), std::string::npos) << lenient.err;
+    }
+  }
+}
+
+// On a terminal (script(1) gives the program one) a status line tells the
+// input bytes read, the frames and media time written and the speed; it is
+// drawn after the first second, so the input comes through a FIFO that is
+// fed in two halves two seconds apart. Binary data is never written to one.
+TEST_F(RoadsTest, ProgressOnATerminalCountsTheInput) {
+  if (!HaveTool("script")) GTEST_SKIP() << "script not found";
+  const std::vector<uint8_t> bytes = ReadBytes(stream_);
+  const std::string feed = folder_.Path("feed");
+  const std::string typescript = folder_.Path("typescript");
+  ASSERT_EQ(::mkfifo(feed.c_str(), 0644), 0);
+  const std::string half = std::to_string(bytes.size() / 2);
+  Started feeder("sh", {"-c", "{ head -c $2 \"$0\"; sleep 2; tail -c +$(($2 + 1)) \"$0\"; } > \"$1\"",
+                        stream_, feed, half});
+  const RunResult r = RunProgram(
+      "script", {"-q", "-e", "-c",
+                 std::string("\"") + KESTRUM_PROGRAM + "\" record \"" + feed + "\" \"" +
+                     folder_.Path("r.asf") + "\"",
+                 typescript});
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_EQ(feeder.Wait().exit_code, 0);
+  const std::string screen(reinterpret_cast<const char*>(ReadBytes(typescript).data()),
+                           ReadBytes(typescript).size());
+  const std::regex status(R"(\rrecord: ([0-9.]+) MB  frame=(\d+)  time=00:00:(\d\d\.\d\d)  speed=)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(screen, m, status)) << screen;
+  EXPECT_GT(std::stod(m[1].str()) * 1e6, static_cast<double>(bytes.size()) / 4) << m[0];
+  EXPECT_LE(std::stod(m[1].str()) * 1e6, static_cast<double>(bytes.size()) / 2 + 1e5) << m[0];
+  EXPECT_GT(std::stoul(m[2].str()), 0u);
+  EXPECT_GT(std::stod(m[3].str()), 0.0);
+
+  // No binary data goes to a terminal.
+  for (const std::string& command :
+       std::vector<std::string>{"generate - --frames 3", "convert \"" + stream_ + "\" -"}) {
+    const RunResult refused = RunProgram(
+        "script",
+        {"-q", "-e", "-c", "\"" + std::string(KESTRUM_PROGRAM) + "\" " + command, typescript});
+    EXPECT_EQ(refused.exit_code, 2) << command;
+    EXPECT_NE(refused.out.find("standard output is a terminal"), std::string::npos) << refused.out;
+  }
 }
 
 class OutputsTest : public RoadsTest {
