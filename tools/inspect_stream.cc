@@ -8,30 +8,13 @@
 #include "stream_format/stream_scanner.h"
 #include "progress.h"
 #include "stream_format/file_header.h"
+#include "stream_format/start_rule.h"
 
 namespace kestrum_cli {
 
 namespace {
 
 constexpr size_t kProblemsShown = 100;
-
-// Whether a group may start a recording under `stream_type`, by the live
-// road's start rule.
-bool IsStartGroup(uint16_t stream_type, const uint8_t* group) {
-  const uint32_t group_type = kestrum::load_u32le(group + stream_format::kGroupTypeOffset);
-  const uint32_t frame_type = kestrum::load_u32le(group + stream_format::kGroupFrameTypeOffset);
-  const bool key_frame = frame_type == 0x1001 || frame_type == 0x1002;
-  switch (stream_type) {
-    case 0x1001:
-      return key_frame;
-    case 0x1002:
-      return (group_type & 0xF) != 0;
-    case 0x1003:
-      return (group_type & 0xF) != 0 ? frame_type == 0x1001 : key_frame;
-    default:
-      return false;
-  }
-}
 
 std::string DescribeSkip(const stream_format::ScanEvent& e) {
   char text[256];
@@ -81,7 +64,7 @@ struct Counts {
 
 void CountGroup(const stream_format::DecodedHeader& header, const stream_format::ScanEvent& e, Counts& c) {
   const uint8_t* g = e.data;
-  if (IsStartGroup(header.stream_type, g)) {
+  if (stream_format::MayStartRecording(header.stream_type, g)) {
     if (!c.has_start) {
       c.has_start = true;
       c.first_start_offset = e.offset;

@@ -19,6 +19,7 @@ const char kUsage[] =
     "                                        push a stream through the live road\n"
     "  generate OUTPUT [options]             write a synthetic stream\n"
     "  inspect FILE                          describe a stream or an ASF file\n"
+    "  extract IN.asf OUT                    the stream back from a recording\n"
     "\n"
     "'kestrum COMMAND --help' tells more. Every command takes -v/--verbose.\n"
     "\n";
@@ -33,6 +34,7 @@ constexpr Command kCommands[] = {
     {"record", kestrum_cli::RunRecord},
     {"generate", kestrum_cli::RunGenerate},
     {"inspect", kestrum_cli::RunInspect},
+    {"extract", kestrum_cli::RunExtract},
 };
 
 }  // namespace
