@@ -18,7 +18,7 @@ const char kUsage[] =
     "  record INPUT|- OUTPUT.asf [--piece-size N|group]\n"
     "                                        push a stream through the live road\n"
     "  generate OUTPUT [options]             write a synthetic stream\n"
-    "  inspect FILE                          describe a stream or an ASF file\n"
+    "  inspect FILE|- [--limit SIZE]         describe a stream or an ASF file\n"
     "  extract IN.asf OUT                    the stream back from a recording\n"
     "\n"
     "'kestrum COMMAND --help' tells more. Every command takes -v/--verbose.\n"
