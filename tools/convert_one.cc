@@ -3,15 +3,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <thread>
 
 #include "cli.h"
+#include "piece_reader.h"
+#include "segments.h"
+#include "stream_relay.h"
 #include "kestrum.h"
 #include "progress.h"
+#include "base/bytes.h"
 #include "stream_format/file_header.h"
 
 namespace kestrum_cli {
@@ -72,17 +82,59 @@ ConvertOutcome Failed(int code, std::string message) {
 
 }  // namespace
 
-ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
-                          const ConvertOptions& options) {
-  uint8_t header[40];
+namespace {
+
+// The input, opened once by the program when it cannot be read twice (or
+// when it is to be cut into several files): its header read here, the rest
+// handed to the library through a relay.
+struct HeldInput {
+  int fd = -1;
+  bool owned = false;
+  std::unique_ptr<PieceReader> reader;
+  ~HeldInput() {
+    if (owned) ::close(fd);
+  }
+};
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Reads and checks the input's header: through the program's own open of a
+// regular file, which the library then opens again, or from `held`.
+ConvertOutcome CheckInput(const std::string& input, HeldInput* held, uint8_t (&header)[40]) {
   std::string error;
-  const int read = ReadStreamHeader(input, header, error);
-  if (read != kExitOk) return Failed(read, error);
+  if (held == nullptr) {
+    const int read = ReadStreamHeader(input, header, error);
+    if (read != kExitOk) return Failed(read, error);
+  } else {
+    held->fd = ::open(input.c_str(), O_RDONLY | kOpenBinary);
+    if (held->fd < 0) {
+      return Failed(kExitInput, "cannot open '" + input + "': " + std::strerror(errno));
+    }
+    held->owned = true;
+    held->reader = std::make_unique<PieceReader>(held->fd, 0);
+    if (!held->reader->ReadHeader(header)) {
+      if (held->reader->failed()) return Failed(kExitInput, "cannot read '" + input + "'");
+      return Failed(kExitNotStream, "'" + input + "' is not a stream: fewer than its 40-byte header");
+    }
+  }
   const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
   if (!decoded.accepted()) {
     return Failed(kExitNotStream,
                   "'" + input + "' is not a stream: its header is refused: " + stream_format::RefusalText(decoded));
   }
+  return {};
+}
+
+// One call of TransferToAsf for `output`, with the checks around it:
+// `source` names what the packet source opens (the input, or a relay's
+// FIFO); `transfer` makes the call.
+ConvertOutcome TransferOne(const std::string& input, const std::string& output,
+                           const ConvertOptions& options,
+                           const std::function<int32_t(const std::string&)>& transfer) {
+  std::string error;
   if (SameFile(input, output)) {
     return Failed(kExitUsage, "OUTPUT would overwrite INPUT ('" + input + "')");
   }
@@ -100,7 +152,7 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
   {
     DiagnosticWatch diagnostics(options.verbose);
     OutputWatch watch(output, outcome.input_bytes, options.progress && !options.verbose);
-    result = TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), output.c_str());
+    result = transfer(output);
     watch.Stop();
     outcome.seconds = watch.elapsed_seconds();
     faults = diagnostics.faults();
@@ -133,6 +185,102 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
   // A device or a pipe has no size to tell.
   outcome.output_bytes = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   return outcome;
+}
+
+volatile std::sig_atomic_t g_relay_stop = 0;
+
+}  // namespace
+
+ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
+                          const ConvertOptions& options) {
+  uint8_t header[40];
+  if (IsRegularFile(input)) {
+    ConvertOutcome checked = CheckInput(input, nullptr, header);
+    if (checked.code != kExitOk) return checked;
+    return TransferOne(input, output, options, [&](const std::string& out) {
+      return TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), out.c_str());
+    });
+  }
+  // A FIFO, a pipe, a device: read once, by the program, and relayed.
+  HeldInput held;
+  ConvertOutcome checked = CheckInput(input, &held, header);
+  if (checked.code != kExitOk) return checked;
+  StreamRelay relay;
+  std::string error;
+  if (!relay.Make(error)) return Failed(kExitFailure, error);
+  PieceReader& copy = *held.reader;
+  copy.StopWhen(&g_relay_stop);
+  const StreamRelay::NextPiece next = [&](const uint8_t*& data, size_t& size) {
+    return copy.Next(data, size);
+  };
+  ConvertOutcome outcome = TransferOne(input, output, options, [&](const std::string& out) {
+    return relay.Run(header, next, [&] {
+      return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
+    }, &g_relay_stop);
+  });
+  outcome.input_bytes = copy.consumed();
+  if (outcome.code == kExitOk && copy.failed()) {
+    return Failed(kExitInput, "reading '" + input + "' failed part way: '" + output +
+                                  "' holds what was read before, ended");
+  }
+  return outcome;
+}
+
+ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
+                               uint64_t segment_ms, const ConvertOptions& options,
+                               std::vector<std::string>& outputs) {
+  uint8_t header[40];
+  HeldInput held;
+  ConvertOutcome checked = CheckInput(input, &held, header);
+  if (checked.code != kExitOk) return checked;
+  StreamRelay relay;
+  std::string error;
+  if (!relay.Make(error)) return Failed(kExitFailure, error);
+  PieceReader& reader = *held.reader;
+  reader.StopWhen(&g_relay_stop);
+  SegmentClock clock(SegmentClock::Road::kFile, kestrum::load_u16le(header + 16), segment_ms);
+  // The piece that begins the next file, read while this one was written.
+  const uint8_t* held_data = nullptr;
+  size_t held_size = 0;
+  bool ended = false;
+  const StreamRelay::NextPiece next = [&](const uint8_t*& data, size_t& size) {
+    if (held_data != nullptr) {
+      data = held_data;
+      size = held_size;
+      held_data = nullptr;
+      return true;
+    }
+    if (!reader.Next(data, size)) {
+      ended = true;
+      return false;
+    }
+    if (clock.StartsNewFile(data, size)) {
+      held_data = data;
+      held_size = size;
+      return false;
+    }
+    return true;
+  };
+  ConvertOutcome total;
+  for (uint64_t number = 0; !ended; ++number) {
+    const std::string output = pattern.Name(number);
+    ConvertOutcome one = TransferOne(input, output, options, [&](const std::string& out) {
+      return relay.Run(header, next, [&] {
+        return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
+      }, &g_relay_stop);
+    });
+    if (one.code != kExitOk) return one;
+    outputs.push_back(output);
+    total.output_bytes += one.output_bytes;
+    total.seconds += one.seconds;
+    if (!ended && held_data == nullptr) ended = true;  // stopped without a next file
+  }
+  total.input_bytes = reader.consumed();
+  if (reader.failed()) {
+    return Failed(kExitInput, "reading '" + input + "' failed part way: the files hold what was "
+                              "read before, ended");
+  }
+  return total;
 }
 
 std::string DescribeConverted(const std::string& input, const std::string& output,
