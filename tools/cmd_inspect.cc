@@ -68,20 +68,10 @@ int RunInspect(const std::vector<std::string>& argv) {
   struct stat info {};
   if (from_stdin || (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))) {
     // Read once, as it comes: the scanner's header tells an ASF file too.
-    if (from_stdin) SetBinaryMode(STDIN_FILENO);
-    const int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | kOpenBinary);
-    if (fd < 0) {
-      return Fail(command, kExitInput, "cannot open '" + path + "': " + std::strerror(errno));
-    }
-    struct Closer {
-      int fd;
-      bool owned;
-      ~Closer() {
-        if (owned) ::close(fd);
-      }
-    } closer{fd, !from_stdin};
+    const InputFile in(path);
+    if (in.fd() < 0) return Fail(command, kExitInput, in.OpenError());
     kestrum::stream_format::StreamScanner scanner;
-    if (!scanner.OpenDescriptor(fd)) {
+    if (!scanner.OpenDescriptor(in.fd())) {
       return Fail(command, kExitNotStream,
                   "'" + path + "' is not a stream: fewer than its 40-byte header");
     }

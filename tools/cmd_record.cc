@@ -181,18 +181,9 @@ int RunRecord(const std::vector<std::string>& argv) {
     output_name = StandardOutputName(error);
     if (output_name.empty()) return UsageError(command, error);
   }
-  if (from_stdin) SetBinaryMode(STDIN_FILENO);
-  const int fd = from_stdin ? STDIN_FILENO : ::open(input.c_str(), O_RDONLY | kOpenBinary);
-  if (fd < 0) {
-    return Fail(command, kExitInput, "cannot open '" + input + "': " + std::strerror(errno));
-  }
-  struct FdCloser {
-    int fd;
-    bool owned;
-    ~FdCloser() {
-      if (owned) ::close(fd);
-    }
-  } closer{fd, !from_stdin};
+  const InputFile in(input);
+  if (in.fd() < 0) return Fail(command, kExitInput, in.OpenError());
+  const int fd = in.fd();
 
   if (SameFile(fd, output_name)) return UsageError(command, "OUTPUT would overwrite INPUT");
   // Cut into files at group boundaries: groups are read whole, and sent on

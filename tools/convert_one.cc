@@ -3,15 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
+#include <cstdio>
 #include <functional>
 #include <memory>
-#include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -88,12 +85,8 @@ namespace {
 // when it is to be cut into several files): its header read here, the rest
 // handed to the library through a relay.
 struct HeldInput {
-  int fd = -1;
-  bool owned = false;
+  std::unique_ptr<InputFile> file;
   std::unique_ptr<PieceReader> reader;
-  ~HeldInput() {
-    if (owned) ::close(fd);
-  }
 };
 
 bool IsRegularFile(const std::string& path) {
@@ -109,12 +102,9 @@ ConvertOutcome CheckInput(const std::string& input, HeldInput* held, uint8_t (&h
     const int read = ReadStreamHeader(input, header, error);
     if (read != kExitOk) return Failed(read, error);
   } else {
-    held->fd = ::open(input.c_str(), O_RDONLY | kOpenBinary);
-    if (held->fd < 0) {
-      return Failed(kExitInput, "cannot open '" + input + "': " + std::strerror(errno));
-    }
-    held->owned = true;
-    held->reader = std::make_unique<PieceReader>(held->fd, 0);
+    held->file = std::make_unique<InputFile>(input);
+    if (held->file->fd() < 0) return Failed(kExitInput, held->file->OpenError());
+    held->reader = std::make_unique<PieceReader>(held->file->fd(), 0);
     if (!held->reader->ReadHeader(header)) {
       if (held->reader->failed()) return Failed(kExitInput, "cannot read '" + input + "'");
       return Failed(kExitNotStream, "'" + input + "' is not a stream: fewer than its 40-byte header");
@@ -189,46 +179,13 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
 
 volatile std::sig_atomic_t g_relay_stop = 0;
 
-}  // namespace
-
-ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
-                          const ConvertOptions& options) {
-  uint8_t header[40];
-  if (IsRegularFile(input)) {
-    ConvertOutcome checked = CheckInput(input, nullptr, header);
-    if (checked.code != kExitOk) return checked;
-    return TransferOne(input, output, options, [&](const std::string& out) {
-      return TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), out.c_str());
-    });
-  }
-  // A FIFO, a pipe, a device: read once, by the program, and relayed.
-  HeldInput held;
-  ConvertOutcome checked = CheckInput(input, &held, header);
-  if (checked.code != kExitOk) return checked;
-  StreamRelay relay;
-  std::string error;
-  if (!relay.Make(error)) return Failed(kExitFailure, error);
-  PieceReader& copy = *held.reader;
-  copy.StopWhen(&g_relay_stop);
-  const StreamRelay::NextPiece next = [&](const uint8_t*& data, size_t& size) {
-    return copy.Next(data, size);
-  };
-  ConvertOutcome outcome = TransferOne(input, output, options, [&](const std::string& out) {
-    return relay.Run(header, next, [&] {
-      return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
-    }, &g_relay_stop);
-  });
-  outcome.input_bytes = copy.consumed();
-  if (outcome.code == kExitOk && copy.failed()) {
-    return Failed(kExitInput, "reading '" + input + "' failed part way: '" + output +
-                                  "' holds what was read before, ended");
-  }
-  return outcome;
-}
-
-ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
-                               uint64_t segment_ms, const ConvertOptions& options,
-                               std::vector<std::string>& outputs) {
+// The input opened once and relayed to one TransferToAsf a file: a new file,
+// named by `name`, at the first group that may start a recording once the
+// file holds `segment_ms` of media.
+ConvertOutcome ConvertRelayed(const std::string& input,
+                              const std::function<std::string(uint64_t)>& name,
+                              uint64_t segment_ms, const ConvertOptions& options,
+                              std::vector<std::string>& outputs) {
   uint8_t header[40];
   HeldInput held;
   ConvertOutcome checked = CheckInput(input, &held, header);
@@ -263,24 +220,48 @@ ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pa
   };
   ConvertOutcome total;
   for (uint64_t number = 0; !ended; ++number) {
-    const std::string output = pattern.Name(number);
-    ConvertOutcome one = TransferOne(input, output, options, [&](const std::string& out) {
+    ConvertOutcome one = TransferOne(input, name(number), options, [&](const std::string& out) {
       return relay.Run(header, next, [&] {
         return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
       }, &g_relay_stop);
     });
     if (one.code != kExitOk) return one;
-    outputs.push_back(output);
+    outputs.push_back(name(number));
     total.output_bytes += one.output_bytes;
     total.seconds += one.seconds;
-    if (!ended && held_data == nullptr) ended = true;  // stopped without a next file
+    if (held_data == nullptr) ended = true;  // no next file begun
   }
   total.input_bytes = reader.consumed();
   if (reader.failed()) {
-    return Failed(kExitInput, "reading '" + input + "' failed part way: the files hold what was "
-                              "read before, ended");
+    return Failed(kExitInput, "reading '" + input + "' failed part way: what was read before is in '" +
+                                  outputs.back() + "', ended");
   }
   return total;
+}
+
+}  // namespace
+
+ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
+                          const ConvertOptions& options) {
+  uint8_t header[40];
+  if (IsRegularFile(input)) {
+    ConvertOutcome checked = CheckInput(input, nullptr, header);
+    if (checked.code != kExitOk) return checked;
+    return TransferOne(input, output, options, [&](const std::string& out) {
+      return TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), out.c_str());
+    });
+  }
+  // A FIFO, a pipe, a device: read once, by the program, and relayed.
+  std::vector<std::string> outputs;
+  return ConvertRelayed(input, [&output](uint64_t) { return output; }, UINT64_MAX, options,
+                        outputs);
+}
+
+ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
+                               uint64_t segment_ms, const ConvertOptions& options,
+                               std::vector<std::string>& outputs) {
+  return ConvertRelayed(input, [&pattern](uint64_t number) { return pattern.Name(number); },
+                        segment_ms, options, outputs);
 }
 
 std::string DescribeConverted(const std::string& input, const std::string& output,

@@ -230,30 +230,6 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
 // A file that ends inside a sample (a kill during a write): inspect names
 // the sample cut short and counts it as a problem.
 TEST_F(OutputsTest, InspectTellsACutSample) {
-  // Groups without blocks give no sample but take their 40 ms on the file
-  // road: the gap they leave comes back as groups without blocks.
-  std::vector<uint8_t> gaps = ReadBytes(stream_);
-  gaps.resize(40);
-  for (const uint32_t blocks : {1u, 0u, 0u, 1u, 0u, 1u}) {
-    uint8_t g[48 + 30] = {1};
-    const auto put = [&g](size_t at, uint32_t v) { std::memcpy(g + at, &v, 4); };
-    put(12, 0x1001);
-    put(16, 0x1000 + blocks);
-    put(24, 0x1001);
-    put(28, 0x1000);
-    put(48, 0x1003);
-    put(48 + 16, 10);
-    gaps.insert(gaps.end(), g, g + 48 + 30 * blocks);
-  }
-  WriteBytes(folder_.Path("gaps.bin"), gaps);
-  ASSERT_EQ(Kestrum({"convert", folder_.Path("gaps.bin"), folder_.Path("gaps.asf")}).exit_code, 0);
-  ASSERT_EQ(Kestrum({"extract", folder_.Path("gaps.asf"), folder_.Path("gaps_back.bin")}).exit_code, 0);
-  ASSERT_EQ(Kestrum({"convert", folder_.Path("gaps_back.bin"), folder_.Path("gaps_again.asf")})
-                .exit_code,
-            0);
-  EXPECT_EQ(Packets(folder_.Path("gaps_again.asf")), Packets(folder_.Path("gaps.asf")));
-  EXPECT_EQ(Packets(folder_.Path("gaps.asf")).size(), 3u);
-
   std::vector<uint8_t> bytes = ReadBytes(folder_.Path("want_c.asf"));
   bytes.resize(bytes.size() / 2);
   const std::string cut = folder_.Path("cut.asf");
