@@ -2,7 +2,6 @@
 // from the video format's codec data, then one group per group of samples,
 // rebuilt from the sample header and the blocks every sample carries
 // (docs/output-format.md, "Getting the stream back").
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -201,8 +200,10 @@ int RunExtract(const std::vector<std::string>& argv) {
   if (!foreign.empty()) {
     return Fail(command, kExitNotStream, "'" + input + "' was not written by Kestrum: " + foreign);
   }
-  const asf::StreamDescription& video = h.streams.front();
-  const uint8_t* stream_header = video.format.data() + asf::kBitmapInfoHeaderSize;
+  // Copied: reading the packets may add to the header's list of streams.
+  uint8_t stream_header[stream_format::kFileHeaderSize];
+  std::memcpy(stream_header, h.streams.front().format.data() + asf::kBitmapInfoHeaderSize,
+              sizeof stream_header);
 
   std::string error;
   if (!to_stdout && !CheckOutputWritable(output, error)) return Fail(command, kExitOutput, error);
@@ -211,8 +212,7 @@ int RunExtract(const std::vector<std::string>& argv) {
     SetBinaryMode(STDOUT_FILENO);
     f = stdout;
   } else {
-    const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kOpenBinary, 0666);
-    if (fd >= 0) f = ::fdopen(fd, "wb");
+    f = std::fopen(output.c_str(), "wb");  // rewritten in place, through a symlink
     if (f == nullptr) {
       return Fail(command, kExitOutput, "cannot write '" + output + "': " + std::strerror(errno));
     }

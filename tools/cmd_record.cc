@@ -288,7 +288,8 @@ int RunRecord(const std::vector<std::string>& argv) {
   if (g_signal != 0) {
     const int number = g_signal;
     Fail(command, 128 + number,
-         std::string("stopped by ") + SignalName(number) + ": the recording was ended, '" + output +
+         std::string("stopped by ") + SignalName(number) + ": the recording was ended, '" +
+             (segmented ? files.back() : output) +
              "' holds what came before" + lost);
     return 128 + number;
   }

@@ -22,6 +22,8 @@ namespace kestrum_cli {
 
 StreamRelay::~StreamRelay() = default;
 
+void StreamRelay::Remove() {}
+
 bool StreamRelay::Make(std::string& error) {
   error = "reading a stream that is not a regular file needs FIFOs, which this system lacks";
   return false;
@@ -61,9 +63,13 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, const std::atomic<bool>&
 
 }  // namespace
 
-StreamRelay::~StreamRelay() {
+StreamRelay::~StreamRelay() { Remove(); }
+
+void StreamRelay::Remove() {
   if (!path_.empty()) ::unlink(path_.c_str());
   if (!folder_.empty()) ::rmdir(folder_.c_str());
+  path_.clear();
+  folder_.clear();
 }
 
 bool StreamRelay::Make(std::string& error) {
@@ -75,17 +81,21 @@ bool StreamRelay::Make(std::string& error) {
     return false;
   }
   folder_ = pattern;
-  path_ = folder_ + "/stream";
-  if (::mkfifo(path_.c_str(), 0600) != 0) {
-    error = "cannot make the stream's FIFO '" + path_ + "': " + std::strerror(errno);
-    path_.clear();
+  if (::mkfifo((folder_ + "/stream").c_str(), 0600) != 0) {
+    error = "cannot make the stream's FIFO in '" + folder_ + "': " + std::strerror(errno);
+    Remove();
     return false;
   }
+  path_ = folder_ + "/stream";
   return true;
 }
 
 int32_t StreamRelay::Run(const uint8_t* header, const NextPiece& next,
                          const std::function<int32_t()>& convert, volatile std::sig_atomic_t* stop_flag) {
+  std::string error;
+  if (path_.empty() && !Make(error)) return 0;  // the packet source could not open it
+  const std::string fifo = path_, folder = folder_;
+  std::atomic<bool> removed{false};
   std::atomic<bool> stop{false};
   std::atomic<bool> done{false};
   *stop_flag = 0;
@@ -102,11 +112,16 @@ int32_t StreamRelay::Run(const uint8_t* header, const NextPiece& next,
     pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
     int fd = -1;
     // Opening without waiting fails until the packet source has the FIFO open.
-    while (!stop && (fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
+    while (!stop && (fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
            errno == ENXIO) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (fd >= 0) {
+      // Both ends are open: the name is not needed any more, and nothing is
+      // left behind if the program is killed.
+      ::unlink(fifo.c_str());
+      ::rmdir(folder.c_str());
+      removed = true;
       bool ok = WriteAll(fd, header, 40, stop);
       const uint8_t* data = nullptr;
       size_t size = 0;
@@ -123,6 +138,10 @@ int32_t StreamRelay::Run(const uint8_t* header, const NextPiece& next,
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   writer.join();
+  if (removed) {
+    path_.clear();
+    folder_.clear();
+  }
   ::sigaction(SIGUSR1, &previous, nullptr);
   return result;
 }

@@ -29,7 +29,8 @@ class StreamRelay {
   StreamRelay& operator=(const StreamRelay&) = delete;
 
   // Makes the folder and the FIFO. False, with `error`, when it cannot
-  // (or where the system has no FIFOs).
+  // (or where the system has no FIFOs). Each Run removes them once both
+  // ends are open, and makes them again first when they are gone.
   bool Make(std::string& error);
   // The FIFO's name: what the packet source is to open.
   const std::string& path() const { return path_; }
@@ -44,6 +45,7 @@ class StreamRelay {
               volatile std::sig_atomic_t* stop_flag);
 
  private:
+  void Remove();
   std::string folder_, path_;
 };
 
