@@ -64,12 +64,20 @@ bool SourceFile::Open(const char* path) {
   Close();
   if (path == nullptr) return false;
   fd_ = OpenRead(path);
+  owned_ = true;
   position_ = 0;
   return fd_ >= 0;
 }
 
+bool SourceFile::OpenDescriptor(int fd) {
+  Close();
+  fd_ = fd;
+  owned_ = false;
+  return fd_ >= 0;
+}
+
 void SourceFile::Close() {
-  if (fd_ >= 0) CloseFd(fd_);
+  if (fd_ >= 0 && owned_) CloseFd(fd_);
   fd_ = -1;
   position_ = 0;
 }

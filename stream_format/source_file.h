@@ -16,6 +16,9 @@ class SourceFile {
   // Opens `path` for reading, closing any file open before. False when it
   // cannot be opened.
   bool Open(const char* path);
+  // Reads the open descriptor `fd` (standard input, a pipe) from where it
+  // stands; Close leaves it open.
+  bool OpenDescriptor(int fd);
   void Close();
   bool is_open() const { return fd_ >= 0; }
 
@@ -35,6 +38,7 @@ class SourceFile {
 
  private:
   int fd_ = -1;
+  bool owned_ = false;
   uint64_t position_ = 0;
 };
 

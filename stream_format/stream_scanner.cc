@@ -22,7 +22,15 @@ bool AllZero(const uint8_t* p, size_t n) {
 
 bool StreamScanner::Open(const char* path) {
   Close();
-  if (!file_.Open(path)) return false;
+  return file_.Open(path) && ReadHeader();
+}
+
+bool StreamScanner::OpenDescriptor(int fd) {
+  Close();
+  return file_.OpenDescriptor(fd) && ReadHeader();
+}
+
+bool StreamScanner::ReadHeader() {
   open_ = true;
   if (Ensure(0, kFileHeaderSize) < kFileHeaderSize) {
     Close();

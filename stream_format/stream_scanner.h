@@ -46,6 +46,9 @@ class StreamScanner {
   // False (and closed) when the file cannot be opened or read, or holds
   // fewer than 40 bytes.
   bool Open(const char* path);
+  // The same over an open descriptor read from where it stands (standard
+  // input); Close leaves it open.
+  bool OpenDescriptor(int fd);
   void Close();
   bool is_open() const { return open_; }
 
@@ -69,6 +72,7 @@ class StreamScanner {
  private:
   static constexpr uint64_t kNoOffset = UINT64_MAX;
 
+  bool ReadHeader();
   size_t Ensure(uint64_t offset, size_t count);
   bool Reserve(size_t count);
   GroupCheck CheckAt(uint64_t offset, bool& truncated);

@@ -471,6 +471,25 @@ bool StandardOutputIsTerminal(std::string& error) {
   return true;
 }
 
+InputFile::InputFile(const std::string& path) : path_(path) {
+  if (path == "-") {
+    SetBinaryMode(STDIN_FILENO);
+    fd_ = STDIN_FILENO;
+    return;
+  }
+  fd_ = ::open(path.c_str(), O_RDONLY | kOpenBinary);
+  error_ = errno;
+  owned_ = fd_ >= 0;
+}
+
+InputFile::~InputFile() {
+  if (owned_) ::close(fd_);
+}
+
+std::string InputFile::OpenError() const {
+  return "cannot open '" + path_ + "': " + std::strerror(error_);
+}
+
 int64_t FileSize(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;

@@ -192,6 +192,26 @@ inline constexpr int kOpenBinary = 0;
 #endif
 void SetBinaryMode(int fd);
 
+// An input read front to back, opened once: standard input (in binary
+// mode) for "-", else the file at `path`. fd() is -1 when it could not be
+// opened (errno says why). Closes only what it opened.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  int fd() const { return fd_; }
+  // "cannot open 'PATH': REASON", for when fd() is -1.
+  std::string OpenError() const;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int error_ = 0;
+  bool owned_ = false;
+};
+
 // Size of a regular file, or -1.
 int64_t FileSize(const std::string& path);
 

@@ -10,6 +10,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "convert_one.h"
+#include "segments.h"
 
 namespace kestrum_cli {
 
@@ -17,6 +18,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: kestrum convert INPUT OUTPUT.asf\n"
+    "       kestrum convert INPUT OUTPUT_PATTERN --segment-time SECONDS\n"
     "       kestrum convert INPUT... -o FOLDER [--jobs N]\n"
     "       kestrum convert INPUT... FOLDER/ [--jobs N]\n"
     "\n"
@@ -26,6 +28,15 @@ const char kHelp[] =
     "symlink's target written (or made), and a device, a FIFO or '-' (standard\n"
     "output) gets a stream written front to back (no sizes, duration or index).\n"
     "An OUTPUT that another program is writing, or is converting from, is refused.\n"
+    "INPUT may be '-' (standard input), a FIFO, a pipe or a device: it is read\n"
+    "once, its header checked, and the stream handed to the library through a\n"
+    "FIFO of the program's own.\n"
+    "\n"
+    "With --segment-time, OUTPUT_PATTERN names a series of files, numbered from 0\n"
+    "by its one %d (such as cam1-%03d.asf; %% for a '%'). Each is a conversion of\n"
+    "its own (header, duration, index, times from 0); a new one begins at the\n"
+    "first group that may start a recording once the file holds SECONDS of media\n"
+    "(40 ms a group), so no group is lost or repeated between files.\n"
     "When the disk fills, the file is ended with every sample before the fault.\n"
     "\n"
     "With an output folder (-o, or a last argument that is an existing folder or\n"
@@ -45,6 +56,7 @@ const char kHelp[] =
     "Options:\n"
     "  -o, --output-dir FOLDER   convert into FOLDER (batch)\n"
     "  -j, --jobs N              conversions at once in a batch (default 1)\n"
+    "      --segment-time SECONDS  a new file every SECONDS (or a little more)\n"
     "  -n, --no-overwrite        refuse an OUTPUT file that exists (exit 5)\n"
     "  -y, --overwrite           rewrite an OUTPUT file that exists (the default)\n"
     "      --strict              exit 1 when anything was lost; the input is read a\n"
@@ -53,10 +65,9 @@ const char kHelp[] =
     "  -h, --help                this text\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {{"help", false, 'h'},      {"verbose", false, 'v'},
-                                          {"output-dir", true, 'o'}, {"jobs", true, 'j'},
-                                          kNoOverwriteOption,        kOverwriteOption,
-                                          kStrictOption};
+const std::vector<OptionSpec> kOptions = {
+    {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'},
+    {"segment-time", true}, kNoOverwriteOption,    kOverwriteOption,          kStrictOption};
 
 constexpr uint64_t kMaxJobs = 256;
 
@@ -83,6 +94,33 @@ int ConvertSingle(const std::string& input, const std::string& output_arg,
   // Standard output carries the file: the report goes to stderr then.
   std::fprintf(to_stdout ? stderr : stdout, "%s\n",
                DescribeConverted(input, output_arg, outcome).c_str());
+  if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
+  return kExitOk;
+}
+
+int ConvertIntoSegments(const std::string& input, const std::string& pattern_text,
+                        const std::string& seconds, ConvertOptions options) {
+  const std::string command = "convert";
+  std::string error;
+  uint64_t segment_ms = 0;
+  OutputPattern pattern;
+  if (!ParseSegmentTime(seconds, segment_ms, error) || !pattern.Parse(pattern_text, error)) {
+    return UsageError(command, error);
+  }
+  if (IsFolder(input)) return UsageError(command, "INPUT '" + input + "' is a folder");
+  options.progress = true;
+  std::vector<std::string> outputs;
+  const ConvertOutcome outcome = ConvertSegments(input, pattern, segment_ms, options, outputs);
+  if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
+  if (outcome.code != kExitOk) {
+    const std::string done =
+        outputs.empty() ? "" : " (" + std::to_string(outputs.size()) + " files written before)";
+    return Fail(command, outcome.code, outcome.message + done);
+  }
+  const std::string files = std::to_string(outputs.size()) + " files, " + outputs.front() +
+                            " to " + outputs.back();
+  const std::string line = DescribeConverted(input, files, outcome);
+  std::printf("%s\n", line.c_str());
   if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
   return kExitOk;
 }
@@ -117,6 +155,12 @@ int RunConvert(const std::vector<std::string>& argv) {
              (IsFolder(inputs.back()) || inputs.back().back() == '/')) {
     output_dir = inputs.back();
     inputs.pop_back();
+  }
+  if (auto value = args.Value("segment-time")) {
+    if (!output_dir.empty() || inputs.size() != 2) {
+      return UsageError(command, "--segment-time takes one INPUT and one OUTPUT_PATTERN");
+    }
+    return ConvertIntoSegments(inputs[0], inputs[1], *value, options);
   }
   if (output_dir.empty()) {
     if (inputs.size() != 2) return UsageError(command, "expected INPUT and OUTPUT");

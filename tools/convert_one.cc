@@ -7,13 +7,20 @@
 #include <chrono>
 #include <filesystem>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "cli.h"
+#include "piece_reader.h"
+#include "segments.h"
+#include "stream_relay.h"
 #include "kestrum.h"
 #include "progress.h"
+#include "base/bytes.h"
 #include "stream_format/file_header.h"
 #include "stream_format/stream_scanner.h"
 
@@ -31,6 +38,8 @@ uint64_t ReadPosition(const std::string& path) {
 #else
   struct stat want;
   if (::stat(path.c_str(), &want) != 0) return 0;
+  // A FIFO's or a pipe's descriptor has no position to tell.
+  if (!S_ISREG(want.st_mode)) return Progress::kUnknownBytes;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
     struct stat info;
@@ -124,17 +133,53 @@ ConvertOutcome Failed(int code, std::string message) {
 
 }  // namespace
 
-ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
-                          const ConvertOptions& options) {
-  uint8_t header[40];
+namespace {
+
+// The input, opened once by the program when it cannot be read twice (or
+// when it is to be cut into several files): its header read here, the rest
+// handed to the library through a relay.
+struct HeldInput {
+  std::unique_ptr<InputFile> file;
+  std::unique_ptr<PieceReader> reader;
+};
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Reads and checks the input's header: through the program's own open of a
+// regular file, which the library then opens again, or from `held`.
+ConvertOutcome CheckInput(const std::string& input, HeldInput* held, uint8_t (&header)[40]) {
   std::string error;
-  const int read = ReadStreamHeader(input, header, error);
-  if (read != kExitOk) return Failed(read, error);
+  if (held == nullptr) {
+    const int read = ReadStreamHeader(input, header, error);
+    if (read != kExitOk) return Failed(read, error);
+  } else {
+    held->file = std::make_unique<InputFile>(input);
+    if (held->file->fd() < 0) return Failed(kExitInput, held->file->OpenError());
+    held->reader = std::make_unique<PieceReader>(held->file->fd(), 0);
+    if (!held->reader->ReadHeader(header)) {
+      if (held->reader->failed()) return Failed(kExitInput, "cannot read '" + input + "'");
+      return Failed(kExitNotStream, "'" + input + "' is not a stream: fewer than its 40-byte header");
+    }
+  }
   const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
   if (!decoded.accepted()) {
     return Failed(kExitNotStream,
                   "'" + input + "' is not a stream: its header is refused: " + stream_format::RefusalText(decoded));
   }
+  return {};
+}
+
+// One call of TransferToAsf for `output`, with the checks around it;
+// `transfer` makes the call. `relayed`: the library reads a relay's FIFO, not
+// `input` itself, which can then be neither watched nor read a second time
+// (--strict counts the bytes in no group only of a stored stream read whole).
+ConvertOutcome TransferOne(const std::string& input, const std::string& output,
+                           const ConvertOptions& options, bool relayed,
+                           const std::function<int32_t(const std::string&)>& transfer) {
+  std::string error;
   if (SameFile(input, output)) {
     return Failed(kExitUsage, "OUTPUT would overwrite INPUT ('" + input + "')");
   }
@@ -156,7 +201,7 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
     DiagnosticWatch diagnostics(options.verbose);
     InputWatch watch(input, outcome.input_bytes, diagnostics,
                      options.progress && !options.verbose);
-    result = TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), output.c_str());
+    result = transfer(output);
     watch.Stop();
     outcome.seconds = watch.elapsed_seconds();
     faults = diagnostics.faults();
@@ -182,7 +227,7 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
     return Failed(meaning.exit_code,
                   "cannot convert into '" + output + "': " + meaning.text + " (" + code + ")");
   }
-  outcome.lost = DescribeLosses(LiveLosses{}, faults, options.strict ? SkippedBytes(input) : 0);
+  outcome.lost = DescribeLosses(LiveLosses{}, faults, options.strict && !relayed ? SkippedBytes(input) : 0);
   if (options.strict && !outcome.lost.empty()) {
     return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost + " (--strict)");
   }
@@ -194,6 +239,96 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
   // A device or a pipe has no size to tell.
   outcome.output_bytes = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   return outcome;
+}
+
+volatile std::sig_atomic_t g_relay_stop = 0;
+
+// The input opened once and relayed to one TransferToAsf a file: a new file,
+// named by `name`, at the first group that may start a recording once the
+// file holds `segment_ms` of media.
+ConvertOutcome ConvertRelayed(const std::string& input,
+                              const std::function<std::string(uint64_t)>& name,
+                              uint64_t segment_ms, const ConvertOptions& options,
+                              std::vector<std::string>& outputs) {
+  uint8_t header[40];
+  HeldInput held;
+  ConvertOutcome checked = CheckInput(input, &held, header);
+  if (checked.code != kExitOk) return checked;
+  StreamRelay relay;
+  std::string error;
+  if (!relay.Make(error)) return Failed(kExitFailure, error);
+  PieceReader& reader = *held.reader;
+  reader.StopWhen(&g_relay_stop);
+  SegmentClock clock(SegmentClock::Road::kFile, kestrum::load_u16le(header + 16), segment_ms);
+  // The piece that begins the next file, read while this one was written.
+  const uint8_t* held_data = nullptr;
+  size_t held_size = 0;
+  bool ended = false;
+  const StreamRelay::NextPiece next = [&](const uint8_t*& data, size_t& size) {
+    if (held_data != nullptr) {
+      data = held_data;
+      size = held_size;
+      held_data = nullptr;
+      return true;
+    }
+    if (!reader.Next(data, size)) {
+      ended = true;
+      return false;
+    }
+    if (clock.StartsNewFile(data, size)) {
+      held_data = data;
+      held_size = size;
+      return false;
+    }
+    return true;
+  };
+  ConvertOutcome total;
+  for (uint64_t number = 0; !ended; ++number) {
+    ConvertOutcome one = TransferOne(input, name(number), options, true, [&](const std::string& out) {
+      return relay.Run(header, next, [&] {
+        return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
+      }, &g_relay_stop);
+    });
+    if (one.code != kExitOk) return one;
+    if (!one.lost.empty()) {
+      total.lost += (total.lost.empty() ? "" : "; ") + name(number) + ": " + one.lost;
+    }
+    outputs.push_back(name(number));
+    total.output_bytes += one.output_bytes;
+    total.seconds += one.seconds;
+    if (held_data == nullptr) ended = true;  // no next file begun
+  }
+  total.input_bytes = reader.consumed();
+  if (reader.failed()) {
+    return Failed(kExitInput, "reading '" + input + "' failed part way: what was read before is in '" +
+                                  outputs.back() + "', ended");
+  }
+  return total;
+}
+
+}  // namespace
+
+ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
+                          const ConvertOptions& options) {
+  uint8_t header[40];
+  if (IsRegularFile(input)) {
+    ConvertOutcome checked = CheckInput(input, nullptr, header);
+    if (checked.code != kExitOk) return checked;
+    return TransferOne(input, output, options, false, [&](const std::string& out) {
+      return TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), out.c_str());
+    });
+  }
+  // A FIFO, a pipe, a device: read once, by the program, and relayed.
+  std::vector<std::string> outputs;
+  return ConvertRelayed(input, [&output](uint64_t) { return output; }, UINT64_MAX, options,
+                        outputs);
+}
+
+ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
+                               uint64_t segment_ms, const ConvertOptions& options,
+                               std::vector<std::string>& outputs) {
+  return ConvertRelayed(input, [&pattern](uint64_t number) { return pattern.Name(number); },
+                        segment_ms, options, outputs);
 }
 
 std::string DescribeConverted(const std::string& input, const std::string& output,

@@ -16,10 +16,16 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  convert INPUT OUTPUT.asf              convert a stored stream (the file road)\n"
+    "  convert INPUT OUTPUT_PATTERN --segment-time SECONDS\n"
+    "                                        ... into files of SECONDS each\n"
     "  convert INPUT... -o FOLDER [--jobs N] convert several streams, N at a time\n"
     "  record INPUT|- OUTPUT.asf [--piece-size N|group]\n"
     "                                        push a stream through the live road\n"
+    "  record INPUT|- OUTPUT_PATTERN --segment-time SECONDS\n"
+    "                                        ... into files of SECONDS each\n"
     "  generate OUTPUT [options]             write a synthetic stream\n"
+    "  inspect FILE|- [--limit SIZE]         describe a stream or an ASF file\n"
+    "  extract IN.asf OUT                    the stream back from a recording\n"
     "  inspect FILE                          describe a stream or an ASF file\n"
     "  version                               the program's and the library's version\n"
     "  help [COMMAND]                        this text, or a command's\n"
@@ -38,6 +44,7 @@ constexpr Command kCommands[] = {
     {"record", kestrum_cli::RunRecord},
     {"generate", kestrum_cli::RunGenerate},
     {"inspect", kestrum_cli::RunInspect},
+    {"extract", kestrum_cli::RunExtract},
     {"version", kestrum_cli::RunVersion},
 };
 

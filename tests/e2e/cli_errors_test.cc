@@ -148,7 +148,26 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"RecordPieceSizeWord",
                   {"record", "$STREAM", "$OUT", "--piece-size", "frame"},
                   2,
-                  "--piece-size"}),
+                  "--piece-size"},
+        ErrorCase{"SegmentPatternWithoutNumber",
+                  {"record", "$STREAM", "$OUT", "--segment-time", "1"},
+                  2,
+                  "exactly one %d"},
+        ErrorCase{"SegmentPatternOtherConversion",
+                  {"convert", "$STREAM", "cam-%s-%d.asf", "--segment-time", "1"},
+                  2,
+                  "has '%s'"},
+        ErrorCase{"SegmentPatternTwoNumbers",
+                  {"record", "$STREAM", "cam-%d-%02d.asf", "--segment-time", "1"},
+                  2,
+                  "not 2"},
+        ErrorCase{"SegmentTimeNotPositive",
+                  {"convert", "$STREAM", "cam-%d.asf", "--segment-time", "0"},
+                  2,
+                  "--segment-time '0'"},
+        ErrorCase{"InspectLimitNotASize", {"inspect", "$STREAM", "--limit", "10X"}, 2, "--limit"},
+        ErrorCase{"ExtractAStream", {"extract", "$STREAM", "$OUT"}, 4, "is not an ASF file"},
+        ErrorCase{"ExtractMissing", {"extract", "$MISSING", "$OUT"}, 3, "cannot open"}),
     [](const ::testing::TestParamInfo<ErrorCase>& p) { return p.param.name; });
 
 class CliHelpTest : public ::testing::TestWithParam<std::string> {};
@@ -164,7 +183,7 @@ TEST_P(CliHelpTest, EachCommandExplainsItself) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CliHelpTest,
-                         ::testing::Values("convert", "record", "generate", "inspect", "version"));
+                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "version"));
 
 // The version the header states, the writer, and the library as loaded.
 TEST(CliHelpTest, VersionNamesTheWriterAndTheLibrary) {

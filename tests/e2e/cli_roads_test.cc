@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -454,6 +455,162 @@ TEST_F(OutputsTest, FullDisk) {
     ::unlink(out.c_str());
   }
   if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+}
+
+// extract: the stream back out of a recording of either road, which
+// recorded again on that road gives the same samples; a cut file gives what
+// it holds (exit 1); an ASF file Kestrum did not write is refused.
+TEST_F(OutputsTest, ExtractGivesBackWhatRecordsTheSameSamplesAgain) {
+  // Blocks of every kind and junk between groups: the file road keeps every
+  // block, the live road the video blocks.
+  const std::string mixed = folder_.Path("mixed.bin");
+  ASSERT_EQ(Kestrum({"generate", mixed, "--frames", "120", "--random-state", "7", "--junk"})
+                .exit_code,
+            0);
+  for (const std::string command : {"convert", "record"}) {
+    SCOPED_TRACE(command);
+    const std::string asf = folder_.Path(command + "_first.asf");
+    const std::string back = folder_.Path(command + "_back.bin");
+    const std::string again = folder_.Path(command + "_again.asf");
+    ASSERT_EQ(Kestrum({command, mixed, asf}).exit_code, 0);
+    const RunResult r = Kestrum({"extract", asf, back});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("extracted "), std::string::npos) << r.out;
+    ASSERT_EQ(Kestrum({command, back, again}).exit_code, 0);
+    const std::vector<std::string> want = Packets(asf);
+    ASSERT_FALSE(want.empty());
+    EXPECT_EQ(Packets(again), want);
+  }
+
+  // Groups without blocks give no sample but take their 40 ms on the file
+  // road: the gap they leave comes back as groups without blocks.
+  std::vector<uint8_t> gaps = ReadBytes(stream_);
+  gaps.resize(40);
+  for (const uint32_t blocks : {1u, 0u, 0u, 1u, 0u, 1u}) {
+    uint8_t g[48 + 30] = {1};
+    const auto put = [&g](size_t at, uint32_t v) { std::memcpy(g + at, &v, 4); };
+    put(12, 0x1001);
+    put(16, 0x1000 + blocks);
+    put(24, 0x1001);
+    put(28, 0x1000);
+    put(48, 0x1003);
+    put(48 + 16, 10);
+    gaps.insert(gaps.end(), g, g + 48 + 30 * blocks);
+  }
+  WriteBytes(folder_.Path("gaps.bin"), gaps);
+  ASSERT_EQ(Kestrum({"convert", folder_.Path("gaps.bin"), folder_.Path("gaps.asf")}).exit_code, 0);
+  ASSERT_EQ(Kestrum({"extract", folder_.Path("gaps.asf"), folder_.Path("gaps_back.bin")}).exit_code, 0);
+  ASSERT_EQ(Kestrum({"convert", folder_.Path("gaps_back.bin"), folder_.Path("gaps_again.asf")})
+                .exit_code,
+            0);
+  EXPECT_EQ(Packets(folder_.Path("gaps_again.asf")), Packets(folder_.Path("gaps.asf")));
+  EXPECT_EQ(Packets(folder_.Path("gaps.asf")).size(), 3u);
+
+  std::vector<uint8_t> bytes = ReadBytes(folder_.Path("want_c.asf"));
+  bytes.resize(bytes.size() / 2);
+  const std::string cut = folder_.Path("cut.asf");
+  WriteBytes(cut, bytes);
+  const RunResult r = Kestrum({"extract", cut, folder_.Path("cut.bin")});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_NE(r.err.find("is incomplete"), std::string::npos) << r.err;
+  ASSERT_EQ(Kestrum({"convert", folder_.Path("cut.bin"), folder_.Path("cut_again.asf")}).exit_code, 0);
+  const std::vector<std::string> held = Packets(folder_.Path("cut_again.asf"));
+  EXPECT_GT(held.size(), want_convert_.size() / 4);
+  EXPECT_TRUE(IsPrefix(held, want_convert_));
+
+  const std::string foreign = folder_.Path("foreign.asf");
+  if (RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "color=s=64x64:d=0.2", "-c:v",
+                            "wmv1", foreign})
+          .exit_code == 0) {
+    const RunResult refused = Kestrum({"extract", foreign, folder_.Path("foreign.bin")});
+    EXPECT_EQ(refused.exit_code, 4);
+    EXPECT_EQ(LinesStartingWith(refused.err, "").size(), 1u) << refused.err;
+    EXPECT_NE(refused.err.find("was not written by Kestrum"), std::string::npos) << refused.err;
+  }
+}
+
+// --segment-time: files numbered by the pattern, each a recording of its own
+// that ffprobe reads from time 0, which together hold every sample of one
+// recording once, in order.
+TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
+  const auto without_time = [](const std::vector<std::string>& packets) {
+    std::vector<std::string> out;
+    for (const std::string& p : packets) out.push_back(p.substr(p.find(',')));
+    return out;
+  };
+  for (const std::string command : {"convert", "record"}) {
+    SCOPED_TRACE(command);
+    const RunResult r =
+        Kestrum({command, stream_, folder_.Path(command + "-%03d.asf"), "--segment-time", "1"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<std::string> all;
+    size_t files = 0;
+    for (; std::filesystem::exists(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
+         ++files) {
+      const std::vector<std::string> got =
+          Packets(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
+      ASSERT_FALSE(got.empty());
+      EXPECT_EQ(got[0].substr(0, got[0].find(',')), Want(command)[0].substr(0, Want(command)[0].find(',')));
+      for (const std::string& p : without_time(got)) all.push_back(p);
+    }
+    EXPECT_GE(files, 4u) << r.out;
+    EXPECT_EQ(all, without_time(Want(command)));
+  }
+}
+
+// Feeds a FIFO from a thread: opens it once a reader has, writes `bytes`,
+// then holds it open until Release (an input without an end) or closes it.
+class FifoFeed {
+ public:
+  FifoFeed(const std::string& path, const std::vector<uint8_t>& bytes, bool hold)
+      : thread_([this, path, &bytes, hold] {
+          int fd = -1;
+          while (!stop_ && (fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+          if (fd < 0) return;
+          ::fcntl(fd, F_SETFL, 0);
+          for (size_t at = 0; at < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+            if (n <= 0) break;  // the reader has gone
+            at += static_cast<size_t>(n);
+          }
+          while (hold && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          ::close(fd);
+        }) {}
+  ~FifoFeed() { Release(); }
+  void Release() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// A FIFO is read once: convert gives what it gives from the file; inspect
+// of an input without an end stops at --limit and says so.
+TEST_F(OutputsTest, FifoInputsAreReadOnce) {
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::vector<uint8_t> bytes = ReadBytes(stream_);
+  const std::string fifo = folder_.Path("in.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  {
+    FifoFeed feed(fifo, bytes, false);
+    const RunResult r = Kestrum({"convert", fifo, folder_.Path("fifo.asf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+  }
+  EXPECT_EQ(Packets(folder_.Path("fifo.asf")), want_convert_);
+
+  FifoFeed endless(fifo, bytes, true);
+  const RunResult r = Kestrum({"inspect", fifo, "--limit", "64K"});
+  endless.Release();
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto fields = Fields(r.out);
+  EXPECT_EQ(fields.at("stopped").rfind("at the limit, after ", 0), 0u) << r.out;
+  EXPECT_GT(std::stoul(fields.at("groups")), 0u);
+  EXPECT_LT(std::stoul(fields.at("groups")), 120u);
 }
 
 }  // namespace
