@@ -11,4 +11,4 @@ build=${1:-build}
 scripts/install-deps.sh dpkg-dev lintian abigail-tools parallel groff-base bsdutils
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
-ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure --timeout 600 -j"$(nproc)"
