@@ -82,7 +82,8 @@ run_one() {
 digest() {  # what must match between base and working tree
   local tag=$1
   cat "$work/data/$tag.status"
-  md5sum <"$work/data/$tag.log"
+  # The library's lines alone: the program's own messages may change.
+  grep -a '^\[kestrum\] ' "$work/data/$tag.log" | md5sum
   if [ -s "$work/data/$tag.asf" ]; then
     "$new" inspect --masked "$work/data/$tag.asf" | md5sum
     ffmpeg -nostdin -v error -i "$work/data/$tag.asf" -map 0 -c copy -f framemd5 - 2>&1 |

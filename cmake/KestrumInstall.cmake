@@ -14,8 +14,8 @@
 #                for either; all of them made from the .def files, so their
 #                decorated __stdcall symbols (_SendOneFrame@12) import the
 #                DLLs' undecorated names.
-#   program      bin/kestrum (kestrum.exe), its manual page and its bash
-#                completion once the tree has them (below).
+#   program      bin/kestrum (kestrum.exe); on Linux also its manual page
+#                and its bash completion (below).
 #   documentation  share/doc/kestrum: README, CHANGELOG, docs/, examples/
 #                with the example hosts' sources.
 #
@@ -53,8 +53,7 @@ set(KESTRUM_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/kestrum)
 set(KESTRUM_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrum)
 
 # The program's manual page and bash completion script: installed as
-# share/man/man1/kestrum.1.gz and share/bash-completion/completions/kestrum
-# as soon as these files exist (nothing else needs to change).
+# share/man/man1/kestrum.1.gz and share/bash-completion/completions/kestrum.
 set(KESTRUM_MAN_PAGE ${PROJECT_SOURCE_DIR}/docs/kestrum.1)
 set(KESTRUM_BASH_COMPLETION ${PROJECT_SOURCE_DIR}/tools/kestrum.bash-completion)
 
@@ -82,15 +81,18 @@ install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION ${KESTRUM_DOC_DIR}
 if(TARGET kestrum_cli)
   install(TARGETS kestrum_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 endif()
+
+# The Windows zip carries neither the manual page nor the bash completion:
+# neither man nor bash-completion reads them there.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/KestrumInstallWindows.cmake)
+  return()
+endif()
+
 if(EXISTS ${KESTRUM_BASH_COMPLETION})
   install(FILES ${KESTRUM_BASH_COMPLETION}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
           RENAME kestrum COMPONENT program)
-endif()
-
-if(WIN32)
-  include(${CMAKE_CURRENT_LIST_DIR}/KestrumInstallWindows.cmake)
-  return()
 endif()
 
 if(EXISTS ${KESTRUM_MAN_PAGE})

@@ -57,6 +57,12 @@
 #define KESTRUM_API
 #endif
 
+/* The version of this header and of the library built with it, the
+ * project's version (CHANGELOG.md records each one and the SONAME rule). */
+#define KESTRUM_VERSION_MAJOR 0
+#define KESTRUM_VERSION_MINOR 1
+#define KESTRUM_VERSION_PATCH 0
+
 /* Size of the stream header. A piece of exactly this size handed to
  * SendOneFrame is always taken as a stream header. */
 #define KESTRUM_HEADER_SIZE 40

@@ -57,7 +57,7 @@ for writer in platform builtin; do
     -DKESTRUM_WINEPREFIX="$WINEPREFIX" >/dev/null
   cmake --build "$build" -j"$jobs"
   phase "testing under Wine ($writer writer)"
-  ctest --test-dir "$build" --output-on-failure -j"$jobs" || status=1
+  ctest --test-dir "$build" --output-on-failure --timeout 600 -j"$jobs" || status=1
 done
 
 # The same host program and kestrum program runs on Linux, for the
@@ -66,7 +66,7 @@ phase "building and running the Linux programs"
 cmake -S . -B "$root/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUM_BUILD_UNIT_TESTS=OFF \
   -DKESTRUM_BUILD_EXAMPLES=OFF >/dev/null
 cmake --build "$root/linux" -j"$jobs" --target kestrum_host kestrum_cli
-ctest --test-dir "$root/linux" --output-on-failure -R '^kestrum_(host|program)_roads$' || status=1
+ctest --test-dir "$root/linux" --output-on-failure --timeout 600 -R '^kestrum_(host|program)_roads$' || status=1
 
 phase "comparing the three builds' files and diagnostic lines"
 tests/host/compare_builds.sh "$root/linux" "$root/builtin" "$root/platform" || status=1

@@ -17,4 +17,4 @@ cmake --build "$build" -j2
 # against the installed, sanitized library; the runtime then loads with it.
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:verify_asan_link_order=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir "$build" --output-on-failure -j2
+ctest --test-dir "$build" --output-on-failure --timeout 600 -j2

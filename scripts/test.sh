@@ -6,8 +6,9 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 
 # dpkg-dev, lintian, abigail-tools: the package and ABI checks; parallel: the
-# batch recipe of docs/batch.md.
-scripts/install-deps.sh dpkg-dev lintian abigail-tools parallel
+# batch recipe of docs/batch.md; groff-base: the manual page's; bsdutils:
+# script(1), a terminal for the status line.
+scripts/install-deps.sh dpkg-dev lintian abigail-tools parallel groff-base bsdutils
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
-ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure --timeout 600 -j"$(nproc)"

@@ -65,6 +65,7 @@ bool SourceFile::Open(const char* path) {
   Close();
   if (path == nullptr) return false;
   fd_ = OpenRead(path);
+  owned_ = true;
   position_ = 0;
 #if !defined(_WIN32)
   struct stat info;
@@ -73,9 +74,17 @@ bool SourceFile::Open(const char* path) {
   return fd_ >= 0;
 }
 
+bool SourceFile::OpenDescriptor(int fd) {
+  Close();
+  fd_ = fd;
+  owned_ = false;
+  mappable_ = false;  // read from where it stands, never mapped
+  return fd_ >= 0;
+}
+
 void SourceFile::Close() {
   Unmap();
-  if (fd_ >= 0) CloseFd(fd_);
+  if (fd_ >= 0 && owned_) CloseFd(fd_);
   fd_ = -1;
   position_ = 0;
   mappable_ = false;
@@ -84,13 +93,13 @@ void SourceFile::Close() {
 int64_t SourceFile::Size() const {
   if (fd_ < 0) return -1;
 #if defined(_WIN32)
-  const int64_t size = _filelengthi64(fd_);
-  return size;
+  struct _stati64 info;
+  if (_fstati64(fd_, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return -1;
 #else
   struct stat info;
-  if (::fstat(fd_, &info) != 0) return -1;
-  return static_cast<int64_t>(info.st_size);
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
 #endif
+  return static_cast<int64_t>(info.st_size);
 }
 
 size_t SourceFile::page_size() {

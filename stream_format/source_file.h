@@ -18,6 +18,9 @@ class SourceFile {
   // Opens `path` for reading, closing any file open before. False when it
   // cannot be opened.
   bool Open(const char* path);
+  // Reads the open descriptor `fd` (standard input, a pipe) from where it
+  // stands; Close leaves it open.
+  bool OpenDescriptor(int fd);
   void Close();
   bool is_open() const { return fd_ >= 0; }
 
@@ -32,7 +35,8 @@ class SourceFile {
 
   // True when the open file can be seen through Map rather than read.
   bool mappable() const { return mappable_; }
-  // The file's current size, or -1 when it cannot be had.
+  // The file's current size, or -1 when it cannot be had or is not a
+  // regular file's (a pipe's or FIFO's size says nothing of its stream).
   int64_t Size() const;
   // Maps the `size` file bytes from `offset` (a multiple of the page size),
   // read only, in place of the window mapped before, and returns them, or
@@ -52,6 +56,7 @@ class SourceFile {
   void Unmap();
 
   int fd_ = -1;
+  bool owned_ = false;
   uint64_t position_ = 0;
   bool mappable_ = false;
   void* window_ = nullptr;

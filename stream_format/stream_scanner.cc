@@ -25,8 +25,17 @@ bool AllZero(const uint8_t* p, size_t n) {
 bool StreamScanner::Open(const char* path, bool map) {
   Close();
   if (!file_.Open(path)) return false;
-  open_ = true;
   mapped_ = map && file_.mappable();
+  return ReadHeader();
+}
+
+bool StreamScanner::OpenDescriptor(int fd) {
+  Close();
+  return file_.OpenDescriptor(fd) && ReadHeader();
+}
+
+bool StreamScanner::ReadHeader() {
+  open_ = true;
   if (Ensure(0, kFileHeaderSize) < kFileHeaderSize ||
       !Guarded([this] { std::memcpy(header_, data_ + begin_, kFileHeaderSize); })) {
     Close();

@@ -59,6 +59,9 @@ class StreamScanner {
   // with `map`, maps it where it can (above). False (and closed) when the
   // file cannot be opened or read, or holds fewer than 40 bytes.
   bool Open(const char* path, bool map = false);
+  // The same over an open descriptor read from where it stands (standard
+  // input), never mapped; Close leaves it open.
+  bool OpenDescriptor(int fd);
   void Close();
   bool is_open() const { return open_; }
 
@@ -84,6 +87,7 @@ class StreamScanner {
  private:
   static constexpr uint64_t kNoOffset = UINT64_MAX;
 
+  bool ReadHeader();
   size_t Ensure(uint64_t offset, size_t count);
   size_t EnsureMapped(uint64_t offset, size_t count);
   bool Reserve(size_t count);

@@ -112,4 +112,26 @@ bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, const st
   return true;
 }
 
+bool ParseByteSize(const std::string& text, const std::string& what, uint64_t& value,
+                   std::string& error) {
+  std::string digits = text;
+  unsigned shift = 0;
+  if (!digits.empty()) {
+    switch (digits.back()) {
+      case 'K': case 'k': shift = 10; break;
+      case 'M': case 'm': shift = 20; break;
+      case 'G': case 'g': shift = 30; break;
+      default: break;
+    }
+    if (shift != 0) digits.pop_back();
+  }
+  uint64_t number = 0;
+  if (!ParseUnsigned(digits, 1, UINT64_MAX >> shift, what, number, error)) {
+    error = what + " '" + text + "' is not a size in bytes (a number, with K, M or G after it)";
+    return false;
+  }
+  value = number << shift;
+  return true;
+}
+
 }  // namespace kestrum_cli

@@ -40,4 +40,10 @@ class Args {
 bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, const std::string& what,
                    uint64_t& value, std::string& error);
 
+// Parses a byte count: a whole number with an optional suffix K, M or G
+// (2^10, 2^20, 2^30 bytes), at least 1. On failure returns false and
+// describes it in `error`, naming `what`.
+bool ParseByteSize(const std::string& text, const std::string& what, uint64_t& value,
+                   std::string& error);
+
 }  // namespace kestrum_cli

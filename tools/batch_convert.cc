@@ -97,7 +97,8 @@ struct Child {
 
 // Forks a child that converts `job` and reports through a pipe. The child
 // never returns.
-bool StartChild(const BatchJob& job, size_t index, bool verbose, Child& child, std::string& error) {
+bool StartChild(const BatchJob& job, size_t index, const ConvertOptions& options, Child& child,
+                std::string& error) {
   int fds[2];
   if (::pipe(fds) != 0) {
     error = std::string("cannot make a pipe: ") + std::strerror(errno);
@@ -113,8 +114,6 @@ bool StartChild(const BatchJob& job, size_t index, bool verbose, Child& child, s
   }
   if (pid == 0) {
     ::close(fds[0]);
-    ConvertOptions options;
-    options.verbose = verbose;
     const ConvertOutcome outcome = ConvertOne(job.input, job.output, options);
     WriteAll(fds[1], Encode(outcome));
     std::fflush(nullptr);
@@ -195,7 +194,7 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& output
   return true;
 }
 
-int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, bool verbose) {
+int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const ConvertOptions& options) {
   const size_t total = jobs.size();
   std::vector<ConvertOutcome> outcomes(total);
   size_t done = 0;
@@ -220,8 +219,6 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, bool verbose)
   // and one that brings the process down ends the batch.
   (void)parallel;
   for (size_t index = 0; index < total; ++index) {
-    ConvertOptions options;
-    options.verbose = verbose;
     outcomes[index] = ConvertOne(jobs[index].input, jobs[index].output, options);
     report(index);
   }
@@ -233,7 +230,7 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, bool verbose)
       Child child;
       std::string error;
       const size_t index = next++;
-      if (StartChild(jobs[index], index, verbose, child, error)) {
+      if (StartChild(jobs[index], index, options, child, error)) {
         running.push_back(child);
       } else {
         outcomes[index].code = kExitFailure;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "convert_one.h"
+
 namespace kestrum_cli {
 
 struct BatchJob {
@@ -34,6 +36,6 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& output
 // conversion as it ends ("ok ..." on stdout, "FAILED ..." on stderr), then a
 // summary on stdout naming every failure in input order. Returns kExitOk when
 // every conversion succeeded, kExitFailure otherwise.
-int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, bool verbose);
+int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const ConvertOptions& options);
 
 }  // namespace kestrum_cli

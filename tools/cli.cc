@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "kestrum.h"
 
@@ -89,6 +90,106 @@ std::string DescribeWriteFaults(const WriteFaults& faults) {
 
 namespace {
 
+// "3 malformed groups" / "1 malformed group".
+std::string Count(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string DescribeLosses(const LiveLosses& live, const WriteFaults& faults,
+                           uint64_t skipped_bytes) {
+  std::vector<std::string> parts;
+  if (live.malformed > 0) {
+    parts.push_back(Count(live.malformed, "malformed group", "malformed groups") +
+                    " (each dropped with the rest of its piece, and the groups after it until "
+                    "one may start a recording)");
+  }
+  if (live.held_dropped > 0) {
+    parts.push_back(Count(live.held_dropped, "run", "runs") +
+                    " of held bytes dropped (no group start or a malformed group in them, and "
+                    "the groups after them until one may start a recording)");
+  }
+  if (live.overflowed > 0) {
+    parts.push_back(Count(live.overflowed, "group", "groups") +
+                    " still open at 1,024,000 bytes dropped");
+  }
+  if (live.too_large > 0) {
+    parts.push_back(Count(live.too_large, "group", "groups") +
+                    " too large for one sample not written");
+  }
+  if (live.no_start > 0) {
+    parts.push_back(Count(live.no_start, "group", "groups") +
+                    " dropped: the stream type lets none start the recording");
+  }
+  if (skipped_bytes > 0) {
+    parts.push_back(Count(skipped_bytes, "byte", "bytes") + " in no group skipped");
+  }
+  if (faults.samples_lost > 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, " not written (%.3f s of media)", faults.seconds_lost);
+    parts.push_back(Count(faults.samples_lost, "sample", "samples") + text);
+  }
+  if (faults.no_index) parts.push_back("the index");
+  std::string line;
+  for (const std::string& p : parts) line += (line.empty() ? "lost: " : "; ") + p;
+  return line;
+}
+
+ResultMeaning DescribeResult(int32_t result) {
+  switch (static_cast<uint32_t>(result)) {
+    case 0:
+      return {kExitInput, "the input could not be opened"};
+    case 0x80070070u:
+      return {kExitOutput, "disk full (or the file size limit reached)"};
+    case 0x800700CEu:
+      return {kExitOutput, "name longer than 259 bytes"};
+    case 0x80070020u:
+      return {kExitOutput, "output in use by another writer (or read by a conversion)"};
+    case 0x80070005u:
+      return {kExitOutput, "permission denied"};
+    case 0x80070002u:
+    case 0x80070003u:
+      return {kExitOutput, "no such file or folder"};
+    case 0x80004003u:
+      return {kExitOutput, "no output name"};
+    case 0x8007001Du:
+      return {kExitFailure, "write fault (a removed or failing medium)"};
+    case 0x8007001Eu:
+      return {kExitInput, "read fault"};
+    case 0x8007000Eu:
+      return {kExitFailure, "out of memory"};
+    case 0x80070057u:
+      return {kExitFailure, "invalid argument"};
+    case 0x80004001u:
+      return {kExitFailure, "not implemented by the writer"};
+    case 0x80004005u:
+      return {kExitFailure, "the stream header was refused or the writer could not be made"};
+    case 0xC00D002Bu:
+      return {kExitFailure, "the writer was not ready for the request"};
+    case 0xC00D0BB8u:
+      return {kExitFailure, "a format the ASF header cannot describe"};
+    default:
+      return {kExitFailure, "an error the program does not know"};
+  }
+}
+
+std::string OverwriteConflict(const Args& args) {
+  if (args.Has(kNoOverwriteOption.name) && args.Has(kOverwriteOption.name)) {
+    return "-n/--no-overwrite and -y/--overwrite exclude each other";
+  }
+  return "";
+}
+
+bool RefusedByNoOverwrite(const std::string& path, std::string& error) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  error = "'" + path + "' exists (--no-overwrite); it was left as it is";
+  return true;
+}
+
+namespace {
+
 DiagnosticWatch* g_watch = nullptr;
 
 void WatchLine(const char* line, void* /*context*/) {
@@ -115,6 +216,43 @@ void* g_watch_handler = nullptr;
 
 void DiagnosticWatch::See(const char* line) {
   if (echo_) std::fprintf(stderr, "[kestrum] %s\n", EscapeLine(line).c_str());
+  // "2--BR_FAIL" dropped what was held unless "Small left" follows at once.
+  const bool small_left = std::strcmp(line, "Small left") == 0;
+  if (held_pending_ && !small_left) ++live_.held_dropped;
+  held_pending_ = false;
+  if (std::strcmp(line, "enter processgroup") == 0) {
+    groups_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (std::strcmp(line, "!!!!Write Sample!!!!") == 0) {
+    samples_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (std::strcmp(line, "0") == 0) {
+    packets_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (std::strcmp(line, "2--BR_FAIL") == 0) {
+    held_pending_ = true;
+    return;
+  }
+  if (std::strcmp(line, "Splitter : process fails!") == 0) {
+    ++live_.malformed;
+    return;
+  }
+  if (std::strcmp(line, "Splitter : Unknow Stream Type") == 0) {
+    ++live_.no_start;
+    return;
+  }
+  // "Splitter : " and the GBK text for "temporary buffer full".
+  if (std::strcmp(line, "Splitter : \xC1\xD9\xCA\xB1\xBB\xBA\xB3\xE5\xC2\xFA") == 0) {
+    ++live_.overflowed;
+    return;
+  }
+  if (std::strncmp(line, "processgroup : group of ", 24) == 0) {
+    ++live_.too_large;
+    return;
+  }
   if (std::strcmp(line, "Not ready for Kestrum!") == 0) {
     ++not_ready_;
     return;
@@ -320,15 +458,37 @@ bool OutputInUse(const std::string& path) {
 }
 
 std::string StandardOutputName(std::string& error) {
-  if (::isatty(STDOUT_FILENO) != 0) {
-    error = "standard output is a terminal: redirect it to a file or a pipe";
-    return "";
-  }
+  if (StandardOutputIsTerminal(error)) return "";
   return "/dev/stdout";
 }
 
 void SetBinaryMode(int) {}
 #endif
+
+bool StandardOutputIsTerminal(std::string& error) {
+  if (::isatty(STDOUT_FILENO) == 0) return false;
+  error = "standard output is a terminal: redirect it to a file or a pipe";
+  return true;
+}
+
+InputFile::InputFile(const std::string& path) : path_(path) {
+  if (path == "-") {
+    SetBinaryMode(STDIN_FILENO);
+    fd_ = STDIN_FILENO;
+    return;
+  }
+  fd_ = ::open(path.c_str(), O_RDONLY | kOpenBinary);
+  error_ = errno;
+  owned_ = fd_ >= 0;
+}
+
+InputFile::~InputFile() {
+  if (owned_) ::close(fd_);
+}
+
+std::string InputFile::OpenError() const {
+  return "cannot open '" + path_ + "': " + std::strerror(error_);
+}
 
 int64_t FileSize(const std::string& path) {
   struct stat info;

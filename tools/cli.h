@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -60,6 +61,25 @@ struct WriteFaults {
 // index" when that did not fit either.
 std::string DescribeWriteFaults(const WriteFaults& faults);
 
+// What the live road dropped, as its diagnostic lines tell it
+// (docs/diagnostics.md).
+struct LiveLosses {
+  uint64_t malformed = 0;     // "Splitter : process fails!": a malformed group in a piece
+  uint64_t held_dropped = 0;  // "2--BR_FAIL" not followed by "Small left": held bytes dropped
+  uint64_t overflowed = 0;    // the reassembly buffer filled: a group too long to end
+  uint64_t too_large = 0;     // "processgroup : ... not written": a group over one sample
+  uint64_t no_start = 0;      // "Splitter : Unknow Stream Type": groups that could not start
+  bool any() const {
+    return malformed + held_dropped + overflowed + too_large + no_start > 0;
+  }
+};
+
+// One line naming what was lost, "" when nothing was: the live road's
+// drops, the writer's lost samples, and `skipped_bytes` (bytes of the input
+// in no group, where the caller knows them).
+std::string DescribeLosses(const LiveLosses& live, const WriteFaults& faults,
+                           uint64_t skipped_bytes);
+
 // While alive, watches the library's diagnostic lines: prints each on stderr
 // (bytes other than printable ASCII escaped: \r, \n, \t, \\, \xHH) when
 // `echo` is set, and keeps count of what the caller may need to know. One
@@ -75,6 +95,19 @@ class DiagnosticWatch {
   // "Not ready for Kestrum!" lines: data pieces dropped because the output
   // could not be prepared.
   uint64_t not_ready() const { return not_ready_; }
+  // A last "2--BR_FAIL" that no line followed dropped what it held.
+  LiveLosses live_losses() const {
+    LiveLosses losses = live_;
+    if (held_pending_) ++losses.held_dropped;
+    return losses;
+  }
+  // Counts that a progress display reads from another thread while the
+  // library writes: groups handed to the packer ("enter processgroup"),
+  // samples written ("!!!!Write Sample!!!!", 40 ms of media each) and the
+  // file road's packets (its "0" lines; the first is the header).
+  uint64_t groups() const { return groups_.load(std::memory_order_relaxed); }
+  uint64_t samples() const { return samples_.load(std::memory_order_relaxed); }
+  uint64_t packets() const { return packets_.load(std::memory_order_relaxed); }
 
   // One line, as the library wrote it.
   void See(const char* line);
@@ -83,7 +116,37 @@ class DiagnosticWatch {
   bool echo_;
   WriteFaults faults_;
   uint64_t not_ready_ = 0;
+  LiveLosses live_;
+  bool held_pending_ = false;  // a "2--BR_FAIL" whose outcome the next line tells
+  std::atomic<uint64_t> groups_{0};
+  std::atomic<uint64_t> samples_{0};
+  std::atomic<uint64_t> packets_{0};
 };
+
+// What a result of the library (an HRESULT, or TransferToAsf's 0) means in
+// words, and the exit code it ends the program with.
+struct ResultMeaning {
+  int exit_code;
+  std::string text;  // "disk full", "name longer than 259 bytes", ...
+};
+ResultMeaning DescribeResult(int32_t result);
+
+// The longest output name the library takes, in bytes, and its result for
+// a longer one.
+inline constexpr size_t kMaxOutputName = 259;
+inline constexpr int32_t kNameTooLongResult = static_cast<int32_t>(0x800700CEu);
+
+// -n/--no-overwrite and -y/--overwrite, the options of commands that write
+// one OUTPUT. Overwriting is the default.
+inline const OptionSpec kNoOverwriteOption = {"no-overwrite", false, 'n'};
+inline const OptionSpec kOverwriteOption = {"overwrite", false, 'y'};
+inline const OptionSpec kStrictOption = {"strict", false, 0};
+// Usage error text when both are given; "" otherwise.
+std::string OverwriteConflict(const Args& args);
+// True when -n refuses `path`: it names an existing regular file (or a
+// symlink to one). Devices, FIFOs and standard output are written as
+// streams and never refused. `error` then says so.
+bool RefusedByNoOverwrite(const std::string& path, std::string& error);
 
 // `line` with bytes other than printable ASCII escaped.
 std::string EscapeLine(const char* line);
@@ -114,6 +177,10 @@ bool SameFile(int fd, const std::string& path);
 // none).
 std::string StandardOutputName(std::string& error);
 
+// True, with `error` set, when standard output is a terminal: the program
+// writes no binary data to one.
+bool StandardOutputIsTerminal(std::string& error);
+
 // Streams are bytes: on Windows, files opened with ::open and the standard
 // streams must be in binary mode (no line-ending translation, no stop at
 // 0x1A). kOpenBinary is the flag for ::open; SetBinaryMode switches an open
@@ -124,6 +191,26 @@ inline constexpr int kOpenBinary = O_BINARY;
 inline constexpr int kOpenBinary = 0;
 #endif
 void SetBinaryMode(int fd);
+
+// An input read front to back, opened once: standard input (in binary
+// mode) for "-", else the file at `path`. fd() is -1 when it could not be
+// opened (errno says why). Closes only what it opened.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  int fd() const { return fd_; }
+  // "cannot open 'PATH': REASON", for when fd() is -1.
+  std::string OpenError() const;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int error_ = 0;
+  bool owned_ = false;
+};
 
 // Size of a regular file, or -1.
 int64_t FileSize(const std::string& path);

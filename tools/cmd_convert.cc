@@ -10,6 +10,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "convert_one.h"
+#include "segments.h"
 
 namespace kestrum_cli {
 
@@ -17,6 +18,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: kestrum convert INPUT OUTPUT.asf\n"
+    "       kestrum convert INPUT OUTPUT_PATTERN --segment-time SECONDS\n"
     "       kestrum convert INPUT... -o FOLDER [--jobs N]\n"
     "       kestrum convert INPUT... FOLDER/ [--jobs N]\n"
     "\n"
@@ -26,6 +28,15 @@ const char kHelp[] =
     "symlink's target written (or made), and a device, a FIFO or '-' (standard\n"
     "output) gets a stream written front to back (no sizes, duration or index).\n"
     "An OUTPUT that another program is writing, or is converting from, is refused.\n"
+    "INPUT may be '-' (standard input), a FIFO, a pipe or a device: it is read\n"
+    "once, its header checked, and the stream handed to the library through a\n"
+    "FIFO of the program's own.\n"
+    "\n"
+    "With --segment-time, OUTPUT_PATTERN names a series of files, numbered from 0\n"
+    "by its one %d (such as cam1-%03d.asf; %% for a '%'). Each is a conversion of\n"
+    "its own (header, duration, index, times from 0); a new one begins at the\n"
+    "first group that may start a recording once the file holds SECONDS of media\n"
+    "(40 ms a group), so no group is lost or repeated between files.\n"
     "When the disk fills, the file is ended with every sample before the fault.\n"
     "\n"
     "With an output folder (-o, or a last argument that is an existing folder or\n"
@@ -37,15 +48,26 @@ const char kHelp[] =
     "stream at a time per process), N at a time; a line tells how each went and a\n"
     "summary lists every failure. The exit code is 1 when any conversion failed.\n"
     "\n"
+    "On a terminal, a status line tells how far INPUT has been read, the frames\n"
+    "and media time handed to the writer and the speed (media time over wall time).\n"
+    "A failure is told in words (disk full, name longer than 259 bytes, output in\n"
+    "use by another writer, ...) with the library's status code.\n"
+    "\n"
     "Options:\n"
     "  -o, --output-dir FOLDER   convert into FOLDER (batch)\n"
     "  -j, --jobs N              conversions at once in a batch (default 1)\n"
+    "      --segment-time SECONDS  a new file every SECONDS (or a little more)\n"
+    "  -n, --no-overwrite        refuse an OUTPUT file that exists (exit 5)\n"
+    "  -y, --overwrite           rewrite an OUTPUT file that exists (the default)\n"
+    "      --strict              exit 1 when anything was lost; the input is read a\n"
+    "                            second time to count the bytes that lie in no group\n"
     "  -v, --verbose             print the library's diagnostic lines on stderr\n"
     "  -h, --help                this text\n"
     "\n";
 
 const std::vector<OptionSpec> kOptions = {
-    {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'}};
+    {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'},
+    {"segment-time", true}, kNoOverwriteOption,    kOverwriteOption,          kStrictOption};
 
 constexpr uint64_t kMaxJobs = 256;
 
@@ -54,7 +76,8 @@ bool IsFolder(const std::string& path) {
   return std::filesystem::is_directory(path, ec);
 }
 
-int ConvertSingle(const std::string& input, const std::string& output_arg, bool verbose) {
+int ConvertSingle(const std::string& input, const std::string& output_arg,
+                  ConvertOptions options) {
   const std::string command = "convert";
   const bool to_stdout = output_arg == "-";
   std::string output = output_arg;
@@ -62,9 +85,8 @@ int ConvertSingle(const std::string& input, const std::string& output_arg, bool 
     std::string error;
     output = StandardOutputName(error);
     if (output.empty()) return UsageError(command, error);
+    options.no_overwrite = false;  // standard output is whatever the shell made of it
   }
-  ConvertOptions options;
-  options.verbose = verbose;
   options.progress = true;
   const ConvertOutcome outcome = ConvertOne(input, output, options);
   if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
@@ -72,6 +94,34 @@ int ConvertSingle(const std::string& input, const std::string& output_arg, bool 
   // Standard output carries the file: the report goes to stderr then.
   std::fprintf(to_stdout ? stderr : stdout, "%s\n",
                DescribeConverted(input, output_arg, outcome).c_str());
+  if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
+  return kExitOk;
+}
+
+int ConvertIntoSegments(const std::string& input, const std::string& pattern_text,
+                        const std::string& seconds, ConvertOptions options) {
+  const std::string command = "convert";
+  std::string error;
+  uint64_t segment_ms = 0;
+  OutputPattern pattern;
+  if (!ParseSegmentTime(seconds, segment_ms, error) || !pattern.Parse(pattern_text, error)) {
+    return UsageError(command, error);
+  }
+  if (IsFolder(input)) return UsageError(command, "INPUT '" + input + "' is a folder");
+  options.progress = true;
+  std::vector<std::string> outputs;
+  const ConvertOutcome outcome = ConvertSegments(input, pattern, segment_ms, options, outputs);
+  if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
+  if (outcome.code != kExitOk) {
+    const std::string done =
+        outputs.empty() ? "" : " (" + std::to_string(outputs.size()) + " files written before)";
+    return Fail(command, outcome.code, outcome.message + done);
+  }
+  const std::string files = std::to_string(outputs.size()) + " files, " + outputs.front() +
+                            " to " + outputs.back();
+  const std::string line = DescribeConverted(input, files, outcome);
+  std::printf("%s\n", line.c_str());
+  if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
   return kExitOk;
 }
 
@@ -88,7 +138,13 @@ int RunConvert(const std::vector<std::string>& argv) {
       return UsageError(command, error);
     }
   }
-  const bool verbose = args.Has("verbose");
+  if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
+    return UsageError(command, conflict);
+  }
+  ConvertOptions options;
+  options.verbose = args.Has("verbose");
+  options.no_overwrite = args.Has(kNoOverwriteOption.name);
+  options.strict = args.Has(kStrictOption.name);
   std::vector<std::string> inputs = args.positionals();
 
   // Where the outputs go: -o, or a last argument that names a folder.
@@ -100,12 +156,18 @@ int RunConvert(const std::vector<std::string>& argv) {
     output_dir = inputs.back();
     inputs.pop_back();
   }
+  if (auto value = args.Value("segment-time")) {
+    if (!output_dir.empty() || inputs.size() != 2) {
+      return UsageError(command, "--segment-time takes one INPUT and one OUTPUT_PATTERN");
+    }
+    return ConvertIntoSegments(inputs[0], inputs[1], *value, options);
+  }
   if (output_dir.empty()) {
     if (inputs.size() != 2) return UsageError(command, "expected INPUT and OUTPUT");
     if (IsFolder(inputs[0])) {
       return UsageError(command, "INPUT '" + inputs[0] + "' is a folder: give an output folder");
     }
-    return ConvertSingle(inputs[0], inputs[1], verbose);
+    return ConvertSingle(inputs[0], inputs[1], options);
   }
 
   if (inputs.empty()) return UsageError(command, "expected INPUT files or folders");
@@ -118,7 +180,7 @@ int RunConvert(const std::vector<std::string>& argv) {
                 "cannot make the output folder '" + output_dir +
                     "': " + (ec ? ec.message() : std::string("not a folder")));
   }
-  return RunBatch(planned, static_cast<unsigned>(jobs), verbose);
+  return RunBatch(planned, static_cast<unsigned>(jobs), options);
 }
 
 }  // namespace kestrum_cli

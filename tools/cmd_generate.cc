@@ -151,6 +151,7 @@ int RunGenerate(const std::vector<std::string>& argv) {
 
   const std::string output = args.positionals()[0];
   const bool to_stdout = output == "-";
+  if (to_stdout && StandardOutputIsTerminal(error)) return UsageError(command, error);
   if (to_stdout) SetBinaryMode(fileno(stdout));
   std::FILE* file = to_stdout ? stdout : std::fopen(output.c_str(), "wb");
   if (file == nullptr) {

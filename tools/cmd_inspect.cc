@@ -1,4 +1,8 @@
 // kestrum inspect: describes a stream file or an ASF file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +18,7 @@ namespace kestrum_cli {
 namespace {
 
 const char kHelp[] =
-    "Usage: kestrum inspect FILE\n"
+    "Usage: kestrum inspect FILE|- [--limit SIZE]\n"
     "\n"
     "Describes FILE, one 'label: value' per line.\n"
     "A stream file: the header fields, whether the library accepts the header and\n"
@@ -24,15 +28,27 @@ const char kHelp[] =
     "An ASF file (told by its header object): each stream with its FOURCC, picture\n"
     "size and sample count, the duration, title and description, packets and index.\n"
     "\n"
+    "FILE '-' reads standard input. A stream that is not a regular file (a FIFO, a\n"
+    "pipe, standard input) is read as it comes, once: the header lines at once,\n"
+    "each problem as it is met, the counts at the end, or once --limit bytes are\n"
+    "read (64M unless given), where a 'stopped:' line says so. An ASF file must be\n"
+    "a regular file (its reader seeks).\n"
+    "\n"
     "Options:\n"
     "      --masked    an ASF file only: write its bytes to standard output with the\n"
     "                  file ID and creation date zeroed (the only bytes in which two\n"
     "                  recordings of the same input differ)\n"
+    "      --limit SIZE  a stream: stop after SIZE bytes (K, M, G: 2^10, 2^20,\n"
+    "                  2^30); default none for a regular file, 64M for others\n"
     "  -v, --verbose   accepted for symmetry; inspect does not use the library\n"
     "  -h, --help      this text\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"masked", false, 0}, {"verbose", false, 'v'}};
+const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"masked", false, 0}, {"verbose", false, 'v'},
+                                          {"limit", true}};
+
+// Where reading a stream that has no end of its own stops, unless told.
+constexpr uint64_t kDefaultLimit = uint64_t{64} << 20;
 
 }  // namespace
 
@@ -42,6 +58,30 @@ int RunInspect(const std::vector<std::string>& argv) {
   if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
   if (args.positionals().size() != 1) return UsageError(command, "expected one FILE");
   const std::string path = args.positionals()[0];
+  uint64_t limit = 0;
+  std::string error;
+  if (auto value = args.Value("limit")) {
+    if (!ParseByteSize(*value, "--limit", limit, error)) return UsageError(command, error);
+  }
+
+  const bool from_stdin = path == "-";
+  struct stat info {};
+  if (from_stdin || (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))) {
+    // Read once, as it comes: the scanner's header tells an ASF file too.
+    const InputFile in(path);
+    if (in.fd() < 0) return Fail(command, kExitInput, in.OpenError());
+    kestrum::stream_format::StreamScanner scanner;
+    if (!scanner.OpenDescriptor(in.fd())) {
+      return Fail(command, kExitNotStream,
+                  "'" + path + "' is not a stream: fewer than its 40-byte header");
+    }
+    if (kestrum::asf::IsAsfHeader(scanner.header())) {
+      return Fail(command, kExitInput,
+                  "'" + path + "' is an ASF file, which is inspected only as a regular file");
+    }
+    if (args.Has("masked")) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
+    return InspectStream(command, path, scanner, limit != 0 ? limit : kDefaultLimit, false);
+  }
 
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
@@ -55,10 +95,16 @@ int RunInspect(const std::vector<std::string>& argv) {
   const bool asf = got == sizeof first && kestrum::asf::IsAsfHeader(first);
   if (args.Has("masked")) {
     if (!asf) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
+    if (StandardOutputIsTerminal(error)) return UsageError(command, error);
     return WriteMaskedAsf(command, path);
   }
   if (asf) return InspectAsf(command, path);
-  return InspectStream(command, path, true);
+  kestrum::stream_format::StreamScanner scanner;
+  if (!scanner.Open(path.c_str())) {
+    return Fail(command, kExitNotStream,
+                "'" + path + "' is not a stream: fewer than its 40-byte header");
+  }
+  return InspectStream(command, path, scanner, limit, true);
 }
 
 }  // namespace kestrum_cli

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "piece_reader.h"
 #include "piece_sender.h"
 #include "progress.h"
+#include "segments.h"
 #include "stream_format/file_header.h"
 
 namespace kestrum_cli {
@@ -25,6 +27,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: kestrum record INPUT|- OUTPUT.asf [--piece-size N|group]\n"
+    "       kestrum record INPUT|- OUTPUT_PATTERN --segment-time SECONDS\n"
     "\n"
     "Records a stream through the live road, as a host would push it:\n"
     "CreateRecordInstance, StartRecord(OUTPUT), the 40-byte header as a piece of its\n"
@@ -40,6 +43,18 @@ const char kHelp[] =
     "  --piece-size group\n"
     "                   one whole group per piece; bytes that belong to no group\n"
     "                   go out as pieces of their own\n"
+    "  -n, --no-overwrite\n"
+    "                   refuse an OUTPUT file that exists (exit 5)\n"
+    "  -y, --overwrite  rewrite an OUTPUT file that exists (the default)\n"
+    "      --strict     exit 1 when anything was lost\n"
+    "  --segment-time SECONDS\n"
+    "                   record into a series of files named by OUTPUT_PATTERN,\n"
+    "                   numbered from 0 by its one %d (such as cam1-%03d.asf; %%\n"
+    "                   for a '%'). Each is a recording of its own (an instance,\n"
+    "                   header, duration, index); a new one begins at the first\n"
+    "                   group that may start a recording once the file holds\n"
+    "                   SECONDS of media (40 ms a video block), so no group is\n"
+    "                   lost or repeated between files\n"
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
@@ -50,7 +65,10 @@ const char kHelp[] =
     "and so is one that is INPUT itself (also when INPUT is standard input).\n"
     "\n"
     "The live road reports nothing back; a header the library would refuse is\n"
-    "refused here first (exit 4). With --verbose its lines show what it did. When\n"
+    "refused here first (exit 4), and so is an OUTPUT name longer than 259 bytes\n"
+    "(exit 5). Its diagnostic lines tell what it dropped: after the recording one\n"
+    "line names it (malformed groups, held bytes, groups too large, samples not\n"
+    "written), and --strict makes that exit 1. With --verbose the lines show. When\n"
     "the disk fills, the recording goes on: what cannot be written is lost, writing\n"
     "resumes when there is room again, the file is ended as usual, and the exit\n"
     "code is 1 with what was lost.\n"
@@ -61,7 +79,8 @@ const char kHelp[] =
     "\n";
 
 const std::vector<OptionSpec> kOptions = {
-    {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}};
+    {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}, {"segment-time", true},
+    kNoOverwriteOption,   kOverwriteOption,        kStrictOption};
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
@@ -154,28 +173,34 @@ int RunRecord(const std::vector<std::string>& argv) {
     }
   }
 
+  if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
+    return UsageError(command, conflict);
+  }
+
+  uint64_t segment_ms = 0;
+  OutputPattern pattern;
+  const bool segmented = args.Has("segment-time");
+  if (segmented && (!ParseSegmentTime(*args.Value("segment-time"), segment_ms, error) ||
+                    !pattern.Parse(output, error))) {
+    return UsageError(command, error);
+  }
+
   const bool from_stdin = input == "-";
-  const bool to_stdout = output == "-";
-  std::string output_name = output;  // the library keeps this pointer until StopRecord
+  const bool to_stdout = output == "-" && !segmented;
+  // The library keeps this pointer until StopRecord.
+  std::string output_name = segmented ? pattern.Name(0) : output;
   if (to_stdout) {
     output_name = StandardOutputName(error);
     if (output_name.empty()) return UsageError(command, error);
   }
-  if (from_stdin) SetBinaryMode(STDIN_FILENO);
-  const int fd = from_stdin ? STDIN_FILENO : ::open(input.c_str(), O_RDONLY | kOpenBinary);
-  if (fd < 0) {
-    return Fail(command, kExitInput, "cannot open '" + input + "': " + std::strerror(errno));
-  }
-  struct FdCloser {
-    int fd;
-    bool owned;
-    ~FdCloser() {
-      if (owned) ::close(fd);
-    }
-  } closer{fd, !from_stdin};
+  const InputFile in(input);
+  if (in.fd() < 0) return Fail(command, kExitInput, in.OpenError());
+  const int fd = in.fd();
 
   if (SameFile(fd, output_name)) return UsageError(command, "OUTPUT would overwrite INPUT");
-  PieceReader reader(fd, piece_size);
+  // Cut into files at group boundaries: groups are read whole, and sent on
+  // in pieces of the size asked for.
+  PieceReader reader(fd, segmented ? 0 : piece_size);
   uint8_t header[40];
   if (!reader.ReadHeader(header)) {
     if (reader.failed()) return Fail(command, kExitInput, "cannot read '" + input + "'");
@@ -187,60 +212,118 @@ int RunRecord(const std::vector<std::string>& argv) {
     return Fail(command, kExitNotStream,
                 "'" + input + "' is not a stream: its header is refused: " + stream_format::RefusalText(decoded));
   }
-  if (!CheckOutputWritable(output_name, error)) return Fail(command, kExitOutput, error);
-  const std::string in_use = "'" + output +
-                             "' is in use by another program (being written, or read by a "
-                             "conversion); it was left as it is";
-  if (OutputInUse(output_name)) return Fail(command, kExitOutput, in_use);
-
+  // The live road would drop every piece without saying why.
+  if (output_name.size() > kMaxOutputName) {
+    return Fail(command, kExitOutput,
+                "cannot write '" + output_name + "': " + DescribeResult(kNameTooLongResult).text);
+  }
+  const auto in_use = [&] {
+    return "'" + (segmented ? output_name : output) +
+           "' is in use by another program (being written, or read by a conversion); it was "
+           "left as it is";
+  };
   const bool verbose = args.Has("verbose");
   DiagnosticWatch diagnostics(verbose);
-  KestrumHandle handle = CreateRecordInstance();
-  if (handle == nullptr) return Fail(command, kExitFailure, "the library made no instance");
-  if (StartRecord(handle, output_name.c_str(), 0, 0) == 0) {
-    ReleaseRecordInstance(&handle);
-    return Fail(command, kExitFailure, "StartRecord refused the instance");
-  }
+  KestrumHandle handle = nullptr;
+  // Makes the instance of the next file, or says why not.
+  std::optional<int> refused;
+  const auto begin_file = [&]() -> bool {
+    if (segmented && SameFile(fd, output_name)) {
+      refused = UsageError(command, "OUTPUT '" + output_name + "' would overwrite INPUT");
+    } else if (!CheckOutputWritable(output_name, error)) {
+      refused = Fail(command, kExitOutput, error);
+    } else if (args.Has(kNoOverwriteOption.name) && !to_stdout &&
+               RefusedByNoOverwrite(output_name, error)) {
+      // Standard output is whatever the shell made of it.
+      refused = Fail(command, kExitOutput, error);
+    } else if (OutputInUse(output_name)) {
+      refused = Fail(command, kExitOutput, in_use());
+    } else if ((handle = CreateRecordInstance()) == nullptr) {
+      refused = Fail(command, kExitFailure, "the library made no instance");
+    } else if (StartRecord(handle, output_name.c_str(), 0, 0) == 0) {
+      ReleaseRecordInstance(&handle);
+      refused = Fail(command, kExitFailure, "StartRecord refused the instance");
+    }
+    return !refused;
+  };
+  if (!begin_file()) return *refused;
   const int64_t input_size = from_stdin ? -1 : FileSize(input);
   Progress progress("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0, !verbose);
   PieceSender sender(
-      [handle](const uint8_t* piece, int32_t size) { SendOneFrame(handle, piece, size); });
+      [&handle](const uint8_t* piece, int32_t size) { SendOneFrame(handle, piece, size); });
   g_signal = 0;
   const SignalsEndTheRecording signals;
   reader.StopWhen(&g_signal);
   sender.Header(header);
   const uint8_t* data = nullptr;
   size_t size = 0;
+  SegmentClock clock(SegmentClock::Road::kLive, decoded.stream_type, segment_ms);
+  std::vector<uint8_t> pending;  // segmented: bytes not yet sent, less than a piece
+  const auto flush = [&] {
+    if (!pending.empty()) sender.Piece(pending.data(), pending.size());
+    pending.clear();
+  };
+  std::vector<std::string> files = {output_name};
   // The header went first: a data piece the library drops because the
   // output cannot be prepared would be followed by every other.
   while (g_signal == 0 && diagnostics.not_ready() == 0 && reader.Next(data, size)) {
-    sender.Piece(data, size);
-    progress.Update(reader.consumed());
+    if (segmented) {
+      if (clock.StartsNewFile(data, size)) {
+        flush();
+        StopRecord(handle);
+        ReleaseRecordInstance(&handle);
+        output_name = pattern.Name(files.size());
+        if (!begin_file()) {
+          progress.Finish();
+          std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
+                       files.size(), files.back().c_str());
+          return *refused;
+        }
+        files.push_back(output_name);
+        sender.Header(header);
+      }
+      if (piece_size == 0) {
+        sender.Piece(data, size);
+      } else {
+        pending.insert(pending.end(), data, data + size);
+        size_t at = 0;
+        for (; pending.size() - at >= piece_size; at += piece_size) {
+          sender.Piece(pending.data() + at, piece_size);
+        }
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
+      }
+    } else {
+      sender.Piece(data, size);
+    }
+    progress.Update(reader.consumed(), diagnostics.groups(),
+                    static_cast<double>(diagnostics.samples()) * 0.04);
   }
+  flush();
   StopRecord(handle);
   ReleaseRecordInstance(&handle);
   progress.Finish();
   const double seconds = progress.elapsed_seconds();
   const WriteFaults faults = diagnostics.faults();
-  const std::string lost =
+  const std::string fault_note =
       faults.any() ? "; writing failed with " + DescribeWriteFaults(faults) : "";
 
   if (g_signal != 0) {
     const int number = g_signal;
     Fail(command, 128 + number,
-         std::string("stopped by ") + SignalName(number) + ": the recording was ended, '" + output +
-             "' holds what came before" + lost);
+         std::string("stopped by ") + SignalName(number) + ": the recording was ended, '" +
+             (segmented ? files.back() : output) +
+             "' holds what came before" + fault_note);
     return 128 + number;
   }
   if (diagnostics.not_ready() > 0) {
-    if (OutputInUse(output_name)) return Fail(command, kExitOutput, in_use);
+    if (OutputInUse(output_name)) return Fail(command, kExitOutput, in_use());
     return Fail(command, kExitFailure,
                 "the library could not prepare '" + output + "' (see --verbose); nothing was "
                 "recorded");
   }
   if (reader.failed()) {
     return Fail(command, kExitInput,
-                "reading '" + input + "' failed; what came before was recorded" + lost);
+                "reading '" + input + "' failed; what came before was recorded" + fault_note);
   }
   if (faults.any()) {
     return Fail(command, kExitFailure,
@@ -248,17 +331,30 @@ int RunRecord(const std::vector<std::string>& argv) {
                     "; the recording went on, and the file holds the rest, ended");
   }
   struct stat info;
-  if (sender.calls() <= 1 || ::stat(output_name.c_str(), &info) != 0) {
+  if (sender.calls() <= files.size() || ::stat(output_name.c_str(), &info) != 0) {
     return Fail(command, kExitFailure, "no output was written to '" + output + "' (see --verbose)");
   }
-  // A device or a pipe has no size to tell.
-  const uint64_t written = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
-  // Standard output carries the file: the report goes to stderr then.
-  std::fprintf(to_stdout ? stderr : stdout,
-               "recorded %s -> %s: %llu bytes in %llu pieces, %s written, %.2f s, %s\n",
-               input.c_str(), output.c_str(), static_cast<unsigned long long>(reader.consumed()),
-               static_cast<unsigned long long>(sender.calls()), FormatMegabytes(written).c_str(),
-               seconds, FormatRate(reader.consumed(), seconds).c_str());
+  std::string lost = DescribeLosses(diagnostics.live_losses(), faults, 0);
+  if (!lost.empty()) lost += "; " + std::to_string(diagnostics.groups()) + " groups recorded";
+  if (segmented) {
+    std::printf("recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
+                input.c_str(), files.size(), files.front().c_str(), files.back().c_str(),
+                static_cast<unsigned long long>(reader.consumed()),
+                static_cast<unsigned long long>(sender.calls()), seconds,
+                FormatRate(reader.consumed(), seconds).c_str());
+  } else {
+    // A device or a pipe has no size to tell.
+    const uint64_t written = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+    // Standard output carries the file: the report goes to stderr then.
+    std::fprintf(to_stdout ? stderr : stdout,
+                 "recorded %s -> %s: %llu bytes in %llu pieces, %s written, %.2f s, %s\n",
+                 input.c_str(), output.c_str(), static_cast<unsigned long long>(reader.consumed()),
+                 static_cast<unsigned long long>(sender.calls()), FormatMegabytes(written).c_str(),
+                 seconds, FormatRate(reader.consumed(), seconds).c_str());
+  }
+  if (lost.empty()) return kExitOk;
+  if (args.Has(kStrictOption.name)) return Fail(command, kExitFailure, lost + " (--strict)");
+  Fail(command, kExitOk, lost);
   return kExitOk;
 }
 

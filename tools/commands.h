@@ -11,5 +11,7 @@ int RunConvert(const std::vector<std::string>& args);
 int RunRecord(const std::vector<std::string>& args);
 int RunGenerate(const std::vector<std::string>& args);
 int RunInspect(const std::vector<std::string>& args);
+int RunVersion(const std::vector<std::string>& args);
+int RunExtract(const std::vector<std::string>& args);
 
 }  // namespace kestrum_cli

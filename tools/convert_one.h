@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "segments.h"
 
 namespace kestrum_cli {
 
@@ -14,11 +17,17 @@ struct ConvertOutcome {
   uint64_t input_bytes = 0;
   uint64_t output_bytes = 0;
   double seconds = 0;  // the TransferToAsf call alone
+  std::string lost;    // what was lost (DescribeLosses), "" when nothing
 };
 
 struct ConvertOptions {
   bool verbose = false;   // the library's diagnostic lines on stderr
   bool progress = false;  // a progress line while converting (stderr a terminal)
+  bool no_overwrite = false;  // refuse an existing regular file as OUTPUT
+  // Anything lost makes the conversion fail (kExitFailure). Then the input
+  // is also scanned afterwards as the packet source scans it, to count the
+  // bytes in no group (the file road's lines do not tell them).
+  bool strict = false;
 };
 
 // Converts the stored stream `input` into `output`, which is written through
@@ -26,10 +35,22 @@ struct ConvertOptions {
 // as a stream), never removed or replaced. Refuses, without calling the
 // library, an input that is missing, unreadable or not a stream, an output
 // that cannot be written, is in use by another program, or is the input
-// itself. Uses the library's process-wide conversion: one at a time in a
+// itself. An input that is not a regular file (a FIFO, a pipe, a device) is
+// opened once, its header checked, and relayed to the library
+// (StreamRelay). A failure's message says in words what the library's result
+// means (DescribeResult). Uses the library's process-wide conversion: one at a time in a
 // process.
 ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
                           const ConvertOptions& options);
+
+// Converts `input` into a series of files named by `pattern` (0, 1, ...),
+// each a conversion of its own: a new one begins at the first group that
+// may start a recording once the file holds `segment_ms` of media (40 ms a
+// group). The input is opened once and relayed. `outputs` gets the names
+// written. The outcome's sizes and time are the sums over the files.
+ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
+                               uint64_t segment_ms, const ConvertOptions& options,
+                               std::vector<std::string>& outputs);
 
 // "converted IN -> OUT: 1.2 MB read, 1.3 MB written, 0.10 s, 12.0 MB/s"
 std::string DescribeConverted(const std::string& input, const std::string& output,

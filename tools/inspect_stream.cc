@@ -8,30 +8,13 @@
 #include "stream_format/stream_scanner.h"
 #include "progress.h"
 #include "stream_format/file_header.h"
+#include "stream_format/start_rule.h"
 
 namespace kestrum_cli {
 
 namespace {
 
 constexpr size_t kProblemsShown = 100;
-
-// Whether a group may start a recording under `stream_type`, by the live
-// road's start rule.
-bool IsStartGroup(uint16_t stream_type, const uint8_t* group) {
-  const uint32_t group_type = kestrum::load_u32le(group + stream_format::kGroupTypeOffset);
-  const uint32_t frame_type = kestrum::load_u32le(group + stream_format::kGroupFrameTypeOffset);
-  const bool key_frame = frame_type == 0x1001 || frame_type == 0x1002;
-  switch (stream_type) {
-    case 0x1001:
-      return key_frame;
-    case 0x1002:
-      return (group_type & 0xF) != 0;
-    case 0x1003:
-      return (group_type & 0xF) != 0 ? frame_type == 0x1001 : key_frame;
-    default:
-      return false;
-  }
-}
 
 std::string DescribeSkip(const stream_format::ScanEvent& e) {
   char text[256];
@@ -81,7 +64,7 @@ struct Counts {
 
 void CountGroup(const stream_format::DecodedHeader& header, const stream_format::ScanEvent& e, Counts& c) {
   const uint8_t* g = e.data;
-  if (IsStartGroup(header.stream_type, g)) {
+  if (stream_format::MayStartRecording(header.stream_type, g)) {
     if (!c.has_start) {
       c.has_start = true;
       c.first_start_offset = e.offset;
@@ -106,7 +89,11 @@ void CountGroup(const stream_format::DecodedHeader& header, const stream_format:
 void PrintHeader(const std::string& path, uint64_t size, const stream_format::DecodedHeader& h) {
   std::printf("file: %s\n", path.c_str());
   std::printf("format: stream\n");
-  std::printf("size: %llu bytes\n", static_cast<unsigned long long>(size));
+  if (size > 0) {
+    std::printf("size: %llu bytes\n", static_cast<unsigned long long>(size));
+  } else {
+    std::printf("size: unknown (not a regular file: read as it comes)\n");
+  }
   std::printf("tag: 0x%X\n", h.tag);
   std::printf("version: 0x%08X (%s)\n", h.version,
               h.explicit_size ? "explicit picture size" : "resolution code");
@@ -143,7 +130,6 @@ void PrintCounts(const Counts& c) {
   std::printf("duration: %.3f s\n", static_cast<double>(c.groups) * 0.040);
   std::printf("skipped bytes: %llu\n", static_cast<unsigned long long>(c.skipped_bytes));
   std::printf("problems: %llu\n", static_cast<unsigned long long>(c.problem_count));
-  for (const std::string& p : c.problems) std::printf("problem: %s\n", p.c_str());
   if (c.problem_count > c.problems.size()) {
     std::printf("problem: ... and %llu more\n",
                 static_cast<unsigned long long>(c.problem_count - c.problems.size()));
@@ -152,32 +138,45 @@ void PrintCounts(const Counts& c) {
 
 }  // namespace
 
-int InspectStream(const std::string& command, const std::string& path, bool progress_allowed) {
-  stream_format::StreamScanner scanner;
-  if (!scanner.Open(path.c_str())) {
-    return Fail(command, kExitNotStream,
-                "'" + path + "' is not a stream: fewer than its 40-byte header");
-  }
+int InspectStream(const std::string& command, const std::string& path,
+                  stream_format::StreamScanner& scanner, uint64_t limit, bool progress_allowed) {
   const int64_t size = FileSize(path);
   const stream_format::DecodedHeader header = stream_format::DecodeFileHeader(scanner.header());
+  // Reported as it goes: the header at once, each problem as it is met, the
+  // counts at the end (or at the limit).
+  PrintHeader(path, size > 0 ? static_cast<uint64_t>(size) : 0, header);
+  std::fflush(stdout);
   Counts counts;
+  bool limited = false;
   Progress progress("inspect", size > 0 ? static_cast<uint64_t>(size) : 0, progress_allowed);
   for (;;) {
+    if (limit != 0 && scanner.consumed() >= limit) {
+      limited = true;
+      break;
+    }
     const stream_format::ScanEvent e = scanner.Next();
     if (e.kind == stream_format::ScanEvent::Kind::kEnd) break;
     if (e.kind == stream_format::ScanEvent::Kind::kGroup) {
       CountGroup(header, e, counts);
     } else {
       counts.skipped_bytes += e.size;
-      if (counts.problems.size() < kProblemsShown) counts.problems.push_back(DescribeSkip(e));
+      if (counts.problems.size() < kProblemsShown) {
+        counts.problems.push_back(DescribeSkip(e));
+        std::printf("problem: %s\n", counts.problems.back().c_str());
+        std::fflush(stdout);
+      }
       ++counts.problem_count;
     }
     progress.Update(scanner.consumed());
   }
   progress.Finish();
   if (scanner.failed()) return Fail(command, kExitInput, "cannot read '" + path + "'");
-  PrintHeader(path, size > 0 ? static_cast<uint64_t>(size) : 0, header);
   PrintCounts(counts);
+  if (limited) {
+    std::printf("stopped: at the limit, after %llu bytes (--limit %llu); what follows was not read\n",
+                static_cast<unsigned long long>(scanner.consumed()),
+                static_cast<unsigned long long>(limit));
+  }
   if (!header.accepted()) {
     return Fail(command, kExitNotStream,
                 "'" + path + "' is neither an ASF file nor a stream: its header is refused: " +

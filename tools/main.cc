@@ -1,4 +1,5 @@
 // kestrum: the command-line program over the Kestrum library's C API.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,17 +11,27 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: kestrum COMMAND [options]\n"
+    "Usage: kestrum [-v] [--strict] [-n|-y] COMMAND [options]\n"
+    "       kestrum --version | help [COMMAND]\n"
     "\n"
     "Commands:\n"
     "  convert INPUT OUTPUT.asf              convert a stored stream (the file road)\n"
+    "  convert INPUT OUTPUT_PATTERN --segment-time SECONDS\n"
+    "                                        ... into files of SECONDS each\n"
     "  convert INPUT... -o FOLDER [--jobs N] convert several streams, N at a time\n"
     "  record INPUT|- OUTPUT.asf [--piece-size N|group]\n"
     "                                        push a stream through the live road\n"
+    "  record INPUT|- OUTPUT_PATTERN --segment-time SECONDS\n"
+    "                                        ... into files of SECONDS each\n"
     "  generate OUTPUT [options]             write a synthetic stream\n"
+    "  inspect FILE|- [--limit SIZE]         describe a stream or an ASF file\n"
+    "  extract IN.asf OUT                    the stream back from a recording\n"
     "  inspect FILE                          describe a stream or an ASF file\n"
+    "  version                               the program's and the library's version\n"
+    "  help [COMMAND]                        this text, or a command's\n"
     "\n"
-    "'kestrum COMMAND --help' tells more. Every command takes -v/--verbose.\n"
+    "'kestrum help COMMAND' tells more. Options given before COMMAND are the\n"
+    "command's own (-v/--verbose, --strict, -n/--no-overwrite, -y).\n"
     "\n";
 
 struct Command {
@@ -33,30 +44,89 @@ constexpr Command kCommands[] = {
     {"record", kestrum_cli::RunRecord},
     {"generate", kestrum_cli::RunGenerate},
     {"inspect", kestrum_cli::RunInspect},
+    {"extract", kestrum_cli::RunExtract},
+    {"version", kestrum_cli::RunVersion},
 };
+
+// Options that may stand before the command name; they are handed to the
+// command as if given after it.
+bool IsGlobalOption(const std::string& arg) {
+  for (const char* o : {"-v", "--verbose", "--strict", "-n", "--no-overwrite", "-y"}) {
+    if (arg == o) return true;
+  }
+  return false;
+}
+
+// Levenshtein distance: the edits (insert, delete, replace) from a to b.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+int UnknownCommand(const std::string& name) {
+  const char* nearest = "help";
+  size_t best = EditDistance(name, nearest);
+  for (const Command& c : kCommands) {
+    const size_t d = EditDistance(name, c.name);
+    if (d < best) {
+      best = d;
+      nearest = c.name;
+    }
+  }
+  // A suggestion only when at most about half the name is wrong.
+  if (best <= std::max<size_t>(2, name.size() / 2)) {
+    std::fprintf(stderr, "kestrum: unknown command '%s'; did you mean '%s'?\n\n%s", name.c_str(),
+                 nearest, kUsage);
+  } else {
+    std::fprintf(stderr, "kestrum: unknown command '%s'\n\n%s", name.c_str(), kUsage);
+  }
+  return kestrum_cli::kExitUsage;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
+  std::vector<std::string> globals;
+  int at = 1;
+  while (at < argc && IsGlobalOption(argv[at])) globals.push_back(argv[at++]);
+  if (at >= argc) {
     std::fputs(kUsage, stderr);
     return kestrum_cli::kExitUsage;
   }
-  const std::string name = argv[1];
-  std::vector<std::string> args(argv + 2, argv + argc);
+  const std::string name = argv[at];
+  std::vector<std::string> args(argv + at + 1, argv + argc);
+  if (name == "--version") return kestrum_cli::RunVersion(args);
   if (name == "-h" || name == "--help" || name == "help") {
     if (!args.empty()) {
       for (const Command& c : kCommands) {
         if (args[0] == c.name) return c.run({"--help"});
       }
+      return UnknownCommand(args[0]);
     }
     std::fputs(kUsage, stdout);
     std::fputs(kestrum_cli::kExitCodesHelp, stdout);
     return kestrum_cli::kExitOk;
   }
+  if (!name.empty() && name[0] == '-') {
+    std::fprintf(stderr, "kestrum: unknown option '%s' before the command\n\n%s", name.c_str(),
+                 kUsage);
+    return kestrum_cli::kExitUsage;
+  }
+  // The global options go first: an option given again after the command
+  // name, or a "--" among the command's arguments, keeps its meaning.
+  args.insert(args.begin(), globals.begin(), globals.end());
   for (const Command& c : kCommands) {
     if (name == c.name) return c.run(args);
   }
-  std::fprintf(stderr, "kestrum: unknown command '%s'\n\n%s", name.c_str(), kUsage);
-  return kestrum_cli::kExitUsage;
+  return UnknownCommand(name);
 }

@@ -28,20 +28,38 @@ double Progress::elapsed_seconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
-void Progress::Update(uint64_t done) {
+void Progress::Update(uint64_t done, uint64_t frames, double media_seconds) {
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
   if (now - start_ < kFirstDraw || now - last_draw_ < kRedraw) return;
   last_draw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  const std::string rate = FormatRate(done, seconds);
-  const std::string amount = FormatMegabytes(done);
+  char amount[64];
+  std::snprintf(amount, sizeof amount, "%.1f MB", static_cast<double>(done) / 1e6);
+  char percent[16] = "";
   if (total_ > 0) {
-    const double percent = 100.0 * static_cast<double>(done) / static_cast<double>(total_);
-    std::fprintf(stderr, "\r%s: %5.1f%%  %s  %s   ", label_.c_str(), percent > 100 ? 100 : percent,
-                 amount.c_str(), rate.c_str());
+    const double share = 100.0 * static_cast<double>(done) / static_cast<double>(total_);
+    std::snprintf(percent, sizeof percent, "%5.1f%%  ", share > 100 ? 100 : share);
+    std::snprintf(amount, sizeof amount, "%.1f of %.1f MB", static_cast<double>(done) / 1e6,
+                  static_cast<double>(total_) / 1e6);
+  }
+  if (done == kUnknownBytes) {
+    amount[0] = 0;
+    percent[0] = 0;
+  }
+  const std::string rate = done == kUnknownBytes ? "" : FormatRate(done, seconds);
+  if (frames == kNoFrames) {
+    std::fprintf(stderr, "\r%s: %s%s  %s   ", label_.c_str(), percent, amount, rate.c_str());
   } else {
-    std::fprintf(stderr, "\r%s: %s  %s   ", label_.c_str(), amount.c_str(), rate.c_str());
+    const auto centis = static_cast<uint64_t>(media_seconds * 100 + 0.5);
+    std::fprintf(stderr,
+                 "\r%s: %s%s  frame=%llu  time=%02llu:%02llu:%02llu.%02llu  speed=%.3gx  %s   ",
+                 label_.c_str(), percent, amount, static_cast<unsigned long long>(frames),
+                 static_cast<unsigned long long>(centis / 360000),
+                 static_cast<unsigned long long>(centis / 6000 % 60),
+                 static_cast<unsigned long long>(centis / 100 % 60),
+                 static_cast<unsigned long long>(centis % 100), media_seconds / seconds,
+                 rate.c_str());
   }
   std::fflush(stderr);
   drawn_ = true;

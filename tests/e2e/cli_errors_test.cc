@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "e2e/cli_runner.h"
+#include "kestrum.h"
 
 namespace cli_test {
 namespace {
@@ -15,7 +16,9 @@ namespace {
 // Files every case may name: $STREAM (a generated stream), $SHORT (39
 // bytes), $JUNK (no stream header), $MISSING, $OUT (an output path that must
 // stay absent), $NODIR (an output in a missing folder), $BATCH (a folder
-// holding stream.asf) and $TWIN (another name of $BATCH/stream.asf).
+// holding stream.asf), $TWIN (another name of $BATCH/stream.asf), $EXISTS (a
+// file that must stay as it is) and $LONG (an output name of 300 bytes in an
+// existing folder).
 struct ErrorCase {
   std::string name;
   std::vector<std::string> args;
@@ -39,6 +42,11 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   std::filesystem::create_directories(folder.Path("batch"));
   WriteBytes(folder.Path("batch/stream.asf"), ReadBytes(stream));
   std::filesystem::create_hard_link(folder.Path("batch/stream.asf"), folder.Path("twin.bin"));
+  WriteBytes(folder.Path("exists.asf"), {1, 2, 3});
+  const std::string long_name = folder.Path(std::string(100, 'd'));
+  std::filesystem::create_directories(long_name);
+  const std::string long_output =
+      long_name + "/" + std::string(300 - long_name.size() - 1, 'a');
   const std::vector<uint8_t> original = ReadBytes(stream);
   const std::map<std::string, std::string> names = {
       {"$STREAM", stream},
@@ -48,7 +56,9 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
       {"$OUT", folder.Path("out.asf")},
       {"$NODIR", folder.Path("no/such/folder/out.asf")},
       {"$BATCH", folder.Path("batch")},
-      {"$TWIN", folder.Path("twin.bin")}};
+      {"$TWIN", folder.Path("twin.bin")},
+      {"$EXISTS", folder.Path("exists.asf")},
+      {"$LONG", long_output}};
   auto expand = [&names](const std::string& s) {
     const auto it = names.find(s);
     return it == names.end() ? s : it->second;
@@ -63,13 +73,20 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   EXPECT_FALSE(std::filesystem::exists(folder.Path("out.asf"))) << "a failed run left an output";
   EXPECT_TRUE(ReadBytes(stream) == original) << "a failed run changed its input";
   EXPECT_TRUE(ReadBytes(folder.Path("twin.bin")) == original) << "a failed run changed an input";
+  EXPECT_EQ(ReadBytes(folder.Path("exists.asf")), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_FALSE(std::filesystem::exists(long_output));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliErrorTest,
     ::testing::Values(
-        ErrorCase{"NoCommand", {}, 2, "Usage: kestrum COMMAND"},
-        ErrorCase{"UnknownCommand", {"frob"}, 2, "unknown command 'frob'"},
+        ErrorCase{"NoCommand", {}, 2, "Usage: kestrum "},
+        ErrorCase{"UnknownCommand", {"frob"}, 2, "unknown command 'frob'\n"},
+        ErrorCase{"MisspeltCommand", {"inpsect"}, 2, "did you mean 'inspect'?"},
+        ErrorCase{"UnknownOptionBeforeCommand",
+                  {"--frames", "generate", "$OUT"},
+                  2,
+                  "unknown option '--frames' before the command"},
         ErrorCase{
             "UnknownOption", {"inspect", "$STREAM", "--bogus"}, 2, "unknown option '--bogus'"},
         ErrorCase{"OptionWithoutValue", {"generate", "$OUT", "--frames"}, 2, "needs a value"},
@@ -92,6 +109,23 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ConvertJunk", {"convert", "$JUNK", "$OUT"}, 4, "header is refused: tag"},
         ErrorCase{"ConvertUnwritable", {"convert", "$STREAM", "$NODIR"}, 5, "cannot write"},
         ErrorCase{"ConvertOntoItself", {"convert", "$STREAM", "$STREAM"}, 2, "overwrite INPUT"},
+        ErrorCase{"ConvertNoOverwrite",
+                  {"convert", "$STREAM", "$EXISTS", "--no-overwrite"},
+                  5,
+                  "exists (--no-overwrite)"},
+        ErrorCase{"RecordNoOverwriteBeforeCommand",
+                  {"-n", "record", "$STREAM", "$EXISTS"},
+                  5,
+                  "exists (--no-overwrite)"},
+        ErrorCase{"OverwriteBothWays",
+                  {"convert", "$STREAM", "$OUT", "-n", "-y"},
+                  2,
+                  "exclude each other"},
+        ErrorCase{"ConvertNameTooLong",
+                  {"convert", "$STREAM", "$LONG"},
+                  5,
+                  "name longer than 259 bytes (0x800700CE)"},
+        ErrorCase{"RecordNameTooLong", {"record", "$STREAM", "$LONG"}, 5, "name longer than 259 bytes"},
         ErrorCase{"RecordMissing", {"record", "$MISSING", "$OUT"}, 3, "cannot open"},
         ErrorCase{"RecordShort", {"record", "$SHORT", "$OUT"}, 4, "40-byte header"},
         ErrorCase{"RecordJunkFromStdin", {"record", "-", "$OUT"}, 4, "header is refused", "$JUNK"},
@@ -114,7 +148,26 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"RecordPieceSizeWord",
                   {"record", "$STREAM", "$OUT", "--piece-size", "frame"},
                   2,
-                  "--piece-size"}),
+                  "--piece-size"},
+        ErrorCase{"SegmentPatternWithoutNumber",
+                  {"record", "$STREAM", "$OUT", "--segment-time", "1"},
+                  2,
+                  "exactly one %d"},
+        ErrorCase{"SegmentPatternOtherConversion",
+                  {"convert", "$STREAM", "cam-%s-%d.asf", "--segment-time", "1"},
+                  2,
+                  "has '%s'"},
+        ErrorCase{"SegmentPatternTwoNumbers",
+                  {"record", "$STREAM", "cam-%d-%02d.asf", "--segment-time", "1"},
+                  2,
+                  "not 2"},
+        ErrorCase{"SegmentTimeNotPositive",
+                  {"convert", "$STREAM", "cam-%d.asf", "--segment-time", "0"},
+                  2,
+                  "--segment-time '0'"},
+        ErrorCase{"InspectLimitNotASize", {"inspect", "$STREAM", "--limit", "10X"}, 2, "--limit"},
+        ErrorCase{"ExtractAStream", {"extract", "$STREAM", "$OUT"}, 4, "is not an ASF file"},
+        ErrorCase{"ExtractMissing", {"extract", "$MISSING", "$OUT"}, 3, "cannot open"}),
     [](const ::testing::TestParamInfo<ErrorCase>& p) { return p.param.name; });
 
 class CliHelpTest : public ::testing::TestWithParam<std::string> {};
@@ -130,7 +183,21 @@ TEST_P(CliHelpTest, EachCommandExplainsItself) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CliHelpTest,
-                         ::testing::Values("convert", "record", "generate", "inspect"));
+                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "version"));
+
+// The version the header states, the writer, and the library as loaded.
+TEST(CliHelpTest, VersionNamesTheWriterAndTheLibrary) {
+  const std::string version = std::to_string(KESTRUM_VERSION_MAJOR) + "." +
+                              std::to_string(KESTRUM_VERSION_MINOR) + "." +
+                              std::to_string(KESTRUM_VERSION_PATCH);
+  for (const std::string form : {"--version", "version"}) {
+    const RunResult r = Kestrum({form});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("kestrum " + version + "\nwriter: built-in", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("library: /"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("libkestrum.so." + version + "\n"), std::string::npos) << r.out;
+  }
+}
 
 TEST(CliHelpTest, RecordHelpSaysHowFortyBytePiecesAreAvoided) {
   const RunResult r = Kestrum({"record", "--help"});

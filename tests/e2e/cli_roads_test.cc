@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -126,12 +127,105 @@ TEST_F(RoadsTest, RecordInAnyPiecesGivesTheSameSamplesAsConvert) {
 }
 
 TEST_F(RoadsTest, VerboseShowsTheLibraryLines) {
-  const RunResult r = Kestrum({"convert", stream_, folder_.Path("c.asf"), "--verbose"});
+  const RunResult r = Kestrum({"-v", "convert", stream_, folder_.Path("c.asf")});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   // The file road writes each packet-source result as a line: 0 per packet,
   // then 2 at the end.
   EXPECT_NE(r.err.find("[kestrum] 0\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("[kestrum] 2\n"), std::string::npos) << r.err;
+}
+
+// What a damaged stream lost is told in one line after the report, and
+// --strict (also before the command) makes it a failure: on the live road as
+// its lines count it, on the file road the bytes inspect finds in no group.
+TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
+  const std::string damaged = folder_.Path("damaged.bin");
+  ASSERT_EQ(Kestrum({"generate", damaged, "--frames", "200", "--malformed", "--junk"}).exit_code,
+            0);
+  const std::string skipped = Fields(Kestrum({"inspect", damaged}).out)["skipped bytes"];
+  ASSERT_NE(skipped, "0");
+  for (const std::string command : {"record", "convert"}) {
+    SCOPED_TRACE(command);
+    const std::string out = folder_.Path(command + ".asf");
+    const RunResult clean = Kestrum({"--strict", command, stream_, out});
+    EXPECT_EQ(clean.exit_code, 0) << clean.err;
+    EXPECT_EQ(clean.err, "");
+    const RunResult lenient = Kestrum({command, damaged, out});
+    EXPECT_EQ(lenient.exit_code, 0) << lenient.err;
+    const RunResult strict = Kestrum({"--strict", command, damaged, out});
+    EXPECT_EQ(strict.exit_code, 1) << strict.err;
+    const std::string told = command == "record" ? "lost: 2 malformed groups (each dropped"
+                                                 : "lost: " + skipped + " bytes in no group skipped";
+    EXPECT_NE(strict.err.find(told), std::string::npos) << strict.err;
+    EXPECT_EQ(LinesStartingWith(strict.err, "").size(), 1u) << strict.err;
+    if (command == "record") {
+      EXPECT_NE(lenient.err.find(told), std::string::npos) << lenient.err;
+    }
+  }
+}
+
+// On a terminal (script(1) gives the program one) a status line tells the
+// input bytes read, the frames and media time written and the speed; it is
+// drawn after the first second, so the input comes through a FIFO that is
+// fed in two halves two seconds apart. Binary data is never written to one.
+// Whether a terminal can be made here: a root without its own /dev/pts
+// (a bare chroot) has none, and script(1) fails there.
+bool CanMakeTerminal() {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0) return false;
+  bool ok = ::grantpt(master) == 0 && ::unlockpt(master) == 0;
+  const char* name = ok ? ::ptsname(master) : nullptr;
+  const int slave = name != nullptr ? ::open(name, O_RDWR | O_NOCTTY) : -1;
+  ok = slave >= 0;
+  if (slave >= 0) ::close(slave);
+  ::close(master);
+  return ok;
+}
+
+TEST_F(RoadsTest, ProgressOnATerminalCountsTheInput) {
+  if (!HaveTool("script")) GTEST_SKIP() << "script not found";
+  if (!CanMakeTerminal()) GTEST_SKIP() << "no terminal can be made here";
+  const std::vector<uint8_t> bytes = ReadBytes(stream_);
+  const std::string feed = folder_.Path("feed");
+  const std::string typescript = folder_.Path("typescript");
+  ASSERT_EQ(::mkfifo(feed.c_str(), 0644), 0);
+  const std::string half = std::to_string(bytes.size() / 2);
+  Started feeder("sh", {"-c", "{ head -c $2 \"$0\"; sleep 2; tail -c +$(($2 + 1)) \"$0\"; } > \"$1\"",
+                        stream_, feed, half});
+  const RunResult r = RunProgram(
+      "script", {"-q", "-e", "-c",
+                 std::string("\"") + KESTRUM_PROGRAM + "\" record \"" + feed + "\" \"" +
+                     folder_.Path("r.asf") + "\"",
+                 typescript});
+  if (r.exit_code != 0) {
+    // The feeder waits for a reader of the FIFO: give it one, so that it ends.
+    const int drain = ::open(feed.c_str(), O_RDONLY);
+    char sink[65536];
+    while (drain >= 0 && ::read(drain, sink, sizeof sink) > 0) {
+    }
+    if (drain >= 0) ::close(drain);
+  }
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_EQ(feeder.Wait().exit_code, 0);
+  const std::string screen(reinterpret_cast<const char*>(ReadBytes(typescript).data()),
+                           ReadBytes(typescript).size());
+  const std::regex status(R"(\rrecord: ([0-9.]+) MB  frame=(\d+)  time=00:00:(\d\d\.\d\d)  speed=)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(screen, m, status)) << screen;
+  EXPECT_GT(std::stod(m[1].str()) * 1e6, static_cast<double>(bytes.size()) / 4) << m[0];
+  EXPECT_LE(std::stod(m[1].str()) * 1e6, static_cast<double>(bytes.size()) / 2 + 1e5) << m[0];
+  EXPECT_GT(std::stoul(m[2].str()), 0u);
+  EXPECT_GT(std::stod(m[3].str()), 0.0);
+
+  // No binary data goes to a terminal.
+  for (const std::string& command :
+       std::vector<std::string>{"generate - --frames 3", "convert \"" + stream_ + "\" -"}) {
+    const RunResult refused = RunProgram(
+        "script",
+        {"-q", "-e", "-c", "\"" + std::string(KESTRUM_PROGRAM) + "\" " + command, typescript});
+    EXPECT_EQ(refused.exit_code, 2) << command;
+    EXPECT_NE(refused.out.find("standard output is a terminal"), std::string::npos) << refused.out;
+  }
 }
 
 class OutputsTest : public RoadsTest {
@@ -384,6 +478,162 @@ TEST_F(OutputsTest, FullDisk) {
     ::unlink(out.c_str());
   }
   if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+}
+
+// extract: the stream back out of a recording of either road, which
+// recorded again on that road gives the same samples; a cut file gives what
+// it holds (exit 1); an ASF file Kestrum did not write is refused.
+TEST_F(OutputsTest, ExtractGivesBackWhatRecordsTheSameSamplesAgain) {
+  // Blocks of every kind and junk between groups: the file road keeps every
+  // block, the live road the video blocks.
+  const std::string mixed = folder_.Path("mixed.bin");
+  ASSERT_EQ(Kestrum({"generate", mixed, "--frames", "120", "--random-state", "7", "--junk"})
+                .exit_code,
+            0);
+  for (const std::string command : {"convert", "record"}) {
+    SCOPED_TRACE(command);
+    const std::string asf = folder_.Path(command + "_first.asf");
+    const std::string back = folder_.Path(command + "_back.bin");
+    const std::string again = folder_.Path(command + "_again.asf");
+    ASSERT_EQ(Kestrum({command, mixed, asf}).exit_code, 0);
+    const RunResult r = Kestrum({"extract", asf, back});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("extracted "), std::string::npos) << r.out;
+    ASSERT_EQ(Kestrum({command, back, again}).exit_code, 0);
+    const std::vector<std::string> want = Packets(asf);
+    ASSERT_FALSE(want.empty());
+    EXPECT_EQ(Packets(again), want);
+  }
+
+  // Groups without blocks give no sample but take their 40 ms on the file
+  // road: the gap they leave comes back as groups without blocks.
+  std::vector<uint8_t> gaps = ReadBytes(stream_);
+  gaps.resize(40);
+  for (const uint32_t blocks : {1u, 0u, 0u, 1u, 0u, 1u}) {
+    uint8_t g[48 + 30] = {1};
+    const auto put = [&g](size_t at, uint32_t v) { std::memcpy(g + at, &v, 4); };
+    put(12, 0x1001);
+    put(16, 0x1000 + blocks);
+    put(24, 0x1001);
+    put(28, 0x1000);
+    put(48, 0x1003);
+    put(48 + 16, 10);
+    gaps.insert(gaps.end(), g, g + 48 + 30 * blocks);
+  }
+  WriteBytes(folder_.Path("gaps.bin"), gaps);
+  ASSERT_EQ(Kestrum({"convert", folder_.Path("gaps.bin"), folder_.Path("gaps.asf")}).exit_code, 0);
+  ASSERT_EQ(Kestrum({"extract", folder_.Path("gaps.asf"), folder_.Path("gaps_back.bin")}).exit_code, 0);
+  ASSERT_EQ(Kestrum({"convert", folder_.Path("gaps_back.bin"), folder_.Path("gaps_again.asf")})
+                .exit_code,
+            0);
+  EXPECT_EQ(Packets(folder_.Path("gaps_again.asf")), Packets(folder_.Path("gaps.asf")));
+  EXPECT_EQ(Packets(folder_.Path("gaps.asf")).size(), 3u);
+
+  std::vector<uint8_t> bytes = ReadBytes(folder_.Path("want_c.asf"));
+  bytes.resize(bytes.size() / 2);
+  const std::string cut = folder_.Path("cut.asf");
+  WriteBytes(cut, bytes);
+  const RunResult r = Kestrum({"extract", cut, folder_.Path("cut.bin")});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_NE(r.err.find("is incomplete"), std::string::npos) << r.err;
+  ASSERT_EQ(Kestrum({"convert", folder_.Path("cut.bin"), folder_.Path("cut_again.asf")}).exit_code, 0);
+  const std::vector<std::string> held = Packets(folder_.Path("cut_again.asf"));
+  EXPECT_GT(held.size(), want_convert_.size() / 4);
+  EXPECT_TRUE(IsPrefix(held, want_convert_));
+
+  const std::string foreign = folder_.Path("foreign.asf");
+  if (RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "color=s=64x64:d=0.2", "-c:v",
+                            "wmv1", foreign})
+          .exit_code == 0) {
+    const RunResult refused = Kestrum({"extract", foreign, folder_.Path("foreign.bin")});
+    EXPECT_EQ(refused.exit_code, 4);
+    EXPECT_EQ(LinesStartingWith(refused.err, "").size(), 1u) << refused.err;
+    EXPECT_NE(refused.err.find("was not written by Kestrum"), std::string::npos) << refused.err;
+  }
+}
+
+// --segment-time: files numbered by the pattern, each a recording of its own
+// that ffprobe reads from time 0, which together hold every sample of one
+// recording once, in order.
+TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
+  const auto without_time = [](const std::vector<std::string>& packets) {
+    std::vector<std::string> out;
+    for (const std::string& p : packets) out.push_back(p.substr(p.find(',')));
+    return out;
+  };
+  for (const std::string command : {"convert", "record"}) {
+    SCOPED_TRACE(command);
+    const RunResult r =
+        Kestrum({command, stream_, folder_.Path(command + "-%03d.asf"), "--segment-time", "1"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<std::string> all;
+    size_t files = 0;
+    for (; std::filesystem::exists(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
+         ++files) {
+      const std::vector<std::string> got =
+          Packets(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
+      ASSERT_FALSE(got.empty());
+      EXPECT_EQ(got[0].substr(0, got[0].find(',')), Want(command)[0].substr(0, Want(command)[0].find(',')));
+      for (const std::string& p : without_time(got)) all.push_back(p);
+    }
+    EXPECT_GE(files, 4u) << r.out;
+    EXPECT_EQ(all, without_time(Want(command)));
+  }
+}
+
+// Feeds a FIFO from a thread: opens it once a reader has, writes `bytes`,
+// then holds it open until Release (an input without an end) or closes it.
+class FifoFeed {
+ public:
+  FifoFeed(const std::string& path, const std::vector<uint8_t>& bytes, bool hold)
+      : thread_([this, path, &bytes, hold] {
+          int fd = -1;
+          while (!stop_ && (fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+          if (fd < 0) return;
+          ::fcntl(fd, F_SETFL, 0);
+          for (size_t at = 0; at < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+            if (n <= 0) break;  // the reader has gone
+            at += static_cast<size_t>(n);
+          }
+          while (hold && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          ::close(fd);
+        }) {}
+  ~FifoFeed() { Release(); }
+  void Release() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// A FIFO is read once: convert gives what it gives from the file; inspect
+// of an input without an end stops at --limit and says so.
+TEST_F(OutputsTest, FifoInputsAreReadOnce) {
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::vector<uint8_t> bytes = ReadBytes(stream_);
+  const std::string fifo = folder_.Path("in.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  {
+    FifoFeed feed(fifo, bytes, false);
+    const RunResult r = Kestrum({"convert", fifo, folder_.Path("fifo.asf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+  }
+  EXPECT_EQ(Packets(folder_.Path("fifo.asf")), want_convert_);
+
+  FifoFeed endless(fifo, bytes, true);
+  const RunResult r = Kestrum({"inspect", fifo, "--limit", "64K"});
+  endless.Release();
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto fields = Fields(r.out);
+  EXPECT_EQ(fields.at("stopped").rfind("at the limit, after ", 0), 0u) << r.out;
+  EXPECT_GT(std::stoul(fields.at("groups")), 0u);
+  EXPECT_LT(std::stoul(fields.at("groups")), 120u);
 }
 
 }  // namespace

@@ -23,6 +23,15 @@ if(WIN32)
   return()
 endif()
 
+# The manual page formats without a warning; it and the bash completion
+# cover every command of the program.
+find_program(KESTRUM_GROFF groff)
+if(KESTRUM_GROFF AND TARGET kestrum_cli)
+  add_test(NAME kestrum_man_page
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/packaging/check_man_page.sh ${KESTRUM_GROFF}
+            ${KESTRUM_MAN_PAGE} ${KESTRUM_BASH_COMPLETION} $<TARGET_FILE:kestrum_cli>)
+endif()
+
 # Installed into a prefix, moved, and built against with find_package and
 # pkg-config.
 add_test(NAME kestrum_install_builds_hosts

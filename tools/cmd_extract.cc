@@ -1,0 +1,304 @@
+// kestrum extract: the stream back out of a recording. The stream header
+// from the video format's codec data, then one group per group of samples,
+// rebuilt from the sample header and the blocks every sample carries
+// (docs/output-format.md, "Getting the stream back").
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "asf_format/objects.h"
+#include "asf_format/reader.h"
+#include "base/bytes.h"
+#include "cli.h"
+#include "commands.h"
+#include "stream_format/file_header.h"
+#include "stream_format/group_scan.h"
+#include "stream_format/start_rule.h"
+
+namespace kestrum_cli {
+
+namespace asf = kestrum::asf;
+using kestrum::load_u32le;
+using kestrum::store_u32le;
+
+namespace {
+
+const char kHelp[] =
+    "Usage: kestrum extract IN.asf OUT\n"
+    "\n"
+    "Gives back the stream that a recording or a conversion was made from: the\n"
+    "40-byte stream header from the video format, then one group per group of\n"
+    "samples, rebuilt from each sample's header and blocks. Recording OUT again on\n"
+    "the same road (record for a recording, convert for a conversion) gives the\n"
+    "same samples at the same times. What a recording does not keep (frame\n"
+    "numbers, the group type, three words of each group header) is rebuilt as\n"
+    "docs/output-format.md tells; a gap in the file road's times becomes groups\n"
+    "without blocks, so times stay where they were.\n"
+    "OUT '-' writes standard output (never a terminal). OUT is written through,\n"
+    "never removed.\n"
+    "\n"
+    "An ASF file that Kestrum did not write (no XQV4 video stream 8 carrying the\n"
+    "stream header) is refused (exit 4). A file that was never ended, is cut\n"
+    "short or damaged gives every group it holds; the exit code is then 1 and a\n"
+    "line says what was missing.\n"
+    "\n"
+    "Options:\n"
+    "  -v, --verbose   accepted for symmetry; extract does not use the library\n"
+    "  -h, --help      this text\n"
+    "\n";
+
+const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", false, 'v'}};
+
+constexpr uint8_t kVideoStream = 8;
+constexpr uint32_t kFourccXqv4 = 0x34565158;
+constexpr size_t kSampleHeaderSize = 32;
+constexpr uint32_t kFrameMs = 40;
+// A gap in the file road's times longer than this (an hour of groups) is
+// left as it is: no Kestrum recording has one, and filling it could take
+// without bound.
+constexpr uint64_t kMaxFilledGroups = 90000;
+
+// Why IN is not a file Kestrum wrote; empty when it is.
+std::string ForeignReason(const asf::HeaderInfo& h) {
+  const asf::StreamDescription* video = nullptr;
+  for (const asf::StreamDescription& s : h.streams) {
+    if (s.number != kVideoStream) return "it has a stream " + std::to_string(s.number);
+    video = &s;
+  }
+  if (video == nullptr || video->kind != asf::MediaKind::kVideo) return "it has no video stream 8";
+  if (video->fourcc != kFourccXqv4) return "its video stream 8 is not XQV4";
+  if (video->format.size() != asf::kBitmapInfoHeaderSize + stream_format::kFileHeaderSize) {
+    return "its video format does not carry a 40-byte stream header";
+  }
+  const stream_format::DecodedHeader decoded =
+      stream_format::DecodeFileHeader(video->format.data() + asf::kBitmapInfoHeaderSize);
+  if (!decoded.accepted()) {
+    return "the stream header it carries is refused: " + stream_format::RefusalText(decoded);
+  }
+  return "";
+}
+
+// Whether `s` is a sample as the packer lays it out: the sample header, then
+// exactly `blocks` whole blocks (1 to 255), and the closing 1.
+bool IsPackedSample(const std::vector<uint8_t>& s) {
+  if (s.size() < kSampleHeaderSize) return false;
+  const uint32_t blocks = load_u32le(s.data());
+  const uint32_t index = load_u32le(s.data() + 4);
+  if (blocks == 0 || blocks > stream_format::kBlockCountMask || index == 0 || index > blocks ||
+      load_u32le(s.data() + 28) != 1) {
+    return false;
+  }
+  const stream_format::BlockWalk walk =
+      stream_format::WalkBlocks(s.data() + kSampleHeaderSize, s.size() - kSampleHeaderSize, 0, blocks);
+  return walk.outcome == stream_format::BlockWalk::Outcome::kComplete &&
+         walk.size == s.size() - kSampleHeaderSize;
+}
+
+// The same group: the same bytes but for the index field.
+bool SameGroup(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), 4) == 0 &&
+         std::memcmp(a.data() + 8, b.data() + 8, a.size() - 8) == 0;
+}
+
+class StreamOut {
+ public:
+  StreamOut(std::FILE* f, uint16_t stream_type) : f_(f), stream_type_(stream_type) {}
+
+  bool Put(const uint8_t* p, size_t n) {
+    bytes_ += n;
+    return std::fwrite(p, 1, n, f_) == n;
+  }
+
+  // One group from a sample: the group header rebuilt, then the blocks.
+  bool Group(const std::vector<uint8_t>& sample) {
+    const uint8_t* s = sample.data();
+    uint8_t g[stream_format::kGroupHeaderSize] = {};
+    store_u32le(g, stream_format::kGroupStartCode);
+    store_u32le(g + stream_format::kGroupFrameNumberOffset, FrameNumber());
+    store_u32le(g + stream_format::kGroupBlockCountOffset,
+                stream_format::kFieldBias + load_u32le(s));
+    store_u32le(g + stream_format::kGroupFrameTypeOffset, load_u32le(s + 8));
+    store_u32le(g + 28, load_u32le(s + 24) + stream_format::kFieldBias);
+    store_u32le(g + 32, load_u32le(s + 12));
+    store_u32le(g + 36, load_u32le(s + 16));
+    store_u32le(g + 40, load_u32le(s + 20));
+    // A key frame opens a group of its own type; the first group takes the
+    // type that lets it start a recording, where either does.
+    const uint32_t frame_type = load_u32le(s + 8);
+    uint32_t type = frame_type == stream_format::kFrameTypeKey ? stream_format::kGroupTypeOther
+                                                                : stream_format::kGroupTypeIntra;
+    store_u32le(g + stream_format::kGroupTypeOffset, type);
+    if (groups_ == 1 && !stream_format::MayStartRecording(stream_type_, g)) {
+      type ^= stream_format::kGroupTypeIntra ^ stream_format::kGroupTypeOther;
+      store_u32le(g + stream_format::kGroupTypeOffset, type);
+      if (!stream_format::MayStartRecording(stream_type_, g)) {
+        type ^= stream_format::kGroupTypeIntra ^ stream_format::kGroupTypeOther;
+        store_u32le(g + stream_format::kGroupTypeOffset, type);
+      }
+    }
+    return Put(g, sizeof g) &&
+           Put(s + kSampleHeaderSize, sample.size() - kSampleHeaderSize);
+  }
+
+  // A group without blocks: it takes a place in the file road's time.
+  bool EmptyGroup() {
+    uint8_t g[stream_format::kGroupHeaderSize] = {};
+    store_u32le(g, stream_format::kGroupStartCode);
+    store_u32le(g + stream_format::kGroupFrameNumberOffset, FrameNumber());
+    store_u32le(g + stream_format::kGroupTypeOffset, stream_format::kGroupTypeIntra);
+    store_u32le(g + stream_format::kGroupBlockCountOffset, stream_format::kFieldBias);
+    store_u32le(g + 28, stream_format::kFieldBias);
+    ++empty_groups_;
+    return Put(g, sizeof g);
+  }
+
+  uint64_t groups() const { return groups_; }
+  uint64_t empty_groups() const { return empty_groups_; }
+  uint64_t bytes() const { return bytes_; }
+
+ private:
+  uint32_t FrameNumber() { return stream_format::kFieldBias + static_cast<uint32_t>(groups_++); }
+
+  std::FILE* f_;
+  uint16_t stream_type_;
+  uint64_t groups_ = 0, empty_groups_ = 0, bytes_ = 0;
+};
+
+}  // namespace
+
+int RunExtract(const std::vector<std::string>& argv) {
+  const std::string command = "extract";
+  Args args;
+  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
+  if (args.positionals().size() != 2) return UsageError(command, "expected IN.asf and OUT");
+  const std::string input = args.positionals()[0];
+  const std::string output = args.positionals()[1];
+  const bool to_stdout = output == "-";
+  if (to_stdout && ::isatty(STDOUT_FILENO) != 0) {
+    return UsageError(command, "OUT '-' is a terminal: the stream is binary; redirect it");
+  }
+  if (!to_stdout && SameFile(input, output)) {
+    return UsageError(command, "OUT would overwrite IN ('" + input + "')");
+  }
+
+  const std::unique_ptr<asf::ReadSource> source = asf::OpenReadFile(input);
+  if (source == nullptr) {
+    return Fail(command, kExitInput, "cannot open '" + input + "': " + std::strerror(errno));
+  }
+  asf::Reader reader(*source, {asf::ReadChecks::kDamage, true});
+  if (!reader.Open()) {
+    return Fail(command, kExitNotStream, "'" + input + "' is not an ASF file: " + reader.error());
+  }
+  const asf::HeaderInfo& h = reader.header();
+  const std::string foreign = ForeignReason(h);
+  if (!foreign.empty()) {
+    return Fail(command, kExitNotStream, "'" + input + "' was not written by Kestrum: " + foreign);
+  }
+  // Copied: reading the packets may add to the header's list of streams.
+  uint8_t stream_header[stream_format::kFileHeaderSize];
+  std::memcpy(stream_header, h.streams.front().format.data() + asf::kBitmapInfoHeaderSize,
+              sizeof stream_header);
+
+  std::string error;
+  if (!to_stdout && !CheckOutputWritable(output, error)) return Fail(command, kExitOutput, error);
+  std::FILE* f = nullptr;
+  if (to_stdout) {
+    SetBinaryMode(STDOUT_FILENO);
+    f = stdout;
+  } else {
+    f = std::fopen(output.c_str(), "wb");  // rewritten in place, through a symlink
+    if (f == nullptr) {
+      return Fail(command, kExitOutput, "cannot write '" + output + "': " + std::strerror(errno));
+    }
+  }
+  struct Closer {
+    std::FILE* f;
+    bool owned;
+    ~Closer() {
+      if (owned && f != nullptr) std::fclose(f);
+    }
+  } closer{f, !to_stdout};
+
+  StreamOut out(f, load_u32le(stream_header + stream_format::kFileHeaderStreamTypeOffset) & 0xFFFF);
+  bool written = out.Put(stream_header, stream_format::kFileHeaderSize);
+  uint64_t samples = 0, damaged = 0, cut = 0, gaps_left = 0;
+  std::vector<uint8_t> group;  // the current group's first sample
+  uint32_t last_index = 0;
+  uint64_t last_ms = 0;
+  bool any = false;
+  asf::MediaObject sample;
+  while (written && reader.NextSample(&sample)) {
+    if (sample.stream != kVideoStream) continue;
+    if (sample.cut) {
+      ++cut;
+      continue;
+    }
+    if (!IsPackedSample(sample.bytes)) {
+      ++damaged;
+      continue;
+    }
+    ++samples;
+    const uint64_t ms = sample.presentation_ms >= h.preroll ? sample.presentation_ms - h.preroll : 0;
+    const uint32_t index = load_u32le(sample.bytes.data() + 4);
+    if (any && index == last_index + 1 && SameGroup(sample.bytes, group)) {
+      last_index = index;
+      last_ms = ms;
+      continue;
+    }
+    // A new group. On the file road each group's samples share its time and
+    // the next group comes 40 ms on; on the live road every sample is 40 ms
+    // after the one before. Either way the next group is due 40 ms after the
+    // last sample: a later time means groups that gave no samples.
+    if (any && ms > last_ms + kFrameMs) {
+      const uint64_t missing = (ms - last_ms) / kFrameMs - 1;
+      if (missing > kMaxFilledGroups) {
+        ++gaps_left;
+      } else {
+        for (uint64_t k = 0; k < missing && written; ++k) written = out.EmptyGroup();
+      }
+    }
+    group = std::move(sample.bytes);
+    last_index = index;
+    last_ms = ms;
+    any = true;
+    written = written && out.Group(group);
+  }
+  written = written && std::fflush(f) == 0;
+  if (!written) {
+    return Fail(command, kExitOutput,
+                "cannot write '" + output + "': " + std::strerror(errno));
+  }
+
+  std::vector<std::string> missing;
+  const bool unended = (h.flags & asf::kFileFlagBroadcast) != 0 && !h.streamed;
+  if (unended) missing.push_back("it was never ended");
+  if (cut > 0) missing.push_back(std::to_string(cut) + " cut samples");
+  if (damaged > 0) missing.push_back(std::to_string(damaged) + " samples that are not whole");
+  if (gaps_left > 0) missing.push_back(std::to_string(gaps_left) + " gaps over an hour left unfilled");
+  for (const std::string& p : reader.problems()) {
+    if (p.rfind("sample ", 0) != 0) missing.push_back(p);  // cut samples are counted above
+  }
+  char summary[160];
+  std::snprintf(summary, sizeof summary, "%llu groups (%llu without blocks) from %llu samples, %s",
+                static_cast<unsigned long long>(out.groups()),
+                static_cast<unsigned long long>(out.empty_groups()),
+                static_cast<unsigned long long>(samples), FormatMegabytes(out.bytes()).c_str());
+  if (!missing.empty()) {
+    std::string why;
+    for (const std::string& m : missing) why += (why.empty() ? "" : "; ") + m;
+    return Fail(command, kExitFailure,
+                "'" + input + "' is incomplete (" + why + "): '" + output + "' holds what it held, " +
+                    summary);
+  }
+  std::fprintf(to_stdout ? stderr : stdout, "extracted %s -> %s: %s\n", input.c_str(),
+               output.c_str(), summary);
+  return kExitOk;
+}
+
+}  // namespace kestrum_cli
