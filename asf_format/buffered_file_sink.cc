@@ -9,8 +9,6 @@ namespace kestrum::asf {
 namespace {
 
 constexpr size_t kBufferSize = size_t{1} << 20;
-// Appends at least this large bypass the buffer.
-constexpr size_t kDirectWriteMin = size_t{64} << 10;
 
 class BufferedFileSink final : public ByteSink {
  public:
@@ -25,11 +23,7 @@ class BufferedFileSink final : public ByteSink {
     if (Failed(failure_)) return failure_;
     if (size == 0) return kOk;
     if (data == nullptr) return kNoData;
-    if (size >= kDirectWriteMin) {
-      Status status = FlushBuffer();
-      if (Succeeded(status)) status = Append(data, size);
-      return status;
-    }
+    if (size >= kDirectWriteMin) return FlushThenAppend(data, size);
     if (size > kBufferSize - buffered_) {
       const Status status = FlushBuffer();
       if (Failed(status)) return status;
@@ -37,6 +31,29 @@ class BufferedFileSink final : public ByteSink {
     std::memcpy(buffer_.get() + buffered_, data, size);
     buffered_ += size;
     return kOk;
+  }
+
+  Status WriteGather(const ByteSpan* spans, size_t count) override {
+    if (Failed(failure_)) return failure_;
+    for (size_t i = 0; i < count; ++i) {
+      if (spans[i].data == nullptr && spans[i].size != 0) return kNoData;
+    }
+    if (!file_->gathers()) {
+      // One system call per large span; the small ones are gathered in the buffer.
+      for (size_t i = 0; i < count; ++i) {
+        const Status status = spans[i].size < kGatherCopyMax
+                                  ? Write(spans[i].data, spans[i].size)
+                                  : FlushThenAppend(spans[i].data, spans[i].size);
+        if (Failed(status)) return status;
+      }
+      return kOk;
+    }
+    Status status = FlushBuffer();
+    if (Failed(status)) return status;
+    size_t done = 0;
+    status = Latch(file_->AppendGather(written_, spans, count, &done));
+    written_ += done;
+    return status;
   }
 
   Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
@@ -92,6 +109,15 @@ class BufferedFileSink final : public ByteSink {
   bool seekable() const override { return file_->seekable(); }
 
  private:
+  // Spans of a gathered append shorter than this go through the buffer on a
+  // file that cannot gather.
+  static constexpr size_t kGatherCopyMax = size_t{4} << 10;
+
+  Status FlushThenAppend(const uint8_t* data, size_t size) {
+    const Status status = FlushBuffer();
+    return Succeeded(status) ? Append(data, size) : status;
+  }
+
   Status Latch(Status status) {
     if (Failed(status)) failure_ = status;
     return status;

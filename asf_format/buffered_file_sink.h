@@ -1,6 +1,10 @@
 // The file sink's buffering, shared by the POSIX and Win32 files: appends go
-// through a 1 MiB buffer, except large appends (the muxer's packet batches),
-// which go to the file directly so their bytes are not copied a second time.
+// through a 1 MiB buffer, except large appends, which go to the file directly
+// so their bytes are not copied a second time, and gathered appends (the
+// muxer's packet batches): a file that gathers (writev) takes their spans as
+// they are; elsewhere spans of kDirectWriteMin or more go to the file
+// directly and the small ones between them (packet headers, padding, short
+// fragments) through the buffer.
 // Patches land in the buffer for bytes still there and in the file for the
 // rest. Flush hands the buffer to the system; it does not sync to the disk.
 // The first failing call latches its Status: every later call answers with
@@ -15,6 +19,9 @@
 #include "asf_format/byte_sink.h"
 
 namespace kestrum::asf {
+
+// Appends at least this large bypass the buffer.
+inline constexpr size_t kDirectWriteMin = size_t{64} << 10;
 
 // An open file. Writes are whole or fail; a failed append reports how many
 // of its bytes reached the file. The destructor closes it.
@@ -31,6 +38,15 @@ class OpenFile {
     if (Succeeded(status)) *done = size;
     return status;
   }
+  // Appends the `count` spans' bytes in order at the end (`end` bytes), as
+  // Append does, in as few calls as the system allows; only for a file
+  // whose gathers() is true.
+  virtual Status AppendGather(uint64_t /*end*/, const ByteSpan* /*spans*/, size_t /*count*/,
+                              size_t* done) {
+    *done = 0;
+    return kNotSeekable;
+  }
+  virtual bool gathers() const { return false; }
   // Reads exactly `size` bytes at `offset`.
   virtual Status ReadAt(uint64_t /*offset*/, uint8_t* /*data*/, size_t /*size*/) {
     return kNotSeekable;

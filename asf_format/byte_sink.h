@@ -19,11 +19,27 @@
 
 namespace kestrum::asf {
 
+// A stretch of bytes that a gathered append takes in place.
+struct ByteSpan {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
+
 class ByteSink {
  public:
   virtual ~ByteSink() = default;
   // Appends `size` bytes.
   virtual Status Write(const uint8_t* data, size_t size) = 0;
+  // Appends the `count` spans' bytes in order, as one Write of them all
+  // would, without gathering them first (the file sink hands them to one
+  // system call). This default writes them one by one.
+  virtual Status WriteGather(const ByteSpan* spans, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      const Status status = Write(spans[i].data, spans[i].size);
+      if (Failed(status)) return status;
+    }
+    return kOk;
+  }
   // Overwrites `size` bytes at `offset`; offset + size must not pass Size().
   virtual Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
   // Reads back `size` bytes at `offset`; offset + size must not pass Size().

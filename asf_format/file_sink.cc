@@ -1,5 +1,6 @@
 // The file sink on POSIX systems: the shared buffering over a file
-// descriptor. Appends use write(2), patches pwrite(2), read-backs pread(2).
+// descriptor. Appends use write(2), gathered appends writev(2), patches
+// pwrite(2), read-backs pread(2).
 //
 // Opening: a regular file is opened without truncation, locked (flock,
 // exclusive, without waiting) and only then cut to nothing, so a second
@@ -12,13 +13,17 @@
 #include "asf_format/buffered_file_sink.h"
 
 #ifndef _WIN32
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace kestrum::asf {
@@ -62,7 +67,9 @@ Status Whole(Byte* data, size_t size, size_t* done, Status otherwise, Io io) {
 class PosixFile final : public OpenFile {
  public:
   PosixFile(int fd, bool seekable, bool readable)
-      : fd_(fd), seekable_(seekable), readable_(readable) {}
+      : fd_(fd), seekable_(seekable), readable_(readable) {
+    iov_.reserve(kMaxSpans);  // AppendGather never allocates
+  }
   ~PosixFile() override { ::close(fd_); }
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
@@ -80,6 +87,54 @@ class PosixFile final : public OpenFile {
     return Whole(data, size, done, kWriteFault,
                  [&](const uint8_t* at, size_t n) { return ::write(fd_, at, n); });
   }
+
+  // writev(2) until every span is written: a call that writes part of the
+  // spans (a full disk, a signal, a pipe's room) goes on from the first byte
+  // it did not write; an interrupted one is retried.
+  Status AppendGather(uint64_t /*end*/, const ByteSpan* spans, size_t count,
+                      size_t* done) override {
+    *done = 0;
+    size_t first = 0;    // the first span not wholly written
+    size_t skip = 0;     // its bytes already written
+    while (first < count) {
+      const size_t batch = std::min<size_t>(count - first, kMaxSpans);
+      iov_.resize(batch);
+      size_t asked = 0;
+      for (size_t i = 0; i < batch; ++i) {
+        const ByteSpan& span = spans[first + i];
+        const size_t from = i == 0 ? skip : 0;
+        iov_[i].iov_base = const_cast<uint8_t*>(span.data + from);
+        iov_[i].iov_len = span.size - from;
+        asked += span.size - from;
+      }
+      if (asked == 0) {
+        first += batch;
+        skip = 0;
+        continue;
+      }
+      const ssize_t n = ::writev(fd_, iov_.data(), static_cast<int>(batch));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? FromErrno(errno, kWriteFault) : kWriteFault;
+      auto moved = static_cast<size_t>(n);
+      *done += moved;
+      while (moved > 0) {
+        const size_t left = spans[first].size - skip;
+        if (moved < left) {
+          skip += moved;
+          break;
+        }
+        moved -= left;
+        ++first;
+        skip = 0;
+      }
+      while (first < count && spans[first].size == skip) {  // empty spans
+        ++first;
+        skip = 0;
+      }
+    }
+    return kOk;
+  }
+  bool gathers() const override { return true; }
 
   Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
     if (!readable_) return kNotSeekable;
@@ -101,7 +156,13 @@ class PosixFile final : public OpenFile {
   bool seekable() const override { return seekable_; }
 
  private:
+#if defined(IOV_MAX)
+  static constexpr size_t kMaxSpans = IOV_MAX;
+#else
+  static constexpr size_t kMaxSpans = 1024;
+#endif
   const int fd_;
+  std::vector<struct iovec> iov_;  // AppendGather's list, kept for its capacity
   const bool seekable_;
   const bool readable_;  // opened for reading too: written bytes can be read back
 };

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <memory>
@@ -344,10 +345,14 @@ Muxer::~Muxer() {
     // Abandoned without End: hand over what was taken, leave the header as
     // an unfinished file's.
     State& s = *state_;
-    if (Succeeded(s.stop_code)) {
-      const Status status = s.packets->FinishPacket();
-      if (Failed(status)) (void)s.Fault(status);
-      if (Succeeded(status)) (void)s.Flush();
+    try {
+      if (Succeeded(s.stop_code)) {
+        const Status status = s.packets->FinishPacket();
+        if (Failed(status)) (void)s.Fault(status);
+        if (Succeeded(status)) (void)s.Flush();
+      }
+    } catch (const std::bad_alloc&) {
+      // No memory to finish the last packet: the file ends with the ones before.
     }
     s.CloseOutage("writing ended");
   }
@@ -392,7 +397,7 @@ Status Muxer::Begin() {
 }
 
 Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
-                           const uint8_t* data, size_t size) {
+                           const uint8_t* data, size_t size, SampleHold hold) {
   if (state_ == nullptr) return kOutOfMemory;
   State& s = *state_;
   if (s.phase != Phase::kWriting) return kInvalidRequest;
@@ -408,6 +413,14 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
     return s.stop_code;
   }
 
+  if (!hold) {
+    // Bytes the caller keeps no hold on: the muxer's own copy goes into the packets.
+    auto* copy = new (std::nothrow) uint8_t[size];
+    if (copy == nullptr) return kOutOfMemory;
+    std::memcpy(copy, data, size);
+    hold = SampleHold([](void* bytes) { delete[] static_cast<uint8_t*>(bytes); }, copy);
+    data = copy;
+  }
   const auto index = static_cast<uint16_t>(s.slot[stream]);
   StreamState& st = s.streams[index];
   PayloadInfo payload;
@@ -431,7 +444,14 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   const bool had_open = s.packets->has_open_packet();
   const uint64_t open_packet = s.packets->completed_packets();
   SamplePlacement& placement = s.unconfirmed.back().placement;
-  Status status = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement);
+  Status status = kOk;
+  try {
+    status = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement,
+                                  std::move(hold));
+  } catch (const std::bad_alloc&) {
+    // The builder's lists could not grow: what it holds cannot be trusted whole.
+    status = kOutOfMemory;
+  }
   ++st.next_object;  // wraps mod 256
   if (Failed(status)) {
     placement.last_packet = kNotWhole;

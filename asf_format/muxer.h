@@ -9,8 +9,9 @@
 // seek (a pipe, a device) the first header stays: End() only flushes, and
 // the file is a stream (Broadcast, its streams declared not seekable, no
 // index). Memory stays bounded whatever the length of the recording: a 1 MiB
-// batch of packets plus 6 bytes of index per second of media per video
-// stream.
+// batch of packets (spans over at most about kMaxHeldSamples samples'
+// buffers, which the muxer holds until their bytes are written) plus 6 bytes
+// of index per second of media per video stream.
 //
 // Crash bound: a process killed at any moment leaves a file that holds every
 // sample but those of the last second of media: after each WriteSample, the
@@ -54,6 +55,7 @@
 #include <vector>
 
 #include "asf_format/objects.h"
+#include "asf_format/sample_hold.h"
 #include "asf_format/status.h"
 #include "asf_format/byte_sink.h"
 
@@ -131,7 +133,9 @@ class Muxer {
   // sink is then cut back to nothing where it can be).
   Status Begin();
   // Adds one sample of `stream` at `time` (100-ns units, before preroll).
-  // The bytes are copied before the call returns. The presentation time
+  // With a `hold`, the bytes are taken in place and must stay as they are
+  // until the muxer releases the hold (once they are written, or dropped);
+  // without one they are copied before the call returns. The presentation time
   // written is time / 10000 + preroll ms; `duration` only feeds the play
   // duration. Refused, without effect: before Begin or after End
   // (kInvalidRequest), an unknown stream (kInvalidStream), no data,
@@ -140,7 +144,7 @@ class Muxer {
   // returned by the call that meets it, and by every call whose sample is
   // dropped after it (see Write faults above).
   Status WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
-                      const uint8_t* data, size_t size);
+                      const uint8_t* data, size_t size, SampleHold hold = {});
   // Pads and writes the last packet, sets the header's final sizes, counts
   // and durations (Broadcast cleared), appends a Simple Index per video
   // stream and then marks the file Seekable. Each step leaves a readable

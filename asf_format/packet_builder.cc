@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "asf_format/header.h"
 #include "base/bytes.h"
 
 namespace kestrum::asf {
@@ -16,6 +17,9 @@ constexpr size_t kPaddingLengthOffset = 5;
 constexpr size_t kSendTimeOffset = 7;
 constexpr size_t kPayloadFlagsOffset = 13;
 constexpr size_t kFirstMultiPayloadOffset = 14;
+
+// Padding: the packets' zero bytes all come from here.
+uint8_t kZeros[kMaxPacketSize] = {};
 
 // Payload header shared by both layouts; returns the bytes written (15).
 size_t StorePayloadHeader(uint8_t* p, const PayloadInfo& info, uint32_t offset, uint32_t size) {
@@ -35,9 +39,36 @@ PacketBuilder::PacketBuilder(ByteSink& sink, uint32_t packet_size)
       packet_size_(packet_size),
       batch_packets_(std::max<uint32_t>(1, static_cast<uint32_t>(kBatchBytes / packet_size))),
       single_capacity_(
-          static_cast<uint32_t>(packet_size - kPacketHeaderSize - kSinglePayloadHeaderSize)),
-      // Default-initialised: nothing is zero-filled but padding.
-      batch_(new uint8_t[size_t{batch_packets_} * packet_size]) {}
+          static_cast<uint32_t>(packet_size - kPacketHeaderSize - kSinglePayloadHeaderSize)) {
+  // What a batch takes at most, so that the lists do not grow: a packet
+  // takes two segments and its headers, and every payload in a multiple-
+  // payload packet two segments and 17 bytes more; a sample has at most two
+  // such payloads (its first and last fragments), and a batch holds at most
+  // kMaxHeldSamples + 1 samples besides the open packet's.
+  const size_t payloads = 2 * (kMaxHeldSamples + 1) + 2 * kMaxPayloadsPerPacket;
+  segments_.reserve((size_t{batch_packets_} + 1) * 2 + 2 * payloads);
+  spans_.reserve(segments_.capacity());
+  arena_.reserve((size_t{batch_packets_} + 1) * (kPacketHeaderSize + kSinglePayloadHeaderSize) +
+                 payloads * kMultiPayloadHeaderSize);
+}
+
+// `size` bytes of the packets' own, at the end of the arena and of the
+// segments; the pointer is good until the arena next grows.
+uint8_t* PacketBuilder::ArenaBytes(size_t size) {
+  const size_t at = arena_.size();
+  arena_.resize(at + size);
+  if (segments_.size() > merge_floor_ && segments_.back().data == nullptr &&
+      segments_.back().arena_offset + segments_.back().size == at) {
+    segments_.back().size += size;
+  } else {
+    segments_.push_back(Segment{nullptr, at, size});
+  }
+  return arena_.data() + at;
+}
+
+void PacketBuilder::AddBytes(const uint8_t* data, size_t size) {
+  if (size != 0) segments_.push_back(Segment{data, 0, size});
+}
 
 uint32_t PacketBuilder::NextSendTime(uint32_t send_ms) const {
   return std::max(last_send_ms_, send_ms);
@@ -55,23 +86,27 @@ void PacketBuilder::WritePacketHeader(uint8_t* p, bool multiple, uint32_t send_m
 }
 
 Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, uint32_t size,
-                                 SamplePlacement* placement) {
+                                 SamplePlacement* placement, SampleHold hold) {
+  // Held from the start, and not released by a batch written on the way:
+  // only once its last packet is known and written.
+  held_.push_back(Held{UINT64_MAX, std::move(hold)});
+  Held& held = held_.back();
   uint32_t offset = 0;
   bool first = true;
   while (offset < size) {
     const uint32_t remaining = size - offset;
     if (!open_ && remaining >= single_capacity_) {
       // The fragment fills a packet by itself: single-payload layout, no padding.
-      uint8_t* p = Slot();
       const uint32_t send_ms = NextSendTime(info.send_ms);
+      uint8_t* p = ArenaBytes(kPacketHeaderSize + kSinglePayloadHeaderSize);
       WritePacketHeader(p, false, send_ms);
       StorePayloadHeader(p + kPacketHeaderSize, info, offset, size);
-      std::memcpy(p + kPacketHeaderSize + kSinglePayloadHeaderSize, data + offset,
-                  single_capacity_);
+      AddBytes(data + offset, single_capacity_);
       offset += single_capacity_;
       if (first) *placement = SamplePlacement{completed_total_, completed_total_, 0, 0};
       first = false;
       placement->last_packet = completed_total_;
+      if (offset == size) held.last_packet = completed_total_;
       const Status status = CompletePacket(send_ms);
       if (Failed(status)) return status;
       continue;
@@ -79,17 +114,19 @@ Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, ui
     if (!open_) {
       open_ = true;
       open_send_ms_ = NextSendTime(info.send_ms);
+      merge_floor_ = open_segment_ = segments_.size();
+      open_arena_ = arena_.size();
+      (void)ArenaBytes(kFirstMultiPayloadOffset);  // the header, filled in when it completes
       pos_ = kFirstMultiPayloadOffset;
       payloads_ = 0;
     }
     // An open packet always has room for a payload header and one byte.
-    uint8_t* p = Slot();
     const uint32_t room = static_cast<uint32_t>(packet_size_ - pos_ - kMultiPayloadHeaderSize);
     const uint32_t n = std::min(room, remaining);
-    uint8_t* h = p + pos_;
+    uint8_t* h = ArenaBytes(kMultiPayloadHeaderSize);
     h += StorePayloadHeader(h, info, offset, size);
     store_u16le(h, static_cast<uint16_t>(n));
-    std::memcpy(h + 2, data + offset, n);
+    AddBytes(data + offset, n);
     if (first) {
       *placement = SamplePlacement{completed_total_, completed_total_, payloads_,
                                    payloads_ == 0 ? 0 : static_cast<uint32_t>(pos_)};
@@ -99,6 +136,7 @@ Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, ui
     offset += n;
     first = false;
     placement->last_packet = completed_total_;
+    if (offset == size) held.last_packet = completed_total_;
     if (payloads_ == kMaxPayloadsPerPacket || packet_size_ - pos_ < kMultiPayloadHeaderSize + 1) {
       const Status status = FinishPacket();
       if (Failed(status)) return status;
@@ -109,13 +147,14 @@ Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, ui
 
 Status PacketBuilder::FinishPacket() {
   if (!open_) return kOk;
-  uint8_t* p = Slot();
   const size_t padding = packet_size_ - pos_;
-  std::memset(p + pos_, 0, padding);
+  AddBytes(kZeros, padding);
+  uint8_t* p = arena_.data() + open_arena_;
   WritePacketHeader(p, true, open_send_ms_);
   store_u16le(p + kPaddingLengthOffset, static_cast<uint16_t>(padding));
   p[kPayloadFlagsOffset] = static_cast<uint8_t>(kPayloadLengthWord | payloads_);
   open_ = false;
+  merge_floor_ = segments_.size();
   return CompletePacket(open_send_ms_);
 }
 
@@ -123,7 +162,7 @@ Status PacketBuilder::CompletePacket(uint32_t send_ms) {
   last_send_ms_ = send_ms;
   ++batched_;
   ++completed_total_;
-  if (batched_ == batch_packets_) return Drain();
+  if (batched_ == batch_packets_ || held_.size() > kMaxHeldSamples) return Drain();
   return kOk;
 }
 
@@ -131,6 +170,10 @@ void PacketBuilder::Restart(uint64_t packets) {
   batched_ = 0;
   completed_total_ = packets;
   open_ = false;
+  segments_.clear();
+  arena_.clear();
+  merge_floor_ = 0;
+  held_.clear();  // releases every sample: no packet needs their bytes any more
 }
 
 void TrimPacket(uint8_t* packet, uint32_t packet_size, uint32_t payloads, uint32_t end) {
@@ -141,12 +184,26 @@ void TrimPacket(uint8_t* packet, uint32_t packet_size, uint32_t payloads, uint32
 
 Status PacketBuilder::Drain() {
   if (batched_ == 0) return kOk;
-  const Status status = sink_.Write(batch_.get(), size_t{batched_} * packet_size_);
-  if (open_) {
-    // The packet being filled moves to the front of the batch.
-    std::memmove(batch_.get(), Slot(), pos_);
+  const size_t count = open_ ? open_segment_ : segments_.size();
+  spans_.clear();
+  for (size_t i = 0; i < count; ++i) {
+    const Segment& segment = segments_[i];
+    spans_.push_back(ByteSpan{
+        segment.data != nullptr ? segment.data : arena_.data() + segment.arena_offset,
+        segment.size});
   }
+  const Status status = sink_.WriteGather(spans_.data(), spans_.size());
+  // Written or failed, the completed packets are gone from here; the packet
+  // being filled moves to the front.
+  segments_.erase(segments_.begin(), segments_.begin() + static_cast<std::ptrdiff_t>(count));
+  const size_t arena_gone = open_ ? open_arena_ : arena_.size();
+  arena_.erase(arena_.begin(), arena_.begin() + static_cast<std::ptrdiff_t>(arena_gone));
+  for (Segment& segment : segments_) {
+    if (segment.data == nullptr) segment.arena_offset -= arena_gone;
+  }
+  open_segment_ = open_arena_ = merge_floor_ = 0;
   batched_ = 0;
+  while (!held_.empty() && held_.front().last_packet < completed_total_) held_.pop_front();
   return status;
 }
 

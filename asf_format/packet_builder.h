@@ -1,8 +1,12 @@
 // Fixed-size ASF data packets: samples become payloads, several to a packet
 // when they are small, fragmented across consecutive packets when they are
-// not. Completed packets collect in a batch of about kBatchBytes and go to the
-// sink in one Write when the batch is full or on Drain, so each sample byte is
-// copied once, into the batch, and the sink sees large writes.
+// not. The builder copies no sample byte: a packet is a list of spans, its
+// own packet and payload headers (in a small arena) and padding between
+// stretches of the samples' own buffers, which stay held until written.
+// Completed packets collect in a batch of about kBatchBytes and go to the
+// sink in one gathered write (ByteSink::WriteGather) when the batch is full,
+// when it holds kMaxHeldSamples samples, or on Drain, so the sink sees large
+// writes.
 //
 // Packet layout (every packet exactly packet_size bytes):
 //   82 00 00          error correction present, 2 bytes of zero data
@@ -23,11 +27,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <deque>
+#include <vector>
 
-#include "asf_format/objects.h"
-#include "asf_format/status.h"
 #include "asf_format/byte_sink.h"
+#include "asf_format/objects.h"
+#include "asf_format/sample_hold.h"
+#include "asf_format/status.h"
 
 namespace kestrum::asf {
 
@@ -36,6 +42,9 @@ inline constexpr size_t kSinglePayloadHeaderSize = 15;
 inline constexpr size_t kMultiPayloadHeaderSize = 17;
 inline constexpr uint32_t kMaxPayloadsPerPacket = 63;
 inline constexpr size_t kBatchBytes = size_t{1} << 20;
+// Samples whose bytes the completed packets hold, past which they are
+// written whatever the batch's size: bounds the sample buffers kept alive.
+inline constexpr size_t kMaxHeldSamples = 32;
 
 // What every payload of one sample repeats.
 struct PayloadInfo {
@@ -63,16 +72,19 @@ void TrimPacket(uint8_t* packet, uint32_t packet_size, uint32_t payloads, uint32
 
 class PacketBuilder {
  public:
-  // `packet_size` in kMinPacketSize..kMaxPacketSize (header.h). Allocates the
-  // batch (throws std::bad_alloc when it cannot).
+  // `packet_size` in kMinPacketSize..kMaxPacketSize (header.h). Throws
+  // std::bad_alloc when memory for its lists cannot be had, here and in
+  // AddSample and FinishPacket.
   PacketBuilder(ByteSink& sink, uint32_t packet_size);
   PacketBuilder(const PacketBuilder&) = delete;
   PacketBuilder& operator=(const PacketBuilder&) = delete;
 
-  // Appends a sample of 1 .. 2^32-1 bytes. Fails only when the sink fails a
-  // batch write; the builder is then unusable.
+  // Appends a sample of 1 .. 2^32-1 bytes, taken in place: `data` must stay
+  // as it is until the packet holding its last byte has gone to the sink (or
+  // Restart forgets it, or the builder goes); `hold` is released then. Fails
+  // only when the sink fails a batch write; the builder is then unusable.
   Status AddSample(const PayloadInfo& info, const uint8_t* data, uint32_t size,
-                    SamplePlacement* placement);
+                    SamplePlacement* placement, SampleHold hold = {});
   // Pads and completes the packet being filled, if any. Fails only when
   // that completes the batch and the sink fails its write.
   Status FinishPacket();
@@ -91,7 +103,20 @@ class PacketBuilder {
   bool has_open_packet() const { return open_; }
 
  private:
-  uint8_t* Slot() { return batch_.get() + size_t{batched_} * packet_size_; }
+  // One span of the packets: `size` bytes at `data`, or in the arena at
+  // `arena_offset` when `data` is null.
+  struct Segment {
+    const uint8_t* data;
+    size_t arena_offset;
+    size_t size;
+  };
+  struct Held {
+    uint64_t last_packet;
+    SampleHold hold;
+  };
+
+  uint8_t* ArenaBytes(size_t size);
+  void AddBytes(const uint8_t* data, size_t size);
   uint32_t NextSendTime(uint32_t send_ms) const;
   void WritePacketHeader(uint8_t* p, bool multiple, uint32_t send_ms) const;
   Status CompletePacket(uint32_t send_ms);
@@ -100,12 +125,21 @@ class PacketBuilder {
   const uint32_t packet_size_;
   const uint32_t batch_packets_;
   const uint32_t single_capacity_;  // data bytes of a single-payload packet
-  std::unique_ptr<uint8_t[]> batch_;
+  std::vector<Segment> segments_;   // the completed packets, then the open one
+  std::vector<uint8_t> arena_;      // their headers
+  std::vector<ByteSpan> spans_;     // Drain's list, kept for its capacity
+  std::deque<Held> held_;           // in the order added
   uint32_t batched_ = 0;
   uint64_t completed_total_ = 0;
   uint32_t last_send_ms_ = 0;  // send times never decrease over packets
-  // The packet being filled (multiple-payload layout), at Slot().
+  // Segments from here on may not be merged with an earlier one.
+  size_t merge_floor_ = 0;
+  // The packet being filled (multiple-payload layout): its segments and
+  // arena bytes begin at open_segment_ and open_arena_, its packet header
+  // at open_arena_; pos_ counts its bytes.
   bool open_ = false;
+  size_t open_segment_ = 0;
+  size_t open_arena_ = 0;
   size_t pos_ = 0;
   uint32_t payloads_ = 0;
   uint32_t open_send_ms_ = 0;

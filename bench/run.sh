@@ -2,14 +2,20 @@
 # Speed and memory of both roads against the physical reference (cp) and the
 # tool a user would otherwise reach for (ffmpeg's remux), in one run.
 #
-# Builds the program (Release), generates 704x576 streams of the given sizes
-# with `kestrum generate` (the default realistic mix: 2 Mbit/s, a start group
-# every 25 groups, mostly one video block per group), then times, side by
-# side, in --repeat rounds of every case (each round starting one case later):
+# Builds the program (Release), generates two 704x576 streams of each of the
+# given sizes with `kestrum generate`: the default realistic mix (2 Mbit/s, a
+# start group every 25 groups, mostly one video block per group; named by
+# its size, "100M") and one of one video block per group (--one-block;
+# "100M-1blk"), whose output is about the size of its input. Then times,
+# side by side, in --repeat rounds of every case (each round starting one
+# case later):
 #   - the file road:  kestrum convert IN F.asf
 #   - the live road:  kestrum record IN L.asf --piece-size 4096 | group
 #   - cp IN, cp F.asf and cp L.asf (the same bytes read and written by cp)
+#   - cat F.asf > OUT (the same bytes through a program's own buffer)
 #   - ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf
+#   - with --before REV: the file road and the live road (4 KiB) of REV's
+#     program as well, built beside (build/bench/before), in the same rounds
 # and writes a markdown table of medians, peak RSS and the ratios.
 #
 # Page cache: every case runs warm. Before each one, the case's input is read
@@ -20,7 +26,7 @@
 # output is then fsync'ed inside the timed span.
 #
 # Usage: bench/run.sh [--sizes 100M,1G] [--repeat 5] [--out bench/results.md]
-#                     [--fsync] [--keep] [--no-build]
+#                     [--before REV] [--fsync] [--keep] [--no-build]
 # Sizes take K, M, G (binary) suffixes. Data go to build/bench/data and are
 # removed at the end unless --keep.
 set -euo pipefail
@@ -33,8 +39,10 @@ out=bench/results.md
 fsync=0
 keep=0
 build=1
+before=
 while (($#)); do
   case $1 in
+    --before) before=$2; shift 2 ;;
     --sizes) sizes=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
@@ -71,6 +79,19 @@ if ((build)); then
   cmake --build "$build_dir" -j2 --target kestrum_cli >/dev/null
 fi
 [ -x "$kestrum" ] || { echo "bench/run.sh: no $kestrum (run without --no-build)" >&2; exit 1; }
+kestrum_before=
+if [ -n "$before" ]; then
+  before_commit=$(git rev-parse --verify "$before^{commit}")
+  before_dir=build/bench/before
+  echo "== Building the program before, $before ($before_commit), in $before_dir"
+  rm -rf "$before_dir/src"
+  mkdir -p "$before_dir/src"
+  git archive "$before_commit" | tar -x -C "$before_dir/src"
+  cmake -S "$before_dir/src" -B "$before_dir/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DKESTRUM_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$before_dir/build" -j2 --target kestrum_cli >/dev/null
+  kestrum_before=$before_dir/build/tools/kestrum
+fi
 
 mkdir -p "$data"
 raw=$data/raw.tsv
@@ -130,20 +151,30 @@ gen_options=(--size 704x576 --random-state 1)
 probe_frames=2000
 probe_bytes=$("$kestrum" generate - --frames $probe_frames "${gen_options[@]}" | wc -c)
 IFS=, read -r -a size_list <<<"$sizes"
+streams=()  # names: SIZE (the mix) and SIZE-1blk (one video block per group)
 for s in "${size_list[@]}"; do
   target=$(bytes_of "$s")
   frames=$(( (target - 40) * probe_frames / (probe_bytes - 40) ))
   ((frames > 0)) || frames=1
   echo "== Generating $data/$s.xqv: $frames groups (about $s)"
   "$kestrum" generate "$data/$s.xqv" --frames "$frames" "${gen_options[@]}" >/dev/null
+  one_bytes=$("$kestrum" generate - --frames $probe_frames "${gen_options[@]}" --one-block | wc -c)
+  frames=$(( (target - 40) * probe_frames / (one_bytes - 40) ))
+  ((frames > 0)) || frames=1
+  echo "== Generating $data/$s-1blk.xqv: $frames groups of one video block (about $s)"
+  "$kestrum" generate "$data/$s-1blk.xqv" --frames "$frames" "${gen_options[@]}" --one-block \
+    >/dev/null
+  streams+=("$s" "$s-1blk")
 done
+table_sizes=$(IFS=,; echo "${streams[*]}")
 
 # --- runs -------------------------------------------------------------------
-cases=(convert record-4k record-group cp-in cp-file-out cp-live-out)
+cases=(convert record-4k record-group cp-in cp-file-out cp-live-out cat-file-out)
+[ -n "$kestrum_before" ] && cases+=(convert-before record-4k-before)
 ((have_ffmpeg)) && cases+=(ffmpeg)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 run_out=$data/run.tmp  # every timed case writes here
-for s in "${size_list[@]}"; do
+for s in "${streams[@]}"; do
   in=$data/$s.xqv
   f=$data/$s-file.asf
   l4=$data/$s-live4k.asf
@@ -172,6 +203,10 @@ for s in "${size_list[@]}"; do
         cp-in) time_case "$s" "$c" "$in" cp "$in" "$run_out" ;;
         cp-file-out) time_case "$s" "$c" "$f" cp "$f" "$run_out" ;;
         cp-live-out) time_case "$s" "$c" "$l4" cp "$l4" "$run_out" ;;
+        cat-file-out) time_case "$s" "$c" "$f" sh -c 'cat "$1" >"$2"' cat "$f" "$run_out" ;;
+        convert-before) time_case "$s" "$c" "$in" "$kestrum_before" convert "$in" "$run_out" ;;
+        record-4k-before)
+          time_case "$s" "$c" "$in" "$kestrum_before" record "$in" "$run_out" --piece-size 4096 ;;
         ffmpeg)
           time_case "$s" "$c" "$f" ffmpeg -nostdin -v error -y -i "$f" -map 0 -c copy -f asf "$run_out" ;;
       esac
@@ -189,7 +224,7 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
 {
   echo "# Kestrum benchmark"
   echo
-  echo "Command: \`bench/run.sh --sizes $sizes --repeat $repeat$( ((fsync)) && echo ' --fsync')\`"
+  echo "Command: \`bench/run.sh --sizes $sizes --repeat $repeat$( [ -n "$before" ] && echo " --before $before")$( ((fsync)) && echo ' --fsync')\`"
   echo "at $commit, $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) cores ($cpu), $(uname -sr);"
   echo "load average $load_before before, $load_after after."
   echo
@@ -205,7 +240,8 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
   echo "system seconds (median), which other work on the machine disturbs less than wall time."
   echo "Peak RSS: the largest of the runs."
   echo
-  awk -F'\t' -v sizes="$sizes" -v have_ffmpeg="$have_ffmpeg" -f bench/table.awk "$raw"
+  [ -n "$before" ] && echo "Before: $before ($before_commit), built beside as $kestrum_before." && echo
+  awk -F'\t' -v sizes="$table_sizes" -v have_ffmpeg="$have_ffmpeg" -f bench/table.awk "$raw"
 } >"$out"
 cat "$out"
 echo

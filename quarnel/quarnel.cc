@@ -83,7 +83,9 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t channel, intptr_t sourc
     Channel& open = TheChannel();
     open.header_sent = false;
     open.group_index = 0;
-    return open.scanner.Open(reinterpret_cast<const char*>(source)) ? 1 : 0;
+    // Mapped where it can be: groups are handed out in place (readers of them
+    // guard their reads, see stream_format/read_guard.h).
+    return open.scanner.Open(reinterpret_cast<const char*>(source), /*map=*/true) ? 1 : 0;
   } catch (...) {
     return 0;
   }

@@ -11,6 +11,7 @@
 #include <share.h>
 #else
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -66,6 +67,10 @@ bool SourceFile::Open(const char* path) {
   fd_ = OpenRead(path);
   owned_ = true;
   position_ = 0;
+#if !defined(_WIN32)
+  struct stat info;
+  mappable_ = fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+#endif
   return fd_ >= 0;
 }
 
@@ -73,13 +78,67 @@ bool SourceFile::OpenDescriptor(int fd) {
   Close();
   fd_ = fd;
   owned_ = false;
+  mappable_ = false;  // read from where it stands, never mapped
   return fd_ >= 0;
 }
 
 void SourceFile::Close() {
+  Unmap();
   if (fd_ >= 0 && owned_) CloseFd(fd_);
   fd_ = -1;
   position_ = 0;
+  mappable_ = false;
+}
+
+int64_t SourceFile::Size() const {
+  if (fd_ < 0) return -1;
+#if defined(_WIN32)
+  struct _stati64 info;
+  if (_fstati64(fd_, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return -1;
+#else
+  struct stat info;
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+#endif
+  return static_cast<int64_t>(info.st_size);
+}
+
+size_t SourceFile::page_size() {
+#if defined(_WIN32)
+  return 4096;
+#else
+  static const size_t size = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return size;
+#endif
+}
+
+void SourceFile::Unmap() {
+#if !defined(_WIN32)
+  if (window_ != nullptr) ::munmap(window_, window_size_);
+#endif
+  window_ = nullptr;
+  window_size_ = 0;
+}
+
+const uint8_t* SourceFile::Map(uint64_t offset, size_t size) {
+  Unmap();
+#if defined(_WIN32)
+  (void)offset;
+  (void)size;
+  return nullptr;
+#else
+  if (!mappable_ || size == 0) return nullptr;
+  int flags = MAP_PRIVATE;
+#if defined(MAP_POPULATE)
+  flags |= MAP_POPULATE;  // the page tables filled at once rather than fault by fault
+#endif
+  void* window = ::mmap(nullptr, size, PROT_READ, flags, fd_, static_cast<off_t>(offset));
+  if (window == MAP_FAILED) return nullptr;
+  ::madvise(window, size, MADV_SEQUENTIAL);
+  window_ = window;
+  window_size_ = size;
+  position_ = offset + size;
+  return static_cast<const uint8_t*>(window);
+#endif
 }
 
 int64_t SourceFile::Read(uint8_t* buffer, size_t capacity) {

@@ -1,4 +1,6 @@
-// A stored stream read front to back with large reads and 64-bit offsets.
+// A stored stream read front to back with large reads and 64-bit offsets,
+// or, where it can be mapped into memory (a regular file on POSIX systems),
+// seen through a window of the mapping that slides along it.
 #pragma once
 
 #include <cstddef>
@@ -27,8 +29,22 @@ class SourceFile {
   // error. Retries interrupted reads.
   int64_t Read(uint8_t* buffer, size_t capacity);
 
-  // The read position: bytes consumed from the start of the file.
+  // The read position: bytes consumed from the start of the file (or, when
+  // mapped, the end of the window).
   uint64_t position() const { return position_; }
+
+  // True when the open file can be seen through Map rather than read.
+  bool mappable() const { return mappable_; }
+  // The file's current size, or -1 when it cannot be had or is not a
+  // regular file's (a pipe's or FIFO's size says nothing of its stream).
+  int64_t Size() const;
+  // Maps the `size` file bytes from `offset` (a multiple of the page size),
+  // read only, in place of the window mapped before, and returns them, or
+  // null when they cannot be mapped (nothing is mapped then). The bytes must
+  // exist when mapped; reading them later may still fault (see
+  // read_guard.h). Moves the read position to the end of the window.
+  const uint8_t* Map(uint64_t offset, size_t size);
+  static size_t page_size();
 
   // When the read position lies in a hole of a sparse file (bytes that read
   // as zeros without being stored), moves it to the end of the hole and
@@ -37,9 +53,14 @@ class SourceFile {
   uint64_t SkipHole();
 
  private:
+  void Unmap();
+
   int fd_ = -1;
   bool owned_ = false;
   uint64_t position_ = 0;
+  bool mappable_ = false;
+  void* window_ = nullptr;
+  size_t window_size_ = 0;
 };
 
 }  // namespace kestrum::stream_format

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "stream_format/read_guard.h"
+
 namespace kestrum::stream_format {
 
 namespace {
@@ -20,9 +22,11 @@ bool AllZero(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-bool StreamScanner::Open(const char* path) {
+bool StreamScanner::Open(const char* path, bool map) {
   Close();
-  return file_.Open(path) && ReadHeader();
+  if (!file_.Open(path)) return false;
+  mapped_ = map && file_.mappable();
+  return ReadHeader();
 }
 
 bool StreamScanner::OpenDescriptor(int fd) {
@@ -32,13 +36,38 @@ bool StreamScanner::OpenDescriptor(int fd) {
 
 bool StreamScanner::ReadHeader() {
   open_ = true;
-  if (Ensure(0, kFileHeaderSize) < kFileHeaderSize) {
+  if (Ensure(0, kFileHeaderSize) < kFileHeaderSize ||
+      !Guarded([this] { std::memcpy(header_, data_ + begin_, kFileHeaderSize); })) {
     Close();
     return false;
   }
-  std::memcpy(header_, buffer_.get(), kFileHeaderSize);
   cursor_ = kFileHeaderSize;
   return true;
+}
+
+// Runs `read` over the bytes present; with a mapping, guarded: a fault ends
+// the scan as a read error (false).
+template <typename Read>
+bool StreamScanner::Guarded(Read read) {
+  if (!mapped_) {
+    read();
+    return true;
+  }
+  if (ReadGuarded(data_, end_, [](void* context) { (*static_cast<Read*>(context))(); }, &read)) {
+    return true;
+  }
+  failed_ = faulted_ = at_end_ = true;
+  return false;
+}
+
+// The end of the scan. A file now shorter than the bytes already taken from
+// it was cut under the scanner: a read error, not a clean end.
+ScanEvent StreamScanner::End() {
+  if (open_ && !failed_) {
+    const int64_t size = file_.Size();
+    if (size >= 0 && static_cast<uint64_t>(size) < end_offset()) failed_ = true;
+  }
+  return ScanEvent{};
 }
 
 void StreamScanner::Close() {
@@ -47,6 +76,8 @@ void StreamScanner::Close() {
   failed_ = false;
   std::memset(header_, 0, sizeof header_);
   buffer_.reset();
+  data_ = nullptr;
+  mapped_ = faulted_ = false;
   capacity_ = begin_ = end_ = 0;
   buffer_offset_ = 0;
   at_end_ = false;
@@ -74,6 +105,7 @@ bool StreamScanner::Reserve(size_t count) {
     if (!grown) return false;
     if (live > 0) std::memcpy(grown.get(), buffer_.get() + begin_, live);
     buffer_ = std::move(grown);
+    data_ = buffer_.get();
     capacity_ = target;
   } else if (begin_ > 0 && live > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, live);
@@ -89,6 +121,7 @@ bool StreamScanner::Reserve(size_t count) {
 // read). Returns how many bytes are present from `offset` on: `count` or
 // more, fewer only at the end of the file.
 size_t StreamScanner::Ensure(uint64_t offset, size_t count) {
+  if (mapped_) return EnsureMapped(offset, count);
   begin_ = static_cast<size_t>(offset - buffer_offset_);
   if (end_ - begin_ >= count || at_end_) return end_ - begin_;
   if (capacity_ - begin_ < count || capacity_ - end_ < kReadSize) {
@@ -110,13 +143,51 @@ size_t StreamScanner::Ensure(uint64_t offset, size_t count) {
   return end_ - begin_;
 }
 
+// Ensure over the mapping: maps a new window from the page holding `offset`,
+// of kWindowSize bytes or enough for `count`, within the file's size as it
+// is now.
+size_t StreamScanner::EnsureMapped(uint64_t offset, size_t count) {
+  begin_ = static_cast<size_t>(offset - buffer_offset_);
+  if (end_ - begin_ >= count || at_end_) return end_ - begin_;
+  const int64_t size = file_.Size();
+  if (size < 0 || static_cast<uint64_t>(size) < end_offset()) {
+    // Cut shorter than what was mapped: the rest of the stream is lost.
+    failed_ = at_end_ = true;
+    return end_ - begin_;
+  }
+  const uint64_t file_size = static_cast<uint64_t>(size);
+  const uint64_t page = SourceFile::page_size();
+  const uint64_t start = offset / page * page;
+  const uint64_t stop =
+      std::min<uint64_t>(std::max<uint64_t>(offset + count, start + kWindowSize), file_size);
+  if (stop <= offset) {
+    at_end_ = true;
+    return end_ - begin_;
+  }
+  const uint8_t* window = file_.Map(start, static_cast<size_t>(stop - start));
+  if (window == nullptr) {
+    failed_ = at_end_ = true;
+    data_ = nullptr;
+    buffer_offset_ = offset;
+    capacity_ = begin_ = end_ = 0;
+    return 0;
+  }
+  data_ = window;
+  buffer_offset_ = start;
+  begin_ = static_cast<size_t>(offset - start);
+  end_ = capacity_ = static_cast<size_t>(stop - start);
+  at_end_ = stop == file_size;
+  return end_ - begin_;
+}
+
 // CheckGroup at `offset`, reading until it decides. `truncated` tells a
 // group cut by the end of the file (the result then says kNeedMore).
 GroupCheck StreamScanner::CheckAt(uint64_t offset, bool& truncated) {
   size_t need = kGroupStartProbe;
   for (;;) {
     const size_t have = Ensure(offset, need);
-    const GroupCheck check = CheckGroup(buffer_.get() + begin_, have);
+    GroupCheck check;
+    if (!Guarded([&] { check = CheckGroup(data_ + begin_, have); })) return check;
     if (check.status != GroupCheck::Status::kNeedMore) {
       truncated = false;
       return check;
@@ -136,8 +207,9 @@ uint64_t StreamScanner::FindCandidate(uint64_t from) {
   for (;;) {
     const size_t have = Ensure(from, kGroupStartProbe);
     if (have < kGroupStartProbe) return kNoOffset;
-    const uint8_t* const base = buffer_.get() + begin_;
-    const uint8_t* const hit = FindNextGroupStart(base, base + have);
+    const uint8_t* const base = data_ + begin_;
+    const uint8_t* hit = nullptr;
+    if (!Guarded([&] { hit = FindNextGroupStart(base, base + have); })) return kNoOffset;
     if (hit != nullptr) return from + static_cast<uint64_t>(hit - base);
     // Every position with a whole probe was refused; the last
     // kGroupStartProbe - 1 bytes may still begin a start.
@@ -146,7 +218,12 @@ uint64_t StreamScanner::FindCandidate(uint64_t from) {
     // Those kept bytes end at the read position. When they are zeros and a
     // hole follows, the bytes from them to the hole's end are all zeros, so
     // the kept bytes can stand for the last ones before the hole's end.
-    if (!at_end_ && AllZero(base + (have - (kGroupStartProbe - 1)), end_ - begin_)) {
+    bool zeros = false;
+    if (!at_end_ &&
+        !Guarded([&] { zeros = AllZero(base + (have - (kGroupStartProbe - 1)), end_ - begin_); })) {
+      return kNoOffset;
+    }
+    if (zeros) {
       const uint64_t skipped = file_.SkipHole();
       buffer_offset_ += skipped;
       from += skipped;
@@ -163,17 +240,18 @@ ScanEvent StreamScanner::CloseRegion(uint64_t end) {
 }
 
 ScanEvent StreamScanner::Next() {
-  if (!open_) return ScanEvent{};
+  if (!open_ || faulted_) return ScanEvent{};
   if (!in_region_) {
-    if (Ensure(cursor_, 1) == 0) return ScanEvent{};
+    if (Ensure(cursor_, 1) == 0) return End();
     bool truncated = false;
     const GroupCheck check = CheckAt(cursor_, truncated);
+    if (faulted_) return End();
     if (check.status == GroupCheck::Status::kComplete) {
       ScanEvent event;
       event.kind = ScanEvent::Kind::kGroup;
       event.offset = cursor_;
       event.size = check.size;
-      event.data = buffer_.get() + begin_;
+      event.data = data_ + begin_;
       cursor_ += check.size;
       return event;
     }
@@ -192,12 +270,14 @@ ScanEvent StreamScanner::Next() {
   }
   for (;;) {
     const uint64_t candidate = FindCandidate(search_from_);
+    if (faulted_) return End();
     if (candidate == kNoOffset) {
       cursor_ = end_offset();
       return CloseRegion(cursor_);
     }
     bool truncated = false;
     const GroupCheck check = CheckAt(candidate, truncated);
+    if (faulted_) return End();
     if (check.status == GroupCheck::Status::kComplete) {
       cursor_ = candidate;
       return CloseRegion(candidate);

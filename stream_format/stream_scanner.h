@@ -3,6 +3,16 @@
 // belongs to no group. Memory stays bounded: the read buffer holds the bytes
 // not yet reported plus one large read, and grows only to hold the group
 // being checked (at most kMaxGroupSize plus one read).
+//
+// Opened with `map`, a file that can be mapped (a regular file) is seen
+// through a window of kWindowSize bytes of its mapping, which slides along
+// it (and grows to hold a large group): groups are handed out where they lie
+// in the mapping, with no copy. Before each window the file's size is asked
+// again: a file cut shorter than the bytes already mapped is a read error,
+// and so is a fault while the scanner reads the mapping (a page that cannot
+// be read, a file cut under it; see read_guard.h). Whoever reads a group
+// handed out from a mapping must read it guarded as well (GuardedCopy).
+// Anything else (a pipe, a FIFO, standard input) is read.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +33,9 @@ struct ScanEvent {
   Kind kind = Kind::kEnd;
   uint64_t offset = 0;  // the event's first byte in the file
   uint64_t size = 0;    // its length in the file
-  // kGroup: the group's `size` bytes, owned by the scanner and valid until
-  // the next call of Next, Open or Close. Null otherwise.
+  // kGroup: the group's `size` bytes, owned by the scanner (or in its
+  // mapping) and valid until the next call of Next, Open or Close. Null
+  // otherwise.
   const uint8_t* data = nullptr;
   // kSkipped: why the region began, the file offset of the group or block
   // at fault, and the offending value (group type, block kind or length).
@@ -37,17 +48,19 @@ class StreamScanner {
  public:
   // Bytes asked of the file per read, at least.
   static constexpr size_t kReadSize = size_t{1} << 20;
+  // Bytes of a mapped file seen at once, at least.
+  static constexpr size_t kWindowSize = size_t{4} << 20;
 
   StreamScanner() = default;
   StreamScanner(const StreamScanner&) = delete;
   StreamScanner& operator=(const StreamScanner&) = delete;
 
-  // Opens `path` and reads its 40-byte header, closing whatever was open.
-  // False (and closed) when the file cannot be opened or read, or holds
-  // fewer than 40 bytes.
-  bool Open(const char* path);
+  // Opens `path` and reads its 40-byte header, closing whatever was open;
+  // with `map`, maps it where it can (above). False (and closed) when the
+  // file cannot be opened or read, or holds fewer than 40 bytes.
+  bool Open(const char* path, bool map = false);
   // The same over an open descriptor read from where it stands (standard
-  // input); Close leaves it open.
+  // input), never mapped; Close leaves it open.
   bool OpenDescriptor(int fd);
   void Close();
   bool is_open() const { return open_; }
@@ -66,15 +79,21 @@ class StreamScanner {
   bool failed() const { return failed_; }
   // Bytes of the file consumed so far (for progress display).
   uint64_t consumed() const { return buffer_offset_ + begin_; }
-  // Current size of the read buffer (memory use).
+  // Current size of the read buffer or the mapped window (memory use).
   size_t buffer_capacity() const { return capacity_; }
+  // True when the file is seen through its mapping.
+  bool mapped() const { return mapped_; }
 
  private:
   static constexpr uint64_t kNoOffset = UINT64_MAX;
 
   bool ReadHeader();
   size_t Ensure(uint64_t offset, size_t count);
+  size_t EnsureMapped(uint64_t offset, size_t count);
   bool Reserve(size_t count);
+  template <typename Read>
+  bool Guarded(Read read);
+  ScanEvent End();
   GroupCheck CheckAt(uint64_t offset, bool& truncated);
   uint64_t FindCandidate(uint64_t from);
   ScanEvent CloseRegion(uint64_t end);
@@ -83,11 +102,14 @@ class StreamScanner {
   SourceFile file_;
   bool open_ = false;
   bool failed_ = false;
+  bool mapped_ = false;
+  bool faulted_ = false;  // a read of the mapping faulted: the scan is over
   uint8_t header_[kFileHeaderSize] = {};
 
-  // buffer_[begin_, end_) holds the file bytes [buffer_offset_ + begin_,
+  // data_[begin_, end_) holds the file bytes [buffer_offset_ + begin_,
   // buffer_offset_ + end_); the file's read position is buffer_offset_ + end_.
   std::unique_ptr<uint8_t[]> buffer_;
+  const uint8_t* data_ = nullptr;  // buffer_, or the mapped window
   size_t capacity_ = 0;
   size_t begin_ = 0;
   size_t end_ = 0;

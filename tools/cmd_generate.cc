@@ -45,6 +45,7 @@ const char kHelp[] =
     "                       the last (default: frames / 4, so three places)\n"
     "  --truncate           cut the last group in half\n"
     "  --video-only         no blocks of kinds 0x1001/0x1002\n"
+    "  --one-block          one video block per group (implies --video-only)\n"
     "  -v, --verbose        accepted for symmetry; generate writes no diagnostics\n"
     "  -h, --help           this text\n"
     "\n";
@@ -65,6 +66,7 @@ const std::vector<OptionSpec> kOptions = {
     {"problem-interval", true},
     {"truncate", false},
     {"video-only", false},
+    {"one-block", false},
 };
 
 bool ParseSize(const std::string& text, uint16_t& w, uint16_t& h, std::string& error) {
@@ -131,6 +133,8 @@ bool ReadOptions(const Args& args, GenerateOptions& o, std::string& error) {
   o.malformed = args.Has("malformed");
   o.truncate = args.Has("truncate");
   o.video_only = args.Has("video-only");
+  o.one_block = args.Has("one-block");
+  if (o.one_block) o.video_only = true;
   return true;
 }
 

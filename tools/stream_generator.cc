@@ -179,8 +179,10 @@ bool GenerateStream(const GenerateOptions& o,
     const bool start = i % k == 0;
     const uint64_t base = start ? start_size : other_size;
     const uint64_t video = std::max<uint64_t>(base * random.Between(75, 125) / 100, 1);
-    uint64_t pieces = (video + kVideoBlockLimit - 1) / kVideoBlockLimit;
-    if (pieces == 1 && !start && video >= 3 && random.Chance(1, 10)) pieces = random.Between(2, 3);
+    uint64_t pieces = o.one_block ? 1 : (video + kVideoBlockLimit - 1) / kVideoBlockLimit;
+    if (pieces == 1 && !start && video >= 3 && !o.one_block && random.Chance(1, 10)) {
+      pieces = random.Between(2, 3);
+    }
     pieces = std::min<uint64_t>(pieces, 250);
     const uint16_t video_kind = start ? 0x1003 : (random.Chance(1, 20) ? 0x1005 : 0x1004);
 

@@ -24,6 +24,7 @@ struct GenerateOptions {
   uint64_t problem_interval = 0;  // junk/malformed after every this many groups; 0: frames / 4
   bool truncate = false;          // cut the last group in half
   bool video_only = false;        // no blocks of kinds 0x1001/0x1002
+  bool one_block = false;         // one video block per group (no split video)
 };
 
 struct GenerateSummary {

@@ -7,8 +7,12 @@
 namespace kestrum::wmsdk {
 namespace {
 
-// Enough for the samples in flight at once (the library holds one at a time).
-constexpr size_t kMaxKept = 4;
+// Enough for the samples in flight at once: the library fills one at a time,
+// and the muxer holds those whose bytes it has not yet written (about a
+// second of media, at most kMaxHeldSamples and the packet being filled),
+// within a budget of kept bytes.
+constexpr size_t kMaxKept = 48;
+constexpr size_t kMaxKeptBytes = size_t{4} << 20;
 // Larger blocks go back to the allocator: no sample that large can be
 // written anyway.
 constexpr size_t kMaxKeptCapacity = asf::kMaxSampleSize;
@@ -32,16 +36,19 @@ SamplePool::~SamplePool() {
 SampleBuffer* SamplePool::Take(size_t size) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Of the smallest that fit, the one kept last: its bytes are likeliest
+    // still in the processor's caches.
     auto best = free_.end();
     for (auto it = free_.begin(); it != free_.end(); ++it) {
       if ((*it)->capacity_ >= size &&
-          (best == free_.end() || (*it)->capacity_ < (*best)->capacity_)) {
+          (best == free_.end() || (*it)->capacity_ <= (*best)->capacity_)) {
         best = it;
       }
     }
     if (best != free_.end()) {
       SampleBuffer* buffer = *best;
       free_.erase(best);
+      kept_bytes_ -= buffer->capacity_;
       buffer->AddRef();  // from 0: alive again
       return buffer;
     }
@@ -52,14 +59,21 @@ SampleBuffer* SamplePool::Take(size_t size) {
 void SamplePool::Keep(SampleBuffer* buffer) {
   if (buffer->capacity_ <= kMaxKeptCapacity) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (free_.size() < kMaxKept) {
+    if (free_.size() < kMaxKept && kept_bytes_ + buffer->capacity_ <= kMaxKeptBytes) {
       free_.push_back(buffer);
+      kept_bytes_ += buffer->capacity_;
       return;
     }
-    auto smallest = std::min_element(
-        free_.begin(), free_.end(),
-        [](const SampleBuffer* a, const SampleBuffer* b) { return a->capacity_ < b->capacity_; });
-    if ((*smallest)->capacity_ < buffer->capacity_) std::swap(*smallest, buffer);
+    if (!free_.empty()) {
+      auto smallest = std::min_element(
+          free_.begin(), free_.end(),
+          [](const SampleBuffer* a, const SampleBuffer* b) { return a->capacity_ < b->capacity_; });
+      const size_t swapped = kept_bytes_ - (*smallest)->capacity_ + buffer->capacity_;
+      if ((*smallest)->capacity_ < buffer->capacity_ && swapped <= kMaxKeptBytes) {
+        kept_bytes_ = swapped;
+        std::swap(*smallest, buffer);
+      }
+    }
   }
   delete buffer;
 }

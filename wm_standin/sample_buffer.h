@@ -1,6 +1,7 @@
 // The INSSBuffer that IWMWriter::AllocateSample hands out, and the pool it
-// comes from. A live recording allocates a sample of up to 1 MB per frame;
-// the pool keeps a few released buffers, storage and object together, so that
+// comes from. A live recording allocates a sample of up to 1 MB per frame,
+// which the muxer holds until its bytes are written; the pool keeps released
+// buffers (within a budget), storage and object together, so that
 // steady writing reuses them instead of going to the allocator (and the
 // kernel) for each sample.
 #pragma once
@@ -43,6 +44,7 @@ class SamplePool {
 
   mutable std::mutex mutex_;
   std::vector<SampleBuffer*> free_;  // owned
+  size_t kept_bytes_ = 0;            // their storage
 };
 
 class SampleBuffer final : public ComObject<Implements<INSSBuffer>> {

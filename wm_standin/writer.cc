@@ -1,6 +1,7 @@
 // The writer: configured with a profile, an output name and attributes, then
 // between BeginWriting and EndWriting it hands every stream sample, as given,
-// to the ASF muxer.
+// to the ASF muxer, which keeps a reference to the sample until its bytes
+// are written (the caller must leave them as they are once handed over).
 //
 // Results the library may meet: NS_E_INVALID_REQUEST for a call out of order
 // (a sample, EndWriting or a second BeginWriting when not writing or already
@@ -271,8 +272,13 @@ HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /
   if (!writing()) return NS_E_INVALID_REQUEST;
   if (!HasStream(stream_number)) return NS_E_INVALID_STREAM;
   return Guarded([&] {
+    // The muxer writes the sample's bytes from its buffer: it keeps a
+    // reference until they are written.
+    sample->AddRef();
+    asf::SampleHold hold([](void* held) { static_cast<INSSBuffer*>(held)->Release(); }, sample);
     return ToHresult(muxer_->WriteSample(stream_number, sample_time, sample_duration,
-                                         (flags & WM_SF_CLEANPOINT) != 0, bytes, length));
+                                         (flags & WM_SF_CLEANPOINT) != 0, bytes, length,
+                                         std::move(hold)));
   });
 }
 

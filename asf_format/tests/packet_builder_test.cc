@@ -23,9 +23,12 @@ class PacketBuilderTest : public ::testing::Test {
     PayloadInfo info{static_cast<uint8_t>(8 | (key_ ? 0x80 : 0)), number_++, send_ms + 3000,
                      send_ms};
     SamplePlacement where;
-    EXPECT_EQ(builder_->AddSample(info, bytes.data(), static_cast<uint32_t>(bytes.size()), &where),
-              kOk);
+    // The builder takes the bytes in place: they stay in added_ (its
+    // elements' storage does not move when it grows).
     added_.push_back(bytes);
+    const std::vector<uint8_t>& kept = added_.back();
+    EXPECT_EQ(builder_->AddSample(info, kept.data(), static_cast<uint32_t>(kept.size()), &where),
+              kOk);
     return where;
   }
   // Finishes the open packet, drains, and walks the packets.

@@ -34,6 +34,17 @@ class RecordingSink : public MemorySink {
     writes.push_back(size);
     return MemorySink::Write(data, size);
   }
+  // A gathered append counts as one write of its spans' bytes.
+  Status WriteGather(const ByteSpan* spans, size_t count) override {
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += spans[i].size;
+    writes.push_back(total);
+    for (size_t i = 0; i < count; ++i) {
+      const Status status = MemorySink::Write(spans[i].data, spans[i].size);
+      if (Failed(status)) return status;
+    }
+    return kOk;
+  }
   Status Flush() override {
     flushed_sizes.push_back(bytes.size());
     return MemorySink::Flush();

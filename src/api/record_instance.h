@@ -96,6 +96,10 @@ class RecordInstance {
   int32_t buffer_capacity = kReassemblyBufferSize;
   // The host's pointer as given to StartRecord; never copied.
   const char* file_name = nullptr;
+  // Set by processpacket when a packet's bytes could not be read (the packet
+  // source's memory faulted: a mapped file cut or failing under it); the
+  // file road then ends as a read failure.
+  bool packet_unreadable = false;
 
   const WmFactories& factories() const { return factories_; }
 

@@ -10,6 +10,7 @@
 #include "asf/packet_record.h"
 #include "base/bytes.h"
 #include "platform/debug_output.h"
+#include "stream_format/read_guard.h"
 
 namespace kestrum {
 namespace {
@@ -111,25 +112,49 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
   return 0;
 }
 
+// The file road's packets may lie in the packet source's mapping of the
+// stored stream, which can fault under the reader (read_guard.h): every read
+// of them below is guarded, and a fault marks the packet unreadable.
 int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& record) {
   const bool writable = writer_ready != 0 && writer != nullptr && writer_advanced != nullptr;
   if (!writable || data == nullptr || record.length < static_cast<uint32_t>(kGroupHeaderSize)) {
     return 1;
   }
-  const int32_t count = static_cast<int32_t>(load_u32le(data + kGroupBlockCountOffset) - kBias);
-  if (count <= 0) return 1;
-
-  // The blocks the header counts must lie within the packet.
-  const uint8_t* const blocks = data + kGroupHeaderSize;
-  const uint64_t available = record.length - static_cast<uint32_t>(kGroupHeaderSize);
-  uint64_t blocks_size = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    if (available - blocks_size < static_cast<uint64_t>(kBlockHeaderSize)) return 1;
-    const uint64_t block_size =
-        kBlockHeaderSize + static_cast<uint64_t>(load_u32le(blocks + blocks_size + 16));
-    if (block_size > available - blocks_size) return 1;
-    blocks_size += block_size;
+  // What the header and the block headers say, read in one guarded pass:
+  // the count, and the bytes of the blocks it counts (0 when they do not lie
+  // within the packet).
+  struct Layout {
+    const uint8_t* data;
+    uint64_t available;
+    int32_t count;
+    uint64_t blocks_size;
+  } layout{data, record.length - static_cast<uint64_t>(kGroupHeaderSize), 0, 0};
+  const bool read = stream_format::ReadGuarded(data, record.length, [](void* context) {
+    Layout& l = *static_cast<Layout*>(context);
+    l.count = static_cast<int32_t>(load_u32le(l.data + kGroupBlockCountOffset) - kBias);
+    const uint8_t* const blocks = l.data + kGroupHeaderSize;
+    for (int32_t i = 0; i < l.count; ++i) {
+      if (l.available - l.blocks_size < static_cast<uint64_t>(kBlockHeaderSize)) {
+        l.blocks_size = 0;
+        return;
+      }
+      const uint64_t block_size =
+          kBlockHeaderSize + static_cast<uint64_t>(load_u32le(blocks + l.blocks_size + 16));
+      if (block_size > l.available - l.blocks_size) {
+        l.blocks_size = 0;
+        return;
+      }
+      l.blocks_size += block_size;
+    }
+  }, &layout);
+  if (!read) {
+    packet_unreadable = true;
+    return 1;
   }
+  const int32_t count = layout.count;
+  // The blocks the header counts must lie within the packet.
+  if (count <= 0 || layout.blocks_size == 0) return 1;
+  const uint64_t blocks_size = layout.blocks_size;
   const uint64_t size = kSampleHeaderSize + blocks_size;
   if (size > 0xFFFFFFFFu) return 1;
   const auto sample_size = static_cast<DWORD>(size);
@@ -139,10 +164,21 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
     CriticalSectionGuard guard(&lock);
     INSSBuffer* sample = nullptr;
     if (FAILED(writer->AllocateSample(sample_size, &sample)) || sample == nullptr) continue;
+    bool copied = true;
     const bool filled = FillSample(sample, sample_size, [&](uint8_t* out) {
-      StoreSampleHeader(out, static_cast<uint32_t>(count), static_cast<uint32_t>(k), data);
-      std::memcpy(out + kSampleHeaderSize, blocks, static_cast<size_t>(blocks_size));
+      uint8_t group_header[kGroupHeaderSize];
+      copied = stream_format::GuardedCopy(group_header, data, kGroupHeaderSize) &&
+               stream_format::GuardedCopy(out + kSampleHeaderSize, data + kGroupHeaderSize,
+                                          static_cast<size_t>(blocks_size));
+      StoreSampleHeader(out, static_cast<uint32_t>(count), static_cast<uint32_t>(k),
+                        group_header);
     });
+    if (!copied) {
+      // Not written: the source failed under the copy.
+      sample->Release();
+      packet_unreadable = true;
+      return 1;
+    }
     if (filled) {
       writer_advanced->WriteStreamSample(kVideoStreamNumber, time, record.time_ms, kFrameDuration,
                                          kSampleFlags, sample);

@@ -44,6 +44,7 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
   instance.ReleaseWriter();
 
   PacketRecord record{};  // the same record for every call, not cleared between them
+  instance.packet_unreadable = false;
   int32_t result = 1;
   int32_t fetched_last = kPacketMore;
   for (;;) {
@@ -64,12 +65,15 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
       }
     } else if (record.kind != kPacketSkipped) {
       instance.processpacket(record.data, record);
+      if (instance.packet_unreadable) break;
     }
     if (fetched != kPacketMore) break;
   }
   // The stream could not be read to its end: the file holds what came
   // before, ended, but the conversion did not run to its end.
-  if (fetched_last == kPacketReadError && result == 1) result = E_READ_FAULT;
+  if ((fetched_last == kPacketReadError || instance.packet_unreadable) && result == 1) {
+    result = E_READ_FAULT;
+  }
   const HRESULT finished = FinishOutput(instance);
   if (result == 1 && FAILED(finished)) result = finished;
   return result;

@@ -22,6 +22,7 @@
 
 #include "api/record_instance.h"
 #include "convert/transfer.h"
+#include "base/bytes.h"
 #include "kestrum.h"
 #include "robust/robust_support.h"
 #include "support/expected_samples.h"
@@ -153,6 +154,75 @@ TEST(WriteFaultTest, FileRoadReturnsTheWriteFailure) {
   auto output = std::make_shared<MemoryOutput>();
   RecordInstance instance(MemoryWriterFactories(output));
   EXPECT_EQ(TransferToAsf(instance, ScriptedSource(Stream()), 0, "memory.asf"), 1);
+}
+
+// A stored stream cut shorter under the packet source's mapping while it is
+// converted, by another program that ignores the source's lock: right after
+// the packet source handed out a group, (a) inside that group, under the
+// file road's copy of it, or (b) at the page after it, under the packet
+// source's own reads of what follows. Neither may crash the host; each ends
+// as a read failure, not as a clean end, with an ended file of every sample
+// before the group that could not be read.
+namespace cut_source {
+std::string g_path;
+uint64_t g_after_group = 0;  // offset of the group after whose packet the file is cut
+uint64_t g_cut_to = 0;
+// The packet source library's own, and then the cut.
+int32_t GetThenCut(int32_t channel, PacketRecord* record) {
+  const int32_t result = PacketSource::Library().get_packet(channel, record);
+  // The packet's offset in the file: the first 8 bytes the driver does not read.
+  if (result == kPacketMore && record->kind == kPacketGroup &&
+      load_u64le(record->reserved) == g_after_group) {
+    EXPECT_EQ(::truncate(g_path.c_str(), static_cast<off_t>(g_cut_to)), 0);
+  }
+  return result;
+}
+}  // namespace cut_source
+
+TEST(WriteFaultTest, SourceCutUnderTheMappingIsAReadFailure) {
+  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const std::vector<GroupExtent>& groups = Stream().groups();
+  const std::vector<ProbedPacket> expected = ExpectedFilePackets(Stream());
+  constexpr uint64_t kPage = 4096;
+  const auto page_up = [](uint64_t n) { return (n + kPage - 1) / kPage * kPage; };
+  // Two groups in a row of more than three pages, so that each cut leaves
+  // part of a group readable and part of it gone.
+  size_t n = 1;
+  while (n + 1 < groups.size() && (groups[n].end - groups[n].begin < 4 * kPage ||
+                                   groups[n + 1].end - groups[n + 1].begin < 4 * kPage)) {
+    ++n;
+  }
+  ASSERT_LT(n + 1, groups.size());
+  size_t samples_before = 0;  // the file road writes one sample per block
+  for (size_t i = 0; i < n; ++i) samples_before += groups[i].blocks.size();
+
+  const std::string dir = TestDirectory("cut_source");
+  const std::string out = dir + "/out.asf";
+  struct Cut {
+    const char* what;
+    uint64_t to;
+    size_t samples;
+  };
+  for (const Cut& cut :
+       {Cut{"inside the group handed out", page_up(groups[n].first_block + 20) + kPage,
+            samples_before},
+        Cut{"after the group handed out", page_up(groups[n].end),
+            samples_before + groups[n].blocks.size()}}) {
+    SCOPED_TRACE(cut.what);
+    cut_source::g_path = dir + "/source.bin";
+    WriteFile(cut_source::g_path, Stream().bytes());
+    cut_source::g_after_group = groups[n].begin;
+    cut_source::g_cut_to = cut.to;
+    RecordInstance instance(WmFactories::ForConversion());
+    const PacketSource source{PacketSource::Library().open, cut_source::GetThenCut};
+    EXPECT_EQ(TransferToAsf(instance, source, reinterpret_cast<intptr_t>(cut_source::g_path.c_str()),
+                            out.c_str()),
+              E_READ_FAULT);
+    const asf::AsfFile f = ReadAsfFile(ReadFile(out));
+    EXPECT_EQ(f.error, "");
+    EXPECT_EQ(f.flags & 1, 0u) << "the file was not ended";
+    EXPECT_EQ(ExpectWholeSamples(out, expected, cut.samples), static_cast<int64_t>(cut.samples));
+  }
 }
 
 // One writer per output, and none over a source being read: a conversion
