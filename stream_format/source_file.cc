@@ -127,13 +127,16 @@ const uint8_t* SourceFile::Map(uint64_t offset, size_t size) {
   return nullptr;
 #else
   if (!mappable_ || size == 0) return nullptr;
-  int flags = MAP_PRIVATE;
-#if defined(MAP_POPULATE)
-  flags |= MAP_POPULATE;  // the page tables filled at once rather than fault by fault
-#endif
-  void* window = ::mmap(nullptr, size, PROT_READ, flags, fd_, static_cast<off_t>(offset));
+  // The page tables are filled at once with MADV_POPULATE_READ, which stops
+  // at a page that cannot be read (that page's read then faults, guarded),
+  // not with MAP_POPULATE, which never returns there: the kernel retries
+  // the read for ever.
+  void* window = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd_, static_cast<off_t>(offset));
   if (window == MAP_FAILED) return nullptr;
   ::madvise(window, size, MADV_SEQUENTIAL);
+#if defined(MADV_POPULATE_READ)
+  ::madvise(window, size, MADV_POPULATE_READ);  // older kernels refuse it: faults then
+#endif
   window_ = window;
   window_size_ = size;
   position_ = offset + size;

@@ -67,6 +67,31 @@ class SmallDisk {
   bool mounted_ = false;
 };
 
+// A file part of which cannot be read, as on a failing disk: `bytes`,
+// served from memory by a FUSE server of the test's own (a child process
+// talking to a fuse device node made in the test's folder), mounted in a
+// folder of its own, with no read-ahead, so that the kernel asks for one
+// page at a time. Every read touching [bad_begin, bad_end) fails with EIO.
+// Needs root and the kernel's FUSE: mounted() says whether it could be made,
+// why_not() why not.
+class UnreadableFile {
+ public:
+  UnreadableFile(const std::string& name, const std::vector<uint8_t>& bytes, uint64_t bad_begin,
+                 uint64_t bad_end);
+  ~UnreadableFile();
+  UnreadableFile(const UnreadableFile&) = delete;
+  UnreadableFile& operator=(const UnreadableFile&) = delete;
+
+  bool mounted() const { return server_ > 0; }
+  const std::string& why_not() const { return why_not_; }
+  std::string path() const { return mount_point_ + "/source.bin"; }
+
+ private:
+  std::string mount_point_;
+  std::string why_not_;
+  int server_ = -1;  // the serving child's pid
+};
+
 // A packet source over `stream`: its header, then one group packet per
 // group, 40 ms apart. `on_packet(k)` runs before packet k is handed out.
 PacketSource ScriptedSource(const StreamBuilder& stream, void (*on_packet)(size_t) = nullptr);

@@ -179,22 +179,36 @@ int32_t GetThenCut(int32_t channel, PacketRecord* record) {
 }
 }  // namespace cut_source
 
-TEST(WriteFaultTest, SourceCutUnderTheMappingIsAReadFailure) {
-  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+constexpr uint64_t kPage = 4096;
+uint64_t PageUp(uint64_t n) { return (n + kPage - 1) / kPage * kPage; }
+
+// The first of two groups in a row of more than three pages each, so that a
+// page made unreadable at either leaves part of the group readable and part
+// of it gone.
+size_t GroupOverPages() {
   const std::vector<GroupExtent>& groups = Stream().groups();
-  const std::vector<ProbedPacket> expected = ExpectedFilePackets(Stream());
-  constexpr uint64_t kPage = 4096;
-  const auto page_up = [](uint64_t n) { return (n + kPage - 1) / kPage * kPage; };
-  // Two groups in a row of more than three pages, so that each cut leaves
-  // part of a group readable and part of it gone.
   size_t n = 1;
   while (n + 1 < groups.size() && (groups[n].end - groups[n].begin < 4 * kPage ||
                                    groups[n + 1].end - groups[n + 1].begin < 4 * kPage)) {
     ++n;
   }
-  ASSERT_LT(n + 1, groups.size());
-  size_t samples_before = 0;  // the file road writes one sample per block
-  for (size_t i = 0; i < n; ++i) samples_before += groups[i].blocks.size();
+  EXPECT_LT(n + 1, groups.size());
+  return n;
+}
+
+// Samples of the groups before group n: the file road writes one per block.
+size_t SamplesBefore(size_t n) {
+  size_t samples = 0;
+  for (size_t i = 0; i < n; ++i) samples += Stream().groups()[i].blocks.size();
+  return samples;
+}
+
+TEST(WriteFaultTest, SourceCutUnderTheMappingIsAReadFailure) {
+  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const std::vector<GroupExtent>& groups = Stream().groups();
+  const std::vector<ProbedPacket> expected = ExpectedFilePackets(Stream());
+  const size_t n = GroupOverPages();
+  const size_t samples_before = SamplesBefore(n);
 
   const std::string dir = TestDirectory("cut_source");
   const std::string out = dir + "/out.asf";
@@ -204,9 +218,9 @@ TEST(WriteFaultTest, SourceCutUnderTheMappingIsAReadFailure) {
     size_t samples;
   };
   for (const Cut& cut :
-       {Cut{"inside the group handed out", page_up(groups[n].first_block + 20) + kPage,
+       {Cut{"inside the group handed out", PageUp(groups[n].first_block + 20) + kPage,
             samples_before},
-        Cut{"after the group handed out", page_up(groups[n].end),
+        Cut{"after the group handed out", PageUp(groups[n].end),
             samples_before + groups[n].blocks.size()}}) {
     SCOPED_TRACE(cut.what);
     cut_source::g_path = dir + "/source.bin";
@@ -222,6 +236,50 @@ TEST(WriteFaultTest, SourceCutUnderTheMappingIsAReadFailure) {
     EXPECT_EQ(f.error, "");
     EXPECT_EQ(f.flags & 1, 0u) << "the file was not ended";
     EXPECT_EQ(ExpectWholeSamples(out, expected, cut.samples), static_cast<int64_t>(cut.samples));
+  }
+}
+
+// A page of the stored stream that cannot be read, as on a failing disk:
+// inside a group, under the file road's reads of it, or where the next group
+// begins, under the packet source's own reads of what follows as well.
+// Through the exports: a read failure, and an ended file of every sample
+// before the group that could not be read.
+TEST(WriteFaultTest, SourcePageUnreadableUnderTheMappingIsAReadFailure) {
+  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const std::vector<GroupExtent>& groups = Stream().groups();
+  const std::vector<ProbedPacket> expected = ExpectedFilePackets(Stream());
+  const size_t n = GroupOverPages();
+  const std::string out = TestDirectory("unreadable_source_out") + "/out.asf";
+  struct Bad {
+    const char* what;
+    uint64_t page;
+    size_t samples;
+  };
+  for (const Bad& bad : {Bad{"a page inside a group", PageUp(groups[n].first_block + 20),
+                             SamplesBefore(n)},
+                         Bad{"the page where the next group begins",
+                             PageUp(groups[n + 1].begin + 1) - kPage, SamplesBefore(n)}}) {
+    SCOPED_TRACE(bad.what);
+    const UnreadableFile source("unreadable_source", Stream().bytes(), bad.page, bad.page + kPage);
+    if (!source.mounted()) GTEST_SKIP() << source.why_not();
+    // In a child with a deadline: a conversion that never ends fails here.
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::alarm(30);
+      const int32_t result =
+          ::TransferToAsf(reinterpret_cast<intptr_t>(source.path().c_str()), out.c_str());
+      if (result != static_cast<int32_t>(E_READ_FAULT)) std::fprintf(stderr, "result %d\n", result);
+      ::_exit(result == static_cast<int32_t>(E_READ_FAULT) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status))
+                                : "not the read failure");
+    const asf::AsfFile f = ReadAsfFile(ReadFile(out));
+    EXPECT_EQ(f.error, "");
+    EXPECT_EQ(f.flags & 1, 0u) << "the file was not ended";
+    EXPECT_EQ(ExpectWholeSamples(out, expected, bad.samples), static_cast<int64_t>(bad.samples));
   }
 }
 
