@@ -203,6 +203,16 @@ size_t SamplesBefore(size_t n) {
   return samples;
 }
 
+// A file road output ended after a read failure: well formed, ended, and
+// holding exactly the first `samples` samples, whole.
+void ExpectEndedWith(const std::string& out, const std::vector<ProbedPacket>& expected,
+                     size_t samples) {
+  const asf::AsfFile f = ReadAsfFile(ReadFile(out));
+  EXPECT_EQ(f.error, "");
+  EXPECT_EQ(f.flags & 1, 0u) << "the file was not ended";
+  EXPECT_EQ(ExpectWholeSamples(out, expected, samples), static_cast<int64_t>(samples));
+}
+
 TEST(WriteFaultTest, SourceCutUnderTheMappingIsAReadFailure) {
   if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
   const std::vector<GroupExtent>& groups = Stream().groups();
@@ -232,10 +242,7 @@ TEST(WriteFaultTest, SourceCutUnderTheMappingIsAReadFailure) {
     EXPECT_EQ(TransferToAsf(instance, source, reinterpret_cast<intptr_t>(cut_source::g_path.c_str()),
                             out.c_str()),
               E_READ_FAULT);
-    const asf::AsfFile f = ReadAsfFile(ReadFile(out));
-    EXPECT_EQ(f.error, "");
-    EXPECT_EQ(f.flags & 1, 0u) << "the file was not ended";
-    EXPECT_EQ(ExpectWholeSamples(out, expected, cut.samples), static_cast<int64_t>(cut.samples));
+    ExpectEndedWith(out, expected, cut.samples);
   }
 }
 
@@ -276,10 +283,7 @@ TEST(WriteFaultTest, SourcePageUnreadableUnderTheMappingIsAReadFailure) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status))
                                 : "not the read failure");
-    const asf::AsfFile f = ReadAsfFile(ReadFile(out));
-    EXPECT_EQ(f.error, "");
-    EXPECT_EQ(f.flags & 1, 0u) << "the file was not ended";
-    EXPECT_EQ(ExpectWholeSamples(out, expected, bad.samples), static_cast<int64_t>(bad.samples));
+    ExpectEndedWith(out, expected, bad.samples);
   }
 }
 
