@@ -80,15 +80,8 @@ int ConvertSingle(const std::string& input, const std::string& output_arg,
                   ConvertOptions options) {
   const std::string command = "convert";
   const bool to_stdout = output_arg == "-";
-  std::string output = output_arg;
-  if (to_stdout) {
-    std::string error;
-    output = StandardOutputName(error);
-    if (output.empty()) return UsageError(command, error);
-    options.no_overwrite = false;  // standard output is whatever the shell made of it
-  }
   options.progress = true;
-  const ConvertOutcome outcome = ConvertOne(input, output, options);
+  const ConvertOutcome outcome = ConvertOne(input, output_arg, options);
   if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
   if (outcome.code != kExitOk) return Fail(command, outcome.code, outcome.message);
   // Standard output carries the file: the report goes to stderr then.
@@ -113,8 +106,11 @@ int ConvertIntoSegments(const std::string& input, const std::string& pattern_tex
   const ConvertOutcome outcome = ConvertSegments(input, pattern, segment_ms, options, outputs);
   if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
   if (outcome.code != kExitOk) {
-    const std::string done =
-        outputs.empty() ? "" : " (" + std::to_string(outputs.size()) + " files written before)";
+    // A signal's outcome counts the file it ended among them.
+    const char* which = outcome.code > 128 ? " files written)" : " files written before)";
+    const std::string done = outputs.empty() || outcome.files_told
+                                 ? ""
+                                 : " (" + std::to_string(outputs.size()) + which;
     return Fail(command, outcome.code, outcome.message + done);
   }
   const std::string files = std::to_string(outputs.size()) + " files, " + outputs.front() +

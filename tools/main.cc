@@ -7,6 +7,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -96,6 +97,8 @@ int UnknownCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kestrum_cli::IgnoreFatalSignals();
+  kestrum_cli::KeepStandardDescriptorsOpen();
   std::vector<std::string> globals;
   int at = 1;
   while (at < argc && IsGlobalOption(argv[at])) globals.push_back(argv[at++]);
