@@ -295,18 +295,21 @@ DiagnosticWatch::~DiagnosticWatch() {
 }
 
 int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    error = "cannot open '" + path + "': " + std::strerror(errno);
+  const InputFile in(path);
+  if (in.fd() < 0) {
+    error = in.OpenError();
     return kExitInput;
   }
-  const size_t got = std::fread(header, 1, sizeof header, f);
-  const bool read_error = std::ferror(f) != 0;
-  const int saved = errno;
-  std::fclose(f);
-  if (read_error) {
-    error = "cannot read '" + path + "': " + std::strerror(saved);
-    return kExitInput;
+  size_t got = 0;
+  while (got < sizeof header) {
+    const auto n = ::read(in.fd(), header + got, static_cast<unsigned>(sizeof header - got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read '" + path + "': " + std::strerror(errno);
+      return kExitInput;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
   }
   if (got < sizeof header) {
     error = "'" + path + "' is not a stream: " + std::to_string(got) +

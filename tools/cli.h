@@ -159,9 +159,9 @@ std::string OverwriteConflict(const Args& args);
 // `line` with bytes other than printable ASCII escaped.
 std::string EscapeLine(const char* line);
 
-// Opens `path` and reads its first 40 bytes into `header`. Returns kExitOk,
-// kExitInput (cannot open or read: `error` says why) or kExitNotStream
-// (fewer than 40 bytes).
+// Opens `path` as an InputFile and reads its first 40 bytes into `header`.
+// Returns kExitOk, kExitInput (cannot open or read, or another program is
+// writing it: `error` says why) or kExitNotStream (fewer than 40 bytes).
 int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error);
 
 // Streams are bytes: on Windows, files opened with ::open and the standard
