@@ -77,6 +77,22 @@ void WriteAllTo(int fd, const std::vector<uint8_t>& bytes, size_t from, size_t t
   }
 }
 
+// True when the descriptor (a FIFO's reading end) has bytes to read.
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
+// Reads the descriptor, made blocking, until its writers are gone; closes it.
+std::vector<uint8_t> ReadToEnd(int fd) {
+  ::fcntl(fd, F_SETFL, 0);
+  std::vector<uint8_t> bytes;
+  uint8_t chunk[65536];
+  for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+  ::close(fd);
+  return bytes;
+}
+
 class RoadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -386,10 +402,7 @@ TEST_F(OutputsTest, OneWriterPerOutput) {
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
   auto into_fifo = StartKestrum({"record", input, fifo});
-  ASSERT_TRUE(WaitFor([&] {
-    pollfd p{reader, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
-  })) << "the recording wrote nothing";
+  ASSERT_TRUE(WaitFor([&] { return Readable(reader); })) << "the recording wrote nothing";
   const std::vector<std::vector<std::string>> refused = {
       {"convert", stream_, fifo}, {"record", stream_, fifo}, {"convert", stream_, input},
       {"generate", input}};
@@ -397,13 +410,7 @@ TEST_F(OutputsTest, OneWriterPerOutput) {
     const RunResult other = Kestrum(writer);
     EXPECT_EQ(other.exit_code, 5) << writer[0] << " " << writer.back() << ": " << other.err;
   }
-  ::fcntl(reader, F_SETFL, 0);
-  std::vector<uint8_t> streamed;
-  uint8_t chunk[65536];
-  for (ssize_t n; (n = ::read(reader, chunk, sizeof chunk)) > 0;) {
-    streamed.insert(streamed.end(), chunk, chunk + n);
-  }
-  ::close(reader);
+  const std::vector<uint8_t> streamed = ReadToEnd(reader);
   EXPECT_EQ(into_fifo->Wait().exit_code, 0);
   WriteBytes(folder_.Path("from_fifo.asf"), streamed);
   EXPECT_EQ(Packets(folder_.Path("from_fifo.asf")), want_record_);
@@ -510,19 +517,10 @@ TEST_F(OutputsTest, SignalsEndTheFile) {
   const int reader = ::open(slow.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
   auto converting = StartKestrum({"convert", stream_, slow});
-  ASSERT_TRUE(WaitFor([&] {
-    pollfd p{reader, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
-  }));
+  ASSERT_TRUE(WaitFor([&] { return Readable(reader); }));
   ::kill(converting->pid(), SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  ::fcntl(reader, F_SETFL, 0);
-  std::vector<uint8_t> streamed;
-  uint8_t chunk[65536];
-  for (ssize_t n; (n = ::read(reader, chunk, sizeof chunk)) > 0;) {
-    streamed.insert(streamed.end(), chunk, chunk + n);
-  }
-  ::close(reader);
+  const std::vector<uint8_t> streamed = ReadToEnd(reader);
   const RunResult stopped = converting->Wait();
   EXPECT_EQ(stopped.exit_code, 128 + SIGINT) << stopped.err;
   WriteBytes(folder_.Path("slow.asf"), streamed);
