@@ -255,6 +255,8 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   if (target.standard_output) EndStandardOutput();
   const int stop = StopOnSignals::signal();
   if (stop != 0 && result >= 0) return Stopped(stop, target, begun && result != 0);
+  // Interrupted while the output was being opened (a FIFO nobody reads yet).
+  if (stop != 0 && !faults.any()) return Stopped(stop, target, false);
   if (result == 0) {
     return Failed(kExitInput, "the library could not open '" + input +
                                   "' (unreadable, or being written by another program)");
