@@ -322,6 +322,11 @@ int RunRecord(const std::vector<std::string>& argv) {
                 "recorded");
   }
   if (reader.failed()) {
+    if (reader.out_of_memory()) {
+      return Fail(command, kExitFailure,
+                  "out of memory reading '" + input + "'; what came before was recorded" +
+                      fault_note);
+    }
     return Fail(command, kExitInput,
                 "reading '" + input + "' failed; what came before was recorded" + fault_note);
   }
@@ -354,6 +359,8 @@ int RunRecord(const std::vector<std::string>& argv) {
   }
   if (lost.empty()) return kExitOk;
   if (args.Has(kStrictOption.name)) return Fail(command, kExitFailure, lost + " (--strict)");
+  // Samples the writer refused are missing from a recording that went on.
+  if (faults.refused() > 0) return Fail(command, kExitFailure, lost);
   Fail(command, kExitOk, lost);
   return kExitOk;
 }

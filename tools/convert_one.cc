@@ -197,6 +197,7 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
   outcome.input_bytes = input_size > 0 ? static_cast<uint64_t>(input_size) : 0;
   int32_t result = 0;
   WriteFaults faults;
+  uint64_t refused_groups = 0;
   {
     DiagnosticWatch diagnostics(options.verbose);
     InputWatch watch(input, outcome.input_bytes, diagnostics,
@@ -205,6 +206,7 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
     watch.Stop();
     outcome.seconds = watch.elapsed_seconds();
     faults = diagnostics.faults();
+    refused_groups = diagnostics.refused_groups();
   }
   if (result == 0) {
     return Failed(kExitInput, "the library could not open '" + input +
@@ -227,9 +229,15 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
     return Failed(meaning.exit_code,
                   "cannot convert into '" + output + "': " + meaning.text + " (" + code + ")");
   }
-  outcome.lost = DescribeLosses(LiveLosses{}, faults, options.strict && !relayed ? SkippedBytes(input) : 0);
+  outcome.lost = DescribeLosses(LiveLosses{}, faults,
+                                options.strict && !relayed ? SkippedBytes(input) : 0,
+                                refused_groups);
   if (options.strict && !outcome.lost.empty()) {
     return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost + " (--strict)");
+  }
+  // Samples the writer refused are missing from a file that looks whole.
+  if (faults.refused() > 0) {
+    return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost);
   }
   struct stat info;
   if (::stat(output.c_str(), &info) != 0) {
@@ -300,8 +308,10 @@ ConvertOutcome ConvertRelayed(const std::string& input,
   }
   total.input_bytes = reader.consumed();
   if (reader.failed()) {
-    return Failed(kExitInput, "reading '" + input + "' failed part way: what was read before is in '" +
-                                  outputs.back() + "', ended");
+    const std::string what = reader.out_of_memory() ? "out of memory reading '" + input + "'"
+                                                    : "reading '" + input + "' failed part way";
+    return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
+                  what + ": what was read before is in '" + outputs.back() + "', ended");
   }
   return total;
 }
