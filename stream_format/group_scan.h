@@ -4,6 +4,7 @@
 // given is read.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -135,7 +136,10 @@ struct FileRoadGroup {
 inline FileRoadGroup ReadFileRoadGroup(const uint8_t* p, size_t available) {
   FileRoadGroup g;
   g.field = load_u32le(p + kGroupBlockCountOffset);
-  g.count = static_cast<int32_t>(g.field - kFieldBias);
+  // The field read as a signed number, less the bias, without wrapping:
+  // 0x80000000 and up count no blocks.
+  const int64_t count = int64_t{static_cast<int32_t>(g.field)} - int64_t{kFieldBias};
+  g.count = static_cast<int32_t>(std::max<int64_t>(count, INT32_MIN));
   const uint64_t room = available - kGroupHeaderSize;
   const uint8_t* const blocks = p + kGroupHeaderSize;
   uint64_t size = 0;

@@ -210,7 +210,7 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
   }
   if (result == 0) {
     return Failed(kExitInput, "the library could not open '" + input +
-                                  "' (unreadable, or being written by another program)");
+                                  "' (unreadable, being written by another program, or out of memory)");
   }
   if (result == kSharingViolation) return Failed(kExitOutput, in_use);
   if (result == kReadFault) {
