@@ -236,9 +236,7 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
     return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost + " (--strict)");
   }
   // Samples the writer refused are missing from a file that looks whole.
-  if (faults.refused() > 0) {
-    return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost);
-  }
+  outcome.lost_fails = faults.refused() > 0;
   struct stat info;
   if (::stat(output.c_str(), &info) != 0) {
     return Failed(kExitFailure,
@@ -302,6 +300,7 @@ ConvertOutcome ConvertRelayed(const std::string& input,
       total.lost += (total.lost.empty() ? "" : "; ") + name(number) + ": " + one.lost;
     }
     outputs.push_back(name(number));
+    total.lost_fails = total.lost_fails || one.lost_fails;
     total.output_bytes += one.output_bytes;
     total.seconds += one.seconds;
     if (held_data == nullptr) ended = true;  // no next file begun
@@ -339,6 +338,13 @@ ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pa
                                std::vector<std::string>& outputs) {
   return ConvertRelayed(input, [&pattern](uint64_t number) { return pattern.Name(number); },
                         segment_ms, options, outputs);
+}
+
+ConvertOutcome ForBatch(ConvertOutcome outcome, const std::string& output) {
+  if (outcome.code != kExitOk) return outcome;
+  if (outcome.lost_fails) return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost);
+  outcome.message = outcome.lost;
+  return outcome;
 }
 
 std::string DescribeConverted(const std::string& input, const std::string& output,
