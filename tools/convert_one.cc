@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "cli.h"
@@ -81,7 +82,13 @@ class InputWatch {
   InputWatch(const std::string& input, uint64_t input_size, const DiagnosticWatch& lines,
              bool allowed)
       : input_(input), lines_(lines), progress_("convert", input_size, allowed) {
-    if (allowed && ::isatty(STDERR_FILENO) != 0) thread_ = std::thread([this] { Run(); });
+    if (allowed && ::isatty(STDERR_FILENO) != 0) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        // No thread to be had (out of memory): the conversion goes on without it.
+      }
+    }
   }
   ~InputWatch() { Stop(); }
   InputWatch(const InputWatch&) = delete;

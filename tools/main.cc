@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string>
 #include <vector>
@@ -140,6 +141,9 @@ int main(int argc, char** argv) {
     return Main(argc, argv);
   } catch (const std::bad_alloc&) {
     std::fputs("kestrum: out of memory\n", stderr);
+    return kestrum_cli::kExitFailure;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kestrum: %s\n", e.what());
     return kestrum_cli::kExitFailure;
   }
 }
