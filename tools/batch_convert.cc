@@ -202,18 +202,19 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
   auto report = [&](size_t index) {
     ++done;
     const ConvertOutcome& outcome = outcomes[index];
-    const std::string counter = "[" + std::to_string(done) + "/" + std::to_string(total) + "] ";
+    char counter[48];
+    std::snprintf(counter, sizeof counter, "[%zu/%zu] ", done, total);
     if (outcome.code == kExitOk) {
-      std::printf("%s%s\n", counter.c_str(),
+      std::printf("%s%s\n", counter,
                   DescribeConverted(jobs[index].input, jobs[index].output, outcome).c_str());
       std::fflush(stdout);
       // What was lost without failing the conversion.
       if (!outcome.message.empty()) {
-        std::fprintf(stderr, "%s%s: %s\n", counter.c_str(), jobs[index].input.c_str(),
+        std::fprintf(stderr, "%s%s: %s\n", counter, jobs[index].input.c_str(),
                      outcome.message.c_str());
       }
     } else {
-      std::fprintf(stderr, "%sFAILED %s: %s\n", counter.c_str(), jobs[index].input.c_str(),
+      std::fprintf(stderr, "%sFAILED %s: %s\n", counter, jobs[index].input.c_str(),
                    outcome.message.c_str());
     }
   };

@@ -77,7 +77,7 @@ void CountGroup(const stream_format::DecodedHeader& header, const stream_format:
   const uint8_t* g = e.data;
   // A whole group for the live road whose block count field the file road
   // cannot take.
-  const stream_format::FileRoadGroup file_road = stream_format::ReadFileRoadGroup(g, e.size);
+  const stream_format::FileRoadGroup file_road = stream_format::ReadFileRoadGroup(g, static_cast<size_t>(e.size));
   if (file_road.refused()) {
     char text[128];
     std::snprintf(text, sizeof text,
