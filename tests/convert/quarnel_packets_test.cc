@@ -79,6 +79,12 @@ TEST_P(QuarnelStreamTest, HandsOutGroupsAndSkippedRegionsInFileOrder) {
 
 const Bytes kBadKind = Group(0x1000, {WholeBlock(0x1003, 30), WholeBlock(0x1006, 12)}, 3);
 
+// `n` blocks of the largest payload: a group of several MiB, more than the
+// mapped input fills at once.
+std::vector<Block> LargestBlocks(size_t n) {
+  return std::vector<Block>(n, WholeBlock(0x1004, 499999));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Streams, QuarnelStreamTest,
     ::testing::Values(
@@ -123,7 +129,11 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"JunkAtEnd", {G(VideoGroup(50)), F(Junk(3))}},
         StreamCase{"JunkThenTruncatedGroup",
                    {G(VideoGroup(50)), F(Junk(64)), F(Cut(VideoGroup(100), 90))}},
-        StreamCase{"OnlyJunk", {F(Junk(500))}}),
+        StreamCase{"OnlyJunk", {F(Junk(500))}},
+        StreamCase{"GroupsLargerThanTheWindow",
+                   {G(VideoGroup(3000, 1)), G(Group(0x1001, LargestBlocks(12), 2)),
+                    G(VideoGroup(40, 3)), G(Group(0x1000, LargestBlocks(9), 4)), F(Junk(7)),
+                    F(Cut(Group(0x1000, LargestBlocks(10), 5), 3000000))}}),
     [](const ::testing::TestParamInfo<StreamCase>& p) { return p.param.name; });
 
 // Files that cannot be a stream: opening fails and no packet follows.
