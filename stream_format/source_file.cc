@@ -132,7 +132,10 @@ const uint8_t* SourceFile::Map(uint64_t offset, size_t span, size_t fill) {
   return nullptr;
 #else
   if (!mappable_ || span == 0) return nullptr;
-  void* window = ::mmap(nullptr, span, PROT_READ, MAP_PRIVATE, fd_, static_cast<off_t>(offset));
+  // Shared, not private: the bytes are only read, and a file system that
+  // cannot keep a shared mapping true to the file (FUSE's direct I/O, whose
+  // files are never to be cached) refuses it, so such a file is read.
+  void* window = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(offset));
   if (window == MAP_FAILED) return nullptr;
   ::madvise(window, span, MADV_SEQUENTIAL);
   window_ = static_cast<uint8_t*>(window);
@@ -171,6 +174,22 @@ void SourceFile::Release(uint64_t offset) {
 #else
   (void)offset;
 #endif
+}
+
+bool SourceFile::Seek(uint64_t offset) {
+  if (fd_ < 0) return false;
+#if defined(_WIN32)
+  if (_lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) != static_cast<__int64>(offset)) {
+    return false;
+  }
+#else
+  static_assert(sizeof(off_t) >= 8, "64-bit file offsets are required");
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset)) {
+    return false;
+  }
+#endif
+  position_ = offset;
+  return true;
 }
 
 int64_t SourceFile::Read(uint8_t* buffer, size_t capacity) {

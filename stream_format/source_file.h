@@ -39,10 +39,12 @@ class SourceFile {
   // regular file's (a pipe's or FIFO's size says nothing of its stream).
   int64_t Size() const;
   // Maps the `span` file bytes from `offset` (a multiple of the page size),
-  // read only, in place of the window mapped before, and fills the page
-  // tables of its first `fill` bytes (see Fill). Returns the window, or null
-  // when it cannot be mapped (nothing is mapped then). Bytes of the window
-  // past `fill` cost nothing until filled, and must not be read before.
+  // read only and shared with the file system's cache, in place of the
+  // window mapped before, and fills the page tables of its first `fill`
+  // bytes (see Fill). Returns the window, or null when it cannot be mapped
+  // (a file system or file that does not support it, no address space
+  // left); nothing is mapped then. Bytes of the window past `fill` cost
+  // nothing until filled, and must not be read before.
   const uint8_t* Map(uint64_t offset, size_t span, size_t fill);
   // Fills the page tables of the window's bytes up to `fill` from its start
   // (within its span), and moves the read position there; the bytes must
@@ -51,6 +53,9 @@ class SourceFile {
   // Gives back the window's pages that lie wholly before the file offset
   // `offset`; they must not be read again.
   void Release(uint64_t offset);
+  // Moves the read position of a file that is read to `offset`; false when
+  // it cannot be moved.
+  bool Seek(uint64_t offset);
   static size_t page_size();
 
   // When the read position lies in a hole of a sparse file (bytes that read

@@ -154,7 +154,7 @@ size_t StreamScanner::Ensure(uint64_t offset, size_t count) {
 // window lasts. Pages the scan has left are given back as it goes, so memory
 // holds about the group being checked. A new window is mapped only where
 // the bytes needed lie past the span, or `offset` past the bytes filled (a
-// hole jumped over).
+// hole jumped over); a file that cannot be mapped is read from there on.
 size_t StreamScanner::EnsureMapped(uint64_t offset, size_t count) {
   const uint64_t filled_end = end_offset();
   if (offset <= filled_end) {
@@ -188,13 +188,7 @@ size_t StreamScanner::EnsureMapped(uint64_t offset, size_t count) {
         std::max(std::min<uint64_t>(kMapSpan, file_size - start), stop - start);
     const uint8_t* window =
         file_.Map(start, static_cast<size_t>(span), static_cast<size_t>(stop - start));
-    if (window == nullptr) {
-      failed_ = at_end_ = true;
-      data_ = nullptr;
-      buffer_offset_ = offset;
-      capacity_ = begin_ = end_ = 0;
-      return 0;
-    }
+    if (window == nullptr) return ReadFrom(offset, count);
     data_ = window;
     buffer_offset_ = start;
     capacity_ = static_cast<size_t>(span);
@@ -203,6 +197,20 @@ size_t StreamScanner::EnsureMapped(uint64_t offset, size_t count) {
   end_ = static_cast<size_t>(stop - buffer_offset_);
   at_end_ = stop == file_size;
   return end_ - begin_;
+}
+
+// Goes on reading a file whose window could not be mapped, from `offset`:
+// Ensure from there as for a file never mapped.
+size_t StreamScanner::ReadFrom(uint64_t offset, size_t count) {
+  mapped_ = false;
+  data_ = nullptr;
+  capacity_ = begin_ = end_ = 0;
+  buffer_offset_ = offset;
+  if (!file_.Seek(offset)) {
+    failed_ = at_end_ = true;
+    return 0;
+  }
+  return Ensure(offset, count);
 }
 
 // CheckGroup at `offset`, reading until it decides. `truncated` tells a

@@ -13,8 +13,9 @@
 // the bytes already mapped is a read error, and so is a fault while the
 // scanner reads the mapping (a page that cannot be read, a file cut under
 // it; see read_guard.h). Whoever reads a group handed out from a mapping
-// must read it guarded as well (GuardedCopy). Anything else (a pipe, a
-// FIFO, standard input) is read.
+// must read it guarded as well (GuardedCopy). A file whose window cannot be
+// mapped is read from there on, with the same events. Anything else (a
+// pipe, a FIFO, standard input) is read.
 #pragma once
 
 #include <cstddef>
@@ -83,7 +84,8 @@ class StreamScanner {
   uint64_t consumed() const { return buffer_offset_ + begin_; }
   // Current size of the read buffer or the mapped window's span.
   size_t buffer_capacity() const { return capacity_; }
-  // True when the file is seen through its mapping.
+  // True when the file is seen through its mapping (until a window cannot
+  // be mapped).
   bool mapped() const { return mapped_; }
 
  private:
@@ -92,6 +94,7 @@ class StreamScanner {
   bool ReadHeader();
   size_t Ensure(uint64_t offset, size_t count);
   size_t EnsureMapped(uint64_t offset, size_t count);
+  size_t ReadFrom(uint64_t offset, size_t count);
   bool Reserve(size_t count);
   template <typename Read>
   bool Guarded(Read read);

@@ -5,6 +5,20 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include "robust/robust_support.h"
+#endif
+
 #include "convert/quarnel_test_streams.h"
 #include "quarnel.h"
 
@@ -64,18 +78,71 @@ void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 
 class QuarnelStreamTest : public ::testing::TestWithParam<StreamCase> {};
 
+Bytes StreamFile(const std::vector<Piece>& pieces) {
+  Bytes file = Header();
+  for (const Piece& piece : pieces) Append(file, piece.bytes);
+  return file;
+}
+
+#ifndef _WIN32
+// Whether this process has the file at `path` mapped (/proc/self/maps names
+// each mapping's device and inode).
+bool IsMapped(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return false;
+  char device[16];
+  std::snprintf(device, sizeof device, "%02x:%02x", major(info.st_dev), minor(info.st_dev));
+  std::ifstream maps("/proc/self/maps");
+  std::string range, perms, offset, dev;
+  uint64_t inode = 0;
+  std::string rest;
+  while (maps >> range >> perms >> offset >> dev >> inode) {
+    std::getline(maps, rest);
+    if (dev == device && inode == info.st_ino) return true;
+  }
+  return false;
+}
+#endif
+
 TEST_P(QuarnelStreamTest, HandsOutGroupsAndSkippedRegionsInFileOrder) {
   TempFolder folder;
-  const Bytes header = Header();
-  Bytes file = header;
-  for (const Piece& piece : GetParam().pieces) Append(file, piece.bytes);
-  const std::string path = folder.Write("stream.bin", file);
+  const std::string path = folder.Write("stream.bin", StreamFile(GetParam().pieces));
 
   ASSERT_NE(QuarnelOpenFile(1, reinterpret_cast<intptr_t>(path.c_str())), 0);
-  ExpectPackets(ReadAll(), Expected(header, GetParam().pieces));
+#ifndef _WIN32
+  EXPECT_TRUE(IsMapped(path)) << "a regular file is seen through its mapping";
+#endif
+  ExpectPackets(ReadAll(), Expected(Header(), GetParam().pieces));
   PacketRecord record{};
   EXPECT_EQ(QuarnelGetPacket(1, &record), QUARNEL_END) << "the end is reported again";
 }
+
+#ifndef _WIN32
+// The same stream in a file the kernel will not map: served by a FUSE file
+// system of the test's own for direct I/O. It is read instead, with the
+// same packets.
+TEST_P(QuarnelStreamTest, AFileThatCannotBeMappedIsReadWithTheSamePackets) {
+  const kestrum::testing::UnreadableFile source("quarnel_unmappable_" + GetParam().name,
+                                                StreamFile(GetParam().pieces), 0, 0,
+                                                /*direct_io=*/true);
+  if (!source.mounted()) GTEST_SKIP() << source.why_not();
+  {
+    const int fd = ::open(source.path().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    void* mapped = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+    const int error = errno;
+    ::close(fd);
+    ASSERT_EQ(mapped, MAP_FAILED) << "the file system maps the file";
+    EXPECT_EQ(error, ENODEV);
+  }
+
+  ASSERT_NE(QuarnelOpenFile(1, reinterpret_cast<intptr_t>(source.path().c_str())), 0);
+  EXPECT_FALSE(IsMapped(source.path()));
+  ExpectPackets(ReadAll(), Expected(Header(), GetParam().pieces));
+  PacketRecord record{};
+  EXPECT_EQ(QuarnelGetPacket(1, &record), QUARNEL_END);
+}
+#endif
 
 const Bytes kBadKind = Group(0x1000, {WholeBlock(0x1003, 30), WholeBlock(0x1006, 12)}, 3);
 
