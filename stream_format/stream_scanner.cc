@@ -184,8 +184,7 @@ size_t StreamScanner::EnsureMapped(uint64_t offset, size_t count) {
   } else {
     const uint64_t page = SourceFile::page_size();
     const uint64_t start = offset / page * page;
-    const uint64_t span =
-        std::max(std::min<uint64_t>(kMapSpan, file_size - start), stop - start);
+    const uint64_t span = std::max(std::min<uint64_t>(kMapSpan, file_size - start), stop - start);
     const uint8_t* window =
         file_.Map(start, static_cast<size_t>(span), static_cast<size_t>(stop - start));
     if (window == nullptr) return ReadFrom(offset, count);
