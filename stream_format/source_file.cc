@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>  // SEEK_SET
 
 #include <fcntl.h>
 #include <sys/stat.h>
