@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "cli.h"
@@ -81,7 +82,13 @@ class InputWatch {
   InputWatch(const std::string& input, uint64_t input_size, const DiagnosticWatch& lines,
              bool allowed)
       : input_(input), lines_(lines), progress_("convert", input_size, allowed) {
-    if (allowed && ::isatty(STDERR_FILENO) != 0) thread_ = std::thread([this] { Run(); });
+    if (allowed && ::isatty(STDERR_FILENO) != 0) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        // No thread to be had (out of memory): the conversion goes on without it.
+      }
+    }
   }
   ~InputWatch() { Stop(); }
   InputWatch(const InputWatch&) = delete;
@@ -197,6 +204,7 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
   outcome.input_bytes = input_size > 0 ? static_cast<uint64_t>(input_size) : 0;
   int32_t result = 0;
   WriteFaults faults;
+  uint64_t refused_groups = 0;
   {
     DiagnosticWatch diagnostics(options.verbose);
     InputWatch watch(input, outcome.input_bytes, diagnostics,
@@ -205,10 +213,11 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
     watch.Stop();
     outcome.seconds = watch.elapsed_seconds();
     faults = diagnostics.faults();
+    refused_groups = diagnostics.refused_groups();
   }
   if (result == 0) {
     return Failed(kExitInput, "the library could not open '" + input +
-                                  "' (unreadable, or being written by another program)");
+                                  "' (unreadable, being written by another program, or out of memory)");
   }
   if (result == kSharingViolation) return Failed(kExitOutput, in_use);
   if (result == kReadFault) {
@@ -227,10 +236,14 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
     return Failed(meaning.exit_code,
                   "cannot convert into '" + output + "': " + meaning.text + " (" + code + ")");
   }
-  outcome.lost = DescribeLosses(LiveLosses{}, faults, options.strict && !relayed ? SkippedBytes(input) : 0);
+  outcome.lost = DescribeLosses(LiveLosses{}, faults,
+                                options.strict && !relayed ? SkippedBytes(input) : 0,
+                                refused_groups);
   if (options.strict && !outcome.lost.empty()) {
     return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost + " (--strict)");
   }
+  // Samples the writer refused are missing from a file that looks whole.
+  outcome.lost_fails = faults.refused() > 0;
   struct stat info;
   if (::stat(output.c_str(), &info) != 0) {
     return Failed(kExitFailure,
@@ -294,14 +307,17 @@ ConvertOutcome ConvertRelayed(const std::string& input,
       total.lost += (total.lost.empty() ? "" : "; ") + name(number) + ": " + one.lost;
     }
     outputs.push_back(name(number));
+    total.lost_fails = total.lost_fails || one.lost_fails;
     total.output_bytes += one.output_bytes;
     total.seconds += one.seconds;
     if (held_data == nullptr) ended = true;  // no next file begun
   }
   total.input_bytes = reader.consumed();
   if (reader.failed()) {
-    return Failed(kExitInput, "reading '" + input + "' failed part way: what was read before is in '" +
-                                  outputs.back() + "', ended");
+    const std::string what = reader.out_of_memory() ? "out of memory reading '" + input + "'"
+                                                    : "reading '" + input + "' failed part way";
+    return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
+                  what + ": what was read before is in '" + outputs.back() + "', ended");
   }
   return total;
 }
@@ -329,6 +345,13 @@ ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pa
                                std::vector<std::string>& outputs) {
   return ConvertRelayed(input, [&pattern](uint64_t number) { return pattern.Name(number); },
                         segment_ms, options, outputs);
+}
+
+ConvertOutcome ForBatch(ConvertOutcome outcome, const std::string& output) {
+  if (outcome.code != kExitOk) return outcome;
+  if (outcome.lost_fails) return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost);
+  outcome.message = outcome.lost;
+  return outcome;
 }
 
 std::string DescribeConverted(const std::string& input, const std::string& output,

@@ -28,7 +28,10 @@ class PieceReader {
   // its end, not as a failure) instead of being retried.
   void StopWhen(const volatile std::sig_atomic_t* flag) { stop_ = flag; }
 
+  // Reading failed: a read error, or no memory for the piece (then
+  // out_of_memory() too).
   bool failed() const { return failed_; }
+  bool out_of_memory() const { return out_of_memory_; }
   uint64_t consumed() const { return consumed_; }
 
  private:
@@ -42,6 +45,7 @@ class PieceReader {
   size_t end_ = 0;
   bool at_end_ = false;
   bool failed_ = false;
+  bool out_of_memory_ = false;
   const volatile std::sig_atomic_t* stop_ = nullptr;
   uint64_t consumed_ = 0;
 };
