@@ -192,6 +192,13 @@ void AppendDataObjectHeader(ObjectWriter& w, const Guid& file_id, const HeaderTo
 std::vector<uint8_t> BuildHeader(const FileInfo& info, uint32_t packet_size,
                                  const HeaderTotals& totals) {
   std::vector<uint8_t> out;
+  BuildHeader(info, packet_size, totals, out);
+  return out;
+}
+
+void BuildHeader(const FileInfo& info, uint32_t packet_size, const HeaderTotals& totals,
+                 std::vector<uint8_t>& out) {
+  out.clear();
   ObjectWriter w(out);
   const size_t start = w.BeginObject(kHeaderObject);
   const size_t count_at = w.size();
@@ -214,7 +221,6 @@ std::vector<uint8_t> BuildHeader(const FileInfo& info, uint32_t packet_size,
   w.PatchU32(count_at, children);
   w.EndObject(start);
   AppendDataObjectHeader(w, info.file_id, totals, packet_size);
-  return out;
 }
 
 }  // namespace kestrum::asf

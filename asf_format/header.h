@@ -52,6 +52,10 @@ Status ValidateFileInfo(const FileInfo& info);
 // header. `info` must have passed ValidateFileInfo.
 std::vector<uint8_t> BuildHeader(const FileInfo& info, uint32_t packet_size,
                                  const HeaderTotals& totals);
+// The same into `out`, emptied first: no allocation when its capacity holds
+// the header (the final header is as long as the first).
+void BuildHeader(const FileInfo& info, uint32_t packet_size, const HeaderTotals& totals,
+                 std::vector<uint8_t>& out);
 
 // The pieces BuildHeader is made of, each appending one complete object.
 void AppendFileProperties(ObjectWriter& w, const FileInfo& info, uint32_t packet_size,

@@ -75,6 +75,7 @@ struct Muxer::State {
 #endif
       ;
   void CloseOutage(const char* what);
+  Status Refuse(Status status, const char* why, uint64_t size, uint64_t time);
 
   ByteSink& sink;
   FileInfo info;
@@ -82,6 +83,12 @@ struct Muxer::State {
   Phase phase = Phase::kNew;
   uint32_t packet_size = 0;
   uint64_t header_size = 0;  // Header Object and Data Object header
+  // Set aside by Begin for ending the file, so that End needs no memory
+  // that may no longer be there: the header's image, its totals, and the
+  // list of the streams indexed.
+  std::vector<uint8_t> header_image;
+  HeaderTotals final_totals;
+  std::vector<size_t> indexed;
   std::unique_ptr<PacketBuilder> packets;
   std::vector<StreamState> streams;  // in info.streams order
   std::array<int16_t, 128> slot{};   // stream number -> index in streams, or -1
@@ -172,6 +179,15 @@ void Muxer::State::Lose(uint64_t time, uint64_t end) {
   ++lost;
 }
 
+// A sample refused while writing: its line, and `status` returned.
+Status Muxer::State::Refuse(Status status, const char* why, uint64_t size, uint64_t time) {
+  if (options.report) {
+    char line[128];
+    options.report(RefusedSampleLine(line, why, size, time));
+  }
+  return status;
+}
+
 void Muxer::State::CloseOutage(const char* what) {
   if (!outage) return;
   Report("writer : %s; %llu samples (%.3f s of media) were lost", what,
@@ -257,8 +273,8 @@ uint32_t ChoosePacketSize(const std::vector<StreamInfo>& streams) {
 }
 
 Status Muxer::State::WriteHeader(const HeaderTotals& totals) {
-  const std::vector<uint8_t> header = BuildHeader(info, packet_size, totals);
-  Status status = sink.WriteAt(0, header.data(), header.size());
+  BuildHeader(info, packet_size, totals, header_image);
+  Status status = sink.WriteAt(0, header_image.data(), header_image.size());
   if (Succeeded(status)) status = sink.Flush();
   return status;
 }
@@ -283,7 +299,8 @@ Status Muxer::State::Finish() {
 // where it fits.
 Status Muxer::State::FinishInPlace() {
   const uint64_t preroll = uint64_t{info.preroll_ms} * kTicksPerMs;
-  HeaderTotals totals;
+  HeaderTotals& totals = final_totals;
+  totals.max_object_size.clear();
   totals.finished = true;
   totals.data_packets = packets->completed_packets();
   totals.play_duration = (any_sample ? end_time : 0) + preroll;
@@ -293,7 +310,7 @@ Status Muxer::State::FinishInPlace() {
 
   // Simple Indexes, one per video stream in stream-number order; the file
   // is Seekable when every video stream has one.
-  std::vector<size_t> indexed;
+  indexed.clear();
   bool all_video_indexed = true;
   for (size_t number = 1; number < slot.size(); ++number) {
     if (slot[number] < 0) continue;
@@ -375,11 +392,13 @@ Status Muxer::Begin() {
     }
     HeaderTotals first;
     first.streamed = !s.sink.seekable();
-    const std::vector<uint8_t> header = BuildHeader(s.info, s.packet_size, first);
-    s.header_size = header.size();
+    BuildHeader(s.info, s.packet_size, first, s.header_image);
+    s.header_size = s.header_image.size();
+    s.final_totals.max_object_size.reserve(s.streams.size());
+    s.indexed.reserve(s.streams.size());
     s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size);
     s.phase = Phase::kWriting;
-    status = s.sink.Write(header.data(), header.size());
+    status = s.sink.Write(s.header_image.data(), s.header_image.size());
   } catch (const std::bad_alloc&) {
     s.packets.reset();
     s.streams.clear();
@@ -402,12 +421,15 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   State& s = *state_;
   if (s.phase != Phase::kWriting) return kInvalidRequest;
   if (stream >= s.slot.size() || s.slot[stream] < 0) return kInvalidStream;
-  if (data == nullptr || size == 0 || size >= kMaxSampleSize) return kInvalidArgument;
+  if (data == nullptr || size == 0) return kInvalidArgument;
+  if (size >= kMaxSampleSize) return s.Refuse(kInvalidArgument, kRefusalTooLarge, size, time);
   // Presentation times, and the play duration the index covers, are ms
   // DWORDs on the preroll-shifted timeline.
-  if (duration > std::numeric_limits<uint64_t>::max() - time) return kInvalidArgument;
+  if (duration > std::numeric_limits<uint64_t>::max() - time ||
+      (time + duration) / kTicksPerMs + s.info.preroll_ms > kMaxMs) {
+    return s.Refuse(kInvalidArgument, kRefusalTime, size, time);
+  }
   const uint64_t end = time + duration;
-  if (end / kTicksPerMs + s.info.preroll_ms > kMaxMs) return kInvalidArgument;
   if (Failed(s.stop_code)) {
     s.Lose(time, end);
     return s.stop_code;
@@ -416,7 +438,7 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   if (!hold) {
     // Bytes the caller keeps no hold on: the muxer's own copy goes into the packets.
     auto* copy = new (std::nothrow) uint8_t[size];
-    if (copy == nullptr) return kOutOfMemory;
+    if (copy == nullptr) return s.Refuse(kOutOfMemory, kRefusalNoMemory, size, time);
     std::memcpy(copy, data, size);
     hold = SampleHold([](void* bytes) { delete[] static_cast<uint8_t*>(bytes); }, copy);
     data = copy;
@@ -439,7 +461,7 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   try {
     s.unconfirmed.push_back(taken);
   } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
+    return s.Refuse(kOutOfMemory, kRefusalNoMemory, size, time);
   }
   const bool had_open = s.packets->has_open_packet();
   const uint64_t open_packet = s.packets->completed_packets();
@@ -486,6 +508,14 @@ Status Muxer::End() {
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
   }
+}
+
+const char* RefusedSampleLine(char (&line)[128], const char* why, uint64_t size, uint64_t time,
+                              bool time_known) {
+  std::snprintf(line, sizeof line, "writer : sample refused (%s): %llu bytes %s %.3f s", why,
+                static_cast<unsigned long long>(size), time_known ? "at" : "after",
+                static_cast<double>(time) / static_cast<double>(kTicksPerMs * 1000));
+  return line;
 }
 
 uint32_t Muxer::packet_size() const { return state_ != nullptr ? state_->packet_size : 0; }

@@ -40,9 +40,15 @@
 //   "writer : writing works again; 12 samples (0.480 s of media) were lost"
 //   "writer : writing ended; 12 samples (0.480 s of media) were lost"
 //   "writer : the index did not fit (0x80070070); the file is whole but has no index"
+//   "writer : sample refused (out of memory): 1024000 bytes at 12.380 s"
 // The first two begin an outage; one of the next two closes it, when a
 // sample gets through again or when writing ends (End, or a Muxer destroyed
 // without it).
+// The last tells of one sample refused while writing, which the file then
+// lacks: why (kRefusalTooLarge, kRefusalNoMemory, kRefusalTime), its size
+// and its time; the writer in front of the muxer writes the same line for a
+// sample it cannot provide memory for ("... bytes after 12.380 s": its time
+// is not known yet).
 //
 // Call order: Begin, any number of WriteSample, End. A Muxer destroyed
 // without End hands over every sample it took (the last packet padded) and
@@ -78,6 +84,18 @@ inline constexpr uint32_t kMinChosenPacketSize = 3200;
 // Samples must be 1 byte to kMaxSampleSize - 1 bytes: readers drop empty
 // media objects and refuse objects of 16 MiB or more.
 inline constexpr size_t kMaxSampleSize = size_t{1} << 24;
+
+// Why a sample was refused, as its line says.
+inline constexpr char kRefusalTooLarge[] = "sample over 16 MiB";
+inline constexpr char kRefusalNoMemory[] = "out of memory";
+inline constexpr char kRefusalTime[] = "time out of range";
+
+// Formats the line of a sample refused (why, `size` bytes, `time` in 100-ns
+// units) into `line` and returns it: "at" the sample's own time, or, for a
+// sample refused before its time was known, "after" the end of the latest
+// sample given.
+const char* RefusedSampleLine(char (&line)[128], const char* why, uint64_t size, uint64_t time,
+                              bool time_known = true);
 
 struct StreamInfo {
   StreamKind kind = StreamKind::kVideo;
@@ -140,18 +158,21 @@ class Muxer {
   // duration. Refused, without effect: before Begin or after End
   // (kInvalidRequest), an unknown stream (kInvalidStream), no data,
   // 0 or kMaxSampleSize bytes or more, or a time whose end (time + duration)
-  // in ms plus preroll passes 2^32 - 1 (kInvalidArgument). A write fault is
-  // returned by the call that meets it, and by every call whose sample is
-  // dropped after it (see Write faults above).
+  // in ms plus preroll passes 2^32 - 1 (kInvalidArgument), or no memory to
+  // take it (kOutOfMemory); the last three with a line of the sample refused.
+  // A write fault is returned by the call that meets it, and by every call
+  // whose sample is dropped after it (see Write faults above).
   Status WriteSample(uint16_t stream, uint64_t time, uint64_t duration, bool key_frame,
                       const uint8_t* data, size_t size, SampleHold hold = {});
   // Pads and writes the last packet, sets the header's final sizes, counts
   // and durations (Broadcast cleared), appends a Simple Index per video
   // stream and then marks the file Seekable. Each step leaves a readable
   // file should the next one fail; after a write fault it finishes the file
-  // as it was cut back. Returns the first write fault of the file's life, if
-  // any (samples were lost, or the index did not fit), else kOk. A second
-  // call, or one before Begin, returns kInvalidRequest.
+  // as it was cut back. It allocates nothing but the index's last entries
+  // (what it needs was set aside by Begin): out of memory, the file is still
+  // ended, without its index. Returns the first write fault of the file's
+  // life, if any (samples were lost, or the index did not fit), else kOk. A
+  // second call, or one before Begin, returns kInvalidRequest.
   Status End();
 
   // The data packet size in use (0 before Begin).

@@ -50,6 +50,7 @@ PacketBuilder::PacketBuilder(ByteSink& sink, uint32_t packet_size)
   spans_.reserve(segments_.capacity());
   arena_.reserve((size_t{batch_packets_} + 1) * (kPacketHeaderSize + kSinglePayloadHeaderSize) +
                  payloads * kMultiPayloadHeaderSize);
+  held_.reserve(kMaxHeldSamples + kMaxPayloadsPerPacket + 2);
 }
 
 // `size` bytes of the packets' own, at the end of the arena and of the
@@ -203,7 +204,9 @@ Status PacketBuilder::Drain() {
   }
   open_segment_ = open_arena_ = merge_floor_ = 0;
   batched_ = 0;
-  while (!held_.empty() && held_.front().last_packet < completed_total_) held_.pop_front();
+  size_t written = 0;
+  while (written < held_.size() && held_[written].last_packet < completed_total_) ++written;
+  held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(written));
   return status;
 }
 

@@ -27,7 +27,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "asf_format/byte_sink.h"
@@ -128,7 +127,10 @@ class PacketBuilder {
   std::vector<Segment> segments_;   // the completed packets, then the open one
   std::vector<uint8_t> arena_;      // their headers
   std::vector<ByteSpan> spans_;     // Drain's list, kept for its capacity
-  std::deque<Held> held_;           // in the order added
+  // In the order added; its capacity, set aside at construction, holds
+  // what a batch holds (kMaxHeldSamples and the open packet's), so that
+  // steady writing needs no memory for it.
+  std::vector<Held> held_;
   uint32_t batched_ = 0;
   uint64_t completed_total_ = 0;
   uint32_t last_send_ms_ = 0;  // send times never decrease over packets

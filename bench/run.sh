@@ -2,21 +2,28 @@
 # Speed and memory of both roads against the physical reference (cp) and the
 # tool a user would otherwise reach for (ffmpeg's remux), in one run.
 #
-# Builds the program (Release), generates two 704x576 streams of each of the
-# given sizes with `kestrum generate`: the default realistic mix (2 Mbit/s, a
-# start group every 25 groups, mostly one video block per group; named by
-# its size, "100M") and one of one video block per group (--one-block;
-# "100M-1blk"), whose output is about the size of its input. Then times,
-# side by side, in --repeat rounds of every case (each round starting one
-# case later):
+# Builds the program (Release), generates three 704x576 streams of each of
+# the given sizes with `kestrum generate`: the default realistic mix (2
+# Mbit/s, a start group every 25 groups, mostly one video block per group;
+# named by its size, "100M"), one of one video block per group (--one-block;
+# "100M-1blk"), whose output is about the size of its input, and one of the
+# largest groups the format allows, 255 blocks of 499999 bytes, 127.5 MB
+# each (--largest-blocks 255; "100M-255blk", at least one group). Then
+# times, side by side, in --repeat rounds of every case (each round
+# starting one case later):
 #   - the file road:  kestrum convert IN F.asf
 #   - the live road:  kestrum record IN L.asf --piece-size 4096 | group
 #   - cp IN, cp F.asf and cp L.asf (the same bytes read and written by cp)
 #   - cat F.asf > OUT (the same bytes through a program's own buffer)
 #   - ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf
-#   - with --before REV: the file road and the live road (4 KiB) of REV's
-#     program as well, built beside (build/bench/before), in the same rounds
-# and writes a markdown table of medians, peak RSS and the ratios.
+#   - the packet source alone: bench/packet_walk.c over the build's library
+#     fetches every packet of IN, as the file road does, with no writer
+#   - with --before REV: the file road, the live road (4 KiB) and the packet
+#     source of REV's program as well, built beside (build/bench/before), in
+#     the same rounds
+# The streams of the largest groups take only the packet source's cases (the
+# writer takes no sample of 16 MiB or more). Writes a markdown table of
+# medians, peak RSS and the ratios.
 #
 # Page cache: every case runs warm. Before each one, the case's input is read
 # once (untimed), so each case reads from memory and writes into the page
@@ -58,6 +65,8 @@ done
 build_dir=build/bench/release
 data=build/bench/data
 kestrum=$build_dir/tools/kestrum
+walk=$build_dir/packet_walk
+quarnel=$PWD/$build_dir/quarnel/libquarnel.so
 
 # --- tools ------------------------------------------------------------------
 need_packages=()
@@ -76,10 +85,14 @@ if ((build)); then
   echo "== Building (Release) in $build_dir"
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUM_BUILD_TESTS=OFF \
     >/dev/null
-  cmake --build "$build_dir" -j2 --target kestrum_cli >/dev/null
+  cmake --build "$build_dir" -j2 --target kestrum_cli quarnel >/dev/null
+  cc -O2 -o "$walk" bench/packet_walk.c -Iquarnel/include -ldl
 fi
-[ -x "$kestrum" ] || { echo "bench/run.sh: no $kestrum (run without --no-build)" >&2; exit 1; }
+for f in "$kestrum" "$walk"; do
+  [ -x "$f" ] || { echo "bench/run.sh: no $f (run without --no-build)" >&2; exit 1; }
+done
 kestrum_before=
+quarnel_before=
 if [ -n "$before" ]; then
   before_commit=$(git rev-parse --verify "$before^{commit}")
   before_dir=build/bench/before
@@ -89,8 +102,9 @@ if [ -n "$before" ]; then
   git archive "$before_commit" | tar -x -C "$before_dir/src"
   cmake -S "$before_dir/src" -B "$before_dir/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DKESTRUM_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$before_dir/build" -j2 --target kestrum_cli >/dev/null
+  cmake --build "$before_dir/build" -j2 --target kestrum_cli quarnel >/dev/null
   kestrum_before=$before_dir/build/tools/kestrum
+  quarnel_before=$PWD/$before_dir/build/quarnel/libquarnel.so
 fi
 
 mkdir -p "$data"
@@ -164,14 +178,22 @@ for s in "${size_list[@]}"; do
   echo "== Generating $data/$s-1blk.xqv: $frames groups of one video block (about $s)"
   "$kestrum" generate "$data/$s-1blk.xqv" --frames "$frames" "${gen_options[@]}" --one-block \
     >/dev/null
-  streams+=("$s" "$s-1blk")
+  largest=$((48 + 255 * (20 + 499999)))
+  frames=$(( (target - 40) / largest ))
+  ((frames > 0)) || frames=1
+  echo "== Generating $data/$s-255blk.xqv: $frames groups of 255 blocks of 499999 bytes"
+  "$kestrum" generate "$data/$s-255blk.xqv" --frames "$frames" "${gen_options[@]}" \
+    --largest-blocks 255 >/dev/null
+  streams+=("$s" "$s-1blk" "$s-255blk")
 done
 table_sizes=$(IFS=,; echo "${streams[*]}")
 
 # --- runs -------------------------------------------------------------------
-cases=(convert record-4k record-group cp-in cp-file-out cp-live-out cat-file-out)
-[ -n "$kestrum_before" ] && cases+=(convert-before record-4k-before)
+cases=(convert record-4k record-group cp-in cp-file-out cp-live-out cat-file-out source)
+[ -n "$kestrum_before" ] && cases+=(convert-before record-4k-before source-before)
 ((have_ffmpeg)) && cases+=(ffmpeg)
+source_cases=(source)  # the streams of the largest groups
+[ -n "$kestrum_before" ] && source_cases+=(source-before)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 run_out=$data/run.tmp  # every timed case writes here
 for s in "${streams[@]}"; do
@@ -179,11 +201,15 @@ for s in "${streams[@]}"; do
   f=$data/$s-file.asf
   l4=$data/$s-live4k.asf
   lg=$data/$s-livegroup.asf
+  these=("${cases[@]}")
+  [[ $s == *-255blk ]] && these=("${source_cases[@]}")
   # The outputs the cp and ffmpeg cases read, made once before timing. The
   # 4 KiB and whole-group recordings must hold the same samples.
-  "$kestrum" convert "$in" "$f" >/dev/null
-  "$kestrum" record "$in" "$l4" --piece-size 4096 >/dev/null
-  if ((have_ffmpeg)); then
+  if [[ $s != *-255blk ]]; then
+    "$kestrum" convert "$in" "$f" >/dev/null
+    "$kestrum" record "$in" "$l4" --piece-size 4096 >/dev/null
+  fi
+  if ((have_ffmpeg)) && [[ $s != *-255blk ]]; then
     "$kestrum" record "$in" "$lg" --piece-size group >/dev/null
     a=$(ffmpeg -nostdin -v error -i "$l4" -map 0 -c copy -f framemd5 - | grep -v '^#' | md5sum)
     b=$(ffmpeg -nostdin -v error -i "$lg" -map 0 -c copy -f framemd5 - | grep -v '^#' | md5sum)
@@ -194,8 +220,8 @@ for s in "${streams[@]}"; do
     echo "== $s: round $r of $repeat"
     # Each round starts one case later, so that no case always follows the
     # same one (what a case leaves in the page cache affects the next).
-    for ((i = 0; i < ${#cases[@]}; i++)); do
-      c=${cases[(i + r - 1) % ${#cases[@]}]}
+    for ((i = 0; i < ${#these[@]}; i++)); do
+      c=${these[(i + r - 1) % ${#these[@]}]}
       case $c in
         convert) time_case "$s" "$c" "$in" "$kestrum" convert "$in" "$run_out" ;;
         record-4k) time_case "$s" "$c" "$in" "$kestrum" record "$in" "$run_out" --piece-size 4096 ;;
@@ -209,6 +235,8 @@ for s in "${streams[@]}"; do
           time_case "$s" "$c" "$in" "$kestrum_before" record "$in" "$run_out" --piece-size 4096 ;;
         ffmpeg)
           time_case "$s" "$c" "$f" ffmpeg -nostdin -v error -y -i "$f" -map 0 -c copy -f asf "$run_out" ;;
+        source) time_case "$s" "$c" "$in" "$walk" "$quarnel" "$in" "$run_out" ;;
+        source-before) time_case "$s" "$c" "$in" "$walk" "$quarnel_before" "$in" "$run_out" ;;
       esac
     done
   done

@@ -1,7 +1,8 @@
 # Turns bench/run.sh's raw runs (size, case, wall us, peak RSS KiB, bytes
 # read, bytes written, CPU s; tab-separated) into the markdown tables.
 # Variables: sizes (the streams, in order: SIZE for the mix, SIZE-1blk for
-# one video block per group), have_ffmpeg (0 or 1).
+# one video block per group, SIZE-255blk for the largest groups), have_ffmpeg
+# (0 or 1).
 # Portable awk (no gawk extensions).
 
 # Median of the runs' wall times (what = "wall") or CPU times ("cpu").
@@ -43,7 +44,7 @@ function verdict(ok) { return ok ? "met" : "**not met**" }
 
 END {
   nsizes = split(sizes, size, ",")
-  ncases = split("convert convert-before record-4k record-4k-before record-group cp-in cp-file-out cp-live-out cat-file-out ffmpeg", kase, " ")
+  ncases = split("convert convert-before record-4k record-4k-before record-group cp-in cp-file-out cp-live-out cat-file-out ffmpeg source source-before", kase, " ")
   label["convert"] = "file road: `kestrum convert`"
   label["convert-before"] = "file road, before"
   label["record-4k-before"] = "live road, 4 KiB pieces, before"
@@ -54,6 +55,8 @@ END {
   label["cp-file-out"] = "`cp` of the file road's output"
   label["cp-live-out"] = "`cp` of the live road's output"
   label["ffmpeg"] = "`ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf` (file road's output)"
+  label["source"] = "packet source alone: `bench/packet_walk.c`"
+  label["source-before"] = "packet source alone, before"
   ours["convert"] = ours["record-4k"] = ours["record-group"] = 1
 
   print "| Stream | Case | Read MiB | Written MiB | Wall s (median) | min-max s | MB/s | CPU s | Peak RSS MiB |"
@@ -86,6 +89,7 @@ END {
   ok_cp = ok_live_cp = ok_ff = ok_live = 1
   for (i = 1; i <= nsizes; i++) {
     s = size[i]
+    if (!has(s, "convert")) continue  # the largest groups: the packet source only
     for (q = 1; q <= nm; q++) {
       m = measure[q]
       conv = val(s, "convert", m)
@@ -107,13 +111,44 @@ END {
     }
   }
 
+  # The packet source's cost per byte on the largest groups against one
+  # block per group, streams of the same size.
+  ok_source = 1
+  for (i = 1; i <= nsizes; i++) {
+    s = size[i]
+    if (s !~ /-255blk$/) continue
+    one = s
+    sub(/-255blk$/, "-1blk", one)
+    if (!has(s, "source") || !has(one, "source")) continue
+    if (!source_header) {
+      print ""
+      print "The packet source alone, per MB read, on the largest groups (255 blocks of 499999"
+      print "bytes) and on one video block per group [largest / one block <= 1.2]:"
+      print ""
+      print "| Streams | measure | largest groups, ms per MB | one block, ms per MB | largest / one block | largest, after / before |"
+      print "|---|---|---:|---:|---:|---:|"
+      source_header = 1
+    }
+    for (q = 1; q <= nm; q++) {
+      m = measure[q]
+      per = m == "cpu" ? 1e9 : 1e3  # to ms per MB: wall times are in us, CPU times in s
+      big = val(s, "source", m) / rd[s SUBSEP "source"] * per
+      small = val(one, "source", m) / rd[one SUBSEP "source"] * per
+      r = small > 0 ? big / small : 0
+      if (m == "median" && (small == 0 || r > 1.2)) ok_source = 0
+      printf "| %s, %s | %s | %.4f | %.4f | %s | %s |\n", s, one, mname[m], big, small,
+             (small > 0 ? sprintf("%.2f", r) : "n/a"),
+             ratio(val(s, "source", m), val(s, "source-before", m))
+    }
+  }
+
   # Scaling per kind of stream: its first size against its last.
   ok_linear = 1
-  for (kk = 1; kk <= 2; kk++) {
+  for (kk = 1; kk <= 3; kk++) {
     a = b = ""
     for (i = 1; i <= nsizes; i++) {
-      is_one = size[i] ~ /-1blk$/
-      if ((kk == 2) != is_one) continue
+      kind = size[i] ~ /-1blk$/ ? 2 : size[i] ~ /-255blk$/ ? 3 : 1
+      if (kind != kk) continue
       if (a == "") a = size[i]
       b = size[i]
     }
@@ -150,5 +185,8 @@ END {
          verdict(peak < 16384)
   if (linear_checked) {
     printf "- time linear in the input size (CPU per byte <= 1.25): %s\n", verdict(ok_linear)
+  }
+  if (source_header) {
+    printf "- the packet source's time per byte on the largest groups within 1.2x of one block per group: %s\n", verdict(ok_source)
   }
 }

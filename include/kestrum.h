@@ -144,7 +144,9 @@ KESTRUM_API void KESTRUM_CALL SendOneFrame(KestrumHandle handle, const void* dat
  * resumes when there is room (the file then has a gap in time and nothing
  * else wrong). The writer tells of it on the diagnostic lines: one line when
  * writing fails (with the error), one when it works again or the recording
- * ends (samples and media time lost); see docs/diagnostics.md. */
+ * ends (samples and media time lost); see docs/diagnostics.md. So does every
+ * sample the writer refuses (one of 16 MiB or more, one it has no memory
+ * for): the recording goes on without it. */
 KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* file_name,
                                              int32_t reserved1, int32_t reserved2);
 
@@ -168,7 +170,11 @@ KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle);
  *
  * Every group becomes samples at the group's own time. When the stream ends,
  * the file is ended and indexed and the writer is given back: the next call
- * starts a fresh file.
+ * starts a fresh file. What is not written says so on the diagnostic lines
+ * and leaves the result 1: a group whose block count field the file road
+ * cannot take ("processpacket : ... not written"), a sample the writer
+ * refuses ("writer : sample refused (sample over 16 MiB): ...", or out of
+ * memory); see docs/diagnostics.md.
  *
  * Returns:
  *   1         the conversion ran to its end and the file is complete;
@@ -180,7 +186,7 @@ KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle);
  *             permission), 0x80070020 another writer has it (or it is being
  *             read: the source itself), 0x80070070 the disk filled (or the
  *             index did not fit), 0x8007001E the stream could not be read
- *             to its end. After a write or read failure the file is ended in
+ *             to its end, 0x8007000E out of memory. After a write or read failure the file is ended in
  *             place, as a whole, indexed file of every sample before it
  *             (the index only where there was room for it).
  * A packet source that hands out no header packet at all ends with 1 and no

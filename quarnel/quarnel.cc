@@ -109,7 +109,12 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t channel, PacketRecord*
   try {
     return NextPacket(TheChannel(), *record);
   } catch (...) {
-    return QUARNEL_END;
+    // Memory for the next packet could not be had: the stream was not read
+    // to its end, which must not look like its end.
+    Channel& open = TheChannel();
+    Fill(*record, QUARNEL_PACKET_SKIPPED, nullptr, 0, open.scanner.consumed(), 0, 0);
+    open.scanner.Close();
+    return QUARNEL_READ_ERROR;
   }
 }
 

@@ -4,6 +4,7 @@
 // given is read.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -111,6 +112,45 @@ inline GroupCheck CheckGroup(const uint8_t* p, size_t available) {
       break;
   }
   return {Status::kMalformed, Problem::kPayloadTooLong, 0, walk.block_offset, walk.length};
+}
+
+// The file road's reading of a group, whose header lies at `p` with
+// `available` bytes (at least kGroupHeaderSize) from there: `count` is the
+// whole block count field less 0x1000, signed (the live road takes the
+// field's low 8 bits instead), and `blocks_size` the bytes of that many
+// blocks after the header, each 20 bytes plus its payload length whatever
+// its kind; 0 when the count is 0 or less or the blocks run past the bytes
+// available. The file road writes nothing for such a group.
+struct FileRoadGroup {
+  uint32_t field = 0;
+  int32_t count = 0;
+  uint64_t blocks_size = 0;
+  // Nothing is written for a group that holds blocks, or counts some: the
+  // file road refuses it (a group whose field counts none, such as 0x1000,
+  // has nothing to write on either road).
+  bool refused() const {
+    return blocks_size == 0 && (count > 0 || (field & kBlockCountMask) != 0);
+  }
+};
+
+inline FileRoadGroup ReadFileRoadGroup(const uint8_t* p, size_t available) {
+  FileRoadGroup g;
+  g.field = load_u32le(p + kGroupBlockCountOffset);
+  // The field read as a signed number, less the bias, without wrapping:
+  // 0x80000000 and up count no blocks.
+  const int64_t count = int64_t{static_cast<int32_t>(g.field)} - int64_t{kFieldBias};
+  g.count = static_cast<int32_t>(std::max<int64_t>(count, INT32_MIN));
+  const uint64_t room = available - kGroupHeaderSize;
+  const uint8_t* const blocks = p + kGroupHeaderSize;
+  uint64_t size = 0;
+  for (int32_t i = 0; i < g.count; ++i) {
+    if (room - size < kBlockHeaderSize) return g;
+    const uint64_t block = kBlockHeaderSize + uint64_t{load_u32le(blocks + size + kBlockLengthOffset)};
+    if (block > room - size) return g;
+    size += block;
+  }
+  g.blocks_size = size;
+  return g;
 }
 
 }  // namespace kestrum::stream_format

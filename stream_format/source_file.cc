@@ -1,7 +1,9 @@
 #include "stream_format/source_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>  // SEEK_SET
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -113,35 +115,82 @@ size_t SourceFile::page_size() {
 
 void SourceFile::Unmap() {
 #if !defined(_WIN32)
-  if (window_ != nullptr) ::munmap(window_, window_size_);
+  if (window_ != nullptr && window_size_ > released_) {
+    ::munmap(window_ + released_, window_size_ - released_);
+  }
 #endif
   window_ = nullptr;
-  window_size_ = 0;
+  window_offset_ = 0;
+  window_size_ = filled_ = released_ = 0;
 }
 
-const uint8_t* SourceFile::Map(uint64_t offset, size_t size) {
+const uint8_t* SourceFile::Map(uint64_t offset, size_t span, size_t fill) {
   Unmap();
 #if defined(_WIN32)
   (void)offset;
-  (void)size;
+  (void)span;
+  (void)fill;
   return nullptr;
 #else
-  if (!mappable_ || size == 0) return nullptr;
-  // The page tables are filled at once with MADV_POPULATE_READ, which stops
-  // at a page that cannot be read (that page's read then faults, guarded),
-  // not with MAP_POPULATE, which never returns there: the kernel retries
-  // the read for ever.
-  void* window = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd_, static_cast<off_t>(offset));
+  if (!mappable_ || span == 0) return nullptr;
+  // Shared, not private: the bytes are only read, and a file system that
+  // cannot keep a shared mapping true to the file (FUSE's direct I/O, whose
+  // files are never to be cached) refuses it, so such a file is read.
+  void* window = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(offset));
   if (window == MAP_FAILED) return nullptr;
-  ::madvise(window, size, MADV_SEQUENTIAL);
+  ::madvise(window, span, MADV_SEQUENTIAL);
+  window_ = static_cast<uint8_t*>(window);
+  window_offset_ = offset;
+  window_size_ = span;
+  position_ = offset;
+  Fill(fill);
+  return window_;
+#endif
+}
+
+void SourceFile::Fill(size_t fill) {
+  if (window_ == nullptr || fill <= filled_) return;
+  if (fill > window_size_) fill = window_size_;
 #if defined(MADV_POPULATE_READ)
-  ::madvise(window, size, MADV_POPULATE_READ);  // older kernels refuse it: faults then
+  // Only the bytes not filled before, from the page holding the first: each
+  // page is filled once however the window grows. MADV_POPULATE_READ stops
+  // at a page that cannot be read (that page's read then faults, guarded);
+  // MAP_POPULATE would never return there: the kernel retries the read for
+  // ever. Older kernels refuse it: the pages are filled as they are read.
+  const size_t from = filled_ / page_size() * page_size();
+  ::madvise(window_ + from, fill - from, MADV_POPULATE_READ);
 #endif
-  window_ = window;
-  window_size_ = size;
-  position_ = offset + size;
-  return static_cast<const uint8_t*>(window);
+  filled_ = fill;
+  position_ = window_offset_ + fill;
+}
+
+void SourceFile::Release(uint64_t offset) {
+#if !defined(_WIN32)
+  if (window_ == nullptr || offset <= window_offset_) return;
+  const uint64_t before = std::min<uint64_t>(offset - window_offset_, window_size_);
+  const size_t cut = static_cast<size_t>(before / page_size() * page_size());
+  if (cut <= released_) return;
+  ::munmap(window_ + released_, cut - released_);
+  released_ = cut;
+#else
+  (void)offset;
 #endif
+}
+
+bool SourceFile::Seek(uint64_t offset) {
+  if (fd_ < 0) return false;
+#if defined(_WIN32)
+  if (_lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) != static_cast<__int64>(offset)) {
+    return false;
+  }
+#else
+  static_assert(sizeof(off_t) >= 8, "64-bit file offsets are required");
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset)) {
+    return false;
+  }
+#endif
+  position_ = offset;
+  return true;
 }
 
 int64_t SourceFile::Read(uint8_t* buffer, size_t capacity) {

@@ -30,7 +30,7 @@ class SourceFile {
   int64_t Read(uint8_t* buffer, size_t capacity);
 
   // The read position: bytes consumed from the start of the file (or, when
-  // mapped, the end of the window).
+  // mapped, the end of the window's filled bytes).
   uint64_t position() const { return position_; }
 
   // True when the open file can be seen through Map rather than read.
@@ -38,12 +38,24 @@ class SourceFile {
   // The file's current size, or -1 when it cannot be had or is not a
   // regular file's (a pipe's or FIFO's size says nothing of its stream).
   int64_t Size() const;
-  // Maps the `size` file bytes from `offset` (a multiple of the page size),
-  // read only, in place of the window mapped before, and returns them, or
-  // null when they cannot be mapped (nothing is mapped then). The bytes must
-  // exist when mapped; reading them later may still fault (see
-  // read_guard.h). Moves the read position to the end of the window.
-  const uint8_t* Map(uint64_t offset, size_t size);
+  // Maps the `span` file bytes from `offset` (a multiple of the page size),
+  // read only and shared with the file system's cache, in place of the
+  // window mapped before, and fills the page tables of its first `fill`
+  // bytes (see Fill). Returns the window, or null when it cannot be mapped
+  // (a file system or file that does not support it, no address space
+  // left); nothing is mapped then. Bytes of the window past `fill` cost
+  // nothing until filled, and must not be read before.
+  const uint8_t* Map(uint64_t offset, size_t span, size_t fill);
+  // Fills the page tables of the window's bytes up to `fill` from its start
+  // (within its span), and moves the read position there; the bytes must
+  // exist when filled. Reading them later may still fault (see read_guard.h).
+  void Fill(size_t fill);
+  // Gives back the window's pages that lie wholly before the file offset
+  // `offset`; they must not be read again.
+  void Release(uint64_t offset);
+  // Moves the read position of a file that is read to `offset`; false when
+  // it cannot be moved.
+  bool Seek(uint64_t offset);
   static size_t page_size();
 
   // When the read position lies in a hole of a sparse file (bytes that read
@@ -59,8 +71,11 @@ class SourceFile {
   bool owned_ = false;
   uint64_t position_ = 0;
   bool mappable_ = false;
-  void* window_ = nullptr;
-  size_t window_size_ = 0;
+  uint8_t* window_ = nullptr;
+  uint64_t window_offset_ = 0;  // the file offset of window_[0]
+  size_t window_size_ = 0;      // its span
+  size_t filled_ = 0;           // bytes from window_ whose page tables are filled
+  size_t released_ = 0;         // bytes from window_ given back (whole pages)
 };
 
 }  // namespace kestrum::stream_format

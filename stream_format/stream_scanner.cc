@@ -12,6 +12,9 @@ namespace {
 
 constexpr size_t kDefaultCapacity = 2 * StreamScanner::kReadSize;
 constexpr size_t kMaxCapacity = kMaxGroupSize + StreamScanner::kReadSize;
+// A mapped window's span: the largest group from any byte of its first page,
+// with kWindowSize to fill ahead.
+constexpr uint64_t kMapSpan = uint64_t{kMaxGroupSize} + 2 * StreamScanner::kWindowSize;
 
 bool AllZero(const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -143,41 +146,70 @@ size_t StreamScanner::Ensure(uint64_t offset, size_t count) {
   return end_ - begin_;
 }
 
-// Ensure over the mapping: maps a new window from the page holding `offset`,
-// of kWindowSize bytes or enough for `count`, within the file's size as it
-// is now.
+// Ensure over the mapping. The window is mapped from the page holding
+// `offset` with a span that holds the largest group from there, but only its
+// bytes up to what is needed (at least kWindowSize more at a time) are
+// filled, within the file's size as it is now: a group that outgrows the
+// filled bytes grows them in place, and each byte is filled once while the
+// window lasts. Pages the scan has left are given back as it goes, so memory
+// holds about the group being checked. A new window is mapped only where
+// the bytes needed lie past the span, or `offset` past the bytes filled (a
+// hole jumped over); a file that cannot be mapped is read from there on.
 size_t StreamScanner::EnsureMapped(uint64_t offset, size_t count) {
-  begin_ = static_cast<size_t>(offset - buffer_offset_);
-  if (end_ - begin_ >= count || at_end_) return end_ - begin_;
+  const uint64_t filled_end = end_offset();
+  if (offset <= filled_end) {
+    begin_ = static_cast<size_t>(offset - buffer_offset_);
+    if (filled_end - offset >= count || at_end_) return end_ - begin_;
+  }
   const int64_t size = file_.Size();
-  if (size < 0 || static_cast<uint64_t>(size) < end_offset()) {
+  if (size < 0 || static_cast<uint64_t>(size) < filled_end) {
     // Cut shorter than what was mapped: the rest of the stream is lost.
     failed_ = at_end_ = true;
+    begin_ = static_cast<size_t>(std::min(offset, filled_end) - buffer_offset_);
     return end_ - begin_;
   }
   const uint64_t file_size = static_cast<uint64_t>(size);
-  const uint64_t page = SourceFile::page_size();
-  const uint64_t start = offset / page * page;
-  const uint64_t stop =
-      std::min<uint64_t>(std::max<uint64_t>(offset + count, start + kWindowSize), file_size);
+  const uint64_t want = std::min<uint64_t>(offset + count, file_size);
+  uint64_t stop = std::min(std::max(want, std::max(offset, filled_end) + kWindowSize), file_size);
   if (stop <= offset) {
     at_end_ = true;
+    begin_ = static_cast<size_t>(std::min(offset, filled_end) - buffer_offset_);
     return end_ - begin_;
   }
-  const uint8_t* window = file_.Map(start, static_cast<size_t>(stop - start));
-  if (window == nullptr) {
-    failed_ = at_end_ = true;
-    data_ = nullptr;
-    buffer_offset_ = offset;
-    capacity_ = begin_ = end_ = 0;
-    return 0;
+  const uint64_t span_end = buffer_offset_ + capacity_;
+  if (offset <= filled_end && want <= span_end) {
+    stop = std::min(stop, span_end);
+    file_.Release(offset);
+    file_.Fill(static_cast<size_t>(stop - buffer_offset_));
+  } else {
+    const uint64_t page = SourceFile::page_size();
+    const uint64_t start = offset / page * page;
+    const uint64_t span = std::max(std::min<uint64_t>(kMapSpan, file_size - start), stop - start);
+    const uint8_t* window =
+        file_.Map(start, static_cast<size_t>(span), static_cast<size_t>(stop - start));
+    if (window == nullptr) return ReadFrom(offset, count);
+    data_ = window;
+    buffer_offset_ = start;
+    capacity_ = static_cast<size_t>(span);
   }
-  data_ = window;
-  buffer_offset_ = start;
-  begin_ = static_cast<size_t>(offset - start);
-  end_ = capacity_ = static_cast<size_t>(stop - start);
+  begin_ = static_cast<size_t>(offset - buffer_offset_);
+  end_ = static_cast<size_t>(stop - buffer_offset_);
   at_end_ = stop == file_size;
   return end_ - begin_;
+}
+
+// Goes on reading a file whose window could not be mapped, from `offset`:
+// Ensure from there as for a file never mapped.
+size_t StreamScanner::ReadFrom(uint64_t offset, size_t count) {
+  mapped_ = false;
+  data_ = nullptr;
+  capacity_ = begin_ = end_ = 0;
+  buffer_offset_ = offset;
+  if (!file_.Seek(offset)) {
+    failed_ = at_end_ = true;
+    return 0;
+  }
+  return Ensure(offset, count);
 }
 
 // CheckGroup at `offset`, reading until it decides. `truncated` tells a
@@ -225,8 +257,9 @@ uint64_t StreamScanner::FindCandidate(uint64_t from) {
     }
     if (zeros) {
       const uint64_t skipped = file_.SkipHole();
-      buffer_offset_ += skipped;
       from += skipped;
+      // Mapped, the next window starts there.
+      if (!mapped_) buffer_offset_ += skipped;
     }
   }
 }

@@ -5,14 +5,17 @@
 // being checked (at most kMaxGroupSize plus one read).
 //
 // Opened with `map`, a file that can be mapped (a regular file) is seen
-// through a window of kWindowSize bytes of its mapping, which slides along
-// it (and grows to hold a large group): groups are handed out where they lie
-// in the mapping, with no copy. Before each window the file's size is asked
-// again: a file cut shorter than the bytes already mapped is a read error,
-// and so is a fault while the scanner reads the mapping (a page that cannot
-// be read, a file cut under it; see read_guard.h). Whoever reads a group
-// handed out from a mapping must read it guarded as well (GuardedCopy).
-// Anything else (a pipe, a FIFO, standard input) is read.
+// through a window of its mapping that slides along it, filled kWindowSize
+// bytes at a time and in place as a large group needs more, so that each
+// byte is filled about once whatever the groups' sizes: groups are handed
+// out where they lie in the mapping, with no copy. Before the window is
+// filled further the file's size is asked again: a file cut shorter than
+// the bytes already mapped is a read error, and so is a fault while the
+// scanner reads the mapping (a page that cannot be read, a file cut under
+// it; see read_guard.h). Whoever reads a group handed out from a mapping
+// must read it guarded as well (GuardedCopy). A file whose window cannot be
+// mapped is read from there on, with the same events. Anything else (a
+// pipe, a FIFO, standard input) is read.
 #pragma once
 
 #include <cstddef>
@@ -48,7 +51,7 @@ class StreamScanner {
  public:
   // Bytes asked of the file per read, at least.
   static constexpr size_t kReadSize = size_t{1} << 20;
-  // Bytes of a mapped file seen at once, at least.
+  // Bytes of a mapped file filled at once, at least.
   static constexpr size_t kWindowSize = size_t{4} << 20;
 
   StreamScanner() = default;
@@ -79,9 +82,10 @@ class StreamScanner {
   bool failed() const { return failed_; }
   // Bytes of the file consumed so far (for progress display).
   uint64_t consumed() const { return buffer_offset_ + begin_; }
-  // Current size of the read buffer or the mapped window (memory use).
+  // Current size of the read buffer or the mapped window's span.
   size_t buffer_capacity() const { return capacity_; }
-  // True when the file is seen through its mapping.
+  // True when the file is seen through its mapping (until a window cannot
+  // be mapped).
   bool mapped() const { return mapped_; }
 
  private:
@@ -90,6 +94,7 @@ class StreamScanner {
   bool ReadHeader();
   size_t Ensure(uint64_t offset, size_t count);
   size_t EnsureMapped(uint64_t offset, size_t count);
+  size_t ReadFrom(uint64_t offset, size_t count);
   bool Reserve(size_t count);
   template <typename Read>
   bool Guarded(Read read);
@@ -108,6 +113,8 @@ class StreamScanner {
 
   // data_[begin_, end_) holds the file bytes [buffer_offset_ + begin_,
   // buffer_offset_ + end_); the file's read position is buffer_offset_ + end_.
+  // Mapped, data_ is the window's start (the file offset buffer_offset_),
+  // end_ its bytes filled and capacity_ its span.
   std::unique_ptr<uint8_t[]> buffer_;
   const uint8_t* data_ = nullptr;  // buffer_, or the mapped window
   size_t capacity_ = 0;

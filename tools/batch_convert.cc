@@ -116,7 +116,7 @@ bool StartChild(const BatchJob& job, size_t index, const ConvertOptions& options
   }
   if (pid == 0) {
     ::close(fds[0]);
-    const ConvertOutcome outcome = ConvertOne(job.input, job.output, options);
+    const ConvertOutcome outcome = ForBatch(ConvertOne(job.input, job.output, options), job.output);
     WriteAll(fds[1], Encode(outcome));
     std::fflush(nullptr);
     ::_exit(outcome.code);
@@ -214,13 +214,19 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
   auto report = [&](size_t index) {
     ++done;
     const ConvertOutcome& outcome = outcomes[index];
-    const std::string counter = "[" + std::to_string(done) + "/" + std::to_string(total) + "] ";
+    char counter[48];
+    std::snprintf(counter, sizeof counter, "[%zu/%zu] ", done, total);
     if (outcome.code == kExitOk) {
-      std::printf("%s%s\n", counter.c_str(),
+      std::printf("%s%s\n", counter,
                   DescribeConverted(jobs[index].input, jobs[index].output, outcome).c_str());
       std::fflush(stdout);
+      // What was lost without failing the conversion.
+      if (!outcome.message.empty()) {
+        std::fprintf(stderr, "%s%s: %s\n", counter, jobs[index].input.c_str(),
+                     outcome.message.c_str());
+      }
     } else {
-      std::fprintf(stderr, "%sFAILED %s: %s\n", counter.c_str(), jobs[index].input.c_str(),
+      std::fprintf(stderr, "%sFAILED %s: %s\n", counter, jobs[index].input.c_str(),
                    outcome.message.c_str());
     }
   };
@@ -231,7 +237,8 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
   // and one that brings the process down ends the batch.
   (void)parallel;
   for (size_t index = 0; index < total; ++index) {
-    outcomes[index] = ConvertOne(jobs[index].input, jobs[index].output, options);
+    outcomes[index] =
+        ForBatch(ConvertOne(jobs[index].input, jobs[index].output, options), jobs[index].output);
     report(index);
   }
 #else

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "kestrum.h"
@@ -73,10 +75,33 @@ std::string EscapeLine(const char* line) {
   return out;
 }
 
+namespace {
+
+// "3 malformed groups" / "1 malformed group".
+std::string Count(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "12 samples refused by the writer (out of memory)", one part a reason.
+void AddRefused(const WriteFaults& faults, std::vector<std::string>& parts) {
+  const std::pair<uint64_t, const char*> refused[] = {
+      {faults.refused_too_large, "sample over 16 MiB"},
+      {faults.refused_no_memory, "out of memory"},
+      {faults.refused_other, "see --verbose"}};
+  for (const auto& [n, why] : refused) {
+    if (n > 0) {
+      parts.push_back(Count(n, "sample", "samples") + " refused by the writer (" + why + ")");
+    }
+  }
+}
+
+}  // namespace
+
 std::string DescribeWriteFaults(const WriteFaults& faults) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", faults.first_code);
   std::string text = code;
+  if (faults.first_code == 0x8007000Eu) text += " (out of memory)";
   if (faults.outages > 1) text += " (" + std::to_string(faults.outages) + " times)";
   if (faults.outages > 0) {
     char lost[96];
@@ -85,20 +110,14 @@ std::string DescribeWriteFaults(const WriteFaults& faults) {
     text += lost;
   }
   if (faults.no_index) text += faults.outages > 0 ? "; the file has no index" : ": no index";
+  std::vector<std::string> refused;
+  AddRefused(faults, refused);
+  for (const std::string& part : refused) text += "; " + part;
   return text;
 }
 
-namespace {
-
-// "3 malformed groups" / "1 malformed group".
-std::string Count(uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-}  // namespace
-
 std::string DescribeLosses(const LiveLosses& live, const WriteFaults& faults,
-                           uint64_t skipped_bytes) {
+                           uint64_t skipped_bytes, uint64_t refused_groups) {
   std::vector<std::string> parts;
   if (live.malformed > 0) {
     parts.push_back(Count(live.malformed, "malformed group", "malformed groups") +
@@ -125,6 +144,11 @@ std::string DescribeLosses(const LiveLosses& live, const WriteFaults& faults,
   if (skipped_bytes > 0) {
     parts.push_back(Count(skipped_bytes, "byte", "bytes") + " in no group skipped");
   }
+  if (refused_groups > 0) {
+    parts.push_back(Count(refused_groups, "group", "groups") +
+                    " the file road writes nothing for (block count field)");
+  }
+  AddRefused(faults, parts);
   if (faults.samples_lost > 0) {
     char text[96];
     std::snprintf(text, sizeof text, " not written (%.3f s of media)", faults.seconds_lost);
@@ -209,8 +233,14 @@ void* g_watch_handler = nullptr;
 
 }  // namespace
 
-void DiagnosticWatch::See(const char* line) {
-  if (echo_) std::fprintf(stderr, "[kestrum] %s\n", EscapeLine(line).c_str());
+void DiagnosticWatch::See(const char* line) noexcept {
+  if (echo_) {
+    try {
+      std::fprintf(stderr, "[kestrum] %s\n", EscapeLine(line).c_str());
+    } catch (const std::bad_alloc&) {
+      std::fprintf(stderr, "[kestrum] %s\n", line);  // unescaped, for want of memory
+    }
+  }
   Tally(line);
   if (after_line_ != nullptr) after_line_(*this);
 }
@@ -257,6 +287,10 @@ void DiagnosticWatch::Tally(const char* line) {
     ++not_ready_;
     return;
   }
+  if (std::strncmp(line, "processpacket : ", 16) == 0) {
+    ++refused_groups_;
+    return;
+  }
   if (std::strncmp(line, "writer : ", 9) != 0) return;
   unsigned code = 0;
   unsigned long long samples = 0;
@@ -272,6 +306,14 @@ void DiagnosticWatch::Tally(const char* line) {
   } else if (std::sscanf(line, "writer : the index did not fit (0x%8x)", &code) == 1) {
     if (!faults_.any()) faults_.first_code = code;
     faults_.no_index = true;
+  } else if (std::sscanf(line, "writer : sample refused (%31[^)])", what) == 1) {
+    if (std::strcmp(what, "sample over 16 MiB") == 0) {
+      ++faults_.refused_too_large;
+    } else if (std::strcmp(what, "out of memory") == 0) {
+      ++faults_.refused_no_memory;
+    } else {
+      ++faults_.refused_other;
+    }
   }
 }
 

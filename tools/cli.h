@@ -47,7 +47,8 @@ std::optional<int> ParseCommandLine(const std::string& command,
                                     Args& args);
 
 // What the writer told of write faults on the diagnostic lines (its
-// "writer : ..." lines, docs/diagnostics.md).
+// "writer : ..." lines, docs/diagnostics.md), and of the samples it refused
+// while writing the file (which goes on without them).
 struct WriteFaults {
   int outages = 0;              // faults met (outages begun)
   uint32_t first_code = 0;      // the first one's HRESULT (or the index's)
@@ -55,15 +56,21 @@ struct WriteFaults {
   double seconds_lost = 0;      // media time, over all outages
   bool no_index = false;        // the index did not fit
   bool writing_ended = false;   // a fault ended writing ("...; writing ends here")
+  uint64_t refused_too_large = 0;  // "writer : sample refused (sample over 16 MiB): ..."
+  uint64_t refused_no_memory = 0;  // "... (out of memory): ..."
+  uint64_t refused_other = 0;      // for another reason
   bool any() const { return outages > 0 || no_index; }
+  uint64_t refused() const { return refused_too_large + refused_no_memory + refused_other; }
 };
 
 // The HRESULT of a write to a pipe or FIFO whose reader has gone.
 inline constexpr uint32_t kBrokenPipeCode = 0x8007006Du;
 
 // "0x80070070: 12 samples (0.480 s of media) were lost" (the first fault's
-// code, "(2 times)" after it when there were more), then "; the file has no
-// index" when that did not fit either.
+// code, "(out of memory)" after 0x8007000E, "(2 times)" after it when there
+// were more), then "; the file has no index" when that did not fit either,
+// and the samples refused ("; 3 samples refused by the writer (out of
+// memory)").
 std::string DescribeWriteFaults(const WriteFaults& faults);
 
 // What the live road dropped, as its diagnostic lines tell it
@@ -80,10 +87,11 @@ struct LiveLosses {
 };
 
 // One line naming what was lost, "" when nothing was: the live road's
-// drops, the writer's lost samples, and `skipped_bytes` (bytes of the input
-// in no group, where the caller knows them).
+// drops, the writer's lost and refused samples, `skipped_bytes` (bytes of
+// the input in no group, where the caller knows them) and `refused_groups`
+// (groups the file road writes nothing for: "processpacket : ..." lines).
 std::string DescribeLosses(const LiveLosses& live, const WriteFaults& faults,
-                           uint64_t skipped_bytes);
+                           uint64_t skipped_bytes, uint64_t refused_groups = 0);
 
 // While alive, watches the library's diagnostic lines: prints each on stderr
 // (bytes other than printable ASCII escaped: \r, \n, \t, \\, \xHH) when
@@ -100,6 +108,8 @@ class DiagnosticWatch {
   // "Not ready for Kestrum!" lines: data pieces dropped because the output
   // could not be prepared.
   uint64_t not_ready() const { return not_ready_; }
+  // "processpacket : ..." lines: group packets the file road wrote nothing for.
+  uint64_t refused_groups() const { return refused_groups_; }
   // A last "2--BR_FAIL" that no line followed dropped what it held.
   LiveLosses live_losses() const {
     LiveLosses losses = live_;
@@ -114,8 +124,9 @@ class DiagnosticWatch {
   uint64_t samples() const { return samples_.load(std::memory_order_relaxed); }
   uint64_t packets() const { return packets_.load(std::memory_order_relaxed); }
 
-  // One line, as the library wrote it.
-  void See(const char* line);
+  // One line, as the library wrote it. Throws nothing: it runs inside the
+  // library's calls.
+  void See(const char* line) noexcept;
 
   // `hook` runs after each line has been counted, on the library's thread
   // (null: none).
@@ -128,6 +139,7 @@ class DiagnosticWatch {
   bool echo_;
   WriteFaults faults_;
   uint64_t not_ready_ = 0;
+  uint64_t refused_groups_ = 0;
   LiveLosses live_;
   bool held_pending_ = false;  // a "2--BR_FAIL" whose outcome the next line tells
   std::atomic<uint64_t> groups_{0};

@@ -99,7 +99,7 @@ int ConvertSingle(const std::string& input, const std::string& output_arg,
   std::fprintf(to_stdout ? stderr : stdout, "%s\n",
                DescribeConverted(input, output_arg, outcome).c_str());
   if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
-  return kExitOk;
+  return outcome.lost_fails ? kExitFailure : kExitOk;
 }
 
 int ConvertIntoSegments(const std::string& input, const std::string& pattern_text,
@@ -129,7 +129,7 @@ int ConvertIntoSegments(const std::string& input, const std::string& pattern_tex
   const std::string line = DescribeConverted(input, files, outcome);
   std::printf("%s\n", line.c_str());
   if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
-  return kExitOk;
+  return outcome.lost_fails ? kExitFailure : kExitOk;
 }
 
 }  // namespace

@@ -47,6 +47,9 @@ const char kHelp[] =
     "  --truncate           cut the last group in half\n"
     "  --video-only         no blocks of kinds 0x1001/0x1002\n"
     "  --one-block          one video block per group (implies --video-only)\n"
+    "  --largest-blocks N   every group N video blocks (1..255) of the largest payload,\n"
+    "                       499999 bytes, and nothing else (255: the largest group,\n"
+    "                       127.5 MB); --bitrate then sets only the header's rate\n"
     "  -n, --no-overwrite   refuse an OUTPUT file that exists (exit 5)\n"
     "  -y, --overwrite      rewrite an OUTPUT file that exists (the default)\n"
     "  -v, --verbose        accepted for symmetry; generate writes no diagnostics\n"
@@ -70,6 +73,7 @@ const std::vector<OptionSpec> kOptions = {
     {"truncate", false},
     {"video-only", false},
     {"one-block", false},
+    {"largest-blocks", true},
     kNoOverwriteOption,
     kOverwriteOption,
 };
@@ -134,12 +138,20 @@ bool ReadOptions(const Args& args, GenerateOptions& o, std::string& error) {
     if (!ParseUnsigned(*s, 1, UINT64_MAX, "--problem-interval", v, error)) return false;
     o.problem_interval = v;
   }
+  if (auto s = args.Value("largest-blocks")) {
+    if (args.Has("one-block")) {
+      error = "--one-block and --largest-blocks exclude each other";
+      return false;
+    }
+    if (!ParseUnsigned(*s, 1, 255, "--largest-blocks", v, error)) return false;
+    o.largest_blocks = static_cast<uint32_t>(v);
+  }
   o.junk = args.Has("junk");
   o.malformed = args.Has("malformed");
   o.truncate = args.Has("truncate");
   o.video_only = args.Has("video-only");
   o.one_block = args.Has("one-block");
-  if (o.one_block) o.video_only = true;
+  if (o.one_block || o.largest_blocks > 0) o.video_only = true;
   return true;
 }
 

@@ -148,6 +148,7 @@ int RunRecord(const std::vector<std::string>& argv) {
   PieceReader reader(fd, segmented ? 0 : piece_size);
   uint8_t header[40];
   if (!reader.ReadHeader(header)) {
+    if (reader.out_of_memory()) return Fail(command, kExitFailure, "out of memory");
     if (reader.failed()) return Fail(command, kExitInput, "cannot read '" + input + "'");
     return Fail(command, kExitNotStream,
                 "'" + input + "' is not a stream: fewer than its 40-byte header");
@@ -166,6 +167,15 @@ int RunRecord(const std::vector<std::string>& argv) {
   const bool verbose = args.Has("verbose");
   DiagnosticWatch diagnostics(verbose);
   KestrumHandle handle = nullptr;
+  // Memory that runs out in the program itself still leaves the recording
+  // ended (the normal ways out release the handle first).
+  struct EndOnUnwind {
+    KestrumHandle& handle;
+    ~EndOnUnwind() {
+      if (handle != nullptr) StopRecord(handle);
+      ReleaseRecordInstance(&handle);
+    }
+  } end_on_unwind{handle};
   // Makes the instance of the next file, or says why not.
   std::optional<int> refused;
   std::vector<std::string> files;  // those written before this one
@@ -184,7 +194,7 @@ int RunRecord(const std::vector<std::string>& argv) {
     } else if (checked.code != kExitOk) {
       refused = Fail(command, checked.code, checked.message);
     } else if ((handle = CreateRecordInstance()) == nullptr) {
-      refused = Fail(command, kExitFailure, "the library made no instance");
+      refused = Fail(command, kExitFailure, "the library made no instance (out of memory)");
     } else if (StartRecord(handle, output_name.c_str(), 0, 0) == 0) {
       ReleaseRecordInstance(&handle);
       refused = Fail(command, kExitFailure, "StartRecord refused the instance");
@@ -270,6 +280,11 @@ int RunRecord(const std::vector<std::string>& argv) {
                 "recorded");
   }
   if (reader.failed()) {
+    if (reader.out_of_memory()) {
+      return Fail(command, kExitFailure,
+                  "out of memory reading '" + input + "'; what came before was recorded" +
+                      fault_note);
+    }
     return Fail(command, kExitInput,
                 "reading '" + input + "' failed; what came before was recorded" + fault_note);
   }
@@ -314,6 +329,8 @@ int RunRecord(const std::vector<std::string>& argv) {
   }
   if (lost.empty()) return kExitOk;
   if (args.Has(kStrictOption.name)) return Fail(command, kExitFailure, lost + " (--strict)");
+  // Samples the writer refused are missing from a recording that went on.
+  if (faults.refused() > 0) return Fail(command, kExitFailure, lost);
   Fail(command, kExitOk, lost);
   return kExitOk;
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "cli.h"
@@ -84,7 +85,13 @@ class InputWatch {
   InputWatch(const std::string& input, uint64_t input_size, const DiagnosticWatch& lines,
              bool allowed)
       : input_(input), lines_(lines), progress_("convert", input_size, allowed) {
-    if (allowed && ::isatty(STDERR_FILENO) != 0) thread_ = std::thread([this] { Run(); });
+    if (allowed && ::isatty(STDERR_FILENO) != 0) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        // No thread to be had (out of memory): the conversion goes on without it.
+      }
+    }
   }
   ~InputWatch() { Stop(); }
   InputWatch(const InputWatch&) = delete;
@@ -241,6 +248,7 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   int32_t result = 0;
   WriteFaults faults;
   bool begun = false;
+  uint64_t refused_groups = 0;
   {
     DiagnosticWatch diagnostics(options.verbose);
     diagnostics.AfterEachLine(&EndEarlyWhenDue);
@@ -251,6 +259,7 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
     outcome.seconds = watch.elapsed_seconds();
     faults = diagnostics.faults();
     begun = diagnostics.packets() > 0;
+    refused_groups = diagnostics.refused_groups();
   }
   if (target.standard_output) EndStandardOutput();
   const int stop = StopOnSignals::signal();
@@ -259,7 +268,7 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   if (stop != 0 && !faults.any()) return Stopped(stop, target, false);
   if (result == 0) {
     return Failed(kExitInput, "the library could not open '" + input +
-                                  "' (unreadable, or being written by another program)");
+                                  "' (unreadable, being written by another program, or out of memory)");
   }
   if (result == kSharingViolation) return Failed(kExitOutput, in_use);
   if (result == kReadFault) {
@@ -287,11 +296,13 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   if (options.strict) {
     skipped = relayed != nullptr ? relayed->outside_groups() - outside_before : SkippedBytes(input);
   }
-  outcome.lost = DescribeLosses(LiveLosses{}, faults, skipped);
+  outcome.lost = DescribeLosses(LiveLosses{}, faults, skipped, refused_groups);
   if (options.strict && relayed == nullptr && !outcome.lost.empty()) {
     return Failed(kExitFailure,
                   "'" + target.shown + "' was written, but " + outcome.lost + " (--strict)");
   }
+  // Samples the writer refused are missing from a file that looks whole.
+  outcome.lost_fails = faults.refused() > 0;
   struct stat info;
   if (::stat(target.opened.c_str(), &info) != 0) {
     return Failed(kExitFailure,
@@ -363,6 +374,7 @@ ConvertOutcome ConvertRelayed(const std::string& input,
     if (!one.lost.empty()) lost.push_back(target.shown + ": " + one.lost);
     total.lost = one.lost;  // as it is when this file is the only one
     outputs.push_back(target.shown);
+    total.lost_fails = total.lost_fails || one.lost_fails;
     total.output_bytes += one.output_bytes;
     total.seconds += one.seconds;
     if (held_data == nullptr) ended = true;  // no next file begun
@@ -373,8 +385,10 @@ ConvertOutcome ConvertRelayed(const std::string& input,
   }
   total.input_bytes = reader.consumed();
   if (reader.failed()) {
-    return Failed(kExitInput, "reading '" + input + "' failed part way: what was read before is in '" +
-                                  outputs.back() + "', ended");
+    const std::string what = reader.out_of_memory() ? "out of memory reading '" + input + "'"
+                                                    : "reading '" + input + "' failed part way";
+    return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
+                  what + ": what was read before is in '" + outputs.back() + "', ended");
   }
   if (outputs.size() > 1) {
     total.lost.clear();
@@ -438,6 +452,13 @@ ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pa
         return Target{name, name, false};
       },
       segment_ms, options, outputs);
+}
+
+ConvertOutcome ForBatch(ConvertOutcome outcome, const std::string& output) {
+  if (outcome.code != kExitOk) return outcome;
+  if (outcome.lost_fails) return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost);
+  outcome.message = outcome.lost;
+  return outcome;
 }
 
 std::string DescribeConverted(const std::string& input, const std::string& output,

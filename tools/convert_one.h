@@ -19,6 +19,9 @@ struct ConvertOutcome {
   double seconds = 0;  // the TransferToAsf call alone
   std::string lost;    // what was lost (DescribeLosses), "" when nothing
   bool files_told = false;  // a failed series: `message` tells the files written
+  // What was lost fails the conversion (exit 1) though OUTPUT was written:
+  // samples the writer refused, which the file lacks.
+  bool lost_fails = false;
 };
 
 struct ConvertOptions {
@@ -52,6 +55,11 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
 ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
                                uint64_t segment_ms, const ConvertOptions& options,
                                std::vector<std::string>& outputs);
+
+// The outcome as a batch reports it, one line a conversion: a loss that
+// fails the conversion becomes its failure ("'OUT' was written, but lost:
+// ..."), any other loss its message.
+ConvertOutcome ForBatch(ConvertOutcome outcome, const std::string& output);
 
 // "converted IN -> OUT: 1.2 MB read, 1.3 MB written, 0.10 s, 12.0 MB/s"
 std::string DescribeConverted(const std::string& input, const std::string& output,

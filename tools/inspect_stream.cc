@@ -1,10 +1,12 @@
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/bytes.h"
 #include "cli.h"
 #include "inspect.h"
+#include "stream_format/group_scan.h"
 #include "stream_format/stream_scanner.h"
 #include "progress.h"
 #include "stream_format/file_header.h"
@@ -62,8 +64,27 @@ struct Counts {
   uint64_t problem_count = 0;
 };
 
+void AddProblem(Counts& c, std::string text) {
+  if (c.problems.size() < kProblemsShown) {
+    c.problems.push_back(std::move(text));
+    std::printf("problem: %s\n", c.problems.back().c_str());
+    std::fflush(stdout);
+  }
+  ++c.problem_count;
+}
+
 void CountGroup(const stream_format::DecodedHeader& header, const stream_format::ScanEvent& e, Counts& c) {
   const uint8_t* g = e.data;
+  // A whole group for the live road whose block count field the file road
+  // cannot take.
+  const stream_format::FileRoadGroup file_road = stream_format::ReadFileRoadGroup(g, static_cast<size_t>(e.size));
+  if (file_road.refused()) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "offset %llu: block count field 0x%X: the file road writes nothing for it",
+                  static_cast<unsigned long long>(e.offset), file_road.field);
+    AddProblem(c, text);
+  }
   if (stream_format::MayStartRecording(header.stream_type, g)) {
     if (!c.has_start) {
       c.has_start = true;
@@ -160,12 +181,7 @@ int InspectStream(const std::string& command, const std::string& path,
       CountGroup(header, e, counts);
     } else {
       counts.skipped_bytes += e.size;
-      if (counts.problems.size() < kProblemsShown) {
-        counts.problems.push_back(DescribeSkip(e));
-        std::printf("problem: %s\n", counts.problems.back().c_str());
-        std::fflush(stdout);
-      }
-      ++counts.problem_count;
+      AddProblem(counts, DescribeSkip(e));
     }
     progress.Update(scanner.consumed());
   }

@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -94,11 +96,7 @@ int UnknownCommand(const std::string& name) {
   return kestrum_cli::kExitUsage;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  kestrum_cli::IgnoreFatalSignals();
-  kestrum_cli::KeepStandardDescriptorsOpen();
+int Main(int argc, char** argv) {
   std::vector<std::string> globals;
   int at = 1;
   while (at < argc && IsGlobalOption(argv[at])) globals.push_back(argv[at++]);
@@ -132,4 +130,23 @@ int main(int argc, char** argv) {
     if (name == c.name) return c.run(args);
   }
   return UnknownCommand(name);
+}
+
+}  // namespace
+
+// The commands meet a failed allocation where it matters (a recording is
+// ended, a sample refused is counted); one that comes up here still ends the
+// program in words rather than an abort.
+int main(int argc, char** argv) {
+  kestrum_cli::IgnoreFatalSignals();
+  kestrum_cli::KeepStandardDescriptorsOpen();
+  try {
+    return Main(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("kestrum: out of memory\n", stderr);
+    return kestrum_cli::kExitFailure;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kestrum: %s\n", e.what());
+    return kestrum_cli::kExitFailure;
+  }
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "stream_format/group_scan.h"
 
@@ -46,8 +47,18 @@ size_t PieceReader::Fill(size_t count) {
     if (live > 0 && begin_ > 0) std::memmove(buffer_.data(), buffer_.data() + begin_, live);
     begin_ = 0;
     end_ = live;
-    const size_t want = std::max(count, live) + kReadSize;
-    if (buffer_.size() < want) buffer_.resize(std::max(want, buffer_.size() * 2));
+    // The first buffer holds a read and a piece, so that fixed-size pieces
+    // never make it grow; a growing group doubles it.
+    const size_t want = std::max({count, live, piece_size_}) + kReadSize;
+    if (buffer_.size() < want) {
+      try {
+        buffer_.resize(buffer_.empty() ? want : std::max(want, buffer_.size() * 2));
+      } catch (const std::bad_alloc&) {
+        // The input cannot be read on: it ends here, as a failure.
+        out_of_memory_ = failed_ = at_end_ = true;
+        return end_ - begin_;
+      }
+    }
   }
   while (end_ - begin_ < count) {
     const size_t room = std::min<size_t>(buffer_.size() - end_, INT_MAX);

@@ -29,7 +29,10 @@ class PieceReader {
   // input gives up within about 100 ms.
   void StopWhen(const volatile std::sig_atomic_t* flag) { stop_ = flag; }
 
+  // Reading failed: a read error, or no memory for the piece (then
+  // out_of_memory() too).
   bool failed() const { return failed_; }
+  bool out_of_memory() const { return out_of_memory_; }
   uint64_t consumed() const { return consumed_; }
   // Cutting at groups: the bytes given out in pieces that are no whole
   // group (junk, malformed or cut groups), as the packet source's scanner
@@ -48,6 +51,7 @@ class PieceReader {
   size_t end_ = 0;
   bool at_end_ = false;
   bool failed_ = false;
+  bool out_of_memory_ = false;
   const volatile std::sig_atomic_t* stop_ = nullptr;
   uint64_t consumed_ = 0;
   uint64_t outside_groups_ = 0;

@@ -24,6 +24,7 @@ constexpr uint32_t kExplicitVersion = 0x20090101;
 constexpr uint32_t kCodeVersion = 0x20031106;
 constexpr uint32_t kVideoBlockLimit = 400000;  // video is split into blocks of at most this
 constexpr uint32_t kKeyWeight = 5;             // a start group is this many times larger
+constexpr uint32_t kLargestPayload = stream_format::kPayloadLengthLimit - 1;
 
 // Start groups pass the start rule under every stream type (group type with
 // low bits set, frame type 0x1001); the others pass under none.
@@ -147,6 +148,7 @@ std::vector<uint8_t> BuildMalformed(Random& random, uint64_t nth) {
 }  // namespace
 
 uint32_t AverageGroupBytes(const GenerateOptions& options) {
+  if (options.largest_blocks > 0) return options.largest_blocks * kLargestPayload;
   return std::max<uint32_t>(Bitrate(options) / 8 / 25, 64);
 }
 
@@ -191,9 +193,13 @@ bool GenerateStream(const GenerateOptions& o,
     const bool audio_first = random.Chance(1, 2);
     const PlannedBlock audio_block{0x1001, random.Between(320, 640)};
     if (audio && audio_first) blocks.push_back(audio_block);
-    for (uint64_t p = 0; p < pieces; ++p) {
-      const uint64_t share = video / pieces + (p < video % pieces ? 1 : 0);
-      blocks.push_back({video_kind, static_cast<uint32_t>(std::min<uint64_t>(share, 499999))});
+    if (o.largest_blocks > 0) {
+      blocks.insert(blocks.end(), o.largest_blocks, PlannedBlock{video_kind, kLargestPayload});
+    } else {
+      for (uint64_t p = 0; p < pieces; ++p) {
+        const uint64_t share = video / pieces + (p < video % pieces ? 1 : 0);
+        blocks.push_back({video_kind, static_cast<uint32_t>(std::min<uint64_t>(share, 499999))});
+      }
     }
     if (audio && !audio_first) blocks.push_back(audio_block);
     if (random.Chance(1, 20) && !o.video_only) blocks.push_back({0x1002, random.Between(16, 128)});

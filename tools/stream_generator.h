@@ -25,6 +25,9 @@ struct GenerateOptions {
   bool truncate = false;          // cut the last group in half
   bool video_only = false;        // no blocks of kinds 0x1001/0x1002
   bool one_block = false;         // one video block per group (no split video)
+  // Every group this many video blocks (1..255) of the largest payload, and
+  // nothing else; 0: the mix above.
+  uint32_t largest_blocks = 0;
 };
 
 struct GenerateSummary {

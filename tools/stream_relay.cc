@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 namespace kestrum_cli {
@@ -104,7 +105,7 @@ int32_t StreamRelay::Run(const uint8_t* header, const NextPiece& next,
   sigemptyset(&wake.sa_mask);
   wake.sa_flags = 0;  // no restart: a blocked read returns
   ::sigaction(SIGUSR1, &wake, &previous);
-  std::thread writer([&] {
+  const auto write = [&] {
     // A reader that goes away gives EPIPE here, not the signal.
     sigset_t pipe_signal;
     sigemptyset(&pipe_signal);
@@ -129,7 +130,15 @@ int32_t StreamRelay::Run(const uint8_t* header, const NextPiece& next,
       ::close(fd);
     }
     done = true;
-  });
+  };
+  std::thread writer;
+  try {
+    writer = std::thread(write);
+  } catch (const std::system_error&) {
+    // No thread to be had (out of memory): nothing can be relayed.
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    return 0;
+  }
   const int32_t result = convert();
   stop = true;
   *stop_flag = 1;

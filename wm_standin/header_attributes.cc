@@ -16,9 +16,8 @@ constexpr size_t kMaxCharacters = 0xFFFF / 2 - 1;
 
 std::optional<size_t> IndexOf(LPCWSTR name) {
   if (name == nullptr) return std::nullopt;
-  const std::u16string wanted = ToU16String(name);
   for (size_t i = 0; i < std::size(kNames); ++i) {
-    if (wanted == kNames[i]) return i;
+    if (SameUnits(name, kNames[i])) return i;
   }
   return std::nullopt;
 }

@@ -41,16 +41,16 @@ PropertyStore PropertyStore::StreamDefaults() {
   return store;
 }
 
-const PropertyStore::Entry* PropertyStore::Lookup(const std::u16string& name) const {
+const PropertyStore::Entry* PropertyStore::Lookup(LPCWSTR name) const {
   for (const Entry& entry : entries_) {
-    if (entry.name == name) return &entry;
+    if (SameUnits(name, entry.name)) return &entry;
   }
   return nullptr;
 }
 
 HRESULT PropertyStore::Get(LPCWSTR name, WMT_ATTR_DATATYPE* type, BYTE* value, DWORD* size) const {
   if (name == nullptr || type == nullptr || size == nullptr) return E_INVALIDARG;
-  const Entry* entry = Lookup(ToU16String(name));
+  const Entry* entry = Lookup(name);
   if (entry == nullptr) return E_INVALIDARG;
   const auto needed = static_cast<DWORD>(entry->value.size());
   *type = entry->type;

@@ -38,7 +38,7 @@ class PropertyStore {
     WMT_ATTR_DATATYPE type;
     std::vector<uint8_t> value;
   };
-  const Entry* Lookup(const std::u16string& name) const;
+  const Entry* Lookup(LPCWSTR name) const;  // allocates nothing
 
   std::vector<Entry> entries_;  // few, in the order first set
 };

@@ -53,7 +53,19 @@ SampleBuffer* SamplePool::Take(size_t size) {
       return buffer;
     }
   }
-  return new SampleBuffer(Capacity(size));
+  try {
+    return new SampleBuffer(Capacity(size));
+  } catch (const std::bad_alloc&) {
+  }
+  // Out of memory: the buffers kept go back to the allocator, and a buffer
+  // of just the size asked for is tried once more.
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (SampleBuffer* buffer : free_) delete buffer;
+    free_.clear();  // keeps its capacity: Keep still never allocates
+    kept_bytes_ = 0;
+  }
+  return new SampleBuffer(std::max<size_t>(size, 1));
 }
 
 void SamplePool::Keep(SampleBuffer* buffer) {

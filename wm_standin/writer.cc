@@ -8,8 +8,15 @@
 // writing; configuration changes while writing; BeginWriting without a
 // profile or a name), NS_E_INVALID_STREAM for a stream number the profile
 // lacks, E_POINTER for null out-parameters and interfaces, E_INVALIDARG for
-// an empty sample or name or a sample size of 16 MiB or more, and the sink's
-// or muxer's HRESULT for I/O failures. An output that another writer holds
+// an empty sample or name or a sample size of 16 MiB or more, E_OUTOFMEMORY
+// when memory runs out, and the sink's or muxer's HRESULT for I/O failures.
+// A sample refused while writing, by AllocateSample or WriteStreamSample, is
+// told in a line of its own ("writer : sample refused (out of memory):
+// 1024000 bytes at 12.380 s", asf_format/muxer.h): what the file lacks. A
+// sample refused before it was given has no time yet: its line tells where
+// the media then stands ("after 12.380 s"), the end of the latest sample
+// given (on the live road, whose clock waits for a sample written, that is
+// the time it would have had). An output that another writer holds
 // (E_SHARING_VIOLATION) is never taken later by this writer: a BeginWriting
 // for the same name fails the same way without touching it.
 #include "wm_standin/writer.h"
@@ -129,6 +136,7 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   HeaderAttributes attributes_;
   std::unique_ptr<asf::ByteSink> sink_;
   std::unique_ptr<asf::Muxer> muxer_;  // set exactly while writing; refers to *sink_
+  QWORD media_end_ = 0;  // while writing: the latest end (time + duration) of a sample given
 };
 
 void* Writer::Find(REFIID iid) {
@@ -239,6 +247,7 @@ HRESULT Writer::BeginLocked() {
   if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
   sink_ = std::move(sink);
   muxer_ = std::move(muxer);
+  media_end_ = 0;
   return hr;
 }
 
@@ -256,8 +265,17 @@ HRESULT Writer::AllocateSample(DWORD size, INSSBuffer** sample) {
   if (sample == nullptr) return E_POINTER;
   *sample = nullptr;
   // A sample the muxer would refuse is not worth the memory.
-  if (size >= asf::kMaxSampleSize) return E_INVALIDARG;
-  return SampleBuffer::Create(pool_, size, sample);
+  const bool too_large = size >= asf::kMaxSampleSize;
+  const HRESULT hr = too_large ? E_INVALIDARG : SampleBuffer::Create(pool_, size, sample);
+  if (too_large || hr == E_OUTOFMEMORY) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (writing()) {
+      char line[128];
+      const char* why = too_large ? asf::kRefusalTooLarge : asf::kRefusalNoMemory;
+      OutputDebugStringA(asf::RefusedSampleLine(line, why, size, media_end_, false));
+    }
+  }
+  return hr;
 }
 
 HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /*sample_send_time*/,
@@ -271,6 +289,9 @@ HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /
   std::lock_guard<std::mutex> lock(mutex_);
   if (!writing()) return NS_E_INVALID_REQUEST;
   if (!HasStream(stream_number)) return NS_E_INVALID_STREAM;
+  const QWORD end = sample_duration > ~QWORD{0} - sample_time ? ~QWORD{0}
+                                                                : sample_time + sample_duration;
+  media_end_ = std::max(media_end_, end);
   return Guarded([&] {
     // The muxer writes the sample's bytes from its buffer: it keeps a
     // reference until they are written.

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "base/bytes.h"
 #include "asf_format/tests/test_support.h"
@@ -83,6 +85,7 @@ struct RefusedCase {
   size_t size;
   bool null_data;
   Status expected;
+  const char* line = nullptr;  // the refusal's line, when it has one
 };
 
 class RefusedSampleTest : public ::testing::TestWithParam<RefusedCase> {};
@@ -93,8 +96,11 @@ TEST_P(RefusedSampleTest, LeavesTheFileAsIfNeverCalled) {
   const std::vector<Sample> good = testing::VideoSamples(rng, 30, 100, 5000);
   const std::vector<uint8_t> refused(c.size, 0x5A);
   MemorySink with, without;
+  std::vector<std::string> lines;
+  MuxerOptions options;
+  options.report = [&lines](const char* line) { lines.push_back(line); };
   {
-    Muxer a(with, testing::VideoFileInfo()), b(without, testing::VideoFileInfo());
+    Muxer a(with, testing::VideoFileInfo(), options), b(without, testing::VideoFileInfo());
     ASSERT_EQ(a.Begin(), kOk);
     ASSERT_EQ(b.Begin(), kOk);
     for (size_t i = 0; i < good.size(); ++i) {
@@ -113,6 +119,7 @@ TEST_P(RefusedSampleTest, LeavesTheFileAsIfNeverCalled) {
     ASSERT_EQ(b.End(), kOk);
   }
   EXPECT_TRUE(with.bytes == without.bytes);
+  EXPECT_EQ(lines, c.line != nullptr ? std::vector<std::string>{c.line} : std::vector<std::string>{});
 }
 
 constexpr uint64_t kLastMs = 0xFFFF'FFFFull - 3000;  // the last ms a presentation time can hold
@@ -124,10 +131,17 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"StreamPast127", 200, 0, 0, 10, false, kInvalidStream},
                       RefusedCase{"Empty", 8, 0, 0, 0, false, kInvalidArgument},
                       RefusedCase{"NoData", 8, 0, 0, 10, true, kInvalidArgument},
-                      RefusedCase{"SixteenMiB", 8, 0, 0, size_t{1} << 24, false, kInvalidArgument},
+                      RefusedCase{"SixteenMiB", 8, 4'000'000, 0, size_t{1} << 24, false,
+                                  kInvalidArgument,
+                                  "writer : sample refused (sample over 16 MiB): 16777216 bytes "
+                                  "at 0.400 s"},
                       RefusedCase{"EndPastLastMs", 8, kLastMs * 10'000, 10'000, 10, false,
-                                  kInvalidArgument},
-                      RefusedCase{"DurationOverflows", 8, 400'000, ~0ull, 10, false, kInvalidArgument}),
+                                  kInvalidArgument,
+                                  "writer : sample refused (time out of range): 10 bytes at "
+                                  "4294964.295 s"},
+                      RefusedCase{"DurationOverflows", 8, 400'000, ~0ull, 10, false, kInvalidArgument,
+                                  "writer : sample refused (time out of range): 10 bytes at "
+                                  "0.040 s"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(MuxerTest, LargestSampleAndLatestTimeAreAccepted) {

@@ -75,7 +75,8 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t channel, intptr_t sourc
 
 /* Places the next packet in *record. Returns QUARNEL_MORE (0) with a packet,
  * QUARNEL_END (2) without one when the stream has ended, QUARNEL_READ_ERROR
- * (3) with a last packet when reading the stream failed part way. */
+ * (3) with a last packet when reading the stream failed part way (a read
+ * error, or no memory to go on). */
 QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t channel, PacketRecord* record);
 
 /* Ends the stream open on `channel` early, as if it ended there: the next

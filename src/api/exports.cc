@@ -1,7 +1,10 @@
 // The six exports. The handle a host holds is the RecordInstance's address.
+#include <new>
+
 #include "api/record_instance.h"
 #include "convert/transfer.h"
 #include "kestrum.h"
+#include "platform/debug_output.h"
 
 namespace {
 
@@ -13,13 +16,32 @@ kestrum::RecordInstance* FromHandle(KestrumHandle handle) {
 // destroyed when it is unloaded.
 kestrum::RecordInstance g_static_instance(kestrum::WmFactories::ForConversion());
 
+// No exception leaves an export. Below them an allocation that fails is a
+// refused sample or piece with a line of its own; should one still come up
+// here, its line says what the call did not do ("SendOneFrame : out of
+// memory; the piece was dropped").
+template <typename Call>
+void Guarded(const char* name, const char* undone, Call call) noexcept {
+  try {
+    call();
+  } catch (const std::bad_alloc&) {
+    kestrum::DebugLine("%s : out of memory; %s", name, undone);
+  } catch (...) {
+    kestrum::DebugLine("%s : failed; %s", name, undone);
+  }
+}
+
 }  // namespace
 
 extern "C" {
 
 KESTRUM_API KestrumHandle KESTRUM_CALL CreateRecordInstance(void) {
-  return reinterpret_cast<KestrumHandle>(
-      kestrum::RecordInstance::Create(kestrum::WmFactories::LinkedSdk()));
+  KestrumHandle handle = nullptr;
+  Guarded("CreateRecordInstance", "no instance was made", [&] {
+    handle = reinterpret_cast<KestrumHandle>(
+        kestrum::RecordInstance::Create(kestrum::WmFactories::LinkedSdk()));
+  });
+  return handle;
 }
 
 KESTRUM_API void KESTRUM_CALL ReleaseRecordInstance(KestrumHandle* handle) {
@@ -33,7 +55,9 @@ KESTRUM_API void KESTRUM_CALL SendOneFrame(KestrumHandle handle, const void* dat
   if (handle == nullptr) return;
   // A null data pointer reads nothing: it acts as a piece of length 0.
   if (data == nullptr) length = 0;
-  FromHandle(handle)->SendOneFrame(static_cast<const uint8_t*>(data), length);
+  Guarded("SendOneFrame", "the piece was dropped", [&] {
+    FromHandle(handle)->SendOneFrame(static_cast<const uint8_t*>(data), length);
+  });
 }
 
 KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* file_name,
@@ -45,12 +69,17 @@ KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* f
 
 KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle) {
   if (handle == nullptr) return;
-  FromHandle(handle)->EndRecording();
+  Guarded("StopRecord", "writing may not have ended",
+          [&] { FromHandle(handle)->EndRecording(); });
 }
 
 KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* destination) {
-  return kestrum::TransferToAsf(g_static_instance, kestrum::PacketSource::Library(), source,
-                                destination);
+  int32_t result = E_OUTOFMEMORY;
+  Guarded("TransferToAsf", "the conversion was stopped", [&] {
+    result = kestrum::TransferToAsf(g_static_instance, kestrum::PacketSource::Library(), source,
+                                    destination);
+  });
+  return result;
 }
 
 }  // extern "C"

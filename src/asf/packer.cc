@@ -117,44 +117,42 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
 // of them below is guarded, and a fault marks the packet unreadable.
 int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& record) {
   const bool writable = writer_ready != 0 && writer != nullptr && writer_advanced != nullptr;
-  if (!writable || data == nullptr || record.length < static_cast<uint32_t>(kGroupHeaderSize)) {
+  if (!writable) return 1;
+  if (data == nullptr || record.length < static_cast<uint32_t>(kGroupHeaderSize)) {
+    DebugLine("processpacket : packet of %lu bytes holds no group header; not written",
+              static_cast<unsigned long>(data != nullptr ? record.length : 0));
     return 1;
   }
-  // What the header and the block headers say, read in one guarded pass:
-  // the count, and the bytes of the blocks it counts (0 when they do not lie
-  // within the packet).
+  // What the header and the block headers say, read in one guarded pass.
   struct Layout {
     const uint8_t* data;
-    uint64_t available;
-    int32_t count;
-    uint64_t blocks_size;
-  } layout{data, record.length - static_cast<uint64_t>(kGroupHeaderSize), 0, 0};
+    uint32_t length;
+    stream_format::FileRoadGroup group;
+  } layout{data, record.length, {}};
   const bool read = stream_format::ReadGuarded(data, record.length, [](void* context) {
     Layout& l = *static_cast<Layout*>(context);
-    l.count = static_cast<int32_t>(load_u32le(l.data + kGroupBlockCountOffset) - kBias);
-    const uint8_t* const blocks = l.data + kGroupHeaderSize;
-    for (int32_t i = 0; i < l.count; ++i) {
-      if (l.available - l.blocks_size < static_cast<uint64_t>(kBlockHeaderSize)) {
-        l.blocks_size = 0;
-        return;
-      }
-      const uint64_t block_size =
-          kBlockHeaderSize + static_cast<uint64_t>(load_u32le(blocks + l.blocks_size + 16));
-      if (block_size > l.available - l.blocks_size) {
-        l.blocks_size = 0;
-        return;
-      }
-      l.blocks_size += block_size;
-    }
+    l.group = stream_format::ReadFileRoadGroup(l.data, l.length);
   }, &layout);
   if (!read) {
     packet_unreadable = true;
     return 1;
   }
-  const int32_t count = layout.count;
   // The blocks the header counts must lie within the packet.
-  if (count <= 0 || layout.blocks_size == 0) return 1;
-  const uint64_t blocks_size = layout.blocks_size;
+  const stream_format::FileRoadGroup& group = layout.group;
+  if (group.refused()) {
+    if (group.count > 0) {
+      DebugLine("processpacket : block count field 0x%X counts %ld blocks, more than the packet's "
+                "%lu bytes hold; not written",
+                group.field, static_cast<long>(group.count),
+                static_cast<unsigned long>(record.length));
+    } else {
+      DebugLine("processpacket : block count field 0x%X counts no blocks; not written",
+                group.field);
+    }
+  }
+  if (group.blocks_size == 0) return 1;
+  const int32_t count = group.count;
+  const uint64_t blocks_size = group.blocks_size;
   const uint64_t size = kSampleHeaderSize + blocks_size;
   if (size > 0xFFFFFFFFu) return 1;
   const auto sample_size = static_cast<DWORD>(size);

@@ -1,7 +1,6 @@
 #include "platform/codepage.h"
 
 #include <cstdint>
-#include <vector>
 
 #include "base/utf8.h"
 
@@ -52,30 +51,38 @@ int MultiByteToWideChar(UINT /*code_page*/, DWORD /*flags*/, const char* bytes, 
   } else {
     length = static_cast<size_t>(byte_count);
   }
-  std::vector<char16_t> out;
-  out.reserve(length);
+  // Two passes over the bytes, without memory of its own: one counts, the
+  // other writes once the count is known to fit.
   const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-  for (size_t i = 0; i < length;) {
-    size_t used = 0;
-    const int32_t code = DecodeUtf8(p + i, length - i, &used);
-    if (code < 0) {
-      out.push_back(static_cast<char16_t>(kEscapeBase + p[i]));
-      ++i;
-      continue;
+  const auto convert = [&](WCHAR* out) {
+    int units = 0;
+    const auto put = [&](char16_t unit) {
+      if (out != nullptr) out[units] = unit;
+      ++units;
+    };
+    for (size_t i = 0; i < length;) {
+      size_t used = 0;
+      const int32_t code = DecodeUtf8(p + i, length - i, &used);
+      if (code < 0) {
+        put(static_cast<char16_t>(kEscapeBase + p[i]));
+        ++i;
+        continue;
+      }
+      if (code >= 0x10000) {
+        const uint32_t v = static_cast<uint32_t>(code) - 0x10000;
+        put(static_cast<char16_t>(0xD800 + (v >> 10)));
+        put(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+      } else {
+        put(static_cast<char16_t>(code));
+      }
+      i += used;
     }
-    if (code >= 0x10000) {
-      const uint32_t v = static_cast<uint32_t>(code) - 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(code));
-    }
-    i += used;
-  }
-  const int needed = static_cast<int>(out.size());
+    return units;
+  };
+  const int needed = convert(nullptr);
   if (wide_capacity == 0) return needed;
   if (wide == nullptr || needed > wide_capacity) return 0;
-  for (size_t i = 0; i < out.size(); ++i) wide[i] = out[i];
+  convert(wide);
   return needed;
 }
 #endif

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/win_types.h"
 
@@ -32,6 +33,17 @@ inline std::u16string ToU16String(const WCHAR* wide) {
   std::u16string out;
   for (; wide != nullptr && *wide != 0; ++wide) out.push_back(static_cast<char16_t>(*wide));
   return out;
+}
+
+// True when the zero-terminated wide string `wide` holds exactly the units
+// of `units` (comparing without a copy, so without memory).
+inline bool SameUnits(const WCHAR* wide, std::u16string_view units) {
+  if (wide == nullptr) return units.empty();
+  size_t i = 0;
+  for (; wide[i] != 0; ++i) {
+    if (i == units.size() || static_cast<char16_t>(wide[i]) != units[i]) return false;
+  }
+  return i == units.size();
 }
 
 // The bytes of a zero-terminated wide string, converted back to the ANSI code

@@ -48,7 +48,12 @@ void OutputDebugStringA(const char* line) {
   }
   const auto function = s.function.load(std::memory_order_seq_cst);
   if (function != nullptr) {
-    function(line, s.context.load(std::memory_order_relaxed));
+    // A sink that throws (a C++ host's) loses its line, never the library
+    // its caller: nothing unwinds through here.
+    try {
+      function(line, s.context.load(std::memory_order_relaxed));
+    } catch (...) {
+    }
   }
   s.calling[epoch & 1].fetch_sub(1, std::memory_order_release);
 }

@@ -204,27 +204,45 @@ TEST_F(PacketTest, AllBlocksOfEveryKindGoIntoEachSampleAtThePacketTime) {
   EXPECT_TRUE(debug.lines().empty());
 }
 
+// Nothing is written; a line tells it where the group holds blocks by the
+// live road's count (the field's low 8 bits), so that the file road loses
+// what the live road would record.
 TEST_F(PacketTest, BlockCountOfTheBiasOrLessWritesNothing) {
+  DebugCapture debug;
   for (uint32_t field : {0x1000u, 0x0FFFu, 0u, 0x80000000u}) {
     EXPECT_EQ(Pack(Group().AddBlock(0x1003, 5).BlockCount(field).Bytes(), 0), 1) << field;
   }
   EXPECT_TRUE(wm_.samples.empty());
+  EXPECT_EQ(debug.lines(), std::vector<std::string>{
+                               "processpacket : block count field 0xFFF counts no blocks; not written"});
 }
 
 TEST_F(PacketTest, BlocksOutsideThePacketAreRefused) {
+  DebugCapture debug;
   const std::vector<uint8_t> bytes = Group().AddBlock(0x1003, 100).AddBlock(0x1004, 100).Bytes();
-  // One byte short, a header cut short, a count larger than the blocks there.
+  // One byte short, a header cut short, a count larger than the blocks there
+  // (0x1101: one block on the live road, 257 on the file road).
   EXPECT_EQ(Pack(bytes, 0, static_cast<uint32_t>(bytes.size() - 1)), 1);
   EXPECT_EQ(Pack(bytes, 0, 48 + 120 + 19), 1);
-  EXPECT_EQ(Pack(Group().AddBlock(0x1003, 100).BlockCount(0x1003).Bytes(), 0), 1);
+  EXPECT_EQ(Pack(Group().AddBlock(0x1003, 100).BlockCount(0x1101).Bytes(), 0), 1);
   EXPECT_EQ(Pack(bytes, 0, 47), 1);
   EXPECT_TRUE(wm_.samples.empty());
+  EXPECT_THAT(debug.lines(),
+              ElementsAre("processpacket : block count field 0x1002 counts 2 blocks, more than "
+                          "the packet's 287 bytes hold; not written",
+                          "processpacket : block count field 0x1002 counts 2 blocks, more than "
+                          "the packet's 187 bytes hold; not written",
+                          "processpacket : block count field 0x1101 counts 257 blocks, more than "
+                          "the packet's 168 bytes hold; not written",
+                          "processpacket : packet of 47 bytes holds no group header; not written"));
+  debug.Clear();
   // A length larger than the group is fine: the group ends where its blocks do.
   std::vector<uint8_t> padded = bytes;
   padded.resize(bytes.size() + 10, 0xEE);
   EXPECT_EQ(Pack(padded, 0), 1);
   ASSERT_EQ(wm_.samples.size(), 2u);
   EXPECT_EQ(wm_.samples[0].bytes.size(), 32u + bytes.size() - 48);
+  EXPECT_TRUE(debug.lines().empty());
 }
 
 }  // namespace

@@ -7,8 +7,21 @@
 #include <unistd.h>
 #endif
 
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "robust/robust_support.h"
+#endif
 
 #include "convert/quarnel_test_streams.h"
 #include "quarnel.h"
@@ -20,11 +33,11 @@ namespace {
 // (junk, malformed or cut groups) that must come out as skipped regions.
 struct Piece {
   bool group;
-  Bytes bytes;
+  std::shared_ptr<const Bytes> bytes;  // shared: the table's cases are copied
 };
 
-Piece G(Bytes b) { return {true, std::move(b)}; }
-Piece F(Bytes b) { return {false, std::move(b)}; }
+Piece G(Bytes b) { return {true, std::make_shared<const Bytes>(std::move(b))}; }
+Piece F(Bytes b) { return {false, std::make_shared<const Bytes>(std::move(b))}; }
 
 struct StreamCase {
   std::string name;
@@ -40,14 +53,14 @@ std::vector<Packet> Expected(const Bytes& header, const std::vector<Piece>& piec
   uint32_t groups = 0;
   for (const Piece& piece : pieces) {
     if (piece.group) {
-      out.push_back({QUARNEL_PACKET_GROUP, piece.bytes, static_cast<uint32_t>(piece.bytes.size()),
-                     offset, piece.bytes.size(), 40 * groups++});
+      out.push_back({QUARNEL_PACKET_GROUP, *piece.bytes, static_cast<uint32_t>(piece.bytes->size()),
+                     offset, piece.bytes->size(), 40 * groups++});
     } else if (!out.empty() && out.back().kind == QUARNEL_PACKET_SKIPPED) {
-      out.back().size += piece.bytes.size();
+      out.back().size += piece.bytes->size();
     } else {
-      out.push_back({QUARNEL_PACKET_SKIPPED, {}, 0, offset, piece.bytes.size(), 0});
+      out.push_back({QUARNEL_PACKET_SKIPPED, {}, 0, offset, piece.bytes->size(), 0});
     }
-    offset += piece.bytes.size();
+    offset += piece.bytes->size();
   }
   return out;
 }
@@ -69,20 +82,74 @@ void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 
 class QuarnelStreamTest : public ::testing::TestWithParam<StreamCase> {};
 
-TEST_P(QuarnelStreamTest, HandsOutGroupsAndSkippedRegionsInFileOrder) {
-  TempFolder folder;
-  const Bytes header = Header();
-  Bytes file = header;
-  for (const Piece& piece : GetParam().pieces) Append(file, piece.bytes);
-  const std::string path = folder.Write("stream.bin", file);
+Bytes StreamFile(const std::vector<Piece>& pieces) {
+  Bytes file = Header();
+  for (const Piece& piece : pieces) Append(file, *piece.bytes);
+  return file;
+}
 
+// Whether the packet source holds a mapping of `path` (none on Windows,
+// where streams are read).
+bool IsMapped(const std::string& path) {
+#ifndef _WIN32
+  const std::string name = " " + std::filesystem::canonical(path).string();
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    if (line.size() > name.size() && line.substr(line.size() - name.size()) == name) return true;
+  }
+#endif
+  (void)path;
+  return false;
+}
+
+// The packet source over `path` hands out `pieces` and reports the end again.
+void ExpectStream(const std::string& path, const std::vector<Piece>& pieces, bool mapped) {
   ASSERT_NE(QuarnelOpenFile(1, reinterpret_cast<intptr_t>(path.c_str())), 0);
-  ExpectPackets(ReadAll(), Expected(header, GetParam().pieces));
+  EXPECT_EQ(IsMapped(path), mapped);
+  ExpectPackets(ReadAll(), Expected(Header(), pieces));
   PacketRecord record{};
   EXPECT_EQ(QuarnelGetPacket(1, &record), QUARNEL_END) << "the end is reported again";
 }
 
+#ifdef _WIN32
+constexpr bool kRegularFileMapped = false;  // streams are read there
+#else
+constexpr bool kRegularFileMapped = true;
+#endif
+
+TEST_P(QuarnelStreamTest, HandsOutGroupsAndSkippedRegionsInFileOrder) {
+  TempFolder folder;
+  const std::string path = folder.Write("stream.bin", StreamFile(GetParam().pieces));
+  ExpectStream(path, GetParam().pieces, kRegularFileMapped);
+}
+
+#ifndef _WIN32
+// The same stream in a file the kernel will not map (shared, as the source
+// maps): served by a FUSE file system of the test's own, for direct I/O. It
+// is read instead, with the same packets.
+TEST_P(QuarnelStreamTest, AFileThatCannotBeMappedIsReadWithTheSamePackets) {
+  const kestrum::testing::UnreadableFile source("quarnel_unmappable_" + GetParam().name,
+                                                StreamFile(GetParam().pieces), 0, 0,
+                                                /*direct_io=*/true);
+  if (!source.mounted()) GTEST_SKIP() << source.why_not();
+  const int fd = ::open(source.path().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  void* const mapped = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+  const int error = errno;
+  ::close(fd);
+  ASSERT_EQ(mapped, MAP_FAILED) << "the kernel maps the file: nothing here is read";
+  EXPECT_EQ(error, ENODEV);
+  ExpectStream(source.path(), GetParam().pieces, false);
+}
+#endif
+
 const Bytes kBadKind = Group(0x1000, {WholeBlock(0x1003, 30), WholeBlock(0x1006, 12)}, 3);
+
+// `n` blocks of the largest payload: a group of several MiB, more than the
+// mapped input fills at once.
+std::vector<Block> LargestBlocks(size_t n) {
+  return std::vector<Block>(n, WholeBlock(0x1004, 499999));
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, QuarnelStreamTest,
@@ -128,7 +195,11 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"JunkAtEnd", {G(VideoGroup(50)), F(Junk(3))}},
         StreamCase{"JunkThenTruncatedGroup",
                    {G(VideoGroup(50)), F(Junk(64)), F(Cut(VideoGroup(100), 90))}},
-        StreamCase{"OnlyJunk", {F(Junk(500))}}),
+        StreamCase{"OnlyJunk", {F(Junk(500))}},
+        StreamCase{
+            "GroupsLargerThanTheWindow",
+            {G(VideoGroup(3000, 1)), G(Group(0x1001, LargestBlocks(9), 2)), G(VideoGroup(40, 3)),
+             F(Junk(7)), F(Cut(Group(0x1000, LargestBlocks(7), 4), 3000000))}}),
     [](const ::testing::TestParamInfo<StreamCase>& p) { return p.param.name; });
 
 // Files that cannot be a stream: opening fails and no packet follows.

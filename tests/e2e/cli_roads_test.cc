@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "e2e/cli_runner.h"
+#include "stream_format/stream_builder.h"
 
 namespace cli_test {
 namespace {
@@ -183,6 +184,61 @@ TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
       EXPECT_NE(lenient.err.find(told), std::string::npos) << lenient.err;
     }
   }
+
+  // What the file road cannot take: a group of 34 blocks of 499,999 bytes,
+  // whose 17 MB samples the writer refuses (the conversion fails), and one
+  // whose block count field 0x1101 counts 257 blocks where the group holds
+  // one (lost, said, --strict fails, inspect names it). The file holds every
+  // other sample, whole and in order.
+  using kestrum::stream_format::Group;
+  using kestrum::stream_format::StreamBuilder;
+  Group large;
+  for (int i = 0; i < 34; ++i) large.AddBlock(0x1003, 499'999);
+  struct Refusal {
+    std::string name;
+    Group group;
+    int lenient;
+    std::string told;
+  };
+  for (const Refusal& r :
+       {Refusal{"large", large, 1, "lost: 34 samples refused by the writer (sample over 16 MiB)"},
+        Refusal{"field", Group().AddBlock(0x1004, 900).BlockCount(0x1101), 0,
+                "lost: 1 group the file road writes nothing for (block count field)"}}) {
+    SCOPED_TRACE(r.name);
+    StreamBuilder with, without;
+    with.Header();
+    without.Header();
+    for (uint32_t frame = 0; frame < 10; ++frame) {
+      if (frame == 5) with.Add(Group(r.group).FrameNumber(100));
+      const Group group = Group().FrameNumber(frame).AddBlock(0x1003, 3000);
+      with.Add(group);
+      without.Add(group);
+    }
+    const std::string in = folder_.Path(r.name + ".bin");
+    const std::string want = folder_.Path(r.name + "_want.asf");
+    const std::string out = folder_.Path(r.name + ".asf");
+    WriteBytes(in, with.bytes());
+    WriteBytes(folder_.Path("without.bin"), without.bytes());
+    ASSERT_EQ(Kestrum({"convert", folder_.Path("without.bin"), want}).exit_code, 0);
+    const RunResult lenient = Kestrum({"convert", in, out});
+    EXPECT_EQ(lenient.exit_code, r.lenient) << lenient.err;
+    EXPECT_NE(lenient.err.find(r.told), std::string::npos) << lenient.err;
+    const auto hashes = [](const std::vector<std::string>& packets) {
+      std::vector<std::string> md5;
+      for (const std::string& p : packets) md5.push_back(p.substr(p.rfind(',') + 1));
+      return md5;
+    };
+    EXPECT_EQ(hashes(Packets(out)), hashes(Packets(want)));
+    const RunResult strict = Kestrum({"convert", in, out, "--strict"});
+    EXPECT_EQ(strict.exit_code, 1) << strict.err;
+    EXPECT_NE(strict.err.find(r.told), std::string::npos) << strict.err;
+  }
+  const RunResult inspected = Kestrum({"inspect", folder_.Path("field.bin")});
+  EXPECT_EQ(LinesStartingWith(inspected.out, "problem: "),
+            std::vector<std::string>{"problem: offset " + std::to_string(40 + 5 * (48 + 20 + 3000)) +
+                                     ": block count field 0x1101: the file road writes nothing "
+                                     "for it"});
+  EXPECT_EQ(Fields(inspected.out)["problems"], "1");
 }
 
 // On a terminal (script(1) gives the program one) a status line tells the
@@ -644,6 +700,46 @@ TEST_F(OutputsTest, WhatTheShellGivesLosesNothingUnsaid) {
   const std::vector<uint8_t> bytes = ReadBytes(log);
   EXPECT_EQ(std::string(bytes.end() - 5, bytes.end()), "done\n");
   EXPECT_EQ(Packets(log), want_convert_);
+}
+
+// Memory that runs out (an address-space limit, set in the child): over a
+// sweep of limits, from one where the program cannot begin to one where it
+// lacks nothing, neither command aborts; a failure is told in one line (exit
+// 1 or 3); every sample the writer is refused memory for is counted in it;
+// and a file left behind is ended and holds every other sample, whole and in
+// order.
+TEST_F(OutputsTest, OutOfMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's shadow memory needs more than any limit here";
+#endif
+  size_t refused_runs = 0;
+  for (int kib = 8 * 1024; kib <= 24 * 1024; kib += 512) {
+    for (const std::string command : {"record", "convert"}) {
+      SCOPED_TRACE(command + " under ulimit -v " + std::to_string(kib));
+      const std::string out = folder_.Path("oom.asf");
+      ::unlink(out.c_str());
+      const RunResult r =
+          RunProgram("sh", {"-c", "ulimit -v " + std::to_string(kib) + "; exec \"$0\" \"$@\"",
+                            KESTRUM_PROGRAM, command, stream_, out});
+      ASSERT_TRUE(r.exit_code == 0 || r.exit_code == 1 || r.exit_code == 3) << r.err;
+      if (r.exit_code == 0) {
+        EXPECT_EQ(Packets(out), Want(command));
+        continue;
+      }
+      EXPECT_EQ(LinesStartingWith(r.err, "").size(), 1u) << r.err;
+      if (!std::filesystem::exists(out) || std::filesystem::file_size(out) == 0) continue;
+      EXPECT_EQ(Fields(Kestrum({"inspect", out}).out)["duration"].find("unknown"),
+                std::string::npos);
+      const std::vector<std::string> got = Packets(out);
+      EXPECT_TRUE(InOrderWithin(got, Want(command)));
+      std::smatch m;
+      const std::regex refused(R"((\d+) samples? refused by the writer \(out of memory\))");
+      ASSERT_TRUE(std::regex_search(r.err, m, refused)) << r.err;
+      ++refused_runs;
+      EXPECT_EQ(got.size() + std::stoul(m[1].str()), Want(command).size()) << r.err;
+    }
+  }
+  EXPECT_GT(refused_runs, 0u) << "no limit made the writer refuse a sample";
 }
 
 // extract: the stream back out of a recording of either road, which

@@ -150,7 +150,7 @@ fuse_attr Attributes(uint64_t node, uint64_t size) {
 // Answers the kernel's requests on `fd`, one at a time, until the file
 // system is gone: a root folder holding one read-only file of `bytes`.
 [[noreturn]] void ServeUnreadable(int fd, const std::vector<uint8_t>& bytes, uint64_t bad_begin,
-                                  uint64_t bad_end, std::vector<uint8_t>& request) {
+                                  uint64_t bad_end, bool direct_io, std::vector<uint8_t>& request) {
   const uint64_t size = bytes.size();
   for (;;) {
     const ssize_t n = ::read(fd, request.data(), request.size());
@@ -201,6 +201,7 @@ fuse_attr Attributes(uint64_t node, uint64_t size) {
       case FUSE_OPEN: {
         fuse_open_out open{};
         open.fh = 1;
+        open.open_flags = direct_io ? FOPEN_DIRECT_IO : 0;
         reply(0, &open, sizeof open);
         break;
       }
@@ -233,7 +234,7 @@ fuse_attr Attributes(uint64_t node, uint64_t size) {
 }  // namespace
 
 UnreadableFile::UnreadableFile(const std::string& name, const std::vector<uint8_t>& bytes,
-                               uint64_t bad_begin, uint64_t bad_end) {
+                               uint64_t bad_begin, uint64_t bad_end, bool direct_io) {
   // One left mounted by a run that died goes first.
   ::umount2((std::string(KESTRUM_TEST_TMPDIR) + "/" + name + "/mnt").c_str(), MNT_DETACH);
   const std::string dir = TestDirectory(name);
@@ -265,7 +266,7 @@ UnreadableFile::UnreadableFile(const std::string& name, const std::vector<uint8_
   const pid_t child = ::fork();
   if (child == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    ServeUnreadable(fd, bytes, bad_begin, bad_end, request);
+    ServeUnreadable(fd, bytes, bad_begin, bad_end, direct_io, request);
   }
   ::close(fd);
   if (child < 0) {

@@ -72,12 +72,14 @@ class SmallDisk {
 // talking to a fuse device node made in the test's folder), mounted in a
 // folder of its own, with no read-ahead, so that the kernel asks for one
 // page at a time. Every read touching [bad_begin, bad_end) fails with EIO.
-// Needs root and the kernel's FUSE: mounted() says whether it could be made,
-// why_not() why not.
+// With `direct_io` the file is opened for direct I/O: every read goes to the
+// server, none to the kernel's cache, and the kernel refuses to map it
+// shared. Needs root and the kernel's FUSE: mounted() says whether it could
+// be made, why_not() why not.
 class UnreadableFile {
  public:
   UnreadableFile(const std::string& name, const std::vector<uint8_t>& bytes, uint64_t bad_begin,
-                 uint64_t bad_end);
+                 uint64_t bad_end, bool direct_io = false);
   ~UnreadableFile();
   UnreadableFile(const UnreadableFile&) = delete;
   UnreadableFile& operator=(const UnreadableFile&) = delete;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/debug_capture.h"
 #include "wm_standin/tests/writer_fixture.h"
 
 namespace kestrum::testing {
@@ -105,6 +106,7 @@ TEST_F(WriterTest, NullPointersAreRefused) {
 }
 
 TEST_F(WriterTest, SampleSizesAreBounded) {
+  DebugCapture debug;
   ComRef<INSSBuffer> sample;
   EXPECT_EQ(writer_->AllocateSample(16 << 20, sample.Put()), E_INVALIDARG);
   EXPECT_FALSE(sample);
@@ -113,6 +115,15 @@ TEST_F(WriterTest, SampleSizesAreBounded) {
   DWORD length = 0;
   sample->GetLength(&length);
   EXPECT_EQ(length, 32u);
+  // While writing, a sample refused is missing from the file: a line tells
+  // it, where the media then stands.
+  EXPECT_TRUE(debug.lines().empty());
+  Configure();
+  ASSERT_EQ(writer_->BeginWriting(), S_OK);
+  ASSERT_EQ(WriteSample(8, 4'000'000, kSmall), S_OK);
+  EXPECT_EQ(writer_->AllocateSample(16 << 20, sample.Put()), E_INVALIDARG);
+  EXPECT_EQ(debug.lines(), std::vector<std::string>{"writer : sample refused (sample over 16 MiB): "
+                                                    "16777216 bytes after 0.440 s"});
 }
 
 TEST_F(WriterTest, OneInputPerStreamWithoutEncoding) {
