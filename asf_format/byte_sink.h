@@ -61,11 +61,11 @@ class ByteSink {
 // stands at the path is removed or replaced: a symlink is written through
 // (one that points nowhere creates its target), and an output that cannot
 // seek (a pipe, a FIFO, a character device) is written front to back, as a
-// sink that only appends. A regular file is taken for this writer alone
-// before it is cut to nothing: while one sink has it, a second one fails
-// with kSharingViolation and leaves it untouched, as it does when a reader
-// holds it (the packet source reads its stream so). Null, with *error set,
-// when the file cannot be opened.
+// sink that only appends. The output is taken for this writer alone (a
+// regular file before it is cut to nothing): while one sink has it, a
+// second one fails with kSharingViolation and leaves it untouched, as it
+// does when a reader holds a regular file so (the packet source reads its
+// stream so). Null, with *error set, when the file cannot be opened.
 std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, Status* error);
 
 }  // namespace kestrum::asf

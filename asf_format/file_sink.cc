@@ -7,7 +7,8 @@
 // writer fails before it touches the first one's file; the packet source
 // holds the streams it reads with a shared lock, which keeps writers out
 // the same way. Anything else (a FIFO, a pipe, a character device) is
-// opened for writing only and written front to back, unlocked.
+// opened for writing only, locked the same way (so two writers never
+// interleave their streams in one FIFO), and written front to back.
 #define _FILE_OFFSET_BITS 64  // 64-bit file offsets on 32-bit builds
 
 #include "asf_format/buffered_file_sink.h"
@@ -45,6 +46,8 @@ Status FromErrno(int error, Status otherwise) {
       return kFileNotFound;
     case ENAMETOOLONG:
       return kFileNameTooLong;
+    case EPIPE:
+      return kBrokenPipe;
     default:
       return otherwise;
   }
@@ -195,16 +198,18 @@ int OpenForWriting(const char* path, bool* regular, bool* readable) {
   return fd;
 }
 
-// Takes a regular file for this writer alone and cuts it to nothing.
-Status TakeFile(int fd) {
+// Takes the output for this writer alone; a regular file is then cut to
+// nothing.
+Status TakeFile(int fd, bool regular) {
   int result = 0;
   while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
   }
   if (result != 0 && errno == EWOULDBLOCK) return kSharingViolation;  // another one has it
-  // File systems without locks are written unlocked.
+  // File systems (and devices) without locks are written unlocked.
   if (result != 0 && errno != ENOLCK && errno != EINVAL && errno != ENOTSUP) {
     return FromErrno(errno, kFailed);
   }
+  if (!regular) return kOk;
   // An empty file is left alone: cutting one (to nothing, again) makes some
   // file systems write it back to the disk as soon as it is closed.
   struct stat info;
@@ -224,13 +229,11 @@ std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, Status* error) {
     if (error != nullptr) *error = FromErrno(errno, kFailed);
     return nullptr;
   }
-  if (regular) {
-    const Status status = TakeFile(fd);
-    if (Failed(status)) {
-      ::close(fd);
-      if (error != nullptr) *error = status;
-      return nullptr;
-    }
+  const Status status = TakeFile(fd, regular);
+  if (Failed(status)) {
+    ::close(fd);
+    if (error != nullptr) *error = status;
+    return nullptr;
   }
   std::unique_ptr<OpenFile> file;
   try {

@@ -40,6 +40,9 @@ Status FromWin32(DWORD error, Status otherwise) {
       return kFileNotFound;
     case ERROR_FILENAME_EXCED_RANGE:
       return kFileNameTooLong;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:  // the pipe is being closed
+      return kBrokenPipe;
     default:
       return otherwise;
   }

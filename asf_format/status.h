@@ -36,6 +36,8 @@ inline constexpr Status kInvalidArgument = Status::FromCode(0x80070057u);
 inline constexpr Status kFileNotFound = Status::FromCode(0x80070002u);
 inline constexpr Status kAccessDenied = Status::FromCode(0x80070005u);
 inline constexpr Status kWriteFault = Status::FromCode(0x8007001Du);
+// The output is a pipe (or FIFO) whose reader has gone.
+inline constexpr Status kBrokenPipe = Status::FromCode(0x8007006Du);
 // Another writer (or a reader that forbids writing) holds the file.
 inline constexpr Status kSharingViolation = Status::FromCode(0x80070020u);
 inline constexpr Status kDiskFull = Status::FromCode(0x80070070u);

@@ -1,7 +1,10 @@
-// The two exports over one stream scanner. The library keeps one open
-// stream, for channel 1; calls must not overlap (the caller serialises them).
+// The exports over one stream scanner. The library keeps one open stream,
+// for channel 1; calls of the first two must not overlap (the caller
+// serialises them). QuarnelEndStream may come at any moment, from any
+// thread or a signal handler: it only marks the channel.
 #include "quarnel.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
@@ -34,6 +37,11 @@ Channel& TheChannel() {
   return channel;
 }
 
+// Set by QuarnelEndStream, cleared by QuarnelOpenFile. Lock-free, so that
+// setting it is safe in a signal handler.
+std::atomic<bool> g_end_asked{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from signal handlers");
+
 void Fill(PacketRecord& record, uint32_t kind, const uint8_t* data, uint32_t length,
           uint64_t offset, uint64_t size, uint32_t time_ms) {
   record.kind = kind;
@@ -46,6 +54,10 @@ void Fill(PacketRecord& record, uint32_t kind, const uint8_t* data, uint32_t len
 }
 
 int32_t NextPacket(Channel& channel, PacketRecord& record) {
+  // Ended early: as at the end of the stream, on a packet boundary.
+  if (g_end_asked.load(std::memory_order_acquire) && channel.scanner.is_open()) {
+    channel.scanner.Close();
+  }
   if (!channel.scanner.is_open()) return QUARNEL_END;
   if (!channel.header_sent) {
     channel.header_sent = true;
@@ -81,6 +93,7 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t channel, intptr_t sourc
   if (channel != kChannel) return 0;
   try {
     Channel& open = TheChannel();
+    g_end_asked.store(false, std::memory_order_release);
     open.header_sent = false;
     open.group_index = 0;
     // Mapped where it can be: groups are handed out in place (readers of them
@@ -103,6 +116,12 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t channel, PacketRecord*
     open.scanner.Close();
     return QUARNEL_READ_ERROR;
   }
+}
+
+QUARNEL_API int32_t QUARNEL_CALL QuarnelEndStream(int32_t channel) {
+  if (channel != kChannel) return 0;
+  g_end_asked.store(true, std::memory_order_release);
+  return 1;
 }
 
 }  // extern "C"

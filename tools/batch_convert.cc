@@ -20,6 +20,8 @@
 
 #include "cli.h"
 #include "convert_one.h"
+#include "output_path.h"
+#include "stop_signals.h"
 
 namespace kestrum_cli {
 
@@ -180,13 +182,23 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& output
     jobs.push_back(BatchJob{file, output});
   }
   // No conversion may write over a stream another one reads (a link, or an
-  // earlier output given as an input).
-  for (const BatchJob& job : jobs) {
-    std::error_code ec;
-    if (!fs::exists(job.output, ec)) continue;
-    for (const std::string& file : files) {
-      if (SameFile(file, job.output)) {
-        error = "'" + job.output + "' would overwrite the input '" + file + "'";
+  // earlier output given as an input; standard input too), nor over the
+  // output of another (two names of one file).
+  std::vector<FileId> read;
+  for (const std::string& file : files) read.push_back(IdOfInput(file));
+  for (size_t j = 0; j < jobs.size(); ++j) {
+    const FileId output = IdOfPath(jobs[j].output);
+    if (!output.known) continue;
+    for (size_t i = 0; i < files.size(); ++i) {
+      if (output == read[i]) {
+        error = "'" + jobs[j].output + "' would overwrite the input '" + files[i] + "'";
+        return false;
+      }
+    }
+    for (size_t k = 0; k < j; ++k) {
+      if (output == IdOfPath(jobs[k].output)) {
+        error = "'" + jobs[k].output + "' and '" + jobs[j].output +
+                "' are one file: both conversions would write it";
         return false;
       }
     }
@@ -230,10 +242,14 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
     report(index);
   }
 #else
+  // A signal (Ctrl-C reaches every conversion of the process group, each of
+  // which ends its file) starts no further conversion; those running are
+  // waited for.
+  const StopOnSignals signals;
   std::vector<Child> running;
   size_t next = 0;
-  while (done < total) {
-    while (running.size() < parallel && next < total) {
+  while (done < total && !(StopOnSignals::signal() != 0 && running.empty())) {
+    while (running.size() < parallel && next < total && StopOnSignals::signal() == 0) {
       Child child;
       std::string error;
       const size_t index = next++;
@@ -273,10 +289,18 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
 
   size_t failed = 0;
   for (const ConvertOutcome& outcome : outcomes) failed += outcome.code != kExitOk ? 1 : 0;
-  std::printf("converted %zu of %zu streams", total - failed, total);
+  std::printf("converted %zu of %zu streams", done - failed, total);
+#ifndef _WIN32
+  const int stop = StopOnSignals::signal();
+  if (stop != 0 && done < total) {
+    std::printf("; stopped by %s: %zu not begun", SignalName(stop), total - done);
+  }
+#else
+  const int stop = 0;
+#endif
   if (failed == 0) {
     std::printf("\n");
-    return kExitOk;
+    return stop != 0 ? 128 + stop : kExitOk;
   }
   std::printf("; %zu failed:\n", failed);
   for (size_t i = 0; i < total; ++i) {
@@ -284,7 +308,7 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
       std::printf("  %s: %s\n", jobs[i].input.c_str(), outcomes[i].message.c_str());
     }
   }
-  return kExitFailure;
+  return stop != 0 ? 128 + stop : kExitFailure;
 }
 
 }  // namespace kestrum_cli

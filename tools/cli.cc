@@ -179,6 +179,8 @@ ResultMeaning DescribeResult(int32_t result) {
       return {kExitOutput, "no output name"};
     case 0x8007001Du:
       return {kExitFailure, "write fault (a removed or failing medium)"};
+    case kBrokenPipeCode:
+      return {kExitFailure, "the output's reader went away (broken pipe)"};
     case 0x8007001Eu:
       return {kExitInput, "read fault"};
     case 0x8007000Eu:
@@ -203,13 +205,6 @@ std::string OverwriteConflict(const Args& args) {
     return "-n/--no-overwrite and -y/--overwrite exclude each other";
   }
   return "";
-}
-
-bool RefusedByNoOverwrite(const std::string& path, std::string& error) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  error = "'" + path + "' exists (--no-overwrite); it was left as it is";
-  return true;
 }
 
 namespace {
@@ -246,6 +241,11 @@ void DiagnosticWatch::See(const char* line) noexcept {
       std::fprintf(stderr, "[kestrum] %s\n", line);  // unescaped, for want of memory
     }
   }
+  Tally(line);
+  if (after_line_ != nullptr) after_line_(*this);
+}
+
+void DiagnosticWatch::Tally(const char* line) {
   // "2--BR_FAIL" dropped what was held unless "Small left" follows at once.
   const bool small_left = std::strcmp(line, "Small left") == 0;
   if (held_pending_ && !small_left) ++live_.held_dropped;
@@ -298,6 +298,7 @@ void DiagnosticWatch::See(const char* line) noexcept {
   char what[32] = {};
   if (std::sscanf(line, "writer : write failed (0x%8x)", &code) == 1) {
     if (faults_.outages++ == 0) faults_.first_code = code;
+    if (std::strstr(line, "; writing ends here") != nullptr) faults_.writing_ended = true;
   } else if (std::sscanf(line, "writer : writing %31[a-z ]; %llu samples (%lf s", what, &samples,
                          &seconds) == 3) {
     faults_.samples_lost += samples;
@@ -336,18 +337,21 @@ DiagnosticWatch::~DiagnosticWatch() {
 }
 
 int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    error = "cannot open '" + path + "': " + std::strerror(errno);
+  const InputFile in(path);
+  if (in.fd() < 0) {
+    error = in.OpenError();
     return kExitInput;
   }
-  const size_t got = std::fread(header, 1, sizeof header, f);
-  const bool read_error = std::ferror(f) != 0;
-  const int saved = errno;
-  std::fclose(f);
-  if (read_error) {
-    error = "cannot read '" + path + "': " + std::strerror(saved);
-    return kExitInput;
+  size_t got = 0;
+  while (got < sizeof header) {
+    const auto n = ::read(in.fd(), header + got, static_cast<unsigned>(sizeof header - got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read '" + path + "': " + std::strerror(errno);
+      return kExitInput;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
   }
   if (got < sizeof header) {
     error = "'" + path + "' is not a stream: " + std::to_string(got) +
@@ -357,171 +361,64 @@ int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string
   return kExitOk;
 }
 
-namespace {
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Where a new file named `path` would be made: the path itself, or the end
-// of a chain of symlinks that points nowhere.
-std::string WhereMade(std::string path) {
-#ifndef _WIN32
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat info;
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    char target[4096];
-    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-    if (n <= 0) return path;
-    target[n] = 0;
-    path = target[0] == '/' ? std::string(target) : FolderOf(path) + "/" + target;
-  }
-#endif
-  return path;
-}
-
-}  // namespace
-
-bool CheckOutputWritable(const std::string& path, std::string& error) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) {
-      error = "cannot write '" + path + "': it is a folder";
-      return false;
-    }
-    if (::access(path.c_str(), W_OK) != 0) {
-      error = "cannot write '" + path + "': " + std::strerror(errno);
-      return false;
-    }
-    return true;
-  }
-  const std::string made = WhereMade(path);
-  const std::string folder = FolderOf(made);
-  struct stat folder_info;
-  if (::stat(folder.c_str(), &folder_info) != 0) {
-    error = "cannot write '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  if (!S_ISDIR(folder_info.st_mode)) {
-    error = "cannot write '" + path + "': " + std::strerror(ENOTDIR);
-    return false;
-  }
 #ifdef _WIN32
-  constexpr int kFolderAccess = W_OK;
-#else
-  constexpr int kFolderAccess = W_OK | X_OK;
-#endif
-  if (::access(folder.c_str(), kFolderAccess) != 0) {
-    error = "cannot write '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-#ifdef _WIN32
-namespace {
-
-// Windows has no inode numbers (st_ino is 0): a file is its volume and its
-// file index.
-bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-  const HANDLE file =
-      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool known = GetFileInformationByHandle(file, &info) != 0;
-  CloseHandle(file);
-  return known;
-}
-
-}  // namespace
-
-bool SameFile(const std::string& a, const std::string& b) {
-  BY_HANDLE_FILE_INFORMATION ia;
-  BY_HANDLE_FILE_INFORMATION ib;
-  return FileIdentity(a, ia) && FileIdentity(b, ib) &&
-         ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
-}
-
-bool SameFile(int fd, const std::string& path) {
-  const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  BY_HANDLE_FILE_INFORMATION ia;
-  BY_HANDLE_FILE_INFORMATION ib;
-  return file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &ia) != 0 &&
-         FileIdentity(path, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
-}
-
-// A writer shares its file for reading only, and a conversion reads its
-// input with writing denied: either way a second open for writing fails.
-bool OutputInUse(const std::string& path) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    return false;
-  }
-  return GetLastError() == ERROR_SHARING_VIOLATION;
-}
-
-std::string StandardOutputName(std::string& error) {
-  error = "writing to standard output ('-') is not supported on Windows";
-  return "";
-}
-
 void SetBinaryMode(int fd) { _setmode(fd, _O_BINARY); }
 #else
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa;
-  struct stat sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-bool SameFile(int fd, const std::string& path) {
-  struct stat sa;
-  struct stat sb;
-  return ::fstat(fd, &sa) == 0 && ::stat(path.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-// The writer holds its file with an exclusive lock, a conversion its input
-// with a shared one: either keeps this exclusive one out.
-bool OutputInUse(const std::string& path) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  ::close(fd);  // lets go of the lock, if it was had
-  return taken;
-}
-
-std::string StandardOutputName(std::string& error) {
-  if (StandardOutputIsTerminal(error)) return "";
-  return "/dev/stdout";
-}
-
 void SetBinaryMode(int) {}
 #endif
 
-bool StandardOutputIsTerminal(std::string& error) {
-  if (::isatty(STDOUT_FILENO) == 0) return false;
-  error = "standard output is a terminal: redirect it to a file or a pipe";
+namespace {
+
+// Takes the shared lock on a regular file `fd`; false when a writer holds
+// it. Where locks are missing, the file is read unlocked.
+bool ShareForReading(int fd) {
+#ifdef _WIN32
+  (void)fd;  // opened with writing denied instead
   return true;
+#else
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return true;
+  int locked = 0;
+  while ((locked = ::flock(fd, LOCK_SH | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  return locked == 0 || errno != EWOULDBLOCK;
+#endif
 }
+
+}  // namespace
 
 InputFile::InputFile(const std::string& path) : path_(path) {
   if (path == "-") {
     SetBinaryMode(STDIN_FILENO);
     fd_ = STDIN_FILENO;
-    return;
+  } else {
+#ifdef _WIN32
+    // Shared for reading only: a writer's open fails, and one that has it
+    // open keeps this one out.
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD why = GetLastError();
+      written_ = why == ERROR_SHARING_VIOLATION;
+      error_ = why == ERROR_ACCESS_DENIED                                    ? EACCES
+               : why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND ? ENOENT
+                                                                             : EIO;
+      return;
+    }
+    fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (fd_ < 0) CloseHandle(file);
+#else
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+    error_ = errno;
+    owned_ = fd_ >= 0;
   }
-  fd_ = ::open(path.c_str(), O_RDONLY | kOpenBinary);
-  error_ = errno;
-  owned_ = fd_ >= 0;
+  if (fd_ >= 0 && !ShareForReading(fd_)) {
+    if (owned_) ::close(fd_);
+    fd_ = -1;
+    owned_ = false;
+    written_ = true;
+  }
 }
 
 InputFile::~InputFile() {
@@ -529,6 +426,9 @@ InputFile::~InputFile() {
 }
 
 std::string InputFile::OpenError() const {
+  if (written_) {
+    return "cannot read '" + path_ + "': another program is writing it; it was left as it is";
+  }
   return "cannot open '" + path_ + "': " + std::strerror(error_);
 }
 

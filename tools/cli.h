@@ -1,5 +1,5 @@
 // What every command shares: exit codes, error messages, the --verbose
-// diagnostic sink, and checks of input and output files.
+// diagnostic sink, and the input files (the outputs: output_path.h).
 #pragma once
 
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "args.h"
+#include "output_path.h"
 
 namespace kestrum::stream_format {}
 
@@ -54,12 +55,16 @@ struct WriteFaults {
   uint64_t samples_lost = 0;    // over all outages
   double seconds_lost = 0;      // media time, over all outages
   bool no_index = false;        // the index did not fit
+  bool writing_ended = false;   // a fault ended writing ("...; writing ends here")
   uint64_t refused_too_large = 0;  // "writer : sample refused (sample over 16 MiB): ..."
   uint64_t refused_no_memory = 0;  // "... (out of memory): ..."
   uint64_t refused_other = 0;      // for another reason
   bool any() const { return outages > 0 || no_index; }
   uint64_t refused() const { return refused_too_large + refused_no_memory + refused_other; }
 };
+
+// The HRESULT of a write to a pipe or FIFO whose reader has gone.
+inline constexpr uint32_t kBrokenPipeCode = 0x8007006Du;
 
 // "0x80070070: 12 samples (0.480 s of media) were lost" (the first fault's
 // code, "(out of memory)" after 0x8007000E, "(2 times)" after it when there
@@ -123,7 +128,14 @@ class DiagnosticWatch {
   // library's calls.
   void See(const char* line) noexcept;
 
+  // `hook` runs after each line has been counted, on the library's thread
+  // (null: none).
+  void AfterEachLine(void (*hook)(const DiagnosticWatch&)) { after_line_ = hook; }
+
  private:
+  void Tally(const char* line);
+
+  void (*after_line_)(const DiagnosticWatch&) = nullptr;
   bool echo_;
   WriteFaults faults_;
   uint64_t not_ready_ = 0;
@@ -155,43 +167,14 @@ inline const OptionSpec kOverwriteOption = {"overwrite", false, 'y'};
 inline const OptionSpec kStrictOption = {"strict", false, 0};
 // Usage error text when both are given; "" otherwise.
 std::string OverwriteConflict(const Args& args);
-// True when -n refuses `path`: it names an existing regular file (or a
-// symlink to one). Devices, FIFOs and standard output are written as
-// streams and never refused. `error` then says so.
-bool RefusedByNoOverwrite(const std::string& path, std::string& error);
 
 // `line` with bytes other than printable ASCII escaped.
 std::string EscapeLine(const char* line);
 
-// Opens `path` and reads its first 40 bytes into `header`. Returns kExitOk,
-// kExitInput (cannot open or read: `error` says why) or kExitNotStream
-// (fewer than 40 bytes).
+// Opens `path` as an InputFile and reads its first 40 bytes into `header`.
+// Returns kExitOk, kExitInput (cannot open or read, or another program is
+// writing it: `error` says why) or kExitNotStream (fewer than 40 bytes).
 int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error);
-
-// True when `path` can be written: an existing writable file (or device, or
-// FIFO), or a new file in a writable folder, also where a symlink that
-// points nowhere names it. Nothing is made, changed or removed. Otherwise
-// `error` says why.
-bool CheckOutputWritable(const std::string& path, std::string& error);
-
-// True when another program has the regular file `path` open for writing,
-// or reads it so that it may not be written (a conversion's input): the
-// library would refuse it.
-bool OutputInUse(const std::string& path);
-
-// True when both paths name the same existing file.
-bool SameFile(const std::string& a, const std::string& b);
-// True when the open descriptor `fd` and `path` are the same existing file.
-bool SameFile(int fd, const std::string& path);
-
-// An OUTPUT of "-": standard output, which must not be a terminal. Returns
-// the name the library opens for it (empty, with `error` set, when there is
-// none).
-std::string StandardOutputName(std::string& error);
-
-// True, with `error` set, when standard output is a terminal: the program
-// writes no binary data to one.
-bool StandardOutputIsTerminal(std::string& error);
 
 // Streams are bytes: on Windows, files opened with ::open and the standard
 // streams must be in binary mode (no line-ending translation, no stop at
@@ -205,8 +188,11 @@ inline constexpr int kOpenBinary = 0;
 void SetBinaryMode(int fd);
 
 // An input read front to back, opened once: standard input (in binary
-// mode) for "-", else the file at `path`. fd() is -1 when it could not be
-// opened (errno says why). Closes only what it opened.
+// mode) for "-", else the file at `path`. A regular file (standard input
+// too) is read under a shared lock, as the packet source reads its
+// streams: no writer can take it while it is read, and one that has it
+// keeps it from being opened. fd() is -1 when it could not be opened.
+// Closes only what it opened.
 class InputFile {
  public:
   explicit InputFile(const std::string& path);
@@ -214,7 +200,8 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   int fd() const { return fd_; }
-  // "cannot open 'PATH': REASON", for when fd() is -1.
+  // "cannot open 'PATH': REASON", for when fd() is -1; "'PATH' is being
+  // written by another program ..." when a writer has it.
   std::string OpenError() const;
 
  private:
@@ -222,6 +209,7 @@ class InputFile {
   int fd_ = -1;
   int error_ = 0;
   bool owned_ = false;
+  bool written_ = false;  // refused: a writer has it
 };
 
 // Size of a regular file, or -1.

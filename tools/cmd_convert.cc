@@ -27,7 +27,10 @@ const char kHelp[] =
     "OUTPUT is written through, never removed: an existing file is rewritten, a\n"
     "symlink's target written (or made), and a device, a FIFO or '-' (standard\n"
     "output) gets a stream written front to back (no sizes, duration or index).\n"
-    "An OUTPUT that another program is writing, or is converting from, is refused.\n"
+    "An OUTPUT that another program is writing, or is converting from, is refused\n"
+    "(a FIFO, a pipe or a device too), and so is one that is INPUT (the same file,\n"
+    "also through a link or standard input). '-' opened for appending ('>>'), or\n"
+    "a file that holds bytes already, is refused: an ASF file begins its file.\n"
     "INPUT may be '-' (standard input), a FIFO, a pipe or a device: it is read\n"
     "once, its header checked, and the stream handed to the library through a\n"
     "FIFO of the program's own.\n"
@@ -37,7 +40,13 @@ const char kHelp[] =
     "its own (header, duration, index, times from 0); a new one begins at the\n"
     "first group that may start a recording once the file holds SECONDS of media\n"
     "(40 ms a group), so no group is lost or repeated between files.\n"
-    "When the disk fills, the file is ended with every sample before the fault.\n"
+    "When the disk fills (or a file size limit is reached), the file is ended\n"
+    "with every sample before the fault. When the reader of '-' or of a FIFO goes\n"
+    "away, writing ends there (exit 1).\n"
+    "SIGINT, SIGTERM or SIGHUP (Ctrl-C) ends the conversion: the file is ended as\n"
+    "at the end of the input, a line says what it holds, and the exit code is\n"
+    "128 + the signal's number. A second signal ends the program at once. A batch\n"
+    "then begins no further conversion.\n"
     "\n"
     "With an output folder (-o, or a last argument that is an existing folder or\n"
     "ends in '/'), converts every INPUT into FOLDER/NAME.asf, NAME being the\n"
@@ -57,10 +66,12 @@ const char kHelp[] =
     "  -o, --output-dir FOLDER   convert into FOLDER (batch)\n"
     "  -j, --jobs N              conversions at once in a batch (default 1)\n"
     "      --segment-time SECONDS  a new file every SECONDS (or a little more)\n"
-    "  -n, --no-overwrite        refuse an OUTPUT file that exists (exit 5)\n"
+    "  -n, --no-overwrite        refuse an OUTPUT file that exists (exit 5); a new\n"
+    "                            one is made exclusively\n"
     "  -y, --overwrite           rewrite an OUTPUT file that exists (the default)\n"
-    "      --strict              exit 1 when anything was lost; the input is read a\n"
-    "                            second time to count the bytes that lie in no group\n"
+    "      --strict              exit 1 when anything was lost; a stored INPUT is read\n"
+    "                            a second time to count the bytes that lie in no\n"
+    "                            group, a relayed one has them counted as they pass\n"
     "  -v, --verbose             print the library's diagnostic lines on stderr\n"
     "  -h, --help                this text\n"
     "\n";
@@ -80,15 +91,8 @@ int ConvertSingle(const std::string& input, const std::string& output_arg,
                   ConvertOptions options) {
   const std::string command = "convert";
   const bool to_stdout = output_arg == "-";
-  std::string output = output_arg;
-  if (to_stdout) {
-    std::string error;
-    output = StandardOutputName(error);
-    if (output.empty()) return UsageError(command, error);
-    options.no_overwrite = false;  // standard output is whatever the shell made of it
-  }
   options.progress = true;
-  const ConvertOutcome outcome = ConvertOne(input, output, options);
+  const ConvertOutcome outcome = ConvertOne(input, output_arg, options);
   if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
   if (outcome.code != kExitOk) return Fail(command, outcome.code, outcome.message);
   // Standard output carries the file: the report goes to stderr then.
@@ -113,8 +117,11 @@ int ConvertIntoSegments(const std::string& input, const std::string& pattern_tex
   const ConvertOutcome outcome = ConvertSegments(input, pattern, segment_ms, options, outputs);
   if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
   if (outcome.code != kExitOk) {
-    const std::string done =
-        outputs.empty() ? "" : " (" + std::to_string(outputs.size()) + " files written before)";
+    // A signal's outcome counts the file it ended among them.
+    const char* which = outcome.code > 128 ? " files written)" : " files written before)";
+    const std::string done = outputs.empty() || outcome.files_told
+                                 ? ""
+                                 : " (" + std::to_string(outputs.size()) + which;
     return Fail(command, outcome.code, outcome.message + done);
   }
   const std::string files = std::to_string(outputs.size()) + " files, " + outputs.front() +

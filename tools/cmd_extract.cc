@@ -17,6 +17,7 @@
 #include "base/bytes.h"
 #include "cli.h"
 #include "commands.h"
+#include "output_path.h"
 #include "stream_format/file_header.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/start_rule.h"
@@ -41,7 +42,8 @@ const char kHelp[] =
     "docs/output-format.md tells; a gap in the file road's times becomes groups\n"
     "without blocks, so times stay where they were.\n"
     "OUT '-' writes standard output (never a terminal). OUT is written through,\n"
-    "never removed.\n"
+    "never removed, as convert writes its outputs; one that another program is\n"
+    "writing, or is converting from, is refused, and so is IN itself.\n"
     "\n"
     "An ASF file that Kestrum did not write (no XQV4 video stream 8 carrying the\n"
     "stream header) is refused (exit 4). A file that was never ended, is cut\n"
@@ -49,11 +51,14 @@ const char kHelp[] =
     "line says what was missing.\n"
     "\n"
     "Options:\n"
-    "  -v, --verbose   accepted for symmetry; extract does not use the library\n"
-    "  -h, --help      this text\n"
+    "  -n, --no-overwrite  refuse an OUT file that exists (exit 5)\n"
+    "  -y, --overwrite     rewrite an OUT file that exists (the default)\n"
+    "  -v, --verbose       accepted for symmetry; extract does not use the library\n"
+    "  -h, --help          this text\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", false, 'v'}};
+const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", false, 'v'},
+                                          kNoOverwriteOption, kOverwriteOption};
 
 constexpr uint8_t kVideoStream = 8;
 constexpr uint32_t kFourccXqv4 = 0x34565158;
@@ -108,11 +113,17 @@ bool SameGroup(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
 
 class StreamOut {
  public:
-  StreamOut(std::FILE* f, uint16_t stream_type) : f_(f), stream_type_(stream_type) {}
+  StreamOut(asf::ByteSink& sink, uint16_t stream_type) : sink_(sink), stream_type_(stream_type) {}
 
   bool Put(const uint8_t* p, size_t n) {
     bytes_ += n;
-    return std::fwrite(p, 1, n, f_) == n;
+    status_ = sink_.Write(p, n);
+    return asf::Succeeded(status_);
+  }
+  // Hands what is held to the system: the first failure, if any.
+  asf::Status Finish() {
+    if (asf::Succeeded(status_)) status_ = sink_.Flush();
+    return status_;
   }
 
   // One group from a sample: the group header rebuilt, then the blocks.
@@ -165,7 +176,8 @@ class StreamOut {
  private:
   uint32_t FrameNumber() { return stream_format::kFieldBias + static_cast<uint32_t>(groups_++); }
 
-  std::FILE* f_;
+  asf::ByteSink& sink_;
+  asf::Status status_ = asf::kOk;
   uint16_t stream_type_;
   uint64_t groups_ = 0, empty_groups_ = 0, bytes_ = 0;
 };
@@ -177,13 +189,16 @@ int RunExtract(const std::vector<std::string>& argv) {
   Args args;
   if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
   if (args.positionals().size() != 2) return UsageError(command, "expected IN.asf and OUT");
+  if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
+    return UsageError(command, conflict);
+  }
   const std::string input = args.positionals()[0];
   const std::string output = args.positionals()[1];
   const bool to_stdout = output == "-";
   if (to_stdout && ::isatty(STDOUT_FILENO) != 0) {
     return UsageError(command, "OUT '-' is a terminal: the stream is binary; redirect it");
   }
-  if (!to_stdout && SameFile(input, output)) {
+  if (IdOfPath(input) == (to_stdout ? IdOfDescriptor(STDOUT_FILENO) : IdOfPath(output))) {
     return UsageError(command, "OUT would overwrite IN ('" + input + "')");
   }
 
@@ -205,27 +220,13 @@ int RunExtract(const std::vector<std::string>& argv) {
   std::memcpy(stream_header, h.streams.front().format.data() + asf::kBitmapInfoHeaderSize,
               sizeof stream_header);
 
-  std::string error;
-  if (!to_stdout && !CheckOutputWritable(output, error)) return Fail(command, kExitOutput, error);
-  std::FILE* f = nullptr;
-  if (to_stdout) {
-    SetBinaryMode(STDOUT_FILENO);
-    f = stdout;
-  } else {
-    f = std::fopen(output.c_str(), "wb");  // rewritten in place, through a symlink
-    if (f == nullptr) {
-      return Fail(command, kExitOutput, "cannot write '" + output + "': " + std::strerror(errno));
-    }
-  }
-  struct Closer {
-    std::FILE* f;
-    bool owned;
-    ~Closer() {
-      if (owned && f != nullptr) std::fclose(f);
-    }
-  } closer{f, !to_stdout};
+  OutputRefusal refused;
+  const std::unique_ptr<asf::ByteSink> sink =
+      OpenCheckedOutput(output, {input}, args.Has(kNoOverwriteOption.name), refused);
+  if (sink == nullptr && refused.code == kExitUsage) return UsageError(command, refused.message);
+  if (sink == nullptr) return Fail(command, refused.code, refused.message);
 
-  StreamOut out(f, load_u32le(stream_header + stream_format::kFileHeaderStreamTypeOffset) & 0xFFFF);
+  StreamOut out(*sink, load_u32le(stream_header + stream_format::kFileHeaderStreamTypeOffset) & 0xFFFF);
   bool written = out.Put(stream_header, stream_format::kFileHeaderSize);
   uint64_t samples = 0, damaged = 0, cut = 0, gaps_left = 0;
   std::vector<uint8_t> group;  // the current group's first sample
@@ -269,10 +270,11 @@ int RunExtract(const std::vector<std::string>& argv) {
     any = true;
     written = written && out.Group(group);
   }
-  written = written && std::fflush(f) == 0;
-  if (!written) {
-    return Fail(command, kExitOutput,
-                "cannot write '" + output + "': " + std::strerror(errno));
+  const asf::Status status = out.Finish();
+  if (to_stdout) EndStandardOutput();
+  if (!written || asf::Failed(status)) {
+    const OutputRefusal failed = WriteFailure(output, status);
+    return Fail(command, failed.code, failed.message);
   }
 
   std::vector<std::string> missing;

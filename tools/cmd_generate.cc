@@ -1,14 +1,13 @@
 // kestrum generate: writes a synthetic stream.
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
-
-#include <cerrno>
 
 #include "args.h"
 #include "cli.h"
 #include "commands.h"
+#include "output_path.h"
 #include "progress.h"
 #include "stream_generator.h"
 
@@ -25,6 +24,8 @@ const char kHelp[] =
     "0x1003..0x1005), some split in several; small blocks of kinds 0x1001 and\n"
     "0x1002 in some groups. OUTPUT '-' writes to standard output. The same options\n"
     "give the same bytes.\n"
+    "OUTPUT is written through, never removed, as convert writes its outputs; one\n"
+    "that another program is writing, or is converting from, is refused.\n"
     "\n"
     "Options:\n"
     "  --frames N           groups to write (default 250: 10 s at 25 per second)\n"
@@ -49,6 +50,8 @@ const char kHelp[] =
     "  --largest-blocks N   every group N video blocks (1..255) of the largest payload,\n"
     "                       499999 bytes, and nothing else (255: the largest group,\n"
     "                       127.5 MB); --bitrate then sets only the header's rate\n"
+    "  -n, --no-overwrite   refuse an OUTPUT file that exists (exit 5)\n"
+    "  -y, --overwrite      rewrite an OUTPUT file that exists (the default)\n"
     "  -v, --verbose        accepted for symmetry; generate writes no diagnostics\n"
     "  -h, --help           this text\n"
     "\n";
@@ -71,6 +74,8 @@ const std::vector<OptionSpec> kOptions = {
     {"video-only", false},
     {"one-block", false},
     {"largest-blocks", true},
+    kNoOverwriteOption,
+    kOverwriteOption,
 };
 
 bool ParseSize(const std::string& text, uint16_t& w, uint16_t& h, std::string& error) {
@@ -161,28 +166,34 @@ int RunGenerate(const std::vector<std::string>& argv) {
   GenerateOptions options;
   if (!ReadOptions(args, options, error)) return UsageError(command, error);
 
+  if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
+    return UsageError(command, conflict);
+  }
+
   const std::string output = args.positionals()[0];
   const bool to_stdout = output == "-";
-  if (to_stdout && StandardOutputIsTerminal(error)) return UsageError(command, error);
-  if (to_stdout) SetBinaryMode(fileno(stdout));
-  std::FILE* file = to_stdout ? stdout : std::fopen(output.c_str(), "wb");
-  if (file == nullptr) {
-    return Fail(command, kExitOutput, "cannot write '" + output + "': " + std::strerror(errno));
-  }
-  static char buffer[1 << 20];
-  std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
+  OutputRefusal refused;
+  const std::unique_ptr<kestrum::asf::ByteSink> sink =
+      OpenCheckedOutput(output, {}, args.Has(kNoOverwriteOption.name), refused);
+  if (sink == nullptr && refused.code == kExitUsage) return UsageError(command, refused.message);
+  if (sink == nullptr) return Fail(command, refused.code, refused.message);
 
   Progress progress("generate", options.frames * AverageGroupBytes(options), true);
   GenerateSummary summary;
+  kestrum::asf::Status status = kestrum::asf::kOk;
   const bool written = GenerateStream(
-      options, [file](const uint8_t* p, size_t n) { return std::fwrite(p, 1, n, file) == n; },
+      options,
+      [&](const uint8_t* p, size_t n) {
+        status = sink->Write(p, n);
+        return kestrum::asf::Succeeded(status);
+      },
       [&progress](uint64_t done) { progress.Update(done); }, summary);
-  const int saved = errno;
-  const bool closed = to_stdout ? std::fflush(file) == 0 : std::fclose(file) == 0;
+  if (written) status = sink->Flush();
+  if (to_stdout) EndStandardOutput();
   progress.Finish();
-  if (!written || !closed) {
-    return Fail(command, kExitOutput,
-                "cannot write '" + output + "': " + std::strerror(written ? errno : saved));
+  if (kestrum::asf::Failed(status)) {
+    const OutputRefusal failed = WriteFailure(output, status);
+    return Fail(command, failed.code, failed.message);
   }
   std::FILE* report = to_stdout ? stderr : stdout;
   std::fprintf(report,

@@ -17,8 +17,10 @@
 #include "kestrum.h"
 #include "piece_reader.h"
 #include "piece_sender.h"
+#include "output_path.h"
 #include "progress.h"
 #include "segments.h"
+#include "stop_signals.h"
 #include "stream_format/file_header.h"
 
 namespace kestrum_cli {
@@ -62,7 +64,9 @@ const char kHelp[] =
     "symlink's target written (or made), and a device, a FIFO or '-' (standard\n"
     "output) gets a stream written front to back (no sizes, duration or index).\n"
     "An OUTPUT that another program is writing, or is converting from, is refused,\n"
-    "and so is one that is INPUT itself (also when INPUT is standard input).\n"
+    "and so is one that is INPUT itself (also when INPUT is standard input). A\n"
+    "stored INPUT is read under a shared lock: no other program may write it\n"
+    "meanwhile, and one that writes it keeps it from being recorded (exit 3).\n"
     "\n"
     "The live road reports nothing back; a header the library would refuse is\n"
     "refused here first (exit 4), and so is an OUTPUT name longer than 259 bytes\n"
@@ -71,7 +75,8 @@ const char kHelp[] =
     "written), and --strict makes that exit 1. With --verbose the lines show. When\n"
     "the disk fills, the recording goes on: what cannot be written is lost, writing\n"
     "resumes when there is room again, the file is ended as usual, and the exit\n"
-    "code is 1 with what was lost.\n"
+    "code is 1 with what was lost. When the reader of '-' or of a FIFO goes away,\n"
+    "the recording stops there (exit 1).\n"
     "\n"
     "SIGINT, SIGTERM or SIGHUP (Ctrl-C) ends the recording: the file is ended\n"
     "(duration, index), a line says so, and the exit code is 128 + the signal's\n"
@@ -84,71 +89,6 @@ const std::vector<OptionSpec> kOptions = {
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
-
-volatile std::sig_atomic_t g_signal = 0;
-
-void OnSignal(int number) {
-  if (g_signal != 0) {  // a second one: at once, as if never caught
-    std::signal(number, SIG_DFL);
-    std::raise(number);
-    return;
-  }
-  g_signal = number;
-}
-
-const char* SignalName(int number) {
-  switch (number) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-#ifdef SIGHUP
-    case SIGHUP:
-      return "SIGHUP";
-#endif
-    default:
-      return "a signal";
-  }
-}
-
-// While alive, SIGINT, SIGTERM and SIGHUP end the recording instead of the
-// program: a read waiting for input returns (no restart), and the loop
-// stops at the next piece.
-class SignalsEndTheRecording {
- public:
-  SignalsEndTheRecording() {
-#ifdef _WIN32
-    previous_int_ = std::signal(SIGINT, OnSignal);
-    previous_term_ = std::signal(SIGTERM, OnSignal);
-#else
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    for (size_t i = 0; i < kCount; ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
-#endif
-  }
-  ~SignalsEndTheRecording() {
-#ifdef _WIN32
-    std::signal(SIGINT, previous_int_);
-    std::signal(SIGTERM, previous_term_);
-#else
-    for (size_t i = 0; i < kCount; ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
-#endif
-  }
-  SignalsEndTheRecording(const SignalsEndTheRecording&) = delete;
-  SignalsEndTheRecording& operator=(const SignalsEndTheRecording&) = delete;
-
- private:
-#ifdef _WIN32
-  void (*previous_int_)(int);
-  void (*previous_term_)(int);
-#else
-  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-  static constexpr size_t kCount = sizeof kSignals / sizeof kSignals[0];
-  struct sigaction previous_[kCount];
-#endif
-};
 
 }  // namespace
 
@@ -190,14 +130,19 @@ int RunRecord(const std::vector<std::string>& argv) {
   // The library keeps this pointer until StopRecord.
   std::string output_name = segmented ? pattern.Name(0) : output;
   if (to_stdout) {
-    output_name = StandardOutputName(error);
-    if (output_name.empty()) return UsageError(command, error);
+    const int code = StandardOutput(false, output_name, error);
+    if (code == kExitUsage) return UsageError(command, error);
+    if (code != kExitOk) return Fail(command, code, error);
   }
   const InputFile in(input);
   if (in.fd() < 0) return Fail(command, kExitInput, in.OpenError());
   const int fd = in.fd();
 
-  if (SameFile(fd, output_name)) return UsageError(command, "OUTPUT would overwrite INPUT");
+  if (IdOfDescriptor(fd) == IdOfPath(output_name)) {
+    return UsageError(command, "OUTPUT '" + (to_stdout ? output : output_name) +
+                                   "' would overwrite INPUT " +
+                                   (from_stdin ? std::string("(standard input)") : "'" + input + "'"));
+  }
   // Cut into files at group boundaries: groups are read whole, and sent on
   // in pieces of the size asked for.
   PieceReader reader(fd, segmented ? 0 : piece_size);
@@ -218,11 +163,7 @@ int RunRecord(const std::vector<std::string>& argv) {
     return Fail(command, kExitOutput,
                 "cannot write '" + output_name + "': " + DescribeResult(kNameTooLongResult).text);
   }
-  const auto in_use = [&] {
-    return "'" + (segmented ? output_name : output) +
-           "' is in use by another program (being written, or read by a conversion); it was "
-           "left as it is";
-  };
+  const auto shown = [&] { return segmented || !to_stdout ? output_name : output; };
   const bool verbose = args.Has("verbose");
   DiagnosticWatch diagnostics(verbose);
   KestrumHandle handle = nullptr;
@@ -237,17 +178,21 @@ int RunRecord(const std::vector<std::string>& argv) {
   } end_on_unwind{handle};
   // Makes the instance of the next file, or says why not.
   std::optional<int> refused;
+  std::vector<std::string> files;  // those written before this one
   const auto begin_file = [&]() -> bool {
-    if (segmented && SameFile(fd, output_name)) {
-      refused = UsageError(command, "OUTPUT '" + output_name + "' would overwrite INPUT");
-    } else if (!CheckOutputWritable(output_name, error)) {
-      refused = Fail(command, kExitOutput, error);
-    } else if (args.Has(kNoOverwriteOption.name) && !to_stdout &&
-               RefusedByNoOverwrite(output_name, error)) {
-      // Standard output is whatever the shell made of it.
-      refused = Fail(command, kExitOutput, error);
-    } else if (OutputInUse(output_name)) {
-      refused = Fail(command, kExitOutput, in_use());
+    const FileId id = IdOfPath(output_name);
+    bool again = false;
+    for (const std::string& earlier : files) again = again || id == IdOfPath(earlier);
+    // Standard output is whatever the shell made of it: never refused by -n.
+    const OutputRefusal checked =
+        again ? OutputRefusal{kExitUsage, "OUTPUT '" + output_name +
+                                              "' is a file this series has written already"}
+              : CheckOutput(output_name, shown(), {input},
+                            args.Has(kNoOverwriteOption.name) && !to_stdout);
+    if (checked.code == kExitUsage) {
+      refused = UsageError(command, checked.message);
+    } else if (checked.code != kExitOk) {
+      refused = Fail(command, checked.code, checked.message);
     } else if ((handle = CreateRecordInstance()) == nullptr) {
       refused = Fail(command, kExitFailure, "the library made no instance (out of memory)");
     } else if (StartRecord(handle, output_name.c_str(), 0, 0) == 0) {
@@ -261,9 +206,8 @@ int RunRecord(const std::vector<std::string>& argv) {
   Progress progress("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0, !verbose);
   PieceSender sender(
       [&handle](const uint8_t* piece, int32_t size) { SendOneFrame(handle, piece, size); });
-  g_signal = 0;
-  const SignalsEndTheRecording signals;
-  reader.StopWhen(&g_signal);
+  const StopOnSignals signals;
+  reader.StopWhen(StopOnSignals::flag());
   sender.Header(header);
   const uint8_t* data = nullptr;
   size_t size = 0;
@@ -273,10 +217,13 @@ int RunRecord(const std::vector<std::string>& argv) {
     if (!pending.empty()) sender.Piece(pending.data(), pending.size());
     pending.clear();
   };
-  std::vector<std::string> files = {output_name};
+  files = {output_name};
   // The header went first: a data piece the library drops because the
-  // output cannot be prepared would be followed by every other.
-  while (g_signal == 0 && diagnostics.not_ready() == 0 && reader.Next(data, size)) {
+  // output cannot be prepared would be followed by every other; and once
+  // writing has ended (an output that cannot be cut back failed: a pipe
+  // whose reader went away), nothing more can be written.
+  while (StopOnSignals::signal() == 0 && diagnostics.not_ready() == 0 &&
+         !diagnostics.faults().writing_ended && reader.Next(data, size)) {
     if (segmented) {
       if (clock.StartsNewFile(data, size)) {
         flush();
@@ -311,14 +258,15 @@ int RunRecord(const std::vector<std::string>& argv) {
   flush();
   StopRecord(handle);
   ReleaseRecordInstance(&handle);
+  if (to_stdout) EndStandardOutput();
   progress.Finish();
   const double seconds = progress.elapsed_seconds();
   const WriteFaults faults = diagnostics.faults();
   const std::string fault_note =
       faults.any() ? "; writing failed with " + DescribeWriteFaults(faults) : "";
 
-  if (g_signal != 0) {
-    const int number = g_signal;
+  if (StopOnSignals::signal() != 0) {
+    const int number = StopOnSignals::signal();
     Fail(command, 128 + number,
          std::string("stopped by ") + SignalName(number) + ": the recording was ended, '" +
              (segmented ? files.back() : output) +
@@ -326,7 +274,7 @@ int RunRecord(const std::vector<std::string>& argv) {
     return 128 + number;
   }
   if (diagnostics.not_ready() > 0) {
-    if (OutputInUse(output_name)) return Fail(command, kExitOutput, in_use());
+    if (OutputInUse(output_name)) return Fail(command, kExitOutput, InUseMessage(shown()));
     return Fail(command, kExitFailure,
                 "the library could not prepare '" + output + "' (see --verbose); nothing was "
                 "recorded");
@@ -339,6 +287,18 @@ int RunRecord(const std::vector<std::string>& argv) {
     }
     return Fail(command, kExitInput,
                 "reading '" + input + "' failed; what came before was recorded" + fault_note);
+  }
+  if (faults.writing_ended && faults.first_code == kBrokenPipeCode) {
+    return Fail(command, kExitFailure,
+                "writing '" + shown() +
+                    "' ended: its reader went away (broken pipe, 0x8007006D); it was given every "
+                    "sample before, and the recording was stopped");
+  }
+  if (faults.writing_ended) {
+    return Fail(command, kExitFailure,
+                "writing '" + shown() + "' failed with " + DescribeWriteFaults(faults) +
+                    "; a stream cannot be cut back, so writing ended there and the recording "
+                    "was stopped");
   }
   if (faults.any()) {
     return Fail(command, kExitFailure,

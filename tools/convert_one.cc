@@ -16,11 +16,14 @@
 #include <thread>
 
 #include "cli.h"
-#include "piece_reader.h"
-#include "segments.h"
-#include "stream_relay.h"
 #include "kestrum.h"
+#include "output_path.h"
+#include "piece_reader.h"
 #include "progress.h"
+#include "quarnel.h"
+#include "segments.h"
+#include "stop_signals.h"
+#include "stream_relay.h"
 #include "base/bytes.h"
 #include "stream_format/file_header.h"
 #include "stream_format/stream_scanner.h"
@@ -179,53 +182,106 @@ ConvertOutcome CheckInput(const std::string& input, HeldInput* held, uint8_t (&h
   return {};
 }
 
-// One call of TransferToAsf for `output`, with the checks around it;
-// `transfer` makes the call. `relayed`: the library reads a relay's FIFO, not
-// `input` itself, which can then be neither watched nor read a second time
-// (--strict counts the bytes in no group only of a stored stream read whole).
-ConvertOutcome TransferOne(const std::string& input, const std::string& output,
-                           const ConvertOptions& options, bool relayed,
+// Where one conversion writes: the name the library opens, and the one
+// messages give (the OUTPUT as given; "-" for standard output).
+struct Target {
+  std::string opened;
+  std::string shown;
+  bool standard_output = false;
+};
+
+// Set when the conversion is to end early: the relay stops reading.
+volatile std::sig_atomic_t g_relay_stop = 0;
+
+// In the signal handler: the packet source ends its stream at the next
+// packet (the file is then ended as at the stream's end), the relay stops.
+void EndOnSignal() {
+  g_relay_stop = 1;
+  QuarnelEndStream(1);
+}
+
+// After each of the library's lines: a signal noted before the source was
+// opened (which clears the mark) ends it now; and a reader of the output
+// that went away ends the conversion, since nothing more can be written.
+void EndEarlyWhenDue(const DiagnosticWatch& watch) {
+  const WriteFaults& faults = watch.faults();
+  if (StopOnSignals::signal() != 0 ||
+      (faults.writing_ended && faults.first_code == kBrokenPipeCode)) {
+    QuarnelEndStream(1);
+  }
+}
+
+// What a conversion ended by a signal holds, in one line.
+ConvertOutcome Stopped(int number, const Target& target, bool begun) {
+  const std::string by = std::string("stopped by ") + SignalName(number);
+  if (!begun) {
+    return Failed(128 + number, by + " before anything was written; '" + target.shown +
+                                    "' was left as it is");
+  }
+  struct stat info;
+  const bool file = ::stat(target.opened.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  return Failed(128 + number,
+                by + ": the conversion was ended, '" + target.shown + "' holds what came before" +
+                    (file ? " (" + FormatMegabytes(static_cast<uint64_t>(info.st_size)) + ", ended)"
+                          : ""));
+}
+
+// One call of TransferToAsf for `target`, with the checks around it;
+// `transfer` makes the call with the name to open. `relayed`: the reader
+// of the relay the library reads instead of `input` (which can then be
+// neither watched nor read a second time): --strict counts the bytes in no
+// group as they pass through it, and the caller fails on what was lost once
+// every file of the input is written; null for a stored stream, read again
+// to count them, and failed on here.
+ConvertOutcome TransferOne(const std::string& input, const Target& target,
+                           const ConvertOptions& options, const PieceReader* relayed,
                            const std::function<int32_t(const std::string&)>& transfer) {
-  std::string error;
-  if (SameFile(input, output)) {
-    return Failed(kExitUsage, "OUTPUT would overwrite INPUT ('" + input + "')");
-  }
-  if (!CheckOutputWritable(output, error)) return Failed(kExitOutput, error);
-  if (options.no_overwrite && RefusedByNoOverwrite(output, error)) {
-    return Failed(kExitOutput, error);
-  }
-  const std::string in_use = "'" + output +
-                             "' is in use by another program (being written, or read by a "
-                             "conversion); it was left as it is";
-  if (OutputInUse(output)) return Failed(kExitOutput, in_use);
+  const OutputRefusal refused = CheckOutput(target.opened, target.shown, {input},
+                                            options.no_overwrite && !target.standard_output);
+  if (refused.code != kExitOk) return Failed(refused.code, refused.message);
+  const std::string in_use = InUseMessage(target.shown);
 
   ConvertOutcome outcome;
   const int64_t input_size = FileSize(input);
   outcome.input_bytes = input_size > 0 ? static_cast<uint64_t>(input_size) : 0;
+  const uint64_t outside_before = relayed != nullptr ? relayed->outside_groups() : 0;
   int32_t result = 0;
   WriteFaults faults;
+  bool begun = false;
   uint64_t refused_groups = 0;
   {
     DiagnosticWatch diagnostics(options.verbose);
+    diagnostics.AfterEachLine(&EndEarlyWhenDue);
     InputWatch watch(input, outcome.input_bytes, diagnostics,
                      options.progress && !options.verbose);
-    result = transfer(output);
+    result = transfer(target.opened);
     watch.Stop();
     outcome.seconds = watch.elapsed_seconds();
     faults = diagnostics.faults();
+    begun = diagnostics.packets() > 0;
     refused_groups = diagnostics.refused_groups();
   }
+  if (target.standard_output) EndStandardOutput();
+  const int stop = StopOnSignals::signal();
+  if (stop != 0 && result >= 0) return Stopped(stop, target, begun && result != 0);
+  // Interrupted while the output was being opened (a FIFO nobody reads yet).
+  if (stop != 0 && !faults.any()) return Stopped(stop, target, false);
   if (result == 0) {
     return Failed(kExitInput, "the library could not open '" + input +
                                   "' (unreadable, being written by another program, or out of memory)");
   }
   if (result == kSharingViolation) return Failed(kExitOutput, in_use);
   if (result == kReadFault) {
-    return Failed(kExitInput, "reading '" + input + "' failed part way: '" + output +
+    return Failed(kExitInput, "reading '" + input + "' failed part way: '" + target.shown +
                                   "' holds what was read before, ended");
   }
+  if (result < 0 && faults.writing_ended && faults.first_code == kBrokenPipeCode) {
+    return Failed(kExitFailure, "writing '" + target.shown +
+                                    "' ended: its reader went away (broken pipe, 0x8007006D); "
+                                    "it was given every sample before");
+  }
   if (result < 0 && faults.any()) {
-    return Failed(kExitFailure, "writing '" + output + "' failed with " +
+    return Failed(kExitFailure, "writing '" + target.shown + "' failed with " +
                                     DescribeWriteFaults(faults) +
                                     "; the file holds every sample before, ended");
   }
@@ -233,34 +289,35 @@ ConvertOutcome TransferOne(const std::string& input, const std::string& output,
     const ResultMeaning meaning = DescribeResult(result);
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(result));
-    return Failed(meaning.exit_code,
-                  "cannot convert into '" + output + "': " + meaning.text + " (" + code + ")");
+    return Failed(meaning.exit_code, "cannot convert into '" + target.shown + "': " +
+                                         meaning.text + " (" + code + ")");
   }
-  outcome.lost = DescribeLosses(LiveLosses{}, faults,
-                                options.strict && !relayed ? SkippedBytes(input) : 0,
-                                refused_groups);
-  if (options.strict && !outcome.lost.empty()) {
-    return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost + " (--strict)");
+  uint64_t skipped = 0;
+  if (options.strict) {
+    skipped = relayed != nullptr ? relayed->outside_groups() - outside_before : SkippedBytes(input);
+  }
+  outcome.lost = DescribeLosses(LiveLosses{}, faults, skipped, refused_groups);
+  if (options.strict && relayed == nullptr && !outcome.lost.empty()) {
+    return Failed(kExitFailure,
+                  "'" + target.shown + "' was written, but " + outcome.lost + " (--strict)");
   }
   // Samples the writer refused are missing from a file that looks whole.
   outcome.lost_fails = faults.refused() > 0;
   struct stat info;
-  if (::stat(output.c_str(), &info) != 0) {
+  if (::stat(target.opened.c_str(), &info) != 0) {
     return Failed(kExitFailure,
-                  "the conversion ended but wrote no '" + output + "' (see --verbose)");
+                  "the conversion ended but wrote no '" + target.shown + "' (see --verbose)");
   }
   // A device or a pipe has no size to tell.
   outcome.output_bytes = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   return outcome;
 }
 
-volatile std::sig_atomic_t g_relay_stop = 0;
-
 // The input opened once and relayed to one TransferToAsf a file: a new file,
 // named by `name`, at the first group that may start a recording once the
 // file holds `segment_ms` of media.
 ConvertOutcome ConvertRelayed(const std::string& input,
-                              const std::function<std::string(uint64_t)>& name,
+                              const std::function<Target(uint64_t)>& name,
                               uint64_t segment_ms, const ConvertOptions& options,
                               std::vector<std::string>& outputs) {
   uint8_t header[40];
@@ -284,7 +341,8 @@ ConvertOutcome ConvertRelayed(const std::string& input,
       held_data = nullptr;
       return true;
     }
-    if (!reader.Next(data, size)) {
+    // Stopped: what was read part way is not handed on.
+    if (StopOnSignals::signal() != 0 || !reader.Next(data, size) || StopOnSignals::signal() != 0) {
       ended = true;
       return false;
     }
@@ -296,21 +354,34 @@ ConvertOutcome ConvertRelayed(const std::string& input,
     return true;
   };
   ConvertOutcome total;
-  for (uint64_t number = 0; !ended; ++number) {
-    ConvertOutcome one = TransferOne(input, name(number), options, true, [&](const std::string& out) {
+  std::vector<std::string> lost;  // "NAME: lost: ..." for each file that lost anything
+  for (uint64_t number = 0; !ended && StopOnSignals::signal() == 0; ++number) {
+    const Target target = name(number);
+    const FileId id = IdOfPath(target.opened);
+    for (const std::string& earlier : outputs) {  // no file of a series is written twice
+      if (id == IdOfPath(earlier)) {
+        return Failed(kExitUsage, "OUTPUT '" + target.shown +
+                                      "' is a file this series has written already");
+      }
+    }
+    ConvertOutcome one = TransferOne(input, target, options, &reader, [&](const std::string& out) {
       return relay.Run(header, next, [&] {
         return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
       }, &g_relay_stop);
     });
+    if (one.code > 128) outputs.push_back(target.shown);  // stopped: it holds what came before
     if (one.code != kExitOk) return one;
-    if (!one.lost.empty()) {
-      total.lost += (total.lost.empty() ? "" : "; ") + name(number) + ": " + one.lost;
-    }
-    outputs.push_back(name(number));
+    if (!one.lost.empty()) lost.push_back(target.shown + ": " + one.lost);
+    total.lost = one.lost;  // as it is when this file is the only one
+    outputs.push_back(target.shown);
     total.lost_fails = total.lost_fails || one.lost_fails;
     total.output_bytes += one.output_bytes;
     total.seconds += one.seconds;
     if (held_data == nullptr) ended = true;  // no next file begun
+  }
+  // A signal between two files: the series ends with the one before.
+  if (StopOnSignals::signal() != 0 && !ended && !outputs.empty()) {
+    return Stopped(StopOnSignals::signal(), name(outputs.size() - 1), true);
   }
   total.input_bytes = reader.consumed();
   if (reader.failed()) {
@@ -319,32 +390,68 @@ ConvertOutcome ConvertRelayed(const std::string& input,
     return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
                   what + ": what was read before is in '" + outputs.back() + "', ended");
   }
+  if (outputs.size() > 1) {
+    total.lost.clear();
+    for (const std::string& l : lost) total.lost += (total.lost.empty() ? "" : "; ") + l;
+  }
+  if (options.strict && !total.lost.empty()) {
+    const std::string written = outputs.size() == 1 ? "'" + outputs[0] + "' was written"
+                                                    : std::to_string(outputs.size()) +
+                                                          " files were written";
+    ConvertOutcome failed = Failed(kExitFailure, written + ", but " + total.lost + " (--strict)");
+    failed.files_told = true;
+    return failed;
+  }
   return total;
+}
+
+// The output as the command line gives it: "-" is standard output.
+bool TargetOf(const std::string& output, Target& target, ConvertOutcome& refused) {
+  target = Target{output, output, output == "-"};
+  if (!target.standard_output) return true;
+  std::string error;
+  const int code = StandardOutput(false, target.opened, error);
+  if (code == kExitOk) return true;
+  refused = Failed(code, error);
+  return false;
 }
 
 }  // namespace
 
 ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
                           const ConvertOptions& options) {
+  (void)QuarnelEndStream(0);  // binds it now rather than first in a signal handler
+  const StopOnSignals signals(&EndOnSignal);
+  Target target;
+  ConvertOutcome refused;
   uint8_t header[40];
   if (IsRegularFile(input)) {
     ConvertOutcome checked = CheckInput(input, nullptr, header);
     if (checked.code != kExitOk) return checked;
-    return TransferOne(input, output, options, false, [&](const std::string& out) {
+    if (!TargetOf(output, target, refused)) return refused;
+    return TransferOne(input, target, options, nullptr, [&](const std::string& out) {
       return TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), out.c_str());
     });
   }
   // A FIFO, a pipe, a device: read once, by the program, and relayed.
+  if (!TargetOf(output, target, refused)) return refused;
   std::vector<std::string> outputs;
-  return ConvertRelayed(input, [&output](uint64_t) { return output; }, UINT64_MAX, options,
+  return ConvertRelayed(input, [&target](uint64_t) { return target; }, UINT64_MAX, options,
                         outputs);
 }
 
 ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
                                uint64_t segment_ms, const ConvertOptions& options,
                                std::vector<std::string>& outputs) {
-  return ConvertRelayed(input, [&pattern](uint64_t number) { return pattern.Name(number); },
-                        segment_ms, options, outputs);
+  (void)QuarnelEndStream(0);
+  const StopOnSignals signals(&EndOnSignal);
+  return ConvertRelayed(
+      input,
+      [&pattern](uint64_t number) {
+        const std::string name = pattern.Name(number);
+        return Target{name, name, false};
+      },
+      segment_ms, options, outputs);
 }
 
 ConvertOutcome ForBatch(ConvertOutcome outcome, const std::string& output) {

@@ -18,6 +18,7 @@ struct ConvertOutcome {
   uint64_t output_bytes = 0;
   double seconds = 0;  // the TransferToAsf call alone
   std::string lost;    // what was lost (DescribeLosses), "" when nothing
+  bool files_told = false;  // a failed series: `message` tells the files written
   // What was lost fails the conversion (exit 1) though OUTPUT was written:
   // samples the writer refused, which the file lacks.
   bool lost_fails = false;

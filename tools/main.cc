@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -137,6 +138,8 @@ int Main(int argc, char** argv) {
 // ended, a sample refused is counted); one that comes up here still ends the
 // program in words rather than an abort.
 int main(int argc, char** argv) {
+  kestrum_cli::IgnoreFatalSignals();
+  kestrum_cli::KeepStandardDescriptorsOpen();
   try {
     return Main(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -1,6 +1,9 @@
 #include "piece_reader.h"
 
 #include <unistd.h>
+#ifndef _WIN32
+#include <poll.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +24,19 @@ constexpr size_t kReadSize = size_t{1} << 20;
 }  // namespace
 
 PieceReader::PieceReader(int fd, size_t piece_size) : fd_(fd), piece_size_(piece_size) {}
+
+// With a stop flag: waits until the input can be read or the flag is set;
+// false once it is set.
+bool PieceReader::WaitForInput() {
+  if (stop_ == nullptr) return true;
+#ifndef _WIN32
+  while (*stop_ == 0) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 100) != 0) break;  // readable, at its end, or a signal
+  }
+#endif
+  return *stop_ == 0;
+}
 
 // Makes `count` bytes from begin_ present unless the input ends first;
 // returns how many are present.
@@ -46,6 +62,10 @@ size_t PieceReader::Fill(size_t count) {
   }
   while (end_ - begin_ < count) {
     const size_t room = std::min<size_t>(buffer_.size() - end_, INT_MAX);
+    if (!WaitForInput()) {
+      at_end_ = true;
+      break;
+    }
     const ssize_t got = ::read(fd_, buffer_.data() + end_, room);
     if (got < 0 && errno == EINTR && (stop_ == nullptr || *stop_ == 0)) continue;
     if (got < 0 && errno == EINTR) {
@@ -62,12 +82,13 @@ size_t PieceReader::Fill(size_t count) {
   return end_ - begin_;
 }
 
-bool PieceReader::Take(size_t n, const uint8_t*& data, size_t& size) {
+bool PieceReader::Take(size_t n, const uint8_t*& data, size_t& size, bool group) {
   if (n == 0) return false;
   data = buffer_.data() + begin_;
   size = n;
   begin_ += n;
   consumed_ += n;
+  if (!group) outside_groups_ += n;
   return true;
 }
 
@@ -91,7 +112,7 @@ bool PieceReader::Next(const uint8_t*& data, size_t& size) {
     using Status = stream_format::GroupCheck::Status;
     if (check.status == Status::kComplete) return Take(check.size, data, size);
     if (check.status == Status::kNeedMore) {
-      if (have < check.size && at_end_) return Take(have, data, size);  // a cut group
+      if (have < check.size && at_end_) return Take(have, data, size, false);  // a cut group
       need = check.size;
       continue;
     }
@@ -99,10 +120,10 @@ bool PieceReader::Next(const uint8_t*& data, size_t& size) {
     const size_t window = Fill(kReadSize);
     p = buffer_.data() + begin_;
     const uint8_t* next = stream_format::FindNextGroupStart(p + 1, p + window);
-    if (next != nullptr) return Take(static_cast<size_t>(next - p), data, size);
-    if (at_end_) return Take(window, data, size);
+    if (next != nullptr) return Take(static_cast<size_t>(next - p), data, size, false);
+    if (at_end_) return Take(window, data, size, false);
     // Keep the last bytes: a group start may begin among them.
-    return Take(window - (stream_format::kGroupStartProbe - 1), data, size);
+    return Take(window - (stream_format::kGroupStartProbe - 1), data, size, false);
   }
 }
 

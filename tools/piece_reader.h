@@ -24,8 +24,9 @@ class PieceReader {
   // start (at most about one read), or a cut group at the end.
   bool Next(const uint8_t*& data, size_t& size);
 
-  // A read interrupted by a signal while *flag is set ends the input (as
-  // its end, not as a failure) instead of being retried.
+  // Once *flag is set, the input ends (as its end, not as a failure): a
+  // read interrupted by a signal is not retried, and one that waits for
+  // input gives up within about 100 ms.
   void StopWhen(const volatile std::sig_atomic_t* flag) { stop_ = flag; }
 
   // Reading failed: a read error, or no memory for the piece (then
@@ -33,10 +34,15 @@ class PieceReader {
   bool failed() const { return failed_; }
   bool out_of_memory() const { return out_of_memory_; }
   uint64_t consumed() const { return consumed_; }
+  // Cutting at groups: the bytes given out in pieces that are no whole
+  // group (junk, malformed or cut groups), as the packet source's scanner
+  // skips them.
+  uint64_t outside_groups() const { return outside_groups_; }
 
  private:
   size_t Fill(size_t count);
-  bool Take(size_t n, const uint8_t*& data, size_t& size);
+  bool WaitForInput();
+  bool Take(size_t n, const uint8_t*& data, size_t& size, bool group = true);
 
   int fd_;
   size_t piece_size_;
@@ -48,6 +54,7 @@ class PieceReader {
   bool out_of_memory_ = false;
   const volatile std::sig_atomic_t* stop_ = nullptr;
   uint64_t consumed_ = 0;
+  uint64_t outside_groups_ = 0;
 };
 
 }  // namespace kestrum_cli

@@ -101,7 +101,8 @@ TEST(FileSinkTest, SmallWritesAreBatchedUntilFlush) {
 }
 
 #ifndef _WIN32  // device nodes
-// A full device (a node of our own): a stream, failing and failing again.
+// A full device (a node of our own): a stream, failing and failing again,
+// and held by one writer.
 TEST(FileSinkTest, FullDeviceFailsAndKeepsFailing) {
   const std::string node = testing::TempPath("sink_full_device");
   ::unlink(node.c_str());
@@ -116,8 +117,13 @@ TEST(FileSinkTest, FullDeviceFailsAndKeepsFailing) {
   EXPECT_EQ(sink->Write(small.data(), small.size()), kDiskFull);
   EXPECT_EQ(sink->Flush(), kDiskFull);
   EXPECT_EQ(sink->Truncate(0), kNotSeekable);
+  // One writer at a time, as on a file.
+  EXPECT_EQ(OpenFileSink(node, &status), nullptr);
+  EXPECT_EQ(status, kSharingViolation);
 
+  sink.reset();
   sink = OpenFileSink(node, &status);
+  ASSERT_NE(sink, nullptr);
   EXPECT_EQ(sink->Write(large.data(), large.size()), kDiskFull);  // direct
   sink.reset();
   struct stat st {};

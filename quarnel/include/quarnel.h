@@ -1,7 +1,8 @@
 /* The packet-source library: opens a stored stream and hands out its content
  * one packet at a time: the 40-byte stream header (kind 0), then one packet
  * per whole group (kind 1) with its time, and a packet of kind 10 for each
- * stretch of bytes that belong to no group. */
+ * stretch of bytes that belong to no group. A stream can be ended early
+ * (QuarnelEndStream), as a program does on Ctrl-C. */
 #ifndef QUARNEL_H_
 #define QUARNEL_H_
 
@@ -77,6 +78,16 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t channel, intptr_t sourc
  * (3) with a last packet when reading the stream failed part way (a read
  * error, or no memory to go on). */
 QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t channel, PacketRecord* record);
+
+/* Ends the stream open on `channel` early, as if it ended there: the next
+ * QuarnelGetPacket returns QUARNEL_END without a packet (the one being
+ * placed, if a call is running, is handed out whole) and the stream is
+ * closed, its lock given back. Safe at any moment: from another thread while
+ * QuarnelGetPacket runs, or from a signal handler (it only marks the
+ * channel, without waiting or allocating). QuarnelOpenFile clears the mark:
+ * a stream opened later is not ended by it. Returns 1, or 0 for a channel
+ * other than 1. */
+QUARNEL_API int32_t QUARNEL_CALL QuarnelEndStream(int32_t channel);
 
 #ifdef __cplusplus
 }

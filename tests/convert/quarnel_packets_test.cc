@@ -1,6 +1,11 @@
 // The packet source over real files: which packets come out, in which order,
 // with which bytes, times and extents.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -236,7 +241,7 @@ TEST(QuarnelTest, HeaderGoesOutAsItIsEvenWhenNoStreamWouldAcceptIt) {
   ExpectPackets(ReadAll(), Expected(header, {}));
 }
 
-TEST(QuarnelTest, OpeningAgainReplacesTheStream) {
+TEST(QuarnelTest, OpeningAgainReplacesTheStreamAndEndingEarlyClosesIt) {
   TempFolder folder;
   Bytes first = Header();
   Append(first, VideoGroup(10, 1));
@@ -253,6 +258,17 @@ TEST(QuarnelTest, OpeningAgainReplacesTheStream) {
   ASSERT_EQ(QuarnelGetPacket(1, &record), QUARNEL_MORE);
   ASSERT_EQ(QuarnelGetPacket(1, &record), QUARNEL_MORE);
   ASSERT_EQ(record.kind, static_cast<uint32_t>(QUARNEL_PACKET_GROUP));
+
+  // Ended early: no further packet, the stream closed (a writer may have
+  // it), and the next stream opened is not ended by it.
+  EXPECT_EQ(QuarnelEndStream(1), 1);
+  EXPECT_EQ(QuarnelGetPacket(1, &record), QUARNEL_END);
+  EXPECT_EQ(QuarnelGetPacket(1, &record), QUARNEL_END);
+#ifndef _WIN32
+  const int fd = ::open(a.c_str(), O_RDONLY);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << "the ended stream is still held";
+  ::close(fd);
+#endif
 
   // The new stream starts over: its own header, group times from 0.
   ASSERT_NE(QuarnelOpenFile(1, reinterpret_cast<intptr_t>(b.c_str())), 0);
@@ -273,6 +289,7 @@ TEST(QuarnelTest, OnlyChannelOneIsServed) {
   PacketRecord record{};
   EXPECT_EQ(QuarnelGetPacket(0, &record), QUARNEL_END);
   EXPECT_EQ(QuarnelGetPacket(1, nullptr), QUARNEL_END);
+  EXPECT_EQ(QuarnelEndStream(2), 0);
   EXPECT_EQ(QuarnelOpenFile(1, 0), 0);
 }
 

@@ -16,9 +16,10 @@ namespace {
 // Files every case may name: $STREAM (a generated stream), $SHORT (39
 // bytes), $JUNK (no stream header), $MISSING, $OUT (an output path that must
 // stay absent), $NODIR (an output in a missing folder), $BATCH (a folder
-// holding stream.asf), $TWIN (another name of $BATCH/stream.asf), $EXISTS (a
-// file that must stay as it is) and $LONG (an output name of 300 bytes in an
-// existing folder).
+// holding stream.asf and junk.asf, two names of one file), $TWIN and
+// $BATCHED (other names of $BATCH/stream.asf), $SEGMENTS (a pattern whose
+// first file is another name of $STREAM), $EXISTS (a file that must stay as
+// it is) and $LONG (an output name of 300 bytes in an existing folder).
 struct ErrorCase {
   std::string name;
   std::vector<std::string> args;
@@ -42,6 +43,8 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   std::filesystem::create_directories(folder.Path("batch"));
   WriteBytes(folder.Path("batch/stream.asf"), ReadBytes(stream));
   std::filesystem::create_hard_link(folder.Path("batch/stream.asf"), folder.Path("twin.bin"));
+  std::filesystem::create_hard_link(folder.Path("batch/stream.asf"), folder.Path("batch/junk.asf"));
+  std::filesystem::create_hard_link(stream, folder.Path("seg0.bin"));
   WriteBytes(folder.Path("exists.asf"), {1, 2, 3});
   const std::string long_name = folder.Path(std::string(100, 'd'));
   std::filesystem::create_directories(long_name);
@@ -57,6 +60,8 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
       {"$NODIR", folder.Path("no/such/folder/out.asf")},
       {"$BATCH", folder.Path("batch")},
       {"$TWIN", folder.Path("twin.bin")},
+      {"$BATCHED", folder.Path("batch/stream.asf")},
+      {"$SEGMENTS", folder.Path("seg%d.bin")},
       {"$EXISTS", folder.Path("exists.asf")},
       {"$LONG", long_output}};
   auto expand = [&names](const std::string& s) {
@@ -137,10 +142,30 @@ INSTANTIATE_TEST_SUITE_P(
                   2,
                   "overwrite INPUT",
                   "$STREAM"},
+        ErrorCase{"ConvertOntoItsStandardInput",
+                  {"convert", "-", "$STREAM"},
+                  2,
+                  "would overwrite INPUT (standard input)",
+                  "$STREAM"},
+        ErrorCase{"ConvertOntoALinkOfItsStandardInput",
+                  {"convert", "-", "$TWIN"},
+                  2,
+                  "would overwrite INPUT (standard input)",
+                  "$BATCHED"},
+        ErrorCase{"SegmentsOntoTheirStandardInput",
+                  {"convert", "-", "$SEGMENTS", "--segment-time", "1"},
+                  2,
+                  "would overwrite INPUT (standard input)",
+                  "$STREAM"},
         ErrorCase{"BatchOntoAnInput",
                   {"convert", "$STREAM", "$TWIN", "-o", "$BATCH"},
                   2,
                   "would overwrite the input"},
+        ErrorCase{"BatchOutputsThatAreOneFile",
+                  {"convert", "$STREAM", "$JUNK", "-o", "$BATCH"},
+                  2,
+                  "are one file"},
+        ErrorCase{"GenerateNoOverwrite", {"generate", "$EXISTS", "-n"}, 5, "exists (--no-overwrite)"},
         ErrorCase{"RecordPieceSizeZero",
                   {"record", "$STREAM", "$OUT", "--piece-size", "0"},
                   2,

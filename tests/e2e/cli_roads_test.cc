@@ -4,6 +4,7 @@
 // fills; signals during a recording.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -75,6 +76,22 @@ void WriteAllTo(int fd, const std::vector<uint8_t>& bytes, size_t from, size_t t
     ASSERT_GT(n, 0);
     from += static_cast<size_t>(n);
   }
+}
+
+// True when the descriptor (a FIFO's reading end) has bytes to read.
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
+// Reads the descriptor, made blocking, until its writers are gone; closes it.
+std::vector<uint8_t> ReadToEnd(int fd) {
+  ::fcntl(fd, F_SETFL, 0);
+  std::vector<uint8_t> bytes;
+  uint8_t chunk[65536];
+  for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+  ::close(fd);
+  return bytes;
 }
 
 class RoadsTest : public ::testing::Test {
@@ -159,6 +176,10 @@ TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
                                                  : "lost: " + skipped + " bytes in no group skipped";
     EXPECT_NE(strict.err.find(told), std::string::npos) << strict.err;
     EXPECT_EQ(LinesStartingWith(strict.err, "").size(), 1u) << strict.err;
+    // Relayed from standard input, the bytes are counted as they pass.
+    const RunResult relayed = Kestrum({"--strict", command, "-", out}, damaged);
+    EXPECT_EQ(relayed.exit_code, 1) << relayed.err;
+    EXPECT_NE(relayed.err.find(told), std::string::npos) << relayed.err;
     if (command == "record") {
       EXPECT_NE(lenient.err.find(told), std::string::npos) << lenient.err;
     }
@@ -413,9 +434,14 @@ TEST_F(OutputsTest, OneWriterPerOutput) {
   ASSERT_GE(fd, 0);
   WriteAllTo(fd, bytes, 0, bytes.size() / 2);
   ASSERT_TRUE(WaitFor([&] { return ReadBytes(out).size() > 0; })) << "the recording began no file";
-  for (const std::string command : {"convert", "record"}) {
-    const RunResult other = Kestrum({command, stream_, out});
-    EXPECT_EQ(other.exit_code, 5) << command;
+  const std::vector<std::vector<std::string>> writers = {
+      {"convert", stream_, out},
+      {"record", stream_, out},
+      {"extract", folder_.Path("want_c.asf"), out},
+      {"generate", out}};
+  for (const std::vector<std::string>& writer : writers) {
+    const RunResult other = Kestrum(writer);
+    EXPECT_EQ(other.exit_code, 5) << writer[0];
     EXPECT_NE(other.err.find("is in use by another program"), std::string::npos) << other.err;
   }
   WriteAllTo(fd, bytes, bytes.size() / 2, bytes.size());
@@ -423,19 +449,49 @@ TEST_F(OutputsTest, OneWriterPerOutput) {
   EXPECT_EQ(recording->Wait().exit_code, 0);
   EXPECT_EQ(Packets(out), want_record_);
 
+  // A recording of a stored stream into a FIFO read only later: nothing may
+  // write its input, and no second writer the FIFO.
+  const std::string input = folder_.Path("input.bin");
+  const std::string fifo = folder_.Path("held.fifo");
+  WriteBytes(input, bytes);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  auto into_fifo = StartKestrum({"record", input, fifo});
+  ASSERT_TRUE(WaitFor([&] { return Readable(reader); })) << "the recording wrote nothing";
+  const std::vector<std::vector<std::string>> refused = {
+      {"convert", stream_, fifo}, {"record", stream_, fifo}, {"convert", stream_, input},
+      {"generate", input}};
+  for (const std::vector<std::string>& writer : refused) {
+    const RunResult other = Kestrum(writer);
+    EXPECT_EQ(other.exit_code, 5) << writer[0] << " " << writer.back() << ": " << other.err;
+  }
+  const std::vector<uint8_t> streamed = ReadToEnd(reader);
+  EXPECT_EQ(into_fifo->Wait().exit_code, 0);
+  WriteBytes(folder_.Path("from_fifo.asf"), streamed);
+  EXPECT_EQ(Packets(folder_.Path("from_fifo.asf")), want_record_);
+  EXPECT_TRUE(ReadBytes(input) == bytes) << "the recording's input was written";
+
   const std::string other_stream = folder_.Path("other.bin");
   ASSERT_EQ(Kestrum({"generate", other_stream, "--frames", "150", "--random-state", "9"}).exit_code,
             0);
   ASSERT_EQ(Kestrum({"convert", other_stream, folder_.Path("want_o.asf")}).exit_code, 0);
   const std::vector<std::string> want_other = Packets(folder_.Path("want_o.asf"));
+  // In odd rounds with -n into a name made anew: exactly one gets it.
   const std::string raced = folder_.Path("raced.asf");
   for (int round = 0; round < 10; ++round) {
-    auto a = StartKestrum({"convert", stream_, raced});
-    auto b = StartKestrum({"convert", other_stream, raced});
+    const bool fresh = round % 2 == 1;
+    if (fresh) ::unlink(raced.c_str());
+    const std::string n = fresh ? "-n" : "-y";
+    auto a = StartKestrum({"convert", stream_, raced, n});
+    auto b = StartKestrum({"convert", other_stream, raced, n});
     const int ea = a->Wait().exit_code;
     const int eb = b->Wait().exit_code;
     EXPECT_TRUE((ea == 0 || ea == 5) && (eb == 0 || eb == 5) && (ea == 0 || eb == 0))
         << "round " << round << ": exits " << ea << ", " << eb;
+    if (fresh) {
+      EXPECT_NE(ea, eb) << "round " << round << ": both got the new name";
+    }
     const std::vector<std::string> got = Packets(raced);
     if (ea != 0) {
       EXPECT_EQ(got, want_other) << "round " << round;
@@ -447,35 +503,88 @@ TEST_F(OutputsTest, OneWriterPerOutput) {
   }
 }
 
-// SIGINT, SIGTERM or SIGHUP ends the recording: the file ended and indexed,
-// one line, 128 + the signal. A second signal ends the program at once (here
+// SIGINT, SIGTERM or SIGHUP ends the recording or the conversion, whatever
+// its input: the file ended and indexed, one line, 128 + the signal. A
+// stored stream converted into a FIFO read only later ends at the next
+// packet, the stream whole. A second signal ends the program at once (here
 // while it waits to write to a FIFO nobody reads).
-TEST_F(OutputsTest, SignalsEndTheRecording) {
+TEST_F(OutputsTest, SignalsEndTheFile) {
   const std::vector<uint8_t> bytes = ReadBytes(stream_);
-  for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(strsignal(number));
-    const std::string feed = folder_.Path("feed" + std::to_string(number));
-    const std::string out = folder_.Path("signalled" + std::to_string(number) + ".asf");
+  const auto without_time = [](const std::vector<std::string>& packets) {
+    std::vector<std::string> out;
+    for (const std::string& p : packets) out.push_back(p.substr(p.find(',')));
+    return out;
+  };
+  struct Case {
+    std::string command, input;  // input "-": standard input from the FIFO
+    bool segments;
+  };
+  const std::vector<Case> cases = {
+      {"record", "feed", false}, {"convert", "feed", false}, {"convert", "-", false},
+      {"convert", "feed", true}};
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const int number = signals[i % 3];
+    SCOPED_TRACE(c.command + " " + c.input + (c.segments ? " in segments, " : ", ") +
+                 strsignal(number));
+    const std::string feed = folder_.Path("feed" + std::to_string(i));
+    const std::string out = folder_.Path("signalled" + std::to_string(i) + (c.segments ? "-%d" : "") + ".asf");
     ASSERT_EQ(::mkfifo(feed.c_str(), 0644), 0);
-    auto recording = StartKestrum({"record", feed, out});
+    std::vector<std::string> args = {c.command, c.input == "-" ? "-" : feed, out};
+    if (c.segments) args.insert(args.end(), {"--segment-time", "1"});
+    // A shell opens the FIFO as standard input (the spawning test waits
+    // for no open); it then runs as the program itself.
+    auto running = c.input == "-"
+                       ? std::make_unique<Started>(
+                             "sh", std::vector<std::string>{"-c", "f=$1; shift; exec \"$0\" \"$@\" < \"$f\"",
+                                                            KESTRUM_PROGRAM, feed, c.command, "-", out})
+                       : StartKestrum(args);
     const int fd = ::open(feed.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     WriteAllTo(fd, bytes, 0, bytes.size() * 3 / 5);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // it waits for more
-    ::kill(recording->pid(), number);
-    const RunResult r = recording->Wait();
+    ::kill(running->pid(), number);
+    const RunResult r = running->Wait();
     ::close(fd);
-    EXPECT_EQ(r.exit_code, 128 + number);
+    EXPECT_EQ(r.exit_code, 128 + number) << r.err;
     EXPECT_EQ(LinesStartingWith(r.err, "").size(), 1u) << r.err;
-    EXPECT_NE(r.err.find(std::string("stopped by SIG")), std::string::npos) << r.err;
-    const auto fields = Fields(Kestrum({"inspect", out}).out);
-    EXPECT_NE(fields.at("duration").find(" s"), std::string::npos) << fields.at("duration");
-    EXPECT_EQ(fields.at("duration").find("unknown"), std::string::npos);
-    EXPECT_NE(fields.at("index"), "none");
-    const std::vector<std::string> got = Packets(out);
+    EXPECT_NE(r.err.find("stopped by SIG"), std::string::npos) << r.err;
+    std::vector<std::string> got;
+    for (int k = 0; k < (c.segments ? 100 : 1); ++k) {
+      const std::string file = c.segments ? folder_.Path("signalled" + std::to_string(i) + "-" +
+                                                         std::to_string(k) + ".asf")
+                                          : out;
+      if (!std::filesystem::exists(file)) break;
+      const auto fields = Fields(Kestrum({"inspect", file}).out);
+      EXPECT_EQ(fields.at("duration").find("unknown"), std::string::npos) << file;
+      EXPECT_NE(fields.at("index"), "none") << file;
+      EXPECT_EQ(fields.at("problems"), "0") << file;
+      for (const std::string& p : without_time(Packets(file))) got.push_back(p);
+    }
     EXPECT_FALSE(got.empty());
-    EXPECT_TRUE(IsPrefix(got, want_record_));
+    const std::vector<std::string> want = without_time(Want(c.command));
+    EXPECT_LT(got.size(), want.size());
+    EXPECT_TRUE(IsPrefix(got, want));
   }
+
+  const std::string slow = folder_.Path("slow.fifo");
+  ASSERT_EQ(::mkfifo(slow.c_str(), 0644), 0);
+  const int reader = ::open(slow.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  auto converting = StartKestrum({"convert", stream_, slow});
+  ASSERT_TRUE(WaitFor([&] { return Readable(reader); }));
+  ::kill(converting->pid(), SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::vector<uint8_t> streamed = ReadToEnd(reader);
+  const RunResult stopped = converting->Wait();
+  EXPECT_EQ(stopped.exit_code, 128 + SIGINT) << stopped.err;
+  WriteBytes(folder_.Path("slow.asf"), streamed);
+  EXPECT_EQ(Fields(Kestrum({"inspect", folder_.Path("slow.asf")}).out).at("problems"), "0");
+  const std::vector<std::string> got = Packets(folder_.Path("slow.asf"));
+  EXPECT_FALSE(got.empty());
+  EXPECT_LT(got.size(), want_convert_.size());
+  EXPECT_TRUE(IsPrefix(got, want_convert_));
 
   const std::string fifo = folder_.Path("unread");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
@@ -492,9 +601,11 @@ TEST_F(OutputsTest, SignalsEndTheRecording) {
   ::kill(stalled.pid(), SIGKILL);
 }
 
-// A disk that fills (a small tmpfs; a file size limit where none can be
-// mounted): the recording goes on, ends its file and says what it lost; the
-// conversion ends its file at the fault.
+// A disk that fills (a small tmpfs, where one can be mounted) and a file
+// size limit (RLIMIT_FSIZE, set in the child; the program itself ignores
+// SIGXFSZ, so that a write past the limit fails instead of killing it): the
+// recording goes on, ends its file and says what it lost; the conversion
+// ends its file at the fault; generate says the disk is full.
 TEST_F(OutputsTest, FullDisk) {
   const std::string disk = folder_.Path("disk");
   std::filesystem::create_directories(disk);
@@ -503,37 +614,92 @@ TEST_F(OutputsTest, FullDisk) {
       ::mount("tmpfs", disk.c_str(), "tmpfs", 0, ("size=" + std::to_string(kRoom)).c_str()) == 0;
   const std::string big = folder_.Path("big.bin");
   ASSERT_EQ(Kestrum({"generate", big, "--frames", "600", "--random-state", "3"}).exit_code, 0);
-  const auto run = [&](const std::string& command, const std::string& out) {
-    if (mounted) return Kestrum({command, big, out});
-    // dash counts ulimit -f in 512-byte blocks; writes past it fail with EFBIG.
-    return RunProgram("sh", {"-c", "trap '' XFSZ; ulimit -f " + std::to_string(kRoom / 512) +
-                                       "; exec \"$0\" \"$1\" \"$2\" \"$3\"",
-                             KESTRUM_PROGRAM, command, big, out});
+  // dash counts ulimit -f in 512-byte blocks.
+  const auto limited = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> sh = {"-c", "ulimit -f " + std::to_string(kRoom / 512) +
+                                             "; exec \"$0\" \"$@\"",
+                                   KESTRUM_PROGRAM};
+    sh.insert(sh.end(), args.begin(), args.end());
+    return RunProgram("sh", sh);
   };
   ASSERT_EQ(Kestrum({"convert", big, folder_.Path("big_c.asf")}).exit_code, 0);
   ASSERT_EQ(Kestrum({"record", big, folder_.Path("big_r.asf")}).exit_code, 0);
-  for (const std::string command : {"record", "convert"}) {
-    SCOPED_TRACE(command);
-    const std::string out = disk + "/" + command + ".asf";
-    const RunResult r = run(command, out);
-    EXPECT_EQ(r.exit_code, 1) << r.err;
-    EXPECT_NE(r.err.find("samples ("), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("were lost"), std::string::npos) << r.err;
-    const auto fields = Fields(Kestrum({"inspect", out}).out);
-    EXPECT_EQ(fields.at("duration").find("unknown"), std::string::npos) << "the file was not ended";
-    EXPECT_EQ(fields.at("problems"), "0");
-    const std::vector<std::string> got = Packets(out);
-    const std::vector<std::string> want = Packets(folder_.Path("big_" + command.substr(0, 1) + ".asf"));
-    EXPECT_FALSE(got.empty());
-    EXPECT_LT(got.size(), want.size());
-    if (command == "convert") {
-      EXPECT_TRUE(IsPrefix(got, want)) << "the conversion went on past the fault";
-    } else {
-      EXPECT_TRUE(InOrderWithin(got, want)) << "a sample cut short or out of place";
+  for (const bool limit : {false, true}) {
+    if (!limit && !mounted) continue;
+    for (const std::string command : {"record", "convert"}) {
+      SCOPED_TRACE(command + (limit ? " under a file size limit" : " on a full tmpfs"));
+      const std::string out = (limit ? folder_.Path("") : disk + "/") + command + ".asf";
+      const RunResult r = limit ? limited({command, big, out}) : Kestrum({command, big, out});
+      EXPECT_EQ(r.exit_code, 1) << r.err;
+      EXPECT_NE(r.err.find("samples ("), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("were lost"), std::string::npos) << r.err;
+      const auto fields = Fields(Kestrum({"inspect", out}).out);
+      EXPECT_EQ(fields.at("duration").find("unknown"), std::string::npos) << "the file was not ended";
+      EXPECT_EQ(fields.at("problems"), "0");
+      const std::vector<std::string> got = Packets(out);
+      const std::vector<std::string> want =
+          Packets(folder_.Path("big_" + command.substr(0, 1) + ".asf"));
+      EXPECT_FALSE(got.empty());
+      EXPECT_LT(got.size(), want.size());
+      if (command == "convert") {
+        EXPECT_TRUE(IsPrefix(got, want)) << "the conversion went on past the fault";
+      } else {
+        EXPECT_TRUE(InOrderWithin(got, want)) << "a sample cut short or out of place";
+      }
+      ::unlink(out.c_str());
     }
-    ::unlink(out.c_str());
   }
+  const RunResult generated = limited({"generate", folder_.Path("g.bin"), "--frames", "600"});
+  EXPECT_EQ(generated.exit_code, 5) << generated.err;
+  EXPECT_NE(generated.err.find("disk full"), std::string::npos) << generated.err;
   if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+}
+
+// What the shell gives: a standard error whose reader went away never ends
+// a recording (SIGPIPE); a standard output whose reader went away ends the
+// writing with a line and exit 1; one opened for appending, or holding
+// bytes already, is refused (exit 5) and left as it was; and what the shell
+// writes after the program follows the ASF instead of overwriting it.
+TEST_F(OutputsTest, WhatTheShellGivesLosesNothingUnsaid) {
+  const std::string status = folder_.Path("status");
+  const auto exit_status = [&] {
+    const std::vector<uint8_t> bytes = ReadBytes(status);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const std::string told = folder_.Path("told");
+  const RunResult verbose = RunProgram(
+      "sh", {"-c", "{ \"$0\" -v record \"$1\" \"$2\" 2>&1; echo $? > \"$3\"; } | head -2 > \"$4\"",
+             KESTRUM_PROGRAM, stream_, folder_.Path("rj.asf"), status, told});
+  EXPECT_EQ(exit_status(), "0\n") << verbose.err;
+  EXPECT_NE(Fields(Kestrum({"inspect", folder_.Path("rj.asf")}).out).at("index"), "none");
+  EXPECT_EQ(Packets(folder_.Path("rj.asf")), want_record_);
+
+  for (const std::string command : {"convert", "record"}) {
+    const RunResult r = RunProgram(
+        "sh", {"-c", "{ \"$0\" \"$1\" \"$2\" -; echo $? > \"$3\"; } | head -c 1000 > \"$4\"",
+               KESTRUM_PROGRAM, command, stream_, status, told});
+    EXPECT_EQ(exit_status(), "1\n") << command << ": " << r.err;
+    EXPECT_NE(r.err.find("ended: its reader went away (broken pipe"), std::string::npos) << r.err;
+  }
+
+  const std::string log = folder_.Path("log");
+  for (const std::string command : {"convert", "generate"}) {
+    for (const std::string redirect : {">>", "1<>"}) {
+      WriteBytes(log, {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's', '\n'});
+      const std::string run = command == "convert" ? "\"$0\" convert \"$1\" - " : "\"$0\" generate - ";
+      const RunResult r =
+          RunProgram("sh", {"-c", run + redirect + " \"$2\"", KESTRUM_PROGRAM, stream_, log});
+      EXPECT_EQ(r.exit_code, 5) << command << " " << redirect << ": " << r.err;
+      EXPECT_NE(r.err.find("standard output "), std::string::npos) << r.err;
+      EXPECT_EQ(ReadBytes(log).size(), 9u) << command << " " << redirect << ": log was changed";
+    }
+  }
+  const RunResult followed = RunProgram(
+      "sh", {"-c", "{ \"$0\" convert \"$1\" -; echo done; } > \"$2\"", KESTRUM_PROGRAM, stream_, log});
+  EXPECT_EQ(followed.exit_code, 0) << followed.err;
+  const std::vector<uint8_t> bytes = ReadBytes(log);
+  EXPECT_EQ(std::string(bytes.end() - 5, bytes.end()), "done\n");
+  EXPECT_EQ(Packets(log), want_convert_);
 }
 
 // Memory that runs out (an address-space limit, set in the child): over a
@@ -595,6 +761,9 @@ TEST_F(OutputsTest, ExtractGivesBackWhatRecordsTheSameSamplesAgain) {
     const RunResult r = Kestrum({"extract", asf, back});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find("extracted "), std::string::npos) << r.out;
+    const std::vector<uint8_t> extracted = ReadBytes(back);
+    EXPECT_EQ(Kestrum({"extract", asf, back, "-n"}).exit_code, 5);
+    EXPECT_TRUE(ReadBytes(back) == extracted) << "-n changed what was there";
     ASSERT_EQ(Kestrum({command, back, again}).exit_code, 0);
     const std::vector<std::string> want = Packets(asf);
     ASSERT_FALSE(want.empty());

@@ -50,6 +50,7 @@ typedef void(KESTRUM_CALL* StopRecordFn)(KestrumHandle);
 typedef int32_t(KESTRUM_CALL* TransferToAsfFn)(intptr_t, const char*);
 typedef int32_t(QUARNEL_CALL* QuarnelOpenFileFn)(int32_t, intptr_t);
 typedef int32_t(QUARNEL_CALL* QuarnelGetPacketFn)(int32_t, PacketRecord*);
+typedef int32_t(QUARNEL_CALL* QuarnelEndStreamFn)(int32_t);
 
 static int g_failures = 0;
 
@@ -321,6 +322,7 @@ int main(int argc, char** argv) {
   TransferToAsfFn transfer;
   QuarnelOpenFileFn open_file;
   QuarnelGetPacketFn get_packet;
+  QuarnelEndStreamFn end_stream;
   Bytes stream = {0}, live_payload = {0}, file_payload = {0};
   FILE *live_packets = NULL, *file_packets = NULL;
   KestrumHandle handle;
@@ -353,7 +355,9 @@ int main(int argc, char** argv) {
   quarnel = Load(argv[3]);
   open_file = (QuarnelOpenFileFn)Resolve(quarnel, "QuarnelOpenFile", 1);
   get_packet = (QuarnelGetPacketFn)Resolve(quarnel, "QuarnelGetPacket", 2);
-  CheckNothingElseExported(quarnel, 2);
+  end_stream = (QuarnelEndStreamFn)Resolve(quarnel, "QuarnelEndStream", 3);
+  CheckNothingElseExported(quarnel, 3);
+  Check(end_stream(2) == 0, "QuarnelEndStream of a channel not served", 2);
 
 #ifdef _WIN32
   AddVectoredExceptionHandler(0, SeeDebugString);
