@@ -37,6 +37,9 @@ for arch in $architectures; do
 done
 
 echo "Installing: ${missing[*]}"
-"${as_root[@]}" apt-get update -qq
+# A mirror caught mid-sync fails one index of many; what the other indexes
+# hold still installs, and apt-get install says so if a package is missing.
+"${as_root[@]}" apt-get update -qq ||
+  echo "install-deps.sh: apt-get update failed for some indexes; installing from those it has" >&2
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
   "${missing[@]}" >/dev/null
