@@ -1,38 +1,26 @@
+#include "stream_format/start_rule.h"
 #include "api/record_instance.h"
-#include "base/bytes.h"
 #include "platform/debug_output.h"
 
 namespace kestrum {
-namespace {
-
-constexpr uint32_t kGroupTypeLowBits = 0xF;
-constexpr uint32_t kFrameTypeKey = 0x1001;
-constexpr uint32_t kFrameTypeSecondary = 0x1002;
-
-}  // namespace
 
 // Answers only; the splitter decides when to ask. The stream type is that of
 // the last header received, accepted or not.
 bool RecordInstance::IsStartGroup(const uint8_t* group_header) {
   const uint16_t stream_type = load_u16le(file_header + kFileHeaderStreamTypeOffset);
-  const uint32_t frame_type = load_u32le(group_header + kGroupFrameTypeOffset);
-  const bool typed_group = (load_u32le(group_header + kGroupTypeOffset) & kGroupTypeLowBits) != 0;
-  switch (stream_type) {
-    case 0x1001:
-      return frame_type == kFrameTypeKey || frame_type == kFrameTypeSecondary;
-    case 0x1002:
-      return typed_group;
-    case 0x1003:
-      if (typed_group) return frame_type == kFrameTypeKey;
-      if (frame_type == kFrameTypeKey || frame_type == kFrameTypeSecondary) {
-        OutputDebugStringA("multi !!!!!!!!!!!!!!!!!\r\n");
-        return true;
-      }
+  switch (stream_format::ClassifyStartGroup(stream_type, group_header)) {
+    case stream_format::StartRule::kAccepted:
+      return true;
+    case stream_format::StartRule::kAcceptedUntyped:
+      OutputDebugStringA("multi !!!!!!!!!!!!!!!!!\r\n");
+      return true;
+    case stream_format::StartRule::kRefused:
       return false;
-    default:
-      OutputDebugStringA("Splitter : Unknow Stream Type");
-      return false;
+    case stream_format::StartRule::kUnknownStreamType:
+      break;
   }
+  OutputDebugStringA("Splitter : Unknow Stream Type");
+  return false;
 }
 
 }  // namespace kestrum
