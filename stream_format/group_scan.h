@@ -24,39 +24,14 @@ int32_t FindGroupStart(const uint8_t*& position, int32_t count);
 // in the range, or null.
 const uint8_t* FindNextGroupStart(const uint8_t* begin, const uint8_t* end);
 
-// The walk over `blocks` blocks from offset `at` of the `available` bytes at
-// `p`. A block header is looked at only once it is whole, and a payload
-// length is checked before it is trusted to bound anything.
-struct BlockWalk {
-  enum class Outcome : uint8_t {
-    kComplete,  // `size`: one past the last block
-    kNeedMore,  // `size`: the bytes needed to go on
-    kBadKind,   // the block at `block_offset` has a kind outside 0x1001..0x1005
-    kTooLong,   // ... or a payload length of 500000 or more
-  };
-  Outcome outcome;
-  size_t size = 0;
-  size_t block_offset = 0;
-  uint16_t kind = 0;    // of the bad block
-  uint32_t length = 0;  // of the bad block
+// Whether bytes begin with a whole group (or block): the one answer every
+// reader of groups gives, the live road's parsers, the stored-stream scanner
+// and the kestrum program alike.
+enum class ParseResult : int {
+  Complete = 0,    // the bytes begin with a whole group (block)
+  Incomplete = 1,  // undecided: the bytes end before the group (block) does
+  Malformed = 2,   // the bytes cannot be a group (block)
 };
-
-inline BlockWalk WalkBlocks(const uint8_t* p, size_t available, size_t at, uint32_t blocks) {
-  using Outcome = BlockWalk::Outcome;
-  for (uint32_t k = 0; k < blocks; ++k) {
-    if (available - at < kBlockHeaderSize) return {Outcome::kNeedMore, at + kBlockHeaderSize};
-    const uint16_t kind = load_u16le(p + at);
-    const uint32_t length = load_u32le(p + at + kBlockLengthOffset);
-    if (!IsBlockKind(kind)) return {Outcome::kBadKind, 0, at, kind, length};
-    if (length >= kPayloadLengthLimit) return {Outcome::kTooLong, 0, at, kind, length};
-    // Compared as lengths so that no offset passes `available`.
-    if (available - at - kBlockHeaderSize < length) {
-      return {Outcome::kNeedMore, at + kBlockHeaderSize + length};
-    }
-    at += kBlockHeaderSize + length;
-  }
-  return {Outcome::kComplete, at};
-}
 
 // Why bytes at a position are not a whole group.
 enum class Problem : uint8_t {
@@ -70,48 +45,73 @@ enum class Problem : uint8_t {
 
 const char* ProblemText(Problem problem);
 
-struct GroupCheck {
-  enum class Status : uint8_t {
-    kComplete,   // a whole group of `size` bytes
-    kNeedMore,   // undecided: at least `size` bytes are needed to go on
-    kMalformed,  // never a group; `problem` says why
-  };
-  Status status;
+// The walk over `blocks` blocks from offset `at` of the `available` bytes at
+// `p`. A block header is looked at only once it is whole, and a payload
+// length is checked before it is trusted to bound anything.
+struct BlockWalk {
+  ParseResult result;
+  // Complete: one past the last block. Incomplete: the bytes needed to go on.
+  size_t size = 0;
+  // Malformed: the block at `block_offset` has a kind outside 0x1001..0x1005
+  // (kBadBlockKind) or a payload length of 500000 or more (kPayloadTooLong).
   Problem problem = Problem::kNone;
-  size_t size = 0;             // kComplete: the group's size; kNeedMore: bytes needed
-  size_t problem_offset = 0;   // kMalformed: offset of the offending field's block or group
-  uint32_t problem_value = 0;  // kMalformed: the offending group type, block kind or length
+  size_t block_offset = 0;
+  uint16_t kind = 0;    // of the bad block
+  uint32_t length = 0;  // of the bad block
+};
+
+inline BlockWalk WalkBlocks(const uint8_t* p, size_t available, size_t at, uint32_t blocks) {
+  for (uint32_t k = 0; k < blocks; ++k) {
+    if (available - at < kBlockHeaderSize) return {ParseResult::Incomplete, at + kBlockHeaderSize};
+    const uint16_t kind = load_u16le(p + at);
+    const uint32_t length = load_u32le(p + at + kBlockLengthOffset);
+    if (!IsBlockKind(kind)) {
+      return {ParseResult::Malformed, 0, Problem::kBadBlockKind, at, kind, length};
+    }
+    if (length >= kPayloadLengthLimit) {
+      return {ParseResult::Malformed, 0, Problem::kPayloadTooLong, at, kind, length};
+    }
+    // Compared as lengths so that no offset passes `available`.
+    if (available - at - kBlockHeaderSize < length) {
+      return {ParseResult::Incomplete, at + kBlockHeaderSize + length};
+    }
+    at += kBlockHeaderSize + length;
+  }
+  return {ParseResult::Complete, at};
+}
+
+struct GroupCheck {
+  ParseResult result;
+  Problem problem = Problem::kNone;  // Malformed: why
+  size_t size = 0;                   // Complete: the group's size; Incomplete: bytes needed
+  size_t problem_offset = 0;         // Malformed: offset of the offending field's block or group
+  uint32_t problem_value = 0;        // Malformed: the offending group type, block kind or length
 };
 
 // Whether the `available` bytes at `p` begin with a whole group, by the
 // rules of the live road's group parser plus its search's group start rule:
 // start code 1, group type 0x1000 or 0x1001, then the blocks. The answer
-// never depends on bytes past the group, and kNeedMore grows monotonically
-// as more bytes are offered.
+// never depends on bytes past the group, and the size an Incomplete answer
+// asks for grows monotonically as more bytes are offered.
 inline GroupCheck CheckGroup(const uint8_t* p, size_t available) {
-  using Status = GroupCheck::Status;
   if (available >= 4 && load_u32le(p) != kGroupStartCode) {
-    return {Status::kMalformed, Problem::kNoGroupStart, 0, 0, load_u32le(p)};
+    return {ParseResult::Malformed, Problem::kNoGroupStart, 0, 0, load_u32le(p)};
   }
-  if (available < kGroupStartProbe) return {Status::kNeedMore, Problem::kNone, kGroupStartProbe};
+  if (available < kGroupStartProbe) {
+    return {ParseResult::Incomplete, Problem::kNone, kGroupStartProbe};
+  }
   const uint32_t type = load_u32le(p + kGroupTypeOffset);
   if (!IsGroupType(type)) {
-    return {Status::kMalformed, Problem::kBadGroupType, 0, kGroupTypeOffset, type};
+    return {ParseResult::Malformed, Problem::kBadGroupType, 0, kGroupTypeOffset, type};
   }
-  if (available < kGroupHeaderSize) return {Status::kNeedMore, Problem::kNone, kGroupHeaderSize};
+  if (available < kGroupHeaderSize) {
+    return {ParseResult::Incomplete, Problem::kNone, kGroupHeaderSize};
+  }
   const BlockWalk walk =
       WalkBlocks(p, available, kGroupHeaderSize, p[kGroupBlockCountOffset] & kBlockCountMask);
-  switch (walk.outcome) {
-    case BlockWalk::Outcome::kComplete:
-      return {Status::kComplete, Problem::kNone, walk.size};
-    case BlockWalk::Outcome::kNeedMore:
-      return {Status::kNeedMore, Problem::kNone, walk.size};
-    case BlockWalk::Outcome::kBadKind:
-      return {Status::kMalformed, Problem::kBadBlockKind, 0, walk.block_offset, walk.kind};
-    case BlockWalk::Outcome::kTooLong:
-      break;
-  }
-  return {Status::kMalformed, Problem::kPayloadTooLong, 0, walk.block_offset, walk.length};
+  if (walk.result != ParseResult::Malformed) return {walk.result, Problem::kNone, walk.size};
+  return {ParseResult::Malformed, walk.problem, 0, walk.block_offset,
+          walk.problem == Problem::kBadBlockKind ? walk.kind : walk.length};
 }
 
 // The file road's reading of a group, whose header lies at `p` with

@@ -213,14 +213,14 @@ size_t StreamScanner::ReadFrom(uint64_t offset, size_t count) {
 }
 
 // CheckGroup at `offset`, reading until it decides. `truncated` tells a
-// group cut by the end of the file (the result then says kNeedMore).
+// group cut by the end of the file (the result then says Incomplete).
 GroupCheck StreamScanner::CheckAt(uint64_t offset, bool& truncated) {
   size_t need = kGroupStartProbe;
   for (;;) {
     const size_t have = Ensure(offset, need);
     GroupCheck check;
     if (!Guarded([&] { check = CheckGroup(data_ + begin_, have); })) return check;
-    if (check.status != GroupCheck::Status::kNeedMore) {
+    if (check.result != ParseResult::Incomplete) {
       truncated = false;
       return check;
     }
@@ -279,7 +279,7 @@ ScanEvent StreamScanner::Next() {
     bool truncated = false;
     const GroupCheck check = CheckAt(cursor_, truncated);
     if (faulted_) return End();
-    if (check.status == GroupCheck::Status::kComplete) {
+    if (check.result == ParseResult::Complete) {
       ScanEvent event;
       event.kind = ScanEvent::Kind::kGroup;
       event.offset = cursor_;
@@ -311,7 +311,7 @@ ScanEvent StreamScanner::Next() {
     bool truncated = false;
     const GroupCheck check = CheckAt(candidate, truncated);
     if (faulted_) return End();
-    if (check.status == GroupCheck::Status::kComplete) {
+    if (check.result == ParseResult::Complete) {
       cursor_ = candidate;
       return CloseRegion(candidate);
     }

@@ -101,7 +101,7 @@ bool IsPackedSample(const std::vector<uint8_t>& s) {
   }
   const stream_format::BlockWalk walk =
       stream_format::WalkBlocks(s.data() + kSampleHeaderSize, s.size() - kSampleHeaderSize, 0, blocks);
-  return walk.outcome == stream_format::BlockWalk::Outcome::kComplete &&
+  return walk.result == stream_format::ParseResult::Complete &&
          walk.size == s.size() - kSampleHeaderSize;
 }
 

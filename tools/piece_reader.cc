@@ -109,9 +109,9 @@ bool PieceReader::Next(const uint8_t*& data, size_t& size) {
     if (have == 0) return false;
     const uint8_t* p = buffer_.data() + begin_;
     const stream_format::GroupCheck check = stream_format::CheckGroup(p, have);
-    using Status = stream_format::GroupCheck::Status;
-    if (check.status == Status::kComplete) return Take(check.size, data, size);
-    if (check.status == Status::kNeedMore) {
+    using stream_format::ParseResult;
+    if (check.result == ParseResult::Complete) return Take(check.size, data, size);
+    if (check.result == ParseResult::Incomplete) {
       if (have < check.size && at_end_) return Take(have, data, size, false);  // a cut group
       need = check.size;
       continue;

@@ -79,7 +79,7 @@ bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::stri
 
 bool SegmentClock::StartsNewFile(const uint8_t* piece, size_t size) {
   const stream_format::GroupCheck check = stream_format::CheckGroup(piece, size);
-  if (check.status != stream_format::GroupCheck::Status::kComplete || check.size != size) {
+  if (check.result != stream_format::ParseResult::Complete || check.size != size) {
     return false;
   }
   const bool may_start = stream_format::MayStartRecording(stream_type_, piece);

@@ -18,18 +18,9 @@ void LogBlockMessage(const BlockWalk& walk) {
 }
 
 // The live road's reading of a walk: a refused block is logged.
-ParseResult Outcome(const BlockWalk& walk) {
-  switch (walk.outcome) {
-    case BlockWalk::Outcome::kComplete:
-      return ParseResult::Complete;
-    case BlockWalk::Outcome::kNeedMore:
-      return ParseResult::Incomplete;
-    case BlockWalk::Outcome::kBadKind:
-    case BlockWalk::Outcome::kTooLong:
-      break;
-  }
-  LogBlockMessage(walk);
-  return ParseResult::Malformed;
+ParseResult Logged(const BlockWalk& walk) {
+  if (walk.result == ParseResult::Malformed) LogBlockMessage(walk);
+  return walk.result;
 }
 
 size_t Available(const uint8_t* begin, const uint8_t* end) {
@@ -40,7 +31,7 @@ size_t Available(const uint8_t* begin, const uint8_t* end) {
 
 ParseResult ParseBlock(BlockView& view, const uint8_t* begin, const uint8_t* end) {
   const BlockWalk walk = stream_format::WalkBlocks(begin, Available(begin, end), 0, 1);
-  const ParseResult result = Outcome(walk);
+  const ParseResult result = Logged(walk);
   if (result == ParseResult::Complete) view = BlockView{begin, begin + kBlockHeaderSize, begin + walk.size};
   return result;
 }
@@ -55,7 +46,7 @@ ParseResult ParseGroup(GroupView& view, const uint8_t* begin, const uint8_t* end
   const uint32_t blocks =
       load_u32le(begin + kGroupBlockCountOffset) & stream_format::kBlockCountMask;
   const BlockWalk walk = stream_format::WalkBlocks(begin, available, kGroupHeaderSize, blocks);
-  const ParseResult result = Outcome(walk);
+  const ParseResult result = Logged(walk);
   if (result == ParseResult::Complete) {
     view = GroupView{begin, begin + kGroupHeaderSize, begin + walk.size};
   }

@@ -22,12 +22,9 @@ using stream_format::kGroupFrameTypeOffset;
 using stream_format::kGroupHeaderSize;
 using stream_format::kGroupStartCode;
 using stream_format::kGroupTypeOffset;
-
-enum class ParseResult : int {
-  Complete = 0,    // the range begins with a whole group (block); the view is filled
-  Incomplete = 1,  // the range ends before the group (block) does
-  Malformed = 2,   // the bytes cannot be a group (block); a message was logged
-};
+// On Complete the parsers below have filled the view; on Malformed they have
+// logged a message.
+using stream_format::ParseResult;
 
 // A group: its header, its first block (header + 48) and one past its last
 // block. Valid when all three are non-null; the empty view has all three null.

@@ -27,21 +27,6 @@ constexpr char kBufferFullMessage[] =
     "Splitter : \xC1\xD9\xCA\xB1\xBB\xBA\xB3\xE5\xC2\xFA";
 constexpr char kMemMoveError[] = "Splitter : mem move error!\n";
 
-// What the search over the held bytes came to.
-enum class Outcome { kNoStart, kIncomplete, kComplete, kMalformed };
-
-Outcome FromParseResult(ParseResult result) {
-  switch (result) {
-    case ParseResult::Complete:
-      return Outcome::kComplete;
-    case ParseResult::Incomplete:
-      return Outcome::kIncomplete;
-    case ParseResult::Malformed:
-      break;
-  }
-  return Outcome::kMalformed;
-}
-
 }  // namespace
 
 void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
@@ -82,7 +67,8 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
   if (bytes_held > 0) {
     const int32_t held_before = bytes_held;
     int32_t consumed = 0;
-    Outcome outcome = Outcome::kNoStart;
+    // No group start in the held bytes counts as Malformed: both drop them.
+    ParseResult outcome = ParseResult::Malformed;
     GroupView group;
     while (bytes_held < buffer_capacity && consumed < length) {
       const int32_t chunk =
@@ -95,19 +81,19 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
       const uint8_t* start = buffer;
       const int32_t found = FindGroupStart(start, bytes_held);
       if (found == -2) {
-        outcome = Outcome::kNoStart;
+        outcome = ParseResult::Malformed;
         continue;
       }
       if (found == -1) {
-        outcome = Outcome::kIncomplete;
+        outcome = ParseResult::Incomplete;
         continue;
       }
-      outcome = FromParseResult(ParseGroup(group, start, buffer + bytes_held));
-      if (outcome != Outcome::kIncomplete) break;
+      outcome = ParseGroup(group, start, buffer + bytes_held);
+      if (outcome != ParseResult::Incomplete) break;
     }
 
     switch (outcome) {
-      case Outcome::kComplete: {
+      case ParseResult::Complete: {
         // The first byte of the piece after the completed group. A group
         // completed in the buffer always ends past the bytes held before.
         const auto group_end = static_cast<int32_t>(group.end - buffer);
@@ -116,15 +102,14 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
         hand_on(group);
         break;
       }
-      case Outcome::kIncomplete:
+      case ParseResult::Incomplete:
         if (bytes_held == buffer_capacity) {
           OutputDebugStringA(kBufferFullMessage);
           bytes_held = 0;
           wait_for_start = 1;
         }
         return;
-      case Outcome::kNoStart:
-      case Outcome::kMalformed:
+      case ParseResult::Malformed:
         OutputDebugStringA("2--BR_FAIL");
         if (bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
           bytes_held = 0;
