@@ -4,7 +4,6 @@
 // given is read.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -107,39 +106,34 @@ inline GroupCheck CheckGroup(const uint8_t* p, size_t available) {
   if (available < kGroupHeaderSize) {
     return {ParseResult::Incomplete, Problem::kNone, kGroupHeaderSize};
   }
-  const BlockWalk walk =
-      WalkBlocks(p, available, kGroupHeaderSize, p[kGroupBlockCountOffset] & kBlockCountMask);
+  const BlockWalk walk = WalkBlocks(p, available, kGroupHeaderSize, LiveRoadBlockCount(p));
   if (walk.result != ParseResult::Malformed) return {walk.result, Problem::kNone, walk.size};
   return {ParseResult::Malformed, walk.problem, 0, walk.block_offset,
           walk.problem == Problem::kBadBlockKind ? walk.kind : walk.length};
 }
 
 // The file road's reading of a group, whose header lies at `p` with
-// `available` bytes (at least kGroupHeaderSize) from there: `count` is the
-// whole block count field less 0x1000, signed (the live road takes the
-// field's low 8 bits instead), and `blocks_size` the bytes of that many
-// blocks after the header, each 20 bytes plus its payload length whatever
-// its kind; 0 when the count is 0 or less or the blocks run past the bytes
-// available. The file road writes nothing for such a group.
+// `available` bytes (at least kGroupHeaderSize) from there: `count` is
+// FileRoadBlockCount, and `blocks_size` the bytes of that many blocks after
+// the header, each 20 bytes plus its payload length whatever its kind; 0
+// when the count is 0 or less or the blocks run past the bytes available.
+// The file road writes nothing for such a group.
 struct FileRoadGroup {
   uint32_t field = 0;
   int32_t count = 0;
+  uint32_t live_count = 0;  // LiveRoadBlockCount of the same group
   uint64_t blocks_size = 0;
   // Nothing is written for a group that holds blocks, or counts some: the
   // file road refuses it (a group whose field counts none, such as 0x1000,
   // has nothing to write on either road).
-  bool refused() const {
-    return blocks_size == 0 && (count > 0 || (field & kBlockCountMask) != 0);
-  }
+  bool refused() const { return blocks_size == 0 && (count > 0 || live_count != 0); }
 };
 
 inline FileRoadGroup ReadFileRoadGroup(const uint8_t* p, size_t available) {
   FileRoadGroup g;
   g.field = load_u32le(p + kGroupBlockCountOffset);
-  // The field read as a signed number, less the bias, without wrapping:
-  // 0x80000000 and up count no blocks.
-  const int64_t count = int64_t{static_cast<int32_t>(g.field)} - int64_t{kFieldBias};
-  g.count = static_cast<int32_t>(std::max<int64_t>(count, INT32_MIN));
+  g.count = FileRoadBlockCount(p);
+  g.live_count = LiveRoadBlockCount(p);
   const uint64_t room = available - kGroupHeaderSize;
   const uint8_t* const blocks = p + kGroupHeaderSize;
   uint64_t size = 0;

@@ -10,7 +10,7 @@
 // GroupHeader, 48 bytes (u32 fields):
 //   0 start code (1)      4 frame number + 0x1000   8 -
 //  12 group type (0x1000 or 0x1001)                 16 block count + 0x1000
-//     (only its low 8 bits count)
+//     (read one way by each road: LiveRoadBlockCount, FileRoadBlockCount)
 //  20 -   24 frame type   28 value + 0x1000   32, 36, 40 carried   44 -
 // BlockHeader, 20 bytes: u16 block kind (0x1001..0x1005) at 0, u32 payload
 // length (below 500000) at 16; the payload follows the header.
@@ -45,7 +45,7 @@ inline constexpr size_t kGroupBlockCountOffset = 16;
 inline constexpr size_t kGroupFrameTypeOffset = 24;
 inline constexpr uint32_t kGroupTypeIntra = 0x1000;
 inline constexpr uint32_t kGroupTypeOther = 0x1001;
-inline constexpr uint32_t kBlockCountMask = 0xFF;  // the count lives in the low 8 bits only
+inline constexpr uint32_t kBlockCountMask = 0xFF;  // the live road's count: the low 8 bits
 // Bias of the counted fields (block count, frame number, kinds start at 0x1001).
 inline constexpr uint32_t kFieldBias = 0x1000;
 
@@ -69,6 +69,25 @@ inline bool IsGroupType(uint32_t group_type) {
 inline bool IsBlockKind(uint16_t kind) { return kind >= kBlockKindFirst && kind <= kBlockKindLast; }
 inline bool IsVideoBlockKind(uint16_t kind) {
   return kind >= kBlockKindVideoFirst && kind <= kBlockKindLast;
+}
+
+// The block count field holds 0x1000 plus the number of blocks after the
+// group header, and the two roads read it differently, by design; both
+// give the same number whenever the field holds 0x1000 plus at most 255.
+// `group` points at a whole 48-byte group header.
+//
+// The live road's reading (ParseGroup, and every reader that delimits
+// groups as the splitter does): the field's low 8 bits alone, 0 to 255.
+inline uint32_t LiveRoadBlockCount(const uint8_t* group) {
+  return load_u32le(group + kGroupBlockCountOffset) & kBlockCountMask;
+}
+// The file road's reading (processpacket): the whole field as a signed
+// number, less 0x1000, without wrapping, so that 0x80000000 and up count no
+// blocks. 0 or less writes nothing.
+inline int32_t FileRoadBlockCount(const uint8_t* group) {
+  const int64_t count = int64_t{static_cast<int32_t>(load_u32le(group + kGroupBlockCountOffset))} -
+                        int64_t{kFieldBias};
+  return count < INT32_MIN ? INT32_MIN : static_cast<int32_t>(count);
 }
 
 // True when the kGroupStartProbe bytes at `p` are a group start: start code 1

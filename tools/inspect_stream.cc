@@ -96,9 +96,9 @@ void CountGroup(const stream_format::DecodedHeader& header, const stream_format:
   ++c.groups;
   if (e.size > c.largest_group) c.largest_group = e.size;
   // A whole group: every block header lies inside it.
-  const unsigned blocks = g[stream_format::kGroupBlockCountOffset];
+  const uint32_t blocks = stream_format::LiveRoadBlockCount(g);
   size_t at = stream_format::kGroupHeaderSize;
-  for (unsigned i = 0; i < blocks; ++i) {
+  for (uint32_t i = 0; i < blocks; ++i) {
     const uint16_t kind = kestrum::load_u16le(g + at);
     const uint32_t length = kestrum::load_u32le(g + at + stream_format::kBlockLengthOffset);
     ++c.blocks[kind - stream_format::kBlockKindFirst];

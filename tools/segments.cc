@@ -94,9 +94,9 @@ bool SegmentClock::StartsNewFile(const uint8_t* piece, size_t size) {
   }
   if (!started_ && !may_start) return begins;  // the live road drops it
   started_ = true;
-  const unsigned blocks = piece[stream_format::kGroupBlockCountOffset];
+  const uint32_t blocks = stream_format::LiveRoadBlockCount(piece);
   size_t at = stream_format::kGroupHeaderSize;
-  for (unsigned k = 0; k < blocks; ++k) {
+  for (uint32_t k = 0; k < blocks; ++k) {
     if (stream_format::IsVideoBlockKind(kestrum::load_u16le(piece + at))) file_ms_ += kFrameMs;
     at += stream_format::kBlockHeaderSize +
           kestrum::load_u32le(piece + at + stream_format::kBlockLengthOffset);

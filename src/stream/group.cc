@@ -43,9 +43,8 @@ ParseResult ParseGroup(GroupView& view, const uint8_t* begin, const uint8_t* end
     OutputDebugStringA("Splitter : 1");
     return ParseResult::Malformed;
   }
-  const uint32_t blocks =
-      load_u32le(begin + kGroupBlockCountOffset) & stream_format::kBlockCountMask;
-  const BlockWalk walk = stream_format::WalkBlocks(begin, available, kGroupHeaderSize, blocks);
+  const BlockWalk walk = stream_format::WalkBlocks(begin, available, kGroupHeaderSize,
+                                                   stream_format::LiveRoadBlockCount(begin));
   const ParseResult result = Logged(walk);
   if (result == ParseResult::Complete) {
     view = GroupView{begin, begin + kGroupHeaderSize, begin + walk.size};
