@@ -9,6 +9,7 @@
 #include "asf_format/muxer.h"
 #include "asf_format/objects.h"
 #include "base/bytes.h"
+#include "base/utf16.h"
 #include "base/utf8.h"
 
 namespace kestrum::asf {
@@ -22,18 +23,9 @@ constexpr size_t kStreamSlots = 128;
 // UTF-16LE (n bytes, up to a terminating zero) as UTF-8.
 std::string Utf8FromUtf16(const uint8_t* p, size_t n) {
   std::string out;
-  for (size_t i = 0; i + 1 < n; i += 2) {
-    uint32_t c = load_u16le(p + i);
-    if (c == 0) break;
-    if (c >= 0xD800 && c < 0xDC00 && i + 3 < n) {
-      const uint32_t low = load_u16le(p + i + 2);
-      if (low >= 0xDC00 && low < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        i += 2;
-      }
-    }
-    AppendUtf8(out, c);
-  }
+  DecodeUtf16(
+      n / 2, [p](size_t i) { return load_u16le(p + 2 * i); },
+      [&out](uint32_t code, char16_t) { AppendUtf8(out, code); });
   return out;
 }
 

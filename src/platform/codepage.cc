@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "base/utf16.h"
 #include "base/utf8.h"
 
 #ifndef _WIN32
@@ -100,20 +101,16 @@ std::string WideToNarrow(const WCHAR* wide) {
     out.resize(static_cast<size_t>(needed - 1));
   }
 #else
-  for (size_t i = 0; wide[i] != 0; ++i) {
-    const char16_t unit = wide[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((static_cast<uint32_t>(unit) - 0xD800) << 10) +
-                          (static_cast<uint32_t>(wide[i + 1]) - 0xDC00));
-      ++i;
-    } else if (unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xFF) {
-      out.push_back(static_cast<char>(unit - kEscapeBase));  // an escaped raw byte
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, unit);
-    }
-  }
+  // Zero-terminated: a unit is read only while none before it was zero.
+  DecodeUtf16(
+      SIZE_MAX, [wide](size_t i) { return static_cast<char16_t>(wide[i]); },
+      [&out](uint32_t code, char16_t lone) {
+        if (lone >= kEscapeBase + 0x80 && lone <= kEscapeBase + 0xFF) {
+          out.push_back(static_cast<char>(lone - kEscapeBase));  // an escaped raw byte
+        } else {
+          AppendUtf8(out, code);
+        }
+      });
 #endif
   return out;
 }
