@@ -63,6 +63,38 @@ void CopyVideoBlocks(const GroupView& group, uint8_t* out) {
   }
 }
 
+// Writes the `count` samples of one group, each of `size` bytes, in the
+// order the writer sees on both roads: under the lock, `road.Begin()`; the
+// writer allocates the sample (skipped when it cannot); `road.Fill(out, k)`
+// lays out sample k (false when the source failed under it: the sample is
+// given back unwritten and the run ends, returning false); the writer takes
+// it at `road.Time()`, with the send time in milliseconds; `road.Written()`;
+// the sample is released.
+template <typename Road>
+bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& road) {
+  for (uint32_t k = 1; k <= count; ++k) {
+    CriticalSectionGuard guard(&instance.lock);
+    road.Begin();
+    INSSBuffer* sample = nullptr;
+    if (FAILED(instance.writer->AllocateSample(size, &sample)) || sample == nullptr) continue;
+    bool read = true;
+    const bool filled = FillSample(sample, size, [&](uint8_t* out) { read = road.Fill(out, k); });
+    if (!read) {
+      sample->Release();
+      return false;
+    }
+    if (filled) {
+      const QWORD time = road.Time();
+      instance.writer_advanced->WriteStreamSample(kVideoStreamNumber, time,
+                                                  static_cast<DWORD>(time / 10000), kFrameDuration,
+                                                  kSampleFlags, sample);
+    }
+    road.Written();
+    sample->Release();
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t RecordInstance::processgroup(const GroupView& group) {
@@ -88,25 +120,27 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
                 count, static_cast<unsigned long long>(size), kMaxLiveSampleSize);
       count = 0;
     }
-    const auto sample_size = static_cast<DWORD>(size);
-    for (uint32_t k = 1; k <= count; ++k) {
-      CriticalSectionGuard guard(&lock);
-      DebugLineNumber("videotime: ", static_cast<int32_t>(static_cast<uint32_t>(next_video_time)));
-      INSSBuffer* sample = nullptr;
-      if (FAILED(writer->AllocateSample(sample_size, &sample)) || sample == nullptr) continue;
-      const bool filled = FillSample(sample, sample_size, [&](uint8_t* out) {
+    // The live road times its samples from the instance's clock.
+    struct LiveRoad {
+      RecordInstance& instance;
+      const GroupView& group;
+      uint32_t count;
+      void Begin() {
+        DebugLineNumber("videotime: ",
+                        static_cast<int32_t>(static_cast<uint32_t>(instance.next_video_time)));
+      }
+      bool Fill(uint8_t* out, uint32_t k) {
         StoreSampleHeader(out, count, k, group.header);
         CopyVideoBlocks(group, out + kSampleHeaderSize);
-      });
-      if (filled) {
-        writer_advanced->WriteStreamSample(kVideoStreamNumber, next_video_time,
-                                           static_cast<DWORD>(next_video_time / 10000),
-                                           kFrameDuration, kSampleFlags, sample);
+        return true;
       }
-      next_video_time += kFrameDuration;
-      OutputDebugStringA("!!!!Write Sample!!!!");
-      sample->Release();
-    }
+      QWORD Time() const { return instance.next_video_time; }
+      void Written() {
+        instance.next_video_time += kFrameDuration;
+        OutputDebugStringA("!!!!Write Sample!!!!");
+      }
+    } road{*this, group, count};
+    WriteSamples(*this, count, static_cast<DWORD>(size), road);
   }
   OutputDebugStringA("leave processgroup");
   return 0;
@@ -151,38 +185,31 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
     }
   }
   if (group.blocks_size == 0) return 1;
-  const int32_t count = group.count;
-  const uint64_t blocks_size = group.blocks_size;
-  const uint64_t size = kSampleHeaderSize + blocks_size;
+  const uint64_t size = kSampleHeaderSize + group.blocks_size;
   if (size > 0xFFFFFFFFu) return 1;
-  const auto sample_size = static_cast<DWORD>(size);
-  const QWORD time = static_cast<QWORD>(record.time_ms) * 10000;
-
-  for (int32_t k = 1; k <= count; ++k) {
-    CriticalSectionGuard guard(&lock);
-    INSSBuffer* sample = nullptr;
-    if (FAILED(writer->AllocateSample(sample_size, &sample)) || sample == nullptr) continue;
-    bool copied = true;
-    const bool filled = FillSample(sample, sample_size, [&](uint8_t* out) {
+  // The file road gives every sample the packet's time, and reads a source
+  // that may fail under the copy.
+  struct FileRoad {
+    const uint8_t* data;
+    uint32_t count;
+    uint64_t blocks_size;
+    QWORD time;
+    void Begin() {}
+    bool Fill(uint8_t* out, uint32_t k) const {
       uint8_t group_header[kGroupHeaderSize];
-      copied = stream_format::GuardedCopy(group_header, data, kGroupHeaderSize) &&
-               stream_format::GuardedCopy(out + kSampleHeaderSize, data + kGroupHeaderSize,
-                                          static_cast<size_t>(blocks_size));
-      StoreSampleHeader(out, static_cast<uint32_t>(count), static_cast<uint32_t>(k),
-                        group_header);
-    });
-    if (!copied) {
-      // Not written: the source failed under the copy.
-      sample->Release();
-      packet_unreadable = true;
-      return 1;
+      const bool copied =
+          stream_format::GuardedCopy(group_header, data, kGroupHeaderSize) &&
+          stream_format::GuardedCopy(out + kSampleHeaderSize, data + kGroupHeaderSize,
+                                     static_cast<size_t>(blocks_size));
+      StoreSampleHeader(out, count, k, group_header);
+      return copied;
     }
-    if (filled) {
-      writer_advanced->WriteStreamSample(kVideoStreamNumber, time, record.time_ms, kFrameDuration,
-                                         kSampleFlags, sample);
-    }
-    sample->Release();
-  }
+    QWORD Time() const { return time; }
+    void Written() {}
+  } road{data, static_cast<uint32_t>(group.count), group.blocks_size,
+         static_cast<QWORD>(record.time_ms) * 10000};
+  // Not written: the source failed under the copy.
+  if (!WriteSamples(*this, road.count, static_cast<DWORD>(size), road)) packet_unreadable = true;
   return 1;
 }
 
