@@ -30,7 +30,7 @@ WmFactories WmFactories::ForConversion() {
 
 RecordInstance* RecordInstance::Create(WmFactories factories) {
   auto* instance = new (std::nothrow) RecordInstance(std::move(factories));
-  if (instance != nullptr && instance->buffer == nullptr) {
+  if (instance != nullptr && instance->splitter.buffer == nullptr) {
     delete instance;
     return nullptr;
   }
@@ -38,29 +38,29 @@ RecordInstance* RecordInstance::Create(WmFactories factories) {
 }
 
 RecordInstance::RecordInstance(WmFactories factories) : factories_(std::move(factories)) {
-  InitializeCriticalSection(&lock);
+  InitializeCriticalSection(&packer.lock);
   CoInitialize(nullptr);  // result not examined
-  audio_enabled = 0;
-  video_enabled = 1;
+  session.audio_enabled = 0;
+  session.video_enabled = 1;
   if (factories_.create_profile_manager) {
-    factories_.create_profile_manager(&profile_manager);  // failure leaves it null
+    factories_.create_profile_manager(&session.profile_manager);  // failure leaves it null
   }
-  buffer_capacity = kReassemblyBufferSize;
+  splitter.buffer_capacity = kReassemblyBufferSize;
   // Not zero-filled: only the first bytes_held bytes are ever read.
-  buffer = new (std::nothrow) uint8_t[kReassemblyBufferSize];
-  bytes_held = 0;
-  synchronised = 0;
-  writer_ready = 0;
-  next_video_time = 0;
-  wait_for_start = 1;
+  splitter.buffer = new (std::nothrow) uint8_t[kReassemblyBufferSize];
+  splitter.bytes_held = 0;
+  splitter.synchronised = 0;
+  session.writer_ready = 0;
+  packer.next_video_time = 0;
+  splitter.wait_for_start = 1;
 }
 
 RecordInstance::~RecordInstance() {
   ReleaseWriter();
-  ReleaseAndClear(profile_manager);
-  delete[] buffer;
-  buffer = nullptr;
-  DeleteCriticalSection(&lock);
+  ReleaseAndClear(session.profile_manager);
+  delete[] splitter.buffer;
+  splitter.buffer = nullptr;
+  DeleteCriticalSection(&packer.lock);
 }
 
 }  // namespace kestrum

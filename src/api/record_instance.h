@@ -74,32 +74,51 @@ class RecordInstance {
   int32_t processgroup(const GroupView& group);
   int32_t processpacket(const uint8_t* data, const PacketRecord& record);
 
-  CRITICAL_SECTION lock;
-  WCHAR output_name[kOutputNameCapacity] = {};
-  IWMProfileManager* profile_manager = nullptr;
-  IWMProfile* profile = nullptr;
-  IWMWriter* writer = nullptr;
-  IWMHeaderInfo* header_info = nullptr;
-  IWMWriterAdvanced* writer_advanced = nullptr;
-  IWMWriterAdvanced3* writer_advanced3 = nullptr;
-  int32_t video_enabled = 1;
-  int32_t audio_enabled = 0;
-  uint64_t next_video_time = 0;
-  uint8_t file_header[kFileHeaderSize] = {};
-  int32_t picture_width = 0;
-  int32_t picture_height = 0;
-  uint8_t* buffer = nullptr;
-  int32_t bytes_held = 0;
-  int32_t synchronised = 0;
-  int32_t wait_for_start = 1;
-  int32_t writer_ready = 0;
-  int32_t buffer_capacity = kReassemblyBufferSize;
-  // The host's pointer as given to StartRecord; never copied.
+  // The instance's state, grouped by the code that owns it: a group is
+  // written only by the code its comment names (and the construction).
+
+  // Written by the sample packer (processgroup, processpacket).
+  struct Packer {
+    CRITICAL_SECTION lock;         // held around one sample; nothing else takes it
+    uint64_t next_video_time = 0;  // the live clock; ReleaseWriter resets it
+    // A packet's bytes could not be read (the packet source's memory
+    // faulted: a mapped file cut or failing under it); the file road clears
+    // it per conversion and then ends as a read failure.
+    bool packet_unreadable = false;
+  } packer;
+
+  // Written by the writer's set-up (ConfigureProfile, PrepareWriter, ReleaseWriter).
+  struct Session {
+    WCHAR output_name[kOutputNameCapacity] = {};
+    IWMProfileManager* profile_manager = nullptr;  // made by the construction
+    IWMProfile* profile = nullptr;
+    IWMWriter* writer = nullptr;  // the packer allocates samples from it
+    IWMHeaderInfo* header_info = nullptr;
+    IWMWriterAdvanced* writer_advanced = nullptr;  // the packer writes samples through it
+    IWMWriterAdvanced3* writer_advanced3 = nullptr;
+    int32_t video_enabled = 1;
+    int32_t audio_enabled = 0;
+    int32_t writer_ready = 0;
+  } session;
+
+  // Written by ParseFileHeader; read by the start rule and ConfigureProfile.
+  struct StreamHeader {
+    uint8_t file_header[kFileHeaderSize] = {};
+    int32_t picture_width = 0;
+    int32_t picture_height = 0;
+  } stream_header;
+
+  // Written by the splitter (SendOneFrame); the buffer lives as long as the instance.
+  struct Splitter {
+    uint8_t* buffer = nullptr;
+    int32_t bytes_held = 0;
+    int32_t synchronised = 0;
+    int32_t wait_for_start = 1;
+    int32_t buffer_capacity = kReassemblyBufferSize;
+  } splitter;
+
+  // Written by StartRecord: the host's pointer as given, never copied; the splitter reads it.
   const char* file_name = nullptr;
-  // Set by processpacket when a packet's bytes could not be read (the packet
-  // source's memory faulted: a mapped file cut or failing under it); the
-  // file road then ends as a read failure.
-  bool packet_unreadable = false;
 
   const WmFactories& factories() const { return factories_; }
 

@@ -53,11 +53,12 @@ constexpr uint32_t kWaveFormatSize = static_cast<uint32_t>(asf::kWaveFormatExSiz
 // header byte for byte.
 void BuildVideoFormat(const RecordInstance& instance, uint8_t* block) {
   std::memset(block, 0, kVideoFormatSize);
-  const auto width = static_cast<uint32_t>(instance.picture_width);
-  const auto height = static_cast<uint32_t>(instance.picture_height);
+  const auto width = static_cast<uint32_t>(instance.stream_header.picture_width);
+  const auto height = static_cast<uint32_t>(instance.stream_header.picture_height);
   const uint32_t declared_rate =
-      static_cast<uint32_t>(load_u16le(instance.file_header + kFileHeaderRateFactorOffset)) *
-      load_u32le(instance.file_header + kFileHeaderRateBaseOffset);
+      static_cast<uint32_t>(
+          load_u16le(instance.stream_header.file_header + kFileHeaderRateFactorOffset)) *
+      load_u32le(instance.stream_header.file_header + kFileHeaderRateBaseOffset);
   store_u32le(block + asf::kVihSourceRightOffset, width);
   store_u32le(block + asf::kVihSourceBottomOffset, height);
   store_u32le(block + asf::kVihTargetRightOffset, width);
@@ -72,7 +73,8 @@ void BuildVideoFormat(const RecordInstance& instance, uint8_t* block) {
   store_u16le(bitmap + 14, 24);  // biBitCount
   store_u32le(bitmap + 16, kXqv4FourCc);
   store_u32le(bitmap + 20, width * height);  // biSizeImage
-  std::memcpy(block + asf::kVideoInfoHeaderSize, instance.file_header, kFileHeaderSize);
+  std::memcpy(block + asf::kVideoInfoHeaderSize, instance.stream_header.file_header,
+              kFileHeaderSize);
 }
 
 void SetVaultProperties(IWMPropertyVault* vault) {
@@ -253,19 +255,19 @@ uint32_t AudioBitrate(WM_MEDIA_TYPE* media_type) {
 }
 
 HRESULT RecordInstance::ConfigureProfile() {
-  if (profile_manager == nullptr) return E_FAIL;
-  if (profile != nullptr) {
-    profile->Release();
-    profile = nullptr;
+  if (session.profile_manager == nullptr) return E_FAIL;
+  if (session.profile != nullptr) {
+    session.profile->Release();
+    session.profile = nullptr;
   }
-  HRESULT hr = profile_manager->CreateEmptyProfile(WMT_VER_9_0, &profile);
+  HRESULT hr = session.profile_manager->CreateEmptyProfile(WMT_VER_9_0, &session.profile);
   if (FAILED(hr)) return hr;
-  if (audio_enabled != 0) {
-    hr = AddAudioStream(profile);
+  if (session.audio_enabled != 0) {
+    hr = AddAudioStream(session.profile);
     if (FAILED(hr)) return hr;
   }
-  if (video_enabled == 0) return hr;
-  return AddVideoStream(*this, profile);
+  if (session.video_enabled == 0) return hr;
+  return AddVideoStream(*this, session.profile);
 }
 
 }  // namespace kestrum

@@ -73,10 +73,12 @@ void CopyVideoBlocks(const GroupView& group, uint8_t* out) {
 template <typename Road>
 bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& road) {
   for (uint32_t k = 1; k <= count; ++k) {
-    CriticalSectionGuard guard(&instance.lock);
+    CriticalSectionGuard guard(&instance.packer.lock);
     road.Begin();
     INSSBuffer* sample = nullptr;
-    if (FAILED(instance.writer->AllocateSample(size, &sample)) || sample == nullptr) continue;
+    if (FAILED(instance.session.writer->AllocateSample(size, &sample)) || sample == nullptr) {
+      continue;
+    }
     bool read = true;
     const bool filled = FillSample(sample, size, [&](uint8_t* out) { read = road.Fill(out, k); });
     if (!read) {
@@ -85,9 +87,9 @@ bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& ro
     }
     if (filled) {
       const QWORD time = road.Time();
-      instance.writer_advanced->WriteStreamSample(kVideoStreamNumber, time,
-                                                  static_cast<DWORD>(time / 10000), kFrameDuration,
-                                                  kSampleFlags, sample);
+      instance.session.writer_advanced->WriteStreamSample(kVideoStreamNumber, time,
+                                                          static_cast<DWORD>(time / 10000),
+                                                          kFrameDuration, kSampleFlags, sample);
     }
     road.Written();
     sample->Release();
@@ -111,7 +113,8 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
       }
     }
   }
-  const bool writable = writer_ready != 0 && writer != nullptr && writer_advanced != nullptr;
+  const bool writable =
+      session.writer_ready != 0 && session.writer != nullptr && session.writer_advanced != nullptr;
   if (count != 0 && writable) {
     OutputDebugStringA("VideoBlock!");
     const uint64_t size = kSampleHeaderSize + blocks_size;
@@ -126,17 +129,17 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
       const GroupView& group;
       uint32_t count;
       void Begin() {
-        DebugLineNumber("videotime: ",
-                        static_cast<int32_t>(static_cast<uint32_t>(instance.next_video_time)));
+        DebugLineNumber("videotime: ", static_cast<int32_t>(
+                                           static_cast<uint32_t>(instance.packer.next_video_time)));
       }
       bool Fill(uint8_t* out, uint32_t k) {
         StoreSampleHeader(out, count, k, group.header);
         CopyVideoBlocks(group, out + kSampleHeaderSize);
         return true;
       }
-      QWORD Time() const { return instance.next_video_time; }
+      QWORD Time() const { return instance.packer.next_video_time; }
       void Written() {
-        instance.next_video_time += kFrameDuration;
+        instance.packer.next_video_time += kFrameDuration;
         OutputDebugStringA("!!!!Write Sample!!!!");
       }
     } road{*this, group, count};
@@ -150,7 +153,8 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
 // stored stream, which can fault under the reader (read_guard.h): every read
 // of them below is guarded, and a fault marks the packet unreadable.
 int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& record) {
-  const bool writable = writer_ready != 0 && writer != nullptr && writer_advanced != nullptr;
+  const bool writable =
+      session.writer_ready != 0 && session.writer != nullptr && session.writer_advanced != nullptr;
   if (!writable) return 1;
   if (data == nullptr || record.length < static_cast<uint32_t>(kGroupHeaderSize)) {
     DebugLine("processpacket : packet of %lu bytes holds no group header; not written",
@@ -168,7 +172,7 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
     l.group = stream_format::ReadFileRoadGroup(l.data, l.length);
   }, &layout);
   if (!read) {
-    packet_unreadable = true;
+    packer.packet_unreadable = true;
     return 1;
   }
   // The blocks the header counts must lie within the packet.
@@ -209,7 +213,9 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
   } road{data, static_cast<uint32_t>(group.count), group.blocks_size,
          static_cast<QWORD>(record.time_ms) * 10000};
   // Not written: the source failed under the copy.
-  if (!WriteSamples(*this, road.count, static_cast<DWORD>(size), road)) packet_unreadable = true;
+  if (!WriteSamples(*this, road.count, static_cast<DWORD>(size), road)) {
+    packer.packet_unreadable = true;
+  }
   return 1;
 }
 

@@ -10,7 +10,7 @@
 namespace kestrum {
 
 HRESULT RecordInstance::PrepareWriter(const char* name) {
-  if (writer_ready != 0) return S_OK;
+  if (session.writer_ready != 0) return S_OK;
   HRESULT hr = ConfigureProfile();
   if (FAILED(hr)) return hr;
   hr = CreateWriter();
@@ -21,35 +21,38 @@ HRESULT RecordInstance::PrepareWriter(const char* name) {
   SetStringAttribute(KS_WIDE("Description"), KS_WIDE("Tarvelle Co., Ltd"));
   // A writer that did not begin would lose every sample: report it, and let
   // the next attempt prepare it again.
-  hr = writer->BeginWriting();
+  hr = session.writer->BeginWriting();
   if (FAILED(hr)) return hr;
-  writer_ready = 1;
+  session.writer_ready = 1;
   return S_OK;
 }
 
 HRESULT RecordInstance::CreateWriter() {
   OutputDebugStringA("CreateWriter!");
-  if (writer != nullptr) return S_OK;
-  HRESULT hr = factories().create_writer ? factories().create_writer(nullptr, &writer) : E_FAIL;
+  if (session.writer != nullptr) return S_OK;
+  HRESULT hr =
+      factories().create_writer ? factories().create_writer(nullptr, &session.writer) : E_FAIL;
   if (FAILED(hr)) {
-    writer = nullptr;
+    session.writer = nullptr;
     return hr;
   }
-  hr = writer->QueryInterface(IID_IWMWriterAdvanced, reinterpret_cast<void**>(&writer_advanced));
+  hr = session.writer->QueryInterface(IID_IWMWriterAdvanced,
+                                      reinterpret_cast<void**>(&session.writer_advanced));
   if (SUCCEEDED(hr)) {
-    hr = writer->QueryInterface(IID_IWMHeaderInfo, reinterpret_cast<void**>(&header_info));
+    hr = session.writer->QueryInterface(IID_IWMHeaderInfo,
+                                        reinterpret_cast<void**>(&session.header_info));
   }
   if (FAILED(hr)) {
     // A writer without these cannot write samples: give it back so that the
     // next attempt starts over with a new one.
-    ReleaseAndClear(writer_advanced);
-    ReleaseAndClear(header_info);
-    ReleaseAndClear(writer);
+    ReleaseAndClear(session.writer_advanced);
+    ReleaseAndClear(session.header_info);
+    ReleaseAndClear(session.writer);
     return hr;
   }
-  if (FAILED(writer->QueryInterface(IID_IWMWriterAdvanced3,
-                                    reinterpret_cast<void**>(&writer_advanced3)))) {
-    writer_advanced3 = nullptr;
+  if (FAILED(session.writer->QueryInterface(IID_IWMWriterAdvanced3,
+                                            reinterpret_cast<void**>(&session.writer_advanced3)))) {
+    session.writer_advanced3 = nullptr;
   }
   return hr;
 }
@@ -61,42 +64,42 @@ HRESULT RecordInstance::ConfigWriter(const char* name) {
   // name is refused rather than cut.
   const size_t length = strnlen(name, kOutputNameCapacity);
   if (length >= kOutputNameCapacity) return kNameTooLong;
-  output_name[0] = 0;
-  MultiByteToWideChar(CP_ACP, 0, name, static_cast<int>(length + 1), output_name,
+  session.output_name[0] = 0;
+  MultiByteToWideChar(CP_ACP, 0, name, static_cast<int>(length + 1), session.output_name,
                       static_cast<int>(kOutputNameCapacity));
 
-  HRESULT hr = writer->SetProfile(profile);
+  HRESULT hr = session.writer->SetProfile(session.profile);
   if (FAILED(hr)) return hr;
   DWORD inputs = 0;
-  hr = writer->GetInputCount(&inputs);
+  hr = session.writer->GetInputCount(&inputs);
   if (FAILED(hr)) return hr;
   for (DWORD input = 0; input < inputs; ++input) {
-    if (FAILED(writer->SetInputProps(input, nullptr))) break;
+    if (FAILED(session.writer->SetInputProps(input, nullptr))) break;
   }
-  return writer->SetOutputFilename(output_name);
+  return session.writer->SetOutputFilename(session.output_name);
 }
 
 HRESULT RecordInstance::SetStringAttribute(LPCWSTR name, LPCWSTR value) {
   size_t characters = 0;
   while (value[characters] != 0) ++characters;
   const auto length = static_cast<WORD>(characters * 2);
-  if (header_info == nullptr) return E_FAIL;
-  return header_info->SetAttribute(0, name, WMT_TYPE_STRING, reinterpret_cast<const BYTE*>(value),
-                                   length);
+  if (session.header_info == nullptr) return E_FAIL;
+  return session.header_info->SetAttribute(0, name, WMT_TYPE_STRING,
+                                           reinterpret_cast<const BYTE*>(value), length);
 }
 
 void RecordInstance::EndRecording() {
-  if (writer != nullptr) writer->EndWriting();
+  if (session.writer != nullptr) session.writer->EndWriting();
 }
 
 void RecordInstance::ReleaseWriter() {
-  ReleaseAndClear(writer_advanced3);
-  ReleaseAndClear(writer_advanced);
-  ReleaseAndClear(header_info);
-  ReleaseAndClear(writer);
-  ReleaseAndClear(profile);
-  writer_ready = 0;
-  next_video_time = 0;
+  ReleaseAndClear(session.writer_advanced3);
+  ReleaseAndClear(session.writer_advanced);
+  ReleaseAndClear(session.header_info);
+  ReleaseAndClear(session.writer);
+  ReleaseAndClear(session.profile);
+  session.writer_ready = 0;
+  packer.next_video_time = 0;
 }
 
 }  // namespace kestrum

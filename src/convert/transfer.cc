@@ -27,7 +27,9 @@ constexpr int32_t kChannel = 1;
 // failure of ending the file, if any.
 HRESULT FinishOutput(RecordInstance& instance) {
   HRESULT hr = S_OK;
-  if (instance.writer_ready != 0 && instance.writer != nullptr) hr = instance.writer->EndWriting();
+  if (instance.session.writer_ready != 0 && instance.session.writer != nullptr) {
+    hr = instance.session.writer->EndWriting();
+  }
   instance.ReleaseWriter();
   return hr;
 }
@@ -44,7 +46,7 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
   instance.ReleaseWriter();
 
   PacketRecord record{};  // the same record for every call, not cleared between them
-  instance.packet_unreadable = false;
+  instance.packer.packet_unreadable = false;
   int32_t result = 1;
   int32_t fetched_last = kPacketMore;
   for (;;) {
@@ -65,13 +67,13 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
       }
     } else if (record.kind != kPacketSkipped) {
       instance.processpacket(record.data, record);
-      if (instance.packet_unreadable) break;
+      if (instance.packer.packet_unreadable) break;
     }
     if (fetched != kPacketMore) break;
   }
   // The stream could not be read to its end: the file holds what came
   // before, ended, but the conversion did not run to its end.
-  if ((fetched_last == kPacketReadError || instance.packet_unreadable) && result == 1) {
+  if ((fetched_last == kPacketReadError || instance.packer.packet_unreadable) && result == 1) {
     result = E_READ_FAULT;
   }
   const HRESULT finished = FinishOutput(instance);

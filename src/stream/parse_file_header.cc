@@ -11,14 +11,15 @@ namespace kestrum {
 // stream type leaves the picture size alone; an explicit size out of range is
 // rejected but stays in picture_width/picture_height.
 HRESULT RecordInstance::ParseFileHeader(const uint8_t* header) {
-  std::memcpy(file_header, header, kFileHeaderSize);
-  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(file_header);
+  std::memcpy(stream_header.file_header, header, kFileHeaderSize);
+  const stream_format::DecodedHeader decoded =
+      stream_format::DecodeFileHeader(stream_header.file_header);
   if (decoded.verdict == stream_format::HeaderVerdict::kBadTag ||
       decoded.verdict == stream_format::HeaderVerdict::kBadStreamType) {
     return E_FAIL;
   }
-  picture_width = decoded.picture_width;
-  picture_height = decoded.picture_height;
+  stream_header.picture_width = decoded.picture_width;
+  stream_header.picture_height = decoded.picture_height;
   return decoded.accepted() ? S_OK : E_FAIL;
 }
 

@@ -40,7 +40,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
   // Without a name from StartRecord there is nothing to prepare the writer
   // for; once writing has begun the name is not looked at again.
   const bool ready =
-      writer_ready != 0 || (file_name != nullptr && SUCCEEDED(PrepareWriter(file_name)));
+      session.writer_ready != 0 || (file_name != nullptr && SUCCEEDED(PrepareWriter(file_name)));
   if (!ready) {
     OutputDebugStringA("Not ready for Kestrum!");
     return;
@@ -51,35 +51,36 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
 
   // Hands a complete group on under the start rule.
   auto hand_on = [this](const GroupView& group) {
-    if (wait_for_start != 0) {
+    if (splitter.wait_for_start != 0) {
       if (!IsStartGroup(group.header)) return;
-      wait_for_start = 0;
+      splitter.wait_for_start = 0;
     }
     processgroup(group);
   };
 
-  if (synchronised == 0) {
-    wait_for_start = 1;
+  if (splitter.synchronised == 0) {
+    splitter.wait_for_start = 1;
     FindGroupStart(position, length);
-    synchronised = 1;
+    splitter.synchronised = 1;
   }
 
-  if (bytes_held > 0) {
-    const int32_t held_before = bytes_held;
+  if (splitter.bytes_held > 0) {
+    const int32_t held_before = splitter.bytes_held;
     int32_t consumed = 0;
     // No group start in the held bytes counts as Malformed: both drop them.
     ParseResult outcome = ParseResult::Malformed;
     GroupView group;
-    while (bytes_held < buffer_capacity && consumed < length) {
-      const int32_t chunk =
-          std::min({kAppendChunk, buffer_capacity - bytes_held, length - consumed});
-      if (!CopyFromHost(buffer + bytes_held, data + consumed, static_cast<size_t>(chunk))) {
+    while (splitter.bytes_held < splitter.buffer_capacity && consumed < length) {
+      const int32_t chunk = std::min(
+          {kAppendChunk, splitter.buffer_capacity - splitter.bytes_held, length - consumed});
+      if (!CopyFromHost(splitter.buffer + splitter.bytes_held, data + consumed,
+                        static_cast<size_t>(chunk))) {
         OutputDebugStringA(kMemMoveError);
       }
-      bytes_held += chunk;
+      splitter.bytes_held += chunk;
       consumed += chunk;
-      const uint8_t* start = buffer;
-      const int32_t found = FindGroupStart(start, bytes_held);
+      const uint8_t* start = splitter.buffer;
+      const int32_t found = FindGroupStart(start, splitter.bytes_held);
       if (found == -2) {
         outcome = ParseResult::Malformed;
         continue;
@@ -88,7 +89,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
         outcome = ParseResult::Incomplete;
         continue;
       }
-      outcome = ParseGroup(group, start, buffer + bytes_held);
+      outcome = ParseGroup(group, start, splitter.buffer + splitter.bytes_held);
       if (outcome != ParseResult::Incomplete) break;
     }
 
@@ -96,24 +97,24 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
       case ParseResult::Complete: {
         // The first byte of the piece after the completed group. A group
         // completed in the buffer always ends past the bytes held before.
-        const auto group_end = static_cast<int32_t>(group.end - buffer);
+        const auto group_end = static_cast<int32_t>(group.end - splitter.buffer);
         position = data + std::max(0, group_end - held_before);
-        bytes_held = 0;
+        splitter.bytes_held = 0;
         hand_on(group);
         break;
       }
       case ParseResult::Incomplete:
-        if (bytes_held == buffer_capacity) {
+        if (splitter.bytes_held == splitter.buffer_capacity) {
           OutputDebugStringA(kBufferFullMessage);
-          bytes_held = 0;
-          wait_for_start = 1;
+          splitter.bytes_held = 0;
+          splitter.wait_for_start = 1;
         }
         return;
       case ParseResult::Malformed:
         OutputDebugStringA("2--BR_FAIL");
-        if (bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
-          bytes_held = 0;
-          wait_for_start = 1;
+        if (splitter.bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
+          splitter.bytes_held = 0;
+          splitter.wait_for_start = 1;
         } else {
           OutputDebugStringA("Small left");
         }
@@ -132,18 +133,18 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
       case ParseResult::Incomplete: {
         const auto rest = static_cast<int32_t>(end - position);
         if (rest > kLongestRest) {
-          bytes_held = 0;
-          wait_for_start = 1;
+          splitter.bytes_held = 0;
+          splitter.wait_for_start = 1;
           return;
         }
-        if (!CopyFromHost(buffer, position, static_cast<size_t>(rest)) && found == -1) {
+        if (!CopyFromHost(splitter.buffer, position, static_cast<size_t>(rest)) && found == -1) {
           OutputDebugStringA(kMemMoveError);
         }
-        bytes_held = rest;
+        splitter.bytes_held = rest;
         return;
       }
       case ParseResult::Malformed:
-        wait_for_start = 1;
+        splitter.wait_for_start = 1;
         OutputDebugStringA("Splitter : process fails!");
         Sleep(kMalformedPauseMs);
         return;

@@ -7,7 +7,7 @@ namespace kestrum {
 // Answers only; the splitter decides when to ask. The stream type is that of
 // the last header received, accepted or not.
 bool RecordInstance::IsStartGroup(const uint8_t* group_header) {
-  const uint16_t stream_type = load_u16le(file_header + kFileHeaderStreamTypeOffset);
+  const uint16_t stream_type = load_u16le(stream_header.file_header + kFileHeaderStreamTypeOffset);
   switch (stream_format::ClassifyStartGroup(stream_type, group_header)) {
     case stream_format::StartRule::kAccepted:
       return true;

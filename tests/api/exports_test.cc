@@ -71,16 +71,16 @@ TEST(ExportsTest, InstancesAreIndependentAndReleaseNullsTheHandle) {
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   EXPECT_NE(first, second);
-  EXPECT_NE(Instance(first)->buffer, Instance(second)->buffer);
-  EXPECT_EQ(Instance(first)->buffer_capacity, 1024000);
-  EXPECT_EQ(Instance(first)->wait_for_start, 1);
-  EXPECT_EQ(Instance(first)->synchronised, 0);
-  EXPECT_EQ(Instance(first)->next_video_time, 0u);
+  EXPECT_NE(Instance(first)->splitter.buffer, Instance(second)->splitter.buffer);
+  EXPECT_EQ(Instance(first)->splitter.buffer_capacity, 1024000);
+  EXPECT_EQ(Instance(first)->splitter.wait_for_start, 1);
+  EXPECT_EQ(Instance(first)->splitter.synchronised, 0);
+  EXPECT_EQ(Instance(first)->packer.next_video_time, 0u);
 
   const auto header = Header();
   SendOneFrame(first, header.data(), 40);
-  EXPECT_EQ(Instance(first)->picture_width, 704);
-  EXPECT_EQ(Instance(second)->picture_width, 0);
+  EXPECT_EQ(Instance(first)->stream_header.picture_width, 704);
+  EXPECT_EQ(Instance(second)->stream_header.picture_width, 0);
 
   ReleaseRecordInstance(&first);
   EXPECT_EQ(first, nullptr);
@@ -104,13 +104,13 @@ TEST(ExportsTest, HeaderPieceIsParsedAndARejectedOneReported) {
   auto header = Header();
   SendOneFrame(h.get(), header.data(), 40);
   EXPECT_TRUE(debug.lines().empty());
-  EXPECT_EQ(Instance(h.get())->picture_height, 576);
-  EXPECT_EQ(std::memcmp(Instance(h.get())->file_header, header.data(), 40), 0);
+  EXPECT_EQ(Instance(h.get())->stream_header.picture_height, 576);
+  EXPECT_EQ(std::memcmp(Instance(h.get())->stream_header.file_header, header.data(), 40), 0);
 
   store_u32le(header.data(), 2);  // bad tag
   SendOneFrame(h.get(), header.data(), 40);
   EXPECT_THAT(debug.lines(), ElementsAre("Wrong File header!"));
-  EXPECT_EQ(std::memcmp(Instance(h.get())->file_header, header.data(), 40), 0);
+  EXPECT_EQ(std::memcmp(Instance(h.get())->stream_header.file_header, header.data(), 40), 0);
   EXPECT_EQ(h.wm.CountCalls("CreateEmptyProfile"), 0u);  // a header never prepares the writer
 }
 
@@ -122,8 +122,8 @@ TEST(ExportsTest, DataBeforeStartRecordIsDropped) {
   std::vector<uint8_t> piece(100, 0);
   SendOneFrame(h.get(), piece.data(), 100);
   EXPECT_THAT(debug.lines(), ElementsAre("Not ready for Kestrum!"));
-  EXPECT_EQ(Instance(h.get())->synchronised, 0);
-  EXPECT_EQ(Instance(h.get())->bytes_held, 0);
+  EXPECT_EQ(Instance(h.get())->splitter.synchronised, 0);
+  EXPECT_EQ(Instance(h.get())->splitter.bytes_held, 0);
   EXPECT_EQ(h.wm.writers_created, 0);
 }
 
@@ -148,7 +148,7 @@ TEST(ExportsTest, TheNameIsReadWhenTheFirstDataArrives) {
   std::vector<uint8_t> piece(10, 0);
   SendOneFrame(h.get(), piece.data(), 10);
   EXPECT_EQ(h.wm.output_filename, u"after.asf");
-  EXPECT_EQ(Instance(h.get())->writer_ready, 1);
+  EXPECT_EQ(Instance(h.get())->session.writer_ready, 1);
 }
 
 TEST(ExportsTest, StopRecordEndsWritingEachTimeAndOnlyWithAWriter) {
@@ -161,7 +161,7 @@ TEST(ExportsTest, StopRecordEndsWritingEachTimeAndOnlyWithAWriter) {
   StopRecord(h.get());
   StopRecord(h.get());
   EXPECT_EQ(h.wm.CountCalls("EndWriting"), 2u);
-  EXPECT_EQ(Instance(h.get())->writer_ready, 1);
+  EXPECT_EQ(Instance(h.get())->session.writer_ready, 1);
 }
 
 TEST(ExportsTest, ReleaseWithoutStopGivesBackInterfacesButDoesNotEnd) {
@@ -188,8 +188,8 @@ TEST(ExportsTest, HeaderAfterWritingBeganReplacesItWithoutNewProfile) {
   store_u16le(header.data() + 28, 352);
   store_u16le(header.data() + 30, 288);
   SendOneFrame(h.get(), header.data(), 40);
-  EXPECT_EQ(load_u16le(Instance(h.get())->file_header + 16), 0x1002);
-  EXPECT_EQ(Instance(h.get())->picture_width, 352);
+  EXPECT_EQ(load_u16le(Instance(h.get())->stream_header.file_header + 16), 0x1002);
+  EXPECT_EQ(Instance(h.get())->stream_header.picture_width, 352);
   EXPECT_EQ(h.wm.profiles_created, 1);
   ASSERT_EQ(h.wm.profile_streams.size(), 1u);
   EXPECT_EQ(load_u32le(h.wm.profile_streams[0].format.data() + 52), 704u);

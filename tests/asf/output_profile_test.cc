@@ -21,11 +21,12 @@ using testing::GuidText;
 // is rate_factor x rate_base.
 void SetPicture(RecordInstance& instance, int32_t width, int32_t height, uint16_t rate_factor,
                 uint32_t rate_base) {
-  for (size_t i = 0; i < kFileHeaderSize; ++i) instance.file_header[i] = static_cast<uint8_t>(0xA0 + i);
-  store_u16le(instance.file_header + kFileHeaderRateFactorOffset, rate_factor);
-  store_u32le(instance.file_header + kFileHeaderRateBaseOffset, rate_base);
-  instance.picture_width = width;
-  instance.picture_height = height;
+  for (size_t i = 0; i < kFileHeaderSize; ++i)
+    instance.stream_header.file_header[i] = static_cast<uint8_t>(0xA0 + i);
+  store_u16le(instance.stream_header.file_header + kFileHeaderRateFactorOffset, rate_factor);
+  store_u32le(instance.stream_header.file_header + kFileHeaderRateBaseOffset, rate_base);
+  instance.stream_header.picture_width = width;
+  instance.stream_header.picture_height = height;
 }
 
 TEST(ConfigureProfileTest, VideoStreamCallsInOrder) {
@@ -90,7 +91,7 @@ TEST(ConfigureProfileTest, VideoMediaTypeAndFormatBlockFieldByField) {
   EXPECT_EQ(std::memcmp(b + 64, "XQV4", 4), 0);
   EXPECT_EQ(load_u32le(b + 68), 704u * 576u);
   for (int offset = 72; offset < 88; offset += 4) EXPECT_EQ(load_u32le(b + offset), 0u);
-  EXPECT_EQ(std::memcmp(b + 88, instance.file_header, 40), 0);
+  EXPECT_EQ(std::memcmp(b + 88, instance.stream_header.file_header, 40), 0);
 }
 
 struct RateCase {
@@ -125,7 +126,7 @@ TEST(ConfigureProfileTest, AudioStreamComesFirstWhenEnabled) {
   FakeWm wm;
   RecordInstance instance(wm.Factories());
   SetPicture(instance, 352, 288, 0, 0);
-  instance.audio_enabled = 1;
+  instance.session.audio_enabled = 1;
   ASSERT_EQ(instance.ConfigureProfile(), S_OK);
   ASSERT_EQ(wm.profile_streams.size(), 2u);
   const auto& audio = wm.profile_streams[0];
@@ -144,8 +145,8 @@ TEST(ConfigureProfileTest, AudioStreamComesFirstWhenEnabled) {
 TEST(ConfigureProfileTest, AudioOnlyProfileReturnsItsAddStream) {
   FakeWm wm;
   RecordInstance instance(wm.Factories());
-  instance.audio_enabled = 1;
-  instance.video_enabled = 0;
+  instance.session.audio_enabled = 1;
+  instance.session.video_enabled = 0;
   ASSERT_EQ(instance.ConfigureProfile(), S_OK);
   ASSERT_EQ(wm.profile_streams.size(), 1u);
   EXPECT_EQ(wm.profile_streams[0].number, 6);
@@ -156,11 +157,11 @@ TEST(ConfigureProfileTest, WithoutProfileManagerFailsAndKeepsProfile) {
   RecordInstance instance(wm.Factories());
   SetPicture(instance, 352, 288, 0, 0);
   ASSERT_EQ(instance.ConfigureProfile(), S_OK);
-  IWMProfile* kept = instance.profile;
-  instance.profile_manager->Release();
-  instance.profile_manager = nullptr;
+  IWMProfile* kept = instance.session.profile;
+  instance.session.profile_manager->Release();
+  instance.session.profile_manager = nullptr;
   EXPECT_EQ(instance.ConfigureProfile(), E_FAIL);
-  EXPECT_EQ(instance.profile, kept);
+  EXPECT_EQ(instance.session.profile, kept);
 }
 
 TEST(ConfigureProfileTest, SecondCallReleasesTheFirstProfile) {
@@ -197,7 +198,7 @@ TEST_P(ConfigureFailureTest, FailingCallEndsWithItsCodeAndReleasesWhatIsHeld) {
   wm.FailNext(GetParam(), failure);
   EXPECT_EQ(instance.ConfigureProfile(), failure);
   // Only the profile manager and (after it was created) the profile remain.
-  EXPECT_EQ(wm.live_objects, instance.profile != nullptr ? 2 : 1);
+  EXPECT_EQ(wm.live_objects, instance.session.profile != nullptr ? 2 : 1);
   EXPECT_TRUE(wm.profile_streams.empty());
 }
 

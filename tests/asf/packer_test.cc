@@ -25,8 +25,8 @@ using testing::Group;
 class PackerTest : public ::testing::Test {
  protected:
   PackerTest() : instance_(wm_.Factories()) {
-    instance_.picture_width = 352;
-    instance_.picture_height = 288;
+    instance_.stream_header.picture_width = 352;
+    instance_.stream_header.picture_height = 288;
     EXPECT_EQ(instance_.PrepareWriter("out.asf"), S_OK);
   }
 
@@ -68,7 +68,7 @@ TEST_F(PackerTest, OneVideoBlockGivesOneSampleAtTheInstanceClock) {
   EXPECT_EQ(s.send_time, 0u);
   EXPECT_EQ(s.duration, 400000u);
   EXPECT_EQ(s.flags, 3u);
-  EXPECT_EQ(instance_.next_video_time, 400000u);
+  EXPECT_EQ(instance_.packer.next_video_time, 400000u);
   EXPECT_THAT(debug.lines(), ElementsAre("enter processgroup", "VideoBlock!", "videotime: 0",
                                          "!!!!Write Sample!!!!", "leave processgroup"));
 }
@@ -77,7 +77,7 @@ TEST_F(PackerTest, EverySampleCarriesAllVideoBlocksOfTheGroup) {
   const Block a = Block(0x1004).Payload(33, 1);
   const Block b = Block(0x1005).Payload(7, 2);
   const Group group = Group().Add(Block(0x1001).Payload(50, 3)).Add(a).Add(b).Word28(0);
-  instance_.next_video_time = 1200000;
+  instance_.packer.next_video_time = 1200000;
   instance_.processgroup(View(group));
   ASSERT_EQ(wm_.samples.size(), 2u);
   for (uint32_t k = 1; k <= 2; ++k) {
@@ -88,7 +88,7 @@ TEST_F(PackerTest, EverySampleCarriesAllVideoBlocksOfTheGroup) {
     EXPECT_EQ(s.send_time, 120u + 40u * (k - 1));
   }
   EXPECT_EQ(load_u32le(wm_.samples[0].bytes.data() + 24), 0xFFFFF000u);
-  EXPECT_EQ(instance_.next_video_time, 2000000u);
+  EXPECT_EQ(instance_.packer.next_video_time, 2000000u);
 }
 
 TEST_F(PackerTest, GroupWithoutVideoBlocksWritesNothing) {
@@ -97,7 +97,7 @@ TEST_F(PackerTest, GroupWithoutVideoBlocksWritesNothing) {
   instance_.processgroup(View(Group()));  // no blocks at all
   EXPECT_TRUE(wm_.samples.empty());
   EXPECT_EQ(wm_.CountCalls("AllocateSample"), 0u);
-  EXPECT_EQ(instance_.next_video_time, 0u);
+  EXPECT_EQ(instance_.packer.next_video_time, 0u);
   EXPECT_THAT(debug.lines(), ElementsAre("enter processgroup", "leave processgroup",
                                          "enter processgroup", "leave processgroup"));
 }
@@ -121,18 +121,18 @@ TEST_F(PackerTest, IgnoredWriterResultsStillAdvanceTheClock) {
   wm_.FailNext("WriteStreamSample");
   wm_.FailNext("SetLength");
   instance_.processgroup(View(Group().AddBlock(0x1003, 5)));
-  EXPECT_EQ(instance_.next_video_time, 400000u);
+  EXPECT_EQ(instance_.packer.next_video_time, 400000u);
 }
 
 TEST_F(PackerTest, ClockKeepsCountingPast32BitsAndTheLineShowsTheLowHalf) {
   DebugCapture debug;
-  instance_.next_video_time = 10738ull * 400000ull;  // 4,295,200,000 > 2^32
+  instance_.packer.next_video_time = 10738ull * 400000ull;  // 4,295,200,000 > 2^32
   instance_.processgroup(View(Group().AddBlock(0x1003, 5)));
   ASSERT_EQ(wm_.samples.size(), 1u);
   EXPECT_EQ(wm_.samples[0].time, 4295200000ull);
   EXPECT_EQ(wm_.samples[0].send_time, 429520u);
   EXPECT_EQ(debug.Count("videotime: 232704"), 1u);  // low 32 bits: 4,295,200,000 - 2^32
-  instance_.next_video_time = 0x80000000ull;
+  instance_.packer.next_video_time = 0x80000000ull;
   instance_.processgroup(View(Group().AddBlock(0x1003, 5)));
   EXPECT_EQ(debug.Count("videotime: -2147483648"), 1u);
 }
@@ -143,7 +143,7 @@ TEST_F(PackerTest, GroupTooLargeForOneSampleIsRefused) {
   instance_.processgroup(View(
       Group().AddBlock(0x1003, 341316).AddBlock(0x1003, 341316).AddBlock(0x1003, 341316)));
   EXPECT_TRUE(wm_.samples.empty());
-  EXPECT_EQ(instance_.next_video_time, 0u);
+  EXPECT_EQ(instance_.packer.next_video_time, 0u);
   EXPECT_EQ(debug.lines().size(), 4u);  // enter, VideoBlock!, the refusal, leave
   // One that fits exactly is written.
   // 32 + 3 x 20 + 1,023,908 = 1,024,000.
@@ -166,7 +166,7 @@ TEST(PackerWithoutWriterTest, NothingIsWrittenBeforeTheWriterIsReady) {
   record.length = static_cast<uint32_t>(bytes.size());
   EXPECT_EQ(instance.processpacket(bytes.data(), record), 1);
   EXPECT_EQ(wm.CountCalls("AllocateSample"), 0u);
-  EXPECT_EQ(instance.next_video_time, 0u);
+  EXPECT_EQ(instance.packer.next_video_time, 0u);
 }
 
 class PacketTest : public PackerTest {
@@ -200,7 +200,7 @@ TEST_F(PacketTest, AllBlocksOfEveryKindGoIntoEachSampleAtThePacketTime) {
     EXPECT_EQ(s.duration, 400000u);
     EXPECT_EQ(s.flags, 3u);
   }
-  EXPECT_EQ(instance_.next_video_time, 0u);
+  EXPECT_EQ(instance_.packer.next_video_time, 0u);
   EXPECT_TRUE(debug.lines().empty());
 }
 

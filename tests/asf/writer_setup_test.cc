@@ -18,8 +18,8 @@ using testing::FakeWm;
 class PrepareWriterTest : public ::testing::Test {
  protected:
   PrepareWriterTest() : instance_(wm_.Factories()) {
-    instance_.picture_width = 352;
-    instance_.picture_height = 288;
+    instance_.stream_header.picture_width = 352;
+    instance_.stream_header.picture_height = 288;
   }
   // The calls after profile building, as method names.
   std::vector<std::string> WriterCalls() const {
@@ -35,7 +35,7 @@ class PrepareWriterTest : public ::testing::Test {
 
 TEST_F(PrepareWriterTest, PreparesOnceInOrder) {
   ASSERT_EQ(instance_.PrepareWriter("out.asf"), S_OK);
-  EXPECT_EQ(instance_.writer_ready, 1);
+  EXPECT_EQ(instance_.session.writer_ready, 1);
   EXPECT_THAT(WriterCalls(),
               ElementsAre("WMCreateWriter", "QueryInterface", "QueryInterface", "QueryInterface",
                           "SetProfile", "GetInputCount", "SetInputProps", "SetOutputFilename",
@@ -61,7 +61,7 @@ TEST_F(PrepareWriterTest, FailedOutputNameIsRetriedWithTheSameWriter) {
   const auto failure = static_cast<HRESULT>(0x80070020);
   wm_.FailNext("SetOutputFilename", failure, 2);
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), failure);
-  EXPECT_EQ(instance_.writer_ready, 0);
+  EXPECT_EQ(instance_.session.writer_ready, 0);
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), failure);
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), S_OK);
   EXPECT_EQ(wm_.writers_created, 1);
@@ -78,9 +78,9 @@ TEST_F(PrepareWriterTest, FailedBeginWritingIsReportedAndRetried) {
   const auto failure = static_cast<HRESULT>(0x80070070);
   wm_.FailNext("BeginWriting", failure);
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), failure);
-  EXPECT_EQ(instance_.writer_ready, 0);
+  EXPECT_EQ(instance_.session.writer_ready, 0);
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), S_OK);
-  EXPECT_EQ(instance_.writer_ready, 1);
+  EXPECT_EQ(instance_.session.writer_ready, 1);
   EXPECT_EQ(wm_.CountCalls("BeginWriting"), 2u);
 }
 
@@ -88,11 +88,11 @@ TEST_F(PrepareWriterTest, IgnoredFailuresStillBeginWriting) {
   wm_.FailNext("SetAttribute", E_FAIL, 2);
   wm_.FailNext("SetInputProps");
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), S_OK);
-  EXPECT_EQ(instance_.writer_ready, 1);
+  EXPECT_EQ(instance_.session.writer_ready, 1);
 }
 
 TEST_F(PrepareWriterTest, InputLoopStopsAtFirstFailure) {
-  instance_.audio_enabled = 1;  // two streams, two inputs
+  instance_.session.audio_enabled = 1;  // two streams, two inputs
   wm_.FailNext("SetInputProps");
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), S_OK);
   EXPECT_EQ(wm_.CountCalls("SetInputProps"), 1u);
@@ -105,7 +105,7 @@ TEST_P(WriterStepFailureTest, FailureIsReturnedAndWritingNotBegun) {
   const auto failure = static_cast<HRESULT>(0x80041234);
   wm_.FailNext(GetParam(), failure);
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), failure);
-  EXPECT_EQ(instance_.writer_ready, 0);
+  EXPECT_EQ(instance_.session.writer_ready, 0);
   EXPECT_EQ(wm_.CountCalls("BeginWriting"), 0u);
   // The next attempt gets through.
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), S_OK);
@@ -118,18 +118,18 @@ INSTANTIATE_TEST_SUITE_P(Steps, WriterStepFailureTest,
 TEST_F(PrepareWriterTest, WriterWithoutRequiredInterfaceIsGivenBack) {
   wm_.offer_header_info = false;
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), E_NOINTERFACE);
-  EXPECT_EQ(instance_.writer, nullptr);
-  EXPECT_EQ(instance_.writer_advanced, nullptr);
+  EXPECT_EQ(instance_.session.writer, nullptr);
+  EXPECT_EQ(instance_.session.writer_advanced, nullptr);
   wm_.offer_header_info = true;
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), S_OK);
   EXPECT_EQ(wm_.writers_created, 2);
-  EXPECT_NE(instance_.header_info, nullptr);
+  EXPECT_NE(instance_.session.header_info, nullptr);
 }
 
 TEST_F(PrepareWriterTest, WriterWithoutAdvanced3IsAccepted) {
   wm_.offer_writer_advanced3 = false;
   EXPECT_EQ(instance_.PrepareWriter("out.asf"), S_OK);
-  EXPECT_EQ(instance_.writer_advanced3, nullptr);
+  EXPECT_EQ(instance_.session.writer_advanced3, nullptr);
 }
 
 TEST_F(PrepareWriterTest, NameOfUpTo259BytesIsAcceptedLongerIsRefused) {
@@ -170,7 +170,7 @@ TEST(EndRecordingTest, WithoutWriterCallsNothingAndTwiceEndsTwice) {
   instance.EndRecording();
   instance.EndRecording();
   EXPECT_EQ(wm.CountCalls("EndWriting"), 2u);
-  EXPECT_EQ(instance.writer_ready, 1);
+  EXPECT_EQ(instance.session.writer_ready, 1);
 }
 
 TEST(RecordInstanceLifetimeTest, DestructionGivesBackEveryInterfaceWithoutEnding) {

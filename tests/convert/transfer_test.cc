@@ -122,8 +122,8 @@ TEST_F(TransferTest, HeaderThenGroupsAreWrittenAtTheirTimesAndTheFileEnded) {
   EXPECT_THAT(results, ElementsAre("0", "0", "0", "2"));
   // The conversion's file is ended and its writer given back.
   EXPECT_EQ(wm_.CountCalls("EndWriting"), 1u);
-  EXPECT_EQ(instance_.writer, nullptr);
-  EXPECT_EQ(instance_.writer_ready, 0);
+  EXPECT_EQ(instance_.session.writer, nullptr);
+  EXPECT_EQ(instance_.session.writer_ready, 0);
 }
 
 TEST_F(TransferTest, RefusedHeaderReturnsItsFailureAndFetchesNoMore) {
@@ -188,7 +188,7 @@ TEST_F(TransferTest, SecondHeaderIsParsedAgainWithoutNewWriter) {
       .Add(0, 0, FileHeaderBuilder().StreamType(0x1002).Size(352, 288).Bytes())
       .Add(0, 1, VideoGroup(2));
   EXPECT_EQ(Run(script_.Source()), 1);
-  EXPECT_EQ(load_u16le(instance_.file_header + 16), 0x1002);
+  EXPECT_EQ(load_u16le(instance_.stream_header.file_header + 16), 0x1002);
   EXPECT_EQ(wm_.writers_created, 1);
   EXPECT_EQ(wm_.profiles_created, 1);
   EXPECT_EQ(load_u32le(wm_.profile_streams[0].format.data() + 52), 704u);

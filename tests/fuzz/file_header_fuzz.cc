@@ -15,10 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(header.get(), data, size);
   RecordInstance instance{WmFactories{}};
   const HRESULT hr = instance.ParseFileHeader(header.get());
-  if (std::memcmp(instance.file_header, data, size) != 0) fuzz::Fail("header not kept whole");
+  if (std::memcmp(instance.stream_header.file_header, data, size) != 0) {
+    fuzz::Fail("header not kept whole");
+  }
   if (hr != S_OK && hr != E_FAIL) fuzz::Fail("result other than S_OK or E_FAIL");
-  if (hr == S_OK && (instance.picture_width <= 0 || instance.picture_width > 704 ||
-                     instance.picture_height <= 0 || instance.picture_height > 576)) {
+  if (hr == S_OK &&
+      (instance.stream_header.picture_width <= 0 || instance.stream_header.picture_width > 704 ||
+       instance.stream_header.picture_height <= 0 || instance.stream_header.picture_height > 576)) {
     fuzz::Fail("accepted header with a picture size out of range");
   }
   return 0;

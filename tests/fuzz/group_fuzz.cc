@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::FuzzInput in(data, size);
   RecordInstance instance{WmFactories{}};
   const uint8_t type = in.U8();
-  store_u16le(instance.file_header + kFileHeaderStreamTypeOffset,
+  store_u16le(instance.stream_header.file_header + kFileHeaderStreamTypeOffset,
               static_cast<uint16_t>(0x1000 + (type & 7)));
   const std::span<const uint8_t> range = in.Rest();
   const uint8_t* const begin = range.data();

@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t result = TransferToAsf(*instance, packets, 0, "fuzz.asf");
     if (result == 0 && opens) fuzz::Fail("an opened source reported as not opened");
     if (result > 1) fuzz::Fail("a result above 1");
-    if (instance->writer != nullptr) fuzz::Fail("a conversion kept its writer");
+    if (instance->session.writer != nullptr) fuzz::Fail("a conversion kept its writer");
     // A conversion that ran to its end leaves a whole file.
     if (result == 1 && output->opens != outputs_before) {
       const auto file = asf::ReadAsfFile(output->sink.bytes);

@@ -178,14 +178,14 @@ TEST(SplitterFaultTest, UnreadablePieceAfterAHeldGroupIsReportedNotFatal) {
   instance.SendOneFrame(header.data(), static_cast<int32_t>(header.size()));
   const auto start = GroupStart(5000, 100);
   instance.SendOneFrame(start.data(), static_cast<int32_t>(start.size()));
-  ASSERT_EQ(instance.bytes_held, 100);
+  ASSERT_EQ(instance.splitter.bytes_held, 100);
 
   TwoPages pages(TwoPages::Second::kNoAccess);
   testing::DebugCapture debug;
   instance.SendOneFrame(pages.unreadable(), 200);
   EXPECT_EQ(debug.Count("Splitter : mem move error!\n"), 1u);
   // The faulting copy counts as done: the group is still incomplete.
-  EXPECT_EQ(instance.bytes_held, 300);
+  EXPECT_EQ(instance.splitter.bytes_held, 300);
   EXPECT_EQ(wm.samples.size(), 0u);
 }
 

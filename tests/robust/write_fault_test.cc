@@ -53,7 +53,7 @@ HRESULT RecordToMemory(const std::shared_ptr<MemoryOutput>& output,
   for (const auto& piece : SplitEvery({bytes.data() + 40, bytes.size() - 40}, 5'000)) {
     instance->SendOneFrame(piece.data(), static_cast<int32_t>(piece.size()));
   }
-  return instance->writer != nullptr ? instance->writer->EndWriting() : E_FAIL;
+  return instance->session.writer != nullptr ? instance->session.writer->EndWriting() : E_FAIL;
 }
 
 struct Whole {

@@ -38,13 +38,13 @@ TEST_P(FileHeaderTest, ResultAndPictureSize) {
   const HeaderCase& c = GetParam();
   DebugCapture capture;
   // An earlier size, which every case here must overwrite.
-  instance_.picture_width = -7;
-  instance_.picture_height = -9;
+  instance_.stream_header.picture_width = -7;
+  instance_.stream_header.picture_height = -9;
 
   EXPECT_EQ(instance_.ParseFileHeader(c.header.data()), c.result);
-  EXPECT_EQ(instance_.picture_width, c.width);
-  EXPECT_EQ(instance_.picture_height, c.height);
-  EXPECT_EQ(0, std::memcmp(instance_.file_header, c.header.data(), kFileHeaderSize));
+  EXPECT_EQ(instance_.stream_header.picture_width, c.width);
+  EXPECT_EQ(instance_.stream_header.picture_height, c.height);
+  EXPECT_EQ(0, std::memcmp(instance_.stream_header.file_header, c.header.data(), kFileHeaderSize));
   EXPECT_TRUE(capture.lines().empty());
 }
 
@@ -145,14 +145,14 @@ TEST_P(RefusedHeaderTest, StoredButSizeKept) {
   RecordInstance instance{WmFactories{}};
   const FileHeaderBuilder accepted = FileHeaderBuilder().Size(176, 144);
   ASSERT_EQ(instance.ParseFileHeader(accepted.data()), S_OK);
-  ASSERT_EQ(instance.picture_width, 176);
+  ASSERT_EQ(instance.stream_header.picture_width, 176);
 
   DebugCapture capture;
   const FileHeaderBuilder& refused = GetParam().header;
   EXPECT_EQ(instance.ParseFileHeader(refused.data()), E_FAIL);
-  EXPECT_EQ(0, std::memcmp(instance.file_header, refused.data(), kFileHeaderSize));
-  EXPECT_EQ(instance.picture_width, 176);
-  EXPECT_EQ(instance.picture_height, 144);
+  EXPECT_EQ(0, std::memcmp(instance.stream_header.file_header, refused.data(), kFileHeaderSize));
+  EXPECT_EQ(instance.stream_header.picture_width, 176);
+  EXPECT_EQ(instance.stream_header.picture_height, 144);
   EXPECT_TRUE(capture.lines().empty());
 }
 
@@ -178,27 +178,27 @@ TEST(FileHeaderStorageTest, EveryByteCarriedIncludingUnreadOnes) {
   }
   header.RateFactor(0xBEEF).RateBase(0xCAFEF00D);
   ASSERT_EQ(instance.ParseFileHeader(header.data()), S_OK);
-  EXPECT_EQ(0, std::memcmp(instance.file_header, header.data(), kFileHeaderSize));
+  EXPECT_EQ(0, std::memcmp(instance.stream_header.file_header, header.data(), kFileHeaderSize));
 }
 
 TEST(FileHeaderStorageTest, LastHeaderWinsAndSizeFollowsIt) {
   RecordInstance instance{WmFactories{}};
   ASSERT_EQ(instance.ParseFileHeader(FileHeaderBuilder().Size(704, 288).data()), S_OK);
-  EXPECT_EQ(instance.picture_height, 576);
+  EXPECT_EQ(instance.stream_header.picture_height, 576);
 
   // A later rejected explicit size overwrites the earlier size.
   const FileHeaderBuilder too_wide = FileHeaderBuilder().Size(800, 600);
   EXPECT_EQ(instance.ParseFileHeader(too_wide.data()), E_FAIL);
-  EXPECT_EQ(instance.picture_width, 800);
-  EXPECT_EQ(instance.picture_height, 600);
+  EXPECT_EQ(instance.stream_header.picture_width, 800);
+  EXPECT_EQ(instance.stream_header.picture_height, 600);
 
   // And a coded header afterwards sets its own.
   const FileHeaderBuilder coded =
       FileHeaderBuilder().Version(kResolutionCodeVersion).VideoStandard(kShort).Resolution(0x1005);
   EXPECT_EQ(instance.ParseFileHeader(coded.data()), S_OK);
-  EXPECT_EQ(instance.picture_width, 88);
-  EXPECT_EQ(instance.picture_height, 60);
-  EXPECT_EQ(0, std::memcmp(instance.file_header, coded.data(), kFileHeaderSize));
+  EXPECT_EQ(instance.stream_header.picture_width, 88);
+  EXPECT_EQ(instance.stream_header.picture_height, 60);
+  EXPECT_EQ(0, std::memcmp(instance.stream_header.file_header, coded.data(), kFileHeaderSize));
 }
 
 TEST(FileHeaderStorageTest, ReadsFromAnyByteAddress) {
@@ -207,8 +207,8 @@ TEST(FileHeaderStorageTest, ReadsFromAnyByteAddress) {
   std::array<uint8_t, kFileHeaderSize + 3> unaligned{};
   std::memcpy(unaligned.data() + 3, header.data(), kFileHeaderSize);
   EXPECT_EQ(instance.ParseFileHeader(unaligned.data() + 3), S_OK);
-  EXPECT_EQ(instance.picture_width, 704);
-  EXPECT_EQ(instance.picture_height, 480);
+  EXPECT_EQ(instance.stream_header.picture_width, 704);
+  EXPECT_EQ(instance.stream_header.picture_height, 480);
 }
 
 }  // namespace

@@ -65,8 +65,8 @@ TEST_F(SplitterTest, JunkBeforeTheFirstGroupIsSkipped) {
   DebugCapture debug;
   Send(s.bytes());
   EXPECT_THAT(Written(), ElementsAre(2, 3));
-  EXPECT_EQ(instance_.synchronised, 1);
-  EXPECT_EQ(instance_.wait_for_start, 0);
+  EXPECT_EQ(instance_.splitter.synchronised, 1);
+  EXPECT_EQ(instance_.splitter.wait_for_start, 0);
   EXPECT_EQ(debug.Count("2--BR_FAIL"), 0u);
 }
 
@@ -75,7 +75,7 @@ TEST_F(SplitterTest, WholeGroupPerPieceWaitsForAStartGroupThenTakesEvery) {
   s.Add(PlainGroup(1)).Add(PlainGroup(2)).Add(StartGroup(3)).Add(PlainGroup(4)).Add(StartGroup(5));
   for (size_t i = 0; i < s.groups().size(); ++i) {
     Send(s.GroupBytes(i));
-    EXPECT_EQ(instance_.bytes_held, 0);  // whole groups never pass through the buffer
+    EXPECT_EQ(instance_.splitter.bytes_held, 0);  // whole groups never pass through the buffer
   }
   EXPECT_THAT(Written(), ElementsAre(3, 4, 5));
 }
@@ -86,10 +86,10 @@ TEST_F(SplitterTest, GroupAcrossTwoPiecesIsHandedOnBeforeTheOnesAfterIt) {
   const size_t cut = s.groups()[1].begin + 1000;
   Send(s.Slice(0, cut));
   EXPECT_THAT(Written(), ElementsAre(1));
-  EXPECT_EQ(instance_.bytes_held, 1000);
+  EXPECT_EQ(instance_.splitter.bytes_held, 1000);
   Send(s.Slice(cut, s.size()));
   EXPECT_THAT(Written(), ElementsAre(1, 2, 3, 4));
-  EXPECT_EQ(instance_.bytes_held, 0);
+  EXPECT_EQ(instance_.splitter.bytes_held, 0);
 }
 
 TEST_F(SplitterTest, OneBytePerPieceRecordsEveryGroup) {
@@ -131,7 +131,7 @@ TEST_F(SplitterTest, MalformedGroupDropsTheRestOfThePieceAndWaitsForAStart) {
   s.Add(PlainGroup(4)).Add(StartGroup(5)).Add(PlainGroup(6));
   DebugCapture debug;
   Send(s.Slice(0, second_piece));
-  EXPECT_EQ(instance_.wait_for_start, 1);
+  EXPECT_EQ(instance_.splitter.wait_for_start, 1);
   EXPECT_THAT(debug.lines(), ::testing::IsSupersetOf(
                                  {"-----------Splitter : block_size = 8 00001006",
                                   "Splitter : process fails!"}));
@@ -160,18 +160,18 @@ TEST_P(EmptyPieceTest, EmptyOrNegativePieceWithBytesHeld) {
   StreamBuilder s;
   s.Add(StartGroup(1)).Add(PlainGroup(2, 500));
   Send(s.Slice(0, s.groups()[1].begin + c.held));
-  ASSERT_EQ(instance_.bytes_held, static_cast<int32_t>(c.held));
+  ASSERT_EQ(instance_.splitter.bytes_held, static_cast<int32_t>(c.held));
   DebugCapture debug;
   const uint8_t byte = 0;
   instance_.SendOneFrame(&byte, c.length);
   if (c.held >= 48) {
     EXPECT_THAT(debug.lines(), ElementsAre("2--BR_FAIL"));
-    EXPECT_EQ(instance_.bytes_held, 0);
-    EXPECT_EQ(instance_.wait_for_start, 1);
+    EXPECT_EQ(instance_.splitter.bytes_held, 0);
+    EXPECT_EQ(instance_.splitter.wait_for_start, 1);
   } else {
     EXPECT_THAT(debug.lines(), ElementsAre("2--BR_FAIL", "Small left"));
-    EXPECT_EQ(instance_.bytes_held, static_cast<int32_t>(c.held));
-    EXPECT_EQ(instance_.wait_for_start, 0);
+    EXPECT_EQ(instance_.splitter.bytes_held, static_cast<int32_t>(c.held));
+    EXPECT_EQ(instance_.splitter.wait_for_start, 0);
   }
 }
 
@@ -185,12 +185,12 @@ TEST_F(SplitterTest, RestOfExactlyTheBufferSizeFillsItTheNextPieceFindsNoRoom) {
   s.Add(StartGroup(1)).Add(StartGroup(2, 499999).AddBlock(0x1003, 499999).AddBlock(0x1003, 499999));
   const size_t begin = s.groups()[1].begin;
   Send(s.Slice(0, begin + 1024000));
-  EXPECT_EQ(instance_.bytes_held, 1024000);
+  EXPECT_EQ(instance_.splitter.bytes_held, 1024000);
   DebugCapture debug;
   Send(s.Slice(begin + 1024000, begin + 1024100));
   EXPECT_THAT(debug.lines(), ElementsAre("2--BR_FAIL"));
-  EXPECT_EQ(instance_.bytes_held, 0);
-  EXPECT_EQ(instance_.wait_for_start, 1);
+  EXPECT_EQ(instance_.splitter.bytes_held, 0);
+  EXPECT_EQ(instance_.splitter.wait_for_start, 1);
 }
 
 TEST_F(SplitterTest, RestOverTheBufferSizeIsDroppedSilently) {
@@ -198,8 +198,8 @@ TEST_F(SplitterTest, RestOverTheBufferSizeIsDroppedSilently) {
   s.Add(StartGroup(1)).Add(StartGroup(2, 499999).AddBlock(0x1003, 499999).AddBlock(0x1003, 499999));
   DebugCapture debug;
   Send(s.Slice(0, s.groups()[1].begin + 1024001));
-  EXPECT_EQ(instance_.bytes_held, 0);
-  EXPECT_EQ(instance_.wait_for_start, 1);
+  EXPECT_EQ(instance_.splitter.bytes_held, 0);
+  EXPECT_EQ(instance_.splitter.wait_for_start, 1);
   EXPECT_THAT(Written(), ElementsAre(1));
   EXPECT_EQ(debug.Count("2--BR_FAIL"), 0u);
   EXPECT_EQ(debug.Count(kBufferFull), 0u);
@@ -209,11 +209,11 @@ TEST_F(SplitterTest, FortyBytePieceMidStreamIsAlwaysAHeader) {
   StreamBuilder s;
   s.Add(StartGroup(1)).Add(PlainGroup(2, 500));
   Send(s.Slice(0, s.groups()[1].begin + 100));
-  const int32_t held = instance_.bytes_held;
+  const int32_t held = instance_.splitter.bytes_held;
   // Under stream type 0x1002 a group starts a recording by its group type.
   Send(FileHeaderBuilder().StreamType(0x1002).Bytes());
-  EXPECT_EQ(instance_.bytes_held, held);
-  EXPECT_EQ(load_u16le(instance_.file_header + 16), 0x1002);
+  EXPECT_EQ(instance_.splitter.bytes_held, held);
+  EXPECT_EQ(load_u16le(instance_.stream_header.file_header + 16), 0x1002);
   EXPECT_EQ(wm_.profiles_created, 1);
   Send(s.Slice(s.groups()[1].begin + 100, s.size()));
   EXPECT_THAT(Written(), ElementsAre(1, 2));
@@ -226,7 +226,7 @@ TEST_F(SplitterTest, IncompleteGroupAtStopIsNotWritten) {
   instance_.EndRecording();
   EXPECT_THAT(Written(), ElementsAre(1));
   EXPECT_EQ(wm_.CountCalls("EndWriting"), 1u);
-  EXPECT_GT(instance_.bytes_held, 0);
+  EXPECT_GT(instance_.splitter.bytes_held, 0);
 }
 
 TEST_F(SplitterTest, NameClearedAfterWritingBeganChangesNothing) {
@@ -252,8 +252,8 @@ TEST_F(SplitterTest, PiecesBeforeTheWriterIsReadyNeverEnterTheBuffer) {
   DebugCapture debug;
   instance.SendOneFrame(s.bytes().data(), 70);
   EXPECT_EQ(debug.Count("Not ready for Kestrum!"), 1u);
-  EXPECT_EQ(instance.synchronised, 0);
-  EXPECT_EQ(instance.bytes_held, 0);
+  EXPECT_EQ(instance.splitter.synchronised, 0);
+  EXPECT_EQ(instance.splitter.bytes_held, 0);
   instance.SendOneFrame(s.bytes().data(), static_cast<int32_t>(s.size()));
   EXPECT_EQ(wm.samples.size(), 2u);
 }
