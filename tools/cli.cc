@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "diagnostics/lines.h"
 #include "kestrum.h"
 
 #ifdef _WIN32
@@ -85,8 +86,8 @@ std::string Count(uint64_t n, const char* one, const char* many) {
 // "12 samples refused by the writer (out of memory)", one part a reason.
 void AddRefused(const WriteFaults& faults, std::vector<std::string>& parts) {
   const std::pair<uint64_t, const char*> refused[] = {
-      {faults.refused_too_large, "sample over 16 MiB"},
-      {faults.refused_no_memory, "out of memory"},
+      {faults.refused_too_large, kestrum::lines::kRefusalTooLarge},
+      {faults.refused_no_memory, kestrum::lines::kRefusalNoMemory},
       {faults.refused_other, "see --verbose"}};
   for (const auto& [n, why] : refused) {
     if (n > 0) {
@@ -211,6 +212,10 @@ namespace {
 
 DiagnosticWatch* g_watch = nullptr;
 
+bool StartsWith(const char* line, const char* prefix) {
+  return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
+}
+
 void WatchLine(const char* line, void* /*context*/) {
   if (g_watch != nullptr) g_watch->See(line);
 }
@@ -246,70 +251,69 @@ void DiagnosticWatch::See(const char* line) noexcept {
 }
 
 void DiagnosticWatch::Tally(const char* line) {
+  namespace lines = kestrum::lines;
   // "2--BR_FAIL" dropped what was held unless "Small left" follows at once.
-  const bool small_left = std::strcmp(line, "Small left") == 0;
+  const bool small_left = std::strcmp(line, lines::kSmallLeft) == 0;
   if (held_pending_ && !small_left) ++live_.held_dropped;
   held_pending_ = false;
-  if (std::strcmp(line, "enter processgroup") == 0) {
+  if (std::strcmp(line, lines::kEnterProcessGroup) == 0) {
     groups_.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  if (std::strcmp(line, "!!!!Write Sample!!!!") == 0) {
+  if (std::strcmp(line, lines::kWriteSample) == 0) {
     samples_.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  if (std::strcmp(line, "0") == 0) {
+  if (std::strcmp(line, lines::kFetchedMore) == 0) {
     packets_.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  if (std::strcmp(line, "2--BR_FAIL") == 0) {
+  if (std::strcmp(line, lines::kHeldFail) == 0) {
     held_pending_ = true;
     return;
   }
-  if (std::strcmp(line, "Splitter : process fails!") == 0) {
+  if (std::strcmp(line, lines::kProcessFails) == 0) {
     ++live_.malformed;
     return;
   }
-  if (std::strcmp(line, "Splitter : Unknow Stream Type") == 0) {
+  if (std::strcmp(line, lines::kUnknownStreamType) == 0) {
     ++live_.no_start;
     return;
   }
-  // "Splitter : " and the GBK text for "temporary buffer full".
-  if (std::strcmp(line, "Splitter : \xC1\xD9\xCA\xB1\xBB\xBA\xB3\xE5\xC2\xFA") == 0) {
+  if (std::strcmp(line, lines::kBufferFull) == 0) {
     ++live_.overflowed;
     return;
   }
-  if (std::strncmp(line, "processgroup : group of ", 24) == 0) {
+  if (StartsWith(line, lines::kGroupTooLargePrefix)) {
     ++live_.too_large;
     return;
   }
-  if (std::strcmp(line, "Not ready for Kestrum!") == 0) {
+  if (std::strcmp(line, lines::kNotReady) == 0) {
     ++not_ready_;
     return;
   }
-  if (std::strncmp(line, "processpacket : ", 16) == 0) {
+  if (StartsWith(line, lines::kPacketPrefix)) {
     ++refused_groups_;
     return;
   }
-  if (std::strncmp(line, "writer : ", 9) != 0) return;
+  if (!StartsWith(line, lines::kWriterPrefix)) return;
   unsigned code = 0;
   unsigned long long samples = 0;
   double seconds = 0;
   char what[32] = {};
-  if (std::sscanf(line, "writer : write failed (0x%8x)", &code) == 1) {
+  if (std::sscanf(line, lines::kWriteFailedScan, &code) == 1) {
     if (faults_.outages++ == 0) faults_.first_code = code;
-    if (std::strstr(line, "; writing ends here") != nullptr) faults_.writing_ended = true;
-  } else if (std::sscanf(line, "writer : writing %31[a-z ]; %llu samples (%lf s", what, &samples,
-                         &seconds) == 3) {
+    if (std::strstr(line, lines::kWritingEndsSuffix) != nullptr) faults_.writing_ended = true;
+  } else if (std::sscanf(line, lines::kOutageClosedScan, what, &samples, &seconds) == 3) {
     faults_.samples_lost += samples;
     faults_.seconds_lost += seconds;
-  } else if (std::sscanf(line, "writer : the index did not fit (0x%8x)", &code) == 1) {
+  } else if (std::sscanf(line, lines::kIndexDidNotFitScan, &code) == 1) {
     if (!faults_.any()) faults_.first_code = code;
     faults_.no_index = true;
-  } else if (std::sscanf(line, "writer : sample refused (%31[^)])", what) == 1) {
-    if (std::strcmp(what, "sample over 16 MiB") == 0) {
+  } else if (std::sscanf(line, lines::kSampleRefusedScan, what) == 1) {
+    if (std::strcmp(what, lines::kRefusalTooLarge) == 0) {
       ++faults_.refused_too_large;
-    } else if (std::strcmp(what, "out of memory") == 0) {
+    } else if (std::strcmp(what, lines::kRefusalNoMemory) == 0) {
       ++faults_.refused_no_memory;
     } else {
       ++faults_.refused_other;

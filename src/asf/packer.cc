@@ -9,6 +9,7 @@
 #include "api/record_instance.h"
 #include "asf/packet_record.h"
 #include "base/bytes.h"
+#include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 #include "stream_format/read_guard.h"
 
@@ -66,7 +67,7 @@ void CopyVideoBlocks(const GroupView& group, uint8_t* out) {
 }  // namespace
 
 int32_t RecordInstance::processgroup(const GroupView& group) {
-  OutputDebugStringA("enter processgroup");
+  OutputDebugStringA(lines::kEnterProcessGroup);
   uint32_t count = 0;
   uint64_t blocks_size = 0;
   if (group.valid() && group.first_block != group.end) {
@@ -81,17 +82,18 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
   }
   const bool writable = writer_ready != 0 && writer != nullptr && writer_advanced != nullptr;
   if (count != 0 && writable) {
-    OutputDebugStringA("VideoBlock!");
+    OutputDebugStringA(lines::kVideoBlock);
     const uint64_t size = kSampleHeaderSize + blocks_size;
     if (size > kMaxLiveSampleSize) {
-      DebugLine("processgroup : group of %u video blocks needs %llu bytes, over %u; not written",
-                count, static_cast<unsigned long long>(size), kMaxLiveSampleSize);
+      DebugLine(lines::kGroupTooLargeFormat, count, static_cast<unsigned long long>(size),
+                kMaxLiveSampleSize);
       count = 0;
     }
     const auto sample_size = static_cast<DWORD>(size);
     for (uint32_t k = 1; k <= count; ++k) {
       CriticalSectionGuard guard(&lock);
-      DebugLineNumber("videotime: ", static_cast<int32_t>(static_cast<uint32_t>(next_video_time)));
+      DebugLineNumber(lines::kVideoTimePrefix,
+                      static_cast<int32_t>(static_cast<uint32_t>(next_video_time)));
       INSSBuffer* sample = nullptr;
       if (FAILED(writer->AllocateSample(sample_size, &sample)) || sample == nullptr) continue;
       const bool filled = FillSample(sample, sample_size, [&](uint8_t* out) {
@@ -104,11 +106,11 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
                                            kFrameDuration, kSampleFlags, sample);
       }
       next_video_time += kFrameDuration;
-      OutputDebugStringA("!!!!Write Sample!!!!");
+      OutputDebugStringA(lines::kWriteSample);
       sample->Release();
     }
   }
-  OutputDebugStringA("leave processgroup");
+  OutputDebugStringA(lines::kLeaveProcessGroup);
   return 0;
 }
 
@@ -119,7 +121,7 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
   const bool writable = writer_ready != 0 && writer != nullptr && writer_advanced != nullptr;
   if (!writable) return 1;
   if (data == nullptr || record.length < static_cast<uint32_t>(kGroupHeaderSize)) {
-    DebugLine("processpacket : packet of %lu bytes holds no group header; not written",
+    DebugLine(lines::kPacketNoGroupHeaderFormat,
               static_cast<unsigned long>(data != nullptr ? record.length : 0));
     return 1;
   }
@@ -141,13 +143,10 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
   const stream_format::FileRoadGroup& group = layout.group;
   if (group.refused()) {
     if (group.count > 0) {
-      DebugLine("processpacket : block count field 0x%X counts %ld blocks, more than the packet's "
-                "%lu bytes hold; not written",
-                group.field, static_cast<long>(group.count),
+      DebugLine(lines::kPacketBlocksPastEndFormat, group.field, static_cast<long>(group.count),
                 static_cast<unsigned long>(record.length));
     } else {
-      DebugLine("processpacket : block count field 0x%X counts no blocks; not written",
-                group.field);
+      DebugLine(lines::kPacketNoBlocksFormat, group.field);
     }
   }
   if (group.blocks_size == 0) return 1;

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "api/record_instance.h"
+#include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 #include "platform/host_memory.h"
 #include "platform/sleep.h"
@@ -21,11 +22,6 @@ constexpr int32_t kAppendChunk = 10240;
 // the reassembly buffer holds.
 constexpr int32_t kLongestRest = kReassemblyBufferSize;
 constexpr DWORD kMalformedPauseMs = 200;
-
-// "Splitter : " and "buffer full" in GBK (code page 936).
-constexpr char kBufferFullMessage[] =
-    "Splitter : \xC1\xD9\xCA\xB1\xBB\xBA\xB3\xE5\xC2\xFA";
-constexpr char kMemMoveError[] = "Splitter : mem move error!\n";
 
 // What the search over the held bytes came to.
 enum class Outcome { kNoStart, kIncomplete, kComplete, kMalformed };
@@ -49,7 +45,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
 
   // A piece of exactly 40 bytes is always the stream header.
   if (length == kFileHeaderSize) {
-    if (FAILED(ParseFileHeader(data))) OutputDebugStringA("Wrong File header!");
+    if (FAILED(ParseFileHeader(data))) OutputDebugStringA(lines::kWrongFileHeader);
     return;
   }
   // Without a name from StartRecord there is nothing to prepare the writer
@@ -57,7 +53,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
   const bool ready =
       writer_ready != 0 || (file_name != nullptr && SUCCEEDED(PrepareWriter(file_name)));
   if (!ready) {
-    OutputDebugStringA("Not ready for Kestrum!");
+    OutputDebugStringA(lines::kNotReady);
     return;
   }
 
@@ -88,7 +84,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
       const int32_t chunk =
           std::min({kAppendChunk, buffer_capacity - bytes_held, length - consumed});
       if (!CopyFromHost(buffer + bytes_held, data + consumed, static_cast<size_t>(chunk))) {
-        OutputDebugStringA(kMemMoveError);
+        OutputDebugStringA(lines::kMemMoveError);
       }
       bytes_held += chunk;
       consumed += chunk;
@@ -118,19 +114,19 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
       }
       case Outcome::kIncomplete:
         if (bytes_held == buffer_capacity) {
-          OutputDebugStringA(kBufferFullMessage);
+          OutputDebugStringA(lines::kBufferFull);
           bytes_held = 0;
           wait_for_start = 1;
         }
         return;
       case Outcome::kNoStart:
       case Outcome::kMalformed:
-        OutputDebugStringA("2--BR_FAIL");
+        OutputDebugStringA(lines::kHeldFail);
         if (bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
           bytes_held = 0;
           wait_for_start = 1;
         } else {
-          OutputDebugStringA("Small left");
+          OutputDebugStringA(lines::kSmallLeft);
         }
         return;
     }
@@ -152,14 +148,14 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
           return;
         }
         if (!CopyFromHost(buffer, position, static_cast<size_t>(rest)) && found == -1) {
-          OutputDebugStringA(kMemMoveError);
+          OutputDebugStringA(lines::kMemMoveError);
         }
         bytes_held = rest;
         return;
       }
       case ParseResult::Malformed:
         wait_for_start = 1;
-        OutputDebugStringA("Splitter : process fails!");
+        OutputDebugStringA(lines::kProcessFails);
         Sleep(kMalformedPauseMs);
         return;
     }

@@ -1,5 +1,6 @@
 #include "api/record_instance.h"
 #include "base/bytes.h"
+#include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 
 namespace kestrum {
@@ -25,12 +26,12 @@ bool RecordInstance::IsStartGroup(const uint8_t* group_header) {
     case 0x1003:
       if (typed_group) return frame_type == kFrameTypeKey;
       if (frame_type == kFrameTypeKey || frame_type == kFrameTypeSecondary) {
-        OutputDebugStringA("multi !!!!!!!!!!!!!!!!!\r\n");
+        OutputDebugStringA(lines::kMultiStart);
         return true;
       }
       return false;
     default:
-      OutputDebugStringA("Splitter : Unknow Stream Type");
+      OutputDebugStringA(lines::kUnknownStreamType);
       return false;
   }
 }
