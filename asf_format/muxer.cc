@@ -15,6 +15,7 @@
 #include "asf_format/packet_builder.h"
 #include "asf_format/status.h"
 #include "asf_format/simple_index.h"
+#include "diagnostics/lines.h"
 
 namespace kestrum::asf {
 namespace {
@@ -190,8 +191,7 @@ Status Muxer::State::Refuse(Status status, const char* why, uint64_t size, uint6
 
 void Muxer::State::CloseOutage(const char* what) {
   if (!outage) return;
-  Report("writer : %s; %llu samples (%.3f s of media) were lost", what,
-         static_cast<unsigned long long>(lost),
+  Report(lines::kOutageClosedFormat, what, static_cast<unsigned long long>(lost),
          static_cast<double>(lost_to - lost_from) / static_cast<double>(kTicksPerMs * 1000));
   outage = false;
   lost = 0;
@@ -254,9 +254,7 @@ Status Muxer::State::Fault(Status status) {
   const bool keep_writing = cut && options.on_fault == FaultPolicy::kKeepWriting;
   if (!keep_writing) stop_code = status;
   if (!outage) {
-    Report(keep_writing ? "writer : write failed (0x%08X); samples are dropped until writing "
-                          "works again"
-                        : "writer : write failed (0x%08X); writing ends here",
+    Report(keep_writing ? lines::kWriteFailedGoesOnFormat : lines::kWriteFailedEndsFormat,
            status.code());
     outage = true;
   }
@@ -281,12 +279,12 @@ Status Muxer::State::WriteHeader(const HeaderTotals& totals) {
 
 Status Muxer::State::Finish() {
   if (Failed(stop_code)) {
-    CloseOutage("writing ended");
+    CloseOutage(lines::kOutageEnded);
   } else {
     Status status = packets->FinishPacket();
     if (Failed(status)) (void)Fault(status);  // latched: End reports it
     if (Succeeded(status)) (void)Flush();
-    CloseOutage("writing ended");
+    CloseOutage(lines::kOutageEnded);
   }
   if (broken) return first_fault;
   // A stream keeps the header it began with.
@@ -345,8 +343,7 @@ Status Muxer::State::FinishInPlace() {
     // No room for the index: the file ends with its data, as the header
     // already says.
     if (Succeeded(first_fault)) first_fault = status;
-    Report("writer : the index did not fit (0x%08X); the file is whole but has no index",
-           status.code());
+    Report(lines::kIndexDidNotFitFormat, status.code());
     (void)sink.Truncate(data_end);
     return status;
   }
@@ -371,7 +368,7 @@ Muxer::~Muxer() {
     } catch (const std::bad_alloc&) {
       // No memory to finish the last packet: the file ends with the ones before.
     }
-    s.CloseOutage("writing ended");
+    s.CloseOutage(lines::kOutageEnded);
   }
   delete state_;
 }
@@ -422,12 +419,14 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   if (s.phase != Phase::kWriting) return kInvalidRequest;
   if (stream >= s.slot.size() || s.slot[stream] < 0) return kInvalidStream;
   if (data == nullptr || size == 0) return kInvalidArgument;
-  if (size >= kMaxSampleSize) return s.Refuse(kInvalidArgument, kRefusalTooLarge, size, time);
+  if (size >= kMaxSampleSize) {
+    return s.Refuse(kInvalidArgument, lines::kRefusalTooLarge, size, time);
+  }
   // Presentation times, and the play duration the index covers, are ms
   // DWORDs on the preroll-shifted timeline.
   if (duration > std::numeric_limits<uint64_t>::max() - time ||
       (time + duration) / kTicksPerMs + s.info.preroll_ms > kMaxMs) {
-    return s.Refuse(kInvalidArgument, kRefusalTime, size, time);
+    return s.Refuse(kInvalidArgument, lines::kRefusalTime, size, time);
   }
   const uint64_t end = time + duration;
   if (Failed(s.stop_code)) {
@@ -438,7 +437,7 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   if (!hold) {
     // Bytes the caller keeps no hold on: the muxer's own copy goes into the packets.
     auto* copy = new (std::nothrow) uint8_t[size];
-    if (copy == nullptr) return s.Refuse(kOutOfMemory, kRefusalNoMemory, size, time);
+    if (copy == nullptr) return s.Refuse(kOutOfMemory, lines::kRefusalNoMemory, size, time);
     std::memcpy(copy, data, size);
     hold = SampleHold([](void* bytes) { delete[] static_cast<uint8_t*>(bytes); }, copy);
     data = copy;
@@ -461,7 +460,7 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   try {
     s.unconfirmed.push_back(taken);
   } catch (const std::bad_alloc&) {
-    return s.Refuse(kOutOfMemory, kRefusalNoMemory, size, time);
+    return s.Refuse(kOutOfMemory, lines::kRefusalNoMemory, size, time);
   }
   const bool had_open = s.packets->has_open_packet();
   const uint64_t open_packet = s.packets->completed_packets();
@@ -492,7 +491,7 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
     status = s.packets->FinishPacket();
     if (Failed(status)) return s.Fault(status);
     status = s.Flush();
-    if (Succeeded(status)) s.CloseOutage("writing works again");
+    if (Succeeded(status)) s.CloseOutage(lines::kOutageResumed);
     return status;
   }
   return s.KeepCrashBound(end);
@@ -512,8 +511,9 @@ Status Muxer::End() {
 
 const char* RefusedSampleLine(char (&line)[128], const char* why, uint64_t size, uint64_t time,
                               bool time_known) {
-  std::snprintf(line, sizeof line, "writer : sample refused (%s): %llu bytes %s %.3f s", why,
-                static_cast<unsigned long long>(size), time_known ? "at" : "after",
+  std::snprintf(line, sizeof line, lines::kSampleRefusedFormat, why,
+                static_cast<unsigned long long>(size),
+                time_known ? lines::kRefusedAt : lines::kRefusedAfter,
                 static_cast<double>(time) / static_cast<double>(kTicksPerMs * 1000));
   return line;
 }

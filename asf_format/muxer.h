@@ -45,7 +45,8 @@
 // sample gets through again or when writing ends (End, or a Muxer destroyed
 // without it).
 // The last tells of one sample refused while writing, which the file then
-// lacks: why (kRefusalTooLarge, kRefusalNoMemory, kRefusalTime), its size
+// lacks: why (lines::kRefusalTooLarge, kRefusalNoMemory, kRefusalTime in
+// diagnostics/lines.h, where every line is defined), its size
 // and its time; the writer in front of the muxer writes the same line for a
 // sample it cannot provide memory for ("... bytes after 12.380 s": its time
 // is not known yet).
@@ -85,15 +86,10 @@ inline constexpr uint32_t kMinChosenPacketSize = 3200;
 // media objects and refuse objects of 16 MiB or more.
 inline constexpr size_t kMaxSampleSize = size_t{1} << 24;
 
-// Why a sample was refused, as its line says.
-inline constexpr char kRefusalTooLarge[] = "sample over 16 MiB";
-inline constexpr char kRefusalNoMemory[] = "out of memory";
-inline constexpr char kRefusalTime[] = "time out of range";
-
-// Formats the line of a sample refused (why, `size` bytes, `time` in 100-ns
-// units) into `line` and returns it: "at" the sample's own time, or, for a
-// sample refused before its time was known, "after" the end of the latest
-// sample given.
+// Formats the line of a sample refused (why, a lines::kRefusal... text;
+// `size` bytes; `time` in 100-ns units) into `line` and returns it: "at"
+// the sample's own time, or, for a sample refused before its time was
+// known, "after" the end of the latest sample given.
 const char* RefusedSampleLine(char (&line)[128], const char* why, uint64_t size, uint64_t time,
                               bool time_known = true);
 

@@ -18,6 +18,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "output_path.h"
+#include "progress.h"
 #include "stream_format/file_header.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/start_rule.h"

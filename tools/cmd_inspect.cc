@@ -11,6 +11,7 @@
 #include "asf_format/reader.h"
 #include "cli.h"
 #include "commands.h"
+#include "input_file.h"
 #include "inspect.h"
 
 namespace kestrum_cli {

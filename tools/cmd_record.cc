@@ -14,7 +14,10 @@
 #include "args.h"
 #include "cli.h"
 #include "commands.h"
+#include "diagnostic_watch.h"
+#include "input_file.h"
 #include "kestrum.h"
+#include "loss_summary.h"
 #include "piece_reader.h"
 #include "piece_sender.h"
 #include "output_path.h"
@@ -89,84 +92,107 @@ const std::vector<OptionSpec> kOptions = {
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
+constexpr char kCommand[] = "record";
 
-}  // namespace
+// What the command line asks for.
+struct RecordRequest {
+  std::string input;
+  std::string output;
+  size_t piece_size = kDefaultPieceSize;  // 0: one whole group per piece
+  bool segmented = false;                 // --segment-time: a series of files
+  uint64_t segment_ms = 0;
+  OutputPattern pattern;  // segmented: the files' names
+  bool verbose = false;
+  bool no_overwrite = false;
+  bool strict = false;
 
-int RunRecord(const std::vector<std::string>& argv) {
-  const std::string command = "record";
+  bool from_stdin() const { return input == "-"; }
+  bool to_stdout() const { return output == "-" && !segmented; }
+};
+
+// Reads the command line into `request`. An exit code when the command ends
+// here: a usage error, or --help printed.
+std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequest& request) {
   Args args;
-  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
+  if (const auto done = ParseCommandLine(kCommand, argv, kOptions, kHelp, args)) return *done;
   std::string error;
-  if (args.positionals().size() != 2) return UsageError(command, "expected INPUT and OUTPUT");
-  const std::string input = args.positionals()[0];
-  const std::string output = args.positionals()[1];
-  size_t piece_size = kDefaultPieceSize;
+  if (args.positionals().size() != 2) return UsageError(kCommand, "expected INPUT and OUTPUT");
+  request.input = args.positionals()[0];
+  request.output = args.positionals()[1];
   if (auto s = args.Value("piece-size")) {
     if (*s == "group") {
-      piece_size = 0;
+      request.piece_size = 0;
     } else {
       uint64_t v = 0;
       if (!ParseUnsigned(*s, 1, kMaxPieceSize, "--piece-size", v, error)) {
-        return UsageError(command, error);
+        return UsageError(kCommand, error);
       }
-      piece_size = v == 40 ? 41 : static_cast<size_t>(v);
+      request.piece_size = v == 40 ? 41 : static_cast<size_t>(v);
     }
   }
 
   if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
-    return UsageError(command, conflict);
+    return UsageError(kCommand, conflict);
   }
 
-  uint64_t segment_ms = 0;
-  OutputPattern pattern;
-  const bool segmented = args.Has("segment-time");
-  if (segmented && (!ParseSegmentTime(*args.Value("segment-time"), segment_ms, error) ||
-                    !pattern.Parse(output, error))) {
-    return UsageError(command, error);
+  request.segmented = args.Has("segment-time");
+  if (request.segmented &&
+      (!ParseSegmentTime(*args.Value("segment-time"), request.segment_ms, error) ||
+       !request.pattern.Parse(request.output, error))) {
+    return UsageError(kCommand, error);
+  }
+  request.verbose = args.Has("verbose");
+  request.no_overwrite = args.Has(kNoOverwriteOption.name);
+  request.strict = args.Has(kStrictOption.name);
+  return std::nullopt;
+}
+
+// One recording, in the order its steps run: OpenInput, Start, PumpPieces
+// (which begins a series' next file with NextFile), StopAndReport. A step
+// that returns an exit code ends the command with it.
+class Recording {
+ public:
+  explicit Recording(const RecordRequest& request)
+      : request_(request),
+        output_name_(request.segmented ? request.pattern.Name(0) : request.output) {}
+
+  // Opens the input (and standard output as the output), reads the header
+  // and refuses what the live road would drop without saying why.
+  std::optional<int> OpenInput();
+  // Watches the library's lines, begins the first file and sends the header.
+  std::optional<int> Start();
+  // Sends the input on in pieces until it ends, a signal stops it, the
+  // library drops a piece for want of an output, or writing has ended.
+  std::optional<int> PumpPieces();
+  // Ends the recording and tells how it went.
+  int StopAndReport();
+
+ private:
+  // Makes the instance of the next file, or sets refused_ to say why not.
+  bool BeginFile();
+  // A series: ends the file in hand and begins the next.
+  std::optional<int> NextFile();
+  // A series: sends whole pieces of the size asked for, keeping the rest.
+  void SendSegmented(const uint8_t* data, size_t size);
+  // A series: sends the bytes kept, less than a piece.
+  void FlushPending();
+  // The line of what was recorded, and of what was lost.
+  int Report(double seconds, const WriteFaults& faults, const struct stat& info);
+
+  // The output as the user named it.
+  std::string shown() const {
+    return request_.segmented || !request_.to_stdout() ? output_name_ : request_.output;
   }
 
-  const bool from_stdin = input == "-";
-  const bool to_stdout = output == "-" && !segmented;
+  const RecordRequest& request_;
   // The library keeps this pointer until StopRecord.
-  std::string output_name = segmented ? pattern.Name(0) : output;
-  if (to_stdout) {
-    const int code = StandardOutput(false, output_name, error);
-    if (code == kExitUsage) return UsageError(command, error);
-    if (code != kExitOk) return Fail(command, code, error);
-  }
-  const InputFile in(input);
-  if (in.fd() < 0) return Fail(command, kExitInput, in.OpenError());
-  const int fd = in.fd();
-
-  if (IdOfDescriptor(fd) == IdOfPath(output_name)) {
-    return UsageError(command, "OUTPUT '" + (to_stdout ? output : output_name) +
-                                   "' would overwrite INPUT " +
-                                   (from_stdin ? std::string("(standard input)") : "'" + input + "'"));
-  }
-  // Cut into files at group boundaries: groups are read whole, and sent on
-  // in pieces of the size asked for.
-  PieceReader reader(fd, segmented ? 0 : piece_size);
-  uint8_t header[40];
-  if (!reader.ReadHeader(header)) {
-    if (reader.out_of_memory()) return Fail(command, kExitFailure, "out of memory");
-    if (reader.failed()) return Fail(command, kExitInput, "cannot read '" + input + "'");
-    return Fail(command, kExitNotStream,
-                "'" + input + "' is not a stream: fewer than its 40-byte header");
-  }
-  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
-  if (!decoded.accepted()) {
-    return Fail(command, kExitNotStream,
-                "'" + input + "' is not a stream: its header is refused: " + stream_format::RefusalText(decoded));
-  }
-  // The live road would drop every piece without saying why.
-  if (output_name.size() > kMaxOutputName) {
-    return Fail(command, kExitOutput,
-                "cannot write '" + output_name + "': " + DescribeResult(kNameTooLongResult).text);
-  }
-  const auto shown = [&] { return segmented || !to_stdout ? output_name : output; };
-  const bool verbose = args.Has("verbose");
-  DiagnosticWatch diagnostics(verbose);
-  KestrumHandle handle = nullptr;
+  std::string output_name_;
+  std::optional<InputFile> in_;
+  std::optional<PieceReader> reader_;
+  uint8_t header_[40] = {};
+  stream_format::DecodedHeader decoded_;
+  std::optional<DiagnosticWatch> diagnostics_;
+  KestrumHandle handle_ = nullptr;
   // Memory that runs out in the program itself still leaves the recording
   // ended (the normal ways out release the handle first).
   struct EndOnUnwind {
@@ -175,164 +201,255 @@ int RunRecord(const std::vector<std::string>& argv) {
       if (handle != nullptr) StopRecord(handle);
       ReleaseRecordInstance(&handle);
     }
-  } end_on_unwind{handle};
-  // Makes the instance of the next file, or says why not.
-  std::optional<int> refused;
-  std::vector<std::string> files;  // those written before this one
-  const auto begin_file = [&]() -> bool {
-    const FileId id = IdOfPath(output_name);
-    bool again = false;
-    for (const std::string& earlier : files) again = again || id == IdOfPath(earlier);
-    // Standard output is whatever the shell made of it: never refused by -n.
-    const OutputRefusal checked =
-        again ? OutputRefusal{kExitUsage, "OUTPUT '" + output_name +
-                                              "' is a file this series has written already"}
-              : CheckOutput(output_name, shown(), {input},
-                            args.Has(kNoOverwriteOption.name) && !to_stdout);
-    if (checked.code == kExitUsage) {
-      refused = UsageError(command, checked.message);
-    } else if (checked.code != kExitOk) {
-      refused = Fail(command, checked.code, checked.message);
-    } else if ((handle = CreateRecordInstance()) == nullptr) {
-      refused = Fail(command, kExitFailure, "the library made no instance (out of memory)");
-    } else if (StartRecord(handle, output_name.c_str(), 0, 0) == 0) {
-      ReleaseRecordInstance(&handle);
-      refused = Fail(command, kExitFailure, "StartRecord refused the instance");
-    }
-    return !refused;
-  };
-  if (!begin_file()) return *refused;
-  const int64_t input_size = from_stdin ? -1 : FileSize(input);
-  Progress progress("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0, !verbose);
-  PieceSender sender(
-      [&handle](const uint8_t* piece, int32_t size) { SendOneFrame(handle, piece, size); });
-  const StopOnSignals signals;
-  reader.StopWhen(StopOnSignals::flag());
-  sender.Header(header);
+  } end_on_unwind_{handle_};
+  std::optional<int> refused_;
+  std::vector<std::string> files_;  // those written before the one in hand
+  std::optional<Progress> progress_;
+  std::optional<PieceSender> sender_;
+  std::optional<StopOnSignals> signals_;
+  std::optional<SegmentClock> clock_;
+  std::vector<uint8_t> pending_;  // segmented: bytes not yet sent, less than a piece
+};
+
+std::optional<int> Recording::OpenInput() {
+  const std::string& input = request_.input;
+  std::string error;
+  if (request_.to_stdout()) {
+    const int code = StandardOutput(false, output_name_, error);
+    if (code == kExitUsage) return UsageError(kCommand, error);
+    if (code != kExitOk) return Fail(kCommand, code, error);
+  }
+  in_.emplace(input);
+  if (in_->fd() < 0) return Fail(kCommand, kExitInput, in_->OpenError());
+  const int fd = in_->fd();
+
+  if (IdOfDescriptor(fd) == IdOfPath(output_name_)) {
+    return UsageError(
+        kCommand,
+        "OUTPUT '" + (request_.to_stdout() ? request_.output : output_name_) +
+            "' would overwrite INPUT " +
+            (request_.from_stdin() ? std::string("(standard input)") : "'" + input + "'"));
+  }
+  // Cut into files at group boundaries: groups are read whole, and sent on
+  // in pieces of the size asked for.
+  reader_.emplace(fd, request_.segmented ? 0 : request_.piece_size);
+  if (!reader_->ReadHeader(header_)) {
+    if (reader_->out_of_memory()) return Fail(kCommand, kExitFailure, "out of memory");
+    if (reader_->failed()) return Fail(kCommand, kExitInput, "cannot read '" + input + "'");
+    return Fail(kCommand, kExitNotStream,
+                "'" + input + "' is not a stream: fewer than its 40-byte header");
+  }
+  decoded_ = stream_format::DecodeFileHeader(header_);
+  if (!decoded_.accepted()) {
+    return Fail(kCommand, kExitNotStream,
+                "'" + input + "' is not a stream: its header is refused: " +
+                    stream_format::RefusalText(decoded_));
+  }
+  // The live road would drop every piece without saying why.
+  if (output_name_.size() > kMaxOutputName) {
+    return Fail(kCommand, kExitOutput,
+                "cannot write '" + output_name_ + "': " + DescribeResult(kNameTooLongResult).text);
+  }
+  return std::nullopt;
+}
+
+bool Recording::BeginFile() {
+  const FileId id = IdOfPath(output_name_);
+  bool again = false;
+  for (const std::string& earlier : files_) again = again || id == IdOfPath(earlier);
+  // Standard output is whatever the shell made of it: never refused by -n.
+  const OutputRefusal checked =
+      again ? OutputRefusal{kExitUsage, "OUTPUT '" + output_name_ +
+                                            "' is a file this series has written already"}
+            : CheckOutput(output_name_, shown(), {request_.input},
+                          request_.no_overwrite && !request_.to_stdout());
+  if (checked.code == kExitUsage) {
+    refused_ = UsageError(kCommand, checked.message);
+  } else if (checked.code != kExitOk) {
+    refused_ = Fail(kCommand, checked.code, checked.message);
+  } else if ((handle_ = CreateRecordInstance()) == nullptr) {
+    refused_ = Fail(kCommand, kExitFailure, "the library made no instance (out of memory)");
+  } else if (StartRecord(handle_, output_name_.c_str(), 0, 0) == 0) {
+    ReleaseRecordInstance(&handle_);
+    refused_ = Fail(kCommand, kExitFailure, "StartRecord refused the instance");
+  }
+  return !refused_;
+}
+
+std::optional<int> Recording::Start() {
+  diagnostics_.emplace(request_.verbose);
+  if (!BeginFile()) return refused_;
+  const int64_t input_size = request_.from_stdin() ? -1 : FileSize(request_.input);
+  progress_.emplace("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0,
+                    !request_.verbose);
+  sender_.emplace(
+      [this](const uint8_t* piece, int32_t size) { SendOneFrame(handle_, piece, size); });
+  signals_.emplace();
+  reader_->StopWhen(StopOnSignals::flag());
+  sender_->Header(header_);
+  clock_.emplace(SegmentClock::Road::kLive, decoded_.stream_type, request_.segment_ms);
+  files_ = {output_name_};
+  return std::nullopt;
+}
+
+std::optional<int> Recording::PumpPieces() {
   const uint8_t* data = nullptr;
   size_t size = 0;
-  SegmentClock clock(SegmentClock::Road::kLive, decoded.stream_type, segment_ms);
-  std::vector<uint8_t> pending;  // segmented: bytes not yet sent, less than a piece
-  const auto flush = [&] {
-    if (!pending.empty()) sender.Piece(pending.data(), pending.size());
-    pending.clear();
-  };
-  files = {output_name};
   // The header went first: a data piece the library drops because the
   // output cannot be prepared would be followed by every other; and once
   // writing has ended (an output that cannot be cut back failed: a pipe
   // whose reader went away), nothing more can be written.
-  while (StopOnSignals::signal() == 0 && diagnostics.not_ready() == 0 &&
-         !diagnostics.faults().writing_ended && reader.Next(data, size)) {
-    if (segmented) {
-      if (clock.StartsNewFile(data, size)) {
-        flush();
-        StopRecord(handle);
-        ReleaseRecordInstance(&handle);
-        output_name = pattern.Name(files.size());
-        if (!begin_file()) {
-          progress.Finish();
-          std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
-                       files.size(), files.back().c_str());
-          return *refused;
-        }
-        files.push_back(output_name);
-        sender.Header(header);
+  while (StopOnSignals::signal() == 0 && diagnostics_->not_ready() == 0 &&
+         !diagnostics_->faults().writing_ended && reader_->Next(data, size)) {
+    if (request_.segmented) {
+      if (clock_->StartsNewFile(data, size)) {
+        if (const auto code = NextFile()) return code;
       }
-      if (piece_size == 0) {
-        sender.Piece(data, size);
-      } else {
-        pending.insert(pending.end(), data, data + size);
-        size_t at = 0;
-        for (; pending.size() - at >= piece_size; at += piece_size) {
-          sender.Piece(pending.data() + at, piece_size);
-        }
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
-      }
+      SendSegmented(data, size);
     } else {
-      sender.Piece(data, size);
+      sender_->Piece(data, size);
     }
-    progress.Update(reader.consumed(), diagnostics.groups(),
-                    static_cast<double>(diagnostics.samples()) * 0.04);
+    progress_->Update(reader_->consumed(), diagnostics_->groups(),
+                      static_cast<double>(diagnostics_->samples()) * 0.04);
   }
-  flush();
-  StopRecord(handle);
-  ReleaseRecordInstance(&handle);
-  if (to_stdout) EndStandardOutput();
-  progress.Finish();
-  const double seconds = progress.elapsed_seconds();
-  const WriteFaults faults = diagnostics.faults();
+  return std::nullopt;
+}
+
+std::optional<int> Recording::NextFile() {
+  FlushPending();
+  StopRecord(handle_);
+  ReleaseRecordInstance(&handle_);
+  output_name_ = request_.pattern.Name(files_.size());
+  if (!BeginFile()) {
+    progress_->Finish();
+    std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
+                 files_.size(), files_.back().c_str());
+    return refused_;
+  }
+  files_.push_back(output_name_);
+  sender_->Header(header_);
+  return std::nullopt;
+}
+
+void Recording::SendSegmented(const uint8_t* data, size_t size) {
+  const size_t piece_size = request_.piece_size;
+  if (piece_size == 0) {
+    sender_->Piece(data, size);
+    return;
+  }
+  pending_.insert(pending_.end(), data, data + size);
+  size_t at = 0;
+  for (; pending_.size() - at >= piece_size; at += piece_size) {
+    sender_->Piece(pending_.data() + at, piece_size);
+  }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+void Recording::FlushPending() {
+  if (!pending_.empty()) sender_->Piece(pending_.data(), pending_.size());
+  pending_.clear();
+}
+
+int Recording::StopAndReport() {
+  const std::string& input = request_.input;
+  const std::string& output = request_.output;
+  FlushPending();
+  StopRecord(handle_);
+  ReleaseRecordInstance(&handle_);
+  if (request_.to_stdout()) EndStandardOutput();
+  progress_->Finish();
+  const double seconds = progress_->elapsed_seconds();
+  const WriteFaults faults = diagnostics_->faults();
   const std::string fault_note =
       faults.any() ? "; writing failed with " + DescribeWriteFaults(faults) : "";
 
   if (StopOnSignals::signal() != 0) {
     const int number = StopOnSignals::signal();
-    Fail(command, 128 + number,
+    Fail(kCommand, 128 + number,
          std::string("stopped by ") + SignalName(number) + ": the recording was ended, '" +
-             (segmented ? files.back() : output) +
-             "' holds what came before" + fault_note);
+             (request_.segmented ? files_.back() : output) + "' holds what came before" +
+             fault_note);
     return 128 + number;
   }
-  if (diagnostics.not_ready() > 0) {
-    if (OutputInUse(output_name)) return Fail(command, kExitOutput, InUseMessage(shown()));
-    return Fail(command, kExitFailure,
-                "the library could not prepare '" + output + "' (see --verbose); nothing was "
-                "recorded");
+  if (diagnostics_->not_ready() > 0) {
+    if (OutputInUse(output_name_)) return Fail(kCommand, kExitOutput, InUseMessage(shown()));
+    return Fail(
+        kCommand, kExitFailure,
+        "the library could not prepare '" + output + "' (see --verbose); nothing was recorded");
   }
-  if (reader.failed()) {
-    if (reader.out_of_memory()) {
-      return Fail(command, kExitFailure,
-                  "out of memory reading '" + input + "'; what came before was recorded" +
-                      fault_note);
+  if (reader_->failed()) {
+    if (reader_->out_of_memory()) {
+      return Fail(
+          kCommand, kExitFailure,
+          "out of memory reading '" + input + "'; what came before was recorded" + fault_note);
     }
-    return Fail(command, kExitInput,
+    return Fail(kCommand, kExitInput,
                 "reading '" + input + "' failed; what came before was recorded" + fault_note);
   }
   if (faults.writing_ended && faults.first_code == kBrokenPipeCode) {
-    return Fail(command, kExitFailure,
+    return Fail(kCommand, kExitFailure,
                 "writing '" + shown() +
                     "' ended: its reader went away (broken pipe, 0x8007006D); it was given every "
                     "sample before, and the recording was stopped");
   }
   if (faults.writing_ended) {
-    return Fail(command, kExitFailure,
+    return Fail(kCommand, kExitFailure,
                 "writing '" + shown() + "' failed with " + DescribeWriteFaults(faults) +
                     "; a stream cannot be cut back, so writing ended there and the recording "
                     "was stopped");
   }
   if (faults.any()) {
-    return Fail(command, kExitFailure,
+    return Fail(kCommand, kExitFailure,
                 "writing '" + output + "' failed with " + DescribeWriteFaults(faults) +
                     "; the recording went on, and the file holds the rest, ended");
   }
   struct stat info;
-  if (sender.calls() <= files.size() || ::stat(output_name.c_str(), &info) != 0) {
-    return Fail(command, kExitFailure, "no output was written to '" + output + "' (see --verbose)");
+  if (sender_->calls() <= files_.size() || ::stat(output_name_.c_str(), &info) != 0) {
+    return Fail(kCommand, kExitFailure,
+                "no output was written to '" + output + "' (see --verbose)");
   }
-  std::string lost = DescribeLosses(diagnostics.live_losses(), faults, 0);
-  if (!lost.empty()) lost += "; " + std::to_string(diagnostics.groups()) + " groups recorded";
-  if (segmented) {
+  return Report(seconds, faults, info);
+}
+
+int Recording::Report(double seconds, const WriteFaults& faults, const struct stat& info) {
+  const std::string& input = request_.input;
+  const uint64_t consumed = reader_->consumed();
+  std::string lost = DescribeLosses(diagnostics_->live_losses(), faults, 0);
+  if (!lost.empty()) lost += "; " + std::to_string(diagnostics_->groups()) + " groups recorded";
+  if (request_.segmented) {
     std::printf("recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
-                input.c_str(), files.size(), files.front().c_str(), files.back().c_str(),
-                static_cast<unsigned long long>(reader.consumed()),
-                static_cast<unsigned long long>(sender.calls()), seconds,
-                FormatRate(reader.consumed(), seconds).c_str());
+                input.c_str(), files_.size(), files_.front().c_str(), files_.back().c_str(),
+                static_cast<unsigned long long>(consumed),
+                static_cast<unsigned long long>(sender_->calls()), seconds,
+                FormatRate(consumed, seconds).c_str());
   } else {
     // A device or a pipe has no size to tell.
     const uint64_t written = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
     // Standard output carries the file: the report goes to stderr then.
-    std::fprintf(to_stdout ? stderr : stdout,
+    std::fprintf(request_.to_stdout() ? stderr : stdout,
                  "recorded %s -> %s: %llu bytes in %llu pieces, %s written, %.2f s, %s\n",
-                 input.c_str(), output.c_str(), static_cast<unsigned long long>(reader.consumed()),
-                 static_cast<unsigned long long>(sender.calls()), FormatMegabytes(written).c_str(),
-                 seconds, FormatRate(reader.consumed(), seconds).c_str());
+                 input.c_str(), request_.output.c_str(), static_cast<unsigned long long>(consumed),
+                 static_cast<unsigned long long>(sender_->calls()),
+                 FormatMegabytes(written).c_str(), seconds, FormatRate(consumed, seconds).c_str());
   }
   if (lost.empty()) return kExitOk;
-  if (args.Has(kStrictOption.name)) return Fail(command, kExitFailure, lost + " (--strict)");
+  if (request_.strict) return Fail(kCommand, kExitFailure, lost + " (--strict)");
   // Samples the writer refused are missing from a recording that went on.
-  if (faults.refused() > 0) return Fail(command, kExitFailure, lost);
-  Fail(command, kExitOk, lost);
+  if (faults.refused() > 0) return Fail(kCommand, kExitFailure, lost);
+  Fail(kCommand, kExitOk, lost);
   return kExitOk;
+}
+
+}  // namespace
+
+int RunRecord(const std::vector<std::string>& argv) {
+  RecordRequest request;
+  if (const auto done = ParseRequest(argv, request)) return *done;
+  Recording recording(request);
+  if (const auto done = recording.OpenInput()) return *done;
+  if (const auto done = recording.Start()) return *done;
+  if (const auto done = recording.PumpPieces()) return *done;
+  return recording.StopAndReport();
 }
 
 }  // namespace kestrum_cli

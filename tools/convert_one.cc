@@ -16,7 +16,10 @@
 #include <thread>
 
 #include "cli.h"
+#include "diagnostic_watch.h"
+#include "input_file.h"
 #include "kestrum.h"
+#include "loss_summary.h"
 #include "output_path.h"
 #include "piece_reader.h"
 #include "progress.h"

@@ -5,6 +5,7 @@
 
 #include "base/bytes.h"
 #include "cli.h"
+#include "input_file.h"
 #include "inspect.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/stream_scanner.h"

@@ -4,8 +4,6 @@
 
 #include <cstdio>
 
-#include "cli.h"
-
 namespace kestrum_cli {
 
 namespace {
@@ -14,6 +12,19 @@ constexpr auto kFirstDraw = std::chrono::seconds(1);
 constexpr auto kRedraw = std::chrono::milliseconds(200);
 
 }  // namespace
+
+std::string FormatMegabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+std::string FormatRate(uint64_t bytes, double seconds) {
+  char text[32];
+  if (seconds <= 0) return "- MB/s";
+  std::snprintf(text, sizeof text, "%.1f MB/s", static_cast<double>(bytes) / 1e6 / seconds);
+  return text;
+}
 
 Progress::Progress(std::string label, uint64_t total, bool allowed)
     : label_(std::move(label)),

@@ -12,6 +12,10 @@
 
 namespace kestrum_cli {
 
+// Bytes as "12.3 MB" (10^6 bytes) and a rate as "45.6 MB/s".
+std::string FormatMegabytes(uint64_t bytes);
+std::string FormatRate(uint64_t bytes, double seconds);
+
 class Progress {
  public:
   static constexpr uint64_t kUnknownBytes = UINT64_MAX;

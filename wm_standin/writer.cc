@@ -30,6 +30,7 @@
 #include "platform/com.h"
 #include "platform/debug_output.h"
 #include "asf_format/muxer.h"
+#include "diagnostics/lines.h"
 #include "wm_standin/com_object.h"
 #include "wm_standin/header_attributes.h"
 #include "wm_standin/implements.h"
@@ -271,7 +272,7 @@ HRESULT Writer::AllocateSample(DWORD size, INSSBuffer** sample) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (writing()) {
       char line[128];
-      const char* why = too_large ? asf::kRefusalTooLarge : asf::kRefusalNoMemory;
+      const char* why = too_large ? lines::kRefusalTooLarge : lines::kRefusalNoMemory;
       OutputDebugStringA(asf::RefusedSampleLine(line, why, size, media_end_, false));
     }
   }

@@ -3,6 +3,7 @@
 
 #include "api/record_instance.h"
 #include "convert/transfer.h"
+#include "diagnostics/lines.h"
 #include "kestrum.h"
 #include "platform/debug_output.h"
 
@@ -21,13 +22,13 @@ kestrum::RecordInstance g_static_instance(kestrum::WmFactories::ForConversion())
 // here, its line says what the call did not do ("SendOneFrame : out of
 // memory; the piece was dropped").
 template <typename Call>
-void Guarded(const char* name, const char* undone, Call call) noexcept {
+void Guarded(const kestrum::lines::ExportUndone& line, Call call) noexcept {
   try {
     call();
   } catch (const std::bad_alloc&) {
-    kestrum::DebugLine("%s : out of memory; %s", name, undone);
+    kestrum::DebugLine(kestrum::lines::kExportOutOfMemoryFormat, line.name, line.undone);
   } catch (...) {
-    kestrum::DebugLine("%s : failed; %s", name, undone);
+    kestrum::DebugLine(kestrum::lines::kExportFailedFormat, line.name, line.undone);
   }
 }
 
@@ -37,7 +38,7 @@ extern "C" {
 
 KESTRUM_API KestrumHandle KESTRUM_CALL CreateRecordInstance(void) {
   KestrumHandle handle = nullptr;
-  Guarded("CreateRecordInstance", "no instance was made", [&] {
+  Guarded(kestrum::lines::kCreateRecordInstanceUndone, [&] {
     handle = reinterpret_cast<KestrumHandle>(
         kestrum::RecordInstance::Create(kestrum::WmFactories::LinkedSdk()));
   });
@@ -55,9 +56,8 @@ KESTRUM_API void KESTRUM_CALL SendOneFrame(KestrumHandle handle, const void* dat
   if (handle == nullptr) return;
   // A null data pointer reads nothing: it acts as a piece of length 0.
   if (data == nullptr) length = 0;
-  Guarded("SendOneFrame", "the piece was dropped", [&] {
-    FromHandle(handle)->SendOneFrame(static_cast<const uint8_t*>(data), length);
-  });
+  Guarded(kestrum::lines::kSendOneFrameUndone,
+          [&] { FromHandle(handle)->SendOneFrame(static_cast<const uint8_t*>(data), length); });
 }
 
 KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* file_name,
@@ -69,13 +69,12 @@ KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* f
 
 KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle) {
   if (handle == nullptr) return;
-  Guarded("StopRecord", "writing may not have ended",
-          [&] { FromHandle(handle)->EndRecording(); });
+  Guarded(kestrum::lines::kStopRecordUndone, [&] { FromHandle(handle)->EndRecording(); });
 }
 
 KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* destination) {
   int32_t result = E_OUTOFMEMORY;
-  Guarded("TransferToAsf", "the conversion was stopped", [&] {
+  Guarded(kestrum::lines::kTransferToAsfUndone, [&] {
     result = kestrum::TransferToAsf(g_static_instance, kestrum::PacketSource::Library(), source,
                                     destination);
   });

@@ -9,6 +9,7 @@
 #include "api/record_instance.h"
 #include "asf/packet_record.h"
 #include "base/bytes.h"
+#include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 #include "stream_format/read_guard.h"
 
@@ -100,7 +101,7 @@ bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& ro
 }  // namespace
 
 int32_t RecordInstance::processgroup(const GroupView& group) {
-  OutputDebugStringA("enter processgroup");
+  OutputDebugStringA(lines::kEnterProcessGroup);
   uint32_t count = 0;
   uint64_t blocks_size = 0;
   if (group.valid() && group.first_block != group.end) {
@@ -116,11 +117,11 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
   const bool writable =
       session.writer_ready != 0 && session.writer != nullptr && session.writer_advanced != nullptr;
   if (count != 0 && writable) {
-    OutputDebugStringA("VideoBlock!");
+    OutputDebugStringA(lines::kVideoBlock);
     const uint64_t size = kSampleHeaderSize + blocks_size;
     if (size > kMaxLiveSampleSize) {
-      DebugLine("processgroup : group of %u video blocks needs %llu bytes, over %u; not written",
-                count, static_cast<unsigned long long>(size), kMaxLiveSampleSize);
+      DebugLine(lines::kGroupTooLargeFormat, count, static_cast<unsigned long long>(size),
+                kMaxLiveSampleSize);
       count = 0;
     }
     // The live road times its samples from the instance's clock.
@@ -129,7 +130,7 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
       const GroupView& group;
       uint32_t count;
       void Begin() {
-        DebugLineNumber("videotime: ", static_cast<int32_t>(
+        DebugLineNumber(lines::kVideoTimePrefix, static_cast<int32_t>(
                                            static_cast<uint32_t>(instance.packer.next_video_time)));
       }
       bool Fill(uint8_t* out, uint32_t k) {
@@ -140,12 +141,12 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
       QWORD Time() const { return instance.packer.next_video_time; }
       void Written() {
         instance.packer.next_video_time += kFrameDuration;
-        OutputDebugStringA("!!!!Write Sample!!!!");
+        OutputDebugStringA(lines::kWriteSample);
       }
     } road{*this, group, count};
     WriteSamples(*this, count, static_cast<DWORD>(size), road);
   }
-  OutputDebugStringA("leave processgroup");
+  OutputDebugStringA(lines::kLeaveProcessGroup);
   return 0;
 }
 
@@ -157,7 +158,7 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
       session.writer_ready != 0 && session.writer != nullptr && session.writer_advanced != nullptr;
   if (!writable) return 1;
   if (data == nullptr || record.length < static_cast<uint32_t>(kGroupHeaderSize)) {
-    DebugLine("processpacket : packet of %lu bytes holds no group header; not written",
+    DebugLine(lines::kPacketNoGroupHeaderFormat,
               static_cast<unsigned long>(data != nullptr ? record.length : 0));
     return 1;
   }
@@ -179,13 +180,10 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
   const stream_format::FileRoadGroup& group = layout.group;
   if (group.refused()) {
     if (group.count > 0) {
-      DebugLine("processpacket : block count field 0x%X counts %ld blocks, more than the packet's "
-                "%lu bytes hold; not written",
-                group.field, static_cast<long>(group.count),
+      DebugLine(lines::kPacketBlocksPastEndFormat, group.field, static_cast<long>(group.count),
                 static_cast<unsigned long>(record.length));
     } else {
-      DebugLine("processpacket : block count field 0x%X counts no blocks; not written",
-                group.field);
+      DebugLine(lines::kPacketNoBlocksFormat, group.field);
     }
   }
   if (group.blocks_size == 0) return 1;

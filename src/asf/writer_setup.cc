@@ -3,6 +3,7 @@
 
 #include "api/record_instance.h"
 #include "asf/results.h"
+#include "diagnostics/lines.h"
 #include "platform/codepage.h"
 #include "platform/com.h"
 #include "platform/debug_output.h"
@@ -28,7 +29,7 @@ HRESULT RecordInstance::PrepareWriter(const char* name) {
 }
 
 HRESULT RecordInstance::CreateWriter() {
-  OutputDebugStringA("CreateWriter!");
+  OutputDebugStringA(lines::kCreateWriter);
   if (session.writer != nullptr) return S_OK;
   HRESULT hr =
       factories().create_writer ? factories().create_writer(nullptr, &session.writer) : E_FAIL;
@@ -58,7 +59,7 @@ HRESULT RecordInstance::CreateWriter() {
 }
 
 HRESULT RecordInstance::ConfigWriter(const char* name) {
-  OutputDebugStringA("ConfigWriter!");
+  OutputDebugStringA(lines::kConfigWriter);
   if (name == nullptr) return kNoName;
   // The name and its terminating zero must fit the 260 code units; a longer
   // name is refused rather than cut.

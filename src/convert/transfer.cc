@@ -3,6 +3,7 @@
 #include "convert/transfer.h"
 
 #include "api/record_instance.h"
+#include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 
 #if defined(_WIN32)
@@ -52,7 +53,7 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
   for (;;) {
     const int32_t fetched = packets.get_packet(kChannel, &record);
     fetched_last = fetched;
-    DebugLineNumber("", fetched);
+    DebugLineNumber(lines::kFetchedPrefix, fetched);
     if (fetched == kPacketEnd) break;
 
     if (record.kind == kPacketHeader) {

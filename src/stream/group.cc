@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "base/bytes.h"
+#include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 
 namespace kestrum {
@@ -13,8 +14,8 @@ using stream_format::BlockWalk;
 void LogBlockMessage(const BlockWalk& walk) {
   // The length is shown as the signed 32-bit number it is on the wire; long
   // is wide enough for it on every platform.
-  DebugLine("-----------Splitter : block_size = %ld %08x",
-            static_cast<long>(static_cast<int32_t>(walk.length)), static_cast<unsigned>(walk.kind));
+  DebugLine(lines::kBlockRefusedFormat, static_cast<long>(static_cast<int32_t>(walk.length)),
+            static_cast<unsigned>(walk.kind));
 }
 
 // The live road's reading of a walk: a refused block is logged.
@@ -40,7 +41,7 @@ ParseResult ParseGroup(GroupView& view, const uint8_t* begin, const uint8_t* end
   const size_t available = Available(begin, end);
   if (available < kGroupHeaderSize) return ParseResult::Incomplete;
   if (load_u32le(begin) != kGroupStartCode) {
-    OutputDebugStringA("Splitter : 1");
+    OutputDebugStringA(lines::kNoGroupStartCode);
     return ParseResult::Malformed;
   }
   const BlockWalk walk = stream_format::WalkBlocks(begin, available, kGroupHeaderSize,

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "api/record_instance.h"
+#include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 #include "platform/host_memory.h"
 #include "platform/sleep.h"
@@ -22,10 +23,6 @@ constexpr int32_t kAppendChunk = 10240;
 constexpr int32_t kLongestRest = kReassemblyBufferSize;
 constexpr DWORD kMalformedPauseMs = 200;
 
-// "Splitter : " and "buffer full" in GBK (code page 936).
-constexpr char kBufferFullMessage[] =
-    "Splitter : \xC1\xD9\xCA\xB1\xBB\xBA\xB3\xE5\xC2\xFA";
-constexpr char kMemMoveError[] = "Splitter : mem move error!\n";
 
 }  // namespace
 
@@ -34,7 +31,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
 
   // A piece of exactly 40 bytes is always the stream header.
   if (length == kFileHeaderSize) {
-    if (FAILED(ParseFileHeader(data))) OutputDebugStringA("Wrong File header!");
+    if (FAILED(ParseFileHeader(data))) OutputDebugStringA(lines::kWrongFileHeader);
     return;
   }
   // Without a name from StartRecord there is nothing to prepare the writer
@@ -42,7 +39,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
   const bool ready =
       session.writer_ready != 0 || (file_name != nullptr && SUCCEEDED(PrepareWriter(file_name)));
   if (!ready) {
-    OutputDebugStringA("Not ready for Kestrum!");
+    OutputDebugStringA(lines::kNotReady);
     return;
   }
 
@@ -75,7 +72,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
           {kAppendChunk, splitter.buffer_capacity - splitter.bytes_held, length - consumed});
       if (!CopyFromHost(splitter.buffer + splitter.bytes_held, data + consumed,
                         static_cast<size_t>(chunk))) {
-        OutputDebugStringA(kMemMoveError);
+        OutputDebugStringA(lines::kMemMoveError);
       }
       splitter.bytes_held += chunk;
       consumed += chunk;
@@ -105,18 +102,18 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
       }
       case ParseResult::Incomplete:
         if (splitter.bytes_held == splitter.buffer_capacity) {
-          OutputDebugStringA(kBufferFullMessage);
+          OutputDebugStringA(lines::kBufferFull);
           splitter.bytes_held = 0;
           splitter.wait_for_start = 1;
         }
         return;
       case ParseResult::Malformed:
-        OutputDebugStringA("2--BR_FAIL");
+        OutputDebugStringA(lines::kHeldFail);
         if (splitter.bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
           splitter.bytes_held = 0;
           splitter.wait_for_start = 1;
         } else {
-          OutputDebugStringA("Small left");
+          OutputDebugStringA(lines::kSmallLeft);
         }
         return;
     }
@@ -138,14 +135,14 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
           return;
         }
         if (!CopyFromHost(splitter.buffer, position, static_cast<size_t>(rest)) && found == -1) {
-          OutputDebugStringA(kMemMoveError);
+          OutputDebugStringA(lines::kMemMoveError);
         }
         splitter.bytes_held = rest;
         return;
       }
       case ParseResult::Malformed:
         splitter.wait_for_start = 1;
-        OutputDebugStringA("Splitter : process fails!");
+        OutputDebugStringA(lines::kProcessFails);
         Sleep(kMalformedPauseMs);
         return;
     }

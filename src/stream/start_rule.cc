@@ -1,5 +1,6 @@
 #include "stream_format/start_rule.h"
 #include "api/record_instance.h"
+#include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 
 namespace kestrum {
@@ -12,14 +13,14 @@ bool RecordInstance::IsStartGroup(const uint8_t* group_header) {
     case stream_format::StartRule::kAccepted:
       return true;
     case stream_format::StartRule::kAcceptedUntyped:
-      OutputDebugStringA("multi !!!!!!!!!!!!!!!!!\r\n");
+      OutputDebugStringA(lines::kMultiStart);
       return true;
     case stream_format::StartRule::kRefused:
       return false;
     case stream_format::StartRule::kUnknownStreamType:
       break;
   }
-  OutputDebugStringA("Splitter : Unknow Stream Type");
+  OutputDebugStringA(lines::kUnknownStreamType);
   return false;
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "args.h"
-#include "cli.h"
+#include "diagnostic_watch.h"
 #include "e2e/cli_runner.h"
 #include "piece_reader.h"
 #include "piece_sender.h"

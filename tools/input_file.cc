@@ -1,0 +1,118 @@
+#include "input_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#ifndef _WIN32
+#include <sys/file.h>
+#endif
+
+#include <fcntl.h>
+#include <cerrno>
+#include <cstring>
+
+#include "cli.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
+
+namespace kestrum_cli {
+
+int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error) {
+  const InputFile in(path);
+  if (in.fd() < 0) {
+    error = in.OpenError();
+    return kExitInput;
+  }
+  size_t got = 0;
+  while (got < sizeof header) {
+    const auto n = ::read(in.fd(), header + got, static_cast<unsigned>(sizeof header - got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read '" + path + "': " + std::strerror(errno);
+      return kExitInput;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < sizeof header) {
+    error = "'" + path + "' is not a stream: " + std::to_string(got) +
+            " bytes, fewer than its 40-byte header";
+    return kExitNotStream;
+  }
+  return kExitOk;
+}
+
+namespace {
+
+// Takes the shared lock on a regular file `fd`; false when a writer holds
+// it. Where locks are missing, the file is read unlocked.
+bool ShareForReading(int fd) {
+#ifdef _WIN32
+  (void)fd;  // opened with writing denied instead
+  return true;
+#else
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return true;
+  int locked = 0;
+  while ((locked = ::flock(fd, LOCK_SH | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  return locked == 0 || errno != EWOULDBLOCK;
+#endif
+}
+
+}  // namespace
+
+InputFile::InputFile(const std::string& path) : path_(path) {
+  if (path == "-") {
+    SetBinaryMode(STDIN_FILENO);
+    fd_ = STDIN_FILENO;
+  } else {
+#ifdef _WIN32
+    // Shared for reading only: a writer's open fails, and one that has it
+    // open keeps this one out.
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD why = GetLastError();
+      written_ = why == ERROR_SHARING_VIOLATION;
+      error_ = why == ERROR_ACCESS_DENIED                                    ? EACCES
+               : why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND ? ENOENT
+                                                                             : EIO;
+      return;
+    }
+    fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (fd_ < 0) CloseHandle(file);
+#else
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+    error_ = errno;
+    owned_ = fd_ >= 0;
+  }
+  if (fd_ >= 0 && !ShareForReading(fd_)) {
+    if (owned_) ::close(fd_);
+    fd_ = -1;
+    owned_ = false;
+    written_ = true;
+  }
+}
+
+InputFile::~InputFile() {
+  if (owned_) ::close(fd_);
+}
+
+std::string InputFile::OpenError() const {
+  if (written_) {
+    return "cannot read '" + path_ + "': another program is writing it; it was left as it is";
+  }
+  return "cannot open '" + path_ + "': " + std::strerror(error_);
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<int64_t>(info.st_size);
+}
+
+}  // namespace kestrum_cli

@@ -1,0 +1,43 @@
+// The inputs the commands read front to back: standard input or a file,
+// held under a shared lock while read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrum_cli {
+
+// An input read front to back, opened once: standard input (in binary
+// mode) for "-", else the file at `path`. A regular file (standard input
+// too) is read under a shared lock, as the packet source reads its
+// streams: no writer can take it while it is read, and one that has it
+// keeps it from being opened. fd() is -1 when it could not be opened.
+// Closes only what it opened.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  int fd() const { return fd_; }
+  // "cannot open 'PATH': REASON", for when fd() is -1; "'PATH' is being
+  // written by another program ..." when a writer has it.
+  std::string OpenError() const;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int error_ = 0;
+  bool owned_ = false;
+  bool written_ = false;  // refused: a writer has it
+};
+
+// Size of a regular file, or -1.
+int64_t FileSize(const std::string& path);
+
+// Opens `path` as an InputFile and reads its first 40 bytes into `header`.
+// Returns kExitOk, kExitInput (cannot open or read, or another program is
+// writing it: `error` says why) or kExitNotStream (fewer than 40 bytes).
+int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error);
+
+}  // namespace kestrum_cli
