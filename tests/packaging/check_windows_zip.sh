@@ -51,6 +51,7 @@ $name/lib/libquarnel.dll.a
 $name/share/doc/kestrum/CHANGELOG.md
 $name/share/doc/kestrum/README.md
 $name/share/doc/kestrum/docs/api.md
+$name/share/doc/kestrum/docs/architecture.md
 $name/share/doc/kestrum/docs/bad-inputs.md
 $name/share/doc/kestrum/docs/batch.md
 $name/share/doc/kestrum/docs/diagnostics.md
