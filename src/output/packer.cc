@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "api/record_instance.h"
-#include "asf/packet_record.h"
+#include "output/packet_record.h"
 #include "base/bytes.h"
 #include "platform/debug_output.h"
-#include "stream_format/read_guard.h"
+#include "mapped_file/read_guard.h"
 
 namespace kestrum {
 namespace {
