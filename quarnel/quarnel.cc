@@ -97,7 +97,7 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t channel, intptr_t sourc
     open.header_sent = false;
     open.group_index = 0;
     // Mapped where it can be: groups are handed out in place (readers of them
-    // guard their reads, see stream_format/read_guard.h).
+    // guard their reads, see mapped_file/read_guard.h).
     return open.scanner.Open(reinterpret_cast<const char*>(source), /*map=*/true) ? 1 : 0;
   } catch (...) {
     return 0;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "stream_format/read_guard.h"
+#include "mapped_file/read_guard.h"
 
 namespace kestrum::stream_format {
 

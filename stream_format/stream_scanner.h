@@ -23,7 +23,7 @@
 #include <memory>
 
 #include "stream_format/group_scan.h"
-#include "stream_format/source_file.h"
+#include "mapped_file/source_file.h"
 
 namespace kestrum::stream_format {
 

@@ -8,7 +8,7 @@
 #include "random.h"
 #include "stream_format/file_header.h"
 #include "stream_format/layout.h"
-#include "stream_format/stream_builder.h"
+#include "stream_builder/stream_builder.h"
 
 namespace kestrum_cli {
 

@@ -1,9 +1,13 @@
 // The SDK's two entry points, over the built-in writer: linked into the
 // library when it is built with the built-in writer, and exported by the
 // project's own wmvcore.dll on Windows (undecorated names, __stdcall), where
-// they stand in for the platform's.
+// they stand in for the platform's. Beside them the writer that ends writing
+// at a fault (wm_interfaces/builtin_writer.h), which only the library calls.
+#include <utility>
+
+#include "wm_interfaces/builtin_writer.h"
+#include "wm_interfaces/wmsdk.h"
 #include "wm_standin/profile.h"
-#include "wm_standin/wmsdk.h"
 #include "wm_standin/writer.h"
 
 extern "C" HRESULT WINAPI WMCreateProfileManager(IWMProfileManager** profile_manager) {
@@ -16,4 +20,10 @@ extern "C" HRESULT WINAPI WMCreateProfileManager(IWMProfileManager** profile_man
 // files, with a random file ID and the current time.
 extern "C" HRESULT WINAPI WMCreateWriter(IUnknown* /*certificate*/, IWMWriter** writer) {
   return kestrum::wmsdk::CreateWriter(kestrum::wmsdk::WriterOptions{}, writer);
+}
+
+HRESULT kestrum::wmsdk::CreateWriterEndingAtFault(IWMWriter** writer) {
+  WriterOptions options;
+  options.on_write_fault = asf::FaultPolicy::kEndWriting;
+  return CreateWriter(std::move(options), writer);
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "asf_format/muxer.h"
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"
 
 namespace kestrum::wmsdk {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "asf_format/format_blocks.h"
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"
 
 namespace kestrum::wmsdk {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "wm_standin/com_object.h"
-#include "wm_standin/implements.h"
+#include "wm_interfaces/implements.h"
 #include "wm_standin/stream_config.h"
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"
 
 namespace kestrum::wmsdk {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"
 
 namespace kestrum::wmsdk {
 

@@ -5,10 +5,10 @@
 #include <optional>
 
 #include "wm_standin/com_object.h"
-#include "wm_standin/implements.h"
+#include "wm_interfaces/implements.h"
 #include "wm_standin/media_type.h"
 #include "wm_standin/property_store.h"
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"
 
 namespace kestrum::wmsdk {
 

@@ -4,7 +4,7 @@
 
 #include "asf_format/muxer.h"
 #include "wm_standin/media_type.h"
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"
 
 namespace kestrum::wmsdk {
 

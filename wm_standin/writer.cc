@@ -33,7 +33,7 @@
 #include "diagnostics/lines.h"
 #include "wm_standin/com_object.h"
 #include "wm_standin/header_attributes.h"
-#include "wm_standin/implements.h"
+#include "wm_interfaces/implements.h"
 #include "wm_standin/sample_buffer.h"
 #include "wm_standin/stream_format.h"
 

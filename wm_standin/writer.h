@@ -9,7 +9,7 @@
 
 #include "asf_format/byte_sink.h"
 #include "asf_format/muxer.h"
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"
 
 namespace kestrum::wmsdk {
 
@@ -20,7 +20,7 @@ struct WriterOptions {
   std::function<asf::Guid()> file_id;        // default: random
   std::function<uint64_t()> creation_time;   // default: now, as a FILETIME
   uint32_t packet_size = 0;                  // 0: the muxer's default
-  // What a failed write does (asf/muxer.h): by default the writer records
+  // What a failed write does (asf_format/muxer.h): by default the writer records
   // on, dropping what cannot be written, as a live recording needs; a
   // conversion asks it to end writing at the fault. Either way the fault and
   // what it cost are told on the debugger output, and EndWriting returns it.

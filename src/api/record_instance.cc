@@ -4,7 +4,7 @@
 
 #include "platform/com.h"
 #if KESTRUM_BUILTIN_WRITER
-#include "wm_standin/writer.h"
+#include "wm_interfaces/builtin_writer.h"
 #endif
 
 namespace kestrum {
@@ -20,9 +20,7 @@ WmFactories WmFactories::ForConversion() {
   WmFactories factories = LinkedSdk();
 #if KESTRUM_BUILTIN_WRITER
   factories.create_writer = [](IUnknown*, IWMWriter** writer) {
-    wmsdk::WriterOptions options;
-    options.on_write_fault = asf::FaultPolicy::kEndWriting;
-    return wmsdk::CreateWriter(std::move(options), writer);
+    return wmsdk::CreateWriterEndingAtFault(writer);
   };
 #endif
   return factories;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "asf/wm.h"
+#include "wm_interfaces/wm.h"
 #include "platform/critical_section.h"
 #include "stream/group.h"
 

@@ -1,5 +1,5 @@
 // The packet source's two operations, as the file road calls them, and the
-// kinds of packet in the record they fill (asf/packet_record.h). The
+// kinds of packet in the record they fill (output/packet_record.h). The
 // packet-source library (quarnel/) exports them; the file road declares them
 // itself rather than compiling against that library's header, and a test
 // holds these declarations against the library's own.
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "asf/packet_record.h"
+#include "output/packet_record.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define KESTRUM_PACKET_SOURCE_CALL __stdcall

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "quarnel.h"
-#include "stream_format/stream_builder.h"
+#include "stream_builder/stream_builder.h"
 
 namespace quarnel_test {
 

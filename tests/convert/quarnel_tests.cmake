@@ -9,8 +9,10 @@ if(NOT WIN32)
   list(APPEND kestrum_quarnel_test_sources convert/quarnel_large_test.cc robust/robust_support.cc)
 endif()
 add_executable(kestrum_quarnel_tests ${kestrum_quarnel_test_sources})
+# The file road's own declarations of the two operations (convert/), held
+# against the library's: the library's headers, without linking it.
 target_include_directories(kestrum_quarnel_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
-  ${PROJECT_SOURCE_DIR}/src)
+  $<TARGET_PROPERTY:kestrum_core,INTERFACE_INCLUDE_DIRECTORIES>)
 target_link_libraries(kestrum_quarnel_tests PRIVATE quarnel stream_builder kestrum_options GTest::gtest_main)
 if(NOT WIN32)
   target_link_libraries(kestrum_quarnel_tests PRIVATE kestrum_test_support)

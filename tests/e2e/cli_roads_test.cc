@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "e2e/cli_runner.h"
-#include "stream_format/stream_builder.h"
+#include "stream_builder/stream_builder.h"
 
 namespace cli_test {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "kestrum.h"
+#include "platform/debug_output.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -43,9 +43,10 @@ DebugCapture::~DebugCapture() {
   g_capture = nullptr;
 }
 #else
-DebugCapture::DebugCapture() { KestrumSetDebugOutput(&DebugCapture::Sink, this); }
+// The sink KestrumSetDebugOutput attaches, attached here directly.
+DebugCapture::DebugCapture() { SetDebugSink(&DebugCapture::Sink, this); }
 
-DebugCapture::~DebugCapture() { KestrumSetDebugOutput(nullptr, nullptr); }
+DebugCapture::~DebugCapture() { SetDebugSink(nullptr, nullptr); }
 #endif
 
 size_t DebugCapture::Count(const std::string& line) const {

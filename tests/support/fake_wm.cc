@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "wm_standin/implements.h"
+#include "wm_interfaces/implements.h"
 
 namespace kestrum::testing {
 namespace {

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "stream_format/stream_builder.h"
+#include "stream_builder/stream_builder.h"
 
 namespace kestrum::testing {
 

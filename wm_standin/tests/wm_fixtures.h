@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/com.h"
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"
 
 namespace kestrum::testing {
 

@@ -7,11 +7,11 @@
 #include <cstring>
 
 #include "api/record_instance.h"
-#include "asf/packet_record.h"
+#include "output/packet_record.h"
 #include "base/bytes.h"
 #include "diagnostics/lines.h"
 #include "platform/debug_output.h"
-#include "stream_format/read_guard.h"
+#include "mapped_file/read_guard.h"
 
 namespace kestrum {
 namespace {

@@ -1,4 +1,4 @@
-#include "stream_format/read_guard.h"
+#include "mapped_file/read_guard.h"
 
 #include <cstring>
 

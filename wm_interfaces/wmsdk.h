@@ -11,7 +11,7 @@
 #pragma once
 
 #include "platform/win_types.h"
-#include "wm_standin/wm_interfaces.h"
+#include "wm_interfaces/wm_interfaces.h"
 
 #define KESTRUM_WM_DECLARE(Interface, name, parameters) \
   virtual HRESULT STDMETHODCALLTYPE name parameters = 0;

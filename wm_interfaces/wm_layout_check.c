@@ -15,7 +15,7 @@
 /* VIDEOINFOHEADER */
 #include <amvideo.h>
 
-#include "wm_standin/wm_interfaces.h"
+#include "wm_interfaces/wm_interfaces.h"
 
 /* kSlot_<Interface>_<Method>: the slot the list gives the method. Each
  * enumeration starts after the base's last slot (IUnknown's are 0 to 2) and

@@ -6,7 +6,7 @@
 
 #include "api/record_instance.h"
 #include "base/bytes.h"
-#include "asf/packet_record.h"
+#include "output/packet_record.h"
 #include "support/debug_capture.h"
 #include "support/expected_samples.h"
 #include "support/fake_wm.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "api/record_instance.h"
-#include "asf/results.h"
+#include "output/results.h"
 #include "support/debug_capture.h"
 #include "support/fake_wm.h"
 

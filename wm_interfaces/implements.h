@@ -10,7 +10,7 @@
 // compile; a platform method missing from the list leaves the class abstract.
 #pragma once
 
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"
 
 namespace kestrum::wmsdk {
 

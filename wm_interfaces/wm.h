@@ -5,4 +5,4 @@
 // same for both.
 #pragma once
 
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "asf/wm.h"
+#include "wm_interfaces/wm.h"
 #include "asf_format/format_blocks.h"
 #include "stream/group.h"
 

@@ -5,4 +5,4 @@
 
 #include <initguid.h>
 
-#include "wm_standin/wmsdk.h"
+#include "wm_interfaces/wmsdk.h"

@@ -1,4 +1,4 @@
-#include "stream_format/stream_builder.h"
+#include "stream_builder/stream_builder.h"
 
 #include <algorithm>
 #include <stdexcept>

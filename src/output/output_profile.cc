@@ -1,6 +1,6 @@
 // ConfigureProfile: the profile with its video stream (and, when enabled, an
 // audio stream), built from the stream header the instance holds.
-#include "asf/output_profile.h"
+#include "output/output_profile.h"
 
 #include <cmath>
 #include <cstring>

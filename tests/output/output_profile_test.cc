@@ -1,4 +1,4 @@
-#include "asf/output_profile.h"
+#include "output/output_profile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "stream_format/source_file.h"
+#include "mapped_file/source_file.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "api/record_instance.h"
-#include "asf/results.h"
 #include "diagnostics/lines.h"
+#include "output/results.h"
 #include "platform/codepage.h"
 #include "platform/com.h"
 #include "platform/debug_output.h"

@@ -1,0 +1,4 @@
+set(KESTRUM_OUTPUT_SOURCES
+  output/output_profile.cc
+  output/writer_setup.cc
+  output/packer.cc)
