@@ -12,7 +12,7 @@
 #include <signal.h>
 #endif
 
-namespace kestrum::stream_format {
+namespace kestrum::mapped_file {
 
 #if !defined(_WIN32)
 namespace {
@@ -169,4 +169,4 @@ bool GuardedCopy(void* destination, const void* source, size_t size) {
       &copy);
 }
 
-}  // namespace kestrum::stream_format
+}  // namespace kestrum::mapped_file

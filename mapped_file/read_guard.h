@@ -22,7 +22,7 @@
 
 #include <cstddef>
 
-namespace kestrum::stream_format {
+namespace kestrum::mapped_file {
 
 using GuardedRead = void (*)(void* context);
 
@@ -33,4 +33,4 @@ bool ReadGuarded(const void* begin, size_t size, GuardedRead read, void* context
 // source could not be read (the destination then holds an unspecified part).
 bool GuardedCopy(void* destination, const void* source, size_t size);
 
-}  // namespace kestrum::stream_format
+}  // namespace kestrum::mapped_file

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #endif
 
-namespace kestrum::stream_format {
+namespace kestrum::mapped_file {
 
 namespace {
 
@@ -233,4 +233,4 @@ uint64_t SourceFile::SkipHole() {
 #endif
 }
 
-}  // namespace kestrum::stream_format
+}  // namespace kestrum::mapped_file

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kestrum::stream_format {
+namespace kestrum::mapped_file {
 
 class SourceFile {
  public:
@@ -78,4 +78,4 @@ class SourceFile {
   size_t released_ = 0;         // bytes from window_ given back (whole pages)
 };
 
-}  // namespace kestrum::stream_format
+}  // namespace kestrum::mapped_file

@@ -56,7 +56,7 @@ bool StreamScanner::Guarded(Read read) {
     read();
     return true;
   }
-  if (ReadGuarded(data_, end_, [](void* context) { (*static_cast<Read*>(context))(); }, &read)) {
+  if (mapped_file::ReadGuarded(data_, end_, [](void* context) { (*static_cast<Read*>(context))(); }, &read)) {
     return true;
   }
   failed_ = faulted_ = at_end_ = true;
@@ -182,7 +182,7 @@ size_t StreamScanner::EnsureMapped(uint64_t offset, size_t count) {
     file_.Release(offset);
     file_.Fill(static_cast<size_t>(stop - buffer_offset_));
   } else {
-    const uint64_t page = SourceFile::page_size();
+    const uint64_t page = mapped_file::SourceFile::page_size();
     const uint64_t start = offset / page * page;
     const uint64_t span = std::max(std::min<uint64_t>(kMapSpan, file_size - start), stop - start);
     const uint8_t* window =

@@ -13,7 +13,7 @@
 // the bytes already mapped is a read error, and so is a fault while the
 // scanner reads the mapping (a page that cannot be read, a file cut under
 // it; see read_guard.h). Whoever reads a group handed out from a mapping
-// must read it guarded as well (GuardedCopy). A file whose window cannot be
+// must read it guarded as well (mapped_file::GuardedCopy). A file whose window cannot be
 // mapped is read from there on, with the same events. Anything else (a
 // pipe, a FIFO, standard input) is read.
 #pragma once
@@ -104,7 +104,7 @@ class StreamScanner {
   ScanEvent CloseRegion(uint64_t end);
   uint64_t end_offset() const { return buffer_offset_ + end_; }
 
-  SourceFile file_;
+  mapped_file::SourceFile file_;
   bool open_ = false;
   bool failed_ = false;
   bool mapped_ = false;

@@ -168,7 +168,7 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
     uint32_t length;
     stream_format::FileRoadGroup group;
   } layout{data, record.length, {}};
-  const bool read = stream_format::ReadGuarded(data, record.length, [](void* context) {
+  const bool read = mapped_file::ReadGuarded(data, record.length, [](void* context) {
     Layout& l = *static_cast<Layout*>(context);
     l.group = stream_format::ReadFileRoadGroup(l.data, l.length);
   }, &layout);
@@ -200,8 +200,8 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
     bool Fill(uint8_t* out, uint32_t k) const {
       uint8_t group_header[kGroupHeaderSize];
       const bool copied =
-          stream_format::GuardedCopy(group_header, data, kGroupHeaderSize) &&
-          stream_format::GuardedCopy(out + kSampleHeaderSize, data + kGroupHeaderSize,
+          mapped_file::GuardedCopy(group_header, data, kGroupHeaderSize) &&
+          mapped_file::GuardedCopy(out + kSampleHeaderSize, data + kGroupHeaderSize,
                                      static_cast<size_t>(blocks_size));
       StoreSampleHeader(out, count, k, group_header);
       return copied;
