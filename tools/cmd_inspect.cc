@@ -19,7 +19,7 @@ namespace kestrum_cli {
 namespace {
 
 const char kHelp[] =
-    "Usage: kestrum inspect FILE|- [--limit SIZE]\n"
+    "Usage: kestrum inspect FILE|- [--limit SIZE] [--masked]\n"
     "\n"
     "Describes FILE, one 'label: value' per line.\n"
     "A stream file: the header fields, whether the library accepts the header and\n"
@@ -62,7 +62,7 @@ int RunInspect(const std::vector<std::string>& argv) {
   uint64_t limit = 0;
   std::string error;
   if (auto value = args.Value("limit")) {
-    if (!ParseByteSize(*value, "--limit", limit, error)) return UsageError(command, error);
+    if (!ParseByteSize(*value, "--limit", UINT64_MAX, limit, error)) return UsageError(command, error);
   }
 
   const bool from_stdin = path == "-";
