@@ -117,6 +117,10 @@ TEST_F(RoadsTest, ConvertWritesAnAsfThatInspectAndFfprobeRead) {
   ASSERT_EQ(streams.size(), 1u) << inspected.out;
   EXPECT_NE(streams[0].find("fourcc XQV4, 704 x 576, codec data 40 bytes"), std::string::npos)
       << streams[0];
+  // Standard input given the file: the same but for the file's name.
+  const RunResult from_stdin = Kestrum({"inspect", "-"}, asf);
+  EXPECT_EQ(from_stdin.exit_code, 0) << from_stdin.err;
+  EXPECT_EQ(from_stdin.out, "file: -" + inspected.out.substr(inspected.out.find('\n')));
   if (HaveTool("ffprobe")) {
     const RunResult probe =
         RunProgram("ffprobe", {"-v", "error", "-count_packets", "-show_entries",
