@@ -1,5 +1,6 @@
 #include "args.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -50,11 +51,25 @@ bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionS
         name.resize(eq);
       }
       option_spec = FindLong(options, name);
-    } else if (arg.size() == 2) {
+    } else {
+      // -x, or -xVALUE for an option that takes one.
       option_spec = FindShort(options, arg[1]);
+      if (option_spec != nullptr && arg.size() > 2) {
+        if (!option_spec->takes_value) option_spec = nullptr;
+        inline_value = arg.substr(2);
+        has_inline_value = true;
+      }
     }
     if (option_spec == nullptr) {
       error = "unknown option '" + arg + "'";
+      if (arg[1] == '-') {
+        std::vector<const char*> names;
+        for (const OptionSpec& o : options) names.push_back(o.name);
+        const std::string name = arg.substr(2, arg.find('=') - 2);
+        if (const char* nearest = Nearest(name, names)) {
+          error += "; did you mean '--" + std::string(nearest) + "'?";
+        }
+      }
       return false;
     }
     if (!option_spec->takes_value) {
@@ -112,8 +127,8 @@ bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, const st
   return true;
 }
 
-bool ParseByteSize(const std::string& text, const std::string& what, uint64_t& value,
-                   std::string& error) {
+bool ParseByteSize(const std::string& text, const std::string& what, uint64_t max,
+                   uint64_t& value, std::string& error) {
   std::string digits = text;
   unsigned shift = 0;
   if (!digits.empty()) {
@@ -126,12 +141,46 @@ bool ParseByteSize(const std::string& text, const std::string& what, uint64_t& v
     if (shift != 0) digits.pop_back();
   }
   uint64_t number = 0;
-  if (!ParseUnsigned(digits, 1, UINT64_MAX >> shift, what, number, error)) {
+  if (!ParseUnsigned(digits, 0, UINT64_MAX >> shift, what, number, error)) {
     error = what + " '" + text + "' is not a size in bytes (a number, with K, M or G after it)";
     return false;
   }
   value = number << shift;
+  if (value == 0 || value > max) {
+    error = what + " '" + text + "' is " +
+            (value == 0 ? std::string("no size: 1 byte at least")
+                        : "above the most, " + std::to_string(max) + " bytes");
+    return false;
+  }
   return true;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+const char* Nearest(const std::string& name, const std::vector<const char*>& candidates) {
+  const char* nearest = nullptr;
+  size_t best = SIZE_MAX;
+  for (const char* c : candidates) {
+    const size_t d = EditDistance(name, c);
+    if (d < best) {
+      best = d;
+      nearest = c;
+    }
+  }
+  return best <= std::max<size_t>(2, name.size() / 2) ? nearest : nullptr;
 }
 
 }  // namespace kestrum_cli

@@ -1,5 +1,6 @@
 // Command-line arguments of one command: options (--name, --name VALUE,
-// --name=VALUE), positionals, and number parsing with clear errors.
+// --name=VALUE, -x VALUE, -xVALUE), positionals, and number parsing with
+// clear errors.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,8 @@ class Args {
  public:
   // Parses `argv` (the command's arguments, after the command name) against
   // `options`. "--" ends the options; "-" alone is a positional. On failure
-  // returns false and describes the problem in `error`.
+  // returns false and describes the problem in `error` (an unknown long
+  // option with the nearest known one suggested).
   bool Parse(const std::vector<std::string>& argv, const std::vector<OptionSpec>& options,
              std::string& error);
 
@@ -41,9 +43,16 @@ bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, const st
                    uint64_t& value, std::string& error);
 
 // Parses a byte count: a whole number with an optional suffix K, M or G
-// (2^10, 2^20, 2^30 bytes), at least 1. On failure returns false and
+// (2^10, 2^20, 2^30 bytes), within [1, max]. On failure returns false and
 // describes it in `error`, naming `what`.
-bool ParseByteSize(const std::string& text, const std::string& what, uint64_t& value,
-                   std::string& error);
+bool ParseByteSize(const std::string& text, const std::string& what, uint64_t max,
+                   uint64_t& value, std::string& error);
+
+// Levenshtein distance: the edits (insert, delete, replace) from a to b.
+size_t EditDistance(const std::string& a, const std::string& b);
+
+// Of `candidates`, the one nearest `name`, when at most about half of
+// `name` is wrong; nullptr when none is that near.
+const char* Nearest(const std::string& name, const std::vector<const char*>& candidates);
 
 }  // namespace kestrum_cli

@@ -19,7 +19,7 @@ namespace kestrum_cli {
 namespace {
 
 const char kHelp[] =
-    "Usage: kestrum inspect FILE|- [--limit SIZE]\n"
+    "Usage: kestrum inspect FILE|- [--limit SIZE] [--masked]\n"
     "\n"
     "Describes FILE, one 'label: value' per line.\n"
     "A stream file: the header fields, whether the library accepts the header and\n"
@@ -33,7 +33,7 @@ const char kHelp[] =
     "pipe, standard input) is read as it comes, once: the header lines at once,\n"
     "each problem as it is met, the counts at the end, or once --limit bytes are\n"
     "read (64M unless given), where a 'stopped:' line says so. An ASF file must be\n"
-    "a regular file (its reader seeks).\n"
+    "a regular file, or standard input given one ('- < FILE'): its reader seeks.\n"
     "\n"
     "Options:\n"
     "      --masked    an ASF file only: write its bytes to standard output with the\n"
@@ -62,7 +62,7 @@ int RunInspect(const std::vector<std::string>& argv) {
   uint64_t limit = 0;
   std::string error;
   if (auto value = args.Value("limit")) {
-    if (!ParseByteSize(*value, "--limit", limit, error)) return UsageError(command, error);
+    if (!ParseByteSize(*value, "--limit", UINT64_MAX, limit, error)) return UsageError(command, error);
   }
 
   const bool from_stdin = path == "-";
@@ -71,6 +71,13 @@ int RunInspect(const std::vector<std::string>& argv) {
     // Read once, as it comes: the scanner's header tells an ASF file too.
     const InputFile in(path);
     if (in.fd() < 0) return Fail(command, kExitInput, in.OpenError());
+    // Standard input given a file may hold an ASF file, which is read where
+    // it lies.
+    if (const auto asf = AsfAtDescriptor(in.fd())) {
+      if (!args.Has("masked")) return InspectAsf(command, path, asf.get());
+      if (StandardOutputIsTerminal(error)) return UsageError(command, error);
+      return WriteMaskedAsf(command, path, asf.get());
+    }
     kestrum::stream_format::StreamScanner scanner;
     if (!scanner.OpenDescriptor(in.fd())) {
       return Fail(command, kExitNotStream,
@@ -78,7 +85,8 @@ int RunInspect(const std::vector<std::string>& argv) {
     }
     if (kestrum::asf::IsAsfHeader(scanner.header())) {
       return Fail(command, kExitInput,
-                  "'" + path + "' is an ASF file, which is inspected only as a regular file");
+                  "'" + path + "' is an ASF file, which is read only from a regular file (a "
+                  "FILE, or standard input given one with '<')");
     }
     if (args.Has("masked")) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
     return InspectStream(command, path, scanner, limit != 0 ? limit : kDefaultLimit, false);

@@ -44,7 +44,8 @@ const char kHelp[] =
     "piece of 40 bytes goes out as 39 + 1.\n"
     "\n"
     "Options:\n"
-    "  --piece-size N   bytes per piece after the header (default 4096)\n"
+    "  --piece-size N   bytes per piece after the header (default 4096; K, M: 2^10,\n"
+    "                   2^20 bytes, so 4K is 4096; at most 256M)\n"
     "  --piece-size group\n"
     "                   one whole group per piece; bytes that belong to no group\n"
     "                   go out as pieces of their own\n"
@@ -59,7 +60,8 @@ const char kHelp[] =
     "                   header, duration, index); a new one begins at the first\n"
     "                   group that may start a recording once the file holds\n"
     "                   SECONDS of media (40 ms a video block), so no group is\n"
-    "                   lost or repeated between files\n"
+    "                   lost or repeated between files. SECONDS as ffmpeg takes\n"
+    "                   a time: 10, 10.5, 10s, 500ms, 1:30 or 00:00:10.5\n"
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
@@ -124,7 +126,7 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
       request.piece_size = 0;
     } else {
       uint64_t v = 0;
-      if (!ParseUnsigned(*s, 1, kMaxPieceSize, "--piece-size", v, error)) {
+      if (!ParseByteSize(*s, "--piece-size", kMaxPieceSize, v, error)) {
         return UsageError(kCommand, error);
       }
       request.piece_size = v == 40 ? 41 : static_cast<size_t>(v);

@@ -30,10 +30,11 @@ const char kHelp[] =
     "wmvcore.dll) and the library the program runs with, as loaded.\n"
     "\n"
     "Options:\n"
-    "  -h, --help   this text\n"
+    "  -v, --verbose  accepted for symmetry; version writes no diagnostics\n"
+    "  -h, --help     this text\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}};
+const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", false, 'v'}};
 
 #define KESTRUM_TEXT(x) #x
 #define KESTRUM_NUMBER(x) KESTRUM_TEXT(x)

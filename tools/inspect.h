@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "asf_format/reader.h"
 #include "stream_format/stream_scanner.h"
 
 namespace kestrum_cli {
@@ -13,9 +15,18 @@ namespace kestrum_cli {
 // `limit` bytes (0: none) are consumed, and the report says so.
 int InspectStream(const std::string& command, const std::string& path,
                   kestrum::stream_format::StreamScanner& scanner, uint64_t limit, bool progress);
-int InspectAsf(const std::string& command, const std::string& path);
-// Writes the ASF file at `path` to standard output with its file ID and
-// creation date zeroed: two recordings of the same input differ only there.
-int WriteMaskedAsf(const std::string& command, const std::string& path);
+// The ASF file at `path`, or, when `source` is given, the one it reads
+// (`path` then only names it).
+int InspectAsf(const std::string& command, const std::string& path,
+               kestrum::asf::ReadSource* source = nullptr);
+// Writes the ASF file at `path` (or that `source` reads) to standard output
+// with its file ID and creation date zeroed: two recordings of the same
+// input differ only there.
+int WriteMaskedAsf(const std::string& command, const std::string& path,
+                   kestrum::asf::ReadSource* source = nullptr);
+// The ASF file that the regular file open at `fd` (standard input given a
+// file) holds from where its offset stands; null when it holds none or
+// `fd` is no regular file. The offset stays where it was.
+std::unique_ptr<kestrum::asf::ReadSource> AsfAtDescriptor(int fd);
 
 }  // namespace kestrum_cli

@@ -1,7 +1,14 @@
 // kestrum inspect of an ASF file: what the ASF component's reader finds, as
 // "label: value" lines, and, with --masked, the file's bytes with its file ID
 // and creation date zeroed.
+#define _FILE_OFFSET_BITS 64  // 64-bit file offsets on 32-bit builds
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -45,6 +52,47 @@ const char* KindName(asf::MediaKind kind) {
   return "other";
 }
 
+// Moves `fd` to `offset`.
+bool SeekTo(int fd, uint64_t offset) {
+#ifdef _WIN32
+  return _lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) == static_cast<__int64>(offset);
+#else
+  return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+#endif
+}
+
+uint64_t OffsetOf(int fd) {
+#ifdef _WIN32
+  const __int64 at = _lseeki64(fd, 0, SEEK_CUR);
+#else
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+#endif
+  return at < 0 ? 0 : static_cast<uint64_t>(at);
+}
+
+// A regular file open at a descriptor, from `base` on; the descriptor is
+// the caller's.
+class DescriptorSource final : public asf::ReadSource {
+ public:
+  DescriptorSource(int fd, uint64_t base, uint64_t size) : fd_(fd), base_(base), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
+    if (offset > size_ || size > size_ - offset || !SeekTo(fd_, base_ + offset)) return false;
+    while (size > 0) {
+      const auto n = ::read(fd_, data, static_cast<unsigned>(std::min<size_t>(size, 1 << 30)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  uint64_t base_, size_;
+};
+
 struct StreamCounts {
   uint64_t samples = 0, key_samples = 0, sample_bytes = 0, cut_samples = 0;
 };
@@ -74,8 +122,21 @@ void PrintHeader(const std::string& path, const asf::HeaderInfo& h) {
 
 }  // namespace
 
-int InspectAsf(const std::string& command, const std::string& path) {
-  const std::unique_ptr<asf::ReadSource> source = asf::OpenReadFile(path);
+std::unique_ptr<asf::ReadSource> AsfAtDescriptor(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  const uint64_t base = OffsetOf(fd);
+  const uint64_t size = static_cast<uint64_t>(info.st_size);
+  auto source = std::make_unique<DescriptorSource>(fd, base, size > base ? size - base : 0);
+  uint8_t first[16] = {};
+  const bool asf = source->ReadAt(0, first, sizeof first) && asf::IsAsfHeader(first);
+  SeekTo(fd, base);
+  return asf ? std::move(source) : nullptr;
+}
+
+int InspectAsf(const std::string& command, const std::string& path, asf::ReadSource* given) {
+  const std::unique_ptr<asf::ReadSource> opened = given ? nullptr : asf::OpenReadFile(path);
+  asf::ReadSource* source = given ? given : opened.get();
   if (source == nullptr) {
     return Fail(command, kExitNotStream,
                 "'" + path + "' is not a readable ASF file: cannot open '" + path + "'");
@@ -138,8 +199,9 @@ int InspectAsf(const std::string& command, const std::string& path) {
   return kExitOk;
 }
 
-int WriteMaskedAsf(const std::string& command, const std::string& path) {
-  const std::unique_ptr<asf::ReadSource> source = asf::OpenReadFile(path);
+int WriteMaskedAsf(const std::string& command, const std::string& path, asf::ReadSource* given) {
+  const std::unique_ptr<asf::ReadSource> opened = given ? nullptr : asf::OpenReadFile(path);
+  asf::ReadSource* source = given ? given : opened.get();
   if (source == nullptr) {
     return Fail(command, kExitInput, "cannot open '" + path + "'");
   }

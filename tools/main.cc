@@ -27,14 +27,20 @@ const char kUsage[] =
     "  record INPUT|- OUTPUT_PATTERN --segment-time SECONDS\n"
     "                                        ... into files of SECONDS each\n"
     "  generate OUTPUT [options]             write a synthetic stream\n"
-    "  inspect FILE|- [--limit SIZE]         describe a stream or an ASF file\n"
+    "  inspect FILE|- [--limit SIZE] [--masked]\n"
+    "                                        describe a stream or an ASF file\n"
     "  extract IN.asf OUT                    the stream back from a recording\n"
-    "  inspect FILE                          describe a stream or an ASF file\n"
     "  version                               the program's and the library's version\n"
     "  help [COMMAND]                        this text, or a command's\n"
     "\n"
     "'kestrum help COMMAND' tells more. Options given before COMMAND are the\n"
-    "command's own (-v/--verbose, --strict, -n/--no-overwrite, -y).\n"
+    "command's own (-v/--verbose, --strict, -n/--no-overwrite, -y/--overwrite).\n"
+    "\n";
+
+const char kHelpHelp[] =
+    "Usage: kestrum help [COMMAND]\n"
+    "\n"
+    "Prints the program's usage, or COMMAND's help (as 'kestrum COMMAND --help').\n"
     "\n";
 
 struct Command {
@@ -53,41 +59,17 @@ constexpr Command kCommands[] = {
 
 // Options that may stand before the command name; they are handed to the
 // command as if given after it.
-bool IsGlobalOption(const std::string& arg) {
-  for (const char* o : {"-v", "--verbose", "--strict", "-n", "--no-overwrite", "-y"}) {
-    if (arg == o) return true;
-  }
-  return false;
-}
+const std::vector<const char*> kGlobalOptions = {
+    "-v", "--verbose", "--strict", "-n", "--no-overwrite", "-y", "--overwrite"};
 
-// Levenshtein distance: the edits (insert, delete, replace) from a to b.
-size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
+bool IsGlobalOption(const std::string& arg) {
+  return std::find(kGlobalOptions.begin(), kGlobalOptions.end(), arg) != kGlobalOptions.end();
 }
 
 int UnknownCommand(const std::string& name) {
-  const char* nearest = "help";
-  size_t best = EditDistance(name, nearest);
-  for (const Command& c : kCommands) {
-    const size_t d = EditDistance(name, c.name);
-    if (d < best) {
-      best = d;
-      nearest = c.name;
-    }
-  }
-  // A suggestion only when at most about half the name is wrong.
-  if (best <= std::max<size_t>(2, name.size() / 2)) {
+  std::vector<const char*> names = {"help"};
+  for (const Command& c : kCommands) names.push_back(c.name);
+  if (const char* nearest = kestrum_cli::Nearest(name, names)) {
     std::fprintf(stderr, "kestrum: unknown command '%s'; did you mean '%s'?\n\n%s", name.c_str(),
                  nearest, kUsage);
   } else {
@@ -109,6 +91,11 @@ int Main(int argc, char** argv) {
   if (name == "--version") return kestrum_cli::RunVersion(args);
   if (name == "-h" || name == "--help" || name == "help") {
     if (!args.empty()) {
+      if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+        std::fputs(kHelpHelp, stdout);
+        std::fputs(kestrum_cli::kExitCodesHelp, stdout);
+        return kestrum_cli::kExitOk;
+      }
       for (const Command& c : kCommands) {
         if (args[0] == c.name) return c.run({"--help"});
       }
@@ -119,8 +106,10 @@ int Main(int argc, char** argv) {
     return kestrum_cli::kExitOk;
   }
   if (!name.empty() && name[0] == '-') {
-    std::fprintf(stderr, "kestrum: unknown option '%s' before the command\n\n%s", name.c_str(),
-                 kUsage);
+    const char* nearest = kestrum_cli::Nearest(name.substr(0, name.find('=')), kGlobalOptions);
+    const std::string hint = nearest ? std::string("; did you mean '") + nearest + "'?" : "";
+    std::fprintf(stderr, "kestrum: unknown option '%s' before the command%s\n\n%s", name.c_str(),
+                 hint.c_str(), kUsage);
     return kestrum_cli::kExitUsage;
   }
   // The global options go first: an option given again after the command

@@ -141,7 +141,7 @@ TEST_P(BatchJobsTest, OutputsEqualThoseOfOneJobAtATime) {
   const RunResult one = Kestrum({"convert", folder_.Path("in"), "-o", folder_.Path("one")});
   ASSERT_EQ(one.exit_code, 0) << one.err;
   const RunResult many = Kestrum({"convert", folder_.Path("in"), "-o", folder_.Path("many"),
-                                  "--jobs", std::to_string(GetParam())});
+                                  "-j" + std::to_string(GetParam())});
   ASSERT_EQ(many.exit_code, 0) << many.err;
   EXPECT_NE(many.out.find("converted 7 of 7 streams\n"), std::string::npos) << many.out;
   const std::set<std::string> names = FilesIn(folder_.Path("one"));

@@ -92,8 +92,16 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--frames", "generate", "$OUT"},
                   2,
                   "unknown option '--frames' before the command"},
+        ErrorCase{"UnknownGlobalOptionNamesTheNearest",
+                  {"--verbos", "version"},
+                  2,
+                  "unknown option '--verbos' before the command; did you mean '--verbose'?"},
         ErrorCase{
-            "UnknownOption", {"inspect", "$STREAM", "--bogus"}, 2, "unknown option '--bogus'"},
+            "UnknownOption", {"inspect", "$STREAM", "--bogus"}, 2, "unknown option '--bogus'\n"},
+        ErrorCase{"UnknownOptionNamesTheNearest",
+                  {"convert", "$STREAM", "$OUT", "--jbos", "2"},
+                  2,
+                  "unknown option '--jbos'; did you mean '--jobs'?"},
         ErrorCase{"OptionWithoutValue", {"generate", "$OUT", "--frames"}, 2, "needs a value"},
         ErrorCase{"FlagWithValue", {"generate", "$OUT", "--junk=1"}, 2, "takes no value"},
         ErrorCase{"NotANumber", {"generate", "$OUT", "--frames", "ten"}, 2, "is not a number"},
@@ -122,6 +130,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"-n", "record", "$STREAM", "$EXISTS"},
                   5,
                   "exists (--no-overwrite)"},
+        ErrorCase{"OverwriteBeforeCommand",
+                  {"--overwrite", "convert", "$STREAM", "$OUT", "-n"},
+                  2,
+                  "exclude each other"},
         ErrorCase{"OverwriteBothWays",
                   {"convert", "$STREAM", "$OUT", "-n", "-y"},
                   2,
@@ -174,6 +186,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"record", "$STREAM", "$OUT", "--piece-size", "frame"},
                   2,
                   "--piece-size"},
+        ErrorCase{"RecordPieceSizeTooLarge",
+                  {"record", "$STREAM", "$OUT", "--piece-size", "1G"},
+                  2,
+                  "--piece-size '1G' is above the most"},
         ErrorCase{"SegmentPatternWithoutNumber",
                   {"record", "$STREAM", "$OUT", "--segment-time", "1"},
                   2,
@@ -189,7 +205,15 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"SegmentTimeNotPositive",
                   {"convert", "$STREAM", "cam-%d.asf", "--segment-time", "0"},
                   2,
-                  "--segment-time '0'"},
+                  "--segment-time '0' is not above 0"},
+        ErrorCase{"SegmentTimeNegative",
+                  {"record", "$STREAM", "cam-%d.asf", "--segment-time", "-0:10"},
+                  2,
+                  "--segment-time '-0:10' is not above 0"},
+        ErrorCase{"SegmentTimeNotATime",
+                  {"convert", "$STREAM", "cam-%d.asf", "--segment-time", "1:75"},
+                  2,
+                  "--segment-time '1:75' is not a time: seconds such as 10"},
         ErrorCase{"InspectLimitNotASize", {"inspect", "$STREAM", "--limit", "10X"}, 2, "--limit"},
         ErrorCase{"ExtractAStream", {"extract", "$STREAM", "$OUT"}, 4, "is not an ASF file"},
         ErrorCase{"ExtractMissing", {"extract", "$MISSING", "$OUT"}, 3, "cannot open"}),
@@ -208,15 +232,18 @@ TEST_P(CliHelpTest, EachCommandExplainsItself) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CliHelpTest,
-                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "version"));
+                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "version",
+                                           "help"));
 
 // The version the header states, the writer, and the library as loaded.
 TEST(CliHelpTest, VersionNamesTheWriterAndTheLibrary) {
   const std::string version = std::to_string(KESTRUM_VERSION_MAJOR) + "." +
                               std::to_string(KESTRUM_VERSION_MINOR) + "." +
                               std::to_string(KESTRUM_VERSION_PATCH);
-  for (const std::string form : {"--version", "version"}) {
-    const RunResult r = Kestrum({form});
+  // Every command takes -v, before its name or after.
+  for (const std::vector<std::string>& form : std::vector<std::vector<std::string>>{
+           {"--version"}, {"version"}, {"version", "-v"}, {"-v", "version"}}) {
+    const RunResult r = Kestrum(form);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out.rfind("kestrum " + version + "\nwriter: built-in", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("library: /"), std::string::npos) << r.out;

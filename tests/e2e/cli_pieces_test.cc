@@ -14,6 +14,7 @@
 #include "e2e/cli_runner.h"
 #include "piece_reader.h"
 #include "piece_sender.h"
+#include "segments.h"
 
 namespace cli_test {
 namespace {
@@ -32,7 +33,8 @@ TEST(EscapeLineTest, NonPrintableBytesAreEscaped) {
             "-----------Splitter : block_size = 500000 00001003");
 }
 
-const std::vector<OptionSpec> kSpec = {{"verbose", false, 'v'}, {"frames", true}, {"junk", false}};
+const std::vector<OptionSpec> kSpec = {
+    {"verbose", false, 'v'}, {"frames", true}, {"junk", false}, {"jobs", true, 'j'}};
 
 TEST(ArgsTest, OptionsAnywhereValuesBothWaysAndPositionals) {
   Args args;
@@ -44,9 +46,12 @@ TEST(ArgsTest, OptionsAnywhereValuesBothWaysAndPositionals) {
   EXPECT_TRUE(args.Has("verbose"));
   EXPECT_TRUE(args.Has("junk"));
   EXPECT_EQ(args.positionals(), (std::vector<std::string>{"in", "-", "--frames=9"}));
-  ASSERT_TRUE(args.Parse({"--frames=3", "--frames=4"}, kSpec, error));
+  ASSERT_TRUE(args.Parse({"--frames=3", "--frames=4", "-j3"}, kSpec, error));
   EXPECT_EQ(args.Value("frames"), "4");
+  EXPECT_EQ(args.Value("jobs"), "3");
   EXPECT_FALSE(args.Has("junk"));
+  ASSERT_TRUE(args.Parse({"-j", "5"}, kSpec, error));
+  EXPECT_EQ(args.Value("jobs"), "5");
 }
 
 TEST(ArgsTest, BadOptionsAreRefused) {
@@ -56,39 +61,73 @@ TEST(ArgsTest, BadOptionsAreRefused) {
   EXPECT_FALSE(args.Parse({"-x"}, kSpec, error));
   EXPECT_FALSE(args.Parse({"--frames"}, kSpec, error));
   EXPECT_FALSE(args.Parse({"--junk=yes"}, kSpec, error));
+  EXPECT_FALSE(args.Parse({"-vj"}, kSpec, error));
+  EXPECT_FALSE(args.Parse({"--frame=3"}, kSpec, error));
+  EXPECT_NE(error.find("unknown option '--frame=3'; did you mean '--frames'?"), std::string::npos)
+      << error;
+  EXPECT_FALSE(args.Parse({"--quux"}, kSpec, error));
+  EXPECT_EQ(error, "unknown option '--quux'");
 }
+
+// The numbers the options take: whole numbers (decimal or hexadecimal,
+// within a range), byte sizes (K, M, G) and times (seconds or
+// [HH:]MM:SS, in milliseconds).
+enum class NumberKind { kUnsigned, kByteSize, kTime };
 
 struct NumberCase {
   std::string text;
   bool ok;
   uint64_t value;
+  NumberKind kind = NumberKind::kUnsigned;
 };
 
 void PrintTo(const NumberCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
 
-class ParseUnsignedTest : public ::testing::TestWithParam<NumberCase> {};
+class ParseNumberTest : public ::testing::TestWithParam<NumberCase> {};
 
-TEST_P(ParseUnsignedTest, DecimalOrHexWithinRange) {
+TEST_P(ParseNumberTest, WholeNumbersSizesAndTimes) {
+  const NumberCase& c = GetParam();
   uint64_t value = 12345;
   std::string error;
-  EXPECT_EQ(kestrum_cli::ParseUnsigned(GetParam().text, 1, 0xFFFFFFFF, "n", value, error),
-            GetParam().ok)
-      << GetParam().text;
-  if (GetParam().ok) {
-    EXPECT_EQ(value, GetParam().value);
+  const bool ok =
+      c.kind == NumberKind::kUnsigned
+          ? kestrum_cli::ParseUnsigned(c.text, 1, 0xFFFFFFFF, "n", value, error)
+      : c.kind == NumberKind::kByteSize
+          ? kestrum_cli::ParseByteSize(c.text, "n", uint64_t{1} << 28, value, error)
+          : kestrum_cli::ParseSegmentTime(c.text, value, error);
+  EXPECT_EQ(ok, c.ok) << c.text;
+  if (c.ok) {
+    EXPECT_EQ(value, c.value);
   } else {
-    EXPECT_FALSE(error.empty());
+    EXPECT_NE(error.find(c.text), std::string::npos) << error;
   }
 }
 
+constexpr NumberKind kSize = NumberKind::kByteSize;
+constexpr NumberKind kTime = NumberKind::kTime;
+
 INSTANTIATE_TEST_SUITE_P(
-    Numbers, ParseUnsignedTest,
+    Numbers, ParseNumberTest,
     ::testing::Values(NumberCase{"42", true, 42}, NumberCase{"0x1003", true, 0x1003},
                       NumberCase{"0XfF", true, 255}, NumberCase{"4294967295", true, 0xFFFFFFFF},
                       NumberCase{"4294967296", false, 0}, NumberCase{"0", false, 0},
                       NumberCase{"", false, 0}, NumberCase{"0x", false, 0},
                       NumberCase{"12a", false, 0}, NumberCase{"-1", false, 0},
-                      NumberCase{" 5", false, 0}, NumberCase{"99999999999999999999999", false, 0}));
+                      NumberCase{" 5", false, 0}, NumberCase{"99999999999999999999999", false, 0},
+                      NumberCase{"4k", true, 4096, kSize}, NumberCase{"4K", true, 4096, kSize},
+                      NumberCase{"256M", true, uint64_t{1} << 28, kSize},
+                      NumberCase{"257M", false, 0, kSize}, NumberCase{"0k", false, 0, kSize},
+                      NumberCase{"4kb", false, 0, kSize}, NumberCase{"10", true, 10000, kTime},
+                      NumberCase{"10s", true, 10000, kTime}, NumberCase{"10.5", true, 10500, kTime},
+                      NumberCase{"500ms", true, 500, kTime}, NumberCase{"1:30", true, 90000, kTime},
+                      NumberCase{"00:00:10.5", true, 10500, kTime},
+                      NumberCase{"1:00:00", true, 3600000, kTime},
+                      NumberCase{"0.0001", true, 1, kTime}, NumberCase{"0", false, 0, kTime},
+                      NumberCase{"-5", false, 0, kTime}, NumberCase{"0:00", false, 0, kTime},
+                      NumberCase{"1:60", false, 0, kTime}, NumberCase{"1::3", false, 0, kTime},
+                      NumberCase{"1e3", false, 0, kTime}, NumberCase{"inf", false, 0, kTime},
+                      NumberCase{"ten", false, 0, kTime},
+                      NumberCase{"99999999999", false, 0, kTime}));
 
 TEST(PieceSenderTest, NoDataPieceOfFortyBytes) {
   std::vector<int32_t> sizes;

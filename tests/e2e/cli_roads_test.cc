@@ -117,6 +117,10 @@ TEST_F(RoadsTest, ConvertWritesAnAsfThatInspectAndFfprobeRead) {
   ASSERT_EQ(streams.size(), 1u) << inspected.out;
   EXPECT_NE(streams[0].find("fourcc XQV4, 704 x 576, codec data 40 bytes"), std::string::npos)
       << streams[0];
+  // Standard input given the file: the same but for the file's name.
+  const RunResult from_stdin = Kestrum({"inspect", "-"}, asf);
+  EXPECT_EQ(from_stdin.exit_code, 0) << from_stdin.err;
+  EXPECT_EQ(from_stdin.out, "file: -" + inspected.out.substr(inspected.out.find('\n')));
   if (HaveTool("ffprobe")) {
     const RunResult probe =
         RunProgram("ffprobe", {"-v", "error", "-count_packets", "-show_entries",
@@ -133,7 +137,7 @@ TEST_F(RoadsTest, RecordInAnyPiecesGivesTheSameSamplesAsConvert) {
   ASSERT_EQ(Kestrum({"convert", stream_, converted}).exit_code, 0);
   const std::vector<uint8_t> want = SampleBytes(converted, folder_);
   ASSERT_FALSE(want.empty());
-  for (const std::string piece : {"1", "40", "4096", "100000", "group"}) {
+  for (const std::string piece : {"1", "40", "4k", "100000", "group"}) {
     const std::string recorded = folder_.Path("r" + piece + ".asf");
     const RunResult r = Kestrum({"record", stream_, recorded, "--piece-size", piece});
     ASSERT_EQ(r.exit_code, 0) << piece << ": " << r.err;
@@ -828,8 +832,9 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
   };
   for (const std::string command : {"convert", "record"}) {
     SCOPED_TRACE(command);
+    const std::string second = command == std::string("convert") ? "1s" : "00:00:01.0";
     const RunResult r =
-        Kestrum({command, stream_, folder_.Path(command + "-%03d.asf"), "--segment-time", "1"});
+        Kestrum({command, stream_, folder_.Path(command + "-%03d.asf"), "--segment-time", second});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::vector<std::string> all;
     size_t files = 0;
