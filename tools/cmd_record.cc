@@ -248,7 +248,8 @@ std::optional<int> Recording::OpenInput() {
   // The live road would drop every piece without saying why.
   if (output_name_.size() > kMaxOutputName) {
     return Fail(kCommand, kExitOutput,
-                "cannot write '" + output_name_ + "': " + DescribeResult(kNameTooLongResult).text);
+                "cannot write '" + output_name_ + "': " +
+                    DescribeCode(static_cast<uint32_t>(kNameTooLongResult)));
   }
   return std::nullopt;
 }
@@ -361,7 +362,7 @@ int Recording::StopAndReport() {
   const double seconds = progress_->elapsed_seconds();
   const WriteFaults faults = diagnostics_->faults();
   const std::string fault_note =
-      faults.any() ? "; writing failed with " + DescribeWriteFaults(faults) : "";
+      faults.any() ? "; writing failed: " + DescribeWriteFaults(faults) : "";
 
   if (StopOnSignals::signal() != 0) {
     const int number = StopOnSignals::signal();
@@ -394,13 +395,13 @@ int Recording::StopAndReport() {
   }
   if (faults.writing_ended) {
     return Fail(kCommand, kExitFailure,
-                "writing '" + shown() + "' failed with " + DescribeWriteFaults(faults) +
+                "writing '" + shown() + "' failed: " + DescribeWriteFaults(faults) +
                     "; a stream cannot be cut back, so writing ended there and the recording "
                     "was stopped");
   }
   if (faults.any()) {
     return Fail(kCommand, kExitFailure,
-                "writing '" + output + "' failed with " + DescribeWriteFaults(faults) +
+                "writing '" + output + "' failed: " + DescribeWriteFaults(faults) +
                     "; the recording went on, and the file holds the rest, ended");
   }
   struct stat info;

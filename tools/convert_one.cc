@@ -260,16 +260,14 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
                                     "it was given every sample before");
   }
   if (result < 0 && faults.any()) {
-    return Failed(kExitFailure, "writing '" + target.shown + "' failed with " +
+    return Failed(kExitFailure, "writing '" + target.shown + "' failed: " +
                                     DescribeWriteFaults(faults) +
                                     "; the file holds every sample before, ended");
   }
   if (result < 0) {
-    const ResultMeaning meaning = DescribeResult(result);
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(result));
-    return Failed(meaning.exit_code, "cannot convert into '" + target.shown + "': " +
-                                         meaning.text + " (" + code + ")");
+    return Failed(DescribeResult(result).exit_code,
+                  "cannot convert into '" + target.shown + "': " +
+                      DescribeCode(static_cast<uint32_t>(result)));
   }
   uint64_t skipped = 0;
   if (options.strict) {

@@ -655,6 +655,8 @@ TEST_F(OutputsTest, FullDisk) {
       EXPECT_EQ(r.exit_code, 1) << r.err;
       EXPECT_NE(r.err.find("samples ("), std::string::npos) << r.err;
       EXPECT_NE(r.err.find("were lost"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("disk full (or the file size limit reached) (0x80070070)"),
+                std::string::npos) << r.err;
       const auto fields = Fields(Kestrum({"inspect", out}).out);
       EXPECT_EQ(fields.at("duration").find("unknown"), std::string::npos) << "the file was not ended";
       EXPECT_EQ(fields.at("problems"), "0");
