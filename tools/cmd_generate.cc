@@ -29,7 +29,9 @@ const char kHelp[] =
     "\n"
     "Options:\n"
     "  --frames N           groups to write (default 250: 10 s at 25 per second)\n"
-    "  --size WxH           picture size carried in the header (default 704x576)\n"
+    "  --size WxH           picture size carried in the header (default 704x576;\n"
+    "                       one the library refuses, outside 1..704 x 1..576, is\n"
+    "                       refused here)\n"
     "  --resolution CODE    an older header with a resolution code instead\n"
     "                       (e.g. 0x1001 352x288, 0x1003 704x576)\n"
     "  --stream-type T      header stream type (default 0x1001; 0x1001..0x1003 are\n"
@@ -165,6 +167,10 @@ int RunGenerate(const std::vector<std::string>& argv) {
   if (args.positionals().size() != 1) return UsageError(command, "expected one OUTPUT");
   GenerateOptions options;
   if (!ReadOptions(args, options, error)) return UsageError(command, error);
+  if (const std::string why = PictureSizeRefusal(options); args.Has("size") && !why.empty()) {
+    return UsageError(command, "--size " + *args.Value("size") + ": " + why +
+                                   "; no command would take the stream");
+  }
 
   if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
     return UsageError(command, conflict);
