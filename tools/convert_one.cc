@@ -192,13 +192,14 @@ void EndEarlyWhenDue(const DiagnosticWatch& watch) {
 ConvertOutcome Stopped(int number, const Target& target, bool begun) {
   const std::string by = std::string("stopped by ") + SignalName(number);
   if (!begun) {
-    return Failed(128 + number, by + " before anything was written; '" + target.shown +
-                                    "' was left as it is");
+    return Failed(128 + number, by + " before anything was written; " +
+                                    OutputInWords(target.shown) + " was left as it is");
   }
   struct stat info;
   const bool file = ::stat(target.opened.c_str(), &info) == 0 && S_ISREG(info.st_mode);
   return Failed(128 + number,
-                by + ": the conversion was ended, '" + target.shown + "' holds what came before" +
+                by + ": the conversion was ended, " + OutputInWords(target.shown) +
+                    " holds what came before" +
                     (file ? " (" + FormatMegabytes(static_cast<uint64_t>(info.st_size)) + ", ended)"
                           : ""));
 }
@@ -251,22 +252,22 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   }
   if (result == kSharingViolation) return Failed(kExitOutput, in_use);
   if (result == kReadFault) {
-    return Failed(kExitInput, "reading '" + input + "' failed part way: '" + target.shown +
-                                  "' holds what was read before, ended");
+    return Failed(kExitInput, "reading '" + input + "' failed part way: " +
+                                  OutputInWords(target.shown) + " holds what was read before, ended");
   }
   if (result < 0 && faults.writing_ended && faults.first_code == kBrokenPipeCode) {
-    return Failed(kExitFailure, "writing '" + target.shown +
-                                    "' ended: its reader went away (broken pipe, 0x8007006D); "
+    return Failed(kExitFailure, "writing " + OutputInWords(target.shown) +
+                                    " ended: its reader went away (broken pipe, 0x8007006D); "
                                     "it was given every sample before");
   }
   if (result < 0 && faults.any()) {
-    return Failed(kExitFailure, "writing '" + target.shown + "' failed: " +
+    return Failed(kExitFailure, "writing " + OutputInWords(target.shown) + " failed: " +
                                     DescribeWriteFaults(faults) +
                                     "; the file holds every sample before, ended");
   }
   if (result < 0) {
     return Failed(DescribeResult(result).exit_code,
-                  "cannot convert into '" + target.shown + "': " +
+                  "cannot convert into " + OutputInWords(target.shown) + ": " +
                       DescribeCode(static_cast<uint32_t>(result)));
   }
   uint64_t skipped = 0;
@@ -276,17 +277,19 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   outcome.lost = DescribeLosses(LiveLosses{}, faults, skipped, refused_groups);
   if (options.strict && relayed == nullptr && !outcome.lost.empty()) {
     return Failed(kExitFailure,
-                  "'" + target.shown + "' was written, but " + outcome.lost + " (--strict)");
+                  OutputInWords(target.shown) + " was written, but " + outcome.lost + " (--strict)");
   }
   // Samples the writer refused are missing from a file that looks whole.
   outcome.lost_fails = faults.refused() > 0;
   struct stat info;
   if (::stat(target.opened.c_str(), &info) != 0) {
     return Failed(kExitFailure,
-                  "the conversion ended but wrote no '" + target.shown + "' (see --verbose)");
+                  "the conversion ended but wrote no " + OutputInWords(target.shown) +
+                      " (see --verbose)");
   }
   // A device or a pipe has no size to tell.
-  outcome.output_bytes = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+  outcome.streamed = !S_ISREG(info.st_mode);
+  outcome.output_bytes = outcome.streamed ? 0 : static_cast<uint64_t>(info.st_size);
   return outcome;
 }
 
@@ -356,6 +359,7 @@ ConvertOutcome ConvertRelayed(const std::string& input,
     outputs.push_back(target.shown);
     total.lost_fails = total.lost_fails || one.lost_fails;
     total.output_bytes += one.output_bytes;
+    total.streamed = total.streamed || one.streamed;
     total.seconds += one.seconds;
     if (held_data == nullptr) ended = true;  // no next file begun
   }
@@ -375,7 +379,7 @@ ConvertOutcome ConvertRelayed(const std::string& input,
     for (const std::string& l : lost) total.lost += (total.lost.empty() ? "" : "; ") + l;
   }
   if (options.strict && !total.lost.empty()) {
-    const std::string written = outputs.size() == 1 ? "'" + outputs[0] + "' was written"
+    const std::string written = outputs.size() == 1 ? OutputInWords(outputs[0]) + " was written"
                                                     : std::to_string(outputs.size()) +
                                                           " files were written";
     ConvertOutcome failed = Failed(kExitFailure, written + ", but " + total.lost + " (--strict)");
@@ -445,8 +449,11 @@ std::string DescribeConverted(const std::string& input, const std::string& outpu
                               const ConvertOutcome& outcome) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f s", outcome.seconds);
-  return "converted " + input + " -> " + output + ": " + FormatMegabytes(outcome.input_bytes) +
-         " read, " + FormatMegabytes(outcome.output_bytes) + " written, " + seconds + ", " +
+  // What went into a stream (a pipe, a FIFO, a device) cannot be told here.
+  const std::string written =
+      outcome.streamed ? "" : FormatMegabytes(outcome.output_bytes) + " written, ";
+  return "converted " + input + " -> " + (output == "-" ? "standard output" : output) + ": " +
+         FormatMegabytes(outcome.input_bytes) + " read, " + written + seconds + ", " +
          FormatRate(outcome.input_bytes, outcome.seconds);
 }
 

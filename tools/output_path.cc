@@ -279,9 +279,13 @@ bool CheckOutputWritable(const std::string& path, std::string& error) {
   return true;
 }
 
+std::string OutputInWords(const std::string& shown) {
+  return shown == "-" ? std::string("standard output") : "'" + shown + "'";
+}
+
 std::string InUseMessage(const std::string& shown) {
-  return "'" + shown +
-         "' is in use by another program (being written, or read by a conversion); it was left "
+  return OutputInWords(shown) +
+         " is in use by another program (being written, or read by a conversion); it was left "
          "as it is";
 }
 

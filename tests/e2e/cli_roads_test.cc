@@ -416,6 +416,9 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
                piped});
     EXPECT_EQ(p.exit_code, 0) << p.err;
     EXPECT_EQ(Packets(piped), Want(command));
+    // Named in words, and no size claimed for what a pipe took.
+    EXPECT_NE(p.err.find(" -> standard output: "), std::string::npos) << p.err;
+    EXPECT_EQ(p.err.find(" MB written"), std::string::npos) << p.err;
   }
 }
 
