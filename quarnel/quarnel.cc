@@ -1,7 +1,8 @@
 // The exports over one stream scanner. The library keeps one open stream,
 // for channel 1; calls of the first two must not overlap (the caller
 // serialises them). QuarnelEndStream may come at any moment, from any
-// thread or a signal handler: it only marks the channel.
+// thread or a signal handler: it only marks the channel. QuarnelGetPosition
+// may come from another thread: it reads one atomic counter.
 #include "quarnel.h"
 
 #include <atomic>
@@ -42,6 +43,9 @@ Channel& TheChannel() {
 std::atomic<bool> g_end_asked{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from signal handlers");
 
+// The end of the last packet placed, in bytes of the file; 0 once opened.
+std::atomic<uint64_t> g_position{0};
+
 void Fill(PacketRecord& record, uint32_t kind, const uint8_t* data, uint32_t length,
           uint64_t offset, uint64_t size, uint32_t time_ms) {
   record.kind = kind;
@@ -51,6 +55,7 @@ void Fill(PacketRecord& record, uint32_t kind, const uint8_t* data, uint32_t len
   kestrum::store_u64le(record.reserved + QUARNEL_RESERVED_OFFSET, offset);
   kestrum::store_u64le(record.reserved + QUARNEL_RESERVED_SIZE, size);
   record.time_ms = time_ms;
+  g_position.store(offset + size, std::memory_order_relaxed);
 }
 
 int32_t NextPacket(Channel& channel, PacketRecord& record) {
@@ -96,6 +101,7 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelOpenFile(int32_t channel, intptr_t sourc
     g_end_asked.store(false, std::memory_order_release);
     open.header_sent = false;
     open.group_index = 0;
+    g_position.store(0, std::memory_order_relaxed);
     // Mapped where it can be: groups are handed out in place (readers of them
     // guard their reads, see mapped_file/read_guard.h).
     return open.scanner.Open(reinterpret_cast<const char*>(source), /*map=*/true) ? 1 : 0;
@@ -121,6 +127,12 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t channel, PacketRecord*
 QUARNEL_API int32_t QUARNEL_CALL QuarnelEndStream(int32_t channel) {
   if (channel != kChannel) return 0;
   g_end_asked.store(true, std::memory_order_release);
+  return 1;
+}
+
+QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPosition(int32_t channel, uint64_t* bytes) {
+  if (channel != kChannel || bytes == nullptr) return 0;
+  *bytes = g_position.load(std::memory_order_relaxed);
   return 1;
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job on a bundled example: builds everything, generates an example
+# The main job on a bundled example: builds the program and the two example
+# hosts (build/examples/), generates an example
 # stream (10 s of 704x576 at 25 frames per second), converts it on both roads
 # (the file road with `kestrum convert`, the live road with `kestrum record` in
 # 4 KiB pieces) and shows what the ASF files hold.
@@ -11,7 +12,7 @@ build=build
 
 scripts/install-deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kestrum_cli
+cmake --build "$build" -j"$(nproc)" --target kestrum_cli live_socket_host convert_directory
 kestrum="$build/tools/kestrum"
 
 mkdir -p "$out"
@@ -25,6 +26,11 @@ echo "== File road: kestrum convert -> $out/example-file.asf"
 echo "== Live road: kestrum record (4 KiB pieces) -> $out/example-live.asf"
 "$kestrum" record "$out/example.xqv" "$out/example-live.asf" --piece-size 4096
 
+echo
+echo "== The two files differ in duration and samples by each road's timing rule:"
+echo "   the file road gives every block of group k a sample at k x 40 ms (10.0 s for"
+echo "   250 groups); the live road gives each video block a sample, 40 ms after the"
+echo "   one before (a group of 3 video blocks lasts 120 ms)."
 for f in "$out/example-file.asf" "$out/example-live.asf"; do
   echo
   echo "== $f"

@@ -78,6 +78,12 @@ ResultMeaning DescribeResult(int32_t result) {
   }
 }
 
+std::string DescribeCode(uint32_t code) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", code);
+  return DescribeResult(static_cast<int32_t>(code)).text + " (" + hex + ")";
+}
+
 std::string OverwriteConflict(const Args& args) {
   if (args.Has(kNoOverwriteOption.name) && args.Has(kOverwriteOption.name)) {
     return "-n/--no-overwrite and -y/--overwrite exclude each other";

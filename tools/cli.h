@@ -58,6 +58,9 @@ struct ResultMeaning {
   std::string text;  // "disk full", "name longer than 259 bytes", ...
 };
 ResultMeaning DescribeResult(int32_t result);
+// A status code with its words, as every message gives one:
+// "disk full (or the file size limit reached) (0x80070070)".
+std::string DescribeCode(uint32_t code);
 
 // The longest output name the library takes, in bytes, and its result for
 // a longer one.

@@ -8,6 +8,7 @@
 #include "args.h"
 #include "batch_convert.h"
 #include "cli.h"
+#include "input_file.h"
 #include "commands.h"
 #include "convert_one.h"
 #include "segments.h"
@@ -84,11 +85,6 @@ const std::vector<OptionSpec> kOptions = {
 
 constexpr uint64_t kMaxJobs = 256;
 
-bool IsFolder(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
-}
-
 int ConvertSingle(const std::string& input, const std::string& output_arg,
                   ConvertOptions options) {
   const std::string command = "convert";
@@ -113,7 +109,7 @@ int ConvertIntoSegments(const std::string& input, const std::string& pattern_tex
   if (!ParseSegmentTime(seconds, segment_ms, error) || !pattern.Parse(pattern_text, error)) {
     return UsageError(command, error);
   }
-  if (IsFolder(input)) return UsageError(command, "INPUT '" + input + "' is a folder");
+  if (IsFolder(input)) return Fail(command, kExitInput, FolderInputMessage(input));
   options.progress = true;
   std::vector<std::string> outputs;
   const ConvertOutcome outcome = ConvertSegments(input, pattern, segment_ms, options, outputs);
@@ -173,9 +169,7 @@ int RunConvert(const std::vector<std::string>& argv) {
   }
   if (output_dir.empty()) {
     if (inputs.size() != 2) return UsageError(command, "expected INPUT and OUTPUT");
-    if (IsFolder(inputs[0])) {
-      return UsageError(command, "INPUT '" + inputs[0] + "' is a folder: give an output folder");
-    }
+    if (IsFolder(inputs[0])) return Fail(command, kExitInput, FolderInputMessage(inputs[0]));
     return ConvertSingle(inputs[0], inputs[1], options);
   }
 

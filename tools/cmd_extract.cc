@@ -16,6 +16,7 @@
 #include "asf_format/reader.h"
 #include "base/bytes.h"
 #include "cli.h"
+#include "input_file.h"
 #include "commands.h"
 #include "output_path.h"
 #include "progress.h"
@@ -203,6 +204,7 @@ int RunExtract(const std::vector<std::string>& argv) {
     return UsageError(command, "OUT would overwrite IN ('" + input + "')");
   }
 
+  if (IsFolder(input)) return Fail(command, kExitInput, FolderInputMessage(input));
   const std::unique_ptr<asf::ReadSource> source = asf::OpenReadFile(input);
   if (source == nullptr) {
     return Fail(command, kExitInput, "cannot open '" + input + "': " + std::strerror(errno));

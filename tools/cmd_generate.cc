@@ -29,7 +29,9 @@ const char kHelp[] =
     "\n"
     "Options:\n"
     "  --frames N           groups to write (default 250: 10 s at 25 per second)\n"
-    "  --size WxH           picture size carried in the header (default 704x576)\n"
+    "  --size WxH           picture size carried in the header (default 704x576;\n"
+    "                       one the library refuses, outside 1..704 x 1..576, is\n"
+    "                       refused here)\n"
     "  --resolution CODE    an older header with a resolution code instead\n"
     "                       (e.g. 0x1001 352x288, 0x1003 704x576)\n"
     "  --stream-type T      header stream type (default 0x1001; 0x1001..0x1003 are\n"
@@ -39,11 +41,14 @@ const char kHelp[] =
     "  --random-state S     generator state (default 1)\n"
     "  --key-interval K     a start group every K groups (default 25)\n"
     "  --bitrate B          video bit/s (default 2000000 scaled to the picture area)\n"
-    "  --junk               insert a run of junk bytes between groups\n"
-    "  --malformed          insert a malformed group between groups (in turn: a bad\n"
-    "                       block kind, a payload length of 500000, a bad group type)\n"
+    "  --junk               insert runs of junk bytes between groups, where\n"
+    "                       --problem-interval places them\n"
+    "  --malformed          insert malformed groups between groups, as --junk (in\n"
+    "                       turn: a bad block kind, a payload length of 500000, a bad\n"
+    "                       group type)\n"
     "  --problem-interval P where --junk/--malformed go: after every P-th group but\n"
-    "                       the last (default: frames / 4, so three places)\n"
+    "                       the last (default: frames / 4 rounded down, at least 1:\n"
+    "                       three places for 100 frames, four for 250)\n"
     "  --truncate           cut the last group in half\n"
     "  --video-only         no blocks of kinds 0x1001/0x1002\n"
     "  --one-block          one video block per group (implies --video-only)\n"
@@ -165,6 +170,10 @@ int RunGenerate(const std::vector<std::string>& argv) {
   if (args.positionals().size() != 1) return UsageError(command, "expected one OUTPUT");
   GenerateOptions options;
   if (!ReadOptions(args, options, error)) return UsageError(command, error);
+  if (const std::string why = PictureSizeRefusal(options); args.Has("size") && !why.empty()) {
+    return UsageError(command, "--size " + *args.Value("size") + ": " + why +
+                                   "; no command would take the stream");
+  }
 
   if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
     return UsageError(command, conflict);

@@ -250,7 +250,8 @@ std::optional<int> Recording::OpenInput() {
   // The live road would drop every piece without saying why.
   if (output_name_.size() > kMaxOutputName) {
     return Fail(kCommand, kExitOutput,
-                "cannot write '" + output_name_ + "': " + DescribeResult(kNameTooLongResult).text);
+                "cannot write '" + output_name_ + "': " +
+                    DescribeCode(static_cast<uint32_t>(kNameTooLongResult)));
   }
   return std::nullopt;
 }
@@ -363,13 +364,14 @@ int Recording::StopAndReport() {
   const double seconds = progress_->elapsed_seconds();
   const WriteFaults faults = diagnostics_->faults();
   const std::string fault_note =
-      faults.any() ? "; writing failed with " + DescribeWriteFaults(faults) : "";
+      faults.any() ? "; writing failed: " + DescribeWriteFaults(faults) : "";
 
   if (StopOnSignals::signal() != 0) {
     const int number = StopOnSignals::signal();
     Fail(kCommand, 128 + number,
-         std::string("stopped by ") + SignalName(number) + ": the recording was ended, '" +
-             (request_.segmented ? files_.back() : output) + "' holds what came before" +
+         std::string("stopped by ") + SignalName(number) + ": the recording was ended, " +
+             OutputInWords(request_.segmented ? files_.back() : output) +
+             " holds what came before" +
              fault_note);
     return 128 + number;
   }
@@ -377,7 +379,8 @@ int Recording::StopAndReport() {
     if (OutputInUse(output_name_)) return Fail(kCommand, kExitOutput, InUseMessage(shown()));
     return Fail(
         kCommand, kExitFailure,
-        "the library could not prepare '" + output + "' (see --verbose); nothing was recorded");
+        "the library could not prepare " + OutputInWords(output) +
+            " (see --verbose); nothing was recorded");
   }
   if (reader_->failed()) {
     if (reader_->out_of_memory()) {
@@ -390,25 +393,25 @@ int Recording::StopAndReport() {
   }
   if (faults.writing_ended && faults.first_code == kBrokenPipeCode) {
     return Fail(kCommand, kExitFailure,
-                "writing '" + shown() +
-                    "' ended: its reader went away (broken pipe, 0x8007006D); it was given every "
+                "writing " + OutputInWords(shown()) +
+                    " ended: its reader went away (broken pipe, 0x8007006D); it was given every "
                     "sample before, and the recording was stopped");
   }
   if (faults.writing_ended) {
     return Fail(kCommand, kExitFailure,
-                "writing '" + shown() + "' failed with " + DescribeWriteFaults(faults) +
+                "writing " + OutputInWords(shown()) + " failed: " + DescribeWriteFaults(faults) +
                     "; a stream cannot be cut back, so writing ended there and the recording "
                     "was stopped");
   }
   if (faults.any()) {
     return Fail(kCommand, kExitFailure,
-                "writing '" + output + "' failed with " + DescribeWriteFaults(faults) +
+                "writing " + OutputInWords(output) + " failed: " + DescribeWriteFaults(faults) +
                     "; the recording went on, and the file holds the rest, ended");
   }
   struct stat info;
   if (sender_->calls() <= files_.size() || ::stat(output_name_.c_str(), &info) != 0) {
     return Fail(kCommand, kExitFailure,
-                "no output was written to '" + output + "' (see --verbose)");
+                "no output was written to " + OutputInWords(output) + " (see --verbose)");
   }
   return Report(seconds, faults, info);
 }
@@ -425,14 +428,18 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
                 static_cast<unsigned long long>(sender_->calls()), seconds,
                 FormatRate(consumed, seconds).c_str());
   } else {
-    // A device or a pipe has no size to tell.
-    const uint64_t written = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+    // What went into a stream (a pipe, a FIFO, a device) cannot be told here.
+    const std::string written =
+        S_ISREG(info.st_mode)
+            ? FormatMegabytes(static_cast<uint64_t>(info.st_size)) + " written, "
+            : "";
     // Standard output carries the file: the report goes to stderr then.
     std::fprintf(request_.to_stdout() ? stderr : stdout,
-                 "recorded %s -> %s: %llu bytes in %llu pieces, %s written, %.2f s, %s\n",
-                 input.c_str(), request_.output.c_str(), static_cast<unsigned long long>(consumed),
-                 static_cast<unsigned long long>(sender_->calls()),
-                 FormatMegabytes(written).c_str(), seconds, FormatRate(consumed, seconds).c_str());
+                 "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n", input.c_str(),
+                 request_.to_stdout() ? "standard output" : request_.output.c_str(),
+                 static_cast<unsigned long long>(consumed),
+                 static_cast<unsigned long long>(sender_->calls()), written.c_str(), seconds,
+                 FormatRate(consumed, seconds).c_str());
   }
   if (lost.empty()) return kExitOk;
   if (request_.strict) return Fail(kCommand, kExitFailure, lost + " (--strict)");

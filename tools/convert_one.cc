@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -35,36 +34,6 @@ namespace kestrum_cli {
 
 namespace {
 
-// The read position of this process's descriptor open on `path` (the
-// packet source's), from /proc; Progress::kUnknownBytes where that cannot be
-// told, 0 before the descriptor is open.
-uint64_t ReadPosition(const std::string& path) {
-#ifdef _WIN32
-  (void)path;
-  return Progress::kUnknownBytes;
-#else
-  struct stat want;
-  if (::stat(path.c_str(), &want) != 0) return 0;
-  // A FIFO's or a pipe's descriptor has no position to tell.
-  if (!S_ISREG(want.st_mode)) return Progress::kUnknownBytes;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-    struct stat info;
-    if (::stat(entry.path().c_str(), &info) != 0 || info.st_dev != want.st_dev ||
-        info.st_ino != want.st_ino) {
-      continue;
-    }
-    std::FILE* f = std::fopen(("/proc/self/fdinfo/" + entry.path().filename().string()).c_str(), "r");
-    if (f == nullptr) continue;
-    unsigned long long position = 0;
-    const bool known = std::fscanf(f, "pos: %llu", &position) == 1;
-    std::fclose(f);
-    if (known) return position;
-  }
-  return 0;
-#endif
-}
-
 // Bytes of the stored stream `path` that lie in no group, as the packet
 // source's scanner finds them.
 uint64_t SkippedBytes(const std::string& path) {
@@ -79,15 +48,16 @@ uint64_t SkippedBytes(const std::string& path) {
 }
 
 // The conversion is one blocking call; while it runs, a second thread draws
-// progress from how far the library has read the input (the read position
-// of the packet source's descriptor for it) and from the packets it has
-// handed on (the file road's "0" lines: the header, then one a group,
-// 40 ms of media each, or a skipped stretch).
+// progress from how far the packet source has handed out its stream
+// (QuarnelGetPosition) and from the packets the library has taken (the
+// file road's "0" lines: the header, then one a group, 40 ms of media each,
+// or a skipped stretch). `before`: bytes of the input that lie before the
+// stream the source reads, past its header (a later file of a series, whose
+// relayed stream begins with the header again).
 class InputWatch {
  public:
-  InputWatch(const std::string& input, uint64_t input_size, const DiagnosticWatch& lines,
-             bool allowed)
-      : input_(input), lines_(lines), progress_("convert", input_size, allowed) {
+  InputWatch(uint64_t before, uint64_t input_size, const DiagnosticWatch& lines, bool allowed)
+      : before_(before), lines_(lines), progress_("convert", input_size, allowed) {
     if (allowed && ::isatty(STDERR_FILENO) != 0) {
       try {
         thread_ = std::thread([this] { Run(); });
@@ -114,17 +84,21 @@ class InputWatch {
  private:
   void Run() {
     std::unique_lock<std::mutex> lock(mutex_);
-    uint64_t read = 0;
+    uint64_t read = before_;
     while (!wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stop_; })) {
-      const uint64_t position = ReadPosition(input_);
-      read = position == Progress::kUnknownBytes ? position : std::max(read, position);
       const uint64_t packets = lines_.packets();
+      uint64_t position = 0;
+      // Until this conversion's first packet, the source may still tell
+      // where the one before ended.
+      if (packets > 0 && QuarnelGetPosition(1, &position) != 0) {
+        read = std::max(read, before_ + position);
+      }
       const uint64_t frames = packets > 1 ? packets - 1 : 0;
       progress_.Update(read, frames, static_cast<double>(frames) * 0.04);
     }
   }
 
-  std::string input_;
+  uint64_t before_;
   const DiagnosticWatch& lines_;
   Progress progress_;
   std::mutex mutex_;
@@ -218,13 +192,14 @@ void EndEarlyWhenDue(const DiagnosticWatch& watch) {
 ConvertOutcome Stopped(int number, const Target& target, bool begun) {
   const std::string by = std::string("stopped by ") + SignalName(number);
   if (!begun) {
-    return Failed(128 + number, by + " before anything was written; '" + target.shown +
-                                    "' was left as it is");
+    return Failed(128 + number, by + " before anything was written; " +
+                                    OutputInWords(target.shown) + " was left as it is");
   }
   struct stat info;
   const bool file = ::stat(target.opened.c_str(), &info) == 0 && S_ISREG(info.st_mode);
   return Failed(128 + number,
-                by + ": the conversion was ended, '" + target.shown + "' holds what came before" +
+                by + ": the conversion was ended, " + OutputInWords(target.shown) +
+                    " holds what came before" +
                     (file ? " (" + FormatMegabytes(static_cast<uint64_t>(info.st_size)) + ", ended)"
                           : ""));
 }
@@ -235,9 +210,11 @@ ConvertOutcome Stopped(int number, const Target& target, bool begun) {
 // neither watched nor read a second time): --strict counts the bytes in no
 // group as they pass through it, and the caller fails on what was lost once
 // every file of the input is written; null for a stored stream, read again
-// to count them, and failed on here.
+// to count them, and failed on here. `before`: the input's bytes before the
+// relayed stream, past its header (see InputWatch).
 ConvertOutcome TransferOne(const std::string& input, const Target& target,
                            const ConvertOptions& options, const PieceReader* relayed,
+                           uint64_t before,
                            const std::function<int32_t(const std::string&)>& transfer) {
   const OutputRefusal refused = CheckOutput(target.opened, target.shown, {input},
                                             options.no_overwrite && !target.standard_output);
@@ -255,7 +232,7 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   {
     DiagnosticWatch diagnostics(options.verbose);
     diagnostics.AfterEachLine(&EndEarlyWhenDue);
-    InputWatch watch(input, outcome.input_bytes, diagnostics,
+    InputWatch watch(before, outcome.input_bytes, diagnostics,
                      options.progress && !options.verbose);
     result = transfer(target.opened);
     watch.Stop();
@@ -275,25 +252,23 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   }
   if (result == kSharingViolation) return Failed(kExitOutput, in_use);
   if (result == kReadFault) {
-    return Failed(kExitInput, "reading '" + input + "' failed part way: '" + target.shown +
-                                  "' holds what was read before, ended");
+    return Failed(kExitInput, "reading '" + input + "' failed part way: " +
+                                  OutputInWords(target.shown) + " holds what was read before, ended");
   }
   if (result < 0 && faults.writing_ended && faults.first_code == kBrokenPipeCode) {
-    return Failed(kExitFailure, "writing '" + target.shown +
-                                    "' ended: its reader went away (broken pipe, 0x8007006D); "
+    return Failed(kExitFailure, "writing " + OutputInWords(target.shown) +
+                                    " ended: its reader went away (broken pipe, 0x8007006D); "
                                     "it was given every sample before");
   }
   if (result < 0 && faults.any()) {
-    return Failed(kExitFailure, "writing '" + target.shown + "' failed with " +
+    return Failed(kExitFailure, "writing " + OutputInWords(target.shown) + " failed: " +
                                     DescribeWriteFaults(faults) +
                                     "; the file holds every sample before, ended");
   }
   if (result < 0) {
-    const ResultMeaning meaning = DescribeResult(result);
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(result));
-    return Failed(meaning.exit_code, "cannot convert into '" + target.shown + "': " +
-                                         meaning.text + " (" + code + ")");
+    return Failed(DescribeResult(result).exit_code,
+                  "cannot convert into " + OutputInWords(target.shown) + ": " +
+                      DescribeCode(static_cast<uint32_t>(result)));
   }
   uint64_t skipped = 0;
   if (options.strict) {
@@ -302,17 +277,19 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   outcome.lost = DescribeLosses(LiveLosses{}, faults, skipped, refused_groups);
   if (options.strict && relayed == nullptr && !outcome.lost.empty()) {
     return Failed(kExitFailure,
-                  "'" + target.shown + "' was written, but " + outcome.lost + " (--strict)");
+                  OutputInWords(target.shown) + " was written, but " + outcome.lost + " (--strict)");
   }
   // Samples the writer refused are missing from a file that looks whole.
   outcome.lost_fails = faults.refused() > 0;
   struct stat info;
   if (::stat(target.opened.c_str(), &info) != 0) {
     return Failed(kExitFailure,
-                  "the conversion ended but wrote no '" + target.shown + "' (see --verbose)");
+                  "the conversion ended but wrote no " + OutputInWords(target.shown) +
+                      " (see --verbose)");
   }
   // A device or a pipe has no size to tell.
-  outcome.output_bytes = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+  outcome.streamed = !S_ISREG(info.st_mode);
+  outcome.output_bytes = outcome.streamed ? 0 : static_cast<uint64_t>(info.st_size);
   return outcome;
 }
 
@@ -367,7 +344,10 @@ ConvertOutcome ConvertRelayed(const std::string& input,
                                       "' is a file this series has written already");
       }
     }
-    ConvertOutcome one = TransferOne(input, target, options, &reader, [&](const std::string& out) {
+    // The piece held back begins this file; the relay sends the header again.
+    const uint64_t before =
+        reader.consumed() - (held_data != nullptr ? held_size : 0) - sizeof header;
+    ConvertOutcome one = TransferOne(input, target, options, &reader, before, [&](const std::string& out) {
       return relay.Run(header, next, [&] {
         return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
       }, &g_relay_stop);
@@ -379,6 +359,7 @@ ConvertOutcome ConvertRelayed(const std::string& input,
     outputs.push_back(target.shown);
     total.lost_fails = total.lost_fails || one.lost_fails;
     total.output_bytes += one.output_bytes;
+    total.streamed = total.streamed || one.streamed;
     total.seconds += one.seconds;
     if (held_data == nullptr) ended = true;  // no next file begun
   }
@@ -398,7 +379,7 @@ ConvertOutcome ConvertRelayed(const std::string& input,
     for (const std::string& l : lost) total.lost += (total.lost.empty() ? "" : "; ") + l;
   }
   if (options.strict && !total.lost.empty()) {
-    const std::string written = outputs.size() == 1 ? "'" + outputs[0] + "' was written"
+    const std::string written = outputs.size() == 1 ? OutputInWords(outputs[0]) + " was written"
                                                     : std::to_string(outputs.size()) +
                                                           " files were written";
     ConvertOutcome failed = Failed(kExitFailure, written + ", but " + total.lost + " (--strict)");
@@ -432,7 +413,7 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
     ConvertOutcome checked = CheckInput(input, nullptr, header);
     if (checked.code != kExitOk) return checked;
     if (!TargetOf(output, target, refused)) return refused;
-    return TransferOne(input, target, options, nullptr, [&](const std::string& out) {
+    return TransferOne(input, target, options, nullptr, 0, [&](const std::string& out) {
       return TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), out.c_str());
     });
   }
@@ -468,8 +449,11 @@ std::string DescribeConverted(const std::string& input, const std::string& outpu
                               const ConvertOutcome& outcome) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f s", outcome.seconds);
-  return "converted " + input + " -> " + output + ": " + FormatMegabytes(outcome.input_bytes) +
-         " read, " + FormatMegabytes(outcome.output_bytes) + " written, " + seconds + ", " +
+  // What went into a stream (a pipe, a FIFO, a device) cannot be told here.
+  const std::string written =
+      outcome.streamed ? "" : FormatMegabytes(outcome.output_bytes) + " written, ";
+  return "converted " + input + " -> " + (output == "-" ? "standard output" : output) + ": " +
+         FormatMegabytes(outcome.input_bytes) + " read, " + written + seconds + ", " +
          FormatRate(outcome.input_bytes, outcome.seconds);
 }
 

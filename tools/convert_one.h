@@ -16,6 +16,7 @@ struct ConvertOutcome {
   std::string message;  // why it failed; empty on success
   uint64_t input_bytes = 0;
   uint64_t output_bytes = 0;
+  bool streamed = false;  // an OUTPUT that is no regular file: output_bytes unknown
   double seconds = 0;  // the TransferToAsf call alone
   std::string lost;    // what was lost (DescribeLosses), "" when nothing
   bool files_told = false;  // a failed series: `message` tells the files written
@@ -61,7 +62,8 @@ ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pa
 // ..."), any other loss its message.
 ConvertOutcome ForBatch(ConvertOutcome outcome, const std::string& output);
 
-// "converted IN -> OUT: 1.2 MB read, 1.3 MB written, 0.10 s, 12.0 MB/s"
+// "converted IN -> OUT: 1.2 MB read, 1.3 MB written, 0.10 s, 12.0 MB/s" (for
+// a streamed OUT without what was written; "-" named standard output)
 std::string DescribeConverted(const std::string& input, const std::string& output,
                               const ConvertOutcome& outcome);
 

@@ -64,7 +64,20 @@ bool ShareForReading(int fd) {
 
 }  // namespace
 
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string FolderInputMessage(const std::string& path) {
+  return "cannot read '" + path + "': it is a folder";
+}
+
 InputFile::InputFile(const std::string& path) : path_(path) {
+  if (path != "-" && IsFolder(path)) {
+    folder_ = true;
+    return;
+  }
   if (path == "-") {
     SetBinaryMode(STDIN_FILENO);
     fd_ = STDIN_FILENO;
@@ -103,6 +116,7 @@ InputFile::~InputFile() {
 }
 
 std::string InputFile::OpenError() const {
+  if (folder_) return FolderInputMessage(path_);
   if (written_) {
     return "cannot read '" + path_ + "': another program is writing it; it was left as it is";
   }

@@ -21,7 +21,8 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   int fd() const { return fd_; }
   // "cannot open 'PATH': REASON", for when fd() is -1; "'PATH' is being
-  // written by another program ..." when a writer has it.
+  // written by another program ..." when a writer has it;
+  // FolderInputMessage for a folder.
   std::string OpenError() const;
 
  private:
@@ -30,7 +31,14 @@ class InputFile {
   int error_ = 0;
   bool owned_ = false;
   bool written_ = false;  // refused: a writer has it
+  bool folder_ = false;   // refused: a folder
 };
+
+// True when `path` names a folder (through symlinks). Every command refuses
+// one as an input with FolderInputMessage (kExitInput).
+bool IsFolder(const std::string& path);
+// "cannot read 'PATH': it is a folder".
+std::string FolderInputMessage(const std::string& path);
 
 // Size of a regular file, or -1.
 int64_t FileSize(const std::string& path);

@@ -110,7 +110,9 @@ void CountGroup(const stream_format::DecodedHeader& header, const stream_format:
 
 void PrintHeader(const std::string& path, uint64_t size, const stream_format::DecodedHeader& h) {
   std::printf("file: %s\n", path.c_str());
-  std::printf("format: stream\n");
+  // One verdict: the refusal below ends inspect with "neither an ASF file nor a stream".
+  std::printf("format: %s\n",
+              h.accepted() ? "stream" : "neither an ASF file nor a stream (its header is refused)");
   if (size > 0) {
     std::printf("size: %llu bytes\n", static_cast<unsigned long long>(size));
   } else {

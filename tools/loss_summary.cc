@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli.h"
 #include "diagnostics/lines.h"
 
 namespace kestrum_cli {
@@ -31,10 +32,7 @@ void AddRefused(const WriteFaults& faults, std::vector<std::string>& parts) {
 }  // namespace
 
 std::string DescribeWriteFaults(const WriteFaults& faults) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", faults.first_code);
-  std::string text = code;
-  if (faults.first_code == 0x8007000Eu) text += " (out of memory)";
+  std::string text = DescribeCode(faults.first_code);
   if (faults.outages > 1) text += " (" + std::to_string(faults.outages) + " times)";
   if (faults.outages > 0) {
     char lost[96];

@@ -249,6 +249,13 @@ bool CheckOutputWritable(const std::string& path, std::string& error) {
     }
     return true;
   }
+#ifdef ELOOP
+  // A symlink loop: no file can be made there either.
+  if (errno == ELOOP) {
+    error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+#endif
   const std::string made = WhereMade(path);
   const std::string folder = FolderOf(made);
   struct stat folder_info;
@@ -272,9 +279,13 @@ bool CheckOutputWritable(const std::string& path, std::string& error) {
   return true;
 }
 
+std::string OutputInWords(const std::string& shown) {
+  return shown == "-" ? std::string("standard output") : "'" + shown + "'";
+}
+
 std::string InUseMessage(const std::string& shown) {
-  return "'" + shown +
-         "' is in use by another program (being written, or read by a conversion); it was left "
+  return OutputInWords(shown) +
+         " is in use by another program (being written, or read by a conversion); it was left "
          "as it is";
 }
 
@@ -367,11 +378,7 @@ std::unique_ptr<asf::ByteSink> OpenStreamOutput(const std::string& name, asf::St
 
 OutputRefusal WriteFailure(const std::string& shown, asf::Status status) {
   if (status == asf::kSharingViolation) return {kExitOutput, InUseMessage(shown)};
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", status.code());
-  return {kExitOutput, "cannot write '" + shown + "': " +
-                           DescribeResult(static_cast<int32_t>(status.code())).text + " (" + code +
-                           ")"};
+  return {kExitOutput, "cannot write '" + shown + "': " + DescribeCode(status.code())};
 }
 
 std::unique_ptr<asf::ByteSink> OpenCheckedOutput(const std::string& output,

@@ -64,6 +64,10 @@ struct OutputRefusal {
 OutputRefusal CheckOutput(const std::string& opened, const std::string& shown,
                           const std::vector<std::string>& inputs, bool no_overwrite);
 
+// How a message names an OUTPUT as given: "standard output" for "-",
+// else 'OUTPUT'.
+std::string OutputInWords(const std::string& shown);
+
 // "'OUTPUT' is in use by another program (...); it was left as it is".
 std::string InUseMessage(const std::string& shown);
 

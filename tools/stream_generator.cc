@@ -61,6 +61,20 @@ FileHeaderBuilder BuildHeader(const GenerateOptions& o, uint32_t bitrate) {
   return h;
 }
 
+}  // namespace
+
+std::string PictureSizeRefusal(const GenerateOptions& options) {
+  GenerateOptions sized = options;
+  sized.stream_type = 0x1001;  // the size alone
+  const stream_format::DecodedHeader decoded =
+      stream_format::DecodeFileHeader(BuildHeader(sized, 0).data());
+  return decoded.verdict == stream_format::HeaderVerdict::kSizeOutOfRange
+             ? stream_format::RefusalText(decoded)
+             : "";
+}
+
+namespace {
+
 uint32_t Bitrate(const GenerateOptions& o) {
   if (o.bitrate != 0) return o.bitrate;
   const stream_format::DecodedHeader decoded =

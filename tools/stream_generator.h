@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace kestrum_cli {
 
@@ -46,6 +47,10 @@ struct GenerateSummary {
 bool GenerateStream(const GenerateOptions& options,
                     const std::function<bool(const uint8_t*, size_t)>& write,
                     const std::function<void(uint64_t)>& progress, GenerateSummary& summary);
+
+// Why the library would refuse the picture size of `options` (whatever its
+// stream type), in words; empty when it takes it.
+std::string PictureSizeRefusal(const GenerateOptions& options);
 
 // The planned average video bytes per group for `options`.
 uint32_t AverageGroupBytes(const GenerateOptions& options);

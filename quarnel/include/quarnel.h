@@ -2,7 +2,8 @@
  * one packet at a time: the 40-byte stream header (kind 0), then one packet
  * per whole group (kind 1) with its time, and a packet of kind 10 for each
  * stretch of bytes that belong to no group. A stream can be ended early
- * (QuarnelEndStream), as a program does on Ctrl-C. */
+ * (QuarnelEndStream), as a program does on Ctrl-C, and tells how far it has
+ * been handed out (QuarnelGetPosition), for a progress display. */
 #ifndef QUARNEL_H_
 #define QUARNEL_H_
 
@@ -88,6 +89,13 @@ QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPacket(int32_t channel, PacketRecord*
  * a stream opened later is not ended by it. Returns 1, or 0 for a channel
  * other than 1. */
 QUARNEL_API int32_t QUARNEL_CALL QuarnelEndStream(int32_t channel);
+
+/* How far the stream opened last on `channel` has been handed out: in
+ * *bytes, the end of the last packet placed, in bytes of the file (40 after
+ * the header, 0 before it; after a read error, the first byte that could not
+ * be read). Safe from another thread while QuarnelGetPacket runs. Returns 1,
+ * or 0 (leaving *bytes alone) for a channel other than 1 or a null bytes. */
+QUARNEL_API int32_t QUARNEL_CALL QuarnelGetPosition(int32_t channel, uint64_t* bytes);
 
 #ifdef __cplusplus
 }

@@ -24,7 +24,7 @@ elseif(CMAKE_HOST_UNIX)
   add_test(NAME quarnel_exported_symbols
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/check_windows_exports.sh ${KESTRUM_OBJDUMP}
             $<TARGET_FILE:quarnel> QuarnelOpenFile=1 QuarnelGetPacket=2
-            QuarnelEndStream=3)
+            QuarnelEndStream=3 QuarnelGetPosition=4)
   # The project's own wmvcore.dll: the platform's two entry points by their
   # undecorated names, as the library's import library expects them.
   add_test(NAME wmvcore_exported_symbols

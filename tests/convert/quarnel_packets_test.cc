@@ -258,6 +258,9 @@ TEST(QuarnelTest, OpeningAgainReplacesTheStreamAndEndingEarlyClosesIt) {
   ASSERT_EQ(QuarnelGetPacket(1, &record), QUARNEL_MORE);
   ASSERT_EQ(QuarnelGetPacket(1, &record), QUARNEL_MORE);
   ASSERT_EQ(record.kind, static_cast<uint32_t>(QUARNEL_PACKET_GROUP));
+  uint64_t position = 0;
+  EXPECT_EQ(QuarnelGetPosition(1, &position), 1);
+  EXPECT_EQ(position, 40 + VideoGroup(10, 1).size()) << "the end of the packet placed";
 
   // Ended early: no further packet, the stream closed (a writer may have
   // it), and the next stream opened is not ended by it.
@@ -272,6 +275,8 @@ TEST(QuarnelTest, OpeningAgainReplacesTheStreamAndEndingEarlyClosesIt) {
 
   // The new stream starts over: its own header, group times from 0.
   ASSERT_NE(QuarnelOpenFile(1, reinterpret_cast<intptr_t>(b.c_str())), 0);
+  EXPECT_EQ(QuarnelGetPosition(1, &position), 1);
+  EXPECT_EQ(position, 0u);
   ExpectPackets(ReadAll(), Expected(second_header, {G(VideoGroup(30, 3))}));
 
   // A failed open leaves nothing open.
@@ -290,6 +295,7 @@ TEST(QuarnelTest, OnlyChannelOneIsServed) {
   EXPECT_EQ(QuarnelGetPacket(0, &record), QUARNEL_END);
   EXPECT_EQ(QuarnelGetPacket(1, nullptr), QUARNEL_END);
   EXPECT_EQ(QuarnelEndStream(2), 0);
+  EXPECT_EQ(QuarnelGetPosition(2, nullptr), 0);
   EXPECT_EQ(QuarnelOpenFile(1, 0), 0);
 }
 

@@ -195,7 +195,6 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BatchUsageTest,
     ::testing::Values(
         BatchUsageCase{"SameStemTwice", {"convert", "$IN", "-o", "$OUT"}, "would both be written"},
-        BatchUsageCase{"FolderWithoutOutputFolder", {"convert", "$IN", "x.asf"}, "is a folder"},
         BatchUsageCase{"NoInputs", {"convert", "-o", "$OUT"}, "expected INPUT"},
         BatchUsageCase{"JobsZero", {"convert", "$IN", "-o", "$OUT", "--jobs", "0"}, "--jobs"},
         BatchUsageCase{"JobsWord", {"convert", "$IN", "-o", "$OUT", "-j", "many"}, "--jobs"}),

@@ -107,6 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"NotANumber", {"generate", "$OUT", "--frames", "ten"}, 2, "is not a number"},
         ErrorCase{"NumberOutOfRange", {"generate", "$OUT", "--key-interval", "0"}, 2, "outside"},
         ErrorCase{"SizeNotWxH", {"generate", "$OUT", "--size", "704"}, 2, "is not WxH"},
+        ErrorCase{"SizeTheLibraryRefuses",
+                  {"generate", "$OUT", "--size", "1920x1080"},
+                  2,
+                  "--size 1920x1080: picture size 1920 x 1080 is outside 1..704 x 1..576"},
         ErrorCase{"SizeAndResolution",
                   {"generate", "$OUT", "--size", "704x576", "--resolution", "0x1001"},
                   2,
@@ -218,6 +222,33 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ExtractAStream", {"extract", "$STREAM", "$OUT"}, 4, "is not an ASF file"},
         ErrorCase{"ExtractMissing", {"extract", "$MISSING", "$OUT"}, 3, "cannot open"}),
     [](const ::testing::TestParamInfo<ErrorCase>& p) { return p.param.name; });
+
+// One cause gets one answer, whichever command meets it: a folder as the
+// input, a symlink loop as the output.
+TEST(CliErrorTest, OneCauseHasOneAnswerOnEveryCommand) {
+  TempFolder folder;
+  const std::string stream = folder.Path("stream.bin");
+  const std::string asf = folder.Path("stream.asf");
+  const std::string loop = folder.Path("loop.asf");
+  ASSERT_EQ(Kestrum({"generate", stream, "--frames", "5"}).exit_code, 0);
+  ASSERT_EQ(Kestrum({"convert", stream, asf}).exit_code, 0);
+  std::filesystem::create_directories(folder.Path("dir"));
+  std::filesystem::create_symlink(loop, loop);
+  for (const std::string command : {"inspect", "extract", "record", "convert"}) {
+    std::vector<std::string> args = {command, folder.Path("dir")};
+    if (command != "inspect") args.push_back(folder.Path("out.asf"));
+    const RunResult r = Kestrum(args);
+    EXPECT_EQ(r.exit_code, 3) << command << ": " << r.err;
+    EXPECT_EQ(r.err, "kestrum " + command + ": cannot read '" + folder.Path("dir") +
+                         "': it is a folder\n");
+  }
+  for (const std::string command : {"extract", "record", "convert"}) {
+    const RunResult r = Kestrum({command, command == "extract" ? asf : stream, loop});
+    EXPECT_EQ(r.exit_code, 5) << command << ": " << r.err;
+    EXPECT_EQ(r.err, "kestrum " + command + ": cannot write '" + loop +
+                         "': Too many levels of symbolic links\n");
+  }
+}
 
 class CliHelpTest : public ::testing::TestWithParam<std::string> {};
 

@@ -298,6 +298,28 @@ TEST_F(RoadsTest, ProgressOnATerminalCountsTheInput) {
   EXPECT_GT(std::stoul(m[2].str()), 0u);
   EXPECT_GT(std::stod(m[3].str()), 0.0);
 
+  // convert maps a stored stream: its line tells how far the packet source
+  // has got, here while the output's reader stops part way for two seconds.
+  const std::string out = folder_.Path("out");
+  ASSERT_EQ(::mkfifo(out.c_str(), 0644), 0);
+  Started reader("sh", {"-c", "{ head -c 300000; sleep 2; cat; } < \"$0\" > \"$1\"", out,
+                        folder_.Path("c.asf")});
+  const RunResult c = RunProgram(
+      "script", {"-q", "-e", "-c",
+                 std::string("\"") + KESTRUM_PROGRAM + "\" convert \"" + stream_ + "\" \"" + out +
+                     "\"",
+                 typescript});
+  ASSERT_EQ(c.exit_code, 0) << c.out << c.err;
+  EXPECT_EQ(reader.Wait().exit_code, 0);
+  const std::vector<uint8_t> converting = ReadBytes(typescript);
+  const std::string line(converting.begin(), converting.end());
+  const std::regex moved(R"(\rconvert: +([0-9.]+)%  ([0-9.]+) of ([0-9.]+) MB  frame=(\d+))");
+  ASSERT_TRUE(std::regex_search(line, m, moved)) << line;
+  EXPECT_GT(std::stod(m[1].str()), 0.0) << m[0];
+  EXPECT_LT(std::stod(m[1].str()), 100.0) << m[0];
+  EXPECT_GT(std::stod(m[2].str()), 0.0) << m[0];
+  EXPECT_GT(std::stoul(m[4].str()), 0u) << m[0];
+
   // No binary data goes to a terminal.
   for (const std::string& command :
        std::vector<std::string>{"generate - --frames 3", "convert \"" + stream_ + "\" -"}) {
@@ -398,6 +420,9 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
                piped});
     EXPECT_EQ(p.exit_code, 0) << p.err;
     EXPECT_EQ(Packets(piped), Want(command));
+    // Named in words, and no size claimed for what a pipe took.
+    EXPECT_NE(p.err.find(" -> standard output: "), std::string::npos) << p.err;
+    EXPECT_EQ(p.err.find(" MB written"), std::string::npos) << p.err;
   }
 }
 
@@ -637,6 +662,8 @@ TEST_F(OutputsTest, FullDisk) {
       EXPECT_EQ(r.exit_code, 1) << r.err;
       EXPECT_NE(r.err.find("samples ("), std::string::npos) << r.err;
       EXPECT_NE(r.err.find("were lost"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("disk full (or the file size limit reached) (0x80070070)"),
+                std::string::npos) << r.err;
       const auto fields = Fields(Kestrum({"inspect", out}).out);
       EXPECT_EQ(fields.at("duration").find("unknown"), std::string::npos) << "the file was not ended";
       EXPECT_EQ(fields.at("problems"), "0");
