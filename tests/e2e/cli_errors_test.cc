@@ -192,7 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "--segment-time '0'"},
         ErrorCase{"InspectLimitNotASize", {"inspect", "$STREAM", "--limit", "10X"}, 2, "--limit"},
         ErrorCase{"ExtractAStream", {"extract", "$STREAM", "$OUT"}, 4, "is not an ASF file"},
-        ErrorCase{"ExtractMissing", {"extract", "$MISSING", "$OUT"}, 3, "cannot open"}),
+        ErrorCase{"ExtractMissing", {"extract", "$MISSING", "$OUT"}, 3, "cannot open"},
+        ErrorCase{"RepairMissing", {"repair", "$MISSING"}, 3, "does not exist"}),
     [](const ::testing::TestParamInfo<ErrorCase>& p) { return p.param.name; });
 
 class CliHelpTest : public ::testing::TestWithParam<std::string> {};
@@ -208,7 +209,8 @@ TEST_P(CliHelpTest, EachCommandExplainsItself) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CliHelpTest,
-                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "version"));
+                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "repair",
+                                           "version"));
 
 // The version the header states, the writer, and the library as loaded.
 TEST(CliHelpTest, VersionNamesTheWriterAndTheLibrary) {
