@@ -27,40 +27,40 @@ namespace {
 #ifdef _WIN32
 Status LastError() { return Status::FromCode(0x80070000u | (GetLastError() & 0xFFFFu)); }
 
+// Moves all `size` bytes at `offset` with `io` (ReadFile or WriteFile), a
+// gigabyte a call at most.
+template <typename Byte, typename Io>
+Status Transfer(uint64_t offset, Byte* data, size_t size, Io io) {
+  while (size > 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD moved = 0;
+    const DWORD ask = size < (DWORD{1} << 30) ? static_cast<DWORD>(size) : DWORD{1} << 30;
+    if (!io(data, ask, &moved, &at)) return LastError();
+    if (moved == 0) return kWriteFault;
+    data += moved;
+    size -= moved;
+    offset += moved;
+  }
+  return kOk;
+}
+
 class Win32RepairFile final : public RepairFile {
  public:
   Win32RepairFile(HANDLE file, uint64_t size) : file_(file), size_(size) {}
   ~Win32RepairFile() override { CloseHandle(file_); }
   uint64_t Size() const override { return size_; }
   Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
-    while (size > 0) {
-      OVERLAPPED at{};
-      at.Offset = static_cast<DWORD>(offset);
-      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-      DWORD got = 0;
-      const DWORD ask = size < (DWORD{1} << 30) ? static_cast<DWORD>(size) : DWORD{1} << 30;
-      if (!ReadFile(file_, data, ask, &got, &at)) return LastError();
-      if (got == 0) return kFailed;
-      data += got;
-      size -= got;
-      offset += got;
-    }
-    return kOk;
+    return Transfer(offset, data, size, [this](uint8_t* at, DWORD ask, DWORD* moved, OVERLAPPED* where) {
+      return ReadFile(file_, at, ask, moved, where);
+    });
   }
   Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
-    while (size > 0) {
-      OVERLAPPED at{};
-      at.Offset = static_cast<DWORD>(offset);
-      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-      DWORD wrote = 0;
-      const DWORD ask = size < (DWORD{1} << 30) ? static_cast<DWORD>(size) : DWORD{1} << 30;
-      if (!WriteFile(file_, data, ask, &wrote, &at)) return LastError();
-      if (wrote == 0) return kWriteFault;
-      data += wrote;
-      size -= wrote;
-      offset += wrote;
-    }
-    return kOk;
+    return Transfer(offset, data, size,
+                    [this](const uint8_t* at, DWORD ask, DWORD* moved, OVERLAPPED* where) {
+                      return WriteFile(file_, at, ask, moved, where);
+                    });
   }
   Status Truncate(uint64_t size) override {
     LARGE_INTEGER at;
