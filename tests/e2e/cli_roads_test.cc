@@ -581,6 +581,14 @@ TEST_F(OutputsTest, RepairEndsWhatWasNotEnded) {
     }
   }
 
+  // A stream's output saved to a file: ended, it is the conversion's file
+  // but for the file ID and creation date.
+  const RunResult streamed = RunProgram(
+      "sh", {"-c", "\"$0\" convert \"$1\" - | cat >\"$2\"", KESTRUM_PROGRAM, stream_, file});
+  ASSERT_EQ(streamed.exit_code, 0) << streamed.err;
+  repair({"repair", file}, 0, "repaired");
+  EXPECT_EQ(Kestrum({"inspect", "--masked", file}).out, Kestrum({"inspect", "--masked", whole}).out);
+
   // Whole, foreign, a folder.
   repair({"repair", whole, folder_.Path("want_r.asf")}, 0, "already whole");
   EXPECT_TRUE(ReadBytes(whole) == clean);
