@@ -67,8 +67,13 @@ int RepairOne(const std::string& command, const std::string& path, bool check) {
     case asf::RepairOpen::kInUse:
       return Fail(command, kExitOutput, InUseMessage(path));
     case asf::RepairOpen::kCannotOpen: {
+      if (check) {
+        return Fail(command, kExitInput,
+                    "cannot read '" + path + "': " +
+                        DescribeResult(static_cast<int32_t>(status.code())).text);
+      }
       const OutputRefusal failed = WriteFailure(path, status);
-      return Fail(command, check ? kExitInput : failed.code, failed.message);
+      return Fail(command, failed.code, failed.message);
     }
   }
   const asf::RepairReport r = asf::Repair(*file, check);
