@@ -16,6 +16,10 @@
 #   - cp IN, cp F.asf and cp L.asf (the same bytes read and written by cp)
 #   - cat F.asf > OUT (the same bytes through a program's own buffer)
 #   - ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf
+#   - kestrum repair --check CUT.asf: F.asf cut 40000 bytes short, as a
+#     recording killed would leave it; the check reads what a repair reads
+#     (the header and the packets' heads) and writes nothing, so every round
+#     finds the same file
 #   - the packet source alone: bench/packet_walk.c over the build's library
 #     fetches every packet of IN, as the file road does, with no writer
 #   - with --before REV: the file road, the live road (4 KiB) and the packet
@@ -189,7 +193,7 @@ done
 table_sizes=$(IFS=,; echo "${streams[*]}")
 
 # --- runs -------------------------------------------------------------------
-cases=(convert record-4k record-group cp-in cp-file-out cp-live-out cat-file-out source)
+cases=(convert record-4k record-group cp-in cp-file-out cp-live-out cat-file-out repair source)
 [ -n "$kestrum_before" ] && cases+=(convert-before record-4k-before source-before)
 ((have_ffmpeg)) && cases+=(ffmpeg)
 source_cases=(source)  # the streams of the largest groups
@@ -200,6 +204,7 @@ for s in "${streams[@]}"; do
   in=$data/$s.xqv
   f=$data/$s-file.asf
   l4=$data/$s-live4k.asf
+  cut=$data/$s-cut.asf
   lg=$data/$s-livegroup.asf
   these=("${cases[@]}")
   [[ $s == *-255blk ]] && these=("${source_cases[@]}")
@@ -208,6 +213,7 @@ for s in "${streams[@]}"; do
   if [[ $s != *-255blk ]]; then
     "$kestrum" convert "$in" "$f" >/dev/null
     "$kestrum" record "$in" "$l4" --piece-size 4096 >/dev/null
+    head -c $(($(file_size "$f") - 40000)) "$f" >"$cut"
   fi
   if ((have_ffmpeg)) && [[ $s != *-255blk ]]; then
     "$kestrum" record "$in" "$lg" --piece-size group >/dev/null
@@ -235,13 +241,16 @@ for s in "${streams[@]}"; do
           time_case "$s" "$c" "$in" "$kestrum_before" record "$in" "$run_out" --piece-size 4096 ;;
         ffmpeg)
           time_case "$s" "$c" "$f" ffmpeg -nostdin -v error -y -i "$f" -map 0 -c copy -f asf "$run_out" ;;
+        repair)
+          time_case "$s" "$c" "$cut" sh -c '"$1" repair --check "$2" >"$3"' repair "$kestrum" \
+            "$cut" "$run_out" ;;
         source) time_case "$s" "$c" "$in" "$walk" "$quarnel" "$in" "$run_out" ;;
         source-before) time_case "$s" "$c" "$in" "$walk" "$quarnel_before" "$in" "$run_out" ;;
       esac
     done
   done
   # This size's streams leave the page cache before the next size's runs.
-  ((keep)) || rm -f "$in" "$f" "$l4"
+  ((keep)) || rm -f "$in" "$f" "$l4" "$cut"
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 

@@ -44,7 +44,7 @@ function verdict(ok) { return ok ? "met" : "**not met**" }
 
 END {
   nsizes = split(sizes, size, ",")
-  ncases = split("convert convert-before record-4k record-4k-before record-group cp-in cp-file-out cp-live-out cat-file-out ffmpeg source source-before", kase, " ")
+  ncases = split("convert convert-before record-4k record-4k-before record-group cp-in cp-file-out cp-live-out cat-file-out ffmpeg repair source source-before", kase, " ")
   label["convert"] = "file road: `kestrum convert`"
   label["convert-before"] = "file road, before"
   label["record-4k-before"] = "live road, 4 KiB pieces, before"
@@ -55,6 +55,7 @@ END {
   label["cp-file-out"] = "`cp` of the file road's output"
   label["cp-live-out"] = "`cp` of the live road's output"
   label["ffmpeg"] = "`ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf` (file road's output)"
+  label["repair"] = "`kestrum repair --check` of the file road's output cut short (Read: the file's size; it reads the packets' heads)"
   label["source"] = "packet source alone: `bench/packet_walk.c`"
   label["source-before"] = "packet source alone, before"
   ours["convert"] = ours["record-4k"] = ours["record-group"] = 1

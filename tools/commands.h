@@ -13,5 +13,6 @@ int RunGenerate(const std::vector<std::string>& args);
 int RunInspect(const std::vector<std::string>& args);
 int RunVersion(const std::vector<std::string>& args);
 int RunExtract(const std::vector<std::string>& args);
+int RunRepair(const std::vector<std::string>& args);
 
 }  // namespace kestrum_cli

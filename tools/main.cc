@@ -30,6 +30,7 @@ const char kUsage[] =
     "  inspect FILE|- [--limit SIZE] [--masked]\n"
     "                                        describe a stream or an ASF file\n"
     "  extract IN.asf OUT                    the stream back from a recording\n"
+    "  repair [--check] FILE...              end a file whose recording never ended\n"
     "  version                               the program's and the library's version\n"
     "  help [COMMAND]                        this text, or a command's\n"
     "\n"
@@ -54,6 +55,7 @@ constexpr Command kCommands[] = {
     {"generate", kestrum_cli::RunGenerate},
     {"inspect", kestrum_cli::RunInspect},
     {"extract", kestrum_cli::RunExtract},
+    {"repair", kestrum_cli::RunRepair},
     {"version", kestrum_cli::RunVersion},
 };
 

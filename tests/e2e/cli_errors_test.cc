@@ -220,7 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "--segment-time '1:75' is not a time: seconds such as 10"},
         ErrorCase{"InspectLimitNotASize", {"inspect", "$STREAM", "--limit", "10X"}, 2, "--limit"},
         ErrorCase{"ExtractAStream", {"extract", "$STREAM", "$OUT"}, 4, "is not an ASF file"},
-        ErrorCase{"ExtractMissing", {"extract", "$MISSING", "$OUT"}, 3, "cannot open"}),
+        ErrorCase{"ExtractMissing", {"extract", "$MISSING", "$OUT"}, 3, "cannot open"},
+        ErrorCase{"RepairMissing", {"repair", "$MISSING"}, 3, "does not exist"}),
     [](const ::testing::TestParamInfo<ErrorCase>& p) { return p.param.name; });
 
 // One cause gets one answer, whichever command meets it: a folder as the
@@ -263,8 +264,8 @@ TEST_P(CliHelpTest, EachCommandExplainsItself) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CliHelpTest,
-                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "version",
-                                           "help"));
+                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "repair",
+                                           "version", "help"));
 
 // The version the header states, the writer, and the library as loaded.
 TEST(CliHelpTest, VersionNamesTheWriterAndTheLibrary) {

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <csignal>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -467,7 +468,8 @@ TEST_F(OutputsTest, OneWriterPerOutput) {
       {"convert", stream_, out},
       {"record", stream_, out},
       {"extract", folder_.Path("want_c.asf"), out},
-      {"generate", out}};
+      {"generate", out},
+      {"repair", out}};
   for (const std::vector<std::string>& writer : writers) {
     const RunResult other = Kestrum(writer);
     EXPECT_EQ(other.exit_code, 5) << writer[0];
@@ -530,6 +532,107 @@ TEST_F(OutputsTest, OneWriterPerOutput) {
     }
     EXPECT_TRUE(got == want_convert_ || got == want_other) << "round " << round << ": a mixture";
   }
+}
+
+// kestrum repair ends a file its writer did not end, in place: a recording
+// killed mid-way, and a conversion cut at many byte offsets. Each repaired
+// file holds a prefix of the whole file's samples, sample for sample, a cut
+// inside the index gives the whole file back byte for byte, and a second
+// repair finds it whole; so does a repair of any mixture of the cut and the
+// repaired file's pages (a repair stopped part way, in any order its writes
+// reached the disk). A whole file, --check, a foreign file and a folder
+// change nothing.
+TEST_F(OutputsTest, RepairEndsWhatWasNotEnded) {
+  const std::string whole = folder_.Path("want_c.asf");
+  const std::vector<uint8_t> clean = ReadBytes(whole);
+  const std::string file = folder_.Path("cut.asf");
+  const auto repair = [](const std::vector<std::string>& args, int code, const std::string& says) {
+    const RunResult r = Kestrum(args);
+    EXPECT_EQ(r.exit_code, code) << args.back() << ": " << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(says), std::string::npos) << r.out << r.err;
+  };
+
+  // Killed: a recording from a FIFO, half of its stream sent.
+  {
+    const std::vector<uint8_t> bytes = ReadBytes(stream_);
+    const std::string feed = folder_.Path("feed");
+    ASSERT_EQ(::mkfifo(feed.c_str(), 0644), 0);
+    auto recording = StartKestrum({"record", feed, file});
+    const int fd = ::open(feed.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    WriteAllTo(fd, bytes, 0, bytes.size() / 2);
+    ASSERT_TRUE(WaitFor([&] { return ReadBytes(file).size() > bytes.size() / 4; }));
+    ::kill(recording->pid(), SIGKILL);
+    int signal = 0;
+    recording->Wait(&signal);
+    ::close(fd);
+    EXPECT_EQ(signal, SIGKILL);
+    repair({"repair", file}, 0, "repaired " + file);
+    const std::vector<std::string> got = Packets(file);
+    EXPECT_FALSE(got.empty());
+    EXPECT_TRUE(IsPrefix(got, want_record_)) << got.size() << " of " << want_record_.size();
+    repair({"repair", file}, 0, "already whole");
+  }
+
+  // Cut: at offsets all over the file, the last ones in the index.
+  std::mt19937 random(::testing::UnitTest::GetInstance()->random_seed());
+  const std::string mixed = folder_.Path("mixed.asf");
+  for (size_t at = 700; at < clean.size(); at += clean.size() / 15 + 1) {
+    for (const size_t cut : {at, clean.size() - 1 - at % 40}) {
+      const std::vector<uint8_t> before(clean.begin(), clean.begin() + static_cast<long>(cut));
+      WriteBytes(file, before);
+      repair({"repair", "--check", file}, 0, "would be ended");
+      EXPECT_TRUE(ReadBytes(file) == before) << "--check changed the file cut at " << cut;
+      repair({"repair", file}, 0, "repaired");
+      const std::vector<uint8_t> after = ReadBytes(file);
+      const std::vector<std::string> got = Packets(file);
+      EXPECT_TRUE(IsPrefix(got, want_convert_)) << "cut at " << cut << ": " << got.size();
+      if (got.size() == want_convert_.size()) {
+        EXPECT_TRUE(after == clean) << "cut at " << cut << " is not the whole file again";
+      }
+      repair({"repair", file}, 0, "already whole");
+      EXPECT_TRUE(ReadBytes(file) == after) << "cut at " << cut;
+
+      // Any mixture of 4 KiB pages, as long as either file.
+      std::vector<uint8_t> mix = random() % 2 != 0 ? before : after;
+      for (size_t page = 0; page < mix.size(); page += 4096) {
+        const std::vector<uint8_t>& from = random() % 2 != 0 ? before : after;
+        for (size_t i = page; i < std::min(page + 4096, mix.size()); ++i) {
+          if (i < from.size()) mix[i] = from[i];
+        }
+      }
+      WriteBytes(mixed, mix);
+      const RunResult again = Kestrum({"repair", mixed});
+      EXPECT_EQ(again.exit_code, 0) << again.err;
+      EXPECT_TRUE(ReadBytes(mixed) == after)
+          << "cut at " << cut << ", seed " << ::testing::UnitTest::GetInstance()->random_seed();
+      if (cut != at) break;
+    }
+  }
+
+  // A stream's output saved to a file: ended, it is the conversion's file
+  // but for the file ID and creation date.
+  const RunResult streamed = RunProgram(
+      "sh", {"-c", "\"$0\" convert \"$1\" - | cat >\"$2\"", KESTRUM_PROGRAM, stream_, file});
+  ASSERT_EQ(streamed.exit_code, 0) << streamed.err;
+  repair({"repair", file}, 0, "repaired");
+  EXPECT_EQ(Kestrum({"inspect", "--masked", file}).out, Kestrum({"inspect", "--masked", whole}).out);
+
+  // Whole, foreign, a folder.
+  repair({"repair", whole, folder_.Path("want_r.asf")}, 0, "already whole");
+  EXPECT_TRUE(ReadBytes(whole) == clean);
+  repair({"repair", stream_}, 4, "was not written by Kestrum's writer");
+  if (HaveTool("ffmpeg")) {
+    const std::string other = folder_.Path("other.asf");
+    ASSERT_EQ(RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=25",
+                                    "-frames:v", "10", "-f", "asf", other})
+                  .exit_code,
+              0);
+    const std::vector<uint8_t> theirs = ReadBytes(other);
+    repair({"repair", other}, 4, "was not written by Kestrum's writer");
+    EXPECT_TRUE(ReadBytes(other) == theirs);
+  }
+  repair({"repair", folder_.Path("")}, 3, "is a folder");
 }
 
 // SIGINT, SIGTERM or SIGHUP ends the recording or the conversion, whatever

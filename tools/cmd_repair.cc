@@ -1,0 +1,132 @@
+// kestrum repair: ends, in place, a file that Kestrum's writer began and did
+// not end (asf_format/repair.h tells what is read, kept and written, and in
+// what order).
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "asf_format/repair.h"
+#include "cli.h"
+#include "commands.h"
+#include "output_path.h"
+#include "progress.h"
+
+namespace kestrum_cli {
+
+namespace asf = kestrum::asf;
+
+namespace {
+
+const char kHelp[] =
+    "Usage: kestrum repair [--check] FILE...\n"
+    "\n"
+    "Ends, in place, each FILE that Kestrum's writer began and did not end (a\n"
+    "recording killed, a power cut, a full disk before the end, a stream's output\n"
+    "saved to a file): cuts it back to its last whole sample, sets the header's\n"
+    "sizes, packet count, durations and flags, and writes the index, as a clean\n"
+    "end would have. The samples kept are the first ones written, each whole.\n"
+    "Only the header and the heads of the data packets are read, not the samples,\n"
+    "so a long recording is ended in a moment. A repair stopped at any point leaves\n"
+    "a file that a second repair ends. A file that is whole already is left byte\n"
+    "for byte as it was ('already whole').\n"
+    "\n"
+    "A file another program is writing is refused (exit 5), so is one Kestrum's\n"
+    "writer did not write (exit 4) and a folder (exit 3). With several FILEs each\n"
+    "is repaired in turn; the exit code is the highest of theirs.\n"
+    "\n"
+    "Options:\n"
+    "      --check     say what would be done, change nothing\n"
+    "  -v, --verbose   accepted for symmetry; repair does not use the library\n"
+    "  -h, --help      this text\n"
+    "\n";
+
+const std::vector<OptionSpec> kOptions = {
+    {"help", false, 'h'}, {"verbose", false, 'v'}, {"check", false, 0}};
+
+std::string Seconds(uint64_t ticks) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(ticks) / 1e7);
+  return text;
+}
+
+int RepairOne(const std::string& command, const std::string& path, bool check) {
+  asf::RepairOpen opened = asf::RepairOpen::kCannotOpen;
+  asf::Status status = asf::kOk;
+  const std::unique_ptr<asf::RepairFile> file = asf::OpenRepairFile(path, !check, &opened, &status);
+  switch (opened) {
+    case asf::RepairOpen::kOpened:
+      break;
+    case asf::RepairOpen::kNotFound:
+      return Fail(command, kExitInput, "'" + path + "' does not exist");
+    case asf::RepairOpen::kFolder:
+      return Fail(command, kExitInput, "'" + path + "' is a folder");
+    case asf::RepairOpen::kNotRegular:
+      return Fail(command, kExitInput, "'" + path + "' is not a regular file");
+    case asf::RepairOpen::kInUse:
+      return Fail(command, kExitOutput, InUseMessage(path));
+    case asf::RepairOpen::kCannotOpen: {
+      if (check) {
+        return Fail(command, kExitInput,
+                    "cannot read '" + path + "': " +
+                        DescribeResult(static_cast<int32_t>(status.code())).text);
+      }
+      const OutputRefusal failed = WriteFailure(path, status);
+      return Fail(command, failed.code, failed.message);
+    }
+  }
+  const asf::RepairReport r = asf::Repair(*file, check);
+  const std::string kept = std::to_string(r.samples) + " samples (" + Seconds(r.play_duration) +
+                           " with the preroll) in " + std::to_string(r.packets) + " packets";
+  const std::string read = "read " + FormatMegabytes(r.bytes_read) + " of " +
+                           FormatMegabytes(r.size_before);
+  switch (r.outcome) {
+    case asf::RepairOutcome::kForeign:
+      return Fail(command, kExitNotStream,
+                  "'" + path + "' was not written by Kestrum's writer: " + r.why +
+                      "; it was left as it is");
+    case asf::RepairOutcome::kError: {
+      if (r.status == asf::kFailed) {
+        return Fail(command, kExitInput, "cannot read '" + path + "'; it was left as it is");
+      }
+      const OutputRefusal failed = WriteFailure(path, r.status);
+      return Fail(command, failed.code,
+                  failed.message + "; a second repair ends what this one began");
+    }
+    case asf::RepairOutcome::kWhole:
+      std::printf("%s: already whole, %s; left as it is (%s)\n", path.c_str(), kept.c_str(),
+                  read.c_str());
+      return kExitOk;
+    case asf::RepairOutcome::kRepaired:
+      break;
+  }
+  std::string what = kept + " kept";
+  if (r.samples_dropped > 0) what += ", " + std::to_string(r.samples_dropped) + " cut sample dropped";
+  if (r.packet_trimmed) what += ", the last packet trimmed";
+  what += ", " + std::to_string(r.size_before) + " -> " + std::to_string(r.size_after) + " bytes";
+  if (check) {
+    std::printf("%s: would be ended: %s; nothing was changed (%s)\n", path.c_str(), what.c_str(),
+                read.c_str());
+  } else {
+    std::printf("repaired %s: %s (%s)\n", path.c_str(), what.c_str(), read.c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunRepair(const std::vector<std::string>& argv) {
+  const std::string command = "repair";
+  Args args;
+  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
+  if (args.positionals().empty()) return UsageError(command, "expected FILE...");
+  int code = kExitOk;
+  for (const std::string& path : args.positionals()) {
+    code = std::max(code, RepairOne(command, path, args.Has("check")));
+    std::fflush(stdout);
+  }
+  return code;
+}
+
+}  // namespace kestrum_cli
