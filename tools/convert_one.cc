@@ -27,6 +27,7 @@
 #include "segments.h"
 #include "stop_signals.h"
 #include "stream_relay.h"
+#include "asf_format/byte_sink.h"
 #include "base/bytes.h"
 #include "stream_format/file_header.h"
 #include "stream_format/stream_scanner.h"
@@ -313,6 +314,16 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   }
   // A device or a pipe has no size to tell.
   outcome.output_bytes = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+  if (options.sync && S_ISREG(info.st_mode)) {
+    const kestrum::asf::Status synced = kestrum::asf::SyncFile(target.opened);
+    if (kestrum::asf::Failed(synced)) {
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%08X", synced.code());
+      return Failed(kExitFailure, "'" + target.shown +
+                                      "' was written, but making it durable (--sync) failed (" +
+                                      code + "); it may not survive a power cut");
+    }
+  }
   return outcome;
 }
 
