@@ -95,7 +95,9 @@ class Win32File final : public OpenFile {
   bool seekable() const override { return disk_; }
 
   // On the writer's sync thread: the system's cache of the file goes to the
-  // disk (the system writes back by itself; there is nothing to start).
+  // disk (the system writes back by itself; there is nothing to start). The
+  // system runs a synchronous handle's calls one at a time, so a write that
+  // meets a running flush waits for it.
   Status Sync() override {
     if (!disk_) return kNotSeekable;
     return FlushFileBuffers(file_) ? kOk : FromWin32(GetLastError(), kWriteFault);
