@@ -2,6 +2,9 @@
 // between BeginWriting and EndWriting it hands every stream sample, as given,
 // to the ASF muxer, which keeps a reference to the sample until its bytes
 // are written (the caller must leave them as they are once handed over).
+// While it writes a file (not a stream) with a sync interval, a thread of
+// its own keeps the file durable (wm_standin/sync_thread.h), and EndWriting
+// syncs it a last time once the writer's lock is given back.
 //
 // Results the library may meet: NS_E_INVALID_REQUEST for a call out of order
 // (a sample, EndWriting or a second BeginWriting when not writing or already
