@@ -766,7 +766,15 @@ TEST_F(OutputsTest, OutOfMemory) {
       EXPECT_EQ(Fields(Kestrum({"inspect", out}).out)["duration"].find("unknown"),
                 std::string::npos);
       const std::vector<std::string> got = Packets(out);
-      EXPECT_TRUE(InOrderWithin(got, Want(command)));
+      // The live clock waits for a sample written: after a refused one the
+      // samples keep their order and bytes, not their times.
+      const auto comparable = [&](std::vector<std::string> packets) {
+        if (command == "record") {
+          for (std::string& packet : packets) packet.erase(0, packet.find(',') + 1);
+        }
+        return packets;
+      };
+      EXPECT_TRUE(InOrderWithin(comparable(got), comparable(Want(command))));
       std::smatch m;
       const std::regex refused(R"((\d+) samples? refused by the writer \(out of memory\))");
       ASSERT_TRUE(std::regex_search(r.err, m, refused)) << r.err;

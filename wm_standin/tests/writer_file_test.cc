@@ -159,7 +159,12 @@ TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
     const int before_end = memory_->syncs;
     ASSERT_EQ(writer->EndWriting(), S_OK);
     const bool off = c.interval_ms == 0u;
-    EXPECT_EQ(memory_->syncs, off ? 0 : before_end + 1);
+    // The thread may sync once more before it ends; EndWriting syncs after it.
+    if (off) {
+      EXPECT_EQ(memory_->syncs, 0);
+    } else {
+      EXPECT_GE(memory_->syncs, before_end + 1);
+    }
     char line[128];
     std::snprintf(line, sizeof line, lines::kSyncFailedFormat, asf::kWriteFault.code());
     EXPECT_EQ(capture.Count(line), Failed(c.sync_result) ? 1u : 0u);
