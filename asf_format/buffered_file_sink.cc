@@ -107,6 +107,9 @@ class BufferedFileSink final : public ByteSink {
   }
 
   bool seekable() const override { return file_->seekable(); }
+  // The file alone: the buffer is the writing thread's.
+  void StartWriteBack() override { file_->StartWriteBack(); }
+  Status Sync() override { return file_->Sync(); }
 
  private:
   // Spans of a gathered append shorter than this go through the buffer on a

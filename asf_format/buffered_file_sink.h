@@ -6,7 +6,8 @@
 // directly and the small ones between them (packet headers, padding, short
 // fragments) through the buffer.
 // Patches land in the buffer for bytes still there and in the file for the
-// rest. Flush hands the buffer to the system; it does not sync to the disk.
+// rest. Flush hands the buffer to the system; Sync (from any thread) makes
+// what the file holds durable.
 // The first failing call latches its Status: every later call answers with
 // it, and the file keeps what reached it, until Truncate cuts the file back
 // and clears it.
@@ -56,6 +57,9 @@ class OpenFile {
   // False for a file that only appends (a pipe, a device): WriteAt, ReadAt
   // and Truncate are then never called.
   virtual bool seekable() const { return true; }
+  // As ByteSink's two: safe from another thread while the file is written.
+  virtual void StartWriteBack() {}
+  virtual Status Sync() { return kNotSeekable; }
 };
 
 // A buffered sink over `file`. Null, with *error set to kOutOfMemory, when

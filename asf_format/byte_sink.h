@@ -55,6 +55,16 @@ class ByteSink {
   virtual Status Flush() = 0;
   // False for a sink that only appends.
   virtual bool seekable() const { return true; }
+
+  // Durability, for a sink over a file. Unlike the calls above, these two may
+  // run on another thread while the sink writes (the sink must outlive them).
+  // Has the system begin writing back to the disk what the file has been
+  // handed, without waiting for it, where the system offers that.
+  virtual void StartWriteBack() {}
+  // Waits until every byte handed to the system (not what Flush has yet to
+  // hand over) is on stable storage. kNotSeekable for a sink without a file
+  // to make durable.
+  virtual Status Sync() { return kNotSeekable; }
 };
 
 // A sink over the file at `path`, which it creates or rewrites. Nothing that
@@ -67,5 +77,10 @@ class ByteSink {
 // does when a reader holds a regular file so (the packet source reads its
 // stream so). Null, with *error set, when the file cannot be opened.
 std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, Status* error);
+
+// Makes the regular file at `path` durable: every byte of it on stable
+// storage (a file another program has written and closed). kOk for an output
+// that is not a regular file (nothing there to keep).
+Status SyncFile(const std::string& path);
 
 }  // namespace kestrum::asf

@@ -1,6 +1,8 @@
 // The file sink on POSIX systems: the shared buffering over a file
 // descriptor. Appends use write(2), gathered appends writev(2), patches
-// pwrite(2), read-backs pread(2).
+// pwrite(2), read-backs pread(2); write-back is started with
+// sync_file_range(2) where the system has it, and made durable with
+// fdatasync(2).
 //
 // Opening: a regular file is opened without truncation, locked (flock,
 // exclusive, without waiting) and only then cut to nothing, so a second
@@ -17,7 +19,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -65,6 +69,31 @@ Status Whole(Byte* data, size_t size, size_t* done, Status otherwise, Io io) {
     *done += static_cast<size_t>(n);
   }
   return kOk;
+}
+
+int SyncDescriptor(int fd, bool data_only) {
+  int result = 0;
+  while ((result = data_only ? ::fdatasync(fd) : ::fsync(fd)) != 0 && errno == EINTR) {
+  }
+  return result;
+}
+
+// Syncs the folder that holds `path` (a symlink's target's folder), so that
+// its entry for the file is on stable storage. File systems that cannot sync
+// a folder (EINVAL) keep their entries otherwise.
+Status SyncFolderOf(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  std::string file = resolved != nullptr ? resolved : path;
+  std::free(resolved);
+  const size_t slash = file.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return FromErrno(errno, kWriteFault);
+  const int result = SyncDescriptor(fd, false);
+  const int error = errno;
+  ::close(fd);
+  return result == 0 || error == EINVAL ? kOk : FromErrno(error, kWriteFault);
 }
 
 class PosixFile final : public OpenFile {
@@ -158,6 +187,32 @@ class PosixFile final : public OpenFile {
 
   bool seekable() const override { return seekable_; }
 
+  // Both run on the writer's sync thread, beside the writing thread's calls
+  // on the same descriptor (which the kernel allows).
+  void StartWriteBack() override {
+#if defined(SYNC_FILE_RANGE_WRITE)
+    // Offset 0, length 0: the whole file; pages already on their way are
+    // not waited for.
+    if (seekable_) (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+  }
+
+  // fdatasync(2): the data and what reading it back needs (the size). The
+  // first sync of a file also syncs the folder that holds it, so that a
+  // file made anew is found after a power cut.
+  Status Sync() override {
+    if (!seekable_) return kNotSeekable;
+    if (SyncDescriptor(fd_, true) != 0) return FromErrno(errno, kWriteFault);
+    if (!folder_synced_) {
+      const Status status = SyncFolderOf(path_);
+      if (Failed(status)) return status;
+      folder_synced_ = true;
+    }
+    return kOk;
+  }
+
+  void set_path(std::string path) { path_ = std::move(path); }
+
  private:
 #if defined(IOV_MAX)
   static constexpr size_t kMaxSpans = IOV_MAX;
@@ -168,6 +223,8 @@ class PosixFile final : public OpenFile {
   std::vector<struct iovec> iov_;  // AppendGather's list, kept for its capacity
   const bool seekable_;
   const bool readable_;  // opened for reading too: written bytes can be read back
+  std::string path_;     // as opened: Sync finds the folder by it
+  bool folder_synced_ = false;  // the sync thread's alone
 };
 
 bool IsRegularFile(int fd) {
@@ -237,13 +294,30 @@ std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, Status* error) {
   }
   std::unique_ptr<OpenFile> file;
   try {
-    file = std::make_unique<PosixFile>(fd, regular, readable);
+    auto posix = std::make_unique<PosixFile>(fd, regular, readable);
+    posix->set_path(path);
+    file = std::move(posix);
   } catch (const std::bad_alloc&) {
     ::close(fd);
     if (error != nullptr) *error = kOutOfMemory;
     return nullptr;
   }
   return MakeBufferedFileSink(std::move(file), error);
+}
+
+Status SyncFile(const std::string& path) {
+  // Non-blocking: a FIFO opened for reading would wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return FromErrno(errno, kFailed);
+  if (!IsRegularFile(fd)) {
+    ::close(fd);
+    return kOk;
+  }
+  const int result = SyncDescriptor(fd, true);
+  const int error = errno;
+  ::close(fd);
+  if (result != 0) return FromErrno(error, kWriteFault);
+  return SyncFolderOf(path);
 }
 
 }  // namespace kestrum::asf

@@ -2,7 +2,7 @@
 // over a file handle. Every write to a disk file names its file offset (an
 // OVERLAPPED offset on a synchronous handle), so patches and appends never
 // depend on the handle's file pointer; pipes and character devices (NUL,
-// CON) are written front to back.
+// CON) are written front to back. FlushFileBuffers makes a disk file durable.
 //
 // Opening: the file is opened without truncation and shared for reading
 // only, so no second writer can open it, and neither can a writer while a
@@ -94,6 +94,15 @@ class Win32File final : public OpenFile {
 
   bool seekable() const override { return disk_; }
 
+  // On the writer's sync thread: the system's cache of the file goes to the
+  // disk (the system writes back by itself; there is nothing to start). The
+  // system runs a synchronous handle's calls one at a time, so a write that
+  // meets a running flush waits for it.
+  Status Sync() override {
+    if (!disk_) return kNotSeekable;
+    return FlushFileBuffers(file_) ? kOk : FromWin32(GetLastError(), kWriteFault);
+  }
+
  private:
   // At *offset, or where the handle stands when offset is null.
   Status Write(uint64_t* offset, const uint8_t* data, size_t size, size_t* done) {
@@ -154,6 +163,19 @@ std::unique_ptr<ByteSink> OpenFileSink(const std::string& path, Status* error) {
     return nullptr;
   }
   return MakeBufferedFileSink(std::move(file), error);
+}
+
+Status SyncFile(const std::string& path) {
+  // FlushFileBuffers needs a handle that may write; the writer has closed it.
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return FromWin32(GetLastError(), kFailed);
+  Status status = kOk;
+  if (GetFileType(handle) == FILE_TYPE_DISK && !FlushFileBuffers(handle)) {
+    status = FromWin32(GetLastError(), kWriteFault);
+  }
+  CloseHandle(handle);
+  return status;
 }
 
 }  // namespace kestrum::asf

@@ -12,7 +12,9 @@
 # times, side by side, in --repeat rounds of every case (each round
 # starting one case later):
 #   - the file road:  kestrum convert IN F.asf
-#   - the live road:  kestrum record IN L.asf --piece-size 4096 | group
+#   - the live road:  kestrum record IN L.asf --piece-size 4096 | group,
+#     and with 4 KiB pieces and --sync-interval 0 (the writer syncs nothing:
+#     what the default policy, a sync a second and at the end, costs)
 #   - cp IN, cp F.asf and cp L.asf (the same bytes read and written by cp)
 #   - cat F.asf > OUT (the same bytes through a program's own buffer)
 #   - ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf
@@ -193,7 +195,7 @@ done
 table_sizes=$(IFS=,; echo "${streams[*]}")
 
 # --- runs -------------------------------------------------------------------
-cases=(convert record-4k record-group cp-in cp-file-out cp-live-out cat-file-out repair source)
+cases=(convert record-4k record-4k-nosync record-group cp-in cp-file-out cp-live-out cat-file-out repair source)
 [ -n "$kestrum_before" ] && cases+=(convert-before record-4k-before source-before)
 ((have_ffmpeg)) && cases+=(ffmpeg)
 source_cases=(source)  # the streams of the largest groups
@@ -231,6 +233,9 @@ for s in "${streams[@]}"; do
       case $c in
         convert) time_case "$s" "$c" "$in" "$kestrum" convert "$in" "$run_out" ;;
         record-4k) time_case "$s" "$c" "$in" "$kestrum" record "$in" "$run_out" --piece-size 4096 ;;
+        record-4k-nosync)
+          time_case "$s" "$c" "$in" "$kestrum" record "$in" "$run_out" --piece-size 4096 \
+            --sync-interval 0 ;;
         record-group) time_case "$s" "$c" "$in" "$kestrum" record "$in" "$run_out" --piece-size group ;;
         cp-in) time_case "$s" "$c" "$in" cp "$in" "$run_out" ;;
         cp-file-out) time_case "$s" "$c" "$f" cp "$f" "$run_out" ;;

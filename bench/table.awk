@@ -44,12 +44,13 @@ function verdict(ok) { return ok ? "met" : "**not met**" }
 
 END {
   nsizes = split(sizes, size, ",")
-  ncases = split("convert convert-before record-4k record-4k-before record-group cp-in cp-file-out cp-live-out cat-file-out ffmpeg repair source source-before", kase, " ")
+  ncases = split("convert convert-before record-4k record-4k-nosync record-4k-before record-group cp-in cp-file-out cp-live-out cat-file-out ffmpeg repair source source-before", kase, " ")
   label["convert"] = "file road: `kestrum convert`"
   label["convert-before"] = "file road, before"
   label["record-4k-before"] = "live road, 4 KiB pieces, before"
   label["cat-file-out"] = "`cat` of the file road's output"
   label["record-4k"] = "live road: `kestrum record`, 4 KiB pieces"
+  label["record-4k-nosync"] = "live road, 4 KiB pieces, `--sync-interval 0` (no syncing)"
   label["record-group"] = "live road: `kestrum record`, whole-group pieces"
   label["cp-in"] = "`cp` of the input"
   label["cp-file-out"] = "`cp` of the file road's output"
@@ -85,8 +86,8 @@ END {
   print ""
   print "Ratios (targets in brackets; the targets are judged on the median wall time):"
   print ""
-  print "| Stream | measure | file road / cp of its output [<= 1.05] | live 4 KiB / cp of its output [<= 1.1] | file road / cat of its output | live 4 KiB / file road [<= 1.2] | ffmpeg / file road [>= 2] | file road after / before | live 4 KiB after / before |"
-  print "|---|---|---:|---:|---:|---:|---:|---:|---:|"
+  print "| Stream | measure | file road / cp of its output [<= 1.05] | live 4 KiB / cp of its output [<= 1.1] | file road / cat of its output | live 4 KiB / file road [<= 1.2] | ffmpeg / file road [>= 2] | file road after / before | live 4 KiB after / before | live 4 KiB synced / not [<= 1.05] |"
+  print "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
   ok_cp = ok_live_cp = ok_ff = ok_live = 1
   for (i = 1; i <= nsizes; i++) {
     s = size[i]
@@ -104,11 +105,12 @@ END {
         if (!has(s, "ffmpeg") || r_ff < 2) ok_ff = 0
         if (r_live > 1.2) ok_live = 0
       }
-      printf "| %s | %s | %.2f | %.2f | %s | %.2f | %s | %s | %s |\n", s, mname[m], r_cp, r_live_cp,
+      printf "| %s | %s | %.2f | %.2f | %s | %.2f | %s | %s | %s | %s |\n", s, mname[m], r_cp, r_live_cp,
              ratio(conv, val(s, "cat-file-out", m)), r_live,
              has(s, "ffmpeg") ? sprintf("%.2f", r_ff) : "n/a",
              ratio(conv, val(s, "convert-before", m)),
-             ratio(val(s, "record-4k", m), val(s, "record-4k-before", m))
+             ratio(val(s, "record-4k", m), val(s, "record-4k-before", m)),
+             ratio(val(s, "record-4k", m), val(s, "record-4k-nosync", m))
     }
   }
 

@@ -218,7 +218,14 @@ inline constexpr char kRefusalTime[] = "time out of range";
 // Reads why (up to 31 bytes).
 inline constexpr char kSampleRefusedScan[] = "writer : sample refused (%31[^)])";
 
+// Making the file durable failed (the HRESULT): what was written since the
+// last sync that worked may not survive a power cut. Writing goes on; the
+// line is not repeated until a sync has worked again.
+inline constexpr char kSyncFailedFormat[] =
+    "writer : sync failed (0x%08X); the latest writes may not survive a power cut";
+
 static_assert(check::StartsWith(kWriteFailedGoesOnFormat, kWriterPrefix));
+static_assert(check::StartsWith(kSyncFailedFormat, kWriterPrefix));
 static_assert(check::FixedPartsAgree(kWriteFailedGoesOnFormat, kWriteFailedScan));
 static_assert(check::FixedPartsAgree(kWriteFailedEndsFormat, kWriteFailedScan));
 static_assert(check::EndsWith(kWriteFailedEndsFormat, kWritingEndsSuffix));

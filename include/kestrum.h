@@ -19,8 +19,16 @@
  * lines (docs/diagnostics.md), which go to the debugger output on Windows and
  * to the sink attached with KestrumSetDebugOutput elsewhere.
  *
- * Threading: the library starts no threads and runs every call on the
- * caller's thread. Calls for one instance must not overlap: drive an
+ * Durability: the built-in writer keeps a live recording's file durable
+ * while writing: what SendOneFrame handed over is on stable storage about
+ * one second later (KestrumSetSyncInterval), without the caller's thread
+ * waiting for the disk.
+ *
+ * Threading: the library runs every call on the caller's thread; the only
+ * thread it starts is the built-in writer's, one per live recording while it
+ * writes a file with a sync interval (KestrumSetSyncInterval), which syncs
+ * the file and nothing else, and ends in StopRecord (or
+ * ReleaseRecordInstance). Calls for one instance must not overlap: drive an
  * instance from one thread at a time (or serialise the calls yourself), and
  * never call StopRecord or ReleaseRecordInstance while a SendOneFrame of the
  * same instance runs. Different instances share nothing and may be driven
@@ -28,8 +36,8 @@
  * the library keeps for the whole process: at most one TransferToAsf runs at
  * a time in a process (to convert in parallel, use several processes).
  *
- * Calling convention: the six functions of the 32-bit Windows DLL are
- * __stdcall (KESTRUM_CALL), exported by undecorated name at ordinals 1 to 6;
+ * Calling convention: the seven functions of the 32-bit Windows DLL are
+ * __stdcall (KESTRUM_CALL), exported by undecorated name at ordinals 1 to 7;
  * link Kestrum.lib (MSVC) or libkestrum.dll.a (mingw-w64), or resolve them
  * at run time by name or ordinal.
  * Elsewhere they are plain C functions. No C++ exception leaves any of them.
@@ -196,14 +204,36 @@ KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle);
  * over. All calls share one instance: never run two at once in a process. */
 KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* destination);
 
+/* Ordinal 7 on Windows. Sets how far, in milliseconds, a live recording's
+ * durability may lag behind what the host handed over: while writing a file
+ * (not a pipe or device), a thread of the built-in writer's own has the
+ * system write the file back as samples go out and syncs it (fdatasync on
+ * Linux, FlushFileBuffers on Windows) at most that long after bytes reached
+ * it, so after a power cut the file holds what was handed over until about
+ * that long before (plus the second of media the writer may still hold,
+ * docs/output-format.md). StopRecord syncs a last time. The file stays
+ * readable wherever it is cut: its Data Object states its own size while
+ * writing. 0 turns syncing off (the system writes back when it likes: after
+ * a power cut tens of seconds may be missing); the default is 1000.
+ *
+ * Process-wide; a recording takes the interval in force when its output is
+ * prepared (its first data piece) and keeps it. TransferToAsf never syncs (a
+ * conversion can be run again). Returns the interval before the call; a
+ * negative value changes nothing, so -1 reads it. Safe from any thread at any
+ * time. A failing sync never stops the recording: it writes "writer : sync
+ * failed (0x...); ..." (docs/diagnostics.md), on the writer's thread. With the
+ * platform's writer on Windows (not the built-in one) it changes nothing and
+ * returns 0. */
+KESTRUM_API int32_t KESTRUM_CALL KestrumSetSyncInterval(int32_t milliseconds);
+
 #if !defined(_WIN32)
 /* Not on Windows, where the lines go to the debugger output
  * (OutputDebugStringA). Attaches the sink that receives every diagnostic
  * line of the library: one call per line, with the line's bytes exactly as
  * written (ASCII, one line in GBK; no line ending added, two lines end in
  * "\r\n" or "\n" of their own) and `context` as given. The sink is shared by
- * the whole process, called on the thread that runs the library call, with
- * no lock held; the line is valid during the call only. It must return
+ * the whole process, called on the thread that runs the library call (a
+ * failing sync's line on the writer's own thread), with no lock held; the line is valid during the call only. It must return
  * quickly and must not call the library (its six functions, nor this one).
  * Null detaches; by default lines are discarded.
  *

@@ -75,13 +75,17 @@ const char kHelp[] =
     "      --strict              exit 1 when anything was lost; a stored INPUT is read\n"
     "                            a second time to count the bytes that lie in no\n"
     "                            group, a relayed one has them counted as they pass\n"
+    "      --sync                make each OUTPUT file durable (synced to the disk)\n"
+    "                            before it counts as converted; off by default, as a\n"
+    "                            conversion cut short by a power cut can be run again\n"
     "  -v, --verbose             print the library's diagnostic lines on stderr\n"
     "  -h, --help                this text\n"
     "\n";
 
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'},
-    {"segment-time", true}, kNoOverwriteOption,    kOverwriteOption,          kStrictOption};
+    {"segment-time", true}, kNoOverwriteOption,    kOverwriteOption,          kStrictOption,
+    {"sync", false}};
 
 constexpr uint64_t kMaxJobs = 256;
 
@@ -150,6 +154,7 @@ int RunConvert(const std::vector<std::string>& argv) {
   options.verbose = args.Has("verbose");
   options.no_overwrite = args.Has(kNoOverwriteOption.name);
   options.strict = args.Has(kStrictOption.name);
+  options.sync = args.Has("sync");
   std::vector<std::string> inputs = args.positionals();
 
   // Where the outputs go: -o, or a last argument that names a folder.

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -62,6 +64,9 @@ const char kHelp[] =
     "                   SECONDS of media (40 ms a video block), so no group is\n"
     "                   lost or repeated between files. SECONDS as ffmpeg takes\n"
     "                   a time: 10, 10.5, 10s, 500ms, 1:30 or 00:00:10.5\n"
+    "  --sync-interval SECONDS\n"
+    "                   make the file durable (synced to the disk) at most SECONDS\n"
+    "                   behind what was sent (default 1; 0 turns syncing off)\n"
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
@@ -90,11 +95,12 @@ const char kHelp[] =
 
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}, {"segment-time", true},
-    kNoOverwriteOption,   kOverwriteOption,        kStrictOption};
+    kNoOverwriteOption,   kOverwriteOption,        kStrictOption,         {"sync-interval", true}};
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
 constexpr char kCommand[] = "record";
+constexpr int kMaxSyncSeconds = 86400;
 
 // What the command line asks for.
 struct RecordRequest {
@@ -107,10 +113,28 @@ struct RecordRequest {
   bool verbose = false;
   bool no_overwrite = false;
   bool strict = false;
+  int32_t sync_interval_ms = -1;  // --sync-interval; -1: the library's default
 
   bool from_stdin() const { return input == "-"; }
   bool to_stdout() const { return output == "-" && !segmented; }
 };
+
+// --sync-interval SECONDS: 0 (off) or more, to the millisecond (a nonzero
+// interval at least 1 ms).
+bool ParseSyncInterval(const std::string& text, int32_t& milliseconds, std::string& error) {
+  char* end = nullptr;
+  const double seconds =
+      text.empty() || text[0] == '-' || text[0] == '+' ? -1 : std::strtod(text.c_str(), &end);
+  if (end == nullptr || *end != '\0' || !std::isfinite(seconds) || seconds < 0 ||
+      seconds > kMaxSyncSeconds) {
+    error = "--sync-interval '" + text + "' is not a number of seconds from 0 to " +
+            std::to_string(kMaxSyncSeconds);
+    return false;
+  }
+  const auto rounded = static_cast<int32_t>(std::llround(seconds * 1000.0));
+  milliseconds = rounded == 0 && seconds > 0 ? 1 : rounded;
+  return true;
+}
 
 // Reads the command line into `request`. An exit code when the command ends
 // here: a usage error, or --help printed.
@@ -142,6 +166,9 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
       (!ParseSegmentTime(*args.Value("segment-time"), request.segment_ms, error) ||
        !request.pattern.Parse(request.output, error))) {
     return UsageError(kCommand, error);
+  }
+  if (auto s = args.Value("sync-interval")) {
+    if (!ParseSyncInterval(*s, request.sync_interval_ms, error)) return UsageError(kCommand, error);
   }
   request.verbose = args.Has("verbose");
   request.no_overwrite = args.Has(kNoOverwriteOption.name);
@@ -281,6 +308,7 @@ bool Recording::BeginFile() {
 
 std::optional<int> Recording::Start() {
   diagnostics_.emplace(request_.verbose);
+  if (request_.sync_interval_ms >= 0) KestrumSetSyncInterval(request_.sync_interval_ms);
   if (!BeginFile()) return refused_;
   const int64_t input_size = request_.from_stdin() ? -1 : FileSize(request_.input);
   progress_.emplace("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0,

@@ -26,6 +26,7 @@
 #include "segments.h"
 #include "stop_signals.h"
 #include "stream_relay.h"
+#include "asf_format/byte_sink.h"
 #include "base/bytes.h"
 #include "stream_format/file_header.h"
 #include "stream_format/stream_scanner.h"
@@ -290,6 +291,15 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   // A device or a pipe has no size to tell.
   outcome.streamed = !S_ISREG(info.st_mode);
   outcome.output_bytes = outcome.streamed ? 0 : static_cast<uint64_t>(info.st_size);
+  if (options.sync && !outcome.streamed) {
+    const kestrum::asf::Status synced = kestrum::asf::SyncFile(target.opened);
+    if (kestrum::asf::Failed(synced)) {
+      return Failed(kExitFailure, OutputInWords(target.shown) +
+                                      " was written, but making it durable (--sync) failed: " +
+                                      DescribeCode(synced.code()) +
+                                      "; it may not survive a power cut");
+    }
+  }
   return outcome;
 }
 

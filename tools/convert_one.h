@@ -33,6 +33,9 @@ struct ConvertOptions {
   // is also scanned afterwards as the packet source scans it, to count the
   // bytes in no group (the file road's lines do not tell them).
   bool strict = false;
+  // OUTPUT is made durable (on stable storage) before the conversion counts
+  // as done; a file, not a stream.
+  bool sync = false;
 };
 
 // Converts the stored stream `input` into `output`, which is written through

@@ -1,6 +1,7 @@
-// The built-in writer's one entry point beyond the platform's two
+// The built-in writer's entry points beyond the platform's two
 // (WMCreateProfileManager, WMCreateWriter): a writer that ends writing at the
-// first failed write instead of recording on, as a conversion needs. Declared
+// first failed write instead of recording on, as a conversion needs, and the
+// sync interval of the writers WMCreateWriter makes. Declared
 // here as the platform's header declares what its DLL defines; defined by the
 // built-in writer (wm_standin/), and there only in the builds that link it
 // (KESTRUM_WRITER=builtin).
@@ -13,5 +14,14 @@ namespace kestrum::wmsdk {
 // As WMCreateWriter, but the writer's first failed write ends writing: what
 // was written stays readable, and EndWriting returns the fault.
 HRESULT CreateWriterEndingAtFault(IWMWriter** writer);
+
+inline constexpr int32_t kDefaultSyncIntervalMs = 1000;
+
+// The interval, in ms, at which a writer that WMCreateWriter made keeps its
+// file durable while writing (a thread of its own syncs it, and EndWriting
+// syncs it a last time); 0: never. Writers take it when they begin writing.
+// Returns the interval before; a negative one changes nothing. The writers of
+// CreateWriterEndingAtFault never sync.
+int32_t SetSyncInterval(int32_t milliseconds);
 
 }  // namespace kestrum::wmsdk

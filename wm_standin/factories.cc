@@ -25,5 +25,6 @@ extern "C" HRESULT WINAPI WMCreateWriter(IUnknown* /*certificate*/, IWMWriter** 
 HRESULT kestrum::wmsdk::CreateWriterEndingAtFault(IWMWriter** writer) {
   WriterOptions options;
   options.on_write_fault = asf::FaultPolicy::kEndWriting;
+  options.sync_interval_ms = 0;  // a conversion can be run again
   return CreateWriter(std::move(options), writer);
 }

@@ -2,6 +2,9 @@
 // between BeginWriting and EndWriting it hands every stream sample, as given,
 // to the ASF muxer, which keeps a reference to the sample until its bytes
 // are written (the caller must leave them as they are once handed over).
+// While it writes a file (not a stream) with a sync interval, a thread of
+// its own keeps the file durable (wm_standin/sync_thread.h), and EndWriting
+// syncs it a last time once the writer's lock is given back.
 //
 // Results the library may meet: NS_E_INVALID_REQUEST for a call out of order
 // (a sample, EndWriting or a second BeginWriting when not writing or already
@@ -22,6 +25,7 @@
 #include "wm_standin/writer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <random>
@@ -36,6 +40,8 @@
 #include "wm_interfaces/implements.h"
 #include "wm_standin/sample_buffer.h"
 #include "wm_standin/stream_format.h"
+#include "wm_standin/sync_thread.h"
+#include "wm_interfaces/builtin_writer.h"
 
 namespace kestrum::wmsdk {
 namespace {
@@ -43,6 +49,8 @@ namespace {
 constexpr WORD kMaxStreamNumber = 63;
 // FILETIME of 1970-01-01 00:00:00 UTC.
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+std::atomic<int32_t> g_sync_interval_ms{kDefaultSyncIntervalMs};
 
 asf::Guid RandomFileId() {
   std::random_device random;
@@ -92,12 +100,13 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
 
   // A writer released while writing leaves its file unended, as an
   // interrupted recording does: what the muxer has completed is handed to
-  // the system and stays readable.
+  // the system, made durable, and stays readable.
   ~Writer() override {
     if (muxer_) {
       muxer_.reset();
       (void)sink_->Flush();  // nowhere to report a failure
     }
+    sync_.reset();  // before the sink it syncs
   }
 
   // IWMWriter
@@ -137,6 +146,7 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   HeaderAttributes attributes_;
   std::unique_ptr<asf::ByteSink> sink_;
   std::unique_ptr<asf::Muxer> muxer_;  // set exactly while writing; refers to *sink_
+  std::unique_ptr<SyncThread> sync_;   // while writing, when syncing; refers to *sink_
   QWORD media_end_ = 0;  // while writing: the latest end (time + duration) of a sample given
 };
 
@@ -246,19 +256,35 @@ HRESULT Writer::BeginLocked() {
   auto muxer = std::make_unique<asf::Muxer>(*sink, std::move(info), std::move(muxer_options));
   const HRESULT hr = ToHresult(muxer->Begin());
   if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
+  // A stream (a pipe, a device) has nothing to sync.
+  const uint32_t interval = options_.sync_interval_ms.value_or(CurrentSyncInterval());
+  if (interval > 0 && sink->seekable()) {
+    sync_ = std::make_unique<SyncThread>(*sink, interval,
+                                         [](const char* line) { OutputDebugStringA(line); });
+    sync_->Written();  // the header
+  }
   sink_ = std::move(sink);
   muxer_ = std::move(muxer);
   media_end_ = 0;
   return hr;
 }
 
+// The last sync runs once the writer's lock is given back: nothing that
+// waits for the lock waits for the disk.
 HRESULT Writer::EndWriting() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!writing()) return NS_E_INVALID_REQUEST;
-  HRESULT hr = ToHresult(muxer_->End());
-  if (SUCCEEDED(hr)) hr = ToHresult(sink_->Flush());
-  muxer_.reset();
-  sink_.reset();
+  std::unique_ptr<asf::ByteSink> sink;
+  std::unique_ptr<SyncThread> sync;  // goes before the sink it refers to
+  HRESULT hr = S_OK;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!writing()) return NS_E_INVALID_REQUEST;
+    hr = ToHresult(muxer_->End());
+    if (SUCCEEDED(hr)) hr = ToHresult(sink_->Flush());
+    muxer_.reset();
+    sink = std::move(sink_);
+    sync = std::move(sync_);
+  }
+  if (sync) sync->Finish();
   return hr;
 }
 
@@ -298,9 +324,12 @@ HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /
     // reference until they are written.
     sample->AddRef();
     asf::SampleHold hold([](void* held) { static_cast<INSSBuffer*>(held)->Release(); }, sample);
-    return ToHresult(muxer_->WriteSample(stream_number, sample_time, sample_duration,
-                                         (flags & WM_SF_CLEANPOINT) != 0, bytes, length,
-                                         std::move(hold)));
+    const HRESULT written = ToHresult(muxer_->WriteSample(stream_number, sample_time,
+                                                          sample_duration,
+                                                          (flags & WM_SF_CLEANPOINT) != 0, bytes,
+                                                          length, std::move(hold)));
+    if (sync_) sync_->Written();
+    return written;
   });
 }
 
@@ -319,6 +348,15 @@ HRESULT Writer::SetAttribute(WORD stream_number, LPCWSTR name, WMT_ATTR_DATATYPE
 }
 
 }  // namespace
+
+uint32_t CurrentSyncInterval() {
+  return static_cast<uint32_t>(g_sync_interval_ms.load(std::memory_order_relaxed));
+}
+
+int32_t SetSyncInterval(int32_t milliseconds) {
+  if (milliseconds < 0) return g_sync_interval_ms.load(std::memory_order_relaxed);
+  return g_sync_interval_ms.exchange(milliseconds, std::memory_order_relaxed);
+}
 
 HRESULT CreateWriter(WriterOptions options, IWMWriter** writer) {
   if (writer == nullptr) return E_POINTER;

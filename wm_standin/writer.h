@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "asf_format/byte_sink.h"
@@ -25,7 +26,16 @@ struct WriterOptions {
   // conversion asks it to end writing at the fault. Either way the fault and
   // what it cost are told on the debugger output, and EndWriting returns it.
   asf::FaultPolicy on_write_fault = asf::FaultPolicy::kKeepWriting;
+  // How far the file's durability may lag behind what was written, in ms:
+  // a thread of the writer's own syncs it that often while writing, and
+  // EndWriting syncs it a last time (wm_standin/sync_thread.h). 0: never.
+  // Unset: the process-wide interval (SetSyncInterval,
+  // wm_interfaces/builtin_writer.h) when writing begins.
+  std::optional<uint32_t> sync_interval_ms;
 };
+
+// The process-wide interval that writers without their own take.
+uint32_t CurrentSyncInterval();
 
 HRESULT CreateWriter(WriterOptions options, IWMWriter** writer);
 

@@ -2,6 +2,7 @@
 // through it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,7 +15,8 @@ namespace kestrum::asf {
 
 // A sink in memory, for tests. When fail_after is set, any write that would
 // take the bytes held past it fails (as a full disk would), keeping what
-// fits. With `stream` set it only appends, as a pipe does.
+// fits. With `stream` set it only appends, as a pipe does (and has nothing to
+// sync: the writer never asks).
 class MemorySink : public ByteSink {
  public:
   Status Write(const uint8_t* data, size_t size) override;
@@ -24,9 +26,16 @@ class MemorySink : public ByteSink {
   uint64_t Size() const override { return bytes.size(); }
   Status Flush() override { ++flushes; return kOk; }
   bool seekable() const override { return !stream; }
+  // Counts the syncs (from any thread) and answers sync_result.
+  Status Sync() override {
+    ++syncs;
+    return sync_result;
+  }
 
   std::vector<uint8_t> bytes;
   size_t flushes = 0;
+  std::atomic<int> syncs{0};
+  Status sync_result = kOk;
   std::unique_ptr<size_t> fail_after;  // limit on the bytes held, when set
   bool stream = false;
 };
@@ -47,6 +56,7 @@ class SharedSink final : public ByteSink {
   bool seekable() const override { return target_->seekable(); }
   uint64_t Size() const override { return target_->Size(); }
   Status Flush() override { return target_->Flush(); }
+  Status Sync() override { return target_->Sync(); }
 
  private:
   std::shared_ptr<MemorySink> target_;

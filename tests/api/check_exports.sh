@@ -1,9 +1,10 @@
 #!/bin/sh
 # Usage: check_exports.sh LIBRARY. Fails unless the library's dynamic symbol
-# table defines exactly the seven functions of the C API.
+# table defines exactly the eight functions of the C API.
 set -eu
 expected="CreateRecordInstance
 KestrumSetDebugOutput
+KestrumSetSyncInterval
 ReleaseRecordInstance
 SendOneFrame
 StartRecord

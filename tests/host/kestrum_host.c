@@ -1,6 +1,6 @@
 /* A host program, written as a host application would be: it loads the
  * library at run time (LoadLibrary on Windows, dlopen elsewhere), resolves
- * the six exports (on Windows by name and by ordinal, which must agree),
+ * the seven exports (on Windows by name and by ordinal, which must agree),
  * records a generated stream through the live road and converts the same
  * stream, stored in a file, through TransferToAsf.
  *
@@ -48,6 +48,7 @@ typedef void(KESTRUM_CALL* SendOneFrameFn)(KestrumHandle, const void*, int32_t);
 typedef int32_t(KESTRUM_CALL* StartRecordFn)(KestrumHandle, const char*, int32_t, int32_t);
 typedef void(KESTRUM_CALL* StopRecordFn)(KestrumHandle);
 typedef int32_t(KESTRUM_CALL* TransferToAsfFn)(intptr_t, const char*);
+typedef int32_t(KESTRUM_CALL* SetSyncIntervalFn)(int32_t);
 typedef int32_t(QUARNEL_CALL* QuarnelOpenFileFn)(int32_t, intptr_t);
 typedef int32_t(QUARNEL_CALL* QuarnelGetPacketFn)(int32_t, PacketRecord*);
 typedef int32_t(QUARNEL_CALL* QuarnelEndStreamFn)(int32_t);
@@ -351,7 +352,8 @@ int main(int argc, char** argv) {
   start = (StartRecordFn)Resolve(kestrum, "StartRecord", 4);
   stop = (StopRecordFn)Resolve(kestrum, "StopRecord", 5);
   transfer = (TransferToAsfFn)Resolve(kestrum, "TransferToAsf", 6);
-  CheckNothingElseExported(kestrum, 6);
+  (void)(SetSyncIntervalFn)Resolve(kestrum, "KestrumSetSyncInterval", 7);
+  CheckNothingElseExported(kestrum, 7);
   quarnel = Load(argv[3]);
   open_file = (QuarnelOpenFileFn)Resolve(quarnel, "QuarnelOpenFile", 1);
   get_packet = (QuarnelGetPacketFn)Resolve(quarnel, "QuarnelGetPacket", 2);

@@ -7,11 +7,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/bytes.h"
+#include "diagnostics/lines.h"
+#include "support/debug_capture.h"
 #include "support/md5.h"
 #include "support/probe.h"
 #include "wm_standin/tests/writer_fixture.h"
@@ -123,6 +127,48 @@ TEST_F(WriterOutputTest, ReleasingAnUnendedWriterFlushesItsFile) {
   writer_.Reset();
   EXPECT_GT(memory_->flushes, flushes);
   EXPECT_GT(memory_->bytes.size(), 150000u);
+}
+
+// The writer's own thread syncs the file while it writes (1 ms here), and
+// EndWriting syncs it once more; with 0 nothing syncs, and by default (the
+// process-wide interval) EndWriting does. A failing sync is told once and
+// writing goes on.
+TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
+  struct Case {
+    std::optional<uint32_t> interval_ms;
+    asf::Status sync_result;
+    bool syncs_while_writing;
+  };
+  for (const Case& c : {Case{1, asf::kOk, true}, Case{0, asf::kOk, false},
+                        Case{std::nullopt, asf::kOk, false}, Case{1, asf::kWriteFault, true}}) {
+    SCOPED_TRACE(c.interval_ms ? std::to_string(*c.interval_ms) + " ms" : "default");
+    memory_->syncs = 0;
+    memory_->sync_result = c.sync_result;
+    wmsdk::WriterOptions options = Options();
+    options.sync_interval_ms = c.interval_ms;
+    ComRef<IWMWriter> writer;
+    ASSERT_EQ(wmsdk::CreateWriter(options, writer.Put()), S_OK);
+    Configure(writer.Get());
+    DebugCapture capture;
+    ASSERT_EQ(writer->BeginWriting(), S_OK);
+    const std::vector<Sample> samples = MakeSamples(4);
+    for (const Sample& s : samples) {
+      ASSERT_EQ(WriteSample(writer.Get(), kVideoStream, s.time, s.bytes, s.flags), S_OK);
+    }
+    while (c.syncs_while_writing && memory_->syncs == 0) std::this_thread::yield();
+    const int before_end = memory_->syncs;
+    ASSERT_EQ(writer->EndWriting(), S_OK);
+    const bool off = c.interval_ms == 0u;
+    // The thread may sync once more before it ends; EndWriting syncs after it.
+    if (off) {
+      EXPECT_EQ(memory_->syncs, 0);
+    } else {
+      EXPECT_GE(memory_->syncs, before_end + 1);
+    }
+    char line[128];
+    std::snprintf(line, sizeof line, lines::kSyncFailedFormat, asf::kWriteFault.code());
+    EXPECT_EQ(capture.Count(line), Failed(c.sync_result) ? 1u : 0u);
+  }
 }
 
 // The library's whole sequence into a real file, read back by ffprobe:

@@ -1,0 +1,88 @@
+#include "wm_standin/sync_thread.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+#include "diagnostics/lines.h"
+
+namespace kestrum::wmsdk {
+namespace {
+
+// Write-back is started this many times an interval at most.
+constexpr int kWriteBacksPerInterval = 8;
+
+}  // namespace
+
+SyncThread::SyncThread(asf::ByteSink& sink, uint32_t interval_ms,
+                       std::function<void(const char*)> report)
+    : sink_(sink), interval_(interval_ms), report_(std::move(report)) {
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the file is still made durable when it ends.
+  }
+}
+
+void SyncThread::Written() {
+  if (written_.exchange(true, std::memory_order_acq_rel)) return;  // already noted
+  { std::lock_guard<std::mutex> lock(mutex_); }  // the thread waits, or sees the flag
+  wake_.notify_one();
+}
+
+void SyncThread::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (thread_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  Sync();
+}
+
+void SyncThread::Run() {
+  using Clock = std::chrono::steady_clock;
+  const auto step = std::max<Clock::duration>(interval_ / kWriteBacksPerInterval,
+                                              std::chrono::milliseconds(1));
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stop_ || written_.load(std::memory_order_acquire); });
+    if (stop_) return;
+    // What reached the file from here on is synced by the deadline.
+    const Clock::time_point deadline = Clock::now() + interval_;
+    for (;;) {
+      if (written_.exchange(false, std::memory_order_acq_rel)) {
+        lock.unlock();
+        sink_.StartWriteBack();
+        lock.lock();
+      }
+      const Clock::time_point now = Clock::now();
+      if (stop_ || now >= deadline) break;
+      wake_.wait_until(lock, std::min(deadline, now + step), [&] { return stop_; });
+    }
+    if (stop_) return;  // Finish syncs
+    lock.unlock();
+    Sync();
+    lock.lock();
+  }
+}
+
+void SyncThread::Sync() {
+  const asf::Status status = sink_.Sync();
+  if (asf::Succeeded(status)) {
+    failing_ = false;
+    return;
+  }
+  if (failing_) return;
+  failing_ = true;
+  char line[128];
+  std::snprintf(line, sizeof line, lines::kSyncFailedFormat, status.code());
+  if (report_) report_(line);
+}
+
+}  // namespace kestrum::wmsdk

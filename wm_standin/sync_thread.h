@@ -1,0 +1,59 @@
+// The writer's own thread that keeps a live file durable while it is written:
+// bytes that reach the file are on stable storage at most one interval
+// later, and the thread that writes them never waits for the disk. Whenever
+// bytes may have reached the file (Written), the thread has the system begin
+// writing them back, a few times an interval, and one interval after the
+// first of them it syncs the file (ByteSink::Sync: fdatasync, FlushFileBuffers).
+// It holds its own lock only to take note of what it is told, never across a
+// system call, so Written does not wait for a sync.
+//
+// A sync that fails is told in one line (lines::kSyncFailedFormat, through
+// `report`, on the thread that syncs) and writing goes on; the line comes
+// again only after a sync has worked. Finish ends the thread and syncs a last
+// time on the caller's thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "asf_format/byte_sink.h"
+
+namespace kestrum::wmsdk {
+
+class SyncThread {
+ public:
+  // Syncs `sink`, which must outlive the thread (Finish, or the destructor).
+  SyncThread(asf::ByteSink& sink, uint32_t interval_ms, std::function<void(const char*)> report);
+  ~SyncThread() { Finish(); }
+  SyncThread(const SyncThread&) = delete;
+  SyncThread& operator=(const SyncThread&) = delete;
+
+  // Bytes may have reached the file: called by the writing thread after each
+  // write, cheap when nothing is due.
+  void Written();
+  // Ends the thread and makes everything written durable. Once only; the
+  // destructor calls it if it was not.
+  void Finish();
+
+ private:
+  void Run();
+  void Sync();  // one sync, with its line when it fails
+
+  asf::ByteSink& sink_;
+  const std::chrono::milliseconds interval_;
+  const std::function<void(const char*)> report_;
+  std::atomic<bool> written_{false};  // bytes not yet started on their way
+  std::mutex mutex_;                  // guards stop_ and the waits
+  std::condition_variable wake_;
+  bool stop_ = false;
+  bool failing_ = false;  // the last sync failed and was told
+  bool finished_ = false;
+  std::thread thread_;
+};
+
+}  // namespace kestrum::wmsdk
