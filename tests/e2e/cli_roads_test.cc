@@ -731,7 +731,15 @@ TEST_F(OutputsTest, OutOfMemory) {
       EXPECT_EQ(Fields(Kestrum({"inspect", out}).out)["duration"].find("unknown"),
                 std::string::npos);
       const std::vector<std::string> got = Packets(out);
-      EXPECT_TRUE(InOrderWithin(got, Want(command)));
+      // The live road's clock advances with each sample written: one refused
+      // moves the times of those after it, not their bytes or order.
+      const auto untimed = [&command](std::vector<std::string> packets) {
+        if (command == "record") {
+          for (std::string& p : packets) p = p.substr(p.find(',') + 1);
+        }
+        return packets;
+      };
+      EXPECT_TRUE(InOrderWithin(untimed(got), untimed(Want(command))));
       std::smatch m;
       const std::regex refused(R"((\d+) samples? refused by the writer \(out of memory\))");
       ASSERT_TRUE(std::regex_search(r.err, m, refused)) << r.err;
