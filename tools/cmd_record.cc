@@ -16,6 +16,7 @@
 #include "commands.h"
 #include "diagnostic_watch.h"
 #include "input_file.h"
+#include "json_output.h"
 #include "kestrum.h"
 #include "loss_summary.h"
 #include "piece_reader.h"
@@ -60,6 +61,9 @@ const char kHelp[] =
     "                   group that may start a recording once the file holds\n"
     "                   SECONDS of media (40 ms a video block), so no group is\n"
     "                   lost or repeated between files\n"
+    "  --report-json FILE\n"
+    "                   write to FILE, as JSON, how the recording ended and what\n"
+    "                   it lost (docs/json.md)\n"
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
@@ -88,7 +92,7 @@ const char kHelp[] =
 
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}, {"segment-time", true},
-    kNoOverwriteOption,   kOverwriteOption,        kStrictOption};
+    kNoOverwriteOption,   kOverwriteOption,        kStrictOption,       {kReportJsonOption, true}};
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
@@ -105,6 +109,7 @@ struct RecordRequest {
   bool verbose = false;
   bool no_overwrite = false;
   bool strict = false;
+  std::optional<std::string> report_json;  // --report-json FILE
 
   bool from_stdin() const { return input == "-"; }
   bool to_stdout() const { return output == "-" && !segmented; }
@@ -144,6 +149,7 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
   request.verbose = args.Has("verbose");
   request.no_overwrite = args.Has(kNoOverwriteOption.name);
   request.strict = args.Has(kStrictOption.name);
+  request.report_json = args.Value(kReportJsonOption);
   return std::nullopt;
 }
 
@@ -166,6 +172,8 @@ class Recording {
   std::optional<int> PumpPieces();
   // Ends the recording and tells how it went.
   int StopAndReport();
+  // The recording as --report-json tells it, once it ended with `code`.
+  Json ReportJson(int code, const std::vector<std::string>& messages) const;
 
  private:
   // Makes the instance of the next file, or sets refused_ to say why not.
@@ -209,6 +217,8 @@ class Recording {
   std::optional<StopOnSignals> signals_;
   std::optional<SegmentClock> clock_;
   std::vector<uint8_t> pending_;  // segmented: bytes not yet sent, less than a piece
+  uint64_t written_ = 0;          // the output's size, when it has one
+  std::string lost_;              // the line of what was lost
 };
 
 std::optional<int> Recording::OpenInput() {
@@ -416,6 +426,8 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   const uint64_t consumed = reader_->consumed();
   std::string lost = DescribeLosses(diagnostics_->live_losses(), faults, 0);
   if (!lost.empty()) lost += "; " + std::to_string(diagnostics_->groups()) + " groups recorded";
+  lost_ = lost;
+  written_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   if (request_.segmented) {
     std::printf("recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
                 input.c_str(), files_.size(), files_.front().c_str(), files_.back().c_str(),
@@ -424,7 +436,7 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
                 FormatRate(consumed, seconds).c_str());
   } else {
     // A device or a pipe has no size to tell.
-    const uint64_t written = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+    const uint64_t written = written_;
     // Standard output carries the file: the report goes to stderr then.
     std::fprintf(request_.to_stdout() ? stderr : stdout,
                  "recorded %s -> %s: %llu bytes in %llu pieces, %s written, %.2f s, %s\n",
@@ -440,16 +452,41 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   return kExitOk;
 }
 
+Json Recording::ReportJson(int code, const std::vector<std::string>& messages) const {
+  ConvertOutcome outcome;
+  outcome.code = code;
+  if (code != kExitOk && !messages.empty()) outcome.message = messages.back();
+  outcome.input_bytes = reader_ ? reader_->consumed() : 0;
+  outcome.output_bytes = written_;
+  outcome.seconds = progress_ ? progress_->elapsed_seconds() : 0;
+  outcome.lost = lost_;
+  if (diagnostics_) {
+    outcome.counts.live = diagnostics_->live_losses();
+    outcome.counts.faults = diagnostics_->faults();
+  }
+  const std::vector<std::string> outputs =
+      request_.to_stdout() && !files_.empty() ? std::vector<std::string>{"-"} : files_;
+  return ConversionJson(request_.input, outputs, outcome);
+}
+
+int Record(Recording& recording) {
+  if (const auto done = recording.OpenInput()) return *done;
+  if (const auto done = recording.Start()) return *done;
+  if (const auto done = recording.PumpPieces()) return *done;
+  return recording.StopAndReport();
+}
+
 }  // namespace
 
 int RunRecord(const std::vector<std::string>& argv) {
   RecordRequest request;
   if (const auto done = ParseRequest(argv, request)) return *done;
+  const KeptMessages kept;
   Recording recording(request);
-  if (const auto done = recording.OpenInput()) return *done;
-  if (const auto done = recording.Start()) return *done;
-  if (const auto done = recording.PumpPieces()) return *done;
-  return recording.StopAndReport();
+  const int code = Record(recording);
+  if (!request.report_json) return code;
+  return WriteReportJson(kCommand, *request.report_json, code, kept.lines(),
+                         {recording.ReportJson(code, kept.lines())});
 }
 
 }  // namespace kestrum_cli

@@ -128,6 +128,11 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
+RunResult ReadJson(const std::string& json_path, const std::string& script) {
+  return RunProgram("python3", {"-c", "import json, sys\nd = json.load(open(sys.argv[1]))\n" + script,
+                                json_path});
+}
+
 bool HaveTool(const std::string& tool) {
   return RunProgram("sh", {"-c", "command -v " + tool}).exit_code == 0;
 }
