@@ -5,15 +5,22 @@
 #include <cstdint>
 #include <string>
 
+#include "json_output.h"
 #include "stream_format/stream_scanner.h"
 
 namespace kestrum_cli {
 
 // `scanner` has the stream open (its header read); reading stops once
 // `limit` bytes (0: none) are consumed, and the report says so.
+// With `json`, the report goes there instead (docs/json.md), with a row a
+// group and a stretch in no group when `rows` is set (--show-groups).
 int InspectStream(const std::string& command, const std::string& path,
-                  kestrum::stream_format::StreamScanner& scanner, uint64_t limit, bool progress);
-int InspectAsf(const std::string& command, const std::string& path);
+                  kestrum::stream_format::StreamScanner& scanner, uint64_t limit, bool progress,
+                  Json* json = nullptr, bool rows = false);
+// With `json`, the report goes there instead, with a row a sample when
+// `rows` is set (--show-samples).
+int InspectAsf(const std::string& command, const std::string& path, Json* json = nullptr,
+               bool rows = false);
 // Writes the ASF file at `path` to standard output with its file ID and
 // creation date zeroed: two recordings of the same input differ only there.
 int WriteMaskedAsf(const std::string& command, const std::string& path);
