@@ -89,7 +89,8 @@ void AddRow(Counts& c, const stream_format::ScanEvent& e, std::optional<uint64_t
                          {"index", index ? Json(*index) : Json(nullptr)},
                          {"offset", e.offset},
                          {"size", e.size},
-                         {"time", index ? Json(static_cast<double>(*index) * 0.040) : Json(nullptr)},
+                         {"time", index ? Json(static_cast<double>(*index * 40) / 1000.0)
+                                        : Json(nullptr)},
                          {"key", key},
                          {"blocks", blocks},
                          {"problems", problem.empty() ? Json::array() : Json::array({problem})}});
@@ -224,7 +225,7 @@ Json CountsJson(const Counts& c) {
               {"blocks_by_kind", std::move(blocks)},
               {"payload_bytes", c.payload_bytes},
               {"largest_group", c.largest_group},
-              {"duration", static_cast<double>(c.groups) * 0.040},
+              {"duration", static_cast<double>(c.groups * 40) / 1000.0},
               {"skipped_bytes", c.skipped_bytes},
               {"problem_count", c.problem_count},
               {"problems", c.problems}};
