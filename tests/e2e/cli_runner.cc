@@ -128,9 +128,14 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
-RunResult ReadJson(const std::string& json_path, const std::string& script) {
-  return RunProgram("python3", {"-c", "import json, sys\nd = json.load(open(sys.argv[1]))\n" + script,
-                                json_path});
+std::string ReadJson(const std::string& json, const std::string& script) {
+  const std::filesystem::path file = RunFolder().string() + ".json";
+  WriteBytes(file.string(), {json.begin(), json.end()});
+  const RunResult r =
+      RunProgram("python3", {"-c", "import json, sys\nd = json.load(sys.stdin)\n" + script}, file.string());
+  std::filesystem::remove(file);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return r.out;
 }
 
 bool HaveTool(const std::string& tool) {
