@@ -7,7 +7,8 @@
 # neither it names what to install and fails.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev ffmpeg mediainfo pkg-config file)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev ffmpeg mediainfo pkg-config file
+  nlohmann-json3-dev)
 if [ "${1:-}" = --only ]; then
   shift
   packages=()

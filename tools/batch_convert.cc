@@ -15,11 +15,11 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <system_error>
 
 #include "cli.h"
 #include "convert_one.h"
+#include "json_output.h"
 #include "output_path.h"
 #include "stop_signals.h"
 
@@ -58,28 +58,6 @@ bool ListFolder(const std::string& folder, std::vector<std::string>& files, std:
 }
 
 #ifndef _WIN32
-// What a child reports through its pipe: the outcome's fields, one a line,
-// the message last.
-std::string Encode(const ConvertOutcome& outcome) {
-  std::ostringstream out;
-  out << outcome.code << '\n'
-      << outcome.input_bytes << '\n'
-      << outcome.output_bytes << '\n'
-      << outcome.seconds << '\n'
-      << outcome.message;
-  return out.str();
-}
-
-bool Decode(const std::string& text, ConvertOutcome& outcome) {
-  std::istringstream in(text);
-  if (!(in >> outcome.code >> outcome.input_bytes >> outcome.output_bytes >> outcome.seconds)) {
-    return false;
-  }
-  in.get();  // the line end before the message
-  std::getline(in, outcome.message, '\0');
-  return true;
-}
-
 void WriteAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
@@ -117,7 +95,7 @@ bool StartChild(const BatchJob& job, size_t index, const ConvertOptions& options
   if (pid == 0) {
     ::close(fds[0]);
     const ConvertOutcome outcome = ForBatch(ConvertOne(job.input, job.output, options), job.output);
-    WriteAll(fds[1], Encode(outcome));
+    WriteAll(fds[1], EncodeOutcome(outcome));
     std::fflush(nullptr);
     ::_exit(outcome.code);
   }
@@ -140,7 +118,7 @@ ConvertOutcome FinishChild(Child& child) {
     outcome.code = kExitFailure;
     outcome.message = "the conversion process was killed by signal " +
                       std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
-  } else if (!Decode(child.report, outcome)) {
+  } else if (!DecodeOutcome(child.report, outcome)) {
     outcome = ConvertOutcome{};
     outcome.code = kExitFailure;
     outcome.message = "the conversion process ended (status " +
@@ -206,9 +184,12 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& output
   return true;
 }
 
-int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const ConvertOptions& options) {
+int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const ConvertOptions& options,
+             std::vector<ConvertOutcome>& outcomes) {
   const size_t total = jobs.size();
-  std::vector<ConvertOutcome> outcomes(total);
+  ConvertOutcome not_begun;
+  not_begun.code = kNotBegun;
+  outcomes.assign(total, not_begun);
   size_t done = 0;
 
   auto report = [&](size_t index) {
@@ -288,7 +269,10 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
 #endif
 
   size_t failed = 0;
-  for (const ConvertOutcome& outcome : outcomes) failed += outcome.code != kExitOk ? 1 : 0;
+  const auto failure = [](const ConvertOutcome& o) {
+    return o.code != kExitOk && o.code != kNotBegun;
+  };
+  for (const ConvertOutcome& outcome : outcomes) failed += failure(outcome) ? size_t{1} : size_t{0};
   std::printf("converted %zu of %zu streams", done - failed, total);
 #ifndef _WIN32
   const int stop = StopOnSignals::signal();
@@ -304,7 +288,7 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
   }
   std::printf("; %zu failed:\n", failed);
   for (size_t i = 0; i < total; ++i) {
-    if (outcomes[i].code != kExitOk) {
+    if (failure(outcomes[i])) {
       std::printf("  %s: %s\n", jobs[i].input.c_str(), outcomes[i].message.c_str());
     }
   }

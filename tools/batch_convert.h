@@ -35,7 +35,10 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& output
 // Runs `jobs` with at most `parallel` children at once. Prints a line per
 // conversion as it ends ("ok ..." on stdout, "FAILED ..." on stderr), then a
 // summary on stdout naming every failure in input order. Returns kExitOk when
-// every conversion succeeded, kExitFailure otherwise.
-int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const ConvertOptions& options);
+// every conversion succeeded, kExitFailure otherwise; `outcomes` gets each
+// job's (code kNotBegun for one a signal kept from beginning).
+inline constexpr int kNotBegun = -1;
+int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const ConvertOptions& options,
+             std::vector<ConvertOutcome>& outcomes);
 
 }  // namespace kestrum_cli

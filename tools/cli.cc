@@ -13,12 +13,24 @@ const char kExitCodesHelp[] =
     "Exit codes: 0 done; 1 the work failed; 2 bad command line; 3 input missing or\n"
     "unreadable; 4 input is not a stream; 5 output cannot be written.\n";
 
+namespace {
+KeptMessages* g_kept = nullptr;
+}  // namespace
+
+KeptMessages::KeptMessages() : outer_(g_kept) { g_kept = this; }
+KeptMessages::~KeptMessages() { g_kept = outer_; }
+void KeptMessages::Keep(const std::string& message) {
+  if (g_kept != nullptr) g_kept->lines_.push_back(message);
+}
+
 int Fail(const std::string& command, int code, const std::string& message) {
+  KeptMessages::Keep(message);
   std::fprintf(stderr, "kestrum %s: %s\n", command.c_str(), message.c_str());
   return code;
 }
 
 int UsageError(const std::string& command, const std::string& message) {
+  KeptMessages::Keep(message);
   std::fprintf(stderr, "kestrum %s: %s\nTry 'kestrum %s --help'.\n", command.c_str(),
                message.c_str(), command.c_str());
   return kExitUsage;

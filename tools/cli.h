@@ -40,6 +40,22 @@ int Fail(const std::string& command, int code, const std::string& message);
 // A usage error: the message, then a pointer to --help.
 int UsageError(const std::string& command, const std::string& message);
 
+// While one is alive, the messages Fail and UsageError print are kept too,
+// in order (for the JSON of inspect and of --report-json).
+class KeptMessages {
+ public:
+  KeptMessages();
+  ~KeptMessages();
+  KeptMessages(const KeptMessages&) = delete;
+  KeptMessages& operator=(const KeptMessages&) = delete;
+  const std::vector<std::string>& lines() const { return lines_; }
+  static void Keep(const std::string& message);
+
+ private:
+  KeptMessages* outer_;
+  std::vector<std::string> lines_;
+};
+
 // Parses a command's arguments into `args`. Returns the exit code to end
 // with when the command is done already: a usage error, or --help printed
 // (`help` and the exit codes). nullopt: go on with `args`.

@@ -11,6 +11,7 @@
 #include "input_file.h"
 #include "commands.h"
 #include "convert_one.h"
+#include "json_output.h"
 #include "segments.h"
 
 namespace kestrum_cli {
@@ -78,6 +79,8 @@ const char kHelp[] =
     "      --sync                make each OUTPUT file durable (synced to the disk)\n"
     "                            before it counts as converted; off by default, as a\n"
     "                            conversion cut short by a power cut can be run again\n"
+    "      --report-json FILE    write to FILE, as JSON, how each conversion ended and\n"
+    "                            what it lost (docs/json.md)\n"
     "  -v, --verbose             print the library's diagnostic lines on stderr\n"
     "  -h, --help                this text\n"
     "\n";
@@ -85,16 +88,17 @@ const char kHelp[] =
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'},
     {"segment-time", true}, kNoOverwriteOption,    kOverwriteOption,          kStrictOption,
-    {"sync", false}};
+    {"sync", false}, {kReportJsonOption, true}};
 
 constexpr uint64_t kMaxJobs = 256;
 
 int ConvertSingle(const std::string& input, const std::string& output_arg,
-                  ConvertOptions options) {
+                  ConvertOptions options, std::vector<Json>& conversions) {
   const std::string command = "convert";
   const bool to_stdout = output_arg == "-";
   options.progress = true;
   const ConvertOutcome outcome = ConvertOne(input, output_arg, options);
+  conversions.push_back(ConversionJson(input, {output_arg}, outcome));
   if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
   if (outcome.code != kExitOk) return Fail(command, outcome.code, outcome.message);
   // Standard output carries the file: the report goes to stderr then.
@@ -105,7 +109,8 @@ int ConvertSingle(const std::string& input, const std::string& output_arg,
 }
 
 int ConvertIntoSegments(const std::string& input, const std::string& pattern_text,
-                        const std::string& seconds, ConvertOptions options) {
+                        const std::string& seconds, ConvertOptions options,
+                        std::vector<Json>& conversions) {
   const std::string command = "convert";
   std::string error;
   uint64_t segment_ms = 0;
@@ -117,6 +122,7 @@ int ConvertIntoSegments(const std::string& input, const std::string& pattern_tex
   options.progress = true;
   std::vector<std::string> outputs;
   const ConvertOutcome outcome = ConvertSegments(input, pattern, segment_ms, options, outputs);
+  conversions.push_back(ConversionJson(input, outputs, outcome));
   if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
   if (outcome.code != kExitOk) {
     // A signal's outcome counts the file it ended among them.
@@ -134,12 +140,10 @@ int ConvertIntoSegments(const std::string& input, const std::string& pattern_tex
   return outcome.lost_fails ? kExitFailure : kExitOk;
 }
 
-}  // namespace
-
-int RunConvert(const std::vector<std::string>& argv) {
+// The command once its line is parsed; `conversions` gets each conversion's
+// object of the --report-json document.
+int Convert(const Args& args, std::vector<Json>& conversions) {
   const std::string command = "convert";
-  Args args;
-  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
   std::string error;
   uint64_t jobs = 1;
   if (auto value = args.Value("jobs")) {
@@ -170,12 +174,12 @@ int RunConvert(const std::vector<std::string>& argv) {
     if (!output_dir.empty() || inputs.size() != 2) {
       return UsageError(command, "--segment-time takes one INPUT and one OUTPUT_PATTERN");
     }
-    return ConvertIntoSegments(inputs[0], inputs[1], *value, options);
+    return ConvertIntoSegments(inputs[0], inputs[1], *value, options, conversions);
   }
   if (output_dir.empty()) {
     if (inputs.size() != 2) return UsageError(command, "expected INPUT and OUTPUT");
     if (IsFolder(inputs[0])) return Fail(command, kExitInput, FolderInputMessage(inputs[0]));
-    return ConvertSingle(inputs[0], inputs[1], options);
+    return ConvertSingle(inputs[0], inputs[1], options, conversions);
   }
 
   if (inputs.empty()) return UsageError(command, "expected INPUT files or folders");
@@ -188,7 +192,26 @@ int RunConvert(const std::vector<std::string>& argv) {
                 "cannot make the output folder '" + output_dir +
                     "': " + (ec ? ec.message() : std::string("not a folder")));
   }
-  return RunBatch(planned, static_cast<unsigned>(jobs), options);
+  std::vector<ConvertOutcome> outcomes;
+  const int code = RunBatch(planned, static_cast<unsigned>(jobs), options, outcomes);
+  for (size_t i = 0; i < planned.size(); ++i) {
+    if (outcomes[i].code == kNotBegun) continue;
+    conversions.push_back(ConversionJson(planned[i].input, {planned[i].output}, outcomes[i]));
+  }
+  return code;
+}
+
+}  // namespace
+
+int RunConvert(const std::vector<std::string>& argv) {
+  const std::string command = "convert";
+  Args args;
+  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
+  const KeptMessages kept;
+  std::vector<Json> conversions;
+  const int code = Convert(args, conversions);
+  const auto report = args.Value(kReportJsonOption);
+  return report ? WriteReportJson(command, *report, code, kept.lines(), conversions) : code;
 }
 
 }  // namespace kestrum_cli

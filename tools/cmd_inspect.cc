@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "input_file.h"
 #include "inspect.h"
+#include "json_output.h"
 
 namespace kestrum_cli {
 
@@ -20,6 +21,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: kestrum inspect FILE|- [--limit SIZE] [--masked]\n"
+    "       kestrum inspect --json [--show-samples] [--show-groups] FILE|-...\n"
     "\n"
     "Describes FILE, one 'label: value' per line.\n"
     "A stream file: the header fields, whether the library accepts the header and\n"
@@ -41,30 +43,33 @@ const char kHelp[] =
     "                  recordings of the same input differ)\n"
     "      --limit SIZE  a stream: stop after SIZE bytes (K, M, G: 2^10, 2^20,\n"
     "                  2^30); default none for a regular file, 64M for others\n"
+    "      --json      the same as one JSON document on standard output, an object\n"
+    "                  a FILE in its \"files\" (docs/json.md); the exit code is the\n"
+    "                  first failing FILE's\n"
+    "      --show-samples  with --json: a row each sample of an ASF file\n"
+    "      --show-groups   with --json: a row each group of a stream\n"
     "  -v, --verbose   accepted for symmetry; inspect does not use the library\n"
     "  -h, --help      this text\n"
     "\n";
 
-const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"masked", false, 0}, {"verbose", false, 'v'},
-                                          {"limit", true}};
+const std::vector<OptionSpec> kOptions = {
+    {"help", false, 'h'}, {"masked", false, 0},       {"verbose", false, 'v'},    {"limit", true},
+    {"json", false, 0},   {"show-samples", false, 0}, {"show-groups", false, 0}};
+
+// What is asked of each FILE.
+struct InspectRequest {
+  uint64_t limit = 0;
+  bool masked = false;
+  Json* json = nullptr;  // --json: the FILE's object, filled instead of printing
+  bool samples = false;  // --show-samples
+  bool groups = false;   // --show-groups
+};
 
 // Where reading a stream that has no end of its own stops, unless told.
 constexpr uint64_t kDefaultLimit = uint64_t{64} << 20;
 
-}  // namespace
-
-int RunInspect(const std::vector<std::string>& argv) {
-  const std::string command = "inspect";
-  Args args;
-  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
-  if (args.positionals().size() != 1) return UsageError(command, "expected one FILE");
-  const std::string path = args.positionals()[0];
-  uint64_t limit = 0;
+int InspectOne(const std::string& command, const std::string& path, const InspectRequest& r) {
   std::string error;
-  if (auto value = args.Value("limit")) {
-    if (!ParseByteSize(*value, "--limit", UINT64_MAX, limit, error)) return UsageError(command, error);
-  }
-
   const bool from_stdin = path == "-";
   struct stat info {};
   if (from_stdin || (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))) {
@@ -74,7 +79,7 @@ int RunInspect(const std::vector<std::string>& argv) {
     // Standard input given a file may hold an ASF file, which is read where
     // it lies.
     if (const auto asf = AsfAtDescriptor(in.fd())) {
-      if (!args.Has("masked")) return InspectAsf(command, path, asf.get());
+      if (!r.masked) return InspectAsf(command, path, asf.get(), r.json, r.samples);
       if (StandardOutputIsTerminal(error)) return UsageError(command, error);
       return WriteMaskedAsf(command, path, asf.get());
     }
@@ -88,8 +93,9 @@ int RunInspect(const std::vector<std::string>& argv) {
                   "'" + path + "' is an ASF file, which is read only from a regular file (a "
                   "FILE, or standard input given one with '<')");
     }
-    if (args.Has("masked")) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
-    return InspectStream(command, path, scanner, limit != 0 ? limit : kDefaultLimit, false);
+    if (r.masked) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
+    return InspectStream(command, path, scanner, r.limit != 0 ? r.limit : kDefaultLimit, false,
+                         r.json, r.groups);
   }
 
   std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -102,18 +108,67 @@ int RunInspect(const std::vector<std::string>& argv) {
   std::fclose(f);
   if (read_error) return Fail(command, kExitInput, "cannot read '" + path + "'");
   const bool asf = got == sizeof first && kestrum::asf::IsAsfHeader(first);
-  if (args.Has("masked")) {
+  if (r.masked) {
     if (!asf) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
     if (StandardOutputIsTerminal(error)) return UsageError(command, error);
     return WriteMaskedAsf(command, path);
   }
-  if (asf) return InspectAsf(command, path);
+  if (asf) return InspectAsf(command, path, nullptr, r.json, r.samples);
   kestrum::stream_format::StreamScanner scanner;
   if (!scanner.Open(path.c_str())) {
     return Fail(command, kExitNotStream,
                 "'" + path + "' is not a stream: fewer than its 40-byte header");
   }
-  return InspectStream(command, path, scanner, limit, true);
+  return InspectStream(command, path, scanner, r.limit, r.json == nullptr, r.json, r.groups);
+}
+
+// --json: one document, an object a FILE; the exit code is the first
+// failing FILE's.
+int InspectAsJson(const std::string& command, const std::vector<std::string>& paths,
+                  InspectRequest request) {
+  Json files = Json::array();
+  int code = kExitOk;
+  for (const std::string& path : paths) {
+    Json file{{"file", path}, {"format", nullptr}, {"exit_status", kExitOk}, {"error", nullptr}};
+    const KeptMessages kept;
+    request.json = &file;
+    const int one = InspectOne(command, path, request);
+    file["exit_status"] = one;
+    if (one != kExitOk && !kept.lines().empty()) file["error"] = kept.lines().back();
+    if (code == kExitOk) code = one;
+    files.push_back(std::move(file));
+  }
+  const std::string text =
+      JsonText(Json{{"schema_version", kJsonSchemaVersion}, {"files", std::move(files)}});
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    return Fail(command, kExitOutput, "cannot write the standard output");
+  }
+  return code;
+}
+
+}  // namespace
+
+int RunInspect(const std::vector<std::string>& argv) {
+  const std::string command = "inspect";
+  Args args;
+  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
+  InspectRequest request;
+  std::string error;
+  if (auto value = args.Value("limit")) {
+    if (!ParseByteSize(*value, "--limit", UINT64_MAX, request.limit, error)) return UsageError(command, error);
+  }
+  request.masked = args.Has("masked");
+  request.samples = args.Has("show-samples");
+  request.groups = args.Has("show-groups");
+  const bool json = args.Has("json");
+  if (!json && (request.samples || request.groups)) {
+    return UsageError(command, "--show-samples and --show-groups go with --json");
+  }
+  if (json && request.masked) return UsageError(command, "--json and --masked exclude each other");
+  const std::vector<std::string>& paths = args.positionals();
+  if (json && !paths.empty()) return InspectAsJson(command, paths, request);
+  if (paths.size() != 1) return UsageError(command, json ? "expected FILE" : "expected one FILE");
+  return InspectOne(command, paths[0], request);
 }
 
 }  // namespace kestrum_cli

@@ -18,6 +18,7 @@
 #include "commands.h"
 #include "diagnostic_watch.h"
 #include "input_file.h"
+#include "json_output.h"
 #include "kestrum.h"
 #include "loss_summary.h"
 #include "piece_reader.h"
@@ -67,6 +68,9 @@ const char kHelp[] =
     "  --sync-interval SECONDS\n"
     "                   make the file durable (synced to the disk) at most SECONDS\n"
     "                   behind what was sent (default 1; 0 turns syncing off)\n"
+    "  --report-json FILE\n"
+    "                   write to FILE, as JSON, how the recording ended and what\n"
+    "                   it lost (docs/json.md)\n"
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
@@ -95,7 +99,8 @@ const char kHelp[] =
 
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}, {"segment-time", true},
-    kNoOverwriteOption,   kOverwriteOption,        kStrictOption,         {"sync-interval", true}};
+    kNoOverwriteOption,   kOverwriteOption,        kStrictOption,         {"sync-interval", true},
+    {kReportJsonOption, true}};
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
@@ -114,6 +119,7 @@ struct RecordRequest {
   bool no_overwrite = false;
   bool strict = false;
   int32_t sync_interval_ms = -1;  // --sync-interval; -1: the library's default
+  std::optional<std::string> report_json;  // --report-json FILE
 
   bool from_stdin() const { return input == "-"; }
   bool to_stdout() const { return output == "-" && !segmented; }
@@ -173,6 +179,7 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
   request.verbose = args.Has("verbose");
   request.no_overwrite = args.Has(kNoOverwriteOption.name);
   request.strict = args.Has(kStrictOption.name);
+  request.report_json = args.Value(kReportJsonOption);
   return std::nullopt;
 }
 
@@ -195,6 +202,8 @@ class Recording {
   std::optional<int> PumpPieces();
   // Ends the recording and tells how it went.
   int StopAndReport();
+  // The recording as --report-json tells it, once it ended with `code`.
+  Json ReportJson(int code, const std::vector<std::string>& messages) const;
 
  private:
   // Makes the instance of the next file, or sets refused_ to say why not.
@@ -238,6 +247,8 @@ class Recording {
   std::optional<StopOnSignals> signals_;
   std::optional<SegmentClock> clock_;
   std::vector<uint8_t> pending_;  // segmented: bytes not yet sent, less than a piece
+  uint64_t written_ = 0;          // the output's size, when it has one
+  std::string lost_;              // the line of what was lost
 };
 
 std::optional<int> Recording::OpenInput() {
@@ -449,6 +460,8 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   const uint64_t consumed = reader_->consumed();
   std::string lost = DescribeLosses(diagnostics_->live_losses(), faults, 0);
   if (!lost.empty()) lost += "; " + std::to_string(diagnostics_->groups()) + " groups recorded";
+  lost_ = lost;
+  written_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   if (request_.segmented) {
     std::printf("recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
                 input.c_str(), files_.size(), files_.front().c_str(), files_.back().c_str(),
@@ -458,9 +471,7 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   } else {
     // What went into a stream (a pipe, a FIFO, a device) cannot be told here.
     const std::string written =
-        S_ISREG(info.st_mode)
-            ? FormatMegabytes(static_cast<uint64_t>(info.st_size)) + " written, "
-            : "";
+        S_ISREG(info.st_mode) ? FormatMegabytes(written_) + " written, " : "";
     // Standard output carries the file: the report goes to stderr then.
     std::fprintf(request_.to_stdout() ? stderr : stdout,
                  "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n", input.c_str(),
@@ -477,16 +488,41 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   return kExitOk;
 }
 
+Json Recording::ReportJson(int code, const std::vector<std::string>& messages) const {
+  ConvertOutcome outcome;
+  outcome.code = code;
+  if (code != kExitOk && !messages.empty()) outcome.message = messages.back();
+  outcome.input_bytes = reader_ ? reader_->consumed() : 0;
+  outcome.output_bytes = written_;
+  outcome.seconds = progress_ ? progress_->elapsed_seconds() : 0;
+  outcome.lost = lost_;
+  if (diagnostics_) {
+    outcome.counts.live = diagnostics_->live_losses();
+    outcome.counts.faults = diagnostics_->faults();
+  }
+  const std::vector<std::string> outputs =
+      request_.to_stdout() && !files_.empty() ? std::vector<std::string>{"-"} : files_;
+  return ConversionJson(request_.input, outputs, outcome);
+}
+
+int Record(Recording& recording) {
+  if (const auto done = recording.OpenInput()) return *done;
+  if (const auto done = recording.Start()) return *done;
+  if (const auto done = recording.PumpPieces()) return *done;
+  return recording.StopAndReport();
+}
+
 }  // namespace
 
 int RunRecord(const std::vector<std::string>& argv) {
   RecordRequest request;
   if (const auto done = ParseRequest(argv, request)) return *done;
+  const KeptMessages kept;
   Recording recording(request);
-  if (const auto done = recording.OpenInput()) return *done;
-  if (const auto done = recording.Start()) return *done;
-  if (const auto done = recording.PumpPieces()) return *done;
-  return recording.StopAndReport();
+  const int code = Record(recording);
+  if (!request.report_json) return code;
+  return WriteReportJson(kCommand, *request.report_json, code, kept.lines(),
+                         {recording.ReportJson(code, kept.lines())});
 }
 
 }  // namespace kestrum_cli

@@ -242,59 +242,69 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
     begun = diagnostics.packets() > 0;
     refused_groups = diagnostics.refused_groups();
   }
+  outcome.counts.faults = faults;
+  outcome.counts.refused_groups = refused_groups;
+  // A failure after the transfer still tells what was written and lost.
+  const auto failed = [&outcome](int code, std::string message) {
+    ConvertOutcome told = outcome;
+    told.code = code;
+    told.message = std::move(message);
+    return told;
+  };
   if (target.standard_output) EndStandardOutput();
   const int stop = StopOnSignals::signal();
   if (stop != 0 && result >= 0) return Stopped(stop, target, begun && result != 0);
   // Interrupted while the output was being opened (a FIFO nobody reads yet).
   if (stop != 0 && !faults.any()) return Stopped(stop, target, false);
   if (result == 0) {
-    return Failed(kExitInput, "the library could not open '" + input +
+    return failed(kExitInput, "the library could not open '" + input +
                                   "' (unreadable, being written by another program, or out of memory)");
   }
-  if (result == kSharingViolation) return Failed(kExitOutput, in_use);
+  if (result == kSharingViolation) return failed(kExitOutput, in_use);
   if (result == kReadFault) {
-    return Failed(kExitInput, "reading '" + input + "' failed part way: " +
+    return failed(kExitInput, "reading '" + input + "' failed part way: " +
                                   OutputInWords(target.shown) + " holds what was read before, ended");
   }
   if (result < 0 && faults.writing_ended && faults.first_code == kBrokenPipeCode) {
-    return Failed(kExitFailure, "writing " + OutputInWords(target.shown) +
+    return failed(kExitFailure, "writing " + OutputInWords(target.shown) +
                                     " ended: its reader went away (broken pipe, 0x8007006D); "
                                     "it was given every sample before");
   }
   if (result < 0 && faults.any()) {
-    return Failed(kExitFailure, "writing " + OutputInWords(target.shown) + " failed: " +
+    return failed(kExitFailure, "writing " + OutputInWords(target.shown) + " failed: " +
                                     DescribeWriteFaults(faults) +
                                     "; the file holds every sample before, ended");
   }
   if (result < 0) {
-    return Failed(DescribeResult(result).exit_code,
+    return failed(DescribeResult(result).exit_code,
                   "cannot convert into " + OutputInWords(target.shown) + ": " +
                       DescribeCode(static_cast<uint32_t>(result)));
   }
   uint64_t skipped = 0;
   if (options.strict) {
     skipped = relayed != nullptr ? relayed->outside_groups() - outside_before : SkippedBytes(input);
+    outcome.counts.skipped_bytes = skipped;
+    outcome.counts.skipped_counted = true;
   }
   outcome.lost = DescribeLosses(LiveLosses{}, faults, skipped, refused_groups);
   if (options.strict && relayed == nullptr && !outcome.lost.empty()) {
-    return Failed(kExitFailure,
+    return failed(kExitFailure,
                   OutputInWords(target.shown) + " was written, but " + outcome.lost + " (--strict)");
   }
   // Samples the writer refused are missing from a file that looks whole.
   outcome.lost_fails = faults.refused() > 0;
   struct stat info;
   if (::stat(target.opened.c_str(), &info) != 0) {
-    return Failed(kExitFailure,
+    return failed(kExitFailure,
                   "the conversion ended but wrote no " + OutputInWords(target.shown) +
                       " (see --verbose)");
   }
-  // A device or a pipe has no size to tell.
   outcome.streamed = !S_ISREG(info.st_mode);
   outcome.output_bytes = outcome.streamed ? 0 : static_cast<uint64_t>(info.st_size);
   if (options.sync && !outcome.streamed) {
     const kestrum::asf::Status synced = kestrum::asf::SyncFile(target.opened);
     if (kestrum::asf::Failed(synced)) {
-      return Failed(kExitFailure, OutputInWords(target.shown) +
+      return failed(kExitFailure, OutputInWords(target.shown) +
                                       " was written, but making it durable (--sync) failed: " +
                                       DescribeCode(synced.code()) +
                                       "; it may not survive a power cut");
@@ -362,8 +372,12 @@ ConvertOutcome ConvertRelayed(const std::string& input,
         return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
       }, &g_relay_stop);
     });
+    total.counts.Add(one.counts);
     if (one.code > 128) outputs.push_back(target.shown);  // stopped: it holds what came before
-    if (one.code != kExitOk) return one;
+    if (one.code != kExitOk) {
+      one.counts = total.counts;
+      return one;
+    }
     if (!one.lost.empty()) lost.push_back(target.shown + ": " + one.lost);
     total.lost = one.lost;  // as it is when this file is the only one
     outputs.push_back(target.shown);
@@ -394,6 +408,7 @@ ConvertOutcome ConvertRelayed(const std::string& input,
                                                           " files were written";
     ConvertOutcome failed = Failed(kExitFailure, written + ", but " + total.lost + " (--strict)");
     failed.files_told = true;
+    failed.counts = total.counts;
     return failed;
   }
   return total;
@@ -450,8 +465,11 @@ ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pa
 
 ConvertOutcome ForBatch(ConvertOutcome outcome, const std::string& output) {
   if (outcome.code != kExitOk) return outcome;
-  if (outcome.lost_fails) return Failed(kExitFailure, "'" + output + "' was written, but " + outcome.lost);
   outcome.message = outcome.lost;
+  if (outcome.lost_fails) {
+    outcome.code = kExitFailure;
+    outcome.message = "'" + output + "' was written, but " + outcome.lost;
+  }
   return outcome;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "loss_summary.h"
 #include "segments.h"
 
 namespace kestrum_cli {
@@ -23,6 +24,7 @@ struct ConvertOutcome {
   // What was lost fails the conversion (exit 1) though OUTPUT was written:
   // samples the writer refused, which the file lacks.
   bool lost_fails = false;
+  RunCounts counts;  // what the diagnostic lines told, in numbers
 };
 
 struct ConvertOptions {

@@ -7,18 +7,24 @@
 #include <string>
 
 #include "asf_format/reader.h"
+#include "json_output.h"
 #include "stream_format/stream_scanner.h"
 
 namespace kestrum_cli {
 
 // `scanner` has the stream open (its header read); reading stops once
 // `limit` bytes (0: none) are consumed, and the report says so.
+// With `json`, the report goes there instead (docs/json.md), with a row a
+// group and a stretch in no group when `rows` is set (--show-groups).
 int InspectStream(const std::string& command, const std::string& path,
-                  kestrum::stream_format::StreamScanner& scanner, uint64_t limit, bool progress);
+                  kestrum::stream_format::StreamScanner& scanner, uint64_t limit, bool progress,
+                  Json* json = nullptr, bool rows = false);
 // The ASF file at `path`, or, when `source` is given, the one it reads
-// (`path` then only names it).
+// (`path` then only names it). With `json`, the report goes there instead,
+// with a row a sample when `rows` is set (--show-samples).
 int InspectAsf(const std::string& command, const std::string& path,
-               kestrum::asf::ReadSource* source = nullptr);
+               kestrum::asf::ReadSource* source = nullptr, Json* json = nullptr,
+               bool rows = false);
 // Writes the ASF file at `path` (or that `source` reads) to standard output
 // with its file ID and creation date zeroed: two recordings of the same
 // input differ only there.

@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "asf_format/reader.h"
 #include "cli.h"
 #include "inspect.h"
+#include "json_output.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -120,6 +123,82 @@ void PrintHeader(const std::string& path, const asf::HeaderInfo& h) {
               (h.flags & 2) ? " seekable" : "", h.streamed ? " (streamed)" : "");
 }
 
+size_t CodecDataBytes(const asf::StreamDescription& s) {
+  return s.format.size() > asf::kBitmapInfoHeaderSize ? s.format.size() - asf::kBitmapInfoHeaderSize
+                                                      : 0;
+}
+
+// The report as JSON (docs/json.md): the fields of the text, in numbers.
+Json AsfJson(const asf::Reader& reader, const std::vector<StreamCounts>& counts,
+             const std::optional<uint64_t>& last_ms) {
+  const asf::HeaderInfo& h = reader.header();
+  Json out{{"format", "ASF"},      {"size", h.source_size},
+           {"title", h.title},     {"description", h.description},
+           {"duration", nullptr},  {"duration_unknown", nullptr},
+           {"preroll_ms", nullptr}, {"flags", nullptr},
+           {"broadcast", nullptr}, {"seekable", nullptr},
+           {"streamed", h.streamed}};
+  if (h.has_file_properties) {
+    const bool unfinished = (h.flags & asf::kFileFlagBroadcast) != 0;
+    if (unfinished) {
+      out["duration_unknown"] = h.streamed ? "streamed" : "unfinished";
+    } else {
+      const double ms = static_cast<double>(h.play_duration) / 1e4 - static_cast<double>(h.preroll);
+      out["duration"] = std::round(ms) / 1000.0;
+    }
+    out["preroll_ms"] = h.preroll;
+    out["flags"] = h.flags;
+    out["broadcast"] = (h.flags & 1) != 0;
+    out["seekable"] = (h.flags & 2) != 0;
+  }
+  out["last_sample_time"] =
+      last_ms ? Json(static_cast<double>(*last_ms) / 1000.0) : Json(nullptr);
+  out["packets"] = {{"read", reader.packets_read()},
+                    {"size", h.packet_size},
+                    {"declared", h.packet_count}};
+  out["index_entries"] = reader.indexes().empty()
+                             ? Json(nullptr)
+                             : Json(reader.indexes().back().declared_entries);
+  Json streams = Json::array();
+  for (const asf::StreamDescription& s : h.streams) {
+    const StreamCounts& c = counts[s.number & 0x7F];
+    Json stream{{"number", s.number}, {"kind", KindName(s.kind)}};
+    if (s.kind == asf::MediaKind::kVideo) {
+      stream["fourcc"] = FourccText(s.fourcc);
+      stream["width"] = s.width;
+      stream["height"] = s.height;
+      stream["codec_data_bytes"] = CodecDataBytes(s);
+    }
+    stream["declared"] = s.declared;
+    stream["samples"] = c.samples;
+    stream["key_samples"] = c.key_samples;
+    stream["sample_bytes"] = c.sample_bytes;
+    stream["cut_samples"] = c.cut_samples;
+    streams.push_back(std::move(stream));
+  }
+  out["streams"] = std::move(streams);
+  out["problem_count"] = reader.problems().size();
+  out["problems"] = reader.problems();
+  return out;
+}
+
+// One sample as --show-samples lists it.
+Json SampleJson(const asf::MediaObject& sample, uint64_t preroll) {
+  Json problems = Json::array();
+  if (sample.cut) {
+    problems.push_back("cut: " + std::to_string(sample.have) + " of its " +
+                       std::to_string(sample.size) + " bytes are in the file");
+  }
+  return Json{{"stream", sample.stream},
+              {"time", (static_cast<double>(sample.presentation_ms) - static_cast<double>(preroll)) /
+                           1000.0},
+              {"size", sample.size},
+              {"key", sample.key},
+              {"first_packet", sample.first_packet},
+              {"last_packet", sample.last_packet},
+              {"problems", std::move(problems)}};
+}
+
 }  // namespace
 
 std::unique_ptr<asf::ReadSource> AsfAtDescriptor(int fd) {
@@ -134,7 +213,8 @@ std::unique_ptr<asf::ReadSource> AsfAtDescriptor(int fd) {
   return asf ? std::move(source) : nullptr;
 }
 
-int InspectAsf(const std::string& command, const std::string& path, asf::ReadSource* given) {
+int InspectAsf(const std::string& command, const std::string& path, asf::ReadSource* given,
+               Json* json, bool rows) {
   const std::unique_ptr<asf::ReadSource> opened = given ? nullptr : asf::OpenReadFile(path);
   asf::ReadSource* source = given ? given : opened.get();
   if (source == nullptr) {
@@ -143,12 +223,14 @@ int InspectAsf(const std::string& command, const std::string& path, asf::ReadSou
   }
   asf::Reader reader(*source, {asf::ReadChecks::kDamage, false});
   if (!reader.Open()) {
+    if (json != nullptr) (*json)["format"] = "ASF";
     return Fail(command, kExitNotStream,
                 "'" + path + "' is not a readable ASF file: " + reader.error());
   }
   std::vector<StreamCounts> counts(128);
   bool has_samples = false;
   uint64_t last_presentation_ms = 0;
+  Json samples = Json::array();
   asf::MediaObject sample;
   while (reader.NextSample(&sample)) {
     StreamCounts& c = counts[sample.stream];
@@ -158,14 +240,20 @@ int InspectAsf(const std::string& command, const std::string& path, asf::ReadSou
     c.cut_samples += sample.cut ? 1 : 0;
     has_samples = true;
     last_presentation_ms = std::max<uint64_t>(last_presentation_ms, sample.presentation_ms);
+    if (json != nullptr && rows) samples.push_back(SampleJson(sample, reader.header().preroll));
   }
   const asf::HeaderInfo& h = reader.header();
-  PrintHeader(path, h);
+  std::optional<uint64_t> last;
   if (has_samples) {
-    const uint64_t last =
-        last_presentation_ms >= h.preroll ? last_presentation_ms - h.preroll : 0;
-    std::printf("last sample time: %.3f s\n", static_cast<double>(last) / 1000.0);
+    last = last_presentation_ms >= h.preroll ? last_presentation_ms - h.preroll : 0;
   }
+  if (json != nullptr) {
+    json->update(AsfJson(reader, counts, last));
+    if (rows) (*json)["samples"] = std::move(samples);
+    return kExitOk;
+  }
+  PrintHeader(path, h);
+  if (last) std::printf("last sample time: %.3f s\n", static_cast<double>(*last) / 1000.0);
   std::printf("packets: %llu of %u bytes (header says %llu)\n",
               static_cast<unsigned long long>(reader.packets_read()), h.packet_size,
               static_cast<unsigned long long>(h.packet_count));
@@ -178,11 +266,8 @@ int InspectAsf(const std::string& command, const std::string& path, asf::ReadSou
     const StreamCounts& c = counts[s.number & 0x7F];
     std::printf("stream %u: %s", s.number, KindName(s.kind));
     if (s.kind == asf::MediaKind::kVideo) {
-      const size_t codec_data =
-          s.format.size() > asf::kBitmapInfoHeaderSize ? s.format.size() - asf::kBitmapInfoHeaderSize
-                                                       : 0;
       std::printf(", fourcc %s, %d x %d, codec data %zu bytes", FourccText(s.fourcc).c_str(),
-                  s.width, s.height, codec_data);
+                  s.width, s.height, CodecDataBytes(s));
     }
     if (!s.declared) std::printf(", not declared in the header");
     std::printf(", %llu samples (%llu key), %llu sample bytes",

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "cli.h"
 #include "input_file.h"
 #include "inspect.h"
+#include "json_output.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/stream_scanner.h"
 #include "progress.h"
@@ -63,15 +65,35 @@ struct Counts {
   uint64_t skipped_bytes = 0;
   std::vector<std::string> problems;
   uint64_t problem_count = 0;
+  bool print = true;      // each problem printed as it is met
+  Json* rows = nullptr;   // --show-groups: a row a group and a stretch in no group
 };
 
 void AddProblem(Counts& c, std::string text) {
   if (c.problems.size() < kProblemsShown) {
     c.problems.push_back(std::move(text));
-    std::printf("problem: %s\n", c.problems.back().c_str());
-    std::fflush(stdout);
+    if (c.print) {
+      std::printf("problem: %s\n", c.problems.back().c_str());
+      std::fflush(stdout);
+    }
   }
   ++c.problem_count;
+}
+
+// A row of --show-groups: a group (`index` its number) or a stretch of bytes
+// in no group.
+void AddRow(Counts& c, const stream_format::ScanEvent& e, std::optional<uint64_t> index,
+            bool key, uint32_t blocks, const std::string& problem) {
+  if (c.rows == nullptr) return;
+  c.rows->push_back(Json{{"kind", index ? "group" : "skipped"},
+                         {"index", index ? Json(*index) : Json(nullptr)},
+                         {"offset", e.offset},
+                         {"size", e.size},
+                         {"time", index ? Json(static_cast<double>(*index * 40) / 1000.0)
+                                        : Json(nullptr)},
+                         {"key", key},
+                         {"blocks", blocks},
+                         {"problems", problem.empty() ? Json::array() : Json::array({problem})}});
 }
 
 void CountGroup(const stream_format::DecodedHeader& header, const stream_format::ScanEvent& e, Counts& c) {
@@ -79,14 +101,18 @@ void CountGroup(const stream_format::DecodedHeader& header, const stream_format:
   // A whole group for the live road whose block count field the file road
   // cannot take.
   const stream_format::FileRoadGroup file_road = stream_format::ReadFileRoadGroup(g, static_cast<size_t>(e.size));
+  std::string problem;
   if (file_road.refused()) {
     char text[128];
     std::snprintf(text, sizeof text,
                   "offset %llu: block count field 0x%X: the file road writes nothing for it",
                   static_cast<unsigned long long>(e.offset), file_road.field);
+    problem = text;
     AddProblem(c, text);
   }
-  if (stream_format::MayStartRecording(header.stream_type, g)) {
+  const bool key = stream_format::MayStartRecording(header.stream_type, g);
+  const uint64_t index = c.groups;
+  if (key) {
     if (!c.has_start) {
       c.has_start = true;
       c.first_start_offset = e.offset;
@@ -106,6 +132,7 @@ void CountGroup(const stream_format::DecodedHeader& header, const stream_format:
     c.payload_bytes += length;
     at += stream_format::kBlockHeaderSize + length;
   }
+  AddRow(c, e, index, key, blocks, problem);
 }
 
 void PrintHeader(const std::string& path, uint64_t size, const stream_format::DecodedHeader& h) {
@@ -160,17 +187,72 @@ void PrintCounts(const Counts& c) {
   }
 }
 
+Json HeaderJson(uint64_t size, const stream_format::DecodedHeader& h) {
+  return Json{{"format", "stream"},
+              {"size", size > 0 ? Json(size) : Json(nullptr)},
+              {"header",
+               {{"tag", h.tag},
+                {"version", h.version},
+                {"explicit_size", h.explicit_size},
+                {"stream_type", h.stream_type},
+                {"video_standard", h.video_standard},
+                {"base_height", h.video_standard == 0x1001 ? 288 : 240},
+                {"rate_factor", h.rate_factor},
+                {"rate_base", h.rate_base},
+                {"bit_rate", static_cast<uint64_t>(h.rate_factor) * h.rate_base},
+                {"size_field", h.explicit_size ? Json{{"width", h.width}, {"height", h.height}}
+                                               : Json(nullptr)},
+                {"resolution", h.explicit_size ? Json(nullptr) : Json(h.resolution)},
+                {"picture_width", h.picture_width},
+                {"picture_height", h.picture_height},
+                {"accepted", h.accepted()},
+                {"refusal", h.accepted() ? Json(nullptr) : Json(stream_format::RefusalText(h))}}}};
+}
+
+Json CountsJson(const Counts& c) {
+  Json blocks = Json::object();
+  uint64_t total = 0;
+  for (int k = 0; k < 5; ++k) {
+    char kind[8];
+    std::snprintf(kind, sizeof kind, "0x%X", 0x1001 + k);
+    blocks[kind] = c.blocks[k];
+    total += c.blocks[k];
+  }
+  return Json{{"group_count", c.groups},
+              {"start_group_count", c.start_groups},
+              {"first_start_group", c.has_start ? Json{{"index", c.first_start_index},
+                                                       {"offset", c.first_start_offset}}
+                                                : Json(nullptr)},
+              {"block_count", total},
+              {"blocks_by_kind", std::move(blocks)},
+              {"payload_bytes", c.payload_bytes},
+              {"largest_group", c.largest_group},
+              {"duration", static_cast<double>(c.groups * 40) / 1000.0},
+              {"skipped_bytes", c.skipped_bytes},
+              {"problem_count", c.problem_count},
+              {"problems", c.problems}};
+}
+
 }  // namespace
 
 int InspectStream(const std::string& command, const std::string& path,
-                  stream_format::StreamScanner& scanner, uint64_t limit, bool progress_allowed) {
+                  stream_format::StreamScanner& scanner, uint64_t limit, bool progress_allowed,
+                  Json* json, bool rows) {
   const int64_t size = FileSize(path);
   const stream_format::DecodedHeader header = stream_format::DecodeFileHeader(scanner.header());
-  // Reported as it goes: the header at once, each problem as it is met, the
-  // counts at the end (or at the limit).
-  PrintHeader(path, size > 0 ? static_cast<uint64_t>(size) : 0, header);
-  std::fflush(stdout);
+  const uint64_t known_size = size > 0 ? static_cast<uint64_t>(size) : 0;
   Counts counts;
+  Json row_list = Json::array();
+  if (json != nullptr) {
+    json->update(HeaderJson(known_size, header));
+    counts.print = false;
+    if (rows) counts.rows = &row_list;
+  } else {
+    // Reported as it goes: the header at once, each problem as it is met,
+    // the counts at the end (or at the limit).
+    PrintHeader(path, known_size, header);
+    std::fflush(stdout);
+  }
   bool limited = false;
   Progress progress("inspect", size > 0 ? static_cast<uint64_t>(size) : 0, progress_allowed);
   for (;;) {
@@ -184,14 +266,23 @@ int InspectStream(const std::string& command, const std::string& path,
       CountGroup(header, e, counts);
     } else {
       counts.skipped_bytes += e.size;
-      AddProblem(counts, DescribeSkip(e));
+      const std::string problem = DescribeSkip(e);
+      AddProblem(counts, problem);
+      AddRow(counts, e, std::nullopt, false, 0, problem);
     }
     progress.Update(scanner.consumed());
   }
   progress.Finish();
   if (scanner.failed()) return Fail(command, kExitInput, "cannot read '" + path + "'");
-  PrintCounts(counts);
-  if (limited) {
+  if (json != nullptr) {
+    json->update(CountsJson(counts));
+    (*json)["stopped"] = limited ? Json{{"after_bytes", scanner.consumed()}, {"limit", limit}}
+                                 : Json(nullptr);
+    if (rows) (*json)["groups"] = std::move(row_list);
+  } else {
+    PrintCounts(counts);
+  }
+  if (limited && json == nullptr) {
     std::printf("stopped: at the limit, after %llu bytes (--limit %llu); what follows was not read\n",
                 static_cast<unsigned long long>(scanner.consumed()),
                 static_cast<unsigned long long>(limit));

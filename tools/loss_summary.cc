@@ -91,4 +91,24 @@ std::string DescribeLosses(const LiveLosses& live, const WriteFaults& faults,
   return line;
 }
 
+void RunCounts::Add(const RunCounts& other) {
+  live.malformed += other.live.malformed;
+  live.held_dropped += other.live.held_dropped;
+  live.overflowed += other.live.overflowed;
+  live.too_large += other.live.too_large;
+  live.no_start += other.live.no_start;
+  if (faults.first_code == 0) faults.first_code = other.faults.first_code;
+  faults.outages += other.faults.outages;
+  faults.samples_lost += other.faults.samples_lost;
+  faults.seconds_lost += other.faults.seconds_lost;
+  faults.no_index = faults.no_index || other.faults.no_index;
+  faults.writing_ended = faults.writing_ended || other.faults.writing_ended;
+  faults.refused_too_large += other.faults.refused_too_large;
+  faults.refused_no_memory += other.faults.refused_no_memory;
+  faults.refused_other += other.faults.refused_other;
+  refused_groups += other.refused_groups;
+  skipped_bytes += other.skipped_bytes;
+  skipped_counted = skipped_counted || other.skipped_counted;
+}
+
 }  // namespace kestrum_cli

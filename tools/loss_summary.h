@@ -23,4 +23,15 @@ std::string DescribeWriteFaults(const WriteFaults& faults);
 std::string DescribeLosses(const LiveLosses& live, const WriteFaults& faults,
                            uint64_t skipped_bytes, uint64_t refused_groups = 0);
 
+// The same in numbers, for one conversion or recording (--report-json).
+struct RunCounts {
+  LiveLosses live;
+  WriteFaults faults;
+  uint64_t refused_groups = 0;   // groups the file road wrote nothing for
+  uint64_t skipped_bytes = 0;    // bytes of the input in no group, when counted
+  bool skipped_counted = false;  // --strict: skipped_bytes was counted
+  // Adds `other`'s counts: a series of files reported as one.
+  void Add(const RunCounts& other);
+};
+
 }  // namespace kestrum_cli

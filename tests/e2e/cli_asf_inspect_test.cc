@@ -60,6 +60,36 @@ TEST_F(AsfInspectTest, AgreesWithFfprobe) {
   EXPECT_EQ(m[2].str(), want["width"]);
   EXPECT_EQ(m[3].str(), want["height"]);
   EXPECT_EQ(m[4].str(), want["nb_read_packets"]);
+
+  // As JSON, read by python3's parser, whole and cut short: the text's
+  // values, problems and exit code, and a row a sample.
+  const std::string cut = folder_.Path("cut.asf");
+  const std::vector<uint8_t> whole = ReadBytes(asf_);
+  WriteBytes(cut, {whole.begin(), whole.begin() + static_cast<ptrdiff_t>(whole.size() / 2)});
+  for (const std::string& file : {asf_, cut}) {
+    SCOPED_TRACE(file);
+    const RunResult text = Kestrum({"inspect", file});
+    const RunResult json = Kestrum({"inspect", "--json", "--show-samples", file});
+    EXPECT_EQ(json.exit_code, text.exit_code) << json.err;
+    const std::string read = ReadJson(
+        json.out,
+        "f = d['files'][0]\n"
+        "print('exit: %d' % f['exit_status'])\n"
+        "print('title:', f['title'])\n"
+        "print('duration: %.3f s' % f['duration'])\n"
+        "s = f['streams'][0]\n"
+        "print('stream: %d samples (%d key)' % (s['samples'], s['key_samples']))\n"
+        "print('rows: %d samples (%d key)' % (len(f['samples']), sum(r['key'] for r in f['samples'])))\n"
+        "for p in f['problems']: print('problem:', p)\n");
+    std::map<std::string, std::string> j = Fields(read);
+    EXPECT_EQ(j["exit"], std::to_string(text.exit_code));
+    EXPECT_EQ(j["title"], Fields(text.out)["title"]);
+    EXPECT_EQ(j["duration"], Fields(text.out)["duration"]);
+    EXPECT_NE(LinesStartingWith(text.out, "stream ")[0].find(j["stream"]), std::string::npos);
+    EXPECT_EQ(j["rows"], j["stream"]);
+    EXPECT_EQ(LinesStartingWith(read, "problem: "), LinesStartingWith(text.out, "problem: "));
+  }
+  EXPECT_FALSE(LinesStartingWith(Kestrum({"inspect", cut}).out, "problem: ").empty());
 }
 
 TEST_F(AsfInspectTest, SurvivesCutAndDamagedFiles) {

@@ -148,6 +148,24 @@ TEST_P(GenerateInspectTest, InspectAndPacketSourceAgreeWithWhatWasAskedFor) {
               0u)
         << lines[i];
   }
+  // As JSON, read by python3's parser: the text's counts, and rows (groups
+  // and stretches in no group) that cover the file after its header.
+  const RunResult json = Kestrum({"inspect", "--json", "--show-groups", stream});
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  std::map<std::string, std::string> j = Fields(ReadJson(
+      json.out,
+      "f = d['files'][0]\n"
+      "print('groups:', f['group_count'])\n"
+      "print('start groups:', f['start_group_count'])\n"
+      "print('problems:', f['problem_count'])\n"
+      "print('picture: %d x %d' % (f['header']['picture_width'], f['header']['picture_height']))\n"
+      "print('covered:', 40 + sum(r['size'] for r in f['groups']))\n"
+      "print('key rows:', sum(r['key'] for r in f['groups']))\n"));
+  for (const char* label : {"groups", "start groups", "problems", "picture"}) {
+    EXPECT_EQ(j[label], f[label]) << label;
+  }
+  EXPECT_EQ(j["covered"], std::to_string(bytes.size()));
+  EXPECT_EQ(j["key rows"], std::to_string(starts));
   // A realistic mix: small blocks of both other kinds in a long enough run.
   if (whole >= 100) {
     EXPECT_GT(back.blocks[0], 0u);

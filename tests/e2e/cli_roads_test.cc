@@ -210,11 +210,26 @@ TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
     EXPECT_EQ(clean.err, "");
     const RunResult lenient = Kestrum({command, damaged, out});
     EXPECT_EQ(lenient.exit_code, 0) << lenient.err;
-    const RunResult strict = Kestrum({"--strict", command, damaged, out});
+    const std::string report = folder_.Path(command + ".json");
+    const RunResult strict = Kestrum({"--strict", command, damaged, out, "--report-json", report});
     EXPECT_EQ(strict.exit_code, 1) << strict.err;
     const std::string told = command == "record" ? "lost: 2 malformed groups (each dropped"
                                                  : "lost: " + skipped + " bytes in no group skipped";
     EXPECT_NE(strict.err.find(told), std::string::npos) << strict.err;
+    // The same as JSON, for a script: exit status, output, the counts.
+    const std::vector<uint8_t> written = ReadBytes(report);
+    std::map<std::string, std::string> json = Fields(ReadJson(
+        {written.begin(), written.end()}, "c = d['conversions'][0]\n"
+                "print('exit:', d['exit_status'], c['exit_status'])\n"
+                "print('outputs:', ' '.join(c['outputs']))\n"
+                "print('malformed:', c['lost']['live']['malformed'])\n"
+                "print('skipped:', c['lost']['skipped_bytes'])\n"
+                "print('told:', c['lost_line'] in d['messages'][-1])\n"));
+    EXPECT_EQ(json["exit"], "1 1");
+    EXPECT_EQ(json["outputs"], out);
+    EXPECT_EQ(json[command == "record" ? "malformed" : "skipped"],
+              command == "record" ? "2" : skipped);
+    EXPECT_EQ(json["told"], "True");
     EXPECT_EQ(LinesStartingWith(strict.err, "").size(), 1u) << strict.err;
     // Relayed from standard input, the bytes are counted as they pass.
     const RunResult relayed = Kestrum({"--strict", command, "-", out}, damaged);

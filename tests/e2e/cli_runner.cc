@@ -128,6 +128,16 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string ReadJson(const std::string& json, const std::string& script) {
+  const std::filesystem::path file = RunFolder().string() + ".json";
+  WriteBytes(file.string(), {json.begin(), json.end()});
+  const RunResult r =
+      RunProgram("python3", {"-c", "import json, sys\nd = json.load(sys.stdin)\n" + script}, file.string());
+  std::filesystem::remove(file);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return r.out;
+}
+
 bool HaveTool(const std::string& tool) {
   return RunProgram("sh", {"-c", "command -v " + tool}).exit_code == 0;
 }

@@ -56,6 +56,10 @@ std::vector<std::string> LinesStartingWith(const std::string& text, const std::s
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// Runs `script` in python3 with `d` the JSON document `json`, read by
+// python's own parser; what it prints (python failing fails the test).
+std::string ReadJson(const std::string& json, const std::string& script);
+
 // True when `tool` is found on PATH.
 bool HaveTool(const std::string& tool);
 

@@ -96,7 +96,8 @@ $libdir/libquarnel.so -> libquarnel.so.0
 $libdir/pkgconfig/kestrum.pc
 EOF
       docs README.md docs/api.md docs/architecture.md docs/bad-inputs.md docs/batch.md \
-        docs/diagnostics.md docs/output-format.md docs/stream-format.md docs/windows.md \
+        docs/diagnostics.md docs/json.md docs/output-format.md docs/stream-format.md \
+        docs/windows.md \
         examples/convert_directory.c examples/live_socket_host.c
       ;;
     kestrum)

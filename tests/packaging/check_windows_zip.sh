@@ -55,6 +55,7 @@ $name/share/doc/kestrum/docs/architecture.md
 $name/share/doc/kestrum/docs/bad-inputs.md
 $name/share/doc/kestrum/docs/batch.md
 $name/share/doc/kestrum/docs/diagnostics.md
+$name/share/doc/kestrum/docs/json.md
 $name/share/doc/kestrum/docs/output-format.md
 $name/share/doc/kestrum/docs/stream-format.md
 $name/share/doc/kestrum/docs/windows.md
