@@ -29,6 +29,8 @@ const char kUsage[] =
     "  generate OUTPUT [options]             write a synthetic stream\n"
     "  inspect FILE|- [--limit SIZE] [--masked]\n"
     "                                        describe a stream or an ASF file\n"
+    "  inspect --json [--show-samples] [--show-groups] FILE|-...\n"
+    "                                        the same as one JSON document\n"
     "  extract IN.asf OUT                    the stream back from a recording\n"
     "  repair [--check] FILE...              end a file whose recording never ended\n"
     "  version                               the program's and the library's version\n"
