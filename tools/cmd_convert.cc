@@ -207,10 +207,17 @@ int RunConvert(const std::vector<std::string>& argv) {
   const std::string command = "convert";
   Args args;
   if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
+  const auto report = args.Value(kReportJsonOption);
+  if (report) {
+    std::vector<std::string> files = args.positionals();
+    if (auto folder = args.Value("output-dir")) files.push_back(*folder);
+    const OutputRefusal refused =
+        CheckReportJson(*report, files, args.Has(kNoOverwriteOption.name));
+    if (refused.code != kExitOk) return Fail(command, refused.code, refused.message);
+  }
   const KeptMessages kept;
   std::vector<Json> conversions;
   const int code = Convert(args, conversions);
-  const auto report = args.Value(kReportJsonOption);
   return report ? WriteReportJson(command, *report, code, kept.lines(), conversions) : code;
 }
 

@@ -517,6 +517,12 @@ int Record(Recording& recording) {
 int RunRecord(const std::vector<std::string>& argv) {
   RecordRequest request;
   if (const auto done = ParseRequest(argv, request)) return *done;
+  if (request.report_json) {
+    const OutputRefusal refused = CheckReportJson(*request.report_json,
+                                                  {request.input, request.output},
+                                                  request.no_overwrite);
+    if (refused.code != kExitOk) return Fail(kCommand, refused.code, refused.message);
+  }
   const KeptMessages kept;
   Recording recording(request);
   const int code = Record(recording);

@@ -56,8 +56,35 @@ Json ConversionJson(const std::string& input, const std::vector<std::string>& ou
               {"lost", lost}};
 }
 
+OutputRefusal CheckReportJson(const std::string& path, const std::vector<std::string>& files,
+                              bool no_overwrite) {
+  const FileId report = IdOfPath(path);
+  for (const std::string& file : files) {
+    if (file == path || (report.known && report == IdOfInput(file))) {
+      return {kExitUsage, "--report-json '" + path + "' would overwrite " +
+                              (file == "-" ? std::string("standard input") : "'" + file + "'")};
+    }
+  }
+  OutputRefusal refused = CheckOutput(path, path, {}, no_overwrite);
+  if (refused.code != kExitOk) refused.message = "the report: " + refused.message;
+  return refused;
+}
+
 int WriteReportJson(const std::string& command, const std::string& path, int exit_status,
                     const std::vector<std::string>& messages, const std::vector<Json>& conversions) {
+  const FileId report = IdOfPath(path);
+  for (const Json& conversion : conversions) {
+    for (const Json& output : conversion.value("outputs", Json::array())) {
+      if (!output.is_string() || !report.known || !(report == IdOfPath(output.get<std::string>()))) {
+        continue;
+      }
+      const int code = Fail(command, kExitOutput,
+                            "the report '" + path + "' would overwrite '" +
+                                output.get<std::string>() +
+                                "', which was just written: no report was written");
+      return exit_status != kExitOk ? exit_status : code;
+    }
+  }
   const Json document{{"schema_version", kJsonSchemaVersion},
                       {"command", command},
                       {"exit_status", exit_status},

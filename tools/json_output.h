@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert_one.h"
+#include "output_path.h"
 
 namespace kestrum_cli {
 
@@ -31,10 +32,19 @@ bool DecodeOutcome(const std::string& text, ConvertOutcome& outcome);
 Json ConversionJson(const std::string& input, const std::vector<std::string>& outputs,
                     const ConvertOutcome& outcome);
 
+// Before anything is read or written: the report FILE is an output as the
+// command's others are. It is none of `files` (the INPUTs and OUTPUTs as the
+// command line gives them, "-" standard input), can be written, is not in use
+// by another program, and with `no_overwrite` does not exist (it is then made
+// here, exclusively). Returns the refusal; kExitOk: taken.
+OutputRefusal CheckReportJson(const std::string& path, const std::vector<std::string>& files,
+                              bool no_overwrite);
+
 // Writes the --report-json document of `command` to `path`: its exit status,
 // the messages it printed and one object a conversion. Returns the exit
 // status to end with: `exit_status`, or kExitOutput (after a message) when
-// the report cannot be written and nothing else failed.
+// the report cannot be written, or would overwrite a file the command wrote
+// (a series' or a batch's, named only once written), and nothing else failed.
 int WriteReportJson(const std::string& command, const std::string& path, int exit_status,
                     const std::vector<std::string>& messages, const std::vector<Json>& conversions);
 
