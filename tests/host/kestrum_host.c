@@ -52,6 +52,7 @@ typedef int32_t(KESTRUM_CALL* SetSyncIntervalFn)(int32_t);
 typedef int32_t(QUARNEL_CALL* QuarnelOpenFileFn)(int32_t, intptr_t);
 typedef int32_t(QUARNEL_CALL* QuarnelGetPacketFn)(int32_t, PacketRecord*);
 typedef int32_t(QUARNEL_CALL* QuarnelEndStreamFn)(int32_t);
+typedef int32_t(QUARNEL_CALL* QuarnelGetPositionFn)(int32_t, uint64_t*);
 
 static int g_failures = 0;
 
@@ -324,6 +325,8 @@ int main(int argc, char** argv) {
   QuarnelOpenFileFn open_file;
   QuarnelGetPacketFn get_packet;
   QuarnelEndStreamFn end_stream;
+  QuarnelGetPositionFn get_position;
+  uint64_t position = 0;
   Bytes stream = {0}, live_payload = {0}, file_payload = {0};
   FILE *live_packets = NULL, *file_packets = NULL;
   KestrumHandle handle;
@@ -358,7 +361,8 @@ int main(int argc, char** argv) {
   open_file = (QuarnelOpenFileFn)Resolve(quarnel, "QuarnelOpenFile", 1);
   get_packet = (QuarnelGetPacketFn)Resolve(quarnel, "QuarnelGetPacket", 2);
   end_stream = (QuarnelEndStreamFn)Resolve(quarnel, "QuarnelEndStream", 3);
-  CheckNothingElseExported(quarnel, 3);
+  get_position = (QuarnelGetPositionFn)Resolve(quarnel, "QuarnelGetPosition", 4);
+  CheckNothingElseExported(quarnel, 4);
   Check(end_stream(2) == 0, "QuarnelEndStream of a channel not served", 2);
 
 #ifdef _WIN32
@@ -397,11 +401,15 @@ int main(int argc, char** argv) {
     if (record.kind == QUARNEL_PACKET_HEADER) {
       Check(record.length == kHeaderSize && memcmp(record.data, stream.data, kHeaderSize) == 0,
             "header packet", (long)record.length);
+      Check(get_position(1, &position) == 1 && position == kHeaderSize,
+            "QuarnelGetPosition after the header", (long)position);
     } else if (record.kind != QUARNEL_PACKET_SKIPPED) {
       file_samples +=
           ExpectSamples(record.data, 0, record.time_ms, NULL, &file_payload, file_packets);
     }
   }
+  Check(get_position(1, &position) == 1 && position > kHeaderSize && position <= stream.size,
+        "QuarnelGetPosition at the end", (long)position);
   fclose(live_packets);
   fclose(file_packets);
   SaveFile("live.payload", live_payload.data, live_payload.size);
