@@ -100,6 +100,7 @@ class BufferedFileSink final : public ByteSink {
   }
 
   uint64_t Size() const override { return written_ + buffered_; }
+  uint64_t HandedOver() const override { return written_; }
 
   Status Flush() override {
     if (Failed(failure_)) return failure_;

@@ -51,6 +51,9 @@ class ByteSink {
   virtual Status Truncate(uint64_t /*size*/) { return kNotSeekable; }
   // Bytes held so far.
   virtual uint64_t Size() const = 0;
+  // Of those, the bytes handed to the operating system (all of them for a
+  // sink that writes each call through).
+  virtual uint64_t HandedOver() const { return Size(); }
   // Hands everything written so far to the operating system.
   virtual Status Flush() = 0;
   // False for a sink that only appends.

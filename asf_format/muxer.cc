@@ -12,9 +12,11 @@
 #include <utility>
 
 #include "asf_format/header.h"
+#include "asf_format/objects.h"
 #include "asf_format/packet_builder.h"
 #include "asf_format/status.h"
 #include "asf_format/simple_index.h"
+#include "base/bytes.h"
 #include "diagnostics/lines.h"
 
 namespace kestrum::asf {
@@ -55,6 +57,20 @@ struct Unconfirmed {
   bool key = false;
 };
 
+// Where `header` (a header image BuildHeader made) holds the File
+// Properties Object's File Size field; 0 if it holds none.
+size_t FileSizeField(const std::vector<uint8_t>& header) {
+  for (size_t at = kHeaderObjectFixedSize; header.size() - at >= kObjectHeaderSize;) {
+    const uint64_t size = load_u64le(header.data() + at + 16);
+    if (size < kObjectHeaderSize || size > header.size() - at) return 0;
+    if (LoadGuid(header.data() + at) == kFilePropertiesObject) {
+      return size >= kFilePropertiesFileSizeOffset + 8 ? at + kFilePropertiesFileSizeOffset : 0;
+    }
+    at += static_cast<size_t>(size);
+  }
+  return 0;
+}
+
 }  // namespace
 
 struct Muxer::State {
@@ -84,6 +100,8 @@ struct Muxer::State {
   Phase phase = Phase::kNew;
   uint32_t packet_size = 0;
   uint64_t header_size = 0;  // Header Object and Data Object header
+  size_t file_size_field = 0;  // where the header holds the File Size (0: unknown)
+  uint64_t durable_noted = 0;  // the count MarkDurable last wrote there
   // Set aside by Begin for ending the file, so that End needs no memory
   // that may no longer be there: the header's image, its totals, and the
   // list of the streams indexed.
@@ -289,6 +307,7 @@ Status Muxer::State::Finish() {
   if (broken) return first_fault;
   // A stream keeps the header it began with.
   if (!sink.seekable()) return first_fault;
+  if (options.before_ending) options.before_ending();
   const Status status = FinishInPlace();
   return Failed(first_fault) ? first_fault : status;
 }
@@ -391,6 +410,7 @@ Status Muxer::Begin() {
     first.streamed = !s.sink.seekable();
     BuildHeader(s.info, s.packet_size, first, s.header_image);
     s.header_size = s.header_image.size();
+    s.file_size_field = FileSizeField(s.header_image);
     s.final_totals.max_object_size.reserve(s.streams.size());
     s.indexed.reserve(s.streams.size());
     s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size);
@@ -516,6 +536,20 @@ const char* RefusedSampleLine(char (&line)[128], const char* why, uint64_t size,
                 time_known ? lines::kRefusedAt : lines::kRefusedAfter,
                 static_cast<double>(time) / static_cast<double>(kTicksPerMs * 1000));
   return line;
+}
+
+Status Muxer::MarkDurable(uint64_t bytes) {
+  if (state_ == nullptr) return kOutOfMemory;
+  State& s = *state_;
+  if (s.phase != Phase::kWriting || s.broken || !s.sink.seekable() || s.file_size_field == 0 ||
+      bytes <= s.durable_noted) {
+    return kOk;
+  }
+  uint8_t field[8];
+  store_u64le(field, bytes);
+  const Status status = s.sink.WriteAt(s.file_size_field, field, sizeof field);
+  if (Succeeded(status)) s.durable_noted = bytes;
+  return status;
 }
 
 uint32_t Muxer::packet_size() const { return state_ != nullptr ? state_->packet_size : 0; }

@@ -131,6 +131,11 @@ struct MuxerOptions {
   FaultPolicy on_fault = FaultPolicy::kEndWriting;
   // Receives the muxer's lines about write faults, one call per line.
   std::function<void(const char* line)> report;
+  // Called by End once the last packet is handed over, before the header
+  // is patched to say the file ended (over a sink that can seek): what must
+  // come first, such as making the packets durable, so that after a power
+  // cut a header that says the file ended never stands over lost packets.
+  std::function<void()> before_ending;
 };
 
 class Muxer {
@@ -170,6 +175,13 @@ class Muxer {
   // life, if any (samples were lost, or the index did not fit), else kOk. A
   // second call, or one before Begin, returns kInvalidRequest.
   Status End();
+
+  // Notes in the file that its first `bytes` are on stable storage, for a
+  // repair after a power cut (see repair.h): while the file is written the
+  // header's File Size field, which readers ignore while Broadcast is set
+  // and End() overwrites, holds the largest such count noted. Only over a
+  // sink that can seek, while writing, and for a count larger than the last.
+  Status MarkDurable(uint64_t bytes);
 
   // The data packet size in use (0 before Begin).
   uint32_t packet_size() const;

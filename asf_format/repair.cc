@@ -36,6 +36,9 @@ constexpr size_t kEspBufferWindowOffset = 44;
 constexpr size_t kEspMaxObjectSizeOffset = 64;
 constexpr size_t kEspFrameTimeOffset = 76;
 constexpr size_t kEspSize = 88;
+// What the system writes back at once: a page lost to a power cut is lost
+// whole.
+constexpr uint64_t kPageSize = 4096;
 
 // Counts what the repair reads.
 class CountingFile {
@@ -183,6 +186,27 @@ void ClearTotals(std::vector<uint8_t>& h) {
   clear(end + 40, 8);  // and packet count
 }
 
+// Where a power cut may have lost what the file holds: nowhere (the file
+// size) when the header says the file was ended, since the writer makes the
+// packets durable before it ends the header when it syncs at all; else from
+// the count of durable bytes the writer noted in the File Size field
+// (Muxer::MarkDurable), or from the first packet when it noted none.
+uint64_t AtRiskFrom(const std::vector<uint8_t>& h, uint64_t data_start, uint64_t size) {
+  const size_t end = h.size() - kDataObjectHeaderSize;
+  for (size_t at = kHeaderObjectFixedSize; end - at >= kObjectHeaderSize;) {
+    const uint8_t* o = h.data() + at;
+    const uint64_t object = load_u64le(o + 16);
+    if (object < kObjectHeaderSize || object > end - at) break;
+    if (LoadGuid(o) == kFilePropertiesObject && object >= kFilePropertiesFlagsOffset + 4) {
+      if ((load_u32le(o + kFilePropertiesFlagsOffset) & kFileFlagBroadcast) == 0) return size;
+      const uint64_t durable = load_u64le(o + kFilePropertiesFileSizeOffset);
+      return durable >= data_start && durable <= size ? durable : data_start;
+    }
+    at += static_cast<size_t>(object);
+  }
+  return data_start;
+}
+
 // One sample as the walk meets it.
 struct Sample {
   bool open = false;
@@ -210,9 +234,12 @@ struct StreamTotals {
 
 class Walk {
  public:
-  Walk(CountingFile& file, const FileInfo& info, uint64_t data_start, uint64_t packets)
+  // Bytes from `at_risk` on may have been lost to a power cut (see
+  // AtRiskFrom); the file holds `file_size` bytes.
+  Walk(CountingFile& file, const FileInfo& info, uint64_t data_start, uint64_t packets,
+       uint64_t at_risk, uint64_t file_size)
       : file_(file), info_(info), data_start_(data_start), available_(packets),
-        ps_(info.packet_size) {
+        ps_(info.packet_size), at_risk_(at_risk), file_size_(file_size) {
     slot_.fill(-1);
     streams_.resize(info.streams.size());
     for (size_t i = 0; i < info.streams.size(); ++i) {
@@ -228,6 +255,12 @@ class Walk {
       const size_t n = std::min<size_t>(sizeof head, ps_);
       *status = file_.ReadAt(Offset(p), head, n);
       if (Failed(*status)) return false;
+      const int lost = LostPage(p, head, n, status);
+      if (lost < 0) return false;
+      if (lost > 0) {
+        cut_ = {p, 0, 0};
+        break;
+      }
       uint32_t stop_payload = 0, stop_offset = 0;
       const int parsed = Packet(p, head, n, &stop_payload, &stop_offset, status);
       if (parsed < 0) return false;
@@ -253,6 +286,36 @@ class Walk {
   uint64_t Offset(uint64_t packet) const { return data_start_ + packet * ps_; }
 
  private:
+  // 1 when packet `p` (whose first `n` bytes are `head`) has bytes in a
+  // page that a power cut lost: where the file may not be durable, a page
+  // whose bytes there are all zeros. The packets' data never fills a page
+  // with zeros in practice, and a packet's padding is zeros by right, so
+  // only the bytes its header and payloads fill are looked at. 0 when it has
+  // none (or lies where the file was durable); -1 when a read fails.
+  int LostPage(uint64_t p, const uint8_t* head, size_t n, Status* status) {
+    const uint64_t begin = Offset(p);
+    uint64_t used = ps_;
+    if (n > kPaddingLengthOffset + 1 && head[3] == kLengthTypeMultiple) {
+      used -= std::min<uint64_t>(load_u16le(head + kPaddingLengthOffset), ps_ - 1);
+    }
+    const uint64_t end = begin + used;
+    const uint64_t from = std::max(begin, at_risk_);
+    if (from >= end) return 0;
+    const uint64_t first = from / kPageSize * kPageSize;
+    const uint64_t last = std::min(file_size_, (end + kPageSize - 1) / kPageSize * kPageSize);
+    pages_.resize(static_cast<size_t>(last - first));
+    *status = file_.ReadAt(first, pages_.data(), pages_.size());
+    if (Failed(*status)) return -1;
+    for (uint64_t page = first; page < end; page += kPageSize) {
+      const uint64_t lo = std::max(page, at_risk_);
+      const uint64_t hi = std::min(page + kPageSize, last);
+      if (lo >= hi) continue;
+      const uint8_t* bytes = pages_.data() + (lo - first);
+      if (std::all_of(bytes, bytes + (hi - lo), [](uint8_t b) { return b == 0; })) return 1;
+    }
+    return 0;
+  }
+
   // 1: the packet is whole and laid out as the builder lays it out; 0: the
   // walk ends in it, before payload *stop (at byte *stop_offset); -1: a
   // read failed.
@@ -350,6 +413,8 @@ class Walk {
   const uint64_t data_start_;
   const uint64_t available_;
   const uint32_t ps_;
+  const uint64_t at_risk_, file_size_;
+  std::vector<uint8_t> pages_;  // the pages LostPage looks at
   std::array<int, 128> slot_{};  // stream number -> index in the streams, or -1
   std::vector<StreamTotals> streams_;
   Sample open_;
@@ -409,7 +474,8 @@ RepairReport RepairIn(CountingFile& file, bool check_only) {
   // The packets.
   const uint32_t ps = info.packet_size;
   const uint64_t data_start = header.size();
-  Walk walk(file, info, data_start, (size - data_start) / ps);
+  Walk walk(file, info, data_start, (size - data_start) / ps, AtRiskFrom(header, data_start, size),
+            size);
   if (!walk.Run(&status)) return failed(status);
   const Cut cut = walk.cut();
   const uint64_t packets = cut.packet + (cut.payload > 0 ? 1 : 0);

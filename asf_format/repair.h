@@ -8,8 +8,20 @@
 // header and the 17 bytes of each payload's header (in one read of the first
 // kPeekSize bytes, and one more read for each payload header past them),
 // never the payloads' data, except the last packet kept, read whole to check
-// its padding. A 1 GiB recording of 64000-byte packets is ended by reading
-// about 16,800 packet heads.
+// its padding, and the packets past what the writer had made durable. A
+// 1 GiB recording of 64000-byte packets is ended by reading about 16,800
+// packet heads and the last second or two of packets whole.
+//
+// After a power cut: the system writes a file's pages back in any order, so
+// past its last sync a file may hold pages that came back as zeros between
+// pages that made it. While it writes a file and syncs it, the writer notes
+// in the header's File Size field (which Broadcast makes void for readers)
+// how many bytes its last sync made durable (Muxer::MarkDurable). A packet
+// with bytes past that count in a page whose bytes there are all zeros ends
+// the walk as a packet that is not laid out would. Where the writer noted
+// nothing, that holds from the first packet on (the whole file is read);
+// where the header says the file ended, nowhere (a writer that syncs makes
+// the packets durable before the header says so).
 //
 // Which file is the muxer's: its header must be the one BuildHeader gives
 // for what the header declares, all but the fields that ending changes (the

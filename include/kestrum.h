@@ -36,8 +36,8 @@
  * the library keeps for the whole process: at most one TransferToAsf runs at
  * a time in a process (to convert in parallel, use several processes).
  *
- * Calling convention: the seven functions of the 32-bit Windows DLL are
- * __stdcall (KESTRUM_CALL), exported by undecorated name at ordinals 1 to 7;
+ * Calling convention: the eight functions of the 32-bit Windows DLL are
+ * __stdcall (KESTRUM_CALL), exported by undecorated name at ordinals 1 to 8;
  * link Kestrum.lib (MSVC) or libkestrum.dll.a (mingw-w64), or resolve them
  * at run time by name or ordinal.
  * Elsewhere they are plain C functions. No C++ exception leaves any of them.
@@ -217,14 +217,26 @@ KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* dest
  * a power cut tens of seconds may be missing); the default is 1000.
  *
  * Process-wide; a recording takes the interval in force when its output is
- * prepared (its first data piece) and keeps it. TransferToAsf never syncs (a
- * conversion can be run again). Returns the interval before the call; a
+ * prepared (its first data piece) and keeps it. TransferToAsf never syncs
+ * while it converts (a conversion can be run again; KestrumSetTransferSync). Returns the interval before the call; a
  * negative value changes nothing, so -1 reads it. Safe from any thread at any
  * time. A failing sync never stops the recording: it writes "writer : sync
  * failed (0x...); ..." (docs/diagnostics.md), on the writer's thread. With the
  * platform's writer on Windows (not the built-in one) it changes nothing and
  * returns 0. */
 KESTRUM_API int32_t KESTRUM_CALL KestrumSetSyncInterval(int32_t milliseconds);
+
+/* Ordinal 8 on Windows. With `on` 1, each file TransferToAsf writes is made
+ * durable before TransferToAsf returns: its packets and index are synced
+ * before the header says the file ended, and the header after, so that after
+ * a power cut the file is either whole or one that `kestrum repair` ends
+ * (docs/output-format.md); nothing is synced while the conversion runs. 0
+ * (the default) syncs nothing: the system writes the file back when it
+ * likes, and a conversion cut by a power cut is run again. Process-wide,
+ * taken when a conversion's output is prepared. Returns the setting before
+ * the call; a negative value changes nothing, so -1 reads it. With the
+ * platform's writer on Windows it changes nothing and returns 0. */
+KESTRUM_API int32_t KESTRUM_CALL KestrumSetTransferSync(int32_t on);
 
 #if !defined(_WIN32)
 /* Not on Windows, where the lines go to the debugger output

@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "convert_one.h"
 #include "json_output.h"
+#include "kestrum.h"
 #include "segments.h"
 
 namespace kestrum_cli {
@@ -159,6 +160,9 @@ int Convert(const Args& args, std::vector<Json>& conversions) {
   options.no_overwrite = args.Has(kNoOverwriteOption.name);
   options.strict = args.Has(kStrictOption.name);
   options.sync = args.Has("sync");
+  // The library orders the end (packets durable before the header says the
+  // file ended); the program syncs once more before it reports.
+  if (options.sync) KestrumSetTransferSync(1);
   std::vector<std::string> inputs = args.positionals();
 
   // Where the outputs go: -o, or a last argument that names a folder.

@@ -21,7 +21,13 @@ inline constexpr int32_t kDefaultSyncIntervalMs = 1000;
 // file durable while writing (a thread of its own syncs it, and EndWriting
 // syncs it a last time); 0: never. Writers take it when they begin writing.
 // Returns the interval before; a negative one changes nothing. The writers of
-// CreateWriterEndingAtFault never sync.
+// CreateWriterEndingAtFault never sync while writing.
 int32_t SetSyncInterval(int32_t milliseconds);
+
+// Whether the writers of CreateWriterEndingAtFault (conversions) make their
+// file durable as it ends, before EndWriting returns: its packets are synced
+// before the header says it ended, then the rest. Off (0) by default; 1 on.
+// Returns the setting before; a negative one changes nothing.
+int32_t SetTransferSync(int32_t on);
 
 }  // namespace kestrum::wmsdk

@@ -19,12 +19,14 @@ extern "C" HRESULT WINAPI WMCreateProfileManager(IWMProfileManager** profile_man
 // The certificate is not needed: the writer protects no content. It writes
 // files, with a random file ID and the current time.
 extern "C" HRESULT WINAPI WMCreateWriter(IUnknown* /*certificate*/, IWMWriter** writer) {
-  return kestrum::wmsdk::CreateWriter(kestrum::wmsdk::WriterOptions{}, writer);
+  kestrum::wmsdk::WriterOptions options;
+  options.sync_when_ending = false;  // a recording's syncs follow its interval
+  return kestrum::wmsdk::CreateWriter(std::move(options), writer);
 }
 
 HRESULT kestrum::wmsdk::CreateWriterEndingAtFault(IWMWriter** writer) {
   WriterOptions options;
   options.on_write_fault = asf::FaultPolicy::kEndWriting;
-  options.sync_interval_ms = 0;  // a conversion can be run again
+  options.sync_interval_ms = 0;  // a conversion can be run again; synced as it ends on request
   return CreateWriter(std::move(options), writer);
 }

@@ -18,6 +18,7 @@ constexpr int kWriteBacksPerInterval = 8;
 SyncThread::SyncThread(asf::ByteSink& sink, uint32_t interval_ms,
                        std::function<void(const char*)> report)
     : sink_(sink), interval_(interval_ms), report_(std::move(report)) {
+  if (interval_ms == 0) return;
   try {
     thread_ = std::thread([this] { Run(); });
   } catch (const std::system_error&) {
@@ -25,14 +26,14 @@ SyncThread::SyncThread(asf::ByteSink& sink, uint32_t interval_ms,
   }
 }
 
-void SyncThread::Written() {
+void SyncThread::Written(uint64_t handed_over) {
+  handed_over_.store(handed_over, std::memory_order_release);
   if (written_.exchange(true, std::memory_order_acq_rel)) return;  // already noted
   { std::lock_guard<std::mutex> lock(mutex_); }  // the thread waits, or sees the flag
   wake_.notify_one();
 }
 
 void SyncThread::Finish() {
-  if (finished_) return;
   finished_ = true;
   if (thread_.joinable()) {
     {
@@ -73,8 +74,10 @@ void SyncThread::Run() {
 }
 
 void SyncThread::Sync() {
+  const uint64_t covered = handed_over_.load(std::memory_order_acquire);
   const asf::Status status = sink_.Sync();
   if (asf::Succeeded(status)) {
+    durable_.store(covered, std::memory_order_release);
     failing_ = false;
     return;
   }

@@ -7,10 +7,14 @@
 // It holds its own lock only to take note of what it is told, never across a
 // system call, so Written does not wait for a sync.
 //
+// Durable() tells how many bytes of the file the last sync that worked
+// covered (what had been handed to the system when it began), for the
+// muxer to note in the file (Muxer::MarkDurable).
+//
 // A sync that fails is told in one line (lines::kSyncFailedFormat, through
 // `report`, on the thread that syncs) and writing goes on; the line comes
-// again only after a sync has worked. Finish ends the thread and syncs a last
-// time on the caller's thread.
+// again only after a sync has worked. Finish ends the thread and syncs on
+// the caller's thread; a later Finish syncs again.
 #pragma once
 
 #include <atomic>
@@ -28,16 +32,21 @@ namespace kestrum::wmsdk {
 class SyncThread {
  public:
   // Syncs `sink`, which must outlive the thread (Finish, or the destructor).
+  // An interval of 0 starts no thread: the file is synced only by Finish.
   SyncThread(asf::ByteSink& sink, uint32_t interval_ms, std::function<void(const char*)> report);
-  ~SyncThread() { Finish(); }
+  ~SyncThread() {
+    if (!finished_) Finish();
+  }
   SyncThread(const SyncThread&) = delete;
   SyncThread& operator=(const SyncThread&) = delete;
 
-  // Bytes may have reached the file: called by the writing thread after each
-  // write, cheap when nothing is due.
-  void Written();
-  // Ends the thread and makes everything written durable. Once only; the
-  // destructor calls it if it was not.
+  // Bytes may have reached the file, `handed_over` of them in all so far:
+  // called by the writing thread after each write, cheap when nothing is due.
+  void Written(uint64_t handed_over);
+  // The bytes the last sync that worked made durable (0 before one has).
+  uint64_t Durable() const { return durable_.load(std::memory_order_acquire); }
+  // Ends the thread (the first time) and makes everything written durable;
+  // the destructor calls it if nothing did.
   void Finish();
 
  private:
@@ -48,6 +57,8 @@ class SyncThread {
   const std::chrono::milliseconds interval_;
   const std::function<void(const char*)> report_;
   std::atomic<bool> written_{false};  // bytes not yet started on their way
+  std::atomic<uint64_t> handed_over_{0};
+  std::atomic<uint64_t> durable_{0};
   std::mutex mutex_;                  // guards stop_ and the waits
   std::condition_variable wake_;
   bool stop_ = false;

@@ -51,6 +51,7 @@ constexpr WORD kMaxStreamNumber = 63;
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 
 std::atomic<int32_t> g_sync_interval_ms{kDefaultSyncIntervalMs};
+std::atomic<int32_t> g_transfer_sync{0};
 
 asf::Guid RandomFileId() {
   std::random_device random;
@@ -253,15 +254,20 @@ HRESULT Writer::BeginLocked() {
   asf::MuxerOptions muxer_options;
   muxer_options.on_fault = options_.on_write_fault;
   muxer_options.report = [](const char* line) { OutputDebugStringA(line); };
+  // The packets are durable before the header says the file ended.
+  muxer_options.before_ending = [this] {
+    if (sync_) sync_->Finish();
+  };
   auto muxer = std::make_unique<asf::Muxer>(*sink, std::move(info), std::move(muxer_options));
   const HRESULT hr = ToHresult(muxer->Begin());
   if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
   // A stream (a pipe, a device) has nothing to sync.
   const uint32_t interval = options_.sync_interval_ms.value_or(CurrentSyncInterval());
-  if (interval > 0 && sink->seekable()) {
+  const bool when_ending = options_.sync_when_ending.value_or(CurrentTransferSync());
+  if ((interval > 0 || when_ending) && sink->seekable()) {
     sync_ = std::make_unique<SyncThread>(*sink, interval,
                                          [](const char* line) { OutputDebugStringA(line); });
-    sync_->Written();  // the header
+    sync_->Written(sink->HandedOver());  // the header
   }
   sink_ = std::move(sink);
   muxer_ = std::move(muxer);
@@ -328,7 +334,10 @@ HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /
                                                           sample_duration,
                                                           (flags & WM_SF_CLEANPOINT) != 0, bytes,
                                                           length, std::move(hold)));
-    if (sync_) sync_->Written();
+    if (sync_) {
+      sync_->Written(sink_->HandedOver());
+      (void)muxer_->MarkDurable(sync_->Durable());  // a note for a repair; nothing depends on it
+    }
     return written;
   });
 }
@@ -356,6 +365,13 @@ uint32_t CurrentSyncInterval() {
 int32_t SetSyncInterval(int32_t milliseconds) {
   if (milliseconds < 0) return g_sync_interval_ms.load(std::memory_order_relaxed);
   return g_sync_interval_ms.exchange(milliseconds, std::memory_order_relaxed);
+}
+
+bool CurrentTransferSync() { return g_transfer_sync.load(std::memory_order_relaxed) != 0; }
+
+int32_t SetTransferSync(int32_t on) {
+  if (on < 0) return g_transfer_sync.load(std::memory_order_relaxed);
+  return g_transfer_sync.exchange(on != 0 ? 1 : 0, std::memory_order_relaxed);
 }
 
 HRESULT CreateWriter(WriterOptions options, IWMWriter** writer) {

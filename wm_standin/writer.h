@@ -32,10 +32,15 @@ struct WriterOptions {
   // Unset: the process-wide interval (SetSyncInterval,
   // wm_interfaces/builtin_writer.h) when writing begins.
   std::optional<uint32_t> sync_interval_ms;
+  // With no interval: the file is made durable only as it ends (its packets
+  // before the header says it ended, then the rest), before EndWriting
+  // returns. Unset: the process-wide setting (SetTransferSync).
+  std::optional<bool> sync_when_ending;
 };
 
-// The process-wide interval that writers without their own take.
+// The process-wide settings that writers without their own take.
 uint32_t CurrentSyncInterval();
+bool CurrentTransferSync();
 
 HRESULT CreateWriter(WriterOptions options, IWMWriter** writer);
 

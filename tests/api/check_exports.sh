@@ -1,10 +1,11 @@
 #!/bin/sh
 # Usage: check_exports.sh LIBRARY. Fails unless the library's dynamic symbol
-# table defines exactly the eight functions of the C API.
+# table defines exactly the nine functions of the C API.
 set -eu
 expected="CreateRecordInstance
 KestrumSetDebugOutput
 KestrumSetSyncInterval
+KestrumSetTransferSync
 ReleaseRecordInstance
 SendOneFrame
 StartRecord

@@ -356,7 +356,8 @@ int main(int argc, char** argv) {
   stop = (StopRecordFn)Resolve(kestrum, "StopRecord", 5);
   transfer = (TransferToAsfFn)Resolve(kestrum, "TransferToAsf", 6);
   (void)(SetSyncIntervalFn)Resolve(kestrum, "KestrumSetSyncInterval", 7);
-  CheckNothingElseExported(kestrum, 7);
+  (void)(SetSyncIntervalFn)Resolve(kestrum, "KestrumSetTransferSync", 8);
+  CheckNothingElseExported(kestrum, 8);
   quarnel = Load(argv[3]);
   open_file = (QuarnelOpenFileFn)Resolve(quarnel, "QuarnelOpenFile", 1);
   get_packet = (QuarnelGetPacketFn)Resolve(quarnel, "QuarnelGetPacket", 2);
