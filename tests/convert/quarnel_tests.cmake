@@ -15,7 +15,7 @@ target_include_directories(kestrum_quarnel_tests PRIVATE ${CMAKE_CURRENT_SOURCE_
   $<TARGET_PROPERTY:kestrum_core,INTERFACE_INCLUDE_DIRECTORIES>)
 target_link_libraries(kestrum_quarnel_tests PRIVATE quarnel stream_builder kestrum_options GTest::gtest_main)
 if(NOT WIN32)
-  target_link_libraries(kestrum_quarnel_tests PRIVATE kestrum_test_support)
+  target_link_libraries(kestrum_quarnel_tests PRIVATE kestrum_test_support kestrum_test_fuse)
 endif()
 target_compile_definitions(kestrum_quarnel_tests PRIVATE
   QUARNEL_TEST_TMPDIR="${CMAKE_CURRENT_BINARY_DIR}/tmp/quarnel")

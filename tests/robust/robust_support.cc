@@ -3,13 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <linux/fuse.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,159 +127,74 @@ void SmallDisk::MakeRoom() const {
 
 namespace {
 
-constexpr uint64_t kFileNode = 2;
+constexpr fuse_ino_t kFileNode = 2;
 constexpr char kFileName[] = "source.bin";
 
-fuse_attr Attributes(uint64_t node, uint64_t size) {
-  fuse_attr a{};
-  a.ino = node;
-  const bool root = node == FUSE_ROOT_ID;
-  a.mode = root ? (S_IFDIR | 0755) : (S_IFREG | 0444);
-  a.nlink = root ? 2 : 1;
-  a.size = root ? 0 : size;
-  a.blocks = (a.size + 511) / 512;
-  a.blksize = 4096;
-  a.uid = ::getuid();
-  a.gid = ::getgid();
-  return a;
+const UnreadableFile::Served& ServedBy(fuse_req_t request) {
+  return *static_cast<const UnreadableFile::Served*>(fuse_req_userdata(request));
 }
 
-// Answers the kernel's requests on `fd`, one at a time, until the file
-// system is gone: a root folder holding one read-only file of `bytes`.
-[[noreturn]] void ServeUnreadable(int fd, const std::vector<uint8_t>& bytes, uint64_t bad_begin,
-                                  uint64_t bad_end, bool direct_io, std::vector<uint8_t>& request) {
-  const uint64_t size = bytes.size();
-  for (;;) {
-    const ssize_t n = ::read(fd, request.data(), request.size());
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == ENOENT)) continue;
-    if (n < 0) ::_exit(0);  // ENODEV: unmounted
-    if (static_cast<size_t>(n) < sizeof(fuse_in_header)) continue;
-    fuse_in_header in;
-    std::memcpy(&in, request.data(), sizeof in);
-    const uint8_t* arg = request.data() + sizeof in;
-    const auto reply = [&](int error, const void* data, size_t length) {
-      fuse_out_header out{static_cast<uint32_t>(sizeof out + length), -error, in.unique};
-      iovec parts[2] = {{&out, sizeof out}, {const_cast<void*>(data), length}};
-      ::writev(fd, parts, length > 0 ? 2 : 1);
-    };
-    switch (in.opcode) {
-      case FUSE_INIT: {
-        fuse_init_out init{};
-        init.major = FUSE_KERNEL_VERSION;
-        init.minor = FUSE_KERNEL_MINOR_VERSION;
-        init.max_readahead = 0;  // the pages asked for, and no others
-        init.max_background = 1;
-        init.congestion_threshold = 1;
-        init.max_write = 4096;
-        init.time_gran = 1;
-        reply(0, &init, sizeof init);
-        break;
-      }
-      case FUSE_LOOKUP:
-        if (in.nodeid == FUSE_ROOT_ID &&
-            std::strncmp(reinterpret_cast<const char*>(arg), kFileName, sizeof kFileName) == 0) {
-          fuse_entry_out entry{};
-          entry.nodeid = kFileNode;
-          entry.generation = 1;
-          entry.entry_valid = entry.attr_valid = 3600;
-          entry.attr = Attributes(kFileNode, size);
-          reply(0, &entry, sizeof entry);
-        } else {
-          reply(ENOENT, nullptr, 0);
-        }
-        break;
-      case FUSE_GETATTR: {
-        fuse_attr_out attr{};
-        attr.attr_valid = 3600;
-        attr.attr = Attributes(in.nodeid, size);
-        reply(0, &attr, sizeof attr);
-        break;
-      }
-      case FUSE_OPEN: {
-        fuse_open_out open{};
-        open.fh = 1;
-        open.open_flags = direct_io ? FOPEN_DIRECT_IO : 0;
-        reply(0, &open, sizeof open);
-        break;
-      }
-      case FUSE_READ: {
-        fuse_read_in read;
-        std::memcpy(&read, arg, sizeof read);
-        const uint64_t begin = std::min<uint64_t>(read.offset, size);
-        const uint64_t end = std::min<uint64_t>(begin + read.size, size);
-        if (begin < end && begin < bad_end && end > bad_begin) {
-          reply(EIO, nullptr, 0);
-        } else {
-          reply(0, bytes.data() + begin, end - begin);
-        }
-        break;
-      }
-      case FUSE_FORGET:
-      case FUSE_BATCH_FORGET:
-      case FUSE_INTERRUPT:
-        break;  // answered by nothing
-      case FUSE_FLUSH:
-      case FUSE_RELEASE:
-        reply(0, nullptr, 0);
-        break;
-      default:
-        reply(ENOSYS, nullptr, 0);
-    }
+void Reply(fuse_req_t request, fuse_ino_t node, bool entry) {
+  const UnreadableFile::Served& served = ServedBy(request);
+  const struct stat attributes = FuseAttributes(node, node == FUSE_ROOT_ID, served.bytes.size());
+  if (!entry) {
+    fuse_reply_attr(request, &attributes, 3600);
+    return;
   }
+  fuse_entry_param e{};
+  e.ino = node;
+  e.generation = 1;
+  e.attr = attributes;
+  e.attr_timeout = e.entry_timeout = 3600;
+  fuse_reply_entry(request, &e);
+}
+
+fuse_lowlevel_ops UnreadableOperations() {
+  fuse_lowlevel_ops ops{};
+  ops.init = [](void*, fuse_conn_info* connection) {
+    connection->max_readahead = 0;  // the pages asked for, and no others
+    connection->max_background = 1;
+    connection->congestion_threshold = 1;
+  };
+  ops.lookup = [](fuse_req_t request, fuse_ino_t parent, const char* name) {
+    if (parent == FUSE_ROOT_ID && std::strcmp(name, kFileName) == 0) {
+      Reply(request, kFileNode, true);
+    } else {
+      fuse_reply_err(request, ENOENT);
+    }
+  };
+  ops.getattr = [](fuse_req_t request, fuse_ino_t node, fuse_file_info*) {
+    Reply(request, node, false);
+  };
+  ops.open = [](fuse_req_t request, fuse_ino_t, fuse_file_info* file) {
+    file->direct_io = ServedBy(request).direct_io ? 1 : 0;
+    fuse_reply_open(request, file);
+  };
+  ops.read = [](fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_file_info*) {
+    const UnreadableFile::Served& served = ServedBy(request);
+    const uint64_t begin = std::min<uint64_t>(static_cast<uint64_t>(offset), served.bytes.size());
+    const uint64_t end = std::min<uint64_t>(begin + size, served.bytes.size());
+    if (begin < end && begin < served.bad_end && end > served.bad_begin) {
+      fuse_reply_err(request, EIO);
+    } else {
+      fuse_reply_buf(request, reinterpret_cast<const char*>(served.bytes.data() + begin),
+                     end - begin);
+    }
+  };
+  return ops;
 }
 
 }  // namespace
 
 UnreadableFile::UnreadableFile(const std::string& name, const std::vector<uint8_t>& bytes,
-                               uint64_t bad_begin, uint64_t bad_end, bool direct_io) {
-  // One left mounted by a run that died goes first.
+                               uint64_t bad_begin, uint64_t bad_end, bool direct_io)
+    : served_{bytes, bad_begin, bad_end, direct_io} {
   ::umount2((std::string(KESTRUM_TEST_TMPDIR) + "/" + name + "/mnt").c_str(), MNT_DETACH);
-  const std::string dir = TestDirectory(name);
-  mount_point_ = dir + "/mnt";
-  std::filesystem::create_directories(mount_point_);
-  const std::string node = dir + "/fuse";
-  if (::mknod(node.c_str(), S_IFCHR | 0600, makedev(10, 229)) != 0) {
-    why_not_ = std::string("cannot make a fuse device node: ") + std::strerror(errno);
-    return;
-  }
-  const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
-  const int open_error = errno;
-  ::unlink(node.c_str());
-  if (fd < 0) {
-    why_not_ = std::string("cannot open a fuse device node: ") + std::strerror(open_error);
-    return;
-  }
-  const std::string options = "fd=" + std::to_string(fd) + ",rootmode=40000,user_id=" +
-                              std::to_string(::getuid()) + ",group_id=" +
-                              std::to_string(::getgid()) + ",max_read=4096";
-  if (::mount("kestrum-test", mount_point_.c_str(), "fuse", MS_NOSUID | MS_NODEV | MS_RDONLY,
-              options.c_str()) != 0) {
-    why_not_ = std::string("cannot mount a FUSE file system: ") + std::strerror(errno);
-    ::close(fd);
-    return;
-  }
-  // Made before the fork: the server allocates nothing.
-  std::vector<uint8_t> request((size_t{1} << 20) + 4096);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    ServeUnreadable(fd, bytes, bad_begin, bad_end, direct_io, request);
-  }
-  ::close(fd);
-  if (child < 0) {
-    why_not_ = std::string("cannot start the FUSE server: ") + std::strerror(errno);
-    ::umount2(mount_point_.c_str(), MNT_DETACH);
-    return;
-  }
-  server_ = child;
+  const fuse_lowlevel_ops ops = UnreadableOperations();
+  mount_ = std::make_unique<FuseMount>(TestDirectory(name), ops, &served_, "max_read=4096", true);
 }
 
-UnreadableFile::~UnreadableFile() {
-  if (server_ <= 0) return;
-  ::umount2(mount_point_.c_str(), MNT_DETACH);
-  ::kill(server_, SIGKILL);
-  ::waitpid(server_, nullptr, 0);
-}
+UnreadableFile::~UnreadableFile() = default;
 
 PacketSource ScriptedSource(const StreamBuilder& stream, void (*on_packet)(size_t)) {
   auto next = std::make_shared<size_t>(0);

@@ -5,10 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "convert/transfer.h"
+#include "support/fuse_mount.h"
 #include "support/probe.h"
 #include "support/stream_pieces.h"
 
@@ -68,14 +70,12 @@ class SmallDisk {
 };
 
 // A file part of which cannot be read, as on a failing disk: `bytes`,
-// served from memory by a FUSE server of the test's own (a child process
-// talking to a fuse device node made in the test's folder), mounted in a
-// folder of its own, with no read-ahead, so that the kernel asks for one
-// page at a time. Every read touching [bad_begin, bad_end) fails with EIO.
-// With `direct_io` the file is opened for direct I/O: every read goes to the
-// server, none to the kernel's cache, and the kernel refuses to map it
-// shared. Needs root and the kernel's FUSE: mounted() says whether it could
-// be made, why_not() why not.
+// served from memory by a FUSE file system of the test's own
+// (support/fuse_mount.h), with no read-ahead, so that the kernel asks for
+// one page at a time. Every read touching [bad_begin, bad_end) fails with
+// EIO. With `direct_io` the file is opened for direct I/O: every read goes
+// to the server, none to the kernel's cache, and the kernel refuses to map
+// it shared. mounted() says whether it could be made, why_not() why not.
 class UnreadableFile {
  public:
   UnreadableFile(const std::string& name, const std::vector<uint8_t>& bytes, uint64_t bad_begin,
@@ -84,14 +84,19 @@ class UnreadableFile {
   UnreadableFile(const UnreadableFile&) = delete;
   UnreadableFile& operator=(const UnreadableFile&) = delete;
 
-  bool mounted() const { return server_ > 0; }
-  const std::string& why_not() const { return why_not_; }
-  std::string path() const { return mount_point_ + "/source.bin"; }
+  bool mounted() const { return mount_->mounted(); }
+  const std::string& why_not() const { return mount_->why_not(); }
+  std::string path() const { return mount_->path() + "/source.bin"; }
+
+  struct Served {
+    std::vector<uint8_t> bytes;
+    uint64_t bad_begin, bad_end;
+    bool direct_io;
+  };
 
  private:
-  std::string mount_point_;
-  std::string why_not_;
-  int server_ = -1;  // the serving child's pid
+  Served served_;  // read by the serving thread
+  std::unique_ptr<FuseMount> mount_;
 };
 
 // A packet source over `stream`: its header, then one group packet per

@@ -8,4 +8,4 @@ kestrum_add_tests(kestrum_robust_tests
   robust/crash_test.cc
   robust/robust_support.cc
   robust/write_fault_test.cc)
-target_link_libraries(kestrum_robust_tests PRIVATE asf_format_test_support)
+target_link_libraries(kestrum_robust_tests PRIVATE asf_format_test_support kestrum_test_fuse)
