@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "asf_format/reader.h"
 #include "base/bytes.h"
 #include "diagnostics/lines.h"
 #include "support/debug_capture.h"
@@ -131,8 +132,9 @@ TEST_F(WriterOutputTest, ReleasingAnUnendedWriterFlushesItsFile) {
 
 // The writer's own thread syncs the file while it writes (1 ms here), and
 // EndWriting syncs it once more; with 0 nothing syncs, and by default (the
-// process-wide interval) EndWriting does. A failing sync is told once and
-// writing goes on.
+// process-wide interval) EndWriting does. After a sync, the header's File
+// Size field notes how much of the file it made durable. A failing sync is
+// told once and writing goes on.
 TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
   struct Case {
     std::optional<uint32_t> interval_ms;
@@ -142,6 +144,7 @@ TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
   for (const Case& c : {Case{1, asf::kOk, true}, Case{0, asf::kOk, false},
                         Case{std::nullopt, asf::kOk, false}, Case{1, asf::kWriteFault, true}}) {
     SCOPED_TRACE(c.interval_ms ? std::to_string(*c.interval_ms) + " ms" : "default");
+    memory_->bytes.clear();
     memory_->syncs = 0;
     memory_->sync_result = c.sync_result;
     wmsdk::WriterOptions options = Options();
@@ -151,11 +154,33 @@ TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
     Configure(writer.Get());
     DebugCapture capture;
     ASSERT_EQ(writer->BeginWriting(), S_OK);
-    const std::vector<Sample> samples = MakeSamples(4);
-    for (const Sample& s : samples) {
+    const std::vector<Sample> samples = MakeSamples(100);
+    for (size_t i = 0; i < 4; ++i) {
+      const Sample& s = samples[i];
       ASSERT_EQ(WriteSample(writer.Get(), kVideoStream, s.time, s.bytes, s.flags), S_OK);
     }
     while (c.syncs_while_writing && memory_->syncs == 0) std::this_thread::yield();
+    // The note is written with the next sample once the sync has returned.
+    uint64_t data_start = 0;
+    const auto noted = [&] {
+      asf::MemorySource source(memory_->bytes.data(), memory_->bytes.size());
+      asf::Reader reader(source);
+      if (!reader.Open()) return uint64_t{0};
+      data_start = reader.header().data_offset + 50;
+      return reader.header().file_size;
+    };
+    for (size_t i = 4; i < samples.size() && (i == 4 || noted() == 0); ++i) {
+      const Sample& s = samples[i];
+      ASSERT_EQ(WriteSample(writer.Get(), kVideoStream, s.time, s.bytes, s.flags), S_OK);
+      if (!c.syncs_while_writing || Failed(c.sync_result)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (c.syncs_while_writing && Succeeded(c.sync_result)) {
+      EXPECT_GE(noted(), data_start);  // at least the header and the Data Object's
+      EXPECT_LE(noted(), memory_->bytes.size());
+    } else {
+      EXPECT_EQ(noted(), 0u);
+    }
     const int before_end = memory_->syncs;
     ASSERT_EQ(writer->EndWriting(), S_OK);
     const bool off = c.interval_ms == 0u;
