@@ -211,15 +211,17 @@ KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* dest
  * Linux, FlushFileBuffers on Windows) at most that long after bytes reached
  * it, so after a power cut the file holds what was handed over until about
  * that long before (plus the second of media the writer may still hold,
- * docs/output-format.md). StopRecord syncs a last time. The file stays
- * readable wherever it is cut: its Data Object states its own size while
- * writing. 0 turns syncing off (the system writes back when it likes: after
+ * docs/output-format.md). StopRecord syncs the file's packets before its
+ * header says it ended, and the rest after. The file stays readable wherever
+ * it is cut: its Data Object states its own size while writing, and after a
+ * power cut `kestrum repair` ends it. 0 turns syncing off (the system writes back when it likes: after
  * a power cut tens of seconds may be missing); the default is 1000.
  *
  * Process-wide; a recording takes the interval in force when its output is
  * prepared (its first data piece) and keeps it. TransferToAsf never syncs
- * while it converts (a conversion can be run again; KestrumSetTransferSync). Returns the interval before the call; a
- * negative value changes nothing, so -1 reads it. Safe from any thread at any
+ * while it converts (a conversion can be run again; KestrumSetTransferSync).
+ * Returns the interval before the call; a negative value changes nothing, so
+ * -1 reads it. Safe from any thread at any
  * time. A failing sync never stops the recording: it writes "writer : sync
  * failed (0x...); ..." (docs/diagnostics.md), on the writer's thread. With the
  * platform's writer on Windows (not the built-in one) it changes nothing and

@@ -211,20 +211,25 @@ TEST_P(PowerCutTest, WhatACutLeavesIsRepairedToTheFirstSamples) {
   }
 
   // The cuts: after a change chosen at random (the power going before the
-  // next one), each a loss of the three kinds; and after each of the last
-  // changes, where the file is ended.
-  std::vector<size_t> cuts(s.cuts);
-  for (size_t& c : cuts) c = std::uniform_int_distribution<size_t>(0, changes.size())(random);
+  // next one), each a loss of a kind chosen at random; and after each of the
+  // last changes, where the file is ended, every kind, pages five times.
+  std::vector<std::pair<size_t, Loss>> cuts;
+  for (size_t i = 0; i < s.cuts; ++i) {
+    cuts.emplace_back(std::uniform_int_distribution<size_t>(0, changes.size())(random),
+                      static_cast<Loss>(std::uniform_int_distribution<int>(0, 2)(random)));
+  }
   for (size_t c = changes.size() - std::min<size_t>(changes.size(), 8); c < changes.size(); ++c) {
-    cuts.push_back(c);
+    for (const Loss loss : {Loss::kAll, Loss::kPrefix, Loss::kPages, Loss::kPages, Loss::kPages,
+                            Loss::kPages, Loss::kPages}) {
+      cuts.emplace_back(c, loss);
+    }
   }
   std::sort(cuts.begin(), cuts.end());
   std::vector<double> losses, lags;  // s of media, and s before the cut, recordings
   const Clock::time_point checking = Clock::now();
   size_t checked = 0;
-  for (const size_t c : cuts) {
+  for (const auto& [c, loss] : cuts) {
     if (Clock::now() - checking > kCheckBudget) break;
-    const Loss loss = static_cast<Loss>(std::uniform_int_distribution<int>(0, 2)(random));
     const char* loss_name = loss == Loss::kAll ? "all" : loss == Loss::kPrefix ? "prefix" : "pages";
     const std::string what = std::string(s.name) + " cut after change " + std::to_string(c) + " of " +
                              std::to_string(changes.size()) + ", " + loss_name + " lost";
@@ -260,10 +265,10 @@ TEST_P(PowerCutTest, WhatACutLeavesIsRepairedToTheFirstSamples) {
 INSTANTIATE_TEST_SUITE_P(
     Jobs, PowerCutTest,
     ::testing::Values(
-        Scenario{"record_at_pace", Job::kRecordAtPace, 200, 2'000, 12'000, 120, 1000},
-        Scenario{"record_full_speed", Job::kRecordFullSpeed, 1'500, 200, 2'500, 120, 1},
-        Scenario{"convert", Job::kConvert, 300, 2'000, 12'000, 100, 0},
-        Scenario{"repair", Job::kRepair, 300, 2'000, 12'000, 40, 0}),
+        Scenario{"record_at_pace", Job::kRecordAtPace, 200, 2'000, 12'000, 100, 1000},
+        Scenario{"record_full_speed", Job::kRecordFullSpeed, 1'500, 200, 2'500, 80, 1},
+        Scenario{"convert", Job::kConvert, 300, 2'000, 12'000, 60, 0},
+        Scenario{"repair", Job::kRepair, 300, 2'000, 12'000, 10, 0}),
     [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
