@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -73,9 +74,16 @@ void SyncThread::Run() {
   }
 }
 
+// Never throws: the first sync of a file also syncs its folder, which takes
+// memory (its path); without it the sync fails like any other, and the file
+// is still ended.
 void SyncThread::Sync() {
   const uint64_t covered = handed_over_.load(std::memory_order_acquire);
-  const asf::Status status = sink_.Sync();
+  asf::Status status = asf::kOutOfMemory;
+  try {
+    status = sink_.Sync();
+  } catch (const std::bad_alloc&) {
+  }
   if (asf::Succeeded(status)) {
     durable_.store(covered, std::memory_order_release);
     failing_ = false;
@@ -85,7 +93,10 @@ void SyncThread::Sync() {
   failing_ = true;
   char line[128];
   std::snprintf(line, sizeof line, lines::kSyncFailedFormat, status.code());
-  if (report_) report_(line);
+  try {
+    if (report_) report_(line);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 }  // namespace kestrum::wmsdk
