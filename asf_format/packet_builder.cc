@@ -89,9 +89,14 @@ void PacketBuilder::WritePacketHeader(uint8_t* p, bool multiple, uint32_t send_m
 Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, uint32_t size,
                                  SamplePlacement* placement, SampleHold hold) {
   // Held from the start, and not released by a batch written on the way:
-  // only once its last packet is known and written.
+  // only once its last packet is known and written. A batch written on the
+  // way erases the holds before it from the list, so this one is found
+  // again by its number, not by a reference into the list.
+  const uint64_t mine = holds_erased_ + held_.size();
   held_.push_back(Held{UINT64_MAX, std::move(hold)});
-  Held& held = held_.back();
+  const auto ends_in = [this, mine](uint64_t packet) {
+    held_[static_cast<size_t>(mine - holds_erased_)].last_packet = packet;
+  };
   uint32_t offset = 0;
   bool first = true;
   while (offset < size) {
@@ -107,7 +112,7 @@ Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, ui
       if (first) *placement = SamplePlacement{completed_total_, completed_total_, 0, 0};
       first = false;
       placement->last_packet = completed_total_;
-      if (offset == size) held.last_packet = completed_total_;
+      if (offset == size) ends_in(completed_total_);
       const Status status = CompletePacket(send_ms);
       if (Failed(status)) return status;
       continue;
@@ -137,7 +142,7 @@ Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, ui
     offset += n;
     first = false;
     placement->last_packet = completed_total_;
-    if (offset == size) held.last_packet = completed_total_;
+    if (offset == size) ends_in(completed_total_);
     if (payloads_ == kMaxPayloadsPerPacket || packet_size_ - pos_ < kMultiPayloadHeaderSize + 1) {
       const Status status = FinishPacket();
       if (Failed(status)) return status;
@@ -174,6 +179,7 @@ void PacketBuilder::Restart(uint64_t packets) {
   segments_.clear();
   arena_.clear();
   merge_floor_ = 0;
+  holds_erased_ += held_.size();
   held_.clear();  // releases every sample: no packet needs their bytes any more
 }
 
@@ -207,6 +213,7 @@ Status PacketBuilder::Drain() {
   size_t written = 0;
   while (written < held_.size() && held_[written].last_packet < completed_total_) ++written;
   held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(written));
+  holds_erased_ += written;
   return status;
 }
 

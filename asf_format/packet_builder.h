@@ -131,6 +131,7 @@ class PacketBuilder {
   // what a batch holds (kMaxHeldSamples and the open packet's), so that
   // steady writing needs no memory for it.
   std::vector<Held> held_;
+  uint64_t holds_erased_ = 0;  // taken off the front of held_ so far
   uint32_t batched_ = 0;
   uint64_t completed_total_ = 0;
   uint32_t last_send_ms_ = 0;  // send times never decrease over packets

@@ -14,6 +14,7 @@
 #include "asf_format/tests/test_support.h"
 #include "asf_format/reader.h"
 #include "asf_format/muxer.h"
+#include "asf_format/packet_builder.h"
 #include "asf_format/status.h"
 
 namespace kestrum::asf {
@@ -183,6 +184,11 @@ TEST_P(RoundTripTest, WalkedFileGivesBackEverySample) {
   const AsfFile f = ReadAsfFile(sink.bytes);
   ASSERT_EQ(f.error, "");
   ExpectSamplesMatch(f, samples, samples.size());
+  // Samples taken in place are held only until their packets are written:
+  // a batch's worth and the open packet's, whatever the file's length.
+  EXPECT_EQ(testing::HeldByWriteAll().outstanding, 0);
+  EXPECT_LE(testing::HeldByWriteAll().most,
+            static_cast<int>(kMaxHeldSamples + kMaxPayloadsPerPacket + 2));
 
   // The patched header.
   EXPECT_EQ(f.flags, 2u);

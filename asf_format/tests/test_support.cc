@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -86,12 +87,21 @@ std::vector<Sample> VideoSamples(std::mt19937& rng, int count, size_t min_size, 
   return samples;
 }
 
+namespace {
+HoldCount g_holds;
+void ReleaseHold(void*) { --g_holds.outstanding; }
+}  // namespace
+
+HoldCount HeldByWriteAll() { return g_holds; }
+
 void WriteAll(Muxer& muxer, const std::vector<Sample>& samples, bool end) {
+  g_holds = HoldCount{};
   ASSERT_EQ(muxer.Begin(), kOk);
   for (const Sample& s : samples) {
-    ASSERT_EQ(
-        muxer.WriteSample(s.stream, s.time, kFrameTime, s.key, s.bytes.data(), s.bytes.size()),
-        kOk);
+    g_holds.most = std::max(g_holds.most, ++g_holds.outstanding);
+    ASSERT_EQ(muxer.WriteSample(s.stream, s.time, kFrameTime, s.key, s.bytes.data(),
+                                s.bytes.size(), SampleHold(ReleaseHold, nullptr)),
+              kOk);
   }
   if (end) {
     ASSERT_EQ(muxer.End(), kOk);

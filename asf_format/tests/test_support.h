@@ -66,7 +66,13 @@ std::vector<uint8_t> RandomBytes(std::mt19937& rng, size_t size);
 std::vector<Sample> VideoSamples(std::mt19937& rng, int count, size_t min_size, size_t max_size);
 
 // Begin, every sample (duration kFrameTime), End; each call must succeed.
+// The samples are taken in place, each with a hold that HeldByWriteAll
+// counts: how many the muxer holds now, and the most it held at once.
 void WriteAll(Muxer& muxer, const std::vector<Sample>& samples, bool end = true);
+struct HoldCount {
+  int outstanding = 0, most = 0;
+};
+HoldCount HeldByWriteAll();
 
 std::string TempPath(const std::string& name);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
