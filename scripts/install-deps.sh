@@ -8,7 +8,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev ffmpeg mediainfo pkg-config file
-  nlohmann-json3-dev libfuse3-dev)
+  nlohmann-json3-dev libfuse3-dev python3)
 if [ "${1:-}" = --only ]; then
   shift
   packages=()
