@@ -37,6 +37,15 @@ bool StreamScanner::OpenDescriptor(int fd) {
   return file_.OpenDescriptor(fd) && ReadHeader();
 }
 
+const uint8_t* StreamScanner::ReadSoFar(size_t* size) const {
+  if (!open_ || mapped_ || data_ == nullptr || buffer_offset_ != 0 || begin_ != 0 ||
+      cursor_ != kFileHeaderSize) {
+    return nullptr;
+  }
+  *size = end_;
+  return data_;
+}
+
 bool StreamScanner::ReadHeader() {
   open_ = true;
   if (Ensure(0, kFileHeaderSize) < kFileHeaderSize ||

@@ -70,6 +70,10 @@ class StreamScanner {
 
   // The first 40 bytes of the file, as they are; valid while open.
   const uint8_t* header() const { return header_; }
+  // Before the first Next over a descriptor: every byte read from it so
+  // far, from the first (the header and what came with it), *size of them;
+  // null otherwise. For a reader that takes the input over from here.
+  const uint8_t* ReadSoFar(size_t* size) const;
 
   // The next group or skipped region, or kEnd. Groups are checked with
   // CheckGroup; every byte after the header is in exactly one event. A

@@ -89,9 +89,22 @@ int InspectOne(const std::string& command, const std::string& path, const Inspec
                   "'" + path + "' is not a stream: fewer than its 40-byte header");
     }
     if (kestrum::asf::IsAsfHeader(scanner.header())) {
-      return Fail(command, kExitInput,
-                  "'" + path + "' is an ASF file, which is read only from a regular file (a "
-                  "FILE, or standard input given one with '<')");
+      // An ASF file on a pipe: its reader seeks, so it is held in a
+      // temporary file first.
+      size_t have = 0;
+      const uint8_t* read = scanner.ReadSoFar(&have);
+      std::string why = "it was read too far";
+      const int held = read != nullptr ? HoldInTemporaryFile(read, have, in.fd(), why) : -1;
+      if (held < 0) return Fail(command, kExitInput, "cannot read '" + path + "' (an ASF file): " + why);
+      struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+      } closer{held};
+      const auto asf = AsfAtDescriptor(held);
+      if (asf == nullptr) return Fail(command, kExitInput, "cannot read '" + path + "' (an ASF file)");
+      if (!r.masked) return InspectAsf(command, path, asf.get(), r.json, r.samples);
+      if (StandardOutputIsTerminal(error)) return UsageError(command, error);
+      return WriteMaskedAsf(command, path, asf.get());
     }
     if (r.masked) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
     return InspectStream(command, path, scanner, r.limit != 0 ? r.limit : kDefaultLimit, false,

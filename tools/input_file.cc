@@ -8,7 +8,9 @@
 
 #include <fcntl.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "cli.h"
 
@@ -121,6 +123,55 @@ std::string InputFile::OpenError() const {
     return "cannot read '" + path_ + "': another program is writing it; it was left as it is";
   }
   return "cannot open '" + path_ + "': " + std::strerror(error_);
+}
+
+int HoldInTemporaryFile(const uint8_t* prefix, size_t size, int fd, std::string& error) {
+#ifdef _WIN32
+  (void)prefix;
+  (void)size;
+  (void)fd;
+  error = "it can be read only from a file";
+  return -1;
+#else
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string folder = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  std::string name = folder + "/kestrum-XXXXXX";
+  const int held = ::mkostemp(name.data(), O_CLOEXEC);
+  if (held < 0) {
+    error = "cannot make a temporary file in '" + folder + "': " + std::strerror(errno);
+    return -1;
+  }
+  ::unlink(name.c_str());
+  const auto failed = [&](const std::string& why) {
+    error = why;
+    ::close(held);
+    return -1;
+  };
+  const auto put = [held](const uint8_t* data, size_t n) {
+    while (n > 0) {
+      const ssize_t done = ::write(held, data, n);
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) return false;
+      data += done;
+      n -= static_cast<size_t>(done);
+    }
+    return true;
+  };
+  const auto no_room = [&] {
+    return failed("cannot hold it in a temporary file in '" + folder + "': " + std::strerror(errno));
+  };
+  if (!put(prefix, size)) return no_room();
+  std::vector<uint8_t> buffer(size_t{1} << 16);
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return failed(std::string("cannot read it: ") + std::strerror(errno));
+    if (n == 0) break;
+    if (!put(buffer.data(), static_cast<size_t>(n))) return no_room();
+  }
+  if (::lseek(held, 0, SEEK_SET) != 0) return no_room();
+  return held;
+#endif
 }
 
 int64_t FileSize(const std::string& path) {

@@ -40,6 +40,12 @@ bool IsFolder(const std::string& path);
 // "cannot read 'PATH': it is a folder".
 std::string FolderInputMessage(const std::string& path);
 
+// A copy of what comes on `fd` (a pipe, say) for a reader that must seek:
+// `prefix` (what was read of it already), then the rest of `fd`, in a
+// temporary file of its own in $TMPDIR (or /tmp), removed at once. Its
+// descriptor at offset 0, which the caller closes; -1 with `error` said.
+int HoldInTemporaryFile(const uint8_t* prefix, size_t size, int fd, std::string& error);
+
 // Size of a regular file, or -1.
 int64_t FileSize(const std::string& path);
 

@@ -53,6 +53,7 @@ FuseMount::FuseMount(const std::string& dir, const fuse_lowlevel_ops& operations
   char* argv[] = {program, nullptr};
   fuse_args args = FUSE_ARGS_INIT(1, argv);
   fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, userdata);
+  fuse_opt_free_args(&args);  // the session keeps what it needs of them
   static const fuse_custom_io io = {WriteReply, ReadRequest, nullptr, nullptr};
   if (session == nullptr || fuse_session_custom_io(session, &io, fd) != 0 || ::pipe2(stop_, O_CLOEXEC) != 0) {
     why_not_ = "cannot start a FUSE session";
