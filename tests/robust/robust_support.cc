@@ -191,7 +191,8 @@ UnreadableFile::UnreadableFile(const std::string& name, const std::vector<uint8_
     : served_{bytes, bad_begin, bad_end, direct_io} {
   ::umount2((std::string(KESTRUM_TEST_TMPDIR) + "/" + name + "/mnt").c_str(), MNT_DETACH);
   const fuse_lowlevel_ops ops = UnreadableOperations();
-  mount_ = std::make_unique<FuseMount>(TestDirectory(name), ops, &served_, "max_read=4096", true);
+  mount_ = std::make_unique<FuseMount>(TestDirectory(name), ops, &served_, "max_read=4096", true,
+                                       /*in_child=*/true);
 }
 
 UnreadableFile::~UnreadableFile() = default;

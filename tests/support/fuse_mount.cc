@@ -3,10 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <cstring>
@@ -24,7 +28,7 @@ std::string Failure(const char* what) { return std::string(what) + ": " + std::s
 }  // namespace
 
 FuseMount::FuseMount(const std::string& dir, const fuse_lowlevel_ops& operations, void* userdata,
-                     const std::string& options, bool read_only)
+                     const std::string& options, bool read_only, bool in_child)
     : mount_point_(dir + "/mnt") {
   ::umount2(mount_point_.c_str(), MNT_DETACH);
   std::error_code ec;
@@ -62,7 +66,22 @@ FuseMount::FuseMount(const std::string& dir, const fuse_lowlevel_ops& operations
     return;
   }
   session_ = session;
-  thread_ = std::thread([this] { Serve(); });
+  if (!in_child) {
+    thread_ = std::thread([this] { Serve(); });
+    return;
+  }
+  child_ = ::fork();
+  if (child_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    Serve();
+    ::_exit(0);
+  }
+  if (child_ < 0) {
+    why_not_ = Failure("cannot start the FUSE server");
+    fuse_session_destroy(session_);
+    session_ = nullptr;
+    ::umount2(mount_point_.c_str(), MNT_DETACH);
+  }
 }
 
 void FuseMount::Serve() {
@@ -85,9 +104,14 @@ void FuseMount::Serve() {
 FuseMount::~FuseMount() {
   if (session_ == nullptr) return;
   ::umount2(mount_point_.c_str(), MNT_DETACH);
-  const char stop = 0;
-  (void)::write(stop_[1], &stop, 1);
-  thread_.join();
+  if (child_ > 0) {
+    ::kill(child_, SIGKILL);
+    ::waitpid(child_, nullptr, 0);
+  } else {
+    const char stop = 0;
+    (void)::write(stop_[1], &stop, 1);
+    thread_.join();
+  }
   fuse_session_destroy(session_);  // closes the device: the connection ends
   ::close(stop_[0]);
   ::close(stop_[1]);

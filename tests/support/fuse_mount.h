@@ -7,10 +7,14 @@
 //
 // Each request is answered on the serving thread, one at a time, so the
 // operations need no lock against each other; what the test reads of the
-// file system's state while it is mounted needs one.
+// file system's state while it is mounted needs one. A file system whose
+// state the test never reads may be served by a child process instead
+// (`in_child`), which keeps serving whatever the test process does (under
+// valgrind, say, whose threads run one at a time).
 #pragma once
 
 #include <fuse_lowlevel.h>
+#include <sys/types.h>
 
 #include <string>
 #include <thread>
@@ -24,7 +28,7 @@ class FuseMount {
   // `options` are added to the mount's own (max_read=4096, say);
   // `read_only` mounts it so.
   FuseMount(const std::string& dir, const fuse_lowlevel_ops& operations, void* userdata,
-            const std::string& options, bool read_only);
+            const std::string& options, bool read_only, bool in_child = false);
   // Takes the mount off and ends the serving thread; a request still under
   // way is answered with an error by the kernel.
   ~FuseMount();
@@ -43,6 +47,7 @@ class FuseMount {
   fuse_session* session_ = nullptr;
   int stop_[2] = {-1, -1};  // a pipe: a byte written ends the serving thread
   std::thread thread_;
+  pid_t child_ = -1;  // the serving child, with in_child
 };
 
 // The attributes of a regular file or folder as the kernel is told them.
