@@ -14,6 +14,7 @@
 #define _FILE_OFFSET_BITS 64  // 64-bit file offsets on 32-bit builds
 
 #include "asf_format/buffered_file_sink.h"
+#include "asf_format/errno_status.h"
 
 #ifndef _WIN32
 #include <algorithm>
@@ -33,29 +34,6 @@
 
 namespace kestrum::asf {
 namespace {
-
-Status FromErrno(int error, Status otherwise) {
-  switch (error) {
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-      return kDiskFull;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-      return kAccessDenied;
-    case ENOENT:
-    case ENOTDIR:
-      return kFileNotFound;
-    case ENAMETOOLONG:
-      return kFileNameTooLong;
-    case EPIPE:
-      return kBrokenPipe;
-    default:
-      return otherwise;
-  }
-}
 
 // Moves all `size` bytes with `io(position, count)` (a read or a write that
 // may move fewer), retrying interrupted calls; *done counts what moved.

@@ -19,6 +19,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "asf_format/errno_status.h"
 #endif
 
 namespace kestrum::asf {
@@ -75,21 +77,6 @@ class Win32RepairFile final : public RepairFile {
   const uint64_t size_;
 };
 #else
-Status FromErrno(int error) {
-  switch (error) {
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-      return kDiskFull;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return kAccessDenied;
-    default:
-      return kWriteFault;
-  }
-}
-
 class PosixRepairFile final : public RepairFile {
  public:
   PosixRepairFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
@@ -110,7 +97,7 @@ class PosixRepairFile final : public RepairFile {
     while (size > 0) {
       const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? FromErrno(errno) : kWriteFault;
+      if (n <= 0) return n < 0 ? FromErrno(errno, kWriteFault) : kWriteFault;
       data += n;
       size -= static_cast<size_t>(n);
       offset += static_cast<uint64_t>(n);
@@ -121,7 +108,7 @@ class PosixRepairFile final : public RepairFile {
     int result = 0;
     while ((result = ::ftruncate(fd_, static_cast<off_t>(size))) != 0 && errno == EINTR) {
     }
-    return result == 0 ? kOk : FromErrno(errno);
+    return result == 0 ? kOk : FromErrno(errno, kWriteFault);
   }
   Status Sync() override {
 #if defined(__APPLE__)
@@ -129,7 +116,7 @@ class PosixRepairFile final : public RepairFile {
 #else
     const int result = ::fdatasync(fd_);
 #endif
-    return result == 0 ? kOk : FromErrno(errno);
+    return result == 0 ? kOk : FromErrno(errno, kWriteFault);
   }
 
  private:
@@ -181,7 +168,7 @@ std::unique_ptr<RepairFile> OpenRepairFile(const std::string& path, bool write, 
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) {
     *result = errno == ENOENT || errno == ENOTDIR ? RepairOpen::kNotFound : RepairOpen::kCannotOpen;
-    *status = FromErrno(errno);
+    *status = FromErrno(errno, kWriteFault);
     return nullptr;
   }
   if (S_ISDIR(info.st_mode)) {
@@ -196,7 +183,7 @@ std::unique_ptr<RepairFile> OpenRepairFile(const std::string& path, bool write, 
   const int fd = ::open(path.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     *result = RepairOpen::kCannotOpen;
-    *status = FromErrno(errno);
+    *status = FromErrno(errno, kWriteFault);
     return nullptr;
   }
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {  // replaced since the stat

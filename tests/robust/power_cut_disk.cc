@@ -18,18 +18,17 @@ PowerCutDisk& DiskOf(fuse_req_t request) {
   return *static_cast<PowerCutDisk*>(fuse_req_userdata(request));
 }
 
-// Replies with a node's attributes (as an entry, or as attributes alone).
+struct stat Attributes(const PowerCutDisk& disk, uint64_t node) {
+  return node == FUSE_ROOT_ID ? FuseAttributes(node, true, 0)
+                              : FuseAttributes(node, false, disk.nodes.at(node).bytes.size());
+}
+
+// Replies with a node as an entry (of a file just made, with `created`).
 void ReplyNode(fuse_req_t request, PowerCutDisk& disk, uint64_t node, fuse_file_info* created) {
-  struct stat attributes{};
-  if (node == FUSE_ROOT_ID) {
-    attributes = FuseAttributes(node, true, 0);
-  } else {
-    attributes = FuseAttributes(node, false, disk.nodes.at(node).bytes.size());
-  }
   fuse_entry_param entry{};
   entry.ino = node;
   entry.generation = 1;
-  entry.attr = attributes;  // no timeouts: the kernel asks again
+  entry.attr = Attributes(disk, node);  // no timeouts: the kernel asks again
   if (created != nullptr) {
     fuse_reply_create(request, &entry, created);
   } else {
@@ -38,10 +37,14 @@ void ReplyNode(fuse_req_t request, PowerCutDisk& disk, uint64_t node, fuse_file_
 }
 
 void ReplyAttributes(fuse_req_t request, PowerCutDisk& disk, uint64_t node) {
-  const struct stat attributes =
-      node == FUSE_ROOT_ID ? FuseAttributes(node, true, 0)
-                           : FuseAttributes(node, false, disk.nodes.at(node).bytes.size());
+  const struct stat attributes = Attributes(disk, node);
   fuse_reply_attr(request, &attributes, 0);
+}
+
+// The file `name` in folder `parent` (only the root has files), or 0.
+uint64_t Entry(const PowerCutDisk& disk, fuse_ino_t parent, const char* name) {
+  const auto found = disk.names.find(name);
+  return parent == FUSE_ROOT_ID && found != disk.names.end() ? found->second : 0;
 }
 
 bool Known(PowerCutDisk& disk, fuse_ino_t node) {
@@ -53,12 +56,12 @@ fuse_lowlevel_ops Operations() {
   ops.lookup = [](fuse_req_t request, fuse_ino_t parent, const char* name) {
     PowerCutDisk& disk = DiskOf(request);
     std::lock_guard<std::mutex> lock(disk.mutex);
-    const auto found = disk.names.find(name);
-    if (parent != FUSE_ROOT_ID || found == disk.names.end()) {
+    const uint64_t node = Entry(disk, parent, name);
+    if (node == 0) {
       fuse_reply_err(request, ENOENT);
       return;
     }
-    ReplyNode(request, disk, found->second, nullptr);
+    ReplyNode(request, disk, node, nullptr);
   };
   ops.getattr = [](fuse_req_t request, fuse_ino_t node, fuse_file_info*) {
     PowerCutDisk& disk = DiskOf(request);
@@ -105,13 +108,13 @@ fuse_lowlevel_ops Operations() {
   ops.unlink = [](fuse_req_t request, fuse_ino_t parent, const char* name) {
     PowerCutDisk& disk = DiskOf(request);
     std::lock_guard<std::mutex> lock(disk.mutex);
-    const auto found = disk.names.find(name);
-    if (parent != FUSE_ROOT_ID || found == disk.names.end()) {
+    const uint64_t node = Entry(disk, parent, name);
+    if (node == 0) {
       fuse_reply_err(request, ENOENT);
       return;
     }
-    disk.Record(PowerCutDisk::Kind::kUnlink, found->second);
-    disk.names.erase(found);
+    disk.Record(PowerCutDisk::Kind::kUnlink, node);
+    disk.names.erase(name);
     fuse_reply_err(request, 0);
   };
   ops.open = [](fuse_req_t request, fuse_ino_t node, fuse_file_info* file) {
