@@ -55,8 +55,10 @@ void SyncThread::Run() {
   for (;;) {
     wake_.wait(lock, [&] { return stop_ || written_.load(std::memory_order_acquire); });
     if (stop_) return;
-    // What reached the file from here on is synced by the deadline.
-    const Clock::time_point deadline = Clock::now() + interval_;
+    // What reached the file from here on is synced by the deadline: a step
+    // before the interval is up, so that waking late, or the sync itself,
+    // still leaves it durable within the interval.
+    const Clock::time_point deadline = Clock::now() + interval_ - step;
     for (;;) {
       if (written_.exchange(false, std::memory_order_acq_rel)) {
         lock.unlock();
