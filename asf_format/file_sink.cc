@@ -14,7 +14,6 @@
 #define _FILE_OFFSET_BITS 64  // 64-bit file offsets on 32-bit builds
 
 #include "asf_format/buffered_file_sink.h"
-#include "asf_format/errno_status.h"
 
 #ifndef _WIN32
 #include <algorithm>
@@ -31,6 +30,8 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
+
+#include "asf_format/errno_status.h"
 
 namespace kestrum::asf {
 namespace {
