@@ -58,18 +58,23 @@ struct Unconfirmed {
 };
 
 // Where `header` (a header image BuildHeader made) holds the File
-// Properties Object's File Size field; 0 if it holds none.
+// Properties Object's File Size field, followed by the rest up to its
+// Flags; 0 if it holds none.
 size_t FileSizeField(const std::vector<uint8_t>& header) {
   for (size_t at = kHeaderObjectFixedSize; header.size() - at >= kObjectHeaderSize;) {
     const uint64_t size = load_u64le(header.data() + at + 16);
     if (size < kObjectHeaderSize || size > header.size() - at) return 0;
     if (LoadGuid(header.data() + at) == kFilePropertiesObject) {
-      return size >= kFilePropertiesFileSizeOffset + 8 ? at + kFilePropertiesFileSizeOffset : 0;
+      return size >= kFilePropertiesFlagsOffset + 4 ? at + kFilePropertiesFileSizeOffset : 0;
     }
     at += static_cast<size_t>(size);
   }
   return 0;
 }
+
+// The fields ConfirmEnd writes, from File Size to Flags (where Flags is).
+constexpr size_t kConfirmedFlagsAt = kFilePropertiesFlagsOffset - kFilePropertiesFileSizeOffset;
+constexpr size_t kConfirmedFieldsSize = kConfirmedFlagsAt + 4;
 
 }  // namespace
 
@@ -102,6 +107,9 @@ struct Muxer::State {
   uint64_t header_size = 0;  // Header Object and Data Object header
   size_t file_size_field = 0;  // where the header holds the File Size (0: unknown)
   uint64_t durable_noted = 0;  // the count MarkDurable last wrote there
+  // What End left for ConfirmEnd: the File Properties Object's fields from
+  // File Size to Flags, as a clean end has them (empty: nothing).
+  std::vector<uint8_t> unconfirmed_end;
   // Set aside by Begin for ending the file, so that End needs no memory
   // that may no longer be there: the header's image, its totals, and the
   // list of the streams indexed.
@@ -290,6 +298,12 @@ uint32_t ChoosePacketSize(const std::vector<StreamInfo>& streams) {
 
 Status Muxer::State::WriteHeader(const HeaderTotals& totals) {
   BuildHeader(info, packet_size, totals, header_image);
+  if (totals.finished && options.confirm_end_later && file_size_field != 0) {
+    uint8_t* const fields = header_image.data() + file_size_field;
+    unconfirmed_end.assign(fields, fields + kConfirmedFieldsSize);
+    store_u64le(fields, durable_noted);
+    store_u32le(fields + kConfirmedFlagsAt, load_u32le(fields + kConfirmedFlagsAt) | kFileFlagBroadcast);
+  }
   Status status = sink.WriteAt(0, header_image.data(), header_image.size());
   if (Succeeded(status)) status = sink.Flush();
   return status;
@@ -413,6 +427,7 @@ Status Muxer::Begin() {
     s.file_size_field = FileSizeField(s.header_image);
     s.final_totals.max_object_size.reserve(s.streams.size());
     s.indexed.reserve(s.streams.size());
+    s.unconfirmed_end.reserve(kConfirmedFieldsSize);
     s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size);
     s.phase = Phase::kWriting;
     status = s.sink.Write(s.header_image.data(), s.header_image.size());
@@ -549,6 +564,18 @@ Status Muxer::MarkDurable(uint64_t bytes) {
   store_u64le(field, bytes);
   const Status status = s.sink.WriteAt(s.file_size_field, field, sizeof field);
   if (Succeeded(status)) s.durable_noted = bytes;
+  return status;
+}
+
+Status Muxer::ConfirmEnd() {
+  if (state_ == nullptr) return kOutOfMemory;
+  State& s = *state_;
+  if (s.phase != Phase::kEnded) return kInvalidRequest;
+  if (s.unconfirmed_end.empty()) return kOk;
+  Status status =
+      s.sink.WriteAt(s.file_size_field, s.unconfirmed_end.data(), s.unconfirmed_end.size());
+  if (Succeeded(status)) status = s.sink.Flush();
+  if (Succeeded(status)) s.unconfirmed_end.clear();
   return status;
 }
 

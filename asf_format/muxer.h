@@ -136,6 +136,15 @@ struct MuxerOptions {
   // come first, such as making the packets durable, so that after a power
   // cut a header that says the file ended never stands over lost packets.
   std::function<void()> before_ending;
+  // Over a sink that can seek, End() writes the ended header but for two
+  // fields, Broadcast still set and File Size as MarkDurable last noted
+  // it, and ConfirmEnd() writes those two as a clean end has them: a writer
+  // that syncs from a thread of its own ends the file at once and confirms
+  // it once a sync has made the rest durable. After a power cut a header
+  // that says the file ended then never stands over lost packets, and one
+  // not confirmed is repaired like a file never ended (repair.h). Readers
+  // meanwhile find every sample, the durations and the index.
+  bool confirm_end_later = false;
 };
 
 class Muxer {
@@ -182,6 +191,11 @@ class Muxer {
   // and End() overwrites, holds the largest such count noted. Only over a
   // sink that can seek, while writing, and for a count larger than the last.
   Status MarkDurable(uint64_t bytes);
+  // After End() with MuxerOptions::confirm_end_later: clears Broadcast and
+  // writes the file's true size in the header, and flushes. kOk when End
+  // left nothing to confirm (a stream, a sink that broke, no such option);
+  // kInvalidRequest before End.
+  Status ConfirmEnd();
 
   // The data packet size in use (0 before Begin).
   uint32_t packet_size() const;

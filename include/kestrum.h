@@ -27,12 +27,12 @@
  * Threading: the library runs every call on the caller's thread; the only
  * thread it starts is the built-in writer's, one per live recording while it
  * writes a file with a sync interval (KestrumSetSyncInterval), which syncs
- * the file and nothing else, and ends in StopRecord (or
- * ReleaseRecordInstance). Calls for one instance must not overlap: drive an
- * instance from one thread at a time (or serialise the calls yourself), and
- * never call StopRecord or ReleaseRecordInstance while a SendOneFrame of the
- * same instance runs. Different instances share nothing and may be driven
- * from different threads at once. TransferToAsf works on one instance that
+ * the file and nothing else, ends it durably after StopRecord, and is gone
+ * by the time ReleaseRecordInstance returns. Calls for one instance must not
+ * overlap: drive an instance from one thread at a time (or serialise the
+ * calls yourself), and never call StopRecord or ReleaseRecordInstance while
+ * a SendOneFrame of the same instance runs. Different instances share
+ * nothing and may be driven from different threads at once. TransferToAsf works on one instance that
  * the library keeps for the whole process: at most one TransferToAsf runs at
  * a time in a process (to convert in parallel, use several processes).
  *
@@ -95,8 +95,10 @@ KESTRUM_API KestrumHandle KESTRUM_CALL CreateRecordInstance(void);
  *
  * It does not end writing: release an instance without StopRecord and its
  * file stays unended (readable up to its last complete data packet, but
- * without index, duration or final sizes). The handle must not be used
- * again, and no other call for this instance may be running. */
+ * without index, duration or final sizes). After StopRecord it waits, if
+ * need be, for the writer's thread to make the file's end durable
+ * (KestrumSetSyncInterval). The handle must not be used again, and no other
+ * call for this instance may be running. */
 KESTRUM_API void KESTRUM_CALL ReleaseRecordInstance(KestrumHandle* handle);
 
 /* Ordinal 3. Hands one piece of the stream to the live road. The bytes are
@@ -160,7 +162,8 @@ KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* f
 
 /* Ordinal 5. Ends writing when the output was prepared: buffered data goes
  * out, the index is appended and the file's sizes and duration are filled
- * in. Bytes of a group still unfinished at this point are not written. The
+ * in (with a sync interval, the last of it, that the file ended, once its
+ * packets are durable: KestrumSetSyncInterval). Bytes of a group still unfinished at this point are not written. The
  * instance stays as it is (release it with ReleaseRecordInstance); it does
  * not start another file, and pieces sent afterwards are not recorded.
  * A null handle, an instance whose output was never prepared, or a second
@@ -211,8 +214,12 @@ KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* dest
  * Linux, FlushFileBuffers on Windows) at most that long after bytes reached
  * it, so after a power cut the file holds what was handed over until about
  * that long before (plus the second of media the writer may still hold,
- * docs/output-format.md). StopRecord syncs the file's packets before its
- * header says it ended, and the rest after. The file stays readable wherever
+ * docs/output-format.md). StopRecord ends the file without waiting for the
+ * disk: that thread then syncs the packets, has the header say the file
+ * ended (until then it says all but that, and readers find every sample and
+ * the index) and syncs that too; ReleaseRecordInstance waits for it if it
+ * is still running, and until then the file stays open (on Windows, move or
+ * remove it after ReleaseRecordInstance). The file stays readable wherever
  * it is cut: its Data Object states its own size while writing, and after a
  * power cut `kestrum repair` ends it. 0 turns syncing off (the system writes back when it likes: after
  * a power cut tens of seconds may be missing); the default is 1000.

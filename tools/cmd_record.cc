@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "args.h"
@@ -231,15 +232,21 @@ class Recording {
   stream_format::DecodedHeader decoded_;
   std::optional<DiagnosticWatch> diagnostics_;
   KestrumHandle handle_ = nullptr;
+  // A series: the file before, ended. The library makes its end durable on
+  // a thread of its own, which releasing the instance waits for: released
+  // once the next file is under way, the recording never waits for it.
+  KestrumHandle ended_ = nullptr;
   // Memory that runs out in the program itself still leaves the recording
-  // ended (the normal ways out release the handle first).
+  // ended (the normal ways out release the handles first).
   struct EndOnUnwind {
     KestrumHandle& handle;
+    KestrumHandle& ended;
     ~EndOnUnwind() {
       if (handle != nullptr) StopRecord(handle);
       ReleaseRecordInstance(&handle);
+      ReleaseRecordInstance(&ended);
     }
-  } end_on_unwind_{handle_};
+  } end_on_unwind_{handle_, ended_};
   std::optional<int> refused_;
   std::vector<std::string> files_;  // those written before the one in hand
   std::optional<Progress> progress_;
@@ -360,7 +367,8 @@ std::optional<int> Recording::PumpPieces() {
 std::optional<int> Recording::NextFile() {
   FlushPending();
   StopRecord(handle_);
-  ReleaseRecordInstance(&handle_);
+  ReleaseRecordInstance(&ended_);
+  std::swap(ended_, handle_);
   output_name_ = request_.pattern.Name(files_.size());
   if (!BeginFile()) {
     progress_->Finish();
@@ -398,6 +406,7 @@ int Recording::StopAndReport() {
   FlushPending();
   StopRecord(handle_);
   ReleaseRecordInstance(&handle_);
+  ReleaseRecordInstance(&ended_);
   if (request_.to_stdout()) EndStandardOutput();
   progress_->Finish();
   const double seconds = progress_->elapsed_seconds();

@@ -36,15 +36,36 @@ void SyncThread::Written(uint64_t handed_over) {
 
 void SyncThread::Finish() {
   finished_ = true;
-  if (thread_.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
+  Join();
   Sync();
+}
+
+void SyncThread::FinishThen(std::function<void()> then, std::function<void()> after) {
+  finished_ = true;
+  if (!thread_.joinable()) {
+    Sync();
+    then();
+    Sync();
+    after();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    then_ = std::move(then);
+    after_ = std::move(after);
+    stop_ = true;
+  }
+  wake_.notify_one();
+}
+
+void SyncThread::Join() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
 }
 
 void SyncThread::Run() {
@@ -52,9 +73,9 @@ void SyncThread::Run() {
   const auto step = std::max<Clock::duration>(interval_ / kWriteBacksPerInterval,
                                               std::chrono::milliseconds(1));
   std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
+  while (!stop_) {
     wake_.wait(lock, [&] { return stop_ || written_.load(std::memory_order_acquire); });
-    if (stop_) return;
+    if (stop_) break;
     // What reached the file from here on is synced by the deadline: a step
     // before the interval is up, so that waking late, or the sync itself,
     // still leaves it durable within the interval.
@@ -69,11 +90,18 @@ void SyncThread::Run() {
       if (stop_ || now >= deadline) break;
       wake_.wait_until(lock, std::min(deadline, now + step), [&] { return stop_; });
     }
-    if (stop_) return;  // Finish syncs
+    if (stop_) break;
     lock.unlock();
     Sync();
     lock.lock();
   }
+  if (!then_) return;  // Finish syncs
+  const std::function<void()> then = std::move(then_), after = std::move(after_);
+  lock.unlock();
+  Sync();
+  then();
+  Sync();
+  after();
 }
 
 // Never throws: the first sync of a file also syncs its folder, which takes

@@ -14,7 +14,11 @@
 // A sync that fails is told in one line (lines::kSyncFailedFormat, through
 // `report`, on the thread that syncs) and writing goes on; the line comes
 // again only after a sync has worked. Finish ends the thread and syncs on
-// the caller's thread; a later Finish syncs again.
+// the caller's thread; a later Finish syncs again. FinishThen ends the file
+// on the thread instead, without the caller waiting: a sync, then what may
+// reach the file only once all before it is durable (the confirmation of
+// an ended file, Muxer::ConfirmEnd), then a last sync; the destructor waits
+// for it.
 #pragma once
 
 #include <atomic>
@@ -36,6 +40,7 @@ class SyncThread {
   SyncThread(asf::ByteSink& sink, uint32_t interval_ms, std::function<void(const char*)> report);
   ~SyncThread() {
     if (!finished_) Finish();
+    Join();
   }
   SyncThread(const SyncThread&) = delete;
   SyncThread& operator=(const SyncThread&) = delete;
@@ -48,9 +53,15 @@ class SyncThread {
   // Ends the thread (the first time) and makes everything written durable;
   // the destructor calls it if nothing did.
   void Finish();
+  // Returns at once; the thread syncs, calls `then`, syncs again and calls
+  // `after`, once the sink is no longer touched (all on the caller's thread,
+  // before returning, when there is no thread). Once only, instead of
+  // Finish; nothing else may be written meanwhile.
+  void FinishThen(std::function<void()> then, std::function<void()> after);
 
  private:
   void Run();
+  void Join();  // ends the thread: what it was handed to finish first
   void Sync();  // one sync, with its line when it fails
 
   asf::ByteSink& sink_;
@@ -62,6 +73,7 @@ class SyncThread {
   std::mutex mutex_;                  // guards stop_ and the waits
   std::condition_variable wake_;
   bool stop_ = false;
+  std::function<void()> then_, after_;  // FinishThen's; with stop_
   bool failing_ = false;  // the last sync failed and was told
   bool finished_ = false;
   std::thread thread_;

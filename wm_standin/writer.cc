@@ -3,8 +3,14 @@
 // to the ASF muxer, which keeps a reference to the sample until its bytes
 // are written (the caller must leave them as they are once handed over).
 // While it writes a file (not a stream) with a sync interval, a thread of
-// its own keeps the file durable (wm_standin/sync_thread.h), and EndWriting
-// syncs it a last time once the writer's lock is given back.
+// its own keeps the file durable (wm_standin/sync_thread.h). EndWriting then
+// ends the file without waiting for the disk: the header says everything
+// but that it ended (asf::MuxerOptions::confirm_end_later), and the thread
+// syncs, confirms the end and syncs again, then closes the file; the writer
+// waits for that only when it is released or begins writing again. A
+// writer that syncs as it ends (a conversion's, on request) makes the
+// packets durable before the header says the file ended, and the rest
+// before EndWriting returns.
 //
 // Results the library may meet: NS_E_INVALID_REQUEST for a call out of order
 // (a sample, EndWriting or a second BeginWriting when not writing or already
@@ -27,7 +33,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <functional>
 #include <mutex>
+#include <new>
 #include <random>
 
 #include "platform/codepage.h"
@@ -52,6 +63,43 @@ constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 
 std::atomic<int32_t> g_sync_interval_ms{kDefaultSyncIntervalMs};
 std::atomic<int32_t> g_transfer_sync{0};
+
+// Files whose end a writer's thread is still making durable, each holding
+// its file until it is done: a writer that finds its output held waits for
+// them before it gives up (a host that records the same name again right
+// after StopRecord). Never destroyed, as such a thread may outlive the
+// statics.
+class EndingsInFlight {
+ public:
+  void Add() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++count_;
+  }
+  void Done() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      --count_;
+    }
+    done_.notify_all();
+  }
+  // Waits until none is in flight; false if none was.
+  bool WaitForAll() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (count_ == 0) return false;
+    done_.wait(lock, [this] { return count_ == 0; });
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  size_t count_ = 0;
+};
+
+EndingsInFlight& Endings() {
+  static EndingsInFlight* const endings = new EndingsInFlight;
+  return *endings;
+}
 
 asf::Guid RandomFileId() {
   std::random_device random;
@@ -101,13 +149,15 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
 
   // A writer released while writing leaves its file unended, as an
   // interrupted recording does: what the muxer has completed is handed to
-  // the system, made durable, and stays readable.
+  // the system, made durable, and stays readable. One released while its
+  // file's end is made durable waits for that.
   ~Writer() override {
     if (muxer_) {
       muxer_.reset();
       (void)sink_->Flush();  // nowhere to report a failure
     }
     sync_.reset();  // before the sink it syncs
+    ending_.reset();
   }
 
   // IWMWriter
@@ -136,6 +186,16 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   bool writing() const { return muxer_ != nullptr; }
   bool HasStream(WORD number) const;
   HRESULT BeginLocked();
+  bool EndLater();
+
+  // A file ended whose end the sync thread makes durable; the thread
+  // closes the file (sink and muxer) when it is done. Destroyed in member
+  // order backwards: the thread is waited for first.
+  struct Ending {
+    std::unique_ptr<asf::ByteSink> sink;
+    std::unique_ptr<asf::Muxer> muxer;
+    std::unique_ptr<SyncThread> sync;
+  };
 
   std::mutex mutex_;  // every method takes it: the writer may be shared across threads
   const WriterOptions options_;
@@ -148,6 +208,8 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   std::unique_ptr<asf::ByteSink> sink_;
   std::unique_ptr<asf::Muxer> muxer_;  // set exactly while writing; refers to *sink_
   std::unique_ptr<SyncThread> sync_;   // while writing, when syncing; refers to *sink_
+  bool end_later_ = false;             // while writing: EndWriting leaves the end to sync_
+  std::unique_ptr<Ending> ending_;     // after EndWriting, while or once the end is made durable
   QWORD media_end_ = 0;  // while writing: the latest end (time + duration) of a sample given
 };
 
@@ -244,27 +306,37 @@ HRESULT Writer::BeginLocked() {
   info.streams = streams_;
 
   if (!refused_name_.empty() && refused_name_ == output_name_) return E_SHARING_VIOLATION;
+  ending_.reset();  // the file this writer ended last is done first
+  const std::string name = WideToNarrow(output_name_.c_str());
   asf::Status error = asf::kFailed;
-  std::unique_ptr<asf::ByteSink> sink =
-      options_.open_sink(WideToNarrow(output_name_.c_str()), &error);
+  std::unique_ptr<asf::ByteSink> sink = options_.open_sink(name, &error);
+  if (sink == nullptr && error == asf::kSharingViolation && Endings().WaitForAll()) {
+    sink = options_.open_sink(name, &error);  // it may have been a file being ended
+  }
   if (sink == nullptr) {
     if (error == asf::kSharingViolation) refused_name_ = output_name_;
     return asf::Failed(error) ? ToHresult(error) : E_FAIL;
   }
-  asf::MuxerOptions muxer_options;
-  muxer_options.on_fault = options_.on_write_fault;
-  muxer_options.report = [](const char* line) { OutputDebugStringA(line); };
-  // The packets are durable before the header says the file ended.
-  muxer_options.before_ending = [this] {
-    if (sync_) sync_->Finish();
-  };
-  auto muxer = std::make_unique<asf::Muxer>(*sink, std::move(info), std::move(muxer_options));
-  const HRESULT hr = ToHresult(muxer->Begin());
-  if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
   // A stream (a pipe, a device) has nothing to sync.
   const uint32_t interval = options_.sync_interval_ms.value_or(CurrentSyncInterval());
   const bool when_ending = options_.sync_when_ending.value_or(CurrentTransferSync());
-  if ((interval > 0 || when_ending) && sink->seekable()) {
+  const bool syncing = (interval > 0 || when_ending) && sink->seekable();
+  const bool end_later = syncing && !when_ending;
+  asf::MuxerOptions muxer_options;
+  muxer_options.on_fault = options_.on_write_fault;
+  muxer_options.report = [](const char* line) { OutputDebugStringA(line); };
+  muxer_options.confirm_end_later = end_later;
+  // Ending now: the packets are durable before the header says the file ended.
+  if (!end_later) {
+    muxer_options.before_ending = [this] {
+      if (sync_) sync_->Finish();
+    };
+  }
+  auto muxer = std::make_unique<asf::Muxer>(*sink, std::move(info), std::move(muxer_options));
+  const HRESULT hr = ToHresult(muxer->Begin());
+  if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
+  end_later_ = end_later;
+  if (syncing) {
     sync_ = std::make_unique<SyncThread>(*sink, interval,
                                          [](const char* line) { OutputDebugStringA(line); });
     sync_->Written(sink->HandedOver());  // the header
@@ -275,8 +347,8 @@ HRESULT Writer::BeginLocked() {
   return hr;
 }
 
-// The last sync runs once the writer's lock is given back: nothing that
-// waits for the lock waits for the disk.
+// The last sync runs once the writer's lock is given back, or on the sync
+// thread: nothing that waits for the lock waits for the disk.
 HRESULT Writer::EndWriting() {
   std::unique_ptr<asf::ByteSink> sink;
   std::unique_ptr<SyncThread> sync;  // goes before the sink it refers to
@@ -286,12 +358,51 @@ HRESULT Writer::EndWriting() {
     if (!writing()) return NS_E_INVALID_REQUEST;
     hr = ToHresult(muxer_->End());
     if (SUCCEEDED(hr)) hr = ToHresult(sink_->Flush());
+    if (end_later_ && EndLater()) return hr;
+    if (end_later_) {  // no memory to hand it over: the same, here
+      sync_->Finish();
+      (void)muxer_->ConfirmEnd();
+    }
     muxer_.reset();
     sink = std::move(sink_);
     sync = std::move(sync_);
   }
   if (sync) sync->Finish();
   return hr;
+}
+
+// Hands the file, ended but not confirmed, to the sync thread, which
+// syncs, confirms, syncs and closes it. False, with nothing changed, when
+// there is no memory for it.
+bool Writer::EndLater() {
+  std::unique_ptr<Ending> ending(new (std::nothrow) Ending);
+  if (ending == nullptr) return false;
+  std::function<void()> confirm, close;
+  try {
+    confirm = [muxer = muxer_.get()] {
+      const asf::Status status = muxer->ConfirmEnd();
+      if (asf::Failed(status)) {
+        char line[128];
+        std::snprintf(line, sizeof line, lines::kSyncFailedFormat, status.code());
+        OutputDebugStringA(line);
+      }
+    };
+    close = [ending = ending.get()] {
+      ending->muxer.reset();
+      ending->sink.reset();  // another writer may take the file now
+      Endings().Done();
+    };
+    Endings().Add();
+  } catch (const std::exception&) {  // no memory, or no lock to be had
+    return false;
+  }
+  sync_->Written(sink_->HandedOver());
+  ending->sink = std::move(sink_);
+  ending->muxer = std::move(muxer_);
+  ending->sync = std::move(sync_);
+  ending_ = std::move(ending);
+  ending_->sync->FinishThen(std::move(confirm), std::move(close));
+  return true;
 }
 
 HRESULT Writer::AllocateSample(DWORD size, INSSBuffer** sample) {

@@ -28,13 +28,14 @@ struct WriterOptions {
   asf::FaultPolicy on_write_fault = asf::FaultPolicy::kKeepWriting;
   // How far the file's durability may lag behind what was written, in ms:
   // a thread of the writer's own syncs it that often while writing, and
-  // EndWriting syncs it a last time (wm_standin/sync_thread.h). 0: never.
+  // ends it durably after EndWriting, which does not wait for it (the
+  // writer waits when it is released; wm_standin/sync_thread.h). 0: never.
   // Unset: the process-wide interval (SetSyncInterval,
   // wm_interfaces/builtin_writer.h) when writing begins.
   std::optional<uint32_t> sync_interval_ms;
-  // With no interval: the file is made durable only as it ends (its packets
-  // before the header says it ended, then the rest), before EndWriting
-  // returns. Unset: the process-wide setting (SetTransferSync).
+  // The file is made durable as it ends (its packets before the header
+  // says it ended, then the rest) before EndWriting returns; with no
+  // interval, only then. Unset: the process-wide setting (SetTransferSync).
   std::optional<bool> sync_when_ending;
 };
 
