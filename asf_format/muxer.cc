@@ -321,7 +321,6 @@ Status Muxer::State::Finish() {
   if (broken) return first_fault;
   // A stream keeps the header it began with.
   if (!sink.seekable()) return first_fault;
-  if (options.before_ending) options.before_ending();
   const Status status = FinishInPlace();
   return Failed(first_fault) ? first_fault : status;
 }

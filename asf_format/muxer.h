@@ -131,19 +131,14 @@ struct MuxerOptions {
   FaultPolicy on_fault = FaultPolicy::kEndWriting;
   // Receives the muxer's lines about write faults, one call per line.
   std::function<void(const char* line)> report;
-  // Called by End once the last packet is handed over, before the header
-  // is patched to say the file ended (over a sink that can seek): what must
-  // come first, such as making the packets durable, so that after a power
-  // cut a header that says the file ended never stands over lost packets.
-  std::function<void()> before_ending;
   // Over a sink that can seek, End() writes the ended header but for two
   // fields, Broadcast still set and File Size as MarkDurable last noted
   // it, and ConfirmEnd() writes those two as a clean end has them: a writer
-  // that syncs from a thread of its own ends the file at once and confirms
-  // it once a sync has made the rest durable. After a power cut a header
-  // that says the file ended then never stands over lost packets, and one
-  // not confirmed is repaired like a file never ended (repair.h). Readers
-  // meanwhile find every sample, the durations and the index.
+  // that syncs ends the file, syncs it, confirms the end and syncs again.
+  // After a power cut a header that says the file ended then never stands
+  // over lost packets or a lost index, and one not confirmed is repaired
+  // like a file never ended (repair.h). Readers meanwhile find every sample,
+  // the durations and the index.
   bool confirm_end_later = false;
 };
 

@@ -24,6 +24,10 @@
 #     finds the same file
 #   - the packet source alone: bench/packet_walk.c over the build's library
 #     fetches every packet of IN, as the file road does, with no writer
+#   - the host's thread on the live road: bench/live_host.c records IN
+#     through the exports in 4 KiB pieces from memory, with syncing on
+#     (1000 ms) and off (0), and times its SendOneFrame calls, StopRecord
+#     and ReleaseRecordInstance apart (a table of its own)
 #   - with --before REV: the file road, the live road (4 KiB) and the packet
 #     source of REV's program as well, built beside (build/bench/before), in
 #     the same rounds
@@ -72,6 +76,8 @@ build_dir=build/bench/release
 data=build/bench/data
 kestrum=$build_dir/tools/kestrum
 walk=$build_dir/packet_walk
+live_host=$build_dir/live_host
+library=$PWD/$build_dir/src/libkestrum.so
 quarnel=$PWD/$build_dir/quarnel/libquarnel.so
 
 # --- tools ------------------------------------------------------------------
@@ -93,8 +99,9 @@ if ((build)); then
     >/dev/null
   cmake --build "$build_dir" -j2 --target kestrum_cli quarnel >/dev/null
   cc -O2 -o "$walk" bench/packet_walk.c -Iquarnel/include -ldl
+  cc -O2 -o "$live_host" bench/live_host.c -ldl
 fi
-for f in "$kestrum" "$walk"; do
+for f in "$kestrum" "$walk" "$live_host"; do
   [ -x "$f" ] || { echo "bench/run.sh: no $f (run without --no-build)" >&2; exit 1; }
 done
 kestrum_before=
@@ -116,6 +123,8 @@ fi
 mkdir -p "$data"
 raw=$data/raw.tsv
 : >"$raw"
+host_raw=$data/host.tsv
+: >"$host_raw"
 cleanup() {
   if ((keep == 0)); then
     rm -f "$data"/*.xqv "$data"/*.asf "$data"/*.tmp
@@ -166,6 +175,20 @@ time_case() {
   rm -f "$run_out"
 }
 
+# host_case SIZE CASE INTERVAL_MS: one run of bench/live_host.c into
+# $run_out, warm as time_case runs; appends SIZE CASE and its three spans
+# (us) to the host runs.
+host_case() {
+  rm -f "$run_out"
+  sync
+  cat "$in" >/dev/null
+  local spans
+  spans=$("$live_host" "$library" "$in" "$run_out" "$3") ||
+    { echo "bench/run.sh: failed: live_host $in" >&2; exit 1; }
+  printf '%s\t%s\t%s\n' "$1" "$2" "${spans// /$'\t'}" >>"$host_raw"
+  rm -f "$run_out"
+}
+
 # --- streams ----------------------------------------------------------------
 gen_options=(--size 704x576 --random-state 1)
 probe_frames=2000
@@ -195,7 +218,8 @@ done
 table_sizes=$(IFS=,; echo "${streams[*]}")
 
 # --- runs -------------------------------------------------------------------
-cases=(convert record-4k record-4k-nosync record-group cp-in cp-file-out cp-live-out cat-file-out repair source)
+cases=(convert record-4k record-4k-nosync record-group cp-in cp-file-out cp-live-out cat-file-out repair source
+  host-4k host-4k-nosync)
 [ -n "$kestrum_before" ] && cases+=(convert-before record-4k-before source-before)
 ((have_ffmpeg)) && cases+=(ffmpeg)
 source_cases=(source)  # the streams of the largest groups
@@ -250,6 +274,8 @@ for s in "${streams[@]}"; do
           time_case "$s" "$c" "$cut" sh -c '"$1" repair --check "$2" >"$3"' repair "$kestrum" \
             "$cut" "$run_out" ;;
         source) time_case "$s" "$c" "$in" "$walk" "$quarnel" "$in" "$run_out" ;;
+        host-4k) host_case "$s" "$c" 1000 ;;
+        host-4k-nosync) host_case "$s" "$c" 0 ;;
         source-before) time_case "$s" "$c" "$in" "$walk" "$quarnel_before" "$in" "$run_out" ;;
       esac
     done
@@ -284,6 +310,26 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
   echo
   [ -n "$before" ] && echo "Before: $before ($before_commit), built beside as $kestrum_before." && echo
   awk -F'\t' -v sizes="$table_sizes" -v have_ffmpeg="$have_ffmpeg" -f bench/table.awk "$raw"
+  echo
+  echo "The host's thread on the live road (bench/live_host.c, 4 KiB pieces from memory):"
+  echo "median ms in its SendOneFrame calls, StopRecord and ReleaseRecordInstance, synced"
+  echo "(the default 1000 ms) and not (0), and synced / not for the time until StopRecord"
+  echo "returned (the file ended) and for all three."
+  echo
+  echo "| Stream | synced: send | stop | release | not synced: send | stop | release | to the end, synced / not | all three |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+  for s in "${streams[@]}"; do
+    [[ $s == *-255blk ]] && continue
+    for c in host-4k host-4k-nosync; do
+      for k in 3 4 5; do
+        awk -F'\t' -v s="$s" -v c="$c" '$1 == s && $2 == c' "$host_raw" | cut -f"$k" | sort -n |
+          awk '{ v[NR] = $1 } END { print NR ? (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) : 0 }'
+      done
+    done | paste -sd' ' | awk -v s="$s" '{
+      printf "| %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.2f | %.2f |\n", s,
+        $1 / 1e3, $2 / 1e3, $3 / 1e3, $4 / 1e3, $5 / 1e3, $6 / 1e3,
+        ($4 + $5) ? ($1 + $2) / ($4 + $5) : 0, ($4 + $5 + $6) ? ($1 + $2 + $3) / ($4 + $5 + $6) : 0 }'
+  done
 } >"$out"
 cat "$out"
 echo

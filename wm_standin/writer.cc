@@ -3,14 +3,14 @@
 // to the ASF muxer, which keeps a reference to the sample until its bytes
 // are written (the caller must leave them as they are once handed over).
 // While it writes a file (not a stream) with a sync interval, a thread of
-// its own keeps the file durable (wm_standin/sync_thread.h). EndWriting then
-// ends the file without waiting for the disk: the header says everything
-// but that it ended (asf::MuxerOptions::confirm_end_later), and the thread
-// syncs, confirms the end and syncs again, then closes the file; the writer
-// waits for that only when it is released or begins writing again. A
-// writer that syncs as it ends (a conversion's, on request) makes the
-// packets durable before the header says the file ended, and the rest
-// before EndWriting returns.
+// its own keeps the file durable (wm_standin/sync_thread.h). A file that is
+// synced ends in order: the header says all but that the file ended
+// (asf::MuxerOptions::confirm_end_later), a sync makes the packets and the
+// index durable, the end is confirmed and synced. With an interval the
+// thread does that after EndWriting, which does not wait for the disk, and
+// then closes the file; the writer waits for it only when it is released
+// or begins writing again. A writer that syncs as it ends (a conversion's,
+// on request) does it before EndWriting returns.
 //
 // Results the library may meet: NS_E_INVALID_REQUEST for a call out of order
 // (a sample, EndWriting or a second BeginWriting when not writing or already
@@ -99,6 +99,14 @@ class EndingsInFlight {
 EndingsInFlight& Endings() {
   static EndingsInFlight* const endings = new EndingsInFlight;
   return *endings;
+}
+
+// An end that could not be confirmed stays one a repair ends, and may not
+// survive a power cut: told as a failed sync.
+void ReportConfirmFailed(asf::Status status) {
+  char line[128];
+  std::snprintf(line, sizeof line, lines::kSyncFailedFormat, status.code());
+  OutputDebugStringA(line);
 }
 
 asf::Guid RandomFileId() {
@@ -325,13 +333,9 @@ HRESULT Writer::BeginLocked() {
   asf::MuxerOptions muxer_options;
   muxer_options.on_fault = options_.on_write_fault;
   muxer_options.report = [](const char* line) { OutputDebugStringA(line); };
-  muxer_options.confirm_end_later = end_later;
-  // Ending now: the packets are durable before the header says the file ended.
-  if (!end_later) {
-    muxer_options.before_ending = [this] {
-      if (sync_) sync_->Finish();
-    };
-  }
+  // The packets and the index are durable before the header says the file
+  // ended.
+  muxer_options.confirm_end_later = syncing;
   auto muxer = std::make_unique<asf::Muxer>(*sink, std::move(info), std::move(muxer_options));
   const HRESULT hr = ToHresult(muxer->Begin());
   if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
@@ -347,11 +351,12 @@ HRESULT Writer::BeginLocked() {
   return hr;
 }
 
-// The last sync runs once the writer's lock is given back, or on the sync
-// thread: nothing that waits for the lock waits for the disk.
+// The syncs run on the sync thread, or once the writer's lock is given
+// back: nothing that waits for the lock waits for the disk.
 HRESULT Writer::EndWriting() {
   std::unique_ptr<asf::ByteSink> sink;
-  std::unique_ptr<SyncThread> sync;  // goes before the sink it refers to
+  std::unique_ptr<asf::Muxer> muxer;  // goes before the sink it refers to
+  std::unique_ptr<SyncThread> sync;   // and this before both
   HRESULT hr = S_OK;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -359,15 +364,21 @@ HRESULT Writer::EndWriting() {
     hr = ToHresult(muxer_->End());
     if (SUCCEEDED(hr)) hr = ToHresult(sink_->Flush());
     if (end_later_ && EndLater()) return hr;
-    if (end_later_) {  // no memory to hand it over: the same, here
-      sync_->Finish();
-      (void)muxer_->ConfirmEnd();
-    }
-    muxer_.reset();
     sink = std::move(sink_);
+    muxer = std::move(muxer_);
     sync = std::move(sync_);
   }
-  if (sync) sync->Finish();
+  // Ending here: as the sync thread would, on this thread (a writer that
+  // syncs as it ends, or no memory to hand the end over).
+  if (sync) {
+    sync->Finish();
+    const asf::Status confirmed = muxer->ConfirmEnd();
+    if (asf::Failed(confirmed)) {
+      ReportConfirmFailed(confirmed);
+      if (SUCCEEDED(hr)) hr = ToHresult(confirmed);
+    }
+    sync->Finish();
+  }
   return hr;
 }
 
@@ -381,11 +392,7 @@ bool Writer::EndLater() {
   try {
     confirm = [muxer = muxer_.get()] {
       const asf::Status status = muxer->ConfirmEnd();
-      if (asf::Failed(status)) {
-        char line[128];
-        std::snprintf(line, sizeof line, lines::kSyncFailedFormat, status.code());
-        OutputDebugStringA(line);
-      }
+      if (asf::Failed(status)) ReportConfirmFailed(status);
     };
     close = [ending = ending.get()] {
       ending->muxer.reset();

@@ -223,5 +223,28 @@ TEST(LiveRoadTest, RecordingNeverStoppedIsStillReadable) {
   for (size_t i = 0; i < packets->size(); ++i) EXPECT_EQ((*packets)[i], expected[i]) << i;
 }
 
+// A host may record the same name again at once: the first file's end,
+// which the writer's thread makes durable after StopRecord, is waited for
+// rather than found holding the file, and the second recording is whole.
+TEST(LiveRoadTest, SameNameRecordedAgainRightAfterStopRecord) {
+  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  StreamBuilder first, second;
+  first.Header().Groups(100, 20000);
+  second.Header().Groups(60, 3000);
+  const std::string path = TestDirectory("live_again") + "/out.asf";
+  KestrumHandle handles[2] = {CreateRecordInstance(), CreateRecordInstance()};
+  for (int i = 0; i < 2; ++i) {
+    const std::vector<uint8_t>& bytes = (i == 0 ? first : second).bytes();
+    StartRecord(handles[i], path.c_str(), 0, 0);
+    SendOneFrame(handles[i], bytes.data(), 40);
+    SendOneFrame(handles[i], bytes.data() + 40, static_cast<int32_t>(bytes.size() - 40));
+    StopRecord(handles[i]);
+  }
+  for (KestrumHandle& handle : handles) ReleaseRecordInstance(&handle);
+  const auto packets = ProbePackets(path);
+  ASSERT_TRUE(packets);
+  EXPECT_EQ(*packets, ExpectedLivePackets(second));
+}
+
 }  // namespace
 }  // namespace kestrum::testing

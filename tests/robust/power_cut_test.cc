@@ -3,7 +3,8 @@
 // write to a disk that loses power (power_cut_disk.h). At hundreds of points
 // chosen at random (the seed is printed; KESTRUM_POWER_CUT_SEED sets it),
 // what a power cut would leave is read back: ffprobe reads it wherever a
-// sync had covered its header; after kestrum repair it is ended and indexed
+// sync had covered its header; a header that says the file ended stands
+// over the whole file; after kestrum repair it is ended and indexed
 // and holds the first samples written, sample for sample; and a recording
 // with the default sync policy loses at most 2 s of what the host had sent.
 // After the program reported success, a cut takes nothing away.
@@ -88,11 +89,20 @@ void ExpectEnded(const std::string& path, size_t samples) {
 // What a cut left, `state`, saved at `path` and checked. Returns how many
 // samples the repaired file holds (0 when nothing was left to repair).
 size_t CheckState(const std::optional<PowerCutDisk::State>& state, const std::string& path,
-                  const std::vector<ProbedPacket>& expected, const std::string& what) {
+                  const std::vector<ProbedPacket>& expected, const std::vector<uint8_t>& final,
+                  const std::string& what) {
   if (!state) return 0;  // no entry for the file survived: nothing was synced
   WriteFile(path, state->bytes);
   if (state->synced > 0) {
     EXPECT_TRUE(ProbePackets(path).has_value()) << what << ": ffprobe cannot read it";
+  }
+  // A header that says the file ended stands over nothing lost: the file
+  // is whole.
+  if (const std::unique_ptr<asf::ReadSource> source = asf::OpenReadFile(path)) {
+    asf::Reader reader(*source);
+    if (reader.Open() && (reader.header().flags & asf::kFileFlagBroadcast) == 0) {
+      EXPECT_TRUE(state->bytes == final) << what << ": ended over what was lost";
+    }
   }
   std::string out;
   const int code = RunProgram("repair " + Quoted(path), &out);
@@ -234,8 +244,8 @@ TEST_P(PowerCutTest, WhatACutLeavesIsRepairedToTheFirstSamples) {
     const char* loss_name = loss == Loss::kAll ? "all" : loss == Loss::kPrefix ? "prefix" : "pages";
     const std::string what = std::string(s.name) + " cut after change " + std::to_string(c) + " of " +
                              std::to_string(changes.size()) + ", " + loss_name + " lost";
-    const size_t kept = CheckState(disk.StateAt(c, file, loss, random),
-                                   dir + "/state.asf", expected, what);
+    const size_t kept = CheckState(disk.StateAt(c, file, loss, random), dir + "/state.asf",
+                                   expected, *final_bytes, what);
     ++checked;
     if (HasFailure()) break;
     if (!live || s.job == Job::kRepair) continue;
