@@ -77,7 +77,6 @@ data=build/bench/data
 kestrum=$build_dir/tools/kestrum
 walk=$build_dir/packet_walk
 live_host=$build_dir/live_host
-library=$PWD/$build_dir/src/libkestrum.so
 quarnel=$PWD/$build_dir/quarnel/libquarnel.so
 
 # --- tools ------------------------------------------------------------------
@@ -99,7 +98,8 @@ if ((build)); then
     >/dev/null
   cmake --build "$build_dir" -j2 --target kestrum_cli quarnel >/dev/null
   cc -O2 -o "$walk" bench/packet_walk.c -Iquarnel/include -ldl
-  cc -O2 -o "$live_host" bench/live_host.c -ldl
+  cc -O2 -o "$live_host" bench/live_host.c -Iinclude -L"$build_dir/src" -lkestrum \
+    -Wl,-rpath,"$PWD/$build_dir/src"
 fi
 for f in "$kestrum" "$walk" "$live_host"; do
   [ -x "$f" ] || { echo "bench/run.sh: no $f (run without --no-build)" >&2; exit 1; }
@@ -183,7 +183,7 @@ host_case() {
   sync
   cat "$in" >/dev/null
   local spans
-  spans=$("$live_host" "$library" "$in" "$run_out" "$3") ||
+  spans=$("$live_host" "$in" "$run_out" "$3") ||
     { echo "bench/run.sh: failed: live_host $in" >&2; exit 1; }
   printf '%s\t%s\t%s\n' "$1" "$2" "${spans// /$'\t'}" >>"$host_raw"
   rm -f "$run_out"
@@ -320,15 +320,14 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
   echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
   for s in "${streams[@]}"; do
     [[ $s == *-255blk ]] && continue
-    for c in host-4k host-4k-nosync; do
+    for c in host-4k host-4k-nosync; do  # the medians of the three spans
       for k in 3 4 5; do
-        awk -F'\t' -v s="$s" -v c="$c" '$1 == s && $2 == c' "$host_raw" | cut -f"$k" | sort -n |
-          awk '{ v[NR] = $1 } END { print NR ? (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) : 0 }'
+        awk -F'\t' -v s="$s" -v c="$c" -v k="$k" '$1 == s && $2 == c { print $k }' "$host_raw" |
+          sort -n | awk '{ v[NR] = $1 } END { print (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2 }'
       done
     done | paste -sd' ' | awk -v s="$s" '{
-      printf "| %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.2f | %.2f |\n", s,
-        $1 / 1e3, $2 / 1e3, $3 / 1e3, $4 / 1e3, $5 / 1e3, $6 / 1e3,
-        ($4 + $5) ? ($1 + $2) / ($4 + $5) : 0, ($4 + $5 + $6) ? ($1 + $2 + $3) / ($4 + $5 + $6) : 0 }'
+      printf "| %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.2f | %.2f |\n", s, $1 / 1e3,
+        $2 / 1e3, $3 / 1e3, $4 / 1e3, $5 / 1e3, $6 / 1e3, ($1 + $2) / ($4 + $5), ($1 + $2 + $3) / ($4 + $5 + $6) }'
   done
 } >"$out"
 cat "$out"
