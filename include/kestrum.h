@@ -27,8 +27,8 @@
  * Threading: the library runs every call on the caller's thread; the only
  * thread it starts is the built-in writer's, one per live recording while it
  * writes a file with a sync interval (KestrumSetSyncInterval), which syncs
- * the file and nothing else, ends it durably after StopRecord, and is gone
- * by the time ReleaseRecordInstance returns. Calls for one instance must not
+ * the file and nothing else, ends it durably after StopRecord (not on
+ * Windows), and is gone by the time ReleaseRecordInstance returns. Calls for one instance must not
  * overlap: drive an instance from one thread at a time (or serialise the
  * calls yourself), and never call StopRecord or ReleaseRecordInstance while
  * a SendOneFrame of the same instance runs. Different instances share
@@ -96,8 +96,8 @@ KESTRUM_API KestrumHandle KESTRUM_CALL CreateRecordInstance(void);
  * It does not end writing: release an instance without StopRecord and its
  * file stays unended (readable up to its last complete data packet, but
  * without index, duration or final sizes). After StopRecord it waits, if
- * need be, for the writer's thread to make the file's end durable
- * (KestrumSetSyncInterval). The handle must not be used again, and no other
+ * need be, for the writer's thread to make the file's end durable (not on
+ * Windows; KestrumSetSyncInterval). The handle must not be used again, and no other
  * call for this instance may be running. */
 KESTRUM_API void KESTRUM_CALL ReleaseRecordInstance(KestrumHandle* handle);
 
@@ -217,12 +217,14 @@ KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* dest
  * docs/output-format.md). StopRecord ends the file without waiting for the
  * disk: that thread then syncs the packets, has the header say the file
  * ended (until then it says all but that, and readers find every sample and
- * the index) and syncs that too; ReleaseRecordInstance waits for it if it
- * is still running, and until then the file stays open (on Windows, move or
- * remove it after ReleaseRecordInstance). The file stays readable wherever
- * it is cut: its Data Object states its own size while writing, and after a
- * power cut `kestrum repair` ends it. 0 turns syncing off (the system writes back when it likes: after
- * a power cut tens of seconds may be missing); the default is 1000.
+ * the index) and syncs that too; ReleaseRecordInstance, or the process's
+ * exit, waits for it if it is still running. On Windows, where a file held
+ * open cannot be moved, StopRecord does that itself, waiting for those two
+ * syncs, so the file is closed when it returns. The file stays readable
+ * wherever it is cut: its Data Object states its own size while writing,
+ * and after a power cut `kestrum repair` ends it. 0 turns syncing off (the
+ * system writes back when it likes: after a power cut tens of seconds may
+ * be missing); the default is 1000.
  *
  * Process-wide; a recording takes the interval in force when its output is
  * prepared (its first data piece) and keeps it. TransferToAsf never syncs

@@ -9,8 +9,9 @@
 // index durable, the end is confirmed and synced. With an interval the
 // thread does that after EndWriting, which does not wait for the disk, and
 // then closes the file; the writer waits for it only when it is released
-// or begins writing again. A writer that syncs as it ends (a conversion's,
-// on request) does it before EndWriting returns.
+// or begins writing again, and the process as it exits (not on Windows,
+// where EndWriting does it). A writer that syncs as it ends (a
+// conversion's, on request) does it before EndWriting returns.
 //
 // Results the library may meet: NS_E_INVALID_REQUEST for a call out of order
 // (a sample, EndWriting or a second BeginWriting when not writing or already
@@ -40,6 +41,10 @@
 #include <mutex>
 #include <new>
 #include <random>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "platform/codepage.h"
 #include "platform/com.h"
@@ -100,6 +105,26 @@ EndingsInFlight& Endings() {
   static EndingsInFlight* const endings = new EndingsInFlight;
   return *endings;
 }
+
+// Whether a recording's end is made durable after EndWriting returns. Not
+// on Windows: there a file still open refuses to be moved or removed, which
+// a host may do as soon as StopRecord returns, and the system ends a
+// process's threads before its libraries hear that it exits.
+#if defined(_WIN32)
+constexpr bool kEndAfterEndWriting = false;
+#else
+constexpr bool kEndAfterEndWriting = true;
+
+// A process that exits without releasing a recording it stopped still gets
+// that file's end: exit waits for the ends in flight (not in a child forked
+// meanwhile, which has none of their threads).
+const pid_t g_loading_process = getpid();
+struct EndsAtExit {
+  ~EndsAtExit() {
+    if (getpid() == g_loading_process) Endings().WaitForAll();
+  }
+} g_ends_at_exit;
+#endif
 
 // An end that could not be confirmed stays one a repair ends, and may not
 // survive a power cut: told as a failed sync.
@@ -329,7 +354,7 @@ HRESULT Writer::BeginLocked() {
   const uint32_t interval = options_.sync_interval_ms.value_or(CurrentSyncInterval());
   const bool when_ending = options_.sync_when_ending.value_or(CurrentTransferSync());
   const bool syncing = (interval > 0 || when_ending) && sink->seekable();
-  const bool end_later = syncing && !when_ending;
+  const bool end_later = syncing && !when_ending && kEndAfterEndWriting;
   asf::MuxerOptions muxer_options;
   muxer_options.on_fault = options_.on_write_fault;
   muxer_options.report = [](const char* line) { OutputDebugStringA(line); };
