@@ -43,6 +43,7 @@ wineserver -w
 wineserver -p >/dev/null 2>&1 </dev/null
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
+source scripts/compiler-cache.sh
 status=0
 for writer in platform builtin; do
   build=$root/$writer
@@ -54,7 +55,7 @@ for writer in platform builtin; do
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-i686-w64-mingw32.cmake" \
     -DKESTRUM_WRITER=$writer -DKESTRUM_BUILD_UNIT_TESTS=$unit_tests \
-    -DKESTRUM_WINEPREFIX="$WINEPREFIX" >/dev/null
+    -DKESTRUM_WINEPREFIX="$WINEPREFIX" "${compiler_cache[@]}" >/dev/null
   cmake --build "$build" -j"$jobs"
   phase "testing under Wine ($writer writer)"
   ctest --test-dir "$build" --output-on-failure --timeout 600 -j"$jobs" || status=1
@@ -64,7 +65,7 @@ done
 # comparison.
 phase "building and running the Linux programs"
 cmake -S . -B "$root/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUM_BUILD_UNIT_TESTS=OFF \
-  -DKESTRUM_BUILD_EXAMPLES=OFF >/dev/null
+  -DKESTRUM_BUILD_EXAMPLES=OFF "${compiler_cache[@]}" >/dev/null
 cmake --build "$root/linux" -j"$jobs" --target kestrum_host kestrum_cli
 ctest --test-dir "$root/linux" --output-on-failure --timeout 600 -R '^kestrum_(host|program)_roads$' || status=1
 

@@ -10,8 +10,9 @@ build=${1:-build-sanitize}
 
 scripts/install-deps.sh
 # -O1: what the sanitizers are meant for, and a third quicker to build.
+source scripts/compiler-cache.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
-  -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DKESTRUM_SANITIZE=ON >/dev/null
+  -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DKESTRUM_SANITIZE=ON "${compiler_cache[@]}" >/dev/null
 cmake --build "$build" -j2
 # verify_asan_link_order=0: the packaging tests build plain host programs
 # against the installed, sanitized library; the runtime then loads with it.

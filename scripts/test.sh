@@ -9,6 +9,7 @@ build=${1:-build}
 # batch recipe of docs/batch.md; groff-base: the manual page's; bsdutils:
 # script(1), a terminal for the status line.
 scripts/install-deps.sh dpkg-dev lintian abigail-tools parallel groff-base bsdutils
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+source scripts/compiler-cache.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${compiler_cache[@]}"
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure --timeout 600 -j"$(nproc)"
