@@ -126,12 +126,17 @@ struct EndsAtExit {
 } g_ends_at_exit;
 #endif
 
-// An end that could not be confirmed stays one a repair ends, and may not
-// survive a power cut: told as a failed sync.
-void ReportConfirmFailed(asf::Status status) {
-  char line[128];
-  std::snprintf(line, sizeof line, lines::kSyncFailedFormat, status.code());
-  OutputDebugStringA(line);
+// Confirms the end of `muxer`'s file. One that could not be confirmed stays
+// a file a repair ends, and may not survive a power cut: told as a failed
+// sync.
+asf::Status ConfirmEnd(asf::Muxer& muxer) {
+  const asf::Status status = muxer.ConfirmEnd();
+  if (asf::Failed(status)) {
+    char line[128];
+    std::snprintf(line, sizeof line, lines::kSyncFailedFormat, status.code());
+    OutputDebugStringA(line);
+  }
+  return status;
 }
 
 asf::Guid RandomFileId() {
@@ -397,11 +402,8 @@ HRESULT Writer::EndWriting() {
   // syncs as it ends, or no memory to hand the end over).
   if (sync) {
     sync->Finish();
-    const asf::Status confirmed = muxer->ConfirmEnd();
-    if (asf::Failed(confirmed)) {
-      ReportConfirmFailed(confirmed);
-      if (SUCCEEDED(hr)) hr = ToHresult(confirmed);
-    }
+    const asf::Status confirmed = ConfirmEnd(*muxer);
+    if (asf::Failed(confirmed) && SUCCEEDED(hr)) hr = ToHresult(confirmed);
     sync->Finish();
   }
   return hr;
@@ -415,10 +417,7 @@ bool Writer::EndLater() {
   if (ending == nullptr) return false;
   std::function<void()> confirm, close;
   try {
-    confirm = [muxer = muxer_.get()] {
-      const asf::Status status = muxer->ConfirmEnd();
-      if (asf::Failed(status)) ReportConfirmFailed(status);
-    };
+    confirm = [muxer = muxer_.get()] { (void)ConfirmEnd(*muxer); };
     close = [ending = ending.get()] {
       ending->muxer.reset();
       ending->sink.reset();  // another writer may take the file now
