@@ -1,6 +1,9 @@
 #include "cli.h"
 
 #include <cstdio>
+#include <new>
+
+#include "escape.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -15,6 +18,18 @@ const char kExitCodesHelp[] =
 
 namespace {
 KeptMessages* g_kept = nullptr;
+
+// "kestrum COMMAND: MESSAGE" and `tail` on stderr, the message escaped: in
+// one write, or piece by piece when memory is short.
+void PrintMessage(const std::string& command, const std::string& message, const std::string& tail) {
+  try {
+    std::fprintf(stderr, "kestrum %s: %s%s", command.c_str(), Escaped(message).c_str(), tail.c_str());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "kestrum %s: ", command.c_str());
+    PrintEscaped(stderr, message, TextBytes::kUtf8);
+    std::fputs(tail.c_str(), stderr);
+  }
+}
 }  // namespace
 
 KeptMessages::KeptMessages() : outer_(g_kept) { g_kept = this; }
@@ -25,14 +40,13 @@ void KeptMessages::Keep(const std::string& message) {
 
 int Fail(const std::string& command, int code, const std::string& message) {
   KeptMessages::Keep(message);
-  std::fprintf(stderr, "kestrum %s: %s\n", command.c_str(), message.c_str());
+  PrintMessage(command, message, "\n");
   return code;
 }
 
 int UsageError(const std::string& command, const std::string& message) {
   KeptMessages::Keep(message);
-  std::fprintf(stderr, "kestrum %s: %s\nTry 'kestrum %s --help'.\n", command.c_str(),
-               message.c_str(), command.c_str());
+  PrintMessage(command, message, "\nTry 'kestrum " + command + " --help'.\n");
   return kExitUsage;
 }
 

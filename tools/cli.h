@@ -34,7 +34,9 @@ enum ExitCode : int {
 // Exit codes as the help texts list them.
 extern const char kExitCodesHelp[];
 
-// Prints "kestrum COMMAND: MESSAGE" on stderr and returns `code`.
+// Prints "kestrum COMMAND: MESSAGE" on stderr and returns `code`. The
+// message may hold names and other outside text: it is printed escaped
+// (escape.h), and kept as it is.
 int Fail(const std::string& command, int code, const std::string& message);
 
 // A usage error: the message, then a pointer to --help.

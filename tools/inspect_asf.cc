@@ -20,6 +20,7 @@
 #include "asf_format/objects.h"
 #include "asf_format/reader.h"
 #include "cli.h"
+#include "escape.h"
 #include "inspect.h"
 #include "json_output.h"
 
@@ -101,11 +102,13 @@ struct StreamCounts {
 };
 
 void PrintHeader(const std::string& path, const asf::HeaderInfo& h) {
-  std::printf("file: %s\n", path.c_str());
+  // The name, title and description are outside text: escaped, so that
+  // none of them can act on a terminal or forge a line.
+  std::printf("file: %s\n", Escaped(path).c_str());
   std::printf("format: ASF\n");
   std::printf("size: %llu bytes\n", static_cast<unsigned long long>(h.source_size));
-  std::printf("title: %s\n", h.title.c_str());
-  std::printf("description: %s\n", h.description.c_str());
+  std::printf("title: %s\n", Escaped(h.title).c_str());
+  std::printf("description: %s\n", Escaped(h.description).c_str());
   if (!h.has_file_properties) return;
   const bool unfinished = (h.flags & asf::kFileFlagBroadcast) != 0;
   if (unfinished && h.streamed) {

@@ -6,6 +6,7 @@
 
 #include "base/bytes.h"
 #include "cli.h"
+#include "escape.h"
 #include "input_file.h"
 #include "inspect.h"
 #include "json_output.h"
@@ -136,7 +137,7 @@ void CountGroup(const stream_format::DecodedHeader& header, const stream_format:
 }
 
 void PrintHeader(const std::string& path, uint64_t size, const stream_format::DecodedHeader& h) {
-  std::printf("file: %s\n", path.c_str());
+  std::printf("file: %s\n", Escaped(path).c_str());
   // One verdict: the refusal below ends inspect with "neither an ASF file nor a stream".
   std::printf("format: %s\n",
               h.accepted() ? "stream" : "neither an ASF file nor a stream (its header is refused)");

@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "escape.h"
 #include "stop_signals.h"
 
 namespace {
@@ -70,10 +71,11 @@ bool IsGlobalOption(const std::string& arg) {
   return std::find(kGlobalOptions.begin(), kGlobalOptions.end(), arg) != kGlobalOptions.end();
 }
 
-int UnknownCommand(const std::string& name) {
+int UnknownCommand(const std::string& given) {
+  const std::string name = kestrum_cli::Escaped(given);
   std::vector<const char*> names = {"help"};
   for (const Command& c : kCommands) names.push_back(c.name);
-  if (const char* nearest = kestrum_cli::Nearest(name, names)) {
+  if (const char* nearest = kestrum_cli::Nearest(given, names)) {
     std::fprintf(stderr, "kestrum: unknown command '%s'; did you mean '%s'?\n\n%s", name.c_str(),
                  nearest, kUsage);
   } else {
@@ -112,8 +114,8 @@ int Main(int argc, char** argv) {
   if (!name.empty() && name[0] == '-') {
     const char* nearest = kestrum_cli::Nearest(name.substr(0, name.find('=')), kGlobalOptions);
     const std::string hint = nearest ? std::string("; did you mean '") + nearest + "'?" : "";
-    std::fprintf(stderr, "kestrum: unknown option '%s' before the command%s\n\n%s", name.c_str(),
-                 hint.c_str(), kUsage);
+    std::fprintf(stderr, "kestrum: unknown option '%s' before the command%s\n\n%s",
+                 kestrum_cli::Escaped(name).c_str(), hint.c_str(), kUsage);
     return kestrum_cli::kExitUsage;
   }
   // The global options go first: an option given again after the command
@@ -139,7 +141,10 @@ int main(int argc, char** argv) {
     std::fputs("kestrum: out of memory\n", stderr);
     return kestrum_cli::kExitFailure;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "kestrum: %s\n", e.what());
+    // Its text may name a file.
+    std::fputs("kestrum: ", stderr);
+    kestrum_cli::PrintEscaped(stderr, e.what(), kestrum_cli::TextBytes::kUtf8);
+    std::fputc('\n', stderr);
     return kestrum_cli::kExitFailure;
   }
 }
