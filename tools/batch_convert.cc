@@ -199,9 +199,10 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
     char counter[48];
     std::snprintf(counter, sizeof counter, "[%zu/%zu] ", done, total);
     if (outcome.code == kExitOk) {
-      std::printf("%s%s\n", counter,
-                  Escaped(DescribeConverted(jobs[index].input, jobs[index].output, outcome)).c_str());
-      std::fflush(stdout);
+      std::printf(
+          "%s%s\n", counter,
+          Escaped(DescribeConverted(jobs[index].input, jobs[index].output, outcome)).c_str());
+      FlushStandardOutput();
       // What was lost without failing the conversion.
       if (!outcome.message.empty()) {
         std::fprintf(stderr, "%s%s: %s\n", counter, Escaped(jobs[index].input).c_str(),
@@ -290,7 +291,8 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
   std::printf("; %zu failed:\n", failed);
   for (size_t i = 0; i < total; ++i) {
     if (failure(outcomes[i])) {
-      std::printf("  %s: %s\n", Escaped(jobs[i].input).c_str(), Escaped(outcomes[i].message).c_str());
+      std::printf("  %s: %s\n", Escaped(jobs[i].input).c_str(),
+                  Escaped(outcomes[i].message).c_str());
     }
   }
   return stop != 0 ? 128 + stop : kExitFailure;

@@ -1,6 +1,8 @@
 #include "cli.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "escape.h"
@@ -8,6 +10,9 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <poll.h>
+#include <unistd.h>
 #endif
 
 namespace kestrum_cli {
@@ -23,7 +28,8 @@ KeptMessages* g_kept = nullptr;
 // one write, or piece by piece when memory is short.
 void PrintMessage(const std::string& command, const std::string& message, const std::string& tail) {
   try {
-    std::fprintf(stderr, "kestrum %s: %s%s", command.c_str(), Escaped(message).c_str(), tail.c_str());
+    std::fprintf(stderr, "kestrum %s: %s%s", command.c_str(), Escaped(message).c_str(),
+                 tail.c_str());
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "kestrum %s: ", command.c_str());
     PrintEscaped(stderr, message, TextBytes::kUtf8);
@@ -42,6 +48,56 @@ int Fail(const std::string& command, int code, const std::string& message) {
   KeptMessages::Keep(message);
   PrintMessage(command, message, "\n");
   return code;
+}
+
+namespace {
+// Whether standard output is a pipe whose reader went away (for a failed
+// write whose cause was not kept).
+bool ReaderGone() {
+#ifdef _WIN32
+  return false;
+#else
+  pollfd out{STDOUT_FILENO, POLLOUT, 0};
+  return ::poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0;
+#endif
+}
+
+bool g_stdout_failure_told = false;
+int g_stdout_error = 0;  // the cause of the first failed FlushStandardOutput
+}  // namespace
+
+void FlushStandardOutput() {
+  if (std::fflush(stdout) != 0 && g_stdout_error == 0) g_stdout_error = errno;
+}
+
+int StandardOutputFailed(const std::string& command) {
+  return StandardOutputFailed(command, errno);
+}
+
+int StandardOutputFailed(const std::string& command, int error) {
+  if (error == 0 && ReaderGone()) error = EPIPE;
+  const bool closed = StandardOutputWasClosed() || error == EBADF;
+  // A reader that went away (`| head`) wanted no more: nothing to tell.
+  if (!closed && error == EPIPE) return kExitOk;
+  if (g_stdout_failure_told) return kExitOutput;
+  g_stdout_failure_told = true;
+  const std::string why = closed       ? "it is closed"
+                          : error != 0 ? std::strerror(error)
+                                       : "a write failed";
+  return Fail(command, kExitOutput, "cannot write the standard output: " + why);
+}
+
+int FinishStandardOutput(const std::string& command, int code) {
+  // A write that failed earlier leaves the stream's error set (and may have
+  // dropped what it held): its cause is the flush's, or an earlier one's.
+  bool failed = std::ferror(stdout) != 0;
+  int error = 0;
+  if (std::fflush(stdout) != 0) failed = true, error = errno;
+  if (failed && error == 0) error = g_stdout_error != 0 ? g_stdout_error : ReaderGone() ? EPIPE : 0;
+  if (std::fclose(stdout) != 0 && !failed) failed = true, error = errno;
+  if (!failed) return code;
+  const int told = StandardOutputFailed(command, error);
+  return code == kExitOk ? told : code;
 }
 
 int UsageError(const std::string& command, const std::string& message) {

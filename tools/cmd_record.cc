@@ -17,8 +17,8 @@
 #include "args.h"
 #include "cli.h"
 #include "commands.h"
-#include "escape.h"
 #include "diagnostic_watch.h"
+#include "escape.h"
 #include "input_file.h"
 #include "json_output.h"
 #include "kestrum.h"
@@ -475,8 +475,7 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   if (request_.segmented) {
     std::printf("recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
                 Escaped(input).c_str(), files_.size(), Escaped(files_.front()).c_str(),
-                Escaped(files_.back()).c_str(),
-                static_cast<unsigned long long>(consumed),
+                Escaped(files_.back()).c_str(), static_cast<unsigned long long>(consumed),
                 static_cast<unsigned long long>(sender_->calls()), seconds,
                 FormatRate(consumed, seconds).c_str());
   } else {

@@ -97,8 +97,8 @@ int RepairOne(const std::string& command, const std::string& path, bool check) {
                   failed.message + "; a second repair ends what this one began");
     }
     case asf::RepairOutcome::kWhole:
-      std::printf("%s: already whole, %s; left as it is (%s)\n", Escaped(path).c_str(), kept.c_str(),
-                  read.c_str());
+      std::printf("%s: already whole, %s; left as it is (%s)\n", Escaped(path).c_str(),
+                  kept.c_str(), read.c_str());
       return kExitOk;
     case asf::RepairOutcome::kRepaired:
       break;
@@ -109,8 +109,7 @@ int RepairOne(const std::string& command, const std::string& path, bool check) {
   what += ", " + std::to_string(r.size_before) + " -> " + std::to_string(r.size_after) + " bytes";
   if (check) {
     std::printf("%s: would be ended: %s; nothing was changed (%s)\n", Escaped(path).c_str(),
-                what.c_str(),
-                read.c_str());
+                what.c_str(), read.c_str());
   } else {
     std::printf("repaired %s: %s (%s)\n", Escaped(path).c_str(), what.c_str(), read.c_str());
   }
@@ -127,7 +126,7 @@ int RunRepair(const std::vector<std::string>& argv) {
   int code = kExitOk;
   for (const std::string& path : args.positionals()) {
     code = std::max(code, RepairOne(command, path, args.Has("check")));
-    std::fflush(stdout);
+    FlushStandardOutput();
   }
   return code;
 }

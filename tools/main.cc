@@ -84,6 +84,19 @@ int UnknownCommand(const std::string& given) {
   return kestrum_cli::kExitUsage;
 }
 
+// The command whose name messages give: the one named, "version", or
+// "help" for the usage.
+std::string CommandOf(int argc, char** argv) {
+  int at = 1;
+  while (at < argc && IsGlobalOption(argv[at])) ++at;
+  const std::string name = at < argc ? argv[at] : "";
+  if (name == "--version") return "version";
+  for (const Command& c : kCommands) {
+    if (name == c.name) return name;
+  }
+  return "help";
+}
+
 int Main(int argc, char** argv) {
   std::vector<std::string> globals;
   int at = 1;
@@ -131,20 +144,22 @@ int Main(int argc, char** argv) {
 
 // The commands meet a failed allocation where it matters (a recording is
 // ended, a sample refused is counted); one that comes up here still ends the
-// program in words rather than an abort.
+// program in words rather than an abort. A failed write of standard output
+// is an error, whichever command met it.
 int main(int argc, char** argv) {
   kestrum_cli::IgnoreFatalSignals();
   kestrum_cli::KeepStandardDescriptorsOpen();
+  int code = kestrum_cli::kExitFailure;
   try {
-    return Main(argc, argv);
+    code = Main(argc, argv);
   } catch (const std::bad_alloc&) {
     std::fputs("kestrum: out of memory\n", stderr);
-    return kestrum_cli::kExitFailure;
   } catch (const std::exception& e) {
     // Its text may name a file.
     std::fputs("kestrum: ", stderr);
     kestrum_cli::PrintEscaped(stderr, e.what(), kestrum_cli::TextBytes::kUtf8);
     std::fputc('\n', stderr);
-    return kestrum_cli::kExitFailure;
   }
+  // What every command printed must have reached standard output.
+  return kestrum_cli::FinishStandardOutput(CommandOf(argc, argv), code);
 }
