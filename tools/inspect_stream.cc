@@ -291,9 +291,10 @@ int WriteGroupRows(const std::string& command, const std::string& path,
   rows.EndRows();
   if (rows.failed()) return StandardOutputFailed(command, rows.error());
   if (read) return kExitOk;
-  return Fail(command, kExitInput,
-              "cannot read '" + path + "' again for its groups" +
-                  (spool != nullptr ? ": " + spool->error() : std::string()));
+  if (spool != nullptr) {
+    return Fail(command, kExitFailure, "cannot list the groups of '" + path + "': " + spool->error());
+  }
+  return Fail(command, kExitInput, "cannot read '" + path + "' again for its groups");
 }
 
 }  // namespace

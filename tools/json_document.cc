@@ -127,7 +127,7 @@ bool RowSpool::Add(const Json& row) {
 }
 
 bool RowSpool::WriteTo(JsonDocument& document) {
-  if (file_ == nullptr) return error_.empty();
+  if (file_ == nullptr) return true;  // none was added: Add fails without it
   if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
     error_ = std::string("cannot read its rows back: ") + std::strerror(errno);
     return false;
