@@ -74,16 +74,18 @@ int StandardOutputFailed(const std::string& command) {
   return StandardOutputFailed(command, errno);
 }
 
-int StandardOutputFailed(const std::string& command, int error) {
+int StandardOutputFailed(const std::string& command, int error, bool data) {
   if (error == 0 && ReaderGone()) error = EPIPE;
   const bool closed = StandardOutputWasClosed() || error == EBADF;
-  // A reader that went away (`| head`) wanted no more: nothing to tell.
-  if (!closed && error == EPIPE) return kExitOk;
+  const bool reader_gone = !closed && error == EPIPE;
+  // A reader of a report that went away (`| head`) wanted no more.
+  if (reader_gone && !data) return kExitOk;
   if (g_stdout_failure_told) return kExitOutput;
   g_stdout_failure_told = true;
-  const std::string why = closed       ? "it is closed"
-                          : error != 0 ? std::strerror(error)
-                                       : "a write failed";
+  const std::string why = closed        ? "it is closed"
+                          : reader_gone ? "its reader went away (broken pipe)"
+                          : error != 0  ? std::strerror(error)
+                                        : "a write failed";
   return Fail(command, kExitOutput, "cannot write the standard output: " + why);
 }
 

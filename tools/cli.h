@@ -46,8 +46,10 @@ int Fail(const std::string& command, int code, const std::string& message);
 // failure: kExitOk. Call it right after the write or flush that failed,
 // while errno holds the cause.
 int StandardOutputFailed(const std::string& command);
-// The same for a failure whose cause, `error`, was kept.
-int StandardOutputFailed(const std::string& command, int error);
+// The same for a failure whose cause, `error`, was kept. With `data` the
+// bytes were the command's product (inspect --masked): a reader that went
+// away cut them short, and that fails too.
+int StandardOutputFailed(const std::string& command, int error, bool data = false);
 // fflush(stdout) for a line that should be seen at once; the cause of a
 // failure is kept for FinishStandardOutput.
 void FlushStandardOutput();

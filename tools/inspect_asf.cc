@@ -372,10 +372,12 @@ int WriteMaskedAsf(const std::string& command, const std::string& path, asf::Rea
       const uint64_t a = std::max(from, at), b = std::min(to, at + n);
       if (a < b) std::memset(chunk.data() + (a - at), 0, static_cast<size_t>(b - a));
     }
-    if (std::fwrite(chunk.data(), 1, n, stdout) != n) return StandardOutputFailed(command);
+    if (std::fwrite(chunk.data(), 1, n, stdout) != n) {
+      return StandardOutputFailed(command, errno, true);
+    }
     at += n;
   }
-  return std::fflush(stdout) == 0 ? kExitOk : StandardOutputFailed(command);
+  return std::fflush(stdout) == 0 ? kExitOk : StandardOutputFailed(command, errno, true);
 }
 
 }  // namespace kestrum_cli
