@@ -241,10 +241,6 @@ Json CountsJson(const Counts& c) {
               {"problems", c.problems}};
 }
 
-}  // namespace
-
-namespace {
-
 // Counts the events of `scanner` up to `limit` bytes (0: none) and before
 // `end`; true when the limit stopped it.
 bool Scan(stream_format::StreamScanner& scanner, const stream_format::DecodedHeader& header,
