@@ -19,6 +19,7 @@
 
 #include "cli.h"
 #include "convert_one.h"
+#include "escape.h"
 #include "json_output.h"
 #include "output_path.h"
 #include "stop_signals.h"
@@ -198,17 +199,18 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
     char counter[48];
     std::snprintf(counter, sizeof counter, "[%zu/%zu] ", done, total);
     if (outcome.code == kExitOk) {
-      std::printf("%s%s\n", counter,
-                  DescribeConverted(jobs[index].input, jobs[index].output, outcome).c_str());
-      std::fflush(stdout);
+      std::printf(
+          "%s%s\n", counter,
+          Escaped(DescribeConverted(jobs[index].input, jobs[index].output, outcome)).c_str());
+      FlushStandardOutput();
       // What was lost without failing the conversion.
       if (!outcome.message.empty()) {
-        std::fprintf(stderr, "%s%s: %s\n", counter, jobs[index].input.c_str(),
-                     outcome.message.c_str());
+        std::fprintf(stderr, "%s%s: %s\n", counter, Escaped(jobs[index].input).c_str(),
+                     Escaped(outcome.message).c_str());
       }
     } else {
-      std::fprintf(stderr, "%sFAILED %s: %s\n", counter, jobs[index].input.c_str(),
-                   outcome.message.c_str());
+      std::fprintf(stderr, "%sFAILED %s: %s\n", counter, Escaped(jobs[index].input).c_str(),
+                   Escaped(outcome.message).c_str());
     }
   };
 
@@ -289,7 +291,8 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
   std::printf("; %zu failed:\n", failed);
   for (size_t i = 0; i < total; ++i) {
     if (failure(outcomes[i])) {
-      std::printf("  %s: %s\n", jobs[i].input.c_str(), outcomes[i].message.c_str());
+      std::printf("  %s: %s\n", Escaped(jobs[i].input).c_str(),
+                  Escaped(outcomes[i].message).c_str());
     }
   }
   return stop != 0 ? 128 + stop : kExitFailure;

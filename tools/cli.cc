@@ -1,10 +1,18 @@
 #include "cli.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "escape.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <poll.h>
+#include <unistd.h>
 #endif
 
 namespace kestrum_cli {
@@ -15,6 +23,19 @@ const char kExitCodesHelp[] =
 
 namespace {
 KeptMessages* g_kept = nullptr;
+
+// "kestrum COMMAND: MESSAGE" and `tail` on stderr, the message escaped: in
+// one write, or piece by piece when memory is short.
+void PrintMessage(const std::string& command, const std::string& message, const std::string& tail) {
+  try {
+    std::fprintf(stderr, "kestrum %s: %s%s", command.c_str(), Escaped(message).c_str(),
+                 tail.c_str());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "kestrum %s: ", command.c_str());
+    PrintEscaped(stderr, message, TextBytes::kUtf8);
+    std::fputs(tail.c_str(), stderr);
+  }
+}
 }  // namespace
 
 KeptMessages::KeptMessages() : outer_(g_kept) { g_kept = this; }
@@ -25,14 +46,65 @@ void KeptMessages::Keep(const std::string& message) {
 
 int Fail(const std::string& command, int code, const std::string& message) {
   KeptMessages::Keep(message);
-  std::fprintf(stderr, "kestrum %s: %s\n", command.c_str(), message.c_str());
+  PrintMessage(command, message, "\n");
   return code;
+}
+
+namespace {
+// Whether standard output is a pipe whose reader went away (for a failed
+// write whose cause was not kept).
+bool ReaderGone() {
+#ifdef _WIN32
+  return false;
+#else
+  pollfd out{STDOUT_FILENO, POLLOUT, 0};
+  return ::poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0;
+#endif
+}
+
+bool g_stdout_failure_told = false;
+int g_stdout_error = 0;  // the cause of the first failed FlushStandardOutput
+}  // namespace
+
+void FlushStandardOutput() {
+  if (std::fflush(stdout) != 0 && g_stdout_error == 0) g_stdout_error = errno;
+}
+
+int StandardOutputFailed(const std::string& command) {
+  return StandardOutputFailed(command, errno);
+}
+
+int StandardOutputFailed(const std::string& command, int error, bool data) {
+  if (error == 0 && ReaderGone()) error = EPIPE;
+  const bool closed = StandardOutputWasClosed() || error == EBADF;
+  const bool reader_gone = !closed && error == EPIPE;
+  // A reader of a report that went away (`| head`) wanted no more.
+  if (reader_gone && !data) return kExitOk;
+  if (g_stdout_failure_told) return kExitOutput;
+  g_stdout_failure_told = true;
+  const std::string why = closed        ? "it is closed"
+                          : reader_gone ? "its reader went away (broken pipe)"
+                          : error != 0  ? std::strerror(error)
+                                        : "a write failed";
+  return Fail(command, kExitOutput, "cannot write the standard output: " + why);
+}
+
+int FinishStandardOutput(const std::string& command, int code) {
+  // A write that failed earlier leaves the stream's error set (and may have
+  // dropped what it held): its cause is the flush's, or an earlier one's.
+  bool failed = std::ferror(stdout) != 0;
+  int error = 0;
+  if (std::fflush(stdout) != 0) failed = true, error = errno;
+  if (failed && error == 0) error = g_stdout_error != 0 ? g_stdout_error : ReaderGone() ? EPIPE : 0;
+  if (std::fclose(stdout) != 0 && !failed) failed = true, error = errno;
+  if (!failed) return code;
+  const int told = StandardOutputFailed(command, error);
+  return code == kExitOk ? told : code;
 }
 
 int UsageError(const std::string& command, const std::string& message) {
   KeptMessages::Keep(message);
-  std::fprintf(stderr, "kestrum %s: %s\nTry 'kestrum %s --help'.\n", command.c_str(),
-               message.c_str(), command.c_str());
+  PrintMessage(command, message, "\nTry 'kestrum " + command + " --help'.\n");
   return kExitUsage;
 }
 

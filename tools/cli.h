@@ -34,8 +34,29 @@ enum ExitCode : int {
 // Exit codes as the help texts list them.
 extern const char kExitCodesHelp[];
 
-// Prints "kestrum COMMAND: MESSAGE" on stderr and returns `code`.
+// Prints "kestrum COMMAND: MESSAGE" on stderr and returns `code`. The
+// message may hold names and other outside text: it is printed escaped
+// (escape.h), and kept as it is.
 int Fail(const std::string& command, int code, const std::string& message);
+
+// Standard output could not be written (a full disk, a descriptor closed,
+// a write error): says so once, with the cause in words, and returns
+// kExitOutput (later calls only return it). A reader that went away (a
+// broken pipe: `kestrum inspect ... | head`) wanted no more, and is no
+// failure: kExitOk. Call it right after the write or flush that failed,
+// while errno holds the cause.
+int StandardOutputFailed(const std::string& command);
+// The same for a failure whose cause, `error`, was kept. With `data` the
+// bytes were the command's product (inspect --masked): a reader that went
+// away cut them short, and that fails too.
+int StandardOutputFailed(const std::string& command, int error, bool data = false);
+// fflush(stdout) for a line that should be seen at once; the cause of a
+// failure is kept for FinishStandardOutput.
+void FlushStandardOutput();
+// At the end of every command: standard output flushed and closed; a
+// failure to write any of it that was not told yet is told
+// (StandardOutputFailed). Returns `code`, or kExitOutput in place of kExitOk.
+int FinishStandardOutput(const std::string& command, int code);
 
 // A usage error: the message, then a pointer to --help.
 int UsageError(const std::string& command, const std::string& message);

@@ -11,6 +11,7 @@
 #include "input_file.h"
 #include "commands.h"
 #include "convert_one.h"
+#include "escape.h"
 #include "json_output.h"
 #include "kestrum.h"
 #include "segments.h"
@@ -104,7 +105,7 @@ int ConvertSingle(const std::string& input, const std::string& output_arg,
   if (outcome.code != kExitOk) return Fail(command, outcome.code, outcome.message);
   // Standard output carries the file: the report goes to stderr then.
   std::fprintf(to_stdout ? stderr : stdout, "%s\n",
-               DescribeConverted(input, output_arg, outcome).c_str());
+               Escaped(DescribeConverted(input, output_arg, outcome)).c_str());
   if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
   return outcome.lost_fails ? kExitFailure : kExitOk;
 }
@@ -136,7 +137,7 @@ int ConvertIntoSegments(const std::string& input, const std::string& pattern_tex
   const std::string files = std::to_string(outputs.size()) + " files, " + outputs.front() +
                             " to " + outputs.back();
   const std::string line = DescribeConverted(input, files, outcome);
-  std::printf("%s\n", line.c_str());
+  std::printf("%s\n", Escaped(line).c_str());
   if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
   return outcome.lost_fails ? kExitFailure : kExitOk;
 }

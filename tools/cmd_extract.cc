@@ -16,8 +16,9 @@
 #include "asf_format/reader.h"
 #include "base/bytes.h"
 #include "cli.h"
-#include "input_file.h"
 #include "commands.h"
+#include "escape.h"
+#include "input_file.h"
 #include "output_path.h"
 #include "progress.h"
 #include "stream_format/file_header.h"
@@ -301,8 +302,8 @@ int RunExtract(const std::vector<std::string>& argv) {
                 "'" + input + "' is incomplete (" + why + "): '" + output + "' holds what it held, " +
                     summary);
   }
-  std::fprintf(to_stdout ? stderr : stdout, "extracted %s -> %s: %s\n", input.c_str(),
-               output.c_str(), summary);
+  std::fprintf(to_stdout ? stderr : stdout, "extracted %s -> %s: %s\n", Escaped(input).c_str(),
+               Escaped(output).c_str(), summary);
   return kExitOk;
 }
 

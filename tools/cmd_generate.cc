@@ -7,6 +7,7 @@
 #include "args.h"
 #include "cli.h"
 #include "commands.h"
+#include "escape.h"
 #include "output_path.h"
 #include "progress.h"
 #include "stream_generator.h"
@@ -208,7 +209,7 @@ int RunGenerate(const std::vector<std::string>& argv) {
   std::fprintf(report,
                "wrote %s: %llu bytes, %llu groups (%llu start groups), blocks 0x1001:%llu "
                "0x1002:%llu 0x1003:%llu 0x1004:%llu 0x1005:%llu",
-               output.c_str(), static_cast<unsigned long long>(summary.bytes),
+               Escaped(output).c_str(), static_cast<unsigned long long>(summary.bytes),
                static_cast<unsigned long long>(summary.groups),
                static_cast<unsigned long long>(summary.start_groups),
                static_cast<unsigned long long>(summary.blocks[0]),

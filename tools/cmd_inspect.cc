@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "args.h"
 #include "asf_format/reader.h"
@@ -13,6 +14,7 @@
 #include "commands.h"
 #include "input_file.h"
 #include "inspect.h"
+#include "json_document.h"
 #include "json_output.h"
 
 namespace kestrum_cli {
@@ -60,9 +62,12 @@ const std::vector<OptionSpec> kOptions = {
 struct InspectRequest {
   uint64_t limit = 0;
   bool masked = false;
-  Json* json = nullptr;  // --json: the FILE's object, filled instead of printing
-  bool samples = false;  // --show-samples
-  bool groups = false;   // --show-groups
+  Json* json = nullptr;              // --json: the FILE's object, filled instead of printing
+  JsonDocument* document = nullptr;  // --json: where a FILE with rows writes its object
+  bool samples = false;              // --show-samples
+  bool groups = false;               // --show-groups
+  JsonDocument* samples_to() const { return samples ? document : nullptr; }
+  JsonDocument* groups_to() const { return groups ? document : nullptr; }
 };
 
 // Where reading a stream that has no end of its own stops, unless told.
@@ -79,7 +84,7 @@ int InspectOne(const std::string& command, const std::string& path, const Inspec
     // Standard input given a file may hold an ASF file, which is read where
     // it lies.
     if (const auto asf = AsfAtDescriptor(in.fd())) {
-      if (!r.masked) return InspectAsf(command, path, asf.get(), r.json, r.samples);
+      if (!r.masked) return InspectAsf(command, path, asf.get(), r.json, r.samples_to());
       if (StandardOutputIsTerminal(error)) return UsageError(command, error);
       return WriteMaskedAsf(command, path, asf.get());
     }
@@ -102,13 +107,13 @@ int InspectOne(const std::string& command, const std::string& path, const Inspec
       } closer{held};
       const auto asf = AsfAtDescriptor(held);
       if (asf == nullptr) return Fail(command, kExitInput, "cannot read '" + path + "' (an ASF file)");
-      if (!r.masked) return InspectAsf(command, path, asf.get(), r.json, r.samples);
+      if (!r.masked) return InspectAsf(command, path, asf.get(), r.json, r.samples_to());
       if (StandardOutputIsTerminal(error)) return UsageError(command, error);
       return WriteMaskedAsf(command, path, asf.get());
     }
     if (r.masked) return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file");
     return InspectStream(command, path, scanner, r.limit != 0 ? r.limit : kDefaultLimit, false,
-                         r.json, r.groups);
+                         r.json, r.groups_to());
   }
 
   std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -126,35 +131,52 @@ int InspectOne(const std::string& command, const std::string& path, const Inspec
     if (StandardOutputIsTerminal(error)) return UsageError(command, error);
     return WriteMaskedAsf(command, path);
   }
-  if (asf) return InspectAsf(command, path, nullptr, r.json, r.samples);
+  if (asf) return InspectAsf(command, path, nullptr, r.json, r.samples_to());
   kestrum::stream_format::StreamScanner scanner;
   if (!scanner.Open(path.c_str())) {
     return Fail(command, kExitNotStream,
                 "'" + path + "' is not a stream: fewer than its 40-byte header");
   }
-  return InspectStream(command, path, scanner, r.limit, r.json == nullptr, r.json, r.groups);
+  return InspectStream(command, path, scanner, r.limit, r.json == nullptr, r.json, r.groups_to());
 }
 
-// --json: one document, an object a FILE; the exit code is the first
-// failing FILE's.
+// One FILE; memory that runs out ends it in words, as an error of its own.
+int InspectOneInWords(const std::string& command, const std::string& path,
+                      const InspectRequest& r) {
+  try {
+    return InspectOne(command, path, r);
+  } catch (const std::bad_alloc&) {
+    if (r.document != nullptr && r.document->rows_open()) r.document->EndRows();
+    return Fail(command, kExitFailure, "out of memory reading '" + path + "'");
+  }
+}
+
+// --json: one document, an object a FILE, each written once its FILE is
+// read (and its rows as they are read); the exit code is the first failing
+// FILE's.
 int InspectAsJson(const std::string& command, const std::vector<std::string>& paths,
                   InspectRequest request) {
-  Json files = Json::array();
+  JsonDocument document(stdout);
+  request.document = &document;
   int code = kExitOk;
   for (const std::string& path : paths) {
     Json file{{"file", path}, {"format", nullptr}, {"exit_status", kExitOk}, {"error", nullptr}};
     const KeptMessages kept;
     request.json = &file;
-    const int one = InspectOne(command, path, request);
-    file["exit_status"] = one;
-    if (one != kExitOk && !kept.lines().empty()) file["error"] = kept.lines().back();
+    const uint64_t written = document.files();
+    const int one = InspectOneInWords(command, path, request);
     if (code == kExitOk) code = one;
-    files.push_back(std::move(file));
+    // A FILE with rows wrote its object already.
+    if (document.files() == written) {
+      file["exit_status"] = one;
+      if (one != kExitOk && !kept.lines().empty()) file["error"] = kept.lines().back();
+      document.File(file);
+    }
+    if (document.failed()) break;
   }
-  const std::string text =
-      JsonText(Json{{"schema_version", kJsonSchemaVersion}, {"files", std::move(files)}});
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-    return Fail(command, kExitOutput, "cannot write the standard output");
+  if (!document.Finish()) {
+    const int failed = StandardOutputFailed(command, document.error());
+    return code != kExitOk ? code : failed;
   }
   return code;
 }
@@ -181,7 +203,7 @@ int RunInspect(const std::vector<std::string>& argv) {
   const std::vector<std::string>& paths = args.positionals();
   if (json && !paths.empty()) return InspectAsJson(command, paths, request);
   if (paths.size() != 1) return UsageError(command, json ? "expected FILE" : "expected one FILE");
-  return InspectOne(command, paths[0], request);
+  return InspectOneInWords(command, paths[0], request);
 }
 
 }  // namespace kestrum_cli

@@ -18,6 +18,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "diagnostic_watch.h"
+#include "escape.h"
 #include "input_file.h"
 #include "json_output.h"
 #include "kestrum.h"
@@ -373,7 +374,7 @@ std::optional<int> Recording::NextFile() {
   if (!BeginFile()) {
     progress_->Finish();
     std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
-                 files_.size(), files_.back().c_str());
+                 files_.size(), Escaped(files_.back()).c_str());
     return refused_;
   }
   files_.push_back(output_name_);
@@ -473,8 +474,8 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   written_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   if (request_.segmented) {
     std::printf("recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
-                input.c_str(), files_.size(), files_.front().c_str(), files_.back().c_str(),
-                static_cast<unsigned long long>(consumed),
+                Escaped(input).c_str(), files_.size(), Escaped(files_.front()).c_str(),
+                Escaped(files_.back()).c_str(), static_cast<unsigned long long>(consumed),
                 static_cast<unsigned long long>(sender_->calls()), seconds,
                 FormatRate(consumed, seconds).c_str());
   } else {
@@ -483,8 +484,9 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
         S_ISREG(info.st_mode) ? FormatMegabytes(written_) + " written, " : "";
     // Standard output carries the file: the report goes to stderr then.
     std::fprintf(request_.to_stdout() ? stderr : stdout,
-                 "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n", input.c_str(),
-                 request_.to_stdout() ? "standard output" : request_.output.c_str(),
+                 "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n",
+                 Escaped(input).c_str(),
+                 request_.to_stdout() ? "standard output" : Escaped(request_.output).c_str(),
                  static_cast<unsigned long long>(consumed),
                  static_cast<unsigned long long>(sender_->calls()), written.c_str(), seconds,
                  FormatRate(consumed, seconds).c_str());

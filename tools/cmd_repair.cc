@@ -10,6 +10,7 @@
 #include "asf_format/repair.h"
 #include "cli.h"
 #include "commands.h"
+#include "escape.h"
 #include "output_path.h"
 #include "progress.h"
 
@@ -96,8 +97,8 @@ int RepairOne(const std::string& command, const std::string& path, bool check) {
                   failed.message + "; a second repair ends what this one began");
     }
     case asf::RepairOutcome::kWhole:
-      std::printf("%s: already whole, %s; left as it is (%s)\n", path.c_str(), kept.c_str(),
-                  read.c_str());
+      std::printf("%s: already whole, %s; left as it is (%s)\n", Escaped(path).c_str(),
+                  kept.c_str(), read.c_str());
       return kExitOk;
     case asf::RepairOutcome::kRepaired:
       break;
@@ -107,10 +108,10 @@ int RepairOne(const std::string& command, const std::string& path, bool check) {
   if (r.packet_trimmed) what += ", the last packet trimmed";
   what += ", " + std::to_string(r.size_before) + " -> " + std::to_string(r.size_after) + " bytes";
   if (check) {
-    std::printf("%s: would be ended: %s; nothing was changed (%s)\n", path.c_str(), what.c_str(),
-                read.c_str());
+    std::printf("%s: would be ended: %s; nothing was changed (%s)\n", Escaped(path).c_str(),
+                what.c_str(), read.c_str());
   } else {
-    std::printf("repaired %s: %s (%s)\n", path.c_str(), what.c_str(), read.c_str());
+    std::printf("repaired %s: %s (%s)\n", Escaped(path).c_str(), what.c_str(), read.c_str());
   }
   return kExitOk;
 }
@@ -125,7 +126,7 @@ int RunRepair(const std::vector<std::string>& argv) {
   int code = kExitOk;
   for (const std::string& path : args.positionals()) {
     code = std::max(code, RepairOne(command, path, args.Has("check")));
-    std::fflush(stdout);
+    FlushStandardOutput();
   }
   return code;
 }

@@ -7,6 +7,7 @@
 #include "args.h"
 #include "cli.h"
 #include "commands.h"
+#include "escape.h"
 #include "kestrum.h"
 
 #ifdef _WIN32
@@ -79,7 +80,7 @@ int RunVersion(const std::vector<std::string>& argv) {
   std::printf("kestrum %s\n", kVersion);
   std::printf("writer: %s\n", kWriter);
   const std::string library = LibraryFile();
-  std::printf("library: %s\n", library.empty() ? "(not known)" : library.c_str());
+  std::printf("library: %s\n", library.empty() ? "(not known)" : Escaped(library).c_str());
   return kExitOk;
 }
 

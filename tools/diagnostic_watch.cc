@@ -5,6 +5,7 @@
 #include <new>
 
 #include "diagnostics/lines.h"
+#include "escape.h"
 #include "kestrum.h"
 
 #ifdef _WIN32
@@ -12,29 +13,6 @@
 #endif
 
 namespace kestrum_cli {
-
-std::string EscapeLine(const char* line) {
-  std::string out;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(line); *p != 0; ++p) {
-    const unsigned char c = *p;
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  return out;
-}
 
 namespace {
 
@@ -69,9 +47,12 @@ void* g_watch_handler = nullptr;
 void DiagnosticWatch::See(const char* line) noexcept {
   if (echo_) {
     try {
-      std::fprintf(stderr, "[kestrum] %s\n", EscapeLine(line).c_str());
+      std::fprintf(stderr, "[kestrum] %s\n", Escaped(line, TextBytes::kLibrary).c_str());
     } catch (const std::bad_alloc&) {
-      std::fprintf(stderr, "[kestrum] %s\n", line);  // unescaped, for want of memory
+      // Piece by piece, for want of memory.
+      std::fputs("[kestrum] ", stderr);
+      PrintEscaped(stderr, line, TextBytes::kLibrary);
+      std::fputc('\n', stderr);
     }
   }
   Tally(line);

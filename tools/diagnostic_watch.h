@@ -41,7 +41,7 @@ struct LiveLosses {
 };
 
 // While alive, watches the library's diagnostic lines: prints each on stderr
-// (bytes other than printable ASCII escaped: \r, \n, \t, \\, \xHH) when
+// (bytes other than printable ASCII escaped, escape.h) when
 // `echo` is set, and keeps count of what the caller may need to know. One
 // at a time in a process.
 class DiagnosticWatch {
@@ -93,8 +93,5 @@ class DiagnosticWatch {
   std::atomic<uint64_t> samples_{0};
   std::atomic<uint64_t> packets_{0};
 };
-
-// `line` with bytes other than printable ASCII escaped.
-std::string EscapeLine(const char* line);
 
 }  // namespace kestrum_cli

@@ -125,6 +125,28 @@ std::string InputFile::OpenError() const {
   return "cannot open '" + path_ + "': " + std::strerror(error_);
 }
 
+std::string TemporaryFolder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+}
+
+int MakeTemporaryFile(std::string& error) {
+#ifdef _WIN32
+  error = "it can be read only from a file";
+  return -1;
+#else
+  const std::string folder = TemporaryFolder();
+  std::string name = folder + "/kestrum-XXXXXX";
+  const int made = ::mkostemp(name.data(), O_CLOEXEC);
+  if (made < 0) {
+    error = "cannot make a temporary file in '" + folder + "': " + std::strerror(errno);
+    return -1;
+  }
+  ::unlink(name.c_str());
+  return made;
+#endif
+}
+
 int HoldInTemporaryFile(const uint8_t* prefix, size_t size, int fd, std::string& error) {
 #ifdef _WIN32
   (void)prefix;
@@ -133,15 +155,9 @@ int HoldInTemporaryFile(const uint8_t* prefix, size_t size, int fd, std::string&
   error = "it can be read only from a file";
   return -1;
 #else
-  const char* tmpdir = std::getenv("TMPDIR");
-  const std::string folder = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-  std::string name = folder + "/kestrum-XXXXXX";
-  const int held = ::mkostemp(name.data(), O_CLOEXEC);
-  if (held < 0) {
-    error = "cannot make a temporary file in '" + folder + "': " + std::strerror(errno);
-    return -1;
-  }
-  ::unlink(name.c_str());
+  const std::string folder = TemporaryFolder();
+  const int held = MakeTemporaryFile(error);
+  if (held < 0) return -1;
   const auto failed = [&](const std::string& why) {
     error = why;
     ::close(held);

@@ -40,6 +40,12 @@ bool IsFolder(const std::string& path);
 // "cannot read 'PATH': it is a folder".
 std::string FolderInputMessage(const std::string& path);
 
+// $TMPDIR, or /tmp where it is not set.
+std::string TemporaryFolder();
+// A temporary file of its own there, removed at once: its descriptor, which
+// the caller closes; -1 with `error` said.
+int MakeTemporaryFile(std::string& error);
+
 // A copy of what comes on `fd` (a pipe, say) for a reader that must seek:
 // `prefix` (what was read of it already), then the rest of `fd`, in a
 // temporary file of its own in $TMPDIR (or /tmp), removed at once. Its

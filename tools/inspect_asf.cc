@@ -20,7 +20,9 @@
 #include "asf_format/objects.h"
 #include "asf_format/reader.h"
 #include "cli.h"
+#include "escape.h"
 #include "inspect.h"
+#include "json_document.h"
 #include "json_output.h"
 
 #ifdef _WIN32
@@ -101,11 +103,13 @@ struct StreamCounts {
 };
 
 void PrintHeader(const std::string& path, const asf::HeaderInfo& h) {
-  std::printf("file: %s\n", path.c_str());
+  // The name, title and description are outside text: escaped, so that
+  // none of them can act on a terminal or forge a line.
+  std::printf("file: %s\n", Escaped(path).c_str());
   std::printf("format: ASF\n");
   std::printf("size: %llu bytes\n", static_cast<unsigned long long>(h.source_size));
-  std::printf("title: %s\n", h.title.c_str());
-  std::printf("description: %s\n", h.description.c_str());
+  std::printf("title: %s\n", Escaped(h.title).c_str());
+  std::printf("description: %s\n", Escaped(h.description).c_str());
   if (!h.has_file_properties) return;
   const bool unfinished = (h.flags & asf::kFileFlagBroadcast) != 0;
   if (unfinished && h.streamed) {
@@ -213,47 +217,58 @@ std::unique_ptr<asf::ReadSource> AsfAtDescriptor(int fd) {
   return asf ? std::move(source) : nullptr;
 }
 
-int InspectAsf(const std::string& command, const std::string& path, asf::ReadSource* given,
-               Json* json, bool rows) {
-  const std::unique_ptr<asf::ReadSource> opened = given ? nullptr : asf::OpenReadFile(path);
-  asf::ReadSource* source = given ? given : opened.get();
-  if (source == nullptr) {
-    return Fail(command, kExitNotStream,
-                "'" + path + "' is not a readable ASF file: cannot open '" + path + "'");
-  }
-  asf::Reader reader(*source, {asf::ReadChecks::kDamage, false});
-  if (!reader.Open()) {
-    if (json != nullptr) (*json)["format"] = "ASF";
-    return Fail(command, kExitNotStream,
-                "'" + path + "' is not a readable ASF file: " + reader.error());
-  }
-  std::vector<StreamCounts> counts(128);
+namespace {
+
+// What the walk over every sample finds.
+struct SampleCounts {
+  std::vector<StreamCounts> streams = std::vector<StreamCounts>(128);
+  std::optional<uint64_t> last_ms;  // the last sample's time, preroll taken off
+};
+
+SampleCounts CountSamples(asf::Reader& reader) {
+  SampleCounts counts;
   bool has_samples = false;
   uint64_t last_presentation_ms = 0;
-  Json samples = Json::array();
   asf::MediaObject sample;
   while (reader.NextSample(&sample)) {
-    StreamCounts& c = counts[sample.stream];
+    StreamCounts& c = counts.streams[sample.stream];
     ++c.samples;
     c.key_samples += sample.key ? 1 : 0;
     c.sample_bytes += sample.size;
     c.cut_samples += sample.cut ? 1 : 0;
     has_samples = true;
     last_presentation_ms = std::max<uint64_t>(last_presentation_ms, sample.presentation_ms);
-    if (json != nullptr && rows) samples.push_back(SampleJson(sample, reader.header().preroll));
   }
-  const asf::HeaderInfo& h = reader.header();
-  std::optional<uint64_t> last;
+  const uint64_t preroll = reader.header().preroll;
   if (has_samples) {
-    last = last_presentation_ms >= h.preroll ? last_presentation_ms - h.preroll : 0;
+    counts.last_ms = last_presentation_ms >= preroll ? last_presentation_ms - preroll : 0;
   }
-  if (json != nullptr) {
-    json->update(AsfJson(reader, counts, last));
-    if (rows) (*json)["samples"] = std::move(samples);
-    return kExitOk;
+  return counts;
+}
+
+// --show-samples: `file`'s object, then a row each of the `count` samples
+// counted, read again from the start, each written as it is read.
+int WriteSampleRows(const std::string& command, const std::string& path, asf::ReadSource& source,
+                    uint64_t count, const Json& file, JsonDocument& rows) {
+  rows.BeginRows(file, "samples");
+  asf::Reader reader(source, {asf::ReadChecks::kDamage, false});
+  bool read = reader.Open();  // as it opened the first time
+  asf::MediaObject sample;
+  for (uint64_t n = 0; read && n < count && reader.NextSample(&sample); ++n) {
+    if (!rows.Row(SampleJson(sample, reader.header().preroll))) break;
   }
+  rows.EndRows();
+  if (rows.failed()) return StandardOutputFailed(command, rows.error());
+  if (read) return kExitOk;
+  return Fail(command, kExitInput, "cannot read '" + path + "' again: " + reader.error());
+}
+
+void PrintAsf(const std::string& path, const asf::Reader& reader, const SampleCounts& counts) {
+  const asf::HeaderInfo& h = reader.header();
   PrintHeader(path, h);
-  if (last) std::printf("last sample time: %.3f s\n", static_cast<double>(*last) / 1000.0);
+  if (counts.last_ms) {
+    std::printf("last sample time: %.3f s\n", static_cast<double>(*counts.last_ms) / 1000.0);
+  }
   std::printf("packets: %llu of %u bytes (header says %llu)\n",
               static_cast<unsigned long long>(reader.packets_read()), h.packet_size,
               static_cast<unsigned long long>(h.packet_count));
@@ -263,7 +278,7 @@ int InspectAsf(const std::string& command, const std::string& path, asf::ReadSou
     std::printf("index: none\n");
   }
   for (const asf::StreamDescription& s : h.streams) {
-    const StreamCounts& c = counts[s.number & 0x7F];
+    const StreamCounts& c = counts.streams[s.number & 0x7F];
     std::printf("stream %u: %s", s.number, KindName(s.kind));
     if (s.kind == asf::MediaKind::kVideo) {
       std::printf(", fourcc %s, %d x %d, codec data %zu bytes", FourccText(s.fourcc).c_str(),
@@ -281,7 +296,37 @@ int InspectAsf(const std::string& command, const std::string& path, asf::ReadSou
   }
   std::printf("problems: %zu\n", reader.problems().size());
   for (const std::string& p : reader.problems()) std::printf("problem: %s\n", p.c_str());
-  return kExitOk;
+}
+
+}  // namespace
+
+int InspectAsf(const std::string& command, const std::string& path, asf::ReadSource* given,
+               Json* json, JsonDocument* rows) {
+  const std::unique_ptr<asf::ReadSource> opened = given ? nullptr : asf::OpenReadFile(path);
+  asf::ReadSource* source = given ? given : opened.get();
+  if (source == nullptr) {
+    return Fail(command, kExitNotStream,
+                "'" + path + "' is not a readable ASF file: cannot open '" + path + "'");
+  }
+  asf::Reader reader(*source, {asf::ReadChecks::kDamage, false});
+  if (!reader.Open()) {
+    if (json != nullptr) (*json)["format"] = "ASF";
+    return Fail(command, kExitNotStream,
+                "'" + path + "' is not a readable ASF file: " + reader.error());
+  }
+  const SampleCounts counts = CountSamples(reader);
+  if (json == nullptr) {
+    PrintAsf(path, reader, counts);
+    return kExitOk;
+  }
+  json->update(AsfJson(reader, counts.streams, counts.last_ms));
+  // The rows come after every other field: the file is read a second time
+  // for them, so that none is held, up to the samples counted (a file
+  // written meanwhile gives the rows of its counts).
+  if (rows == nullptr) return kExitOk;
+  uint64_t count = 0;
+  for (const StreamCounts& c : counts.streams) count += c.samples;
+  return WriteSampleRows(command, path, *source, count, *json, *rows);
 }
 
 int WriteMaskedAsf(const std::string& command, const std::string& path, asf::ReadSource* given) {
@@ -328,11 +373,11 @@ int WriteMaskedAsf(const std::string& command, const std::string& path, asf::Rea
       if (a < b) std::memset(chunk.data() + (a - at), 0, static_cast<size_t>(b - a));
     }
     if (std::fwrite(chunk.data(), 1, n, stdout) != n) {
-      return Fail(command, kExitOutput, "cannot write the standard output");
+      return StandardOutputFailed(command, errno, true);
     }
     at += n;
   }
-  return std::fflush(stdout) == 0 ? kExitOk : Fail(command, kExitOutput, "cannot write the standard output");
+  return std::fflush(stdout) == 0 ? kExitOk : StandardOutputFailed(command, errno, true);
 }
 
 }  // namespace kestrum_cli

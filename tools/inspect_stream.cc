@@ -1,4 +1,6 @@
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -6,8 +8,10 @@
 
 #include "base/bytes.h"
 #include "cli.h"
+#include "escape.h"
 #include "input_file.h"
 #include "inspect.h"
+#include "json_document.h"
 #include "json_output.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/stream_scanner.h"
@@ -65,8 +69,12 @@ struct Counts {
   uint64_t skipped_bytes = 0;
   std::vector<std::string> problems;
   uint64_t problem_count = 0;
-  bool print = true;      // each problem printed as it is met
-  Json* rows = nullptr;   // --show-groups: a row a group and a stretch in no group
+  bool print = true;  // each problem printed as it is met
+  // --show-groups: takes a row a group and a stretch in no group; false
+  // when it could not, and the scan stops.
+  std::function<bool(const Json&)> row;
+  bool rows_failed = false;
+  uint64_t end = 0;  // where the last event ends
 };
 
 void AddProblem(Counts& c, std::string text) {
@@ -74,7 +82,7 @@ void AddProblem(Counts& c, std::string text) {
     c.problems.push_back(std::move(text));
     if (c.print) {
       std::printf("problem: %s\n", c.problems.back().c_str());
-      std::fflush(stdout);
+      FlushStandardOutput();
     }
   }
   ++c.problem_count;
@@ -84,16 +92,16 @@ void AddProblem(Counts& c, std::string text) {
 // in no group.
 void AddRow(Counts& c, const stream_format::ScanEvent& e, std::optional<uint64_t> index,
             bool key, uint32_t blocks, const std::string& problem) {
-  if (c.rows == nullptr) return;
-  c.rows->push_back(Json{{"kind", index ? "group" : "skipped"},
-                         {"index", index ? Json(*index) : Json(nullptr)},
-                         {"offset", e.offset},
-                         {"size", e.size},
-                         {"time", index ? Json(static_cast<double>(*index * 40) / 1000.0)
-                                        : Json(nullptr)},
-                         {"key", key},
-                         {"blocks", blocks},
-                         {"problems", problem.empty() ? Json::array() : Json::array({problem})}});
+  if (!c.row || c.rows_failed) return;
+  c.rows_failed =
+      !c.row(Json{{"kind", index ? "group" : "skipped"},
+                  {"index", index ? Json(*index) : Json(nullptr)},
+                  {"offset", e.offset},
+                  {"size", e.size},
+                  {"time", index ? Json(static_cast<double>(*index * 40) / 1000.0) : Json(nullptr)},
+                  {"key", key},
+                  {"blocks", blocks},
+                  {"problems", problem.empty() ? Json::array() : Json::array({problem})}});
 }
 
 void CountGroup(const stream_format::DecodedHeader& header, const stream_format::ScanEvent& e, Counts& c) {
@@ -136,7 +144,7 @@ void CountGroup(const stream_format::DecodedHeader& header, const stream_format:
 }
 
 void PrintHeader(const std::string& path, uint64_t size, const stream_format::DecodedHeader& h) {
-  std::printf("file: %s\n", path.c_str());
+  std::printf("file: %s\n", Escaped(path).c_str());
   // One verdict: the refusal below ends inspect with "neither an ASF file nor a stream".
   std::printf("format: %s\n",
               h.accepted() ? "stream" : "neither an ASF file nor a stream (its header is refused)");
@@ -233,35 +241,15 @@ Json CountsJson(const Counts& c) {
               {"problems", c.problems}};
 }
 
-}  // namespace
-
-int InspectStream(const std::string& command, const std::string& path,
-                  stream_format::StreamScanner& scanner, uint64_t limit, bool progress_allowed,
-                  Json* json, bool rows) {
-  const int64_t size = FileSize(path);
-  const stream_format::DecodedHeader header = stream_format::DecodeFileHeader(scanner.header());
-  const uint64_t known_size = size > 0 ? static_cast<uint64_t>(size) : 0;
-  Counts counts;
-  Json row_list = Json::array();
-  if (json != nullptr) {
-    json->update(HeaderJson(known_size, header));
-    counts.print = false;
-    if (rows) counts.rows = &row_list;
-  } else {
-    // Reported as it goes: the header at once, each problem as it is met,
-    // the counts at the end (or at the limit).
-    PrintHeader(path, known_size, header);
-    std::fflush(stdout);
-  }
-  bool limited = false;
-  Progress progress("inspect", size > 0 ? static_cast<uint64_t>(size) : 0, progress_allowed);
+// Counts the events of `scanner` up to `limit` bytes (0: none) and before
+// `end`; true when the limit stopped it.
+bool Scan(stream_format::StreamScanner& scanner, const stream_format::DecodedHeader& header,
+          uint64_t limit, uint64_t end, Counts& counts, Progress* progress) {
   for (;;) {
-    if (limit != 0 && scanner.consumed() >= limit) {
-      limited = true;
-      break;
-    }
+    if (limit != 0 && scanner.consumed() >= limit) return true;
     const stream_format::ScanEvent e = scanner.Next();
-    if (e.kind == stream_format::ScanEvent::Kind::kEnd) break;
+    if (e.kind == stream_format::ScanEvent::Kind::kEnd || e.offset >= end) return false;
+    counts.end = e.offset + e.size;
     if (e.kind == stream_format::ScanEvent::Kind::kGroup) {
       CountGroup(header, e, counts);
     } else {
@@ -270,15 +258,93 @@ int InspectStream(const std::string& command, const std::string& path,
       AddProblem(counts, problem);
       AddRow(counts, e, std::nullopt, false, 0, problem);
     }
-    progress.Update(scanner.consumed());
+    if (counts.rows_failed) return false;
+    if (progress != nullptr) progress->Update(scanner.consumed());
   }
+}
+
+// --show-groups: `file`'s object, then its rows, each written as it is
+// read: those `spool` holds, or, without one, those of the file at `path`
+// read again up to `end`, where the first reading stopped.
+int WriteGroupRows(const std::string& command, const std::string& path,
+                   const stream_format::DecodedHeader& header, uint64_t limit, uint64_t end,
+                   RowSpool* spool, const Json& file, JsonDocument& rows) {
+  rows.BeginRows(file, "groups");
+  bool read = true;
+  if (spool != nullptr) {
+    read = spool->WriteTo(rows);
+  } else {
+    stream_format::StreamScanner again;
+    Counts counts;
+    counts.print = false;
+    counts.row = [&rows](const Json& row) { return rows.Row(row); };
+    read = again.Open(path.c_str());
+    if (read) {
+      Scan(again, header, limit, end, counts, nullptr);
+      read = !again.failed();
+    }
+  }
+  rows.EndRows();
+  if (rows.failed()) return StandardOutputFailed(command, rows.error());
+  if (read) return kExitOk;
+  if (spool != nullptr) {
+    return Fail(command, kExitFailure, "cannot list the groups of '" + path + "': " + spool->error());
+  }
+  return Fail(command, kExitInput, "cannot read '" + path + "' again for its groups");
+}
+
+}  // namespace
+
+int InspectStream(const std::string& command, const std::string& path,
+                  stream_format::StreamScanner& scanner, uint64_t limit, bool progress_allowed,
+                  Json* json, JsonDocument* rows) {
+  const int64_t size = FileSize(path);
+  const stream_format::DecodedHeader header = stream_format::DecodeFileHeader(scanner.header());
+  const uint64_t known_size = size > 0 ? static_cast<uint64_t>(size) : 0;
+  Counts counts;
+  // A stream that can be read only once holds its rows until they can be
+  // written; a file is read again for them.
+  std::optional<RowSpool> spool;
+  if (json != nullptr) {
+    json->update(HeaderJson(known_size, header));
+    counts.print = false;
+    if (rows != nullptr && (path == "-" || size < 0)) {
+      spool.emplace();
+      counts.row = [&spool](const Json& row) { return spool->Add(row); };
+    }
+  } else {
+    // Reported as it goes: the header at once, each problem as it is met,
+    // the counts at the end (or at the limit).
+    PrintHeader(path, known_size, header);
+    FlushStandardOutput();
+  }
+  Progress progress("inspect", size > 0 ? static_cast<uint64_t>(size) : 0, progress_allowed);
+  const bool limited = Scan(scanner, header, limit, UINT64_MAX, counts, &progress);
   progress.Finish();
   if (scanner.failed()) return Fail(command, kExitInput, "cannot read '" + path + "'");
+  if (counts.rows_failed) {
+    return Fail(command, kExitFailure,
+                "cannot list the groups of '" + path + "': " + spool->error());
+  }
+  const std::string refused =
+      header.accepted()
+          ? ""
+          : "'" + path + "' is neither an ASF file nor a stream: its header is refused: " +
+                stream_format::RefusalText(header);
   if (json != nullptr) {
     json->update(CountsJson(counts));
     (*json)["stopped"] = limited ? Json{{"after_bytes", scanner.consumed()}, {"limit", limit}}
                                  : Json(nullptr);
-    if (rows) (*json)["groups"] = std::move(row_list);
+    if (rows != nullptr) {
+      // The object is written before its rows: with how it ends.
+      if (!refused.empty()) {
+        (*json)["exit_status"] = kExitNotStream;
+        (*json)["error"] = refused;
+      }
+      const int code = WriteGroupRows(command, path, header, limit, counts.end,
+                                      spool ? &*spool : nullptr, *json, *rows);
+      if (code != kExitOk) return code;
+    }
   } else {
     PrintCounts(counts);
   }
@@ -287,11 +353,7 @@ int InspectStream(const std::string& command, const std::string& path,
                 static_cast<unsigned long long>(scanner.consumed()),
                 static_cast<unsigned long long>(limit));
   }
-  if (!header.accepted()) {
-    return Fail(command, kExitNotStream,
-                "'" + path + "' is neither an ASF file nor a stream: its header is refused: " +
-                    stream_format::RefusalText(header));
-  }
+  if (!refused.empty()) return Fail(command, kExitNotStream, refused);
   return kExitOk;
 }
 

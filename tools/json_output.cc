@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "escape.h"
 #include "loss_summary.h"
 
 namespace kestrum_cli {
@@ -22,7 +23,8 @@ NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(ConvertOutcome, code, message, input_bytes, o
                                    seconds, lost, files_told, lost_fails, counts)
 
 std::string JsonText(const Json& document) {
-  return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  return JsonWithoutActedCharacters(document.dump(2, ' ', false, Json::error_handler_t::replace)) +
+         "\n";
 }
 
 std::string EncodeOutcome(const ConvertOutcome& outcome) {

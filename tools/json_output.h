@@ -19,7 +19,8 @@ using Json = nlohmann::ordered_json;
 inline constexpr int kJsonSchemaVersion = 1;
 
 // A document as text: indented, a line end after it; bytes of a string that
-// are not UTF-8 become U+FFFD.
+// are not UTF-8 become U+FFFD, and characters a terminal acts on are
+// escaped (escape.h).
 std::string JsonText(const Json& document);
 
 // A batch's child to its parent: the whole outcome, and back. Decode returns

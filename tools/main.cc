@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "escape.h"
 #include "stop_signals.h"
 
 namespace {
@@ -70,16 +71,30 @@ bool IsGlobalOption(const std::string& arg) {
   return std::find(kGlobalOptions.begin(), kGlobalOptions.end(), arg) != kGlobalOptions.end();
 }
 
-int UnknownCommand(const std::string& name) {
+int UnknownCommand(const std::string& given) {
+  const std::string name = kestrum_cli::Escaped(given);
   std::vector<const char*> names = {"help"};
   for (const Command& c : kCommands) names.push_back(c.name);
-  if (const char* nearest = kestrum_cli::Nearest(name, names)) {
+  if (const char* nearest = kestrum_cli::Nearest(given, names)) {
     std::fprintf(stderr, "kestrum: unknown command '%s'; did you mean '%s'?\n\n%s", name.c_str(),
                  nearest, kUsage);
   } else {
     std::fprintf(stderr, "kestrum: unknown command '%s'\n\n%s", name.c_str(), kUsage);
   }
   return kestrum_cli::kExitUsage;
+}
+
+// The command whose name messages give: the one named, "version", or
+// "help" for the usage.
+std::string CommandOf(int argc, char** argv) {
+  int at = 1;
+  while (at < argc && IsGlobalOption(argv[at])) ++at;
+  const std::string name = at < argc ? argv[at] : "";
+  if (name == "--version") return "version";
+  for (const Command& c : kCommands) {
+    if (name == c.name) return name;
+  }
+  return "help";
 }
 
 int Main(int argc, char** argv) {
@@ -112,8 +127,8 @@ int Main(int argc, char** argv) {
   if (!name.empty() && name[0] == '-') {
     const char* nearest = kestrum_cli::Nearest(name.substr(0, name.find('=')), kGlobalOptions);
     const std::string hint = nearest ? std::string("; did you mean '") + nearest + "'?" : "";
-    std::fprintf(stderr, "kestrum: unknown option '%s' before the command%s\n\n%s", name.c_str(),
-                 hint.c_str(), kUsage);
+    std::fprintf(stderr, "kestrum: unknown option '%s' before the command%s\n\n%s",
+                 kestrum_cli::Escaped(name).c_str(), hint.c_str(), kUsage);
     return kestrum_cli::kExitUsage;
   }
   // The global options go first: an option given again after the command
@@ -129,17 +144,22 @@ int Main(int argc, char** argv) {
 
 // The commands meet a failed allocation where it matters (a recording is
 // ended, a sample refused is counted); one that comes up here still ends the
-// program in words rather than an abort.
+// program in words rather than an abort. A failed write of standard output
+// is an error, whichever command met it.
 int main(int argc, char** argv) {
   kestrum_cli::IgnoreFatalSignals();
   kestrum_cli::KeepStandardDescriptorsOpen();
+  int code = kestrum_cli::kExitFailure;
   try {
-    return Main(argc, argv);
+    code = Main(argc, argv);
   } catch (const std::bad_alloc&) {
     std::fputs("kestrum: out of memory\n", stderr);
-    return kestrum_cli::kExitFailure;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "kestrum: %s\n", e.what());
-    return kestrum_cli::kExitFailure;
+    // Its text may name a file.
+    std::fputs("kestrum: ", stderr);
+    kestrum_cli::PrintEscaped(stderr, e.what(), kestrum_cli::TextBytes::kUtf8);
+    std::fputc('\n', stderr);
   }
+  // What every command printed must have reached standard output.
+  return kestrum_cli::FinishStandardOutput(CommandOf(argc, argv), code);
 }

@@ -133,6 +133,7 @@ int StandardOutput(bool descriptor_ok, std::string& name, std::string& error) {
 void EndStandardOutput() {}
 
 void KeepStandardDescriptorsOpen() {}
+bool StandardOutputWasClosed() { return false; }
 #else
 FileId IdOfPath(const std::string& path) {
   struct stat info;
@@ -161,6 +162,8 @@ bool OutputInUse(const std::string& path) {
 namespace {
 bool g_stdout_closed = false;  // at the start, KeepStandardDescriptorsOpen found it so
 }  // namespace
+
+bool StandardOutputWasClosed() { return g_stdout_closed; }
 
 void KeepStandardDescriptorsOpen() {
   for (int fd = 0; fd <= 2; ++fd) {

@@ -98,6 +98,8 @@ int StandardOutput(bool descriptor_ok, std::string& name, std::string& error);
 // opens takes its number (and gets the program's messages written into
 // it); standard output found closed is then refused as an output.
 void KeepStandardDescriptorsOpen();
+// True when KeepStandardDescriptorsOpen found standard output closed.
+bool StandardOutputWasClosed();
 
 // After writing through StandardOutput's name: standard output's own offset
 // is moved to the end of a file written so, so that whatever the shell

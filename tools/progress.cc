@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "escape.h"
+
 namespace kestrum_cli {
 
 namespace {
@@ -27,7 +29,7 @@ std::string FormatRate(uint64_t bytes, double seconds) {
 }
 
 Progress::Progress(std::string label, uint64_t total, bool allowed)
-    : label_(std::move(label)),
+    : label_(Escaped(label)),
       total_(total),
       enabled_(allowed && ::isatty(STDERR_FILENO) != 0),
       start_(std::chrono::steady_clock::now()),

@@ -92,6 +92,37 @@ TEST_F(AsfInspectTest, AgreesWithFfprobe) {
   EXPECT_FALSE(LinesStartingWith(Kestrum({"inspect", cut}).out, "problem: ").empty());
 }
 
+// A title that would set the window title, colour the terminal and begin a
+// line of its own, a description with a C1 control and a right-to-left
+// override, a name with an escape: printed escaped, forging no field; JSON
+// carries each exactly, with nothing a terminal acts on left raw.
+TEST_F(AsfInspectTest, OutsideTextIsEscaped) {
+  const std::string file = folder_.Path("n\x1B[2J.asf");
+  const RunResult made = RunProgram(
+      "ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-frames:v", "5",
+                 "-c:v", "mpeg4", "-metadata", "title=T\x1B]0;owned\x07\x1B[31m\nfake: line",
+                 "-metadata", "comment=d\xC2\x9B" "31m\xE2\x80\xAE", "-f", "asf", file});
+  ASSERT_EQ(made.exit_code, 0) << made.err;
+  const RunResult r = Kestrum({"inspect", file});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out.find_first_of("\x1B\x07"), std::string::npos) << r.out;
+  std::map<std::string, std::string> f = Fields(r.out);
+  EXPECT_EQ(f.count("fake"), 0u) << r.out;
+  EXPECT_EQ(f["file"], folder_.Path("n\\x1B[2J.asf"));
+  EXPECT_EQ(f["title"], "T\\x1B]0;owned\\x07\\x1B[31m\\nfake: line");
+  EXPECT_EQ(f["description"], "d\\xC2\\x9B31m\\xE2\\x80\\xAE");
+
+  const RunResult json = Kestrum({"inspect", "--json", file});
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  EXPECT_EQ(json.out.find_first_of("\x1B\x07"), std::string::npos);
+  EXPECT_EQ(json.out.find("\xC2\x9B"), std::string::npos);
+  EXPECT_EQ(json.out.find("\xE2\x80\xAE"), std::string::npos);
+  EXPECT_EQ(ReadJson(json.out,
+                     "f = d['files'][0]\n"
+                     "print(ascii(f['title']), ascii(f['description']), ascii(f['file'][-9:]))\n"),
+            "'T\\x1b]0;owned\\x07\\x1b[31m\\nfake: line' 'd\\x9b31m\\u202e' 'n\\x1b[2J.asf'\n");
+}
+
 TEST_F(AsfInspectTest, SurvivesCutAndDamagedFiles) {
   const std::vector<uint8_t> whole = ReadBytes(asf_);
   const std::string damaged = folder_.Path("damaged.asf");

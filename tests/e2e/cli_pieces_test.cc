@@ -1,5 +1,5 @@
 // Pieces of the kestrum program that carry their own rules: argument and
-// number parsing, escaping of diagnostic lines, and how record cuts its input
+// number parsing, escaping of outside text, and how record cuts its input
 // into pieces for the live road.
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "args.h"
-#include "diagnostic_watch.h"
 #include "e2e/cli_runner.h"
+#include "escape.h"
 #include "piece_reader.h"
 #include "piece_sender.h"
 #include "segments.h"
@@ -23,14 +23,34 @@ using kestrum_cli::Args;
 using kestrum_cli::OptionSpec;
 using Bytes = std::vector<uint8_t>;
 
-TEST(EscapeLineTest, NonPrintableBytesAreEscaped) {
-  EXPECT_EQ(kestrum_cli::EscapeLine("multi !!!!!!!!!!!!!!!!!\r\n"),
-            "multi !!!!!!!!!!!!!!!!!\\r\\n");
-  EXPECT_EQ(kestrum_cli::EscapeLine("Splitter : \xC1\xD9\xCA\xB1"),
-            "Splitter : \\xC1\\xD9\\xCA\\xB1");
-  EXPECT_EQ(kestrum_cli::EscapeLine("a\\b\tc\x7F"), "a\\\\b\\tc\\x7F");
-  EXPECT_EQ(kestrum_cli::EscapeLine("-----------Splitter : block_size = 500000 00001003"),
-            "-----------Splitter : block_size = 500000 00001003");
+// The library's lines keep printable ASCII only; names and titles keep
+// printable UTF-8 but nothing a terminal acts on, and double their
+// backslashes only where something else is escaped.
+TEST(EscapedTest, WhatATerminalWouldActOnIsEscaped) {
+  using kestrum_cli::Escaped;
+  using kestrum_cli::TextBytes;
+  const struct {
+    std::string text;
+    TextBytes bytes;
+    std::string shown;
+  } rows[] = {
+      {"multi !!!!!!!!!!!!!!!!!\r\n", TextBytes::kLibrary, "multi !!!!!!!!!!!!!!!!!\\r\\n"},
+      {"Splitter : \xC1\xD9\xCA\xB1", TextBytes::kLibrary, "Splitter : \\xC1\\xD9\\xCA\\xB1"},
+      {"a\\b\tc\x7F", TextBytes::kLibrary, "a\\\\b\\tc\\x7F"},
+      {"-----------Splitter : block_size = 500000 00001003", TextBytes::kLibrary,
+       "-----------Splitter : block_size = 500000 00001003"},
+      {"Kestrum \xC3\xA9t\xC3\xA9 \xE2\x82\xAC", TextBytes::kUtf8, "Kestrum \xC3\xA9t\xC3\xA9 \xE2\x82\xAC"},
+      {"\x1B]0;x\x07\x1B[31m\nfake: line", TextBytes::kUtf8,
+       "\\x1B]0;x\\x07\\x1B[31m\\nfake: line"},
+      {"C:\\cam\\1.xqv", TextBytes::kUtf8, "C:\\cam\\1.xqv"},
+      {"C:\\cam\\\x1B.xqv", TextBytes::kUtf8, "C:\\\\cam\\\\\\x1B.xqv"},
+      // C1 CSI, a right-to-left override, a line separator, a cut and an
+      // overlong sequence, a surrogate.
+      {"a\xC2\x9B" "31m\xE2\x80\xAEz\xE2\x80\xA8\xE2\x82\xC0\x80\xED\xA0\x80", TextBytes::kUtf8,
+       "a\\xC2\\x9B31m\\xE2\\x80\\xAEz\\xE2\\x80\\xA8\\xE2\\x82\\xC0\\x80\\xED\\xA0\\x80"},
+      {std::string("a\0b", 3), TextBytes::kUtf8, "a\\x00b"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Escaped(row.text, row.bytes), row.shown) << row.shown;
 }
 
 const std::vector<OptionSpec> kSpec = {

@@ -856,8 +856,9 @@ TEST_F(OutputsTest, FullDisk) {
 // What the shell gives: a standard error whose reader went away never ends
 // a recording (SIGPIPE); a standard output whose reader went away ends the
 // writing with a line and exit 1; one opened for appending, or holding
-// bytes already, is refused (exit 5) and left as it was; and what the shell
-// writes after the program follows the ASF instead of overwriting it.
+// bytes already, is refused (exit 5) and left as it was; what the shell
+// writes after the program follows the ASF instead of overwriting it; and a
+// report on standard output that cannot be written fails in words.
 TEST_F(OutputsTest, WhatTheShellGivesLosesNothingUnsaid) {
   const std::string status = folder_.Path("status");
   const auto exit_status = [&] {
@@ -898,6 +899,30 @@ TEST_F(OutputsTest, WhatTheShellGivesLosesNothingUnsaid) {
   const std::vector<uint8_t> bytes = ReadBytes(log);
   EXPECT_EQ(std::string(bytes.end() - 5, bytes.end()), "done\n");
   EXPECT_EQ(Packets(log), want_convert_);
+
+  // A report that cannot be written (a full device of our own, standard
+  // output closed) is an error in words, exit 5, on every command that
+  // prints one.
+  const std::string full = folder_.Path("full");
+  const bool have_full = ::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+  if (!have_full) std::printf("no device nodes here (mknod: %s)\n", std::strerror(errno));
+  const std::string asf = folder_.Path("want_c.asf");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"inspect", asf}, {"inspect", "--json", "--show-samples", asf},
+        {"inspect", stream_}, {"repair", "--check", asf}, {"version"}}) {
+    for (const std::string redirect : {"> \"$f\"", ">&-"}) {
+      if (!have_full && redirect != ">&-") continue;
+      std::vector<std::string> sh = {"-c", "f=$1; shift; exec \"$0\" \"$@\" " + redirect,
+                                     KESTRUM_PROGRAM, full};
+      sh.insert(sh.end(), args.begin(), args.end());
+      const RunResult r = RunProgram("sh", sh);
+      EXPECT_EQ(r.exit_code, 5) << args[0] << " " << redirect << ": " << r.err;
+      EXPECT_NE(r.err.find(redirect == ">&-" ? "cannot write the standard output: it is closed\n"
+                                             : "cannot write the standard output: No space left"),
+                std::string::npos)
+          << r.err;
+    }
+  }
 }
 
 // Memory that runs out (an address-space limit, set in the child): over a
@@ -946,6 +971,28 @@ TEST_F(OutputsTest, OutOfMemory) {
     }
   }
   EXPECT_GT(refused_runs, 0u) << "no limit made the writer refuse a sample";
+
+  // inspect --json writes each row as it reads it: every row of a file of
+  // many samples, of a stream of many groups and of that stream on a pipe
+  // is listed under the sweep's largest limit, which holding the rows would
+  // pass twice over.
+  const std::string many = folder_.Path("many.bin");
+  const std::string many_asf = folder_.Path("many.asf");
+  ASSERT_EQ(Kestrum({"generate", many, "--frames", "60000", "--bitrate", "8000", "--one-block"})
+                .exit_code,
+            0);
+  ASSERT_EQ(Kestrum({"convert", many, many_asf}).exit_code, 0);
+  for (const auto& [run, rows] :
+       {std::pair<std::string, std::string>{"exec \"$0\" inspect --json --show-samples \"$2\"",
+                                            "samples"},
+        {"exec \"$0\" inspect --json --show-groups \"$1\"", "groups"},
+        {"cat \"$1\" | \"$0\" inspect --json --show-groups -", "groups"}}) {
+    const RunResult r = RunProgram(
+        "sh", {"-c", "ulimit -v " + std::to_string(24 * 1024) + "; " + run, KESTRUM_PROGRAM, many,
+               many_asf});
+    ASSERT_EQ(r.exit_code, 0) << run << ": " << r.err;
+    EXPECT_EQ(ReadJson(r.out, "print(len(d['files'][0]['" + rows + "']))\n"), "60000\n") << run;
+  }
 }
 
 // extract: the stream back out of a recording of either road, which
