@@ -97,10 +97,29 @@ Bytes LiveScript(const StreamBuilder& s, size_t piece, bool restart) {
   return script;
 }
 
+// Streams of a few MB, each holding more than the reassembly buffer's
+// 1,024,000 bytes without a whole group, so that it fills: tag-filled junk
+// (start codes whose group type never fits), and a group of three blocks of
+// the largest payload; groups that may start a recording come after both.
+std::vector<StreamBuilder> StreamsThatFillTheBuffer() {
+  std::vector<StreamBuilder> streams(2);
+  Bytes start_codes;
+  for (size_t i = 0; i < 1'100'000 / 4; ++i) PutU32(start_codes, 1);
+  streams[0].Header().Groups(3, 500).Raw(start_codes).Groups(20, 3000);
+  Group largest = Group().FrameType(0x1001);
+  for (int i = 0; i < 3; ++i) largest.AddBlock(0x1003, 499'999);
+  streams[1].Header().Groups(3, 500).Add(largest).Groups(20, 3000);
+  return streams;
+}
+
 void LiveRoadSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   const size_t pieces[] = {7, 100, 1000, 65535};
   for (size_t i = 0; i < streams.size(); ++i) {
     c.Add(LiveScript(streams[i], pieces[i % 4], i == 3));
+  }
+  for (const StreamBuilder& s : StreamsThatFillTheBuffer()) {
+    c.Add(LiveScript(s, 65535, false));
+    c.Add(LiveScript(s, 10000, false));
   }
 }
 
