@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "api/record_instance.h"
 #include "base/bytes.h"
+#include "kestrum.h"
+#include "support/memory_writer.h"
 #include "support/stream_pieces.h"
 
 namespace {
@@ -164,6 +167,38 @@ void PacketSourceSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   for (const StreamBuilder& s : streams) c.Add(s.bytes());
 }
 
+// The file the live road writes for `s`, in pieces of 1000 bytes: ended
+// (StopRecord) or left as a killed recording leaves it, into a file or a
+// stream (an output that cannot seek).
+Bytes Recorded(const StreamBuilder& s, bool stop, bool stream) {
+  auto output = std::make_shared<MemoryOutput>();
+  output->sink.stream = stream;
+  KestrumHandle handle = reinterpret_cast<KestrumHandle>(
+      kestrum::RecordInstance::Create(MemoryWriterFactories(output)));
+  if (handle == nullptr) return {};
+  StartRecord(handle, "seed.asf", 0, 0);
+  SendOneFrame(handle, s.bytes().data(), 40);
+  for (const Bytes& piece : SplitEvery(Body(s), 1000)) {
+    SendOneFrame(handle, piece.data(), static_cast<int32_t>(piece.size()));
+  }
+  if (stop) StopRecord(handle);
+  ReleaseRecordInstance(&handle);
+  return output->sink.bytes;
+}
+
+// Files our writer wrote: ended, never ended, cut short, written as a
+// stream; of the small streams and of one of many packets with an index.
+void AsfReaderSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
+  for (const StreamBuilder& s : streams) c.Add(Recorded(s, true, false));
+  StreamBuilder longer;  // a low declared rate: the smallest packets
+  longer.Header(FileHeaderBuilder().RateFactor(1).RateBase(64'000)).Groups(60, 1500);
+  const Bytes ended = Recorded(longer, true, false);
+  c.Add(ended);
+  c.Add(Bytes(ended.begin(), ended.begin() + static_cast<std::ptrdiff_t>(ended.size() * 2 / 3)));
+  c.Add(Recorded(longer, false, false));
+  c.Add(Recorded(streams[1], true, true));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,5 +214,6 @@ int main(int argc, char** argv) {
   TransferSeeds(Corpus(root, "transfer"), streams);
   MuxerSeeds(Corpus(root, "muxer"));
   PacketSourceSeeds(Corpus(root, "packet_source"), streams);
+  AsfReaderSeeds(Corpus(root, "asf_reader"), streams);
   return 0;
 }
