@@ -384,7 +384,9 @@ bool Reader::State::AddFragment(uint64_t packet_number, uint32_t stream_byte,
     return (*why = "fragment past object", false);
   }
   const uint32_t take = std::min(length, s.size - s.have);
-  if (options.keep_payload) s.bytes.insert(s.bytes.end(), data, data + take);
+  if (options.keep_payload && s.size < kMaxSampleSize) {
+    s.bytes.insert(s.bytes.end(), data, data + take);
+  }
   s.have += take;
   s.last_packet = packet_number;
   if (s.have >= s.size) {

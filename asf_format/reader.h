@@ -55,6 +55,9 @@ enum class ReadChecks { kDamage, kLayout };
 struct ReadOptions {
   ReadChecks checks = ReadChecks::kDamage;
   // False: samples come without their bytes (counting and timing only).
+  // A sample that says it holds kMaxSampleSize bytes or more, which no
+  // writer makes, comes without them either way: a file cannot make the
+  // reader hold more than that for one sample.
   bool keep_payload = true;
 };
 
@@ -127,7 +130,7 @@ struct MediaObject {
   // stream began first, a fragment did not continue it, or the data ended.
   bool cut = false;
   uint32_t have = 0;           // its bytes in the file
-  std::vector<uint8_t> bytes;  // with keep_payload
+  std::vector<uint8_t> bytes;  // with keep_payload, below kMaxSampleSize
 };
 
 struct IndexInfo {

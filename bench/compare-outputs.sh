@@ -2,8 +2,9 @@
 # Proves that a change left the output alone: builds a base revision and the
 # working tree (Release), runs both `kestrum` programs over the same streams
 # (clean, junk and malformed groups, a cut last group, older headers, other
-# stream types, groups too large for a live sample) on the file road and on
-# the live road at several piece sizes, and compares, for every run:
+# stream types, groups too large for a live sample, 400 KB of start codes
+# between two runs of groups) on the file road and on the live road at
+# several piece sizes, and compares, for every run:
 #   - the ASF bytes, file ID and creation date masked (`kestrum inspect --masked`
 #     of the working tree's program, for the base's files and its own alike)
 #   - ffmpeg's per-packet hashes (framemd5: time, size, flags, MD5 of the data)
@@ -63,6 +64,7 @@ streams=(
   "type-1002:--frames 400 --stream-type 0x1002 --key-interval 7"
   "large-groups:--frames 60 --bitrate 60000000 --key-interval 10"
   "small:--frames 120 --size 352x288 --video-only --random-state 5"
+  "start-codes:--frames 100"
 )
 # Live-road piece sizes; 1-byte pieces only on small streams.
 pieces=(7 41 1000 4096 65536 group)
@@ -112,6 +114,14 @@ for entry in "${streams[@]}"; do
   read -r -a options <<<"${entry#*:}"
   in=$work/data/$name.xqv
   "$old" generate "$in" "${options[@]}" >/dev/null
+  if [ "$name" = start-codes ]; then
+    # Tag-filled junk that keeps the held bytes from ever holding a group,
+    # between the groups of two streams.
+    "$old" generate "$in.tmp" "${options[@]}" --random-state 2 >/dev/null
+    perl -e 'print "\x01\x00\x00\x00" x 100000' >>"$in"
+    tail -c +41 "$in.tmp" >>"$in"
+    rm -f "$in.tmp"
+  fi
   echo "== $name: $(stat -c %s "$in") bytes"
   compare "$name-convert" convert "$in"
   sizes=("${pieces[@]}")

@@ -28,9 +28,16 @@
 #     through the exports in 4 KiB pieces from memory, with syncing on
 #     (1000 ms) and off (0), and times its SendOneFrame calls, StopRecord
 #     and ReleaseRecordInstance apart (a table of its own)
-#   - with --before REV: the file road, the live road (4 KiB) and the packet
-#     source of REV's program as well, built beside (build/bench/before), in
-#     the same rounds
+#   - the live road in 1-byte pieces (kestrum record IN L.asf --piece-size 1)
+#     over two streams of --pieces-size (default 2M): one of the default mix
+#     ("pieces-normal") and tag-filled junk, the 40-byte header and then
+#     01 00 00 00 over and over ("pieces-junk"), where the reassembly buffer
+#     fills to its 1,024,000 bytes, searched after every byte, and is
+#     emptied; the junk may cost only a few times the normal stream
+#   - with --before REV: the file road, the live road (4 KiB, and 1-byte
+#     pieces over the normal stream: over the junk REV may take minutes) and
+#     the packet source of REV's program as well, built beside
+#     (build/bench/before), in the same rounds
 # The streams of the largest groups take only the packet source's cases (the
 # writer takes no sample of 16 MiB or more). Writes a markdown table of
 # medians, peak RSS and the ratios.
@@ -43,14 +50,17 @@
 # output is then fsync'ed inside the timed span.
 #
 # Usage: bench/run.sh [--sizes 100M,1G] [--repeat 5] [--out bench/results.md]
-#                     [--before REV] [--fsync] [--keep] [--no-build]
-# Sizes take K, M, G (binary) suffixes. Data go to build/bench/data and are
-# removed at the end unless --keep.
+#                     [--pieces-size 2M] [--before REV] [--fsync] [--keep]
+#                     [--no-build]
+# Sizes take K, M, G (binary) suffixes; --pieces-size 0 leaves out the
+# 1-byte pieces. Data go to build/bench/data and are removed at the end
+# unless --keep.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 sizes=100M,1G
+pieces_size=2M
 repeat=5
 out=bench/results.md
 fsync=0
@@ -61,6 +71,7 @@ while (($#)); do
   case $1 in
     --before) before=$2; shift 2 ;;
     --sizes) sizes=$2; shift 2 ;;
+    --pieces-size) pieces_size=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
     --fsync) fsync=1; shift ;;
@@ -215,6 +226,17 @@ for s in "${size_list[@]}"; do
     --largest-blocks 255 >/dev/null
   streams+=("$s" "$s-1blk" "$s-255blk")
 done
+pieces_bytes=$(bytes_of "$pieces_size")
+if ((pieces_bytes > 0)); then
+  frames=$(( (pieces_bytes - 40) * probe_frames / (probe_bytes - 40) ))
+  ((frames > 0)) || frames=1
+  echo "== Generating $data/pieces-normal.xqv ($frames groups) and $data/pieces-junk.xqv (start codes), about $pieces_size each"
+  "$kestrum" generate "$data/pieces-normal.xqv" --frames "$frames" "${gen_options[@]}" >/dev/null
+  { head -c 40 "$data/pieces-normal.xqv"
+    perl -e 'print "\x01\x00\x00\x00" x ($ARGV[0] / 4)' "$(($(file_size "$data/pieces-normal.xqv") - 40))"
+  } >"$data/pieces-junk.xqv"
+  streams+=(pieces-normal pieces-junk)
+fi
 table_sizes=$(IFS=,; echo "${streams[*]}")
 
 # --- runs -------------------------------------------------------------------
@@ -234,14 +256,18 @@ for s in "${streams[@]}"; do
   lg=$data/$s-livegroup.asf
   these=("${cases[@]}")
   [[ $s == *-255blk ]] && these=("${source_cases[@]}")
+  if [[ $s == pieces-* ]]; then
+    these=(record-1b)
+    [[ $s == pieces-normal && -n $kestrum_before ]] && these+=(record-1b-before)
+  fi
   # The outputs the cp and ffmpeg cases read, made once before timing. The
   # 4 KiB and whole-group recordings must hold the same samples.
-  if [[ $s != *-255blk ]]; then
+  if [[ $s != *-255blk && $s != pieces-* ]]; then
     "$kestrum" convert "$in" "$f" >/dev/null
     "$kestrum" record "$in" "$l4" --piece-size 4096 >/dev/null
     head -c $(($(file_size "$f") - 40000)) "$f" >"$cut"
   fi
-  if ((have_ffmpeg)) && [[ $s != *-255blk ]]; then
+  if ((have_ffmpeg)) && [[ $s != *-255blk && $s != pieces-* ]]; then
     "$kestrum" record "$in" "$lg" --piece-size group >/dev/null
     a=$(ffmpeg -nostdin -v error -i "$l4" -map 0 -c copy -f framemd5 - | grep -v '^#' | md5sum)
     b=$(ffmpeg -nostdin -v error -i "$lg" -map 0 -c copy -f framemd5 - | grep -v '^#' | md5sum)
@@ -261,6 +287,9 @@ for s in "${streams[@]}"; do
           time_case "$s" "$c" "$in" "$kestrum" record "$in" "$run_out" --piece-size 4096 \
             --sync-interval 0 ;;
         record-group) time_case "$s" "$c" "$in" "$kestrum" record "$in" "$run_out" --piece-size group ;;
+        record-1b) time_case "$s" "$c" "$in" "$kestrum" record "$in" "$run_out" --piece-size 1 ;;
+        record-1b-before)
+          time_case "$s" "$c" "$in" "$kestrum_before" record "$in" "$run_out" --piece-size 1 ;;
         cp-in) time_case "$s" "$c" "$in" cp "$in" "$run_out" ;;
         cp-file-out) time_case "$s" "$c" "$f" cp "$f" "$run_out" ;;
         cp-live-out) time_case "$s" "$c" "$l4" cp "$l4" "$run_out" ;;
@@ -292,7 +321,7 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
 {
   echo "# Kestrum benchmark"
   echo
-  echo "Command: \`bench/run.sh --sizes $sizes --repeat $repeat$( [ -n "$before" ] && echo " --before $before")$( ((fsync)) && echo ' --fsync')\`"
+  echo "Command: \`bench/run.sh --sizes $sizes --repeat $repeat$( [ "$pieces_size" != 2M ] && echo " --pieces-size $pieces_size")$( [ -n "$before" ] && echo " --before $before")$( ((fsync)) && echo ' --fsync')\`"
   echo "at $commit, $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) cores ($cpu), $(uname -sr);"
   echo "load average $load_before before, $load_after after."
   echo
@@ -319,7 +348,7 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
   echo "| Stream | synced: send | stop | release | not synced: send | stop | release | to the end, synced / not | all three |"
   echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
   for s in "${streams[@]}"; do
-    [[ $s == *-255blk ]] && continue
+    [[ $s == *-255blk || $s == pieces-* ]] && continue
     for c in host-4k host-4k-nosync; do  # the medians of the three spans
       for k in 3 4 5; do
         awk -F'\t' -v s="$s" -v c="$c" -v k="$k" '$1 == s && $2 == c { print $k }' "$host_raw" |

@@ -1,8 +1,9 @@
 # Turns bench/run.sh's raw runs (size, case, wall us, peak RSS KiB, bytes
 # read, bytes written, CPU s; tab-separated) into the markdown tables.
 # Variables: sizes (the streams, in order: SIZE for the mix, SIZE-1blk for
-# one video block per group, SIZE-255blk for the largest groups), have_ffmpeg
-# (0 or 1).
+# one video block per group, SIZE-255blk for the largest groups, then
+# pieces-normal and pieces-junk, the streams of the 1-byte pieces),
+# have_ffmpeg (0 or 1).
 # Portable awk (no gawk extensions).
 
 # Median of the runs' wall times (what = "wall") or CPU times ("cpu").
@@ -44,7 +45,7 @@ function verdict(ok) { return ok ? "met" : "**not met**" }
 
 END {
   nsizes = split(sizes, size, ",")
-  ncases = split("convert convert-before record-4k record-4k-nosync record-4k-before record-group cp-in cp-file-out cp-live-out cat-file-out ffmpeg repair source source-before", kase, " ")
+  ncases = split("convert convert-before record-4k record-4k-nosync record-4k-before record-group record-1b record-1b-before cp-in cp-file-out cp-live-out cat-file-out ffmpeg repair source source-before", kase, " ")
   label["convert"] = "file road: `kestrum convert`"
   label["convert-before"] = "file road, before"
   label["record-4k-before"] = "live road, 4 KiB pieces, before"
@@ -52,6 +53,8 @@ END {
   label["record-4k"] = "live road: `kestrum record`, 4 KiB pieces"
   label["record-4k-nosync"] = "live road, 4 KiB pieces, `--sync-interval 0` (no syncing)"
   label["record-group"] = "live road: `kestrum record`, whole-group pieces"
+  label["record-1b"] = "live road: `kestrum record`, 1-byte pieces"
+  label["record-1b-before"] = "live road, 1-byte pieces, before"
   label["cp-in"] = "`cp` of the input"
   label["cp-file-out"] = "`cp` of the file road's output"
   label["cp-live-out"] = "`cp` of the live road's output"
@@ -145,11 +148,35 @@ END {
     }
   }
 
+  # 1-byte pieces: tag-filled junk against the default mix of the same size.
+  ok_pieces = 1
+  if (has("pieces-junk", "record-1b") && has("pieces-normal", "record-1b")) {
+    print ""
+    print "The live road in 1-byte pieces over tag-filled junk (the header, then 01 00 00 00"
+    print "over and over: the reassembly buffer fills to 1,024,000 bytes, is searched after"
+    print "every byte, and is emptied) and over the default mix of the same size [junk /"
+    print "normal <= 3]:"
+    print ""
+    print "| measure | junk s | normal s | junk / normal | normal, after / before |"
+    print "|---|---:|---:|---:|---:|"
+    for (q = 1; q <= nm; q++) {
+      m = measure[q]
+      junk = val("pieces-junk", "record-1b", m)
+      normal = val("pieces-normal", "record-1b", m)
+      if (m == "median" && (normal == 0 || junk / normal > 3)) ok_pieces = 0
+      per = m == "cpu" ? 1 : 1e6  # wall times are in us, CPU times in s
+      printf "| %s | %.3f | %.3f | %s | %s |\n", mname[m], junk / per, normal / per,
+             ratio(junk, normal), ratio(normal, val("pieces-normal", "record-1b-before", m))
+    }
+    pieces_checked = 1
+  }
+
   # Scaling per kind of stream: its first size against its last.
   ok_linear = 1
   for (kk = 1; kk <= 3; kk++) {
     a = b = ""
     for (i = 1; i <= nsizes; i++) {
+      if (size[i] ~ /^pieces-/) continue
       kind = size[i] ~ /-1blk$/ ? 2 : size[i] ~ /-255blk$/ ? 3 : 1
       if (kind != kk) continue
       if (a == "") a = size[i]
@@ -188,6 +215,9 @@ END {
          verdict(peak < 16384)
   if (linear_checked) {
     printf "- time linear in the input size (CPU per byte <= 1.25): %s\n", verdict(ok_linear)
+  }
+  if (pieces_checked) {
+    printf "- the live road in 1-byte pieces over tag-filled junk within 3x of a normal stream: %s\n", verdict(ok_pieces)
   }
   if (source_header) {
     printf "- the packet source's time per byte on the largest groups within 1.2x of one block per group: %s\n", verdict(ok_source)

@@ -19,7 +19,7 @@ scripts/install-deps.sh clang libclang-rt-14-dev
 source scripts/compiler-cache.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKESTRUM_FUZZ=ON "${compiler_cache[@]}" >/dev/null
-targets=(file_header group live_road transfer muxer packet_source)
+targets=(file_header group live_road transfer muxer packet_source asf_reader)
 # Just the fuzz programs and their seed generator; CI's other steps build and
 # test everything else.
 cmake --build "$build" -j2 --target kestrum_fuzz_seeds "${targets[@]/#/kestrum_fuzz_}"
@@ -33,11 +33,15 @@ run_target() {
   local inputs=("$corpus" "$build/seeds/$t")
   [ -d "tests/fuzz/regressions/$t" ] && inputs+=("tests/fuzz/regressions/$t")
   mkdir -p "$corpus"
+  # libFuzzer reads and makes inputs of at most 1 MiB unless told: the live
+  # road's seeds hold a few MB, to fill its 1,024,000-byte buffer.
+  local options=()
+  [ "$t" = live_road ] && options+=(-max_len=4194304)
   # One process, no forking: -max_total_time bounds the run; -timeout and
   # -rss_limit_mb turn a hang or runaway memory into a finding.
   if "$build/tests/fuzz/kestrum_fuzz_$t" -max_total_time="$seconds" -timeout=20 \
       -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
-      "${inputs[@]}" >"$build/logs/$t.log" 2>&1; then
+      "${options[@]}" "${inputs[@]}" >"$build/logs/$t.log" 2>&1; then
     echo "$t: $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$build/logs/$t.log" \
       | grep -o '[0-9]*$') executions, no finding"
   else

@@ -17,8 +17,9 @@ constexpr int kWriteBacksPerInterval = 8;
 }  // namespace
 
 SyncThread::SyncThread(asf::ByteSink& sink, uint32_t interval_ms,
-                       std::function<void(const char*)> report)
-    : sink_(sink), interval_(interval_ms), report_(std::move(report)) {
+                       std::function<void(const char*)> report,
+                       std::function<bool(uint64_t durable)> note)
+    : sink_(sink), interval_(interval_ms), report_(std::move(report)), note_(std::move(note)) {
   if (interval_ms == 0) return;
   try {
     thread_ = std::thread([this] { Run(); });
@@ -74,7 +75,7 @@ void SyncThread::Run() {
                                               std::chrono::milliseconds(1));
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stop_) {
-    wake_.wait(lock, [&] { return stop_ || written_.load(std::memory_order_acquire); });
+    WaitForWrites(lock, step);
     if (stop_) break;
     // What reached the file from here on is synced by the deadline: a step
     // before the interval is up, so that waking late, or the sync itself,
@@ -86,6 +87,7 @@ void SyncThread::Run() {
         sink_.StartWriteBack();
         lock.lock();
       }
+      NoteIfDue(lock);
       const Clock::time_point now = Clock::now();
       if (stop_ || now >= deadline) break;
       wake_.wait_until(lock, std::min(deadline, now + step), [&] { return stop_; });
@@ -102,6 +104,31 @@ void SyncThread::Run() {
   then();
   Sync();
   after();
+}
+
+void SyncThread::WaitForWrites(std::unique_lock<std::mutex>& lock,
+                               std::chrono::steady_clock::duration step) {
+  const auto woken = [&] { return stop_ || written_.load(std::memory_order_acquire); };
+  for (;;) {
+    NoteIfDue(lock);
+    if (woken()) return;
+    if (NoteDue()) {
+      wake_.wait_for(lock, step, woken);  // the writer was busy: try again
+    } else {
+      wake_.wait(lock, woken);
+    }
+  }
+}
+
+void SyncThread::NoteIfDue(std::unique_lock<std::mutex>& lock) {
+  if (stop_ || !NoteDue()) return;
+  const uint64_t durable = Durable();
+  lock.unlock();
+  const bool taken = note_(durable);
+  lock.lock();
+  if (!taken) return;
+  noted_ = durable;
+  written_.store(true, std::memory_order_release);  // the note itself, to be made durable
 }
 
 // Never throws: the first sync of a file also syncs its folder, which takes

@@ -9,7 +9,13 @@
 //
 // Durable() tells how many bytes of the file the last sync that worked
 // covered (what had been handed to the system when it began), for the
-// muxer to note in the file (Muxer::MarkDurable).
+// muxer to note in the file (Muxer::MarkDurable). The thread also has it
+// noted itself after each such sync, through `note`, so that the note
+// follows a sync that comes after the last write: `note` answers false when
+// it cannot take what it needs at once (the writer is busy), and is tried
+// again a few times an interval until it answers true; it must not wait for
+// anything the thread is waited for under. A note taken is written to the
+// file, so the thread makes it durable in turn, by the next interval.
 //
 // A sync that fails is told in one line (lines::kSyncFailedFormat, through
 // `report`, on the thread that syncs) and writing goes on; the line comes
@@ -37,7 +43,8 @@ class SyncThread {
  public:
   // Syncs `sink`, which must outlive the thread (Finish, or the destructor).
   // An interval of 0 starts no thread: the file is synced only by Finish.
-  SyncThread(asf::ByteSink& sink, uint32_t interval_ms, std::function<void(const char*)> report);
+  SyncThread(asf::ByteSink& sink, uint32_t interval_ms, std::function<void(const char*)> report,
+             std::function<bool(uint64_t durable)> note = {});
   ~SyncThread() {
     if (!finished_) Finish();
     Join();
@@ -63,10 +70,17 @@ class SyncThread {
   void Run();
   void Join();  // ends the thread: what it was handed to finish first
   void Sync();  // one sync, with its line when it fails
+  // Waits on `lock` until bytes are written or the thread is stopped, having
+  // the last sync noted meanwhile.
+  void WaitForWrites(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::duration step);
+  bool NoteDue() const { return note_ && Durable() > noted_; }
+  // Has the last sync noted, if it is due; `lock` is given back meanwhile.
+  void NoteIfDue(std::unique_lock<std::mutex>& lock);
 
   asf::ByteSink& sink_;
   const std::chrono::milliseconds interval_;
   const std::function<void(const char*)> report_;
+  const std::function<bool(uint64_t)> note_;
   std::atomic<bool> written_{false};  // bytes not yet started on their way
   std::atomic<uint64_t> handed_over_{0};
   std::atomic<uint64_t> durable_{0};
@@ -75,6 +89,7 @@ class SyncThread {
   bool stop_ = false;
   std::function<void()> then_, after_;  // FinishThen's; with stop_
   bool failing_ = false;  // the last sync failed and was told
+  uint64_t noted_ = 0;    // on the thread: the durable count last noted through note_
   bool finished_ = false;
   std::thread thread_;
 };

@@ -190,9 +190,12 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   // the system, made durable, and stays readable. One released while its
   // file's end is made durable waits for that.
   ~Writer() override {
-    if (muxer_) {
-      muxer_.reset();
-      (void)sink_->Flush();  // nowhere to report a failure
+    {
+      std::lock_guard<std::mutex> lock(mutex_);  // the sync thread may be noting
+      if (muxer_) {
+        muxer_.reset();
+        (void)sink_->Flush();  // nowhere to report a failure
+      }
     }
     sync_.reset();  // before the sink it syncs
     ending_.reset();
@@ -225,6 +228,7 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   bool HasStream(WORD number) const;
   HRESULT BeginLocked();
   bool EndLater();
+  bool NoteDurable(uint64_t file, uint64_t durable);
 
   // A file ended whose end the sync thread makes durable; the thread
   // closes the file (sink and muxer) when it is done. Destroyed in member
@@ -249,6 +253,7 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   bool end_later_ = false;             // while writing: EndWriting leaves the end to sync_
   std::unique_ptr<Ending> ending_;     // after EndWriting, while or once the end is made durable
   QWORD media_end_ = 0;  // while writing: the latest end (time + duration) of a sample given
+  uint64_t files_begun_ = 0;  // tells a sync thread's file from a later one
 };
 
 void* Writer::Find(REFIID iid) {
@@ -370,9 +375,11 @@ HRESULT Writer::BeginLocked() {
   const HRESULT hr = ToHresult(muxer->Begin());
   if (FAILED(hr)) return hr;  // the muxer goes before the sink it refers to
   end_later_ = end_later;
+  const uint64_t file = ++files_begun_;
   if (syncing) {
-    sync_ = std::make_unique<SyncThread>(*sink, interval,
-                                         [](const char* line) { OutputDebugStringA(line); });
+    sync_ = std::make_unique<SyncThread>(
+        *sink, interval, [](const char* line) { OutputDebugStringA(line); },
+        [this, file](uint64_t durable) { return NoteDurable(file, durable); });
     sync_->Written(sink->HandedOver());  // the header
   }
   sink_ = std::move(sink);
@@ -433,6 +440,17 @@ bool Writer::EndLater() {
   ending->sync = std::move(sync_);
   ending_ = std::move(ending);
   ending_->sync->FinishThen(std::move(confirm), std::move(close));
+  return true;
+}
+
+// On the sync thread, after a sync that worked: notes it in file number
+// `file` while that file is written. Never waits for the lock, which is held
+// while a sync thread is waited for (BeginWriting waits for the end of the
+// file before): false when it is taken, to be tried again.
+bool Writer::NoteDurable(uint64_t file, uint64_t durable) {
+  std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  if (muxer_ != nullptr && file == files_begun_) (void)muxer_->MarkDurable(durable);
   return true;
 }
 

@@ -5,6 +5,7 @@
 namespace kestrum::asf {
 
 Status MemorySink::Write(const uint8_t* data, size_t size) {
+  std::lock_guard<std::mutex> lock(mutex);
   if (size == 0) return kOk;
   if (data == nullptr) return kNoData;
   size_t take = size;
@@ -17,6 +18,7 @@ Status MemorySink::Write(const uint8_t* data, size_t size) {
 }
 
 Status MemorySink::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+  std::lock_guard<std::mutex> lock(mutex);
   if (stream) return kNotSeekable;
   if (offset > bytes.size() || size > bytes.size() - offset) return kInvalidArgument;
   if (size == 0) return kOk;
@@ -35,6 +37,7 @@ Status MemorySink::ReadAt(uint64_t offset, uint8_t* data, size_t size) {
 }
 
 Status MemorySink::Truncate(uint64_t size) {
+  std::lock_guard<std::mutex> lock(mutex);
   if (stream) return kNotSeekable;
   if (size > bytes.size()) return kInvalidArgument;
   bytes.resize(static_cast<size_t>(size));

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -16,9 +17,14 @@ namespace kestrum::asf {
 // A sink in memory, for tests. When fail_after is set, any write that would
 // take the bytes held past it fails (as a full disk would), keeping what
 // fits. With `stream` set it only appends, as a pipe does (and has nothing to
-// sync: the writer never asks).
+// sync: the writer never asks). Its calls may come from two threads (a
+// writer's own notes in the file); Snapshot reads the bytes meanwhile.
 class MemorySink : public ByteSink {
  public:
+  std::vector<uint8_t> Snapshot() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return bytes;
+  }
   Status Write(const uint8_t* data, size_t size) override;
   Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override;
   Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override;
@@ -38,6 +44,7 @@ class MemorySink : public ByteSink {
   Status sync_result = kOk;
   std::unique_ptr<size_t> fail_after;  // limit on the bytes held, when set
   bool stream = false;
+  mutable std::mutex mutex;  // held by each call that changes `bytes`
 };
 
 // Hands everything to a MemorySink that outlives it: a writer owns its sink

@@ -115,6 +115,18 @@ class RecordInstance {
     int32_t synchronised = 0;
     int32_t wait_for_start = 1;
     int32_t buffer_capacity = kReassemblyBufferSize;
+    // The search of the held bytes, carried from one append to the next:
+    // no group start lies before `search_from` whatever bytes follow, and
+    // the group found there is parsed as far as `group` says.
+    int32_t search_from = 0;
+    GroupProgress group;
+
+    // The buffer now holds `count` bytes that were not searched yet.
+    void HoldAnew(int32_t count) {
+      bytes_held = count;
+      search_from = 0;
+      group = GroupProgress{};
+    }
   } splitter;
 
   // Written by StartRecord: the host's pointer as given, never copied; the splitter reads it.

@@ -38,19 +38,38 @@ ParseResult ParseBlock(BlockView& view, const uint8_t* begin, const uint8_t* end
 }
 
 ParseResult ParseGroup(GroupView& view, const uint8_t* begin, const uint8_t* end) {
+  GroupProgress progress;
+  return ParseGroupFrom(progress, view, begin, end);
+}
+
+ParseResult ParseGroupFrom(GroupProgress& progress, GroupView& view, const uint8_t* begin,
+                           const uint8_t* end) {
   const size_t available = Available(begin, end);
-  if (available < kGroupHeaderSize) return ParseResult::Incomplete;
-  if (load_u32le(begin) != kGroupStartCode) {
-    OutputDebugStringA(lines::kNoGroupStartCode);
-    return ParseResult::Malformed;
+  // Fewer bytes than the step that stopped asked for: it would stop again.
+  if (available < progress.needed) return ParseResult::Incomplete;
+  if (progress.next_block == 0) {
+    if (available < kGroupHeaderSize) {
+      progress.needed = kGroupHeaderSize;
+      return ParseResult::Incomplete;
+    }
+    if (load_u32le(begin) != kGroupStartCode) {
+      OutputDebugStringA(lines::kNoGroupStartCode);
+      return ParseResult::Malformed;
+    }
+    progress.next_block = kGroupHeaderSize;
+    progress.blocks_left = stream_format::LiveRoadBlockCount(begin);
   }
-  const BlockWalk walk = stream_format::WalkBlocks(begin, available, kGroupHeaderSize,
-                                                   stream_format::LiveRoadBlockCount(begin));
-  const ParseResult result = Logged(walk);
-  if (result == ParseResult::Complete) {
-    view = GroupView{begin, begin + kGroupHeaderSize, begin + walk.size};
+  // One block at a time, keeping each one found whole.
+  for (; progress.blocks_left > 0; --progress.blocks_left) {
+    const BlockWalk walk = stream_format::WalkBlocks(begin, available, progress.next_block, 1);
+    if (walk.result != ParseResult::Complete) {
+      progress.needed = walk.size;
+      return Logged(walk);
+    }
+    progress.next_block = walk.size;
   }
-  return result;
+  view = GroupView{begin, begin + kGroupHeaderSize, begin + progress.next_block};
+  return ParseResult::Complete;
 }
 
 bool IsVideoBlock(const BlockView& block) {

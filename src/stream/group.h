@@ -4,6 +4,7 @@
 // allocated, and every view points into those bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "stream_format/group_scan.h"
@@ -50,6 +51,23 @@ struct BlockView {
 // Checks that [begin, end) begins with a whole group and fills `view` on
 // Complete. Logs "Splitter : 1" or the block message on Malformed.
 ParseResult ParseGroup(GroupView& view, const uint8_t* begin, const uint8_t* end);
+
+// How far a parse of one group got: the blocks found whole so far, and how
+// many bytes from the group's start the parse needs before its answer can
+// change. Fresh for each group.
+struct GroupProgress {
+  size_t next_block = 0;  // offset of the first block not yet whole; 0 before the header
+  uint32_t blocks_left = 0;
+  size_t needed = 0;
+};
+
+// ParseGroup over a group whose bytes come in order: called again over the
+// same bytes and more, with the same `progress`, it goes on from the block
+// where it stopped instead of the first, so that a group arriving in many
+// appends is walked once. The result, the view and the lines logged are
+// those of ParseGroup over [begin, end).
+ParseResult ParseGroupFrom(GroupProgress& progress, GroupView& view, const uint8_t* begin,
+                           const uint8_t* end);
 
 // Checks that [begin, end) begins with a whole block and fills `view` on
 // Complete. Logs the block message on Malformed.

@@ -4,8 +4,12 @@
 // Groups that lie whole inside a piece are handed on where they are; only the
 // tail of a piece that ends inside a group is copied into the reassembly
 // buffer, and that group is completed from the following pieces in appends of
-// at most 10,240 bytes, searching the held bytes again from their first byte
-// after each append.
+// at most 10,240 bytes. After each append the held bytes are searched for a
+// group start and the group found is parsed, with the answers a search from
+// their first byte would give: the held bytes only grow between two appends,
+// so the search goes on from where the last one stopped and the parse from
+// the last block it found whole, and each held byte is looked at a bounded
+// number of times however finely the stream is cut.
 #include <algorithm>
 
 #include "api/record_instance.h"
@@ -23,6 +27,92 @@ constexpr int32_t kAppendChunk = 10240;
 constexpr int32_t kLongestRest = kReassemblyBufferSize;
 constexpr DWORD kMalformedPauseMs = 200;
 
+// Hands a complete group on under the start rule.
+void HandOn(RecordInstance& instance, const GroupView& group) {
+  if (instance.splitter.wait_for_start != 0) {
+    if (!instance.IsStartGroup(group.header)) return;
+    instance.splitter.wait_for_start = 0;
+  }
+  instance.processgroup(group);
+}
+
+// Searches the held bytes for a group start from where the last search of
+// them stopped: what that search stepped over holds no group start whatever
+// bytes follow, and the start it stopped on (one whose header is not all
+// there yet, or a group start) is looked at again. Returns -1 or -2 as
+// FindGroupStart does, or 0 with `start` on the group start.
+int32_t SearchHeld(RecordInstance::Splitter& splitter, const uint8_t*& start) {
+  start = splitter.buffer + splitter.search_from;
+  const int32_t found = FindGroupStart(start, splitter.bytes_held - splitter.search_from);
+  splitter.search_from = static_cast<int32_t>(start - splitter.buffer);
+  return found < 0 ? found : 0;
+}
+
+// Appends the piece to the held bytes, kAppendChunk bytes at a time, and
+// after each append searches them and parses the group found, until the
+// group is complete or malformed or the piece or the buffer runs out. No
+// group start counts as Malformed: both drop the held bytes.
+ParseResult AppendToHeld(RecordInstance::Splitter& splitter, const uint8_t* data, int32_t length,
+                         GroupView& group) {
+  int32_t consumed = 0;
+  ParseResult outcome = ParseResult::Malformed;
+  while (splitter.bytes_held < splitter.buffer_capacity && consumed < length) {
+    const int32_t chunk = std::min(
+        {kAppendChunk, splitter.buffer_capacity - splitter.bytes_held, length - consumed});
+    if (!CopyFromHost(splitter.buffer + splitter.bytes_held, data + consumed,
+                      static_cast<size_t>(chunk))) {
+      OutputDebugStringA(lines::kMemMoveError);
+    }
+    splitter.bytes_held += chunk;
+    consumed += chunk;
+    const uint8_t* start = nullptr;
+    const int32_t found = SearchHeld(splitter, start);
+    if (found < 0) {
+      outcome = found == -2 ? ParseResult::Malformed : ParseResult::Incomplete;
+      continue;
+    }
+    outcome = ParseGroupFrom(splitter.group, group, start, splitter.buffer + splitter.bytes_held);
+    if (outcome != ParseResult::Incomplete) break;
+  }
+  return outcome;
+}
+
+// Completes the group held from earlier pieces with this one. True when
+// the rest of the piece, from `position` on, is to be split; `position` is
+// then the piece's first byte after the group completed.
+bool CompleteHeldGroup(RecordInstance& instance, const uint8_t* data, int32_t length,
+                       const uint8_t*& position) {
+  RecordInstance::Splitter& splitter = instance.splitter;
+  const int32_t held_before = splitter.bytes_held;
+  GroupView group;
+  switch (AppendToHeld(splitter, data, length, group)) {
+    case ParseResult::Complete: {
+      // A group completed in the buffer always ends past the bytes held before.
+      const auto group_end = static_cast<int32_t>(group.end - splitter.buffer);
+      position = data + std::max(0, group_end - held_before);
+      splitter.HoldAnew(0);
+      HandOn(instance, group);
+      return true;
+    }
+    case ParseResult::Incomplete:
+      if (splitter.bytes_held == splitter.buffer_capacity) {
+        OutputDebugStringA(lines::kBufferFull);
+        splitter.HoldAnew(0);
+        splitter.wait_for_start = 1;
+      }
+      return false;
+    case ParseResult::Malformed:
+      OutputDebugStringA(lines::kHeldFail);
+      if (splitter.bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
+        splitter.HoldAnew(0);
+        splitter.wait_for_start = 1;
+      } else {
+        OutputDebugStringA(lines::kSmallLeft);
+      }
+      return false;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -46,78 +136,13 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
   const uint8_t* position = data;
   const uint8_t* const end = data + length;
 
-  // Hands a complete group on under the start rule.
-  auto hand_on = [this](const GroupView& group) {
-    if (splitter.wait_for_start != 0) {
-      if (!IsStartGroup(group.header)) return;
-      splitter.wait_for_start = 0;
-    }
-    processgroup(group);
-  };
-
   if (splitter.synchronised == 0) {
     splitter.wait_for_start = 1;
     FindGroupStart(position, length);
     splitter.synchronised = 1;
   }
 
-  if (splitter.bytes_held > 0) {
-    const int32_t held_before = splitter.bytes_held;
-    int32_t consumed = 0;
-    // No group start in the held bytes counts as Malformed: both drop them.
-    ParseResult outcome = ParseResult::Malformed;
-    GroupView group;
-    while (splitter.bytes_held < splitter.buffer_capacity && consumed < length) {
-      const int32_t chunk = std::min(
-          {kAppendChunk, splitter.buffer_capacity - splitter.bytes_held, length - consumed});
-      if (!CopyFromHost(splitter.buffer + splitter.bytes_held, data + consumed,
-                        static_cast<size_t>(chunk))) {
-        OutputDebugStringA(lines::kMemMoveError);
-      }
-      splitter.bytes_held += chunk;
-      consumed += chunk;
-      const uint8_t* start = splitter.buffer;
-      const int32_t found = FindGroupStart(start, splitter.bytes_held);
-      if (found == -2) {
-        outcome = ParseResult::Malformed;
-        continue;
-      }
-      if (found == -1) {
-        outcome = ParseResult::Incomplete;
-        continue;
-      }
-      outcome = ParseGroup(group, start, splitter.buffer + splitter.bytes_held);
-      if (outcome != ParseResult::Incomplete) break;
-    }
-
-    switch (outcome) {
-      case ParseResult::Complete: {
-        // The first byte of the piece after the completed group. A group
-        // completed in the buffer always ends past the bytes held before.
-        const auto group_end = static_cast<int32_t>(group.end - splitter.buffer);
-        position = data + std::max(0, group_end - held_before);
-        splitter.bytes_held = 0;
-        hand_on(group);
-        break;
-      }
-      case ParseResult::Incomplete:
-        if (splitter.bytes_held == splitter.buffer_capacity) {
-          OutputDebugStringA(lines::kBufferFull);
-          splitter.bytes_held = 0;
-          splitter.wait_for_start = 1;
-        }
-        return;
-      case ParseResult::Malformed:
-        OutputDebugStringA(lines::kHeldFail);
-        if (splitter.bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
-          splitter.bytes_held = 0;
-          splitter.wait_for_start = 1;
-        } else {
-          OutputDebugStringA(lines::kSmallLeft);
-        }
-        return;
-    }
-  }
+  if (splitter.bytes_held > 0 && !CompleteHeldGroup(*this, data, length, position)) return;
 
   while (position < end) {
     const int32_t found = FindGroupStart(position, static_cast<int32_t>(end - position));
@@ -125,19 +150,19 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
     switch (ParseGroup(group, position, end)) {
       case ParseResult::Complete:
         position = group.end;
-        hand_on(group);
+        HandOn(*this, group);
         break;
       case ParseResult::Incomplete: {
         const auto rest = static_cast<int32_t>(end - position);
         if (rest > kLongestRest) {
-          splitter.bytes_held = 0;
+          splitter.HoldAnew(0);
           splitter.wait_for_start = 1;
           return;
         }
         if (!CopyFromHost(splitter.buffer, position, static_cast<size_t>(rest)) && found == -1) {
           OutputDebugStringA(lines::kMemMoveError);
         }
-        splitter.bytes_held = rest;
+        splitter.HoldAnew(rest);
         return;
       }
       case ParseResult::Malformed:

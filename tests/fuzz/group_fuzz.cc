@@ -1,7 +1,10 @@
 // The group and block parsers, the group start search and the start rule on
 // arbitrary byte ranges. Input: one byte choosing the stream type the start
 // rule reads, then the range itself. Checks that every result and view stays
-// within the range and agrees with the other operations.
+// within the range and agrees with the other operations, and that the
+// search and the parse resumed over a growing range, as the splitter runs
+// them, answer as they do from the start.
+#include <algorithm>
 #include <cstring>
 
 #include "api/record_instance.h"
@@ -67,6 +70,33 @@ void CheckGroup(RecordInstance& instance, const uint8_t* begin, const uint8_t* e
   instance.IsStartGroup(group.header);
 }
 
+// The splitter's way with held bytes that grow: a search resumed where the
+// last one over fewer of the same bytes stopped, and the parse of the group
+// it found resumed where the last one stopped, answer as a search and a
+// parse from the first byte do, for every length up to `end`.
+void CheckResumed(const uint8_t* begin, const uint8_t* end) {
+  const uint8_t* resume = begin;
+  GroupProgress progress;
+  for (const uint8_t* held = begin; held <= end; ++held) {
+    const uint8_t* position = begin;
+    const int32_t found = FindGroupStart(position, static_cast<int32_t>(held - begin));
+    const uint8_t* start = resume;
+    const int32_t resumed = FindGroupStart(start, static_cast<int32_t>(held - resume));
+    resume = start;
+    if ((found < 0 || resumed < 0 ? found != resumed : start != position)) {
+      fuzz::Fail("a resumed search disagrees with one from the first byte");
+    }
+    if (found < 0) continue;
+    GroupView fresh, going_on;
+    const ParseResult result = ParseGroup(fresh, position, held);
+    if (ParseGroupFrom(progress, going_on, start, held) != result ||
+        (result == ParseResult::Complete && going_on.end != fresh.end)) {
+      fuzz::Fail("a resumed parse disagrees with one from the group's start");
+    }
+    if (result != ParseResult::Incomplete) return;  // the splitter empties its buffer
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -83,6 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CheckSearch(begin, end);
   CheckGroup(instance, begin, end);
+  // A byte at a time: quadratic, so over a bounded start of the range.
+  CheckResumed(begin, begin + std::min<ptrdiff_t>(end - begin, 4096));
   BlockView block;
   if (ParseBlock(block, begin, end) == ParseResult::Complete &&
       (block.header != begin || !Within(block.end, block.payload, end))) {

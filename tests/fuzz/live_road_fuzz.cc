@@ -14,10 +14,14 @@
 
 namespace {
 
+// Room for more than the reassembly buffer's 1,024,000 bytes, and a few MB
+// more, so that it fills (scripts/fuzz.sh gives libFuzzer the same length).
 // Every group is packed once per video block it holds, so the work of one
-// input grows with its length times its longest group; this keeps an input's
-// cost to a few tens of megabytes of copying.
-constexpr size_t kMaxInput = size_t{1} << 18;
+// input grows with its length times its longest group, a sample of at most
+// 1,024,000 bytes: the file held in memory stops growing at kMaxOutput, past
+// which the writes fail as on a full disk.
+constexpr size_t kMaxInput = size_t{1} << 22;
+constexpr size_t kMaxOutput = size_t{1} << 27;
 constexpr uint16_t kRestart = 0xFFFF;
 
 }  // namespace
@@ -27,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxInput) return 0;
   auto output = std::make_shared<testing::MemoryOutput>();
   KestrumHandle handle = reinterpret_cast<KestrumHandle>(
-      RecordInstance::Create(testing::MemoryWriterFactories(output)));
+      RecordInstance::Create(testing::MemoryWriterFactories(output, kMaxOutput)));
   if (handle == nullptr) return 0;
   static const char kName[] = "fuzz.asf";
   StartRecord(handle, kName, 0, 0);

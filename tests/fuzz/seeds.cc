@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "api/record_instance.h"
 #include "base/bytes.h"
+#include "kestrum.h"
+#include "support/memory_writer.h"
 #include "support/stream_pieces.h"
 
 namespace {
@@ -97,10 +100,29 @@ Bytes LiveScript(const StreamBuilder& s, size_t piece, bool restart) {
   return script;
 }
 
+// Streams of a few MB, each holding more than the reassembly buffer's
+// 1,024,000 bytes without a whole group, so that it fills: tag-filled junk
+// (start codes whose group type never fits), and a group of three blocks of
+// the largest payload; groups that may start a recording come after both.
+std::vector<StreamBuilder> StreamsThatFillTheBuffer() {
+  std::vector<StreamBuilder> streams(2);
+  Bytes start_codes;
+  for (size_t i = 0; i < 1'100'000 / 4; ++i) PutU32(start_codes, 1);
+  streams[0].Header().Groups(3, 500).Raw(start_codes).Groups(20, 3000);
+  Group largest = Group().FrameType(0x1001);
+  for (int i = 0; i < 3; ++i) largest.AddBlock(0x1003, 499'999);
+  streams[1].Header().Groups(3, 500).Add(largest).Groups(20, 3000);
+  return streams;
+}
+
 void LiveRoadSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   const size_t pieces[] = {7, 100, 1000, 65535};
   for (size_t i = 0; i < streams.size(); ++i) {
     c.Add(LiveScript(streams[i], pieces[i % 4], i == 3));
+  }
+  for (const StreamBuilder& s : StreamsThatFillTheBuffer()) {
+    c.Add(LiveScript(s, 65535, false));
+    c.Add(LiveScript(s, 10000, false));
   }
 }
 
@@ -145,6 +167,38 @@ void PacketSourceSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   for (const StreamBuilder& s : streams) c.Add(s.bytes());
 }
 
+// The file the live road writes for `s`, in pieces of 1000 bytes: ended
+// (StopRecord) or left as a killed recording leaves it, into a file or a
+// stream (an output that cannot seek).
+Bytes Recorded(const StreamBuilder& s, bool stop, bool stream) {
+  auto output = std::make_shared<MemoryOutput>();
+  output->sink.stream = stream;
+  KestrumHandle handle = reinterpret_cast<KestrumHandle>(
+      kestrum::RecordInstance::Create(MemoryWriterFactories(output)));
+  if (handle == nullptr) return {};
+  StartRecord(handle, "seed.asf", 0, 0);
+  SendOneFrame(handle, s.bytes().data(), 40);
+  for (const Bytes& piece : SplitEvery(Body(s), 1000)) {
+    SendOneFrame(handle, piece.data(), static_cast<int32_t>(piece.size()));
+  }
+  if (stop) StopRecord(handle);
+  ReleaseRecordInstance(&handle);
+  return output->sink.bytes;
+}
+
+// Files our writer wrote: ended, never ended, cut short, written as a
+// stream; of the small streams and of one of many packets with an index.
+void AsfReaderSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
+  for (const StreamBuilder& s : streams) c.Add(Recorded(s, true, false));
+  StreamBuilder longer;  // a low declared rate: the smallest packets
+  longer.Header(FileHeaderBuilder().RateFactor(1).RateBase(64'000)).Groups(60, 1500);
+  const Bytes ended = Recorded(longer, true, false);
+  c.Add(ended);
+  c.Add(Bytes(ended.begin(), ended.begin() + static_cast<std::ptrdiff_t>(ended.size() * 2 / 3)));
+  c.Add(Recorded(longer, false, false));
+  c.Add(Recorded(streams[1], true, true));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,5 +214,6 @@ int main(int argc, char** argv) {
   TransferSeeds(Corpus(root, "transfer"), streams);
   MuxerSeeds(Corpus(root, "muxer"));
   PacketSourceSeeds(Corpus(root, "packet_source"), streams);
+  AsfReaderSeeds(Corpus(root, "asf_reader"), streams);
   return 0;
 }

@@ -135,16 +135,18 @@ TEST_F(WriterOutputTest, ReleasingAnUnendedWriterFlushesItsFile) {
 // after EndWriting syncs it, confirms the end and syncs again, which
 // releasing the writer waits for; with 0 nothing syncs, and by default (the
 // process-wide interval) only the end is synced. After a sync, the header's File
-// Size field notes how much of the file it made durable. A failing sync is
-// told once and writing goes on.
+// Size field notes how much of the file it made durable, also when nothing
+// is written after a burst. A failing sync is told once and writing goes on.
 TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
   struct Case {
     std::optional<uint32_t> interval_ms;
     asf::Status sync_result;
     bool syncs_while_writing;
+    bool idle_after_burst = false;
   };
   for (const Case& c : {Case{1, asf::kOk, true}, Case{0, asf::kOk, false},
-                        Case{std::nullopt, asf::kOk, false}, Case{1, asf::kWriteFault, true}}) {
+                        Case{std::nullopt, asf::kOk, false}, Case{1, asf::kWriteFault, true},
+                        Case{1, asf::kOk, true, true}}) {
     SCOPED_TRACE(c.interval_ms ? std::to_string(*c.interval_ms) + " ms" : "default");
     memory_->bytes.clear();
     memory_->syncs = 0;
@@ -157,21 +159,35 @@ TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
     DebugCapture capture;
     ASSERT_EQ(writer->BeginWriting(), S_OK);
     const std::vector<Sample> samples = MakeSamples(100);
-    for (size_t i = 0; i < 4; ++i) {
+    // A burst of 1.2 s of media, ending in a sample of 1 MB, reaches the file.
+    const size_t burst = c.idle_after_burst ? 30 : 4;
+    for (size_t i = 0; i < burst; ++i) {
       const Sample& s = samples[i];
       ASSERT_EQ(WriteSample(writer.Get(), kVideoStream, s.time, s.bytes, s.flags), S_OK);
     }
     while (c.syncs_while_writing && memory_->syncs == 0) std::this_thread::yield();
-    // The note is written with the next sample once the sync has returned.
+    // The note is written once the sync has returned: with the next sample,
+    // or by the writer's thread itself.
     uint64_t data_start = 0;
     const auto noted = [&] {
-      asf::MemorySource source(memory_->bytes.data(), memory_->bytes.size());
+      const std::vector<uint8_t> bytes = memory_->Snapshot();
+      asf::MemorySource source(bytes.data(), bytes.size());
       asf::Reader reader(source);
       if (!reader.Open()) return uint64_t{0};
       data_start = reader.header().data_offset + 50;
       return reader.header().file_size;
     };
-    for (size_t i = 4; i < samples.size() && (i == 4 || noted() == 0); ++i) {
+    if (c.idle_after_burst) {
+      // Nothing more comes: the last sync, which covers every byte, is
+      // noted all the same (the wait is bounded only so as not to hang).
+      const uint64_t written = memory_->Snapshot().size();
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (noted() != written && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::yield();
+      }
+      EXPECT_EQ(noted(), written);
+    }
+    for (size_t i = 4; i < samples.size() && !c.idle_after_burst && (i == 4 || noted() == 0); ++i) {
       const Sample& s = samples[i];
       ASSERT_EQ(WriteSample(writer.Get(), kVideoStream, s.time, s.bytes, s.flags), S_OK);
       if (!c.syncs_while_writing || Failed(c.sync_result)) break;
