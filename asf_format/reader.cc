@@ -61,9 +61,14 @@ struct Reader::State {
   bool layout() const { return options.checks == ReadChecks::kLayout; }
   // Records a problem; false with kLayout, which stops at the first.
   bool Problem(const std::string& what) {
-    problems.push_back(what);
+    Note(what);
     if (layout()) stopped = true;
     return !layout();
+  }
+  // Records a problem and reads on.
+  void Note(const std::string& what) {
+    if (problems.size() < kProblemsKept) problems.push_back(what);
+    ++problem_count;
   }
   StreamDescription& StreamNumbered(uint16_t number);
 
@@ -89,6 +94,7 @@ struct Reader::State {
   HeaderInfo header;
   std::string error;
   std::vector<std::string> problems;
+  uint64_t problem_count = 0;
   bool stopped = false;
 
   bool walk_packets = false;
@@ -332,7 +338,7 @@ void Reader::State::Cut(OpenSample& o) {
   MediaObject& s = o.object;
   s.cut = true;
   if (!layout()) {
-    problems.push_back("sample " + std::to_string(o.number) + " of stream " +
+    Note("sample " + std::to_string(o.number) + " of stream " +
                        std::to_string(s.stream) + " is cut: " + std::to_string(s.have) +
                        " of its " + std::to_string(s.size) + " bytes are in the file");
   }
@@ -512,7 +518,7 @@ void Reader::State::ReadPacket(uint64_t number) {
   if (layout()) {
     (void)Problem("packet " + std::to_string(number) + ": " + why);
   } else if (!packet_problem_told) {
-    problems.push_back("packet " + std::to_string(number) + " does not parse");
+    Note("packet " + std::to_string(number) + " does not parse");
     packet_problem_told = true;
   }
 }
@@ -522,7 +528,7 @@ void Reader::State::EndOfData() {
   if (!walk_packets || read_failed || stopped) return;
   if (trailing && !layout()) {
     const uint64_t at = packets_start + whole_packets * header.packet_size;
-    problems.push_back(std::to_string(data_end - at) + " bytes of a cut packet at the end");
+    Note(std::to_string(data_end - at) + " bytes of a cut packet at the end");
   }
   const bool finished = (header.flags & kFileFlagBroadcast) == 0;
   for (const StreamDescription& s : header.streams) {
@@ -551,7 +557,7 @@ void Reader::State::ReadTrailer() {
       if (layout()) {
         truncated_index = true;
       } else {
-        problems.push_back("object at offset " + std::to_string(at) + " has a bad size");
+        Note("object at offset " + std::to_string(at) + " has a bad size");
       }
       return;
     }
@@ -656,6 +662,7 @@ bool Reader::trailing_bytes() const { return state_->trailing; }
 const std::vector<IndexInfo>& Reader::indexes() const { return state_->indexes; }
 bool Reader::truncated_index() const { return state_->truncated_index; }
 const std::vector<std::string>& Reader::problems() const { return state_->problems; }
+uint64_t Reader::problem_count() const { return state_->problem_count; }
 
 AsfFile ReadAsfFile(const std::vector<uint8_t>& bytes) {
   AsfFile f;

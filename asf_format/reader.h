@@ -170,7 +170,11 @@ class Reader {
   const std::vector<IndexInfo>& indexes() const;
   bool truncated_index() const;
 
+  // The first kProblemsKept problems met, in order, and how many were met
+  // in all: a file damaged throughout costs no more memory than a whole one.
+  static constexpr size_t kProblemsKept = 100;
   const std::vector<std::string>& problems() const;
+  uint64_t problem_count() const;
 
  private:
   struct State;

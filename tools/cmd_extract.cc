@@ -287,8 +287,17 @@ int RunExtract(const std::vector<std::string>& argv) {
   if (cut > 0) missing.push_back(std::to_string(cut) + " cut samples");
   if (damaged > 0) missing.push_back(std::to_string(damaged) + " samples that are not whole");
   if (gaps_left > 0) missing.push_back(std::to_string(gaps_left) + " gaps over an hour left unfilled");
+  // Each cut sample is a problem of its own, counted above; the reader
+  // keeps the first problems only.
+  uint64_t told = cut;
   for (const std::string& p : reader.problems()) {
-    if (p.rfind("sample ", 0) != 0) missing.push_back(p);  // cut samples are counted above
+    if (p.rfind("sample ", 0) != 0) {
+      missing.push_back(p);
+      ++told;
+    }
+  }
+  if (reader.problem_count() > told) {
+    missing.push_back(std::to_string(reader.problem_count() - told) + " more problems");
   }
   char summary[160];
   std::snprintf(summary, sizeof summary, "%llu groups (%llu without blocks) from %llu samples, %s",

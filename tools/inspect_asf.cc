@@ -181,7 +181,7 @@ Json AsfJson(const asf::Reader& reader, const std::vector<StreamCounts>& counts,
     streams.push_back(std::move(stream));
   }
   out["streams"] = std::move(streams);
-  out["problem_count"] = reader.problems().size();
+  out["problem_count"] = reader.problem_count();
   out["problems"] = reader.problems();
   return out;
 }
@@ -294,8 +294,12 @@ void PrintAsf(const std::string& path, const asf::Reader& reader, const SampleCo
     }
     std::printf("\n");
   }
-  std::printf("problems: %zu\n", reader.problems().size());
+  std::printf("problems: %llu\n", static_cast<unsigned long long>(reader.problem_count()));
   for (const std::string& p : reader.problems()) std::printf("problem: %s\n", p.c_str());
+  if (reader.problem_count() > reader.problems().size()) {
+    std::printf("problem: ... and %llu more\n",
+                static_cast<unsigned long long>(reader.problem_count() - reader.problems().size()));
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // and on damaged copies of them, which it must survive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -148,6 +150,33 @@ TEST_F(AsfInspectTest, SurvivesCutAndDamagedFiles) {
     }
     check(bytes, "round " + std::to_string(round));
   }
+  // Damaged throughout (every other packet's head of 300 frames in
+  // 200-byte packets): every problem counted, the first 100 kept, in the
+  // text and in JSON alike.
+  const std::string many = folder_.Path("many.asf");
+  ASSERT_EQ(RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25",
+                                  "-frames:v", "300", "-c:v", "mpeg4", "-packet_size", "200",
+                                  "-f", "asf", many})
+                .exit_code,
+            0);
+  std::vector<uint8_t> bytes = ReadBytes(many);
+  const uint8_t data_object[] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  const auto data = std::search(bytes.begin(), bytes.end(), std::begin(data_object),
+                                std::end(data_object));
+  ASSERT_NE(data, bytes.end());
+  const size_t first_packet = static_cast<size_t>(data - bytes.begin()) + 50;
+  for (size_t at = first_packet + 200; at < bytes.size(); at += 400) bytes[at] = 0;
+  WriteBytes(many, bytes);
+  const RunResult r = Kestrum({"inspect", many});
+  const int count = std::stoi(Fields(r.out)["problems"]);
+  EXPECT_GT(count, 100) << r.out;
+  EXPECT_EQ(LinesStartingWith(r.out, "problem: ").size(), 101u);
+  EXPECT_EQ(LinesStartingWith(r.out, "problem: ").back(),
+            "problem: ... and " + std::to_string(count - 100) + " more");
+  EXPECT_EQ(ReadJson(Kestrum({"inspect", "--json", many}).out,
+                     "f = d['files'][0]\nprint(f['problem_count'], len(f['problems']))\n"),
+            std::to_string(count) + " 100\n");
 }
 
 }  // namespace
