@@ -52,6 +52,33 @@ std::string Seconds(uint64_t ticks) {
   return text;
 }
 
+// Why the index a repair would write is out of all proportion to the file.
+std::string Unbounded(const asf::RepairReport& r) {
+  const std::string what = "its play duration " + Seconds(r.play_duration) + " and its index " +
+                           FormatMegabytes(r.index_bytes) + ", for " +
+                           FormatMegabytes(r.packet_bytes) + " of packets";
+  if (r.frame_time >= r.play_duration / 2) {
+    return "its header's frame time, " + Seconds(r.frame_time) + ", would make " + what;
+  }
+  return "its samples' times would make " + what;
+}
+
+// A read or a write that failed: what it left.
+int Failure(const std::string& command, const std::string& path, bool check,
+            const asf::RepairReport& r) {
+  if (r.status == asf::kFailed) {
+    return Fail(command, kExitInput, "cannot read '" + path + "'; it was left as it is");
+  }
+  const std::string code = DescribeCode(r.status.code());
+  if (check) return Fail(command, kExitFailure, "cannot check '" + path + "': " + code);
+  if (!r.wrote) {
+    return Fail(command, kExitFailure,
+                "cannot repair '" + path + "': " + code + "; it was left as it is");
+  }
+  const OutputRefusal failed = WriteFailure(path, r.status);
+  return Fail(command, failed.code, failed.message + "; a second repair ends what this one began");
+}
+
 int RepairOne(const std::string& command, const std::string& path, bool check) {
   asf::RepairOpen opened = asf::RepairOpen::kCannotOpen;
   asf::Status status = asf::kOk;
@@ -87,14 +114,19 @@ int RepairOne(const std::string& command, const std::string& path, bool check) {
       return Fail(command, kExitNotStream,
                   "'" + path + "' was not written by Kestrum's writer: " + r.why +
                       "; it was left as it is");
-    case asf::RepairOutcome::kError: {
-      if (r.status == asf::kFailed) {
-        return Fail(command, kExitInput, "cannot read '" + path + "'; it was left as it is");
-      }
-      const OutputRefusal failed = WriteFailure(path, r.status);
-      return Fail(command, failed.code,
-                  failed.message + "; a second repair ends what this one began");
-    }
+    case asf::RepairOutcome::kDamaged:
+      return Fail(
+          command, kExitFailure,
+          "'" + path + "' was ended by its writer, and repair ends only a file left " +
+              "unended: " + r.damage + "; readers still get " + std::to_string(r.readable_samples) +
+              " whole samples" +
+              (r.cut_packet_not_read ? " (not counting the packet cut short at its end)" : "") +
+              "; it was left as it is (" + read + ")");
+    case asf::RepairOutcome::kUnbounded:
+      return Fail(command, kExitNotStream,
+                  "'" + path + "' cannot be ended: " + Unbounded(r) + "; it was left as it is");
+    case asf::RepairOutcome::kError:
+      return Failure(command, path, check, r);
     case asf::RepairOutcome::kWhole:
       std::printf("%s: already whole, %s; left as it is (%s)\n", path.c_str(), kept.c_str(),
                   read.c_str());
