@@ -82,6 +82,9 @@ class FileComparer final : public ByteSink {
   IndexState state_ = IndexState::kSame;
 };
 
+// The most the index of `packet_bytes` bytes of packets may take.
+uint64_t IndexLimit(uint64_t packet_bytes) { return std::max(packet_bytes, kIndexAllowance); }
+
 // What the repair works out before it writes anything.
 struct Plan {
   std::vector<uint8_t> header;  // as it stands, with the Data Object's header
@@ -199,7 +202,7 @@ bool Totals(Walk& walk, Plan& plan, RepairReport& report) {
   for (size_t number = 1; number < 128; ++number) {
     for (size_t i = 0; i < plan.info.streams.size(); ++i) {
       if (plan.info.streams[i].number != number || !streams[i].video) continue;
-      if (streams[i].index.empty()) {
+      if (streams[i].index.empty() && !streams[i].index_past_limit) {
         all_video_indexed = false;
         continue;
       }
@@ -210,7 +213,7 @@ bool Totals(Walk& walk, Plan& plan, RepairReport& report) {
     }
   }
   report.packet_bytes = plan.packets * ps;
-  if (plan.index_bytes > std::max(report.packet_bytes, kIndexAllowance)) {
+  if (plan.index_bytes > IndexLimit(report.packet_bytes)) {
     report.outcome = RepairOutcome::kUnbounded;
     report.index_bytes = plan.index_bytes;
     report.play_duration = totals.play_duration;
@@ -330,7 +333,8 @@ RepairReport RepairIn(CountingFile& file, bool check_only) {
   const uint32_t ps = plan.info.packet_size;
   uint64_t packets = (report.size_before - plan.data_start) / ps;
   if (plan.notes.ended) packets = std::min(packets, plan.notes.data_packets);
-  Walk walk(file, plan.info, plan.data_start, packets, plan.at_risk, report.size_before);
+  Walk walk(file, plan.info, plan.data_start, packets, plan.at_risk, report.size_before,
+            IndexLimit(packets * ps));
   if (!walk.Run(&status)) return Error(report, status);
   status = TrimLast(file, walk, plan);
   if (Failed(status)) return Error(report, status);

@@ -11,6 +11,7 @@ namespace kestrum::asf {
 namespace {
 
 constexpr uint64_t kTicksPerMs = 10'000;
+constexpr uint64_t kIndexIntervalMs = kIndexInterval / kTicksPerMs;
 // The latest time a sample may end, in ms with the preroll: the muxer takes
 // no sample that ends later.
 constexpr uint64_t kMaxMs = 0xFFFF'FFFFu;
@@ -53,14 +54,15 @@ void CountingFile::Count(uint64_t begin, uint64_t end) {
 }
 
 Walk::Walk(CountingFile& file, const FileInfo& info, uint64_t data_start, uint64_t packets,
-           uint64_t at_risk, uint64_t file_size)
+           uint64_t at_risk, uint64_t file_size, uint64_t index_limit)
     : file_(file),
       info_(info),
       data_start_(data_start),
       available_(packets),
       ps_(info.packet_size),
       at_risk_(at_risk),
-      file_size_(file_size) {
+      file_size_(file_size),
+      index_limit_(index_limit) {
   slot_.fill(-1);
   streams_.resize(info.streams.size());
   for (size_t i = 0; i < info.streams.size(); ++i) {
@@ -223,7 +225,13 @@ void Walk::Complete(uint64_t p) {
   StreamTotals& st = streams_[static_cast<size_t>(index)];
   st.max_object_size = std::max(st.max_object_size, s.size);
   if (st.video && (s.stream_byte & kKeyFrameBit) != 0) {
-    st.index.AddKeyFrame(s.presentation_ms, s.first_packet, p);
+    const uint64_t entries =
+        (uint64_t{s.presentation_ms} + kIndexIntervalMs - 1) / kIndexIntervalMs;
+    if (kSimpleIndexFixedSize + entries * kIndexEntrySize <= index_limit_) {
+      st.index.AddKeyFrame(s.presentation_ms, s.first_packet, p);
+    } else {
+      st.index_past_limit = true;
+    }
   }
   const uint64_t ms =
       s.presentation_ms >= info_.preroll_ms ? s.presentation_ms - info_.preroll_ms : 0;

@@ -52,15 +52,19 @@ struct StreamTotals {
   bool video = false;
   uint32_t max_object_size = 0;
   SimpleIndex index;
+  // A key frame so late that its entries alone would pass the walk's index
+  // limit was not added: the index cannot be written.
+  bool index_past_limit = false;
 };
 
 class Walk {
  public:
   // Walks at most `packets` packets from `data_start`. Bytes from `at_risk`
   // on may have been lost to a power cut (a page of zeros there is taken for
-  // a lost one); the file holds `file_size` bytes.
+  // a lost one); the file holds `file_size` bytes. No index is let grow past
+  // `index_limit` bytes.
   Walk(CountingFile& file, const FileInfo& info, uint64_t data_start, uint64_t packets,
-       uint64_t at_risk, uint64_t file_size);
+       uint64_t at_risk, uint64_t file_size, uint64_t index_limit);
 
   // Walks the packets to the cut; false when a read fails. Throws
   // std::bad_alloc when an index cannot grow.
@@ -104,7 +108,7 @@ class Walk {
   const uint64_t data_start_;
   const uint64_t available_;
   const uint32_t ps_;
-  const uint64_t at_risk_, file_size_;
+  const uint64_t at_risk_, file_size_, index_limit_;
   std::vector<uint8_t> pages_;   // the pages LostPage looks at
   std::array<int, 128> slot_{};  // stream number -> index in the streams, or -1
   std::vector<StreamTotals> streams_;
