@@ -1,6 +1,6 @@
 // kestrum repair: ends, in place, a file that Kestrum's writer began and did
-// not end (asf_format/repair.h tells what is read, kept and written, and in
-// what order).
+// not end, and tells what is wrong with one it ended (asf_format/repair.h
+// tells what is read, kept and written, and in what order).
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -30,12 +30,18 @@ const char kHelp[] =
     "Only the header, the heads of the data packets and the packets written after\n"
     "the writer's last sync (where a power cut may have left pages of zeros) are\n"
     "read, so a long recording is ended in a moment. A repair stopped at any point\n"
-    "leaves a file that a second repair ends. A file that is whole already is left\n"
-    "byte for byte as it was ('already whole').\n"
+    "leaves a file that a second repair ends with the same samples.\n"
+    "\n"
+    "A file whose header says it ended is never changed. Whole, it is left byte for\n"
+    "byte as it was ('already whole', exit 0). Damaged (a packet that is not as the\n"
+    "writer lays it out, cut short, bytes after its objects, an index or totals\n"
+    "that are not its packets'), what is wrong is told with its place (byte, packet)\n"
+    "and the whole samples readers still get from it, exit 1.\n"
     "\n"
     "A file another program is writing is refused (exit 5), so is one Kestrum's\n"
-    "writer did not write (exit 4) and a folder (exit 3). With several FILEs each\n"
-    "is repaired in turn; the exit code is the highest of theirs.\n"
+    "writer did not write, or whose index would outweigh its packets (a frame time\n"
+    "or sample times out of all proportion: exit 4), and a folder (exit 3). With\n"
+    "several FILEs each is repaired in turn; the exit code is the highest of theirs.\n"
     "\n"
     "Options:\n"
     "      --check     say what would be done, change nothing\n"

@@ -666,6 +666,24 @@ TEST_F(OutputsTest, RepairEndsWhatWasNotEnded) {
     EXPECT_TRUE(ReadBytes(file) == after) << "cut at " << cut;
   }
 
+  // Its header's frame time made 2^49 (1784 years): the index would
+  // outweigh the packets; refused in words, written or checked.
+  {
+    const uint8_t esp_guid[] = {0xCB, 0xA5, 0xE6, 0x14, 0x72, 0xC6, 0x32, 0x43,
+                                0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A};
+    std::vector<uint8_t> absurd = unended;
+    const auto esp =
+        std::search(absurd.begin(), absurd.end(), std::begin(esp_guid), std::end(esp_guid));
+    ASSERT_NE(esp, absurd.end());
+    esp[76 + 6] = 0x02;  // the frame time's byte 6: 2^49 + 400000
+    WriteBytes(file, absurd);
+    for (const char* check : {"--check", "--verbose"}) {
+      repair({"repair", check, file}, 4,
+             "cannot be ended: its header's frame time, 56294995.382 s");
+      EXPECT_TRUE(ReadBytes(file) == absurd) << check;
+    }
+  }
+
   // Ended by its writer, then damaged: told, never changed, with the whole
   // samples a reader still gets: those with no byte in a packet damaged or
   // missing (the packets each sample spans in the whole file, as inspect
