@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "asf_format/muxer.h"
+#include "asf_format/tests/memory_sink.h"
 #include "base/bytes.h"
 #include "support/stream_pieces.h"
 
@@ -145,6 +147,67 @@ void PacketSourceSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   for (const StreamBuilder& s : streams) c.Add(s.bytes());
 }
 
+// Files the muxer writes, of a video stream (and an audio one), in small
+// packets: ended, never ended (with a durable count noted), written as a
+// stream; cut short, with a page lost, with bytes after.
+Bytes MuxerFile(uint32_t packet_size, bool audio, bool end, bool stream, size_t samples) {
+  using namespace kestrum::asf;
+  MemorySink sink;
+  sink.stream = stream;
+  FileInfo info;
+  info.packet_size = packet_size;
+  info.preroll_ms = 3000;
+  StreamInfo video;
+  video.number = 8;
+  video.bitrate = 400'000;
+  video.buffer_window_ms = 3000;
+  video.avg_time_per_frame = 400'000;
+  video.format.assign(80, 0);
+  kestrum::store_u32le(video.format.data(), 80);
+  info.streams.push_back(video);
+  if (audio) {
+    StreamInfo a;
+    a.kind = StreamKind::kAudio;
+    a.number = 6;
+    a.format.assign(18, 0);
+    info.streams.push_back(a);
+  }
+  {
+    Muxer muxer(sink, info);
+    if (Failed(muxer.Begin())) return {};
+    Bytes sample;
+    for (size_t i = 0; i < samples; ++i) {
+      sample.assign(150 + (i * 397) % 1900, static_cast<uint8_t>(i * 7 + 1));
+      const uint16_t number = audio && i % 3 == 2 ? 6 : 8;
+      (void)muxer.WriteSample(number, i * 400'000, 400'000, i % 10 == 0, sample.data(),
+                              sample.size());
+      if (i == samples / 2) (void)muxer.MarkDurable(sink.Size());
+    }
+    if (end) (void)muxer.End();
+  }
+  return sink.bytes;
+}
+
+void RepairSeeds(Corpus c) {
+  const auto add = [&c](Bytes file) {
+    file.insert(file.begin(), uint8_t{0x0B});  // options: stop a repair at a write
+    c.Add(file);
+  };
+  const Bytes ended = MuxerFile(1000, false, true, false, 40);
+  const Bytes unended = MuxerFile(3200, true, false, false, 60);
+  add(ended);
+  add(unended);
+  add(MuxerFile(500, true, true, true, 30));
+  add({ended.begin(), ended.begin() + static_cast<std::ptrdiff_t>(ended.size() / 2)});
+  add({unended.begin(), unended.end() - 1500});
+  Bytes lost = unended;
+  if (lost.size() > 3 * 4096) std::fill(lost.end() - 2 * 4096, lost.end() - 4096, uint8_t{0});
+  add(lost);
+  Bytes after = ended;
+  after.insert(after.end(), 3000, 0x47);
+  add(after);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,5 +223,6 @@ int main(int argc, char** argv) {
   TransferSeeds(Corpus(root, "transfer"), streams);
   MuxerSeeds(Corpus(root, "muxer"));
   PacketSourceSeeds(Corpus(root, "packet_source"), streams);
+  RepairSeeds(Corpus(root, "repair"));
   return 0;
 }
