@@ -1,9 +1,11 @@
 // Writes the starting corpus of every fuzz target, built from generated
 // streams, into <directory>/<target>/: typical inputs, so that fuzzing starts
 // from the paths real streams take rather than from nothing.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -150,7 +152,8 @@ void PacketSourceSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
 // Files the muxer writes, of a video stream (and an audio one), in small
 // packets: ended, never ended (with a durable count noted), written as a
 // stream; cut short, with a page lost, with bytes after.
-Bytes MuxerFile(uint32_t packet_size, bool audio, bool end, bool stream, size_t samples) {
+Bytes MuxerFile(uint32_t packet_size, bool audio, bool end, bool stream, size_t samples,
+                uint64_t time_step = 400'000) {
   using namespace kestrum::asf;
   MemorySink sink;
   sink.stream = stream;
@@ -179,7 +182,7 @@ Bytes MuxerFile(uint32_t packet_size, bool audio, bool end, bool stream, size_t 
     for (size_t i = 0; i < samples; ++i) {
       sample.assign(150 + (i * 397) % 1900, static_cast<uint8_t>(i * 7 + 1));
       const uint16_t number = audio && i % 3 == 2 ? 6 : 8;
-      (void)muxer.WriteSample(number, i * 400'000, 400'000, i % 10 == 0, sample.data(),
+      (void)muxer.WriteSample(number, i * time_step, 400'000, i % 10 == 0, sample.data(),
                               sample.size());
       if (i == samples / 2) (void)muxer.MarkDurable(sink.Size());
     }
@@ -206,6 +209,26 @@ void RepairSeeds(Corpus c) {
   Bytes after = ended;
   after.insert(after.end(), 3000, 0x47);
   add(after);
+  // Samples 1.2 s apart: the muxer pads every packet. Never ended, with
+  // bytes in the padding of a packet in the middle; and with a packet whose
+  // duration (a field the muxer leaves zero) is not.
+  const Bytes sparse = MuxerFile(1000, false, false, false, 20, 12'000'000);
+  const uint8_t data_object[] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  const size_t data = static_cast<size_t>(
+      std::search(sparse.begin(), sparse.end(), std::begin(data_object), std::end(data_object)) -
+      sparse.begin());
+  const size_t middle = data + 50 + 1000 * 5;
+  add(sparse);
+  if (middle + 1000 > sparse.size() || sparse[middle + 3] != 0x11) return;
+  Bytes padded = sparse;
+  const size_t padding = kestrum::load_u16le(padded.data() + middle + 5);
+  std::fill(padded.begin() + static_cast<std::ptrdiff_t>(middle + 1000 - padding),
+            padded.begin() + static_cast<std::ptrdiff_t>(middle + 1000), uint8_t{0x55});
+  add(padded);
+  Bytes timed = sparse;
+  timed[middle + 11] = 0x40;
+  add(timed);
 }
 
 }  // namespace
