@@ -240,6 +240,17 @@ Status CompareIndex(CountingFile& file, const Plan& plan, IndexState* state) {
   return kOk;
 }
 
+// Whether the file is as the muxer ends one whose index did not fit (a
+// full disk, no memory): its packets whole, the header's totals but for
+// Seekable and the size, no index.
+bool EndedWithoutIndex(const Plan& plan, uint64_t size) {
+  if (plan.rewrite || plan.indexes.empty() || size != plan.data_end) return false;
+  HeaderTotals totals = plan.totals;
+  totals.seekable = false;
+  totals.file_size = plan.data_end;
+  return BuildHeader(plan.info, plan.info.packet_size, totals) == plan.header;
+}
+
 // What is wrong with an ended file that is not whole.
 void TellDamage(CountingFile& file, const Walk& walk, const Plan& plan, IndexState index,
                 RepairReport& report) {
@@ -356,6 +367,12 @@ RepairReport RepairIn(CountingFile& file, bool check_only) {
   }
   if (may_be_whole && index == IndexState::kSame) {
     report.outcome = RepairOutcome::kWhole;
+    return report;
+  }
+  if (plan.notes.ended && EndedWithoutIndex(plan, report.size_before)) {
+    report.outcome = RepairOutcome::kWhole;
+    report.without_index = true;
+    report.size_after = report.size_before;
     return report;
   }
   if (plan.notes.ended) {

@@ -53,7 +53,8 @@
 //
 // A file whose header says it ended (Broadcast clear) is never written: the
 // writer, or a repair, ended it, and nothing after its end is this system's
-// to cut. One that is as a clean end leaves it is whole; any other is
+// to cut. One that is as a clean end leaves it is whole (so is one the muxer
+// ended without its index, which did not fit); any other is
 // damaged, and the report tells where (the first packet that is not laid
 // out, a header whose totals are not its packets', an index that is not
 // theirs, bytes after its objects) and how many whole samples a reader that
@@ -142,6 +143,7 @@ struct RepairReport {
   bool packet_trimmed = false;   // the last packet kept lost payloads
   uint64_t bytes_read = 0;       // distinct bytes of the file read, at most its size
   bool wrote = false;            // kError: a write had begun (else nothing changed)
+  bool without_index = false;    // kWhole: ended as the muxer ends one whose index did not fit
   // kDamaged: what is wrong and where, in words ("packet 5 (at byte 313177)
   // is not laid out as Kestrum's writer lays it out"); and the whole samples
   // a reader that reads past damage gets from its whole packets (when

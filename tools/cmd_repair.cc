@@ -134,8 +134,9 @@ int RepairOne(const std::string& command, const std::string& path, bool check) {
     case asf::RepairOutcome::kError:
       return Failure(command, path, check, r);
     case asf::RepairOutcome::kWhole:
-      std::printf("%s: already whole, %s; left as it is (%s)\n", path.c_str(), kept.c_str(),
-                  read.c_str());
+      std::printf("%s: already whole%s, %s; left as it is (%s)\n", path.c_str(),
+                  r.without_index ? " (ended without its index, which did not fit)" : "",
+                  kept.c_str(), read.c_str());
       return kExitOk;
     case asf::RepairOutcome::kRepaired:
       break;

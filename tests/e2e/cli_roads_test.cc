@@ -757,9 +757,25 @@ TEST_F(OutputsTest, RepairEndsWhatWasNotEnded) {
     }
   }
 
-  // Whole, foreign, a folder.
+  // Whole, also as the writer ends a file whose index did not fit (no
+  // index, not seekable); foreign; a folder.
   repair({"repair", whole, folder_.Path("want_r.asf")}, 0, "already whole");
   EXPECT_TRUE(ReadBytes(whole) == clean);
+  {
+    const uint8_t properties_guid[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                       0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+    const size_t packets = std::stoul(inspected.substr(inspected.find("packets: ") + 9));
+    std::vector<uint8_t> unindexed(
+        clean.begin(), clean.begin() + static_cast<long>(packet2 + (packets - 2) * packet_size));
+    const auto properties = std::search(unindexed.begin(), unindexed.end(),
+                                        std::begin(properties_guid), std::end(properties_guid));
+    for (int i = 0; i < 8; ++i)
+      properties[40 + i] = static_cast<uint8_t>(unindexed.size() >> (8 * i));
+    properties[88] = 0;  // not seekable
+    WriteBytes(file, unindexed);
+    repair({"repair", file}, 0, "already whole (ended without its index, which did not fit)");
+    EXPECT_TRUE(ReadBytes(file) == unindexed);
+  }
   repair({"repair", stream_}, 4, "was not written by Kestrum's writer");
   if (HaveTool("ffmpeg")) {
     const std::string other = folder_.Path("other.asf");
