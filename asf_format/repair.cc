@@ -118,8 +118,9 @@ RepairReport Error(RepairReport report, Status status) {
 Status ReadHeader(CountingFile& file, Plan& plan, std::string* why) {
   const uint64_t size = file.file.Size();
   uint8_t top[kHeaderObjectFixedSize];
-  if (size < sizeof top + kDataObjectHeaderSize)
+  if (size < sizeof top + kDataObjectHeaderSize) {
     return (*why = "it is too short for an ASF header", kOk);
+  }
   Status status = file.ReadAt(0, top, sizeof top);
   if (Failed(status)) return status;
   if (LoadGuid(top) != kHeaderObject) return (*why = "it has no ASF header", kOk);
@@ -306,16 +307,18 @@ Status WriteRepair(RepairFile& out, const Walk& walk, Plan& plan, bool* wrote) {
     uint8_t durable[8];
     store_u64le(durable, plan.data_end);
     status = out.Sync();
-    if (Succeeded(status))
+    if (Succeeded(status)) {
       status = out.WriteAt(plan.notes.file_size_field, durable, sizeof durable);
+    }
     if (Succeeded(status)) status = out.Sync();
   }
   if (Succeeded(status) && out.Size() > plan.data_end) {
     status = out.Truncate(plan.data_end);
     if (Succeeded(status)) status = out.Sync();
   }
-  if (Succeeded(status) && plan.rewrite)
+  if (Succeeded(status) && plan.rewrite) {
     status = RewriteLast(out, walk.Offset(plan.packets - 1), plan.last);
+  }
   if (Succeeded(status) && !plan.indexes.empty()) {
     FileAppender append(out, plan.data_end);
     for (const SimpleIndex* index : plan.indexes) {
@@ -326,8 +329,9 @@ Status WriteRepair(RepairFile& out, const Walk& walk, Plan& plan, bool* wrote) {
   if (Failed(status)) return status;
   status = out.WriteAt(0, unconfirmed.data(), unconfirmed.size());
   if (Succeeded(status)) status = out.Sync();
-  if (Succeeded(status))
+  if (Succeeded(status)) {
     status = out.WriteAt(field, plan.ended.data() + field, kFileSizeThroughFlags);
+  }
   if (Succeeded(status)) status = out.Sync();
   return status;
 }

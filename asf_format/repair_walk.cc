@@ -144,8 +144,9 @@ int Walk::Packet(uint64_t p, const uint8_t* head, size_t n, uint32_t* stop, uint
       head[4] != kPropertyFlags || load_u16le(head + 11) != 0) {
     return 0;
   }
-  if (head[3] == kLengthTypeMultiple)
+  if (head[3] == kLengthTypeMultiple) {
     return MultiplePayloads(p, head, n, stop, stop_offset, status);
+  }
   if (load_u16le(head + kPaddingLengthOffset) != 0 ||
       n < kPacketHeaderSize + kSinglePayloadHeaderSize) {
     return 0;

@@ -144,8 +144,9 @@ void CheckRepaired(const std::vector<uint8_t>& before, const MemoryFile& file,
   }
   const Read after = ReadSamples(file.bytes, ReadChecks::kDamage);
   if (!after.ended || after.problems != 0) fuzz::Fail("a repair did not end it whole");
-  if (after.samples.size() != report.samples)
+  if (after.samples.size() != report.samples) {
     fuzz::Fail("the samples a repair tells are not there");
+  }
   const Read damage = ReadSamples(before, ReadChecks::kDamage);
   const Read strict = ReadSamples(before, ReadChecks::kLayout);
   if (after.samples.size() > damage.samples.size() ||
@@ -196,8 +197,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((options & 1) == 0 || file.writes == 0) return 0;
   MemoryFile stopped(before);
   stopped.stop_at = 1 + (options >> 1) % file.writes;
-  if (Repair(stopped, false).outcome != RepairOutcome::kError)
+  if (Repair(stopped, false).outcome != RepairOutcome::kError) {
     fuzz::Fail("a failed write went untold");
+  }
   MemoryFile next(stopped.bytes);
   (void)Repair(next, false);
   if (next.bytes != file.bytes) fuzz::Fail("a repair stopped part way is not ended as a whole one");
