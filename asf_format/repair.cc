@@ -272,7 +272,13 @@ void TellDamage(CountingFile& file, const Walk& walk, const Plan& plan, IndexSta
   f.index_end = plan.totals.file_size;
   report.outcome = RepairOutcome::kDamaged;
   report.damage = DescribeDamage(f);
-  report.readable_samples = CountReadableSamples(file, &report.cut_packet_not_read);
+  // Whole packets give a reader the samples the walk found; damaged ones
+  // are read past as a reader reads them.
+  if (f.stopped_at >= f.declared_packets && !f.sample_left_open) {
+    report.readable_samples = walk.samples();
+  } else {
+    report.readable_samples = CountReadableSamples(file, &report.cut_packet_not_read);
+  }
   report.size_after = report.size_before;
 }
 

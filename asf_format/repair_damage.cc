@@ -29,8 +29,9 @@ std::string PacketDamage(const DamageFacts& f) {
   const auto offset = [&f](uint64_t packet) { return f.data_start + packet * f.packet_size; };
   if (f.stopped_at < f.declared_packets) {
     if (offset(f.stopped_at) + f.packet_size > f.size) {
-      return "it ends at byte " + N(f.size) + ", inside packet " + N(f.stopped_at) + " of the " +
-             N(f.declared_packets) + " its header counts";
+      return "it ends at byte " + N(f.size) +
+             (f.size > offset(f.stopped_at) ? ", inside packet " : ", before packet ") +
+             N(f.stopped_at) + " of the " + N(f.declared_packets) + " its header counts";
     }
     return "packet " + N(f.stopped_at) + " (at byte " + N(offset(f.stopped_at)) +
            ") is not laid out as Kestrum's writer lays it out";
