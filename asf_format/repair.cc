@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "asf_format/byte_sink.h"
@@ -252,6 +253,21 @@ bool EndedWithoutIndex(const Plan& plan, uint64_t size) {
   return BuildHeader(plan.info, plan.info.packet_size, totals) == plan.header;
 }
 
+// An ended file that is not whole: `what` is wrong with it.
+void TellDamaged(CountingFile& file, const Walk& walk, const Plan& plan, const std::string& what,
+                 RepairReport& report) {
+  report.outcome = RepairOutcome::kDamaged;
+  report.damage = what;
+  report.size_after = report.size_before;
+  // Whole packets give a reader the samples the walk found; damaged ones
+  // are read past as a reader reads them.
+  if (walk.stopped_at() >= plan.notes.data_packets && walk.dropped() == 0) {
+    report.readable_samples = walk.samples();
+  } else {
+    report.readable_samples = CountReadableSamples(file, &report.cut_packet_not_read);
+  }
+}
+
 // What is wrong with an ended file that is not whole.
 void TellDamage(CountingFile& file, const Walk& walk, const Plan& plan, IndexState index,
                 RepairReport& report) {
@@ -270,16 +286,7 @@ void TellDamage(CountingFile& file, const Walk& walk, const Plan& plan, IndexSta
   f.index = index;
   f.data_end = plan.data_end;
   f.index_end = plan.totals.file_size;
-  report.outcome = RepairOutcome::kDamaged;
-  report.damage = DescribeDamage(f);
-  // Whole packets give a reader the samples the walk found; damaged ones
-  // are read past as a reader reads them.
-  if (f.stopped_at >= f.declared_packets && !f.sample_left_open) {
-    report.readable_samples = walk.samples();
-  } else {
-    report.readable_samples = CountReadableSamples(file, &report.cut_packet_not_read);
-  }
-  report.size_after = report.size_before;
+  TellDamaged(file, walk, plan, DescribeDamage(f), report);
 }
 
 // Step 2 of repair.h: all but the packet's first bytes, then those page by
@@ -359,7 +366,18 @@ RepairReport RepairIn(CountingFile& file, bool check_only) {
   if (!walk.Run(&status)) return Error(report, status);
   status = TrimLast(file, walk, plan);
   if (Failed(status)) return Error(report, status);
-  if (!Totals(walk, plan, report)) return report;
+  if (!Totals(walk, plan, report)) {
+    // Ended, it is told as damaged (its header's frame time, or a sample's
+    // time, is not what its writer wrote).
+    if (plan.notes.ended) {
+      TellDamaged(file, walk, plan,
+                  "its header's frame time, or its samples' times, would give it an index of " +
+                      std::to_string(report.index_bytes) + " bytes for the " +
+                      std::to_string(report.packet_bytes) + " bytes of its packets",
+                  report);
+    }
+    return report;
+  }
   report.packets = plan.packets;
   report.samples = walk.samples();
   report.samples_dropped = walk.dropped();

@@ -49,7 +49,8 @@
 // second of play duration, a sample ending its declared frame time after its
 // time) must not outweigh the packets it indexes, or 1 MiB; a header whose
 // frame time, or samples whose times, would make it larger are refused
-// (kUnbounded) before anything is held for it.
+// (kUnbounded; kDamaged where the header says the file ended) before
+// anything is held for it.
 //
 // A file whose header says it ended (Broadcast clear) is never written: the
 // writer, or a repair, ended it, and nothing after its end is this system's
