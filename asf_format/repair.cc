@@ -1,17 +1,19 @@
 #include "asf_format/repair.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "asf_format/byte_sink.h"
 #include "asf_format/header.h"
-#include "asf_format/muxer.h"
 #include "asf_format/objects.h"
 #include "asf_format/packet_builder.h"
+#include "asf_format/repair_damage.h"
+#include "asf_format/repair_header.h"
+#include "asf_format/repair_walk.h"
 #include "asf_format/simple_index.h"
 #include "base/bytes.h"
 
@@ -20,554 +22,395 @@ namespace {
 
 constexpr uint64_t kTicksPerMs = 10'000;
 constexpr uint64_t kMaxHeaderSize = uint64_t{64} << 20;
-// The bytes read at the start of every packet: its header and the first
-// payload's (a multiple-payload packet's first payload header ends at 31).
-constexpr size_t kPeekSize = 64;
-constexpr uint8_t kLengthTypeSingle = 0x10;
 constexpr uint8_t kLengthTypeMultiple = 0x11;
-constexpr uint8_t kPropertyFlags = 0x5D;
-constexpr uint8_t kPayloadLengthWord = 0x80;
 constexpr size_t kPaddingLengthOffset = 5;
 constexpr size_t kPayloadFlagsOffset = 13;
+// A multiple-payload packet's header: its payload count ends it.
 constexpr size_t kFirstMultiPayloadOffset = 14;
-// Extended Stream Properties fields written as the muxer writes them.
-constexpr size_t kEspBitrateOffset = 40;
-constexpr size_t kEspBufferWindowOffset = 44;
-constexpr size_t kEspMaxObjectSizeOffset = 64;
-constexpr size_t kEspFrameTimeOffset = 76;
-constexpr size_t kEspSize = 88;
-// What the system writes back at once: a page lost to a power cut is lost
-// whole.
 constexpr uint64_t kPageSize = 4096;
+// The index a file may have whatever its packets' bytes (2 days of play).
+constexpr uint64_t kIndexAllowance = uint64_t{1} << 20;
+constexpr size_t kCompareChunk = size_t{64} << 10;
 
-// Counts what the repair reads.
-class CountingFile {
+// The index objects' bytes, written into the file from an offset on.
+class FileAppender final : public ByteSink {
  public:
-  explicit CountingFile(RepairFile& f) : file(f) {}
-  Status ReadAt(uint64_t offset, uint8_t* data, size_t size) {
-    bytes_read += size;
-    return file.ReadAt(offset, data, size);
+  FileAppender(RepairFile& file, uint64_t at) : file_(file), at_(at) {}
+  Status Write(const uint8_t* data, size_t size) override {
+    const Status status = file_.WriteAt(at_, data, size);
+    if (Succeeded(status)) at_ += size;
+    return status;
   }
-  RepairFile& file;
-  uint64_t bytes_read = 0;
+  Status WriteAt(uint64_t, const uint8_t*, size_t) override { return kNotSeekable; }
+  uint64_t Size() const override { return at_; }
+  Status Flush() override { return kOk; }
+
+ private:
+  RepairFile& file_;
+  uint64_t at_;
 };
 
-// The index objects, collected in memory before they are written.
-class VectorSink final : public ByteSink {
+// The index objects' bytes compared with the file's from an offset on.
+class FileComparer final : public ByteSink {
  public:
+  FileComparer(CountingFile& file, uint64_t at) : file_(file), at_(at) {}
   Status Write(const uint8_t* data, size_t size) override {
-    bytes.insert(bytes.end(), data, data + size);
+    while (size > 0 && state_ == IndexState::kSame) {
+      const size_t n = std::min(size, kCompareChunk);
+      if (at_ > file_.file.Size() || n > file_.file.Size() - at_) {
+        state_ = IndexState::kCut;
+        break;
+      }
+      there_.resize(n);
+      const Status status = file_.ReadAt(at_, there_.data(), n);
+      if (Failed(status)) return status;
+      if (std::memcmp(there_.data(), data, n) != 0) state_ = IndexState::kDiffers;
+      at_ += n;
+      data += n;
+      size -= n;
+    }
     return kOk;
   }
   Status WriteAt(uint64_t, const uint8_t*, size_t) override { return kNotSeekable; }
-  uint64_t Size() const override { return bytes.size(); }
+  uint64_t Size() const override { return at_; }
   Status Flush() override { return kOk; }
-  std::vector<uint8_t> bytes;
-};
-
-std::u16string DescriptionString(const uint8_t* p, size_t bytes) {
-  std::u16string s;
-  for (size_t i = 0; i + 1 < bytes; i += 2) s.push_back(static_cast<char16_t>(load_u16le(p + i)));
-  if (!s.empty() && s.back() == 0) s.pop_back();
-  return s;
-}
-
-// What the header declares, as the FileInfo the muxer was given; false
-// (with `why`) when it is not laid out so that one can be read.
-bool ReadFileInfo(const std::vector<uint8_t>& h, FileInfo* info, std::string* why) {
-  struct Extended {
-    uint16_t number;
-    uint32_t bitrate, buffer_window;
-    uint64_t frame_time;
-  };
-  std::vector<Extended> extended;
-  bool file_properties = false;
-  size_t at = kHeaderObjectFixedSize;
-  const size_t end = h.size() - kDataObjectHeaderSize;
-  while (at < end) {
-    if (end - at < kObjectHeaderSize) return (*why = "its header objects do not add up", false);
-    const uint8_t* o = h.data() + at;
-    const uint64_t size = load_u64le(o + 16);
-    if (size < kObjectHeaderSize || size > end - at) {
-      return (*why = "its header objects do not add up", false);
-    }
-    const Guid id = LoadGuid(o);
-    const size_t n = static_cast<size_t>(size);
-    if (id == kFilePropertiesObject && n == kFilePropertiesSize) {
-      file_properties = true;
-      info->file_id = LoadGuid(o + kFileIdOffset);
-      info->creation_time = load_u64le(o + kFilePropertiesCreationDateOffset);
-      const uint64_t preroll = load_u64le(o + kFilePropertiesPrerollOffset);
-      info->preroll_ms = static_cast<uint32_t>(std::min<uint64_t>(preroll, UINT32_MAX));
-      info->packet_size = load_u32le(o + kFilePropertiesMinPacketOffset);
-    } else if (id == kStreamPropertiesObject && n >= kStreamPropertiesFixedSize) {
-      StreamInfo s;
-      s.kind = LoadGuid(o + kObjectHeaderSize) == kVideoMedia ? StreamKind::kVideo : StreamKind::kAudio;
-      s.number = load_u16le(o + 72) & kStreamNumberMask;
-      const uint32_t specific = load_u32le(o + 64);
-      const size_t skip = s.kind == StreamKind::kVideo ? kVideoTypeSpecificHeaderSize : 0;
-      if (specific < skip || kStreamPropertiesFixedSize + uint64_t{specific} > n) {
-        return (*why = "a stream's format does not fit its object", false);
-      }
-      const uint8_t* format = o + kStreamPropertiesFixedSize + skip;
-      s.format.assign(format, format + (specific - skip));
-      info->streams.push_back(std::move(s));
-    } else if (id == kHeaderExtensionObject && n >= kHeaderExtensionFixedSize) {
-      for (size_t c = kHeaderExtensionFixedSize; n - c >= kObjectHeaderSize;) {
-        const uint64_t child = load_u64le(o + c + 16);
-        if (child < kObjectHeaderSize || child > n - c) break;
-        if (LoadGuid(o + c) == kExtendedStreamPropertiesObject && child == kEspSize) {
-          const uint8_t* e = o + c;
-          extended.push_back({static_cast<uint16_t>(load_u16le(e + kExtendedStreamNumberOffset)),
-                              load_u32le(e + kEspBitrateOffset), load_u32le(e + kEspBufferWindowOffset),
-                              load_u64le(e + kEspFrameTimeOffset)});
-        }
-        c += static_cast<size_t>(child);
-      }
-    } else if (id == kContentDescriptionObject && n >= kObjectHeaderSize + 10) {
-      std::u16string* strings[5] = {&info->title, &info->author, &info->copyright,
-                                    &info->description, &info->rating};
-      size_t s = kObjectHeaderSize + 10;
-      for (size_t i = 0; i < 5; ++i) {
-        const size_t length = load_u16le(o + kObjectHeaderSize + 2 * i);
-        if (length > n - s) return (*why = "its content description does not add up", false);
-        *strings[i] = DescriptionString(o + s, length);
-        s += length;
-      }
-    }
-    at += n;
-  }
-  if (!file_properties) return (*why = "it has no file properties", false);
-  for (StreamInfo& s : info->streams) {
-    for (const Extended& e : extended) {
-      if (e.number != s.number) continue;
-      s.bitrate = e.bitrate;
-      s.buffer_window_ms = e.buffer_window;
-      s.avg_time_per_frame = e.frame_time;
-    }
-  }
-  if (Failed(ValidateFileInfo(*info)) || info->packet_size == 0) {
-    return (*why = "its header declares what this system's writer does not write", false);
-  }
-  return true;
-}
-
-// Zeroes the fields of a header image that ending the file changes.
-void ClearTotals(std::vector<uint8_t>& h) {
-  const auto clear = [&h](size_t at, size_t n) {
-    if (at + n <= h.size()) std::memset(h.data() + at, 0, n);
-  };
-  const size_t end = h.size() - kDataObjectHeaderSize;
-  for (size_t at = kHeaderObjectFixedSize; end - at >= kObjectHeaderSize;) {
-    const uint8_t* o = h.data() + at;
-    const uint64_t size = load_u64le(o + 16);
-    if (size < kObjectHeaderSize || size > end - at) return;
-    const Guid id = LoadGuid(o);
-    if (id == kFilePropertiesObject) {
-      clear(at + kFilePropertiesFileSizeOffset, 8);
-      clear(at + kFilePropertiesPacketCountOffset, 8);
-      clear(at + kFilePropertiesPlayDurationOffset, 8);
-      clear(at + kFilePropertiesSendDurationOffset, 8);
-      clear(at + kFilePropertiesFlagsOffset, 4);
-    } else if (id == kHeaderExtensionObject && size >= kHeaderExtensionFixedSize) {
-      for (size_t c = kHeaderExtensionFixedSize; size - c >= kObjectHeaderSize;) {
-        const uint64_t child = load_u64le(o + c + 16);
-        if (child < kObjectHeaderSize || child > size - c) break;
-        if (LoadGuid(o + c) == kExtendedStreamPropertiesObject && child == kEspSize) {
-          clear(at + c + kEspMaxObjectSizeOffset, 4);
-          clear(at + c + kExtendedStreamFlagsOffset, 4);
-        }
-        c += static_cast<size_t>(child);
-      }
-    }
-    at += static_cast<size_t>(size);
-  }
-  clear(end + 16, 8);  // the Data Object's size
-  clear(end + 40, 8);  // and packet count
-}
-
-// Where a power cut may have lost what the file holds: nowhere (the file
-// size) when the header says the file was ended, since the writer makes the
-// packets durable before it ends the header when it syncs at all; else from
-// the count of durable bytes the writer noted in the File Size field
-// (Muxer::MarkDurable), or from the first packet when it noted none.
-uint64_t AtRiskFrom(const std::vector<uint8_t>& h, uint64_t data_start, uint64_t size) {
-  const size_t end = h.size() - kDataObjectHeaderSize;
-  for (size_t at = kHeaderObjectFixedSize; end - at >= kObjectHeaderSize;) {
-    const uint8_t* o = h.data() + at;
-    const uint64_t object = load_u64le(o + 16);
-    if (object < kObjectHeaderSize || object > end - at) break;
-    if (LoadGuid(o) == kFilePropertiesObject && object >= kFilePropertiesFlagsOffset + 4) {
-      if ((load_u32le(o + kFilePropertiesFlagsOffset) & kFileFlagBroadcast) == 0) return size;
-      const uint64_t durable = load_u64le(o + kFilePropertiesFileSizeOffset);
-      return durable >= data_start && durable <= size ? durable : data_start;
-    }
-    at += static_cast<size_t>(object);
-  }
-  return data_start;
-}
-
-// One sample as the walk meets it.
-struct Sample {
-  bool open = false;
-  uint8_t stream_byte = 0;
-  uint8_t object_number = 0;
-  uint32_t size = 0, have = 0, presentation_ms = 0;
-  uint64_t first_packet = 0;
-  uint32_t payload_index = 0;   // its first payload's, in its first packet
-  uint32_t payload_offset = 0;  // and where that begins
-};
-
-// Where the kept data ends: before payload `payload` (at byte `offset`) of
-// packet `packet`; payload 0 means before the whole packet.
-struct Cut {
-  uint64_t packet = 0;
-  uint32_t payload = 0;
-  uint32_t offset = 0;
-};
-
-struct StreamTotals {
-  bool video = false;
-  uint32_t max_object_size = 0;
-  SimpleIndex index;
-};
-
-class Walk {
- public:
-  // Bytes from `at_risk` on may have been lost to a power cut (see
-  // AtRiskFrom); the file holds `file_size` bytes.
-  Walk(CountingFile& file, const FileInfo& info, uint64_t data_start, uint64_t packets,
-       uint64_t at_risk, uint64_t file_size)
-      : file_(file), info_(info), data_start_(data_start), available_(packets),
-        ps_(info.packet_size), at_risk_(at_risk), file_size_(file_size) {
-    slot_.fill(-1);
-    streams_.resize(info.streams.size());
-    for (size_t i = 0; i < info.streams.size(); ++i) {
-      slot_[info.streams[i].number] = static_cast<int>(i);
-      streams_[i].video = info.streams[i].kind == StreamKind::kVideo;
-    }
-  }
-
-  // Walks the packets to the cut; false when a read fails.
-  bool Run(Status* status) {
-    uint8_t head[kPeekSize];
-    for (uint64_t p = 0; p < available_; ++p) {
-      const size_t n = std::min<size_t>(sizeof head, ps_);
-      *status = file_.ReadAt(Offset(p), head, n);
-      if (Failed(*status)) return false;
-      const int lost = LostPage(p, head, n, status);
-      if (lost < 0) return false;
-      if (lost > 0) {
-        cut_ = {p, 0, 0};
-        break;
-      }
-      uint32_t stop_payload = 0, stop_offset = 0;
-      const int parsed = Packet(p, head, n, &stop_payload, &stop_offset, status);
-      if (parsed < 0) return false;
-      if (parsed == 0) {
-        cut_ = {p, stop_payload, stop_offset};
-        break;
-      }
-      cut_ = {p + 1, 0, 0};
-    }
-    if (open_.open) {
-      ++dropped_;
-      cut_ = {open_.first_packet, open_.payload_index, open_.payload_offset};
-    }
-    return true;
-  }
-
-  const Cut& cut() const { return cut_; }
-  uint64_t samples() const { return samples_; }
-  uint64_t dropped() const { return dropped_; }
-  bool any_sample() const { return any_; }
-  uint64_t end_time() const { return end_time_; }
-  std::vector<StreamTotals>& streams() { return streams_; }
-  uint64_t Offset(uint64_t packet) const { return data_start_ + packet * ps_; }
+  IndexState state() const { return state_; }
 
  private:
-  // 1 when packet `p` (whose first `n` bytes are `head`) has bytes in a
-  // page that a power cut lost: where the file may not be durable, a page
-  // whose bytes there are all zeros. The packets' data never fills a page
-  // with zeros in practice, and a packet's padding is zeros by right, so
-  // only the bytes its header and payloads fill are looked at. 0 when it has
-  // none (or lies where the file was durable); -1 when a read fails.
-  int LostPage(uint64_t p, const uint8_t* head, size_t n, Status* status) {
-    const uint64_t begin = Offset(p);
-    uint64_t used = ps_;
-    if (n > kPaddingLengthOffset + 1 && head[3] == kLengthTypeMultiple) {
-      used -= std::min<uint64_t>(load_u16le(head + kPaddingLengthOffset), ps_ - 1);
-    }
-    const uint64_t end = begin + used;
-    const uint64_t from = std::max(begin, at_risk_);
-    if (from >= end) return 0;
-    const uint64_t first = from / kPageSize * kPageSize;
-    const uint64_t last = std::min(file_size_, (end + kPageSize - 1) / kPageSize * kPageSize);
-    pages_.resize(static_cast<size_t>(last - first));
-    *status = file_.ReadAt(first, pages_.data(), pages_.size());
-    if (Failed(*status)) return -1;
-    for (uint64_t page = first; page < end; page += kPageSize) {
-      const uint64_t lo = std::max(page, at_risk_);
-      const uint64_t hi = std::min(page + kPageSize, last);
-      if (lo >= hi) continue;
-      const uint8_t* bytes = pages_.data() + (lo - first);
-      if (std::all_of(bytes, bytes + (hi - lo), [](uint8_t b) { return b == 0; })) return 1;
-    }
-    return 0;
-  }
-
-  // 1: the packet is whole and laid out as the builder lays it out; 0: the
-  // walk ends in it, before payload *stop (at byte *stop_offset); -1: a
-  // read failed.
-  int Packet(uint64_t p, const uint8_t* head, size_t n, uint32_t* stop, uint32_t* stop_offset,
-             Status* status) {
-    *stop = 0;
-    *stop_offset = 0;
-    if (n < kFirstMultiPayloadOffset || head[0] != kErrorCorrectionFlags || head[1] != 0 ||
-        head[2] != 0 || (head[3] != kLengthTypeSingle && head[3] != kLengthTypeMultiple) ||
-        head[4] != kPropertyFlags || load_u16le(head + 11) != 0) {
-      return 0;
-    }
-    const uint32_t padding = load_u16le(head + kPaddingLengthOffset);
-    if (head[3] == kLengthTypeSingle) {
-      if (padding != 0 || n < kPacketHeaderSize + kSinglePayloadHeaderSize) return 0;
-      const uint32_t length = ps_ - static_cast<uint32_t>(kPacketHeaderSize + kSinglePayloadHeaderSize);
-      return Payload(p, 0, kPacketHeaderSize, head + kPacketHeaderSize, length) ? 1 : 0;
-    }
-    const uint32_t count = head[kPayloadFlagsOffset] & 0x3F;
-    if ((head[kPayloadFlagsOffset] & 0xC0) != kPayloadLengthWord || count == 0 ||
-        padding > ps_ - kFirstMultiPayloadOffset) {
-      return 0;
-    }
-    const uint32_t used = ps_ - padding;
-    uint32_t at = kFirstMultiPayloadOffset;
-    uint8_t h[kMultiPayloadHeaderSize];
-    for (uint32_t k = 0; k < count; ++k) {
-      *stop = k;
-      *stop_offset = at;
-      if (used - at < kMultiPayloadHeaderSize + 1) return 0;
-      const uint8_t* ph = head + at;
-      if (at + kMultiPayloadHeaderSize > n) {
-        *status = file_.ReadAt(Offset(p) + at, h, sizeof h);
-        if (Failed(*status)) return -1;
-        ph = h;
-      }
-      const uint32_t length = load_u16le(ph + kSinglePayloadHeaderSize);
-      if (length == 0 || length > used - at - kMultiPayloadHeaderSize) return 0;
-      if (!Payload(p, k, at, ph, length)) return 0;
-      at += static_cast<uint32_t>(kMultiPayloadHeaderSize) + length;
-    }
-    if (at != used) {
-      // What stands after the last payload is not padding the header counts.
-      *stop = count;
-      *stop_offset = at;
-      return 0;
-    }
-    return 1;
-  }
-
-  // One payload of `length` data bytes: false when it is not one the
-  // builder writes at this point (its sample is then not taken).
-  bool Payload(uint64_t p, uint32_t k, uint32_t at, const uint8_t* h, uint32_t length) {
-    const uint8_t stream_byte = h[0];
-    const uint32_t offset = load_u32le(h + 2);
-    const uint32_t size = load_u32le(h + 7);
-    const uint32_t presentation = load_u32le(h + 11);
-    if (h[6] != kReplicatedDataSize || slot_[stream_byte & kStreamNumberMask] < 0 || size == 0 ||
-        size >= kMaxSampleSize) {
-      return false;
-    }
-    if (offset == 0) {
-      if (open_.open || length > size) return false;
-      open_ = Sample{true, stream_byte, h[1], size, 0, presentation, p, k, k == 0 ? 0 : at};
-    } else if (!open_.open || offset != open_.have || stream_byte != open_.stream_byte ||
-               h[1] != open_.object_number || size != open_.size ||
-               presentation != open_.presentation_ms || length > size - open_.have) {
-      return false;
-    }
-    open_.have += length;
-    if (open_.have == open_.size) Complete(p);
-    return true;
-  }
-
-  // A sample whose last byte is in packet `p`: what it adds to the totals
-  // and the index, as the muxer adds it once its packets are written.
-  void Complete(uint64_t p) {
-    const Sample s = open_;
-    open_ = Sample{};
-    const int index = slot_[s.stream_byte & kStreamNumberMask];
-    const StreamInfo& info = info_.streams[static_cast<size_t>(index)];
-    StreamTotals& st = streams_[static_cast<size_t>(index)];
-    st.max_object_size = std::max(st.max_object_size, s.size);
-    if (st.video && (s.stream_byte & kKeyFrameBit) != 0) {
-      st.index.AddKeyFrame(s.presentation_ms, s.first_packet, p);
-    }
-    const uint64_t ms = s.presentation_ms >= info_.preroll_ms ? s.presentation_ms - info_.preroll_ms : 0;
-    end_time_ = std::max(end_time_, ms * kTicksPerMs + info.avg_time_per_frame);
-    any_ = true;
-    ++samples_;
-  }
-
   CountingFile& file_;
-  const FileInfo& info_;
-  const uint64_t data_start_;
-  const uint64_t available_;
-  const uint32_t ps_;
-  const uint64_t at_risk_, file_size_;
-  std::vector<uint8_t> pages_;  // the pages LostPage looks at
-  std::array<int, 128> slot_{};  // stream number -> index in the streams, or -1
-  std::vector<StreamTotals> streams_;
-  Sample open_;
-  Cut cut_;
-  uint64_t samples_ = 0, dropped_ = 0, end_time_ = 0;
-  bool any_ = false;
+  uint64_t at_;
+  std::vector<uint8_t> there_;
+  IndexState state_ = IndexState::kSame;
 };
 
-bool AllZero(const uint8_t* p, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    if (p[i] != 0) return false;
+// The most the index of `packet_bytes` bytes of packets may take.
+uint64_t IndexLimit(uint64_t packet_bytes) { return std::max(packet_bytes, kIndexAllowance); }
+
+// What the repair works out before it writes anything.
+struct Plan {
+  std::vector<uint8_t> header;  // as it stands, with the Data Object's header
+  FileInfo info;
+  HeaderNotes notes;
+  uint64_t data_start = 0;
+  uint64_t at_risk = 0;  // where a power cut may have lost pages
+  uint64_t packets = 0, data_end = 0;
+  std::vector<uint8_t> last;  // the last packet kept, as it is to stand
+  bool rewrite = false;       // which is not as it stands
+  HeaderTotals totals;
+  std::vector<uint8_t> ended;         // the header a clean end gives
+  std::vector<SimpleIndex*> indexes;  // one a video stream, in stream-number order
+  uint64_t index_bytes = 0;
+};
+
+RepairReport Foreign(RepairReport report, const std::string& why) {
+  report.outcome = RepairOutcome::kForeign;
+  report.why = why;
+  return report;
+}
+
+RepairReport Error(RepairReport report, Status status) {
+  report.outcome = RepairOutcome::kError;
+  report.status = status;
+  return report;
+}
+
+// The header and the Data Object's header, if they are the muxer's: kOk and
+// an empty `why`, or the reason they are not.
+Status ReadHeader(CountingFile& file, Plan& plan, std::string* why) {
+  const uint64_t size = file.file.Size();
+  uint8_t top[kHeaderObjectFixedSize];
+  if (size < sizeof top + kDataObjectHeaderSize) {
+    return (*why = "it is too short for an ASF header", kOk);
   }
+  Status status = file.ReadAt(0, top, sizeof top);
+  if (Failed(status)) return status;
+  if (LoadGuid(top) != kHeaderObject) return (*why = "it has no ASF header", kOk);
+  const uint64_t header_object = load_u64le(top + 16);
+  if (header_object < sizeof top || header_object > kMaxHeaderSize ||
+      header_object > size - kDataObjectHeaderSize) {
+    return (*why = "its ASF header's size is impossible", kOk);
+  }
+  plan.header.resize(static_cast<size_t>(header_object) + kDataObjectHeaderSize);
+  status = file.ReadAt(0, plan.header.data(), plan.header.size());
+  if (Failed(status)) return status;
+  if (LoadGuid(plan.header.data() + header_object) != kDataObject) {
+    return (*why = "no Data Object follows its header", kOk);
+  }
+  if (!ReadFileInfo(plan.header, &plan.info, why)) return kOk;
+  std::vector<uint8_t> expected = BuildHeader(plan.info, plan.info.packet_size, HeaderTotals{});
+  std::vector<uint8_t> found = plan.header;
+  ClearTotals(expected);
+  ClearTotals(found);
+  if (expected != found) *why = "its header is not laid out as Kestrum's writer lays it out";
+  plan.notes = ReadHeaderNotes(plan.header);
+  plan.data_start = plan.header.size();
+  // Where a power cut may have lost what the file holds: nowhere when the
+  // header says the file ended (a writer that syncs makes the packets
+  // durable before it ends the header); else from the count of durable
+  // bytes the writer noted (Muxer::MarkDurable), or from the first packet
+  // when it noted none.
+  const uint64_t durable = plan.notes.file_size;
+  if (plan.notes.ended) {
+    plan.at_risk = size;
+  } else {
+    plan.at_risk = durable >= plan.data_start && durable <= size ? durable : plan.data_start;
+  }
+  return kOk;
+}
+
+// The last packet kept, whole: a multiple-payload packet loses its payloads
+// from the cut on, and its padding must be zeros.
+Status TrimLast(CountingFile& file, const Walk& walk, Plan& plan) {
+  const Cut& cut = walk.cut();
+  plan.packets = cut.packet + (cut.payload > 0 ? 1 : 0);
+  if (plan.packets == 0) return kOk;
+  const uint32_t ps = plan.info.packet_size;
+  std::vector<uint8_t>& last = plan.last;
+  last.resize(ps);
+  const Status status = file.ReadAt(walk.Offset(plan.packets - 1), last.data(), ps);
+  if (Failed(status) || last[3] != kLengthTypeMultiple) return status;
+  const uint32_t count = last[kPayloadFlagsOffset] & 0x3Fu;
+  const uint32_t used = ps - load_u16le(last.data() + kPaddingLengthOffset);
+  uint32_t keep = count, end = used;
+  if (cut.payload > 0) {
+    keep = cut.payload;
+    end = cut.offset;
+  }
+  plan.rewrite = keep != count || end != used ||
+                 !std::all_of(last.begin() + end, last.end(), [](uint8_t b) { return b == 0; });
+  if (plan.rewrite) TrimPacket(last.data(), ps, keep, end);
+  return kOk;
+}
+
+// The totals and the indexes, as Muxer::End makes them; false, with the
+// report kUnbounded, when the index would outweigh the packets it indexes.
+bool Totals(Walk& walk, Plan& plan, RepairReport& report) {
+  const uint32_t ps = plan.info.packet_size;
+  const uint64_t preroll = uint64_t{plan.info.preroll_ms} * kTicksPerMs;
+  HeaderTotals& totals = plan.totals;
+  totals.finished = true;
+  totals.data_packets = plan.packets;
+  totals.play_duration = (walk.any_sample() ? walk.end_time() : 0) + preroll;
+  totals.send_duration = totals.play_duration - preroll;
+  plan.data_end = plan.data_start + plan.packets * ps;
+  std::vector<StreamTotals>& streams = walk.streams();
+  for (const StreamTotals& s : streams) totals.max_object_size.push_back(s.max_object_size);
+  const uint64_t entries = std::min<uint64_t>(totals.play_duration / kIndexInterval + 1,
+                                              std::numeric_limits<uint32_t>::max());
+  for (const StreamInfo& s : plan.info.streams) {
+    report.frame_time = std::max(report.frame_time, s.avg_time_per_frame);
+  }
+  bool all_video_indexed = true;
+  for (size_t number = 1; number < 128; ++number) {
+    for (size_t i = 0; i < plan.info.streams.size(); ++i) {
+      if (plan.info.streams[i].number != number || !streams[i].video) continue;
+      if (streams[i].index.empty() && !streams[i].index_past_limit) {
+        all_video_indexed = false;
+        continue;
+      }
+      plan.indexes.push_back(&streams[i].index);
+      plan.index_bytes +=
+          kSimpleIndexFixedSize +
+          std::max<uint64_t>(entries, streams[i].index.entry_count()) * kIndexEntrySize;
+    }
+  }
+  report.packet_bytes = plan.packets * ps;
+  if (plan.index_bytes > IndexLimit(report.packet_bytes)) {
+    report.outcome = RepairOutcome::kUnbounded;
+    report.index_bytes = plan.index_bytes;
+    report.play_duration = totals.play_duration;
+    return false;
+  }
+  for (SimpleIndex* index : plan.indexes) index->Finish(totals.play_duration);
+  totals.file_size = plan.data_end + plan.index_bytes;
+  totals.seekable = all_video_indexed;
+  plan.ended = BuildHeader(plan.info, ps, totals);
   return true;
+}
+
+// Whether the file holds, after its packets, the indexes a clean end writes.
+Status CompareIndex(CountingFile& file, const Plan& plan, IndexState* state) {
+  FileComparer compare(file, plan.data_end);
+  for (const SimpleIndex* index : plan.indexes) {
+    const Status status = index->WriteObject(compare, plan.info.file_id);
+    if (Failed(status)) return status;
+  }
+  *state = compare.state();
+  if (*state == IndexState::kSame && file.file.Size() < plan.totals.file_size) {
+    *state = IndexState::kCut;
+  }
+  return kOk;
+}
+
+// Whether the file is as the muxer ends one whose index did not fit (a
+// full disk, no memory): its packets whole, the header's totals but for
+// Seekable and the size, no index.
+bool EndedWithoutIndex(const Plan& plan, uint64_t size) {
+  if (plan.rewrite || plan.indexes.empty() || size != plan.data_end) return false;
+  HeaderTotals totals = plan.totals;
+  totals.seekable = false;
+  totals.file_size = plan.data_end;
+  return BuildHeader(plan.info, plan.info.packet_size, totals) == plan.header;
+}
+
+// An ended file that is not whole: `what` is wrong with it.
+void TellDamaged(CountingFile& file, const Walk& walk, const Plan& plan, const std::string& what,
+                 RepairReport& report) {
+  report.outcome = RepairOutcome::kDamaged;
+  report.damage = what;
+  report.size_after = report.size_before;
+  // Whole packets give a reader the samples the walk found; damaged ones
+  // are read past as a reader reads them.
+  if (walk.stopped_at() >= plan.notes.data_packets && walk.dropped() == 0) {
+    report.readable_samples = walk.samples();
+  } else {
+    report.readable_samples = CountReadableSamples(file, &report.cut_packet_not_read);
+  }
+}
+
+// What is wrong with an ended file that is not whole.
+void TellDamage(CountingFile& file, const Walk& walk, const Plan& plan, IndexState index,
+                RepairReport& report) {
+  DamageFacts f;
+  f.size = file.file.Size();
+  f.data_start = plan.data_start;
+  f.packet_size = plan.info.packet_size;
+  f.declared_packets = plan.notes.data_packets;
+  f.declared_size = plan.notes.file_size;
+  f.stopped_at = walk.stopped_at();
+  f.sample_left_open = walk.dropped() > 0;
+  f.open_sample_packet = walk.cut().packet;
+  f.packets_kept = plan.packets;
+  f.last_rewritten = plan.rewrite;
+  f.header_matches = plan.ended == plan.header;
+  f.index = index;
+  f.data_end = plan.data_end;
+  f.index_end = plan.totals.file_size;
+  TellDamaged(file, walk, plan, DescribeDamage(f), report);
+}
+
+// Step 2 of repair.h: all but the packet's first bytes, then those page by
+// page in order.
+Status RewriteLast(RepairFile& out, uint64_t at, const std::vector<uint8_t>& packet) {
+  Status status =
+      out.WriteAt(at + kFirstMultiPayloadOffset, packet.data() + kFirstMultiPayloadOffset,
+                  packet.size() - kFirstMultiPayloadOffset);
+  if (Succeeded(status)) status = out.Sync();
+  for (uint64_t from = at; Succeeded(status) && from < at + kFirstMultiPayloadOffset;) {
+    const uint64_t to = std::min(at + kFirstMultiPayloadOffset, (from / kPageSize + 1) * kPageSize);
+    status = out.WriteAt(from, packet.data() + (from - at), static_cast<size_t>(to - from));
+    if (Succeeded(status)) status = out.Sync();
+    from = to;
+  }
+  return status;
+}
+
+// The writes, in the order repair.h gives; *wrote once the first began.
+Status WriteRepair(RepairFile& out, const Walk& walk, Plan& plan, bool* wrote) {
+  // The header of step 4, made before anything is written.
+  const size_t field = plan.notes.file_size_field;
+  std::vector<uint8_t> unconfirmed = plan.ended;
+  store_u64le(unconfirmed.data() + field, plan.totals.file_size);
+  uint8_t* const flags = unconfirmed.data() + field + kFileSizeThroughFlags - 4;
+  store_u32le(flags, load_u32le(flags) | kFileFlagBroadcast);
+
+  Status status = kOk;
+  *wrote = true;
+  if (plan.rewrite && plan.at_risk < plan.data_end) {
+    uint8_t durable[8];
+    store_u64le(durable, plan.data_end);
+    status = out.Sync();
+    if (Succeeded(status)) {
+      status = out.WriteAt(plan.notes.file_size_field, durable, sizeof durable);
+    }
+    if (Succeeded(status)) status = out.Sync();
+  }
+  if (Succeeded(status) && out.Size() > plan.data_end) {
+    status = out.Truncate(plan.data_end);
+    if (Succeeded(status)) status = out.Sync();
+  }
+  if (Succeeded(status) && plan.rewrite) {
+    status = RewriteLast(out, walk.Offset(plan.packets - 1), plan.last);
+  }
+  if (Succeeded(status) && !plan.indexes.empty()) {
+    FileAppender append(out, plan.data_end);
+    for (const SimpleIndex* index : plan.indexes) {
+      if (Succeeded(status)) status = index->WriteObject(append, plan.info.file_id);
+    }
+    if (Succeeded(status)) status = out.Sync();
+  }
+  if (Failed(status)) return status;
+  status = out.WriteAt(0, unconfirmed.data(), unconfirmed.size());
+  if (Succeeded(status)) status = out.Sync();
+  if (Succeeded(status)) {
+    status = out.WriteAt(field, plan.ended.data() + field, kFileSizeThroughFlags);
+  }
+  if (Succeeded(status)) status = out.Sync();
+  return status;
 }
 
 RepairReport RepairIn(CountingFile& file, bool check_only) {
   RepairReport report;
-  const uint64_t size = file.file.Size();
-  report.size_before = report.size_after = size;
-  const auto foreign = [&report](const std::string& why) {
-    report.outcome = RepairOutcome::kForeign;
-    report.why = why;
-    return report;
-  };
-  const auto failed = [&report](Status status) {
-    report.outcome = RepairOutcome::kError;
-    report.status = status;
-    return report;
-  };
-
-  // The header and the Data Object's header.
-  uint8_t top[kHeaderObjectFixedSize];
-  if (size < sizeof top + kDataObjectHeaderSize) return foreign("it is too short for an ASF header");
-  Status status = file.ReadAt(0, top, sizeof top);
-  if (Failed(status)) return failed(status);
-  if (LoadGuid(top) != kHeaderObject) return foreign("it has no ASF header");
-  const uint64_t header_object = load_u64le(top + 16);
-  if (header_object < sizeof top || header_object > kMaxHeaderSize ||
-      header_object > size - kDataObjectHeaderSize) {
-    return foreign("its ASF header's size is impossible");
-  }
-  std::vector<uint8_t> header(static_cast<size_t>(header_object) + kDataObjectHeaderSize);
-  status = file.ReadAt(0, header.data(), header.size());
-  if (Failed(status)) return failed(status);
-  if (LoadGuid(header.data() + header_object) != kDataObject) {
-    return foreign("no Data Object follows its header");
-  }
-  FileInfo info;
+  report.size_before = report.size_after = file.file.Size();
+  Plan plan;
   std::string why;
-  if (!ReadFileInfo(header, &info, &why)) return foreign(why);
-  std::vector<uint8_t> expected = BuildHeader(info, info.packet_size, HeaderTotals{});
-  std::vector<uint8_t> found = header;
-  ClearTotals(expected);
-  ClearTotals(found);
-  if (expected != found) return foreign("its header is not laid out as Kestrum's writer lays it out");
+  Status status = ReadHeader(file, plan, &why);
+  if (Failed(status)) return Error(report, status);
+  if (!why.empty()) return Foreign(report, why);
 
-  // The packets.
-  const uint32_t ps = info.packet_size;
-  const uint64_t data_start = header.size();
-  Walk walk(file, info, data_start, (size - data_start) / ps, AtRiskFrom(header, data_start, size),
-            size);
-  if (!walk.Run(&status)) return failed(status);
-  const Cut cut = walk.cut();
-  const uint64_t packets = cut.packet + (cut.payload > 0 ? 1 : 0);
-
-  // The last packet kept, whole: a multiple-payload packet loses its
-  // payloads from the cut on, and its padding must be zeros.
-  std::vector<uint8_t> last;
-  bool rewrite = false;
-  if (packets > 0) {
-    last.resize(ps);
-    status = file.ReadAt(walk.Offset(packets - 1), last.data(), ps);
-    if (Failed(status)) return failed(status);
-    if (last[3] == kLengthTypeMultiple) {
-      uint32_t keep = last[kPayloadFlagsOffset] & 0x3F;
-      uint32_t end = ps - load_u16le(last.data() + kPaddingLengthOffset);
-      if (cut.payload > 0) {
-        keep = cut.payload;
-        end = cut.offset;
-      }
-      rewrite = keep != (last[kPayloadFlagsOffset] & 0x3Fu) ||
-                end != ps - load_u16le(last.data() + kPaddingLengthOffset) ||
-                !AllZero(last.data() + end, ps - end);
-      if (rewrite) TrimPacket(last.data(), ps, keep, end);
+  const uint32_t ps = plan.info.packet_size;
+  uint64_t packets = (report.size_before - plan.data_start) / ps;
+  if (plan.notes.ended) packets = std::min(packets, plan.notes.data_packets);
+  Walk walk(file, plan.info, plan.data_start, packets, plan.at_risk, report.size_before,
+            IndexLimit(packets * ps));
+  if (!walk.Run(&status)) return Error(report, status);
+  status = TrimLast(file, walk, plan);
+  if (Failed(status)) return Error(report, status);
+  if (!Totals(walk, plan, report)) {
+    // Ended, it is told as damaged (its header's frame time, or a sample's
+    // time, is not what its writer wrote).
+    if (plan.notes.ended) {
+      TellDamaged(file, walk, plan,
+                  "its header's frame time, or its samples' times, would give it an index of " +
+                      std::to_string(report.index_bytes) + " bytes for the " +
+                      std::to_string(report.packet_bytes) + " bytes of its packets",
+                  report);
     }
+    return report;
   }
-
-  // The totals and the index, as Muxer::End makes them.
-  const uint64_t preroll = uint64_t{info.preroll_ms} * kTicksPerMs;
-  HeaderTotals totals;
-  totals.finished = true;
-  totals.data_packets = packets;
-  totals.play_duration = (walk.any_sample() ? walk.end_time() : 0) + preroll;
-  totals.send_duration = totals.play_duration - preroll;
-  const uint64_t data_end = data_start + packets * ps;
-  totals.file_size = data_end;
-  bool all_video_indexed = true;
-  VectorSink indexes;
-  try {
-    std::vector<StreamTotals>& streams = walk.streams();
-    for (const StreamTotals& s : streams) totals.max_object_size.push_back(s.max_object_size);
-    for (size_t number = 1; number < 128; ++number) {
-      for (size_t i = 0; i < info.streams.size(); ++i) {
-        if (info.streams[i].number != number || !streams[i].video) continue;
-        if (streams[i].index.empty()) {
-          all_video_indexed = false;
-          continue;
-        }
-        streams[i].index.Finish(totals.play_duration);
-        (void)streams[i].index.WriteObject(indexes, info.file_id);
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    return failed(kOutOfMemory);
-  }
-  totals.file_size += indexes.bytes.size();
-  totals.seekable = all_video_indexed;
-  const std::vector<uint8_t> ended = BuildHeader(info, ps, totals);
-
-  report.packets = packets;
+  report.packets = plan.packets;
   report.samples = walk.samples();
   report.samples_dropped = walk.dropped();
-  report.play_duration = totals.play_duration;
-  report.packet_trimmed = rewrite;
-  report.size_after = totals.file_size;
+  report.play_duration = plan.totals.play_duration;
+  report.packet_trimmed = plan.rewrite;
+  report.size_after = plan.totals.file_size;
 
-  // Whole already: the header, the index and the size as they would be.
-  bool whole = !rewrite && size == totals.file_size && ended == header;
-  if (whole && !indexes.bytes.empty()) {
-    std::vector<uint8_t> there(indexes.bytes.size());
-    status = file.ReadAt(data_end, there.data(), there.size());
-    if (Failed(status)) return failed(status);
-    whole = there == indexes.bytes;
+  // The index is read where the file may be whole, or its header says so.
+  IndexState index = IndexState::kDiffers;
+  const bool may_be_whole =
+      !plan.rewrite && report.size_before == plan.totals.file_size && plan.ended == plan.header;
+  if (may_be_whole || plan.notes.ended) {
+    status = CompareIndex(file, plan, &index);
+    if (Failed(status)) return Error(report, status);
   }
-  if (whole) {
+  if (may_be_whole && index == IndexState::kSame) {
     report.outcome = RepairOutcome::kWhole;
+    return report;
+  }
+  if (plan.notes.ended && EndedWithoutIndex(plan, report.size_before)) {
+    report.outcome = RepairOutcome::kWhole;
+    report.without_index = true;
+    report.size_after = report.size_before;
+    return report;
+  }
+  if (plan.notes.ended) {
+    TellDamage(file, walk, plan, index, report);
     return report;
   }
   report.outcome = RepairOutcome::kRepaired;
   if (check_only) return report;
-
-  RepairFile& out = file.file;
-  if (rewrite) {
-    status = out.WriteAt(walk.Offset(packets - 1), last.data(), last.size());
-    if (Succeeded(status)) status = out.Sync();
-    if (Failed(status)) return failed(status);
-  }
-  if (!indexes.bytes.empty()) status = out.WriteAt(data_end, indexes.bytes.data(), indexes.bytes.size());
-  if (Succeeded(status) && size != totals.file_size) status = out.Truncate(totals.file_size);
-  if (Succeeded(status)) status = out.Sync();
-  if (Succeeded(status)) status = out.WriteAt(0, ended.data(), ended.size());
-  if (Succeeded(status)) status = out.Sync();
-  if (Failed(status)) return failed(status);
+  status = WriteRepair(file.file, walk, plan, &report.wrote);
+  if (Failed(status)) return Error(report, status);
   return report;
 }
 
@@ -576,13 +419,14 @@ RepairReport RepairIn(CountingFile& file, bool check_only) {
 RepairReport Repair(RepairFile& file, bool check_only) {
   CountingFile counting(file);
   RepairReport report;
+  report.size_before = report.size_after = file.Size();
   try {
     report = RepairIn(counting, check_only);
   } catch (const std::bad_alloc&) {
     report.outcome = RepairOutcome::kError;
     report.status = kOutOfMemory;
   }
-  report.bytes_read = counting.bytes_read;
+  report.bytes_read = counting.bytes_read();
   return report;
 }
 

@@ -21,7 +21,8 @@
 // the walk as a packet that is not laid out would. Where the writer noted
 // nothing, that holds from the first packet on (the whole file is read);
 // where the header says the file ended, nowhere (a writer that syncs makes
-// the packets durable before the header says so).
+// the packets durable before the header says so), and the walk covers only
+// the packets its Data Object counts.
 //
 // Which file is the muxer's: its header must be the one BuildHeader gives
 // for what the header declares, all but the fields that ending changes (the
@@ -44,19 +45,45 @@
 // system's roads time them; each sample lasts the stream's declared frame
 // time (Extended Stream Properties), as the library's samples do.
 //
+// What is written is bounded by what the file holds: the index (6 bytes a
+// second of play duration, a sample ending its declared frame time after its
+// time) must not outweigh the packets it indexes, or 1 MiB; a header whose
+// frame time, or samples whose times, would make it larger are refused
+// (kUnbounded; kDamaged where the header says the file ended) before
+// anything is held for it.
+//
+// A file whose header says it ended (Broadcast clear) is never written: the
+// writer, or a repair, ended it, and nothing after its end is this system's
+// to cut. One that is as a clean end leaves it is whole (so is one the muxer
+// ended without its index, which did not fit); any other is
+// damaged, and the report tells where (the first packet that is not laid
+// out, a header whose totals are not its packets', an index that is not
+// theirs, bytes after its objects) and how many whole samples a reader that
+// reads past damage still gets from it.
+//
 // Order of the writes, so that a repair stopped at any point (a kill, a
-// power cut, a full disk) leaves a file that a second repair ends the same
-// way, since nothing it reads from the header's totals is trusted:
-//  1. the last packet kept, when it must lose payloads (rewritten whole);
-//  2. the Simple Index, right after the packets kept (over the bytes of
-//     packets that go), then the file is cut to its end;
-//  3. the header with the final totals (Broadcast cleared, Seekable set).
+// power cut, a full disk) leaves a file that a second repair ends with the
+// same samples, since nothing it reads from the header's totals is trusted:
+//  0. when the last packet kept is to be rewritten, the file is made durable
+//     and the header notes that its bytes up to the end of that packet are
+//     (the writer's durable count, raised): a page of zeros the rewrite
+//     leaves there is then never taken for one a power cut lost;
+//  1. the file is cut to the end of the packets kept, so no packet after
+//     them is met by a later walk whatever the rest leaves;
+//  2. the last packet kept, when it must lose payloads or its padding is not
+//     zeros: first all but its first 14 bytes (the payloads that go become
+//     padding), then those 14 (payload count and padding length) page by
+//     page in order. Any page of it written or not, the walk meets a packet
+//     whose payload count, padding or payload headers end it at the same
+//     payload, or the trimmed packet;
+//  3. the Simple Index, after the packets kept; torn, what it leaves after
+//     the packets is no packet;
+//  4. the header with the final totals but Broadcast still set and the File
+//     Size field counting every byte durable; torn, it differs from the
+//     muxer's only in the fields that ending changes;
+//  5. Broadcast cleared and the file's size, in one page.
 // Each step is made durable (fdatasync / FlushFileBuffers) before the next,
-// so a reader that finds the header ended finds the index too. A torn step
-// 1 leaves a packet whose payload count, padding or payload header does not
-// match, which the walk meets and cuts the same way; a torn step 2 leaves
-// bytes after the packets that are no packet; a torn step 3 leaves a header
-// that differs from the muxer's only in the fields that ending changes.
+// so a header that says the file ended stands over its packets and index.
 #pragma once
 
 #include <cstdint>
@@ -84,21 +111,23 @@ class RepairFile {
 
 enum class RepairOpen {
   kOpened,
-  kNotFound,   // nothing at the path
-  kFolder,     // a folder
+  kNotFound,    // nothing at the path
+  kFolder,      // a folder
   kNotRegular,  // a FIFO, a device, a socket
-  kInUse,      // another program is writing it (or reading it so that it may not be written)
+  kInUse,       // another program is writing it (or reading it so that it may not be written)
   kCannotOpen,  // it could not be opened (errno / GetLastError in `status`)
 };
 
 // Opens the regular file at `path` for repair (`write` false: read-only,
 // for a check; the lock is taken all the same). Null unless *result is kOpened.
-std::unique_ptr<RepairFile> OpenRepairFile(const std::string& path, bool write,
-                                           RepairOpen* result, Status* status);
+std::unique_ptr<RepairFile> OpenRepairFile(const std::string& path, bool write, RepairOpen* result,
+                                           Status* status);
 
 enum class RepairOutcome {
   kWhole,      // already ended as the muxer ends it: nothing was written
   kRepaired,   // ended (or, with check_only, would be)
+  kDamaged,    // its header says it ended, but it is not whole: nothing was written
+  kUnbounded,  // its index would outweigh what it holds: nothing was written
   kForeign,    // not a file this system's muxer wrote: nothing was written
   kError,      // a read or a write failed (`status`)
 };
@@ -108,16 +137,28 @@ struct RepairReport {
   std::string why;  // kForeign: what is not as the muxer writes it
   Status status = kOk;
   uint64_t size_before = 0, size_after = 0;
-  uint64_t packets = 0;         // data packets kept
-  uint64_t samples = 0;         // samples kept
+  uint64_t packets = 0;          // data packets kept
+  uint64_t samples = 0;          // samples kept
   uint64_t samples_dropped = 0;  // begun in the file but not whole in what is kept
-  uint64_t play_duration = 0;   // 100-ns units, preroll included
-  bool packet_trimmed = false;  // the last packet kept lost payloads
-  uint64_t bytes_read = 0;      // by the repair, through ReadAt
+  uint64_t play_duration = 0;    // 100-ns units, preroll included
+  bool packet_trimmed = false;   // the last packet kept lost payloads
+  uint64_t bytes_read = 0;       // distinct bytes of the file read, at most its size
+  bool wrote = false;            // kError: a write had begun (else nothing changed)
+  bool without_index = false;    // kWhole: ended as the muxer ends one whose index did not fit
+  // kDamaged: what is wrong and where, in words ("packet 5 (at byte 313177)
+  // is not laid out as Kestrum's writer lays it out"); and the whole samples
+  // a reader that reads past damage gets from its whole packets (when
+  // cut_packet_not_read, a packet cut short at its end was not read).
+  std::string damage;
+  uint64_t readable_samples = 0;
+  bool cut_packet_not_read = false;
+  // kUnbounded: the bytes the index would take, the largest frame time a
+  // stream declares (100-ns units), and the packets' bytes.
+  uint64_t index_bytes = 0, frame_time = 0, packet_bytes = 0;
 };
 
 // Ends `file` as described above; with `check_only`, works out the same
-// and writes nothing.
+// and writes nothing. A file whose header says it ended is only read.
 RepairReport Repair(RepairFile& file, bool check_only);
 
 }  // namespace kestrum::asf

@@ -18,9 +18,11 @@
 #   - cp IN, cp F.asf and cp L.asf (the same bytes read and written by cp)
 #   - cat F.asf > OUT (the same bytes through a program's own buffer)
 #   - ffmpeg -i F.asf -map 0 -c copy -f asf COPY.asf
-#   - kestrum repair --check CUT.asf: F.asf cut 40000 bytes short, as a
-#     recording killed would leave it; the check reads what a repair reads
-#     (the header and the packets' heads) and writes nothing, so every round
+#   - kestrum repair --check CUT.asf: F.asf cut 40000 bytes short and its
+#     header's Broadcast set, with all of it noted durable, as a recording
+#     killed right after a sync would leave it (repair leaves a file that
+#     says it ended as it is); the check reads what a repair reads (the
+#     header and the packets' heads) and writes nothing, so every round
 #     finds the same file
 #   - the packet source alone: bench/packet_walk.c over the build's library
 #     fetches every packet of IN, as the file road does, with no writer
@@ -161,6 +163,17 @@ file_size() { stat -c %s "$1"; }
 # once before (page cache warm) and $run_out removed after (untimed); with
 # --fsync, $run_out is synced inside the timed span. Appends SIZE CASE wall_us
 # rss_kb in_bytes out_bytes cpu_s (user + system) to the raw runs.
+# The file's header made as a killed recording's: Broadcast set and every
+# byte noted durable (the File Properties object comes first, at byte 30:
+# its File Size field at 70, its flags at 118).
+unend() {
+  local size i bytes=""
+  size=$(file_size "$1")
+  for i in 0 1 2 3 4 5 6 7; do bytes+=$(printf '\\x%02x' $(((size >> (8 * i)) & 255))); done
+  printf "$bytes" | dd of="$1" bs=1 seek=70 conv=notrunc status=none
+  printf '\x03' | dd of="$1" bs=1 seek=118 conv=notrunc status=none
+}
+
 time_case() {
   local size=$1 name=$2 warm=$3
   shift 3
@@ -266,6 +279,7 @@ for s in "${streams[@]}"; do
     "$kestrum" convert "$in" "$f" >/dev/null
     "$kestrum" record "$in" "$l4" --piece-size 4096 >/dev/null
     head -c $(($(file_size "$f") - 40000)) "$f" >"$cut"
+    unend "$cut"
   fi
   if ((have_ffmpeg)) && [[ $s != *-255blk && $s != pieces-* ]]; then
     "$kestrum" record "$in" "$lg" --piece-size group >/dev/null

@@ -15,12 +15,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <csignal>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -599,13 +600,14 @@ TEST_F(OutputsTest, OneWriterPerOutput) {
 }
 
 // kestrum repair ends a file its writer did not end, in place: a recording
-// killed mid-way, and a conversion cut at many byte offsets. Each repaired
-// file holds a prefix of the whole file's samples, sample for sample, a cut
-// inside the index gives the whole file back byte for byte, and a second
-// repair finds it whole; so does a repair of any mixture of the cut and the
-// repaired file's pages (a repair stopped part way, in any order its writes
-// reached the disk). A whole file, --check, a foreign file and a folder
-// change nothing.
+// killed mid-way, and a conversion's output saved from a pipe (never ended)
+// cut at many byte offsets. Each repaired file holds a prefix of the whole
+// file's samples, sample for sample, one that kept them all reads as the
+// conversion, and a second repair finds it whole. A file its writer ended is
+// never changed: whole, it is "already whole"; damaged (a packet head
+// flipped, a stream appended, cut in its packets or its index), the damage
+// is told, with the whole samples ffprobe still reads, exit 1, and --check
+// says the same. --check, a foreign file and a folder change nothing.
 TEST_F(OutputsTest, RepairEndsWhatWasNotEnded) {
   const std::string whole = folder_.Path("want_c.asf");
   const std::vector<uint8_t> clean = ReadBytes(whole);
@@ -613,7 +615,7 @@ TEST_F(OutputsTest, RepairEndsWhatWasNotEnded) {
   const auto repair = [](const std::vector<std::string>& args, int code, const std::string& says) {
     const RunResult r = Kestrum(args);
     EXPECT_EQ(r.exit_code, code) << args.back() << ": " << r.out << r.err;
-    EXPECT_NE((r.out + r.err).find(says), std::string::npos) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(says), std::string::npos) << says << "\n" << r.out << r.err;
   };
 
   // Killed: a recording from a FIFO, half of its stream sent.
@@ -638,53 +640,142 @@ TEST_F(OutputsTest, RepairEndsWhatWasNotEnded) {
     repair({"repair", file}, 0, "already whole");
   }
 
-  // Cut: at offsets all over the file, the last ones in the index.
-  std::mt19937 random(::testing::UnitTest::GetInstance()->random_seed());
-  const std::string mixed = folder_.Path("mixed.asf");
-  for (size_t at = 700; at < clean.size(); at += clean.size() / 15 + 1) {
-    for (const size_t cut : {at, clean.size() - 1 - at % 40}) {
-      const std::vector<uint8_t> before(clean.begin(), clean.begin() + static_cast<long>(cut));
-      WriteBytes(file, before);
-      repair({"repair", "--check", file}, 0, "would be ended");
-      EXPECT_TRUE(ReadBytes(file) == before) << "--check changed the file cut at " << cut;
-      repair({"repair", file}, 0, "repaired");
-      const std::vector<uint8_t> after = ReadBytes(file);
-      const std::vector<std::string> got = Packets(file);
-      EXPECT_TRUE(IsPrefix(got, want_convert_)) << "cut at " << cut << ": " << got.size();
-      if (got.size() == want_convert_.size()) {
-        EXPECT_TRUE(after == clean) << "cut at " << cut << " is not the whole file again";
-      }
-      repair({"repair", file}, 0, "already whole");
-      EXPECT_TRUE(ReadBytes(file) == after) << "cut at " << cut;
-
-      // Any mixture of 4 KiB pages, as long as either file.
-      std::vector<uint8_t> mix = random() % 2 != 0 ? before : after;
-      for (size_t page = 0; page < mix.size(); page += 4096) {
-        const std::vector<uint8_t>& from = random() % 2 != 0 ? before : after;
-        for (size_t i = page; i < std::min(page + 4096, mix.size()); ++i) {
-          if (i < from.size()) mix[i] = from[i];
-        }
-      }
-      WriteBytes(mixed, mix);
-      const RunResult again = Kestrum({"repair", mixed});
-      EXPECT_EQ(again.exit_code, 0) << again.err;
-      EXPECT_TRUE(ReadBytes(mixed) == after)
-          << "cut at " << cut << ", seed " << ::testing::UnitTest::GetInstance()->random_seed();
-      if (cut != at) break;
-    }
-  }
-
-  // A stream's output saved to a file: ended, it is the conversion's file
-  // but for the file ID and creation date.
+  // A stream's output saved to a file, never ended; cut at offsets all over
+  // it, and whole: ended, it reads as the conversion's file but for the file
+  // ID and creation date.
   const RunResult streamed = RunProgram(
       "sh", {"-c", "\"$0\" convert \"$1\" - | cat >\"$2\"", KESTRUM_PROGRAM, stream_, file});
   ASSERT_EQ(streamed.exit_code, 0) << streamed.err;
-  repair({"repair", file}, 0, "repaired");
-  EXPECT_EQ(Kestrum({"inspect", "--masked", file}).out, Kestrum({"inspect", "--masked", whole}).out);
+  const std::vector<uint8_t> unended = ReadBytes(file);
+  const std::string masked = Kestrum({"inspect", "--masked", whole}).out;
+  for (size_t cut = 700; cut < unended.size() + unended.size() / 15;
+       cut += unended.size() / 15 + 1) {
+    const std::vector<uint8_t> before(
+        unended.begin(), unended.begin() + static_cast<long>(std::min(cut, unended.size())));
+    WriteBytes(file, before);
+    // Its writer noted nothing durable: the whole file is read, once.
+    const RunResult checked = Kestrum({"repair", "--check", file});
+    EXPECT_EQ(checked.exit_code, 0) << checked.err;
+    std::smatch read;
+    ASSERT_TRUE(std::regex_search(
+        checked.out, read, std::regex(R"(would be ended.*read ([0-9.]+) MB of ([0-9.]+) MB)")))
+        << checked.out;
+    EXPECT_LE(std::stod(read[1].str()), std::stod(read[2].str())) << checked.out;
+    EXPECT_TRUE(ReadBytes(file) == before) << "--check changed the file cut at " << cut;
+    repair({"repair", file}, 0, "repaired");
+    const std::vector<uint8_t> after = ReadBytes(file);
+    const std::vector<std::string> got = Packets(file);
+    EXPECT_TRUE(IsPrefix(got, want_convert_)) << "cut at " << cut << ": " << got.size();
+    if (got.size() == want_convert_.size()) {
+      EXPECT_EQ(Kestrum({"inspect", "--masked", file}).out, masked) << "cut at " << cut;
+    }
+    repair({"repair", file}, 0, "already whole");
+    EXPECT_TRUE(ReadBytes(file) == after) << "cut at " << cut;
+  }
 
-  // Whole, foreign, a folder.
+  // Its header's frame time made 2^49 (1784 years): the index would
+  // outweigh the packets; refused in words, written or checked.
+  {
+    const uint8_t esp_guid[] = {0xCB, 0xA5, 0xE6, 0x14, 0x72, 0xC6, 0x32, 0x43,
+                                0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A};
+    std::vector<uint8_t> absurd = unended;
+    const auto esp =
+        std::search(absurd.begin(), absurd.end(), std::begin(esp_guid), std::end(esp_guid));
+    ASSERT_NE(esp, absurd.end());
+    esp[76 + 6] = 0x02;  // the frame time's byte 6: 2^49 + 400000
+    WriteBytes(file, absurd);
+    for (const char* check : {"--check", "--verbose"}) {
+      repair({"repair", check, file}, 4,
+             "cannot be ended: its header's frame time, 56294995.382 s");
+      EXPECT_TRUE(ReadBytes(file) == absurd) << check;
+    }
+  }
+
+  // Ended by its writer, then damaged: told, never changed, with the whole
+  // samples a reader still gets: those with no byte in a packet damaged or
+  // missing (the packets each sample spans in the whole file, as inspect
+  // reads them); ffprobe reads each, and all the samples where none is lost.
+  const std::string inspected = Kestrum({"inspect", whole}).out;
+  const size_t packet_size =
+      std::stoul(inspected.substr(inspected.find(" of ", inspected.find("packets: ")) + 4));
+  const uint8_t data_guid[] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                               0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  const size_t packet2 =
+      static_cast<size_t>(
+          std::search(clean.begin(), clean.end(), std::begin(data_guid), std::end(data_guid)) -
+          clean.begin()) +
+      50 + 2 * packet_size;
+  std::vector<std::pair<size_t, size_t>> spans;
+  std::istringstream rows(
+      ReadJson(Kestrum({"inspect", "--json", "--show-samples", whole}).out,
+               "for s in d['files'][0]['samples']: print(s['first_packet'], s['last_packet'])"));
+  for (size_t first, last; rows >> first >> last;) spans.emplace_back(first, last);
+  ASSERT_EQ(spans.size(), want_convert_.size());
+  std::vector<uint8_t> flipped = clean;
+  flipped[packet2] = 0;
+  std::vector<uint8_t> appended = clean;
+  const std::vector<uint8_t> stream_bytes = ReadBytes(stream_);
+  appended.insert(appended.end(), stream_bytes.begin(), stream_bytes.end());
+  const size_t none = SIZE_MAX;
+  const struct {
+    std::vector<uint8_t> bytes;
+    std::string says;
+    size_t lost_from, lost_to;  // packets whose samples are lost
+  } damaged[] = {
+      {flipped, "packet 2 (at byte " + std::to_string(packet2) + ") is not laid out", 2, 2},
+      {appended,
+       std::to_string(stream_bytes.size()) + " bytes follow its objects, from byte " +
+           std::to_string(clean.size()),
+       none, none},
+      {{clean.begin(), clean.end() - 3}, "its index is cut short", none, none},
+      {{clean.begin(), clean.begin() + static_cast<long>(packet2 + 100)},
+       "it ends at byte " + std::to_string(packet2 + 100) + ", inside packet 2",
+       2,
+       none},
+  };
+  for (const auto& d : damaged) {
+    WriteBytes(file, d.bytes);
+    const size_t readable =
+        static_cast<size_t>(std::count_if(spans.begin(), spans.end(), [&](const auto& s) {
+          return s.first > d.lost_to || s.second < d.lost_from;
+        }));
+    const std::vector<std::string> probed = Packets(file);
+    if (readable == spans.size()) {
+      EXPECT_EQ(probed, want_convert_) << d.says;
+    }
+    for (const char* check : {"--check", "--verbose"}) {
+      const RunResult r = Kestrum({"repair", check, file});
+      EXPECT_EQ(r.exit_code, 1) << d.says << ": " << r.err;
+      EXPECT_NE(r.err.find("was ended by its writer, and repair ends only a file left unended: " +
+                           d.says),
+                std::string::npos)
+          << r.err;
+      EXPECT_NE(r.err.find("readers still get " + std::to_string(readable) + " whole samples"),
+                std::string::npos)
+          << r.err;
+      EXPECT_TRUE(ReadBytes(file) == d.bytes) << d.says << ": changed by repair " << check;
+    }
+  }
+
+  // Whole, also as the writer ends a file whose index did not fit (no
+  // index, not seekable); foreign; a folder.
   repair({"repair", whole, folder_.Path("want_r.asf")}, 0, "already whole");
   EXPECT_TRUE(ReadBytes(whole) == clean);
+  {
+    const uint8_t properties_guid[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                       0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+    const size_t packets = std::stoul(inspected.substr(inspected.find("packets: ") + 9));
+    std::vector<uint8_t> unindexed(
+        clean.begin(), clean.begin() + static_cast<long>(packet2 + (packets - 2) * packet_size));
+    const auto properties = std::search(unindexed.begin(), unindexed.end(),
+                                        std::begin(properties_guid), std::end(properties_guid));
+    for (int i = 0; i < 8; ++i)
+      properties[40 + i] = static_cast<uint8_t>(unindexed.size() >> (8 * i));
+    properties[88] = 0;  // not seekable
+    WriteBytes(file, unindexed);
+    repair({"repair", file}, 0, "already whole (ended without its index, which did not fit)");
+    EXPECT_TRUE(ReadBytes(file) == unindexed);
+  }
   repair({"repair", stream_}, 4, "was not written by Kestrum's writer");
   if (HaveTool("ffmpeg")) {
     const std::string other = folder_.Path("other.asf");

@@ -1,13 +1,20 @@
 // Writes the starting corpus of every fuzz target, built from generated
 // streams, into <directory>/<target>/: typical inputs, so that fuzzing starts
 // from the paths real streams take rather than from nothing.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+<<<<<<< HEAD
 #include "api/record_instance.h"
+=======
+#include "asf_format/muxer.h"
+#include "asf_format/tests/memory_sink.h"
+>>>>>>> t33-repair
 #include "base/bytes.h"
 #include "kestrum.h"
 #include "support/memory_writer.h"
@@ -167,6 +174,7 @@ void PacketSourceSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   for (const StreamBuilder& s : streams) c.Add(s.bytes());
 }
 
+<<<<<<< HEAD
 // The file the live road writes for `s`, in pieces of 1000 bytes: ended
 // (StopRecord) or left as a killed recording leaves it, into a file or a
 // stream (an output that cannot seek).
@@ -197,6 +205,88 @@ void AsfReaderSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   c.Add(Bytes(ended.begin(), ended.begin() + static_cast<std::ptrdiff_t>(ended.size() * 2 / 3)));
   c.Add(Recorded(longer, false, false));
   c.Add(Recorded(streams[1], true, true));
+=======
+// Files the muxer writes, of a video stream (and an audio one), in small
+// packets: ended, never ended (with a durable count noted), written as a
+// stream; cut short, with a page lost, with bytes after.
+Bytes MuxerFile(uint32_t packet_size, bool audio, bool end, bool stream, size_t samples,
+                uint64_t time_step = 400'000) {
+  using namespace kestrum::asf;
+  MemorySink sink;
+  sink.stream = stream;
+  FileInfo info;
+  info.packet_size = packet_size;
+  info.preroll_ms = 3000;
+  StreamInfo video;
+  video.number = 8;
+  video.bitrate = 400'000;
+  video.buffer_window_ms = 3000;
+  video.avg_time_per_frame = 400'000;
+  video.format.assign(80, 0);
+  kestrum::store_u32le(video.format.data(), 80);
+  info.streams.push_back(video);
+  if (audio) {
+    StreamInfo a;
+    a.kind = StreamKind::kAudio;
+    a.number = 6;
+    a.format.assign(18, 0);
+    info.streams.push_back(a);
+  }
+  {
+    Muxer muxer(sink, info);
+    if (Failed(muxer.Begin())) return {};
+    Bytes sample;
+    for (size_t i = 0; i < samples; ++i) {
+      sample.assign(150 + (i * 397) % 1900, static_cast<uint8_t>(i * 7 + 1));
+      const uint16_t number = audio && i % 3 == 2 ? 6 : 8;
+      (void)muxer.WriteSample(number, i * time_step, 400'000, i % 10 == 0, sample.data(),
+                              sample.size());
+      if (i == samples / 2) (void)muxer.MarkDurable(sink.Size());
+    }
+    if (end) (void)muxer.End();
+  }
+  return sink.bytes;
+}
+
+void RepairSeeds(Corpus c) {
+  const auto add = [&c](Bytes file) {
+    file.insert(file.begin(), uint8_t{0x0B});  // options: stop a repair at a write
+    c.Add(file);
+  };
+  const Bytes ended = MuxerFile(1000, false, true, false, 40);
+  const Bytes unended = MuxerFile(3200, true, false, false, 60);
+  add(ended);
+  add(unended);
+  add(MuxerFile(500, true, true, true, 30));
+  add({ended.begin(), ended.begin() + static_cast<std::ptrdiff_t>(ended.size() / 2)});
+  add({unended.begin(), unended.end() - 1500});
+  Bytes lost = unended;
+  if (lost.size() > 3 * 4096) std::fill(lost.end() - 2 * 4096, lost.end() - 4096, uint8_t{0});
+  add(lost);
+  Bytes after = ended;
+  after.insert(after.end(), 3000, 0x47);
+  add(after);
+  // Samples 1.2 s apart: the muxer pads every packet. Never ended, with
+  // bytes in the padding of a packet in the middle; and with a packet whose
+  // duration (a field the muxer leaves zero) is not.
+  const Bytes sparse = MuxerFile(1000, false, false, false, 20, 12'000'000);
+  const uint8_t data_object[] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  const size_t data = static_cast<size_t>(
+      std::search(sparse.begin(), sparse.end(), std::begin(data_object), std::end(data_object)) -
+      sparse.begin());
+  const size_t middle = data + 50 + 1000 * 5;
+  add(sparse);
+  if (middle + 1000 > sparse.size() || sparse[middle + 3] != 0x11) return;
+  Bytes padded = sparse;
+  const size_t padding = kestrum::load_u16le(padded.data() + middle + 5);
+  std::fill(padded.begin() + static_cast<std::ptrdiff_t>(middle + 1000 - padding),
+            padded.begin() + static_cast<std::ptrdiff_t>(middle + 1000), uint8_t{0x55});
+  add(padded);
+  Bytes timed = sparse;
+  timed[middle + 11] = 0x40;
+  add(timed);
+>>>>>>> t33-repair
 }
 
 }  // namespace
@@ -214,6 +304,10 @@ int main(int argc, char** argv) {
   TransferSeeds(Corpus(root, "transfer"), streams);
   MuxerSeeds(Corpus(root, "muxer"));
   PacketSourceSeeds(Corpus(root, "packet_source"), streams);
+<<<<<<< HEAD
   AsfReaderSeeds(Corpus(root, "asf_reader"), streams);
+=======
+  RepairSeeds(Corpus(root, "repair"));
+>>>>>>> t33-repair
   return 0;
 }

@@ -219,9 +219,8 @@ std::optional<std::vector<uint8_t>> PowerCutDisk::Current(const std::string& fil
   return nodes.at(found->second).bytes;
 }
 
-std::optional<PowerCutDisk::State> PowerCutDisk::StateAt(size_t changes, const std::string& file,
-                                                         Loss loss, std::mt19937& random) const {
-  std::lock_guard<std::mutex> lock(mutex);
+std::optional<PowerCutDisk::Replayed> PowerCutDisk::Replay(size_t changes,
+                                                           const std::string& file) const {
   changes = std::min(changes, ops.size());
   // The file of that name as the changes leave it.
   uint64_t node = 0;
@@ -236,9 +235,9 @@ std::optional<PowerCutDisk::State> PowerCutDisk::StateAt(size_t changes, const s
   bool entry_durable = n.preloaded;
   bool created = n.preloaded;
   // A file Put there starts from the bytes it was given, durable.
-  std::vector<uint8_t> now = n.preloaded ? original.at(node) : std::vector<uint8_t>{};
-  State durable{now, now.size()};
-  std::vector<size_t> pending;  // changes since the last sync
+  Replayed r;
+  r.now = n.preloaded ? original.at(node) : std::vector<uint8_t>{};
+  r.durable = State{r.now, r.now.size()};
   for (size_t i = 0; i < changes; ++i) {
     const Op& op = ops[i];
     if (op.kind == Kind::kSyncFolder) {
@@ -249,19 +248,19 @@ std::optional<PowerCutDisk::State> PowerCutDisk::StateAt(size_t changes, const s
     switch (op.kind) {
       case Kind::kCreate:
         created = true;
-        now.clear();
-        durable = State{};
-        pending.clear();
+        r.now.clear();
+        r.durable = State{};
+        r.pending.clear();
         break;
       case Kind::kWrite:
       case Kind::kTruncate:
-        Apply(*this, op, now);
-        pending.push_back(i);
+        Apply(*this, op, r.now);
+        r.pending.push_back(i);
         break;
       case Kind::kSync:
-        durable.bytes = now;
-        durable.synced = now.size();
-        pending.clear();
+        r.durable.bytes = r.now;
+        r.durable.synced = r.now.size();
+        r.pending.clear();
         break;
       case Kind::kUnlink:
       case Kind::kSyncFolder:
@@ -269,41 +268,69 @@ std::optional<PowerCutDisk::State> PowerCutDisk::StateAt(size_t changes, const s
     }
   }
   if (!created || !entry_durable) return std::nullopt;
+  // The pages the changes since the last sync touched, in order.
+  std::set<uint64_t> touched;
+  uint64_t length = r.durable.bytes.size();
+  for (size_t i : r.pending) {
+    const Op& op = ops[i];
+    const uint64_t from = op.kind == Kind::kWrite ? op.offset : std::min(op.offset, length);
+    const uint64_t to =
+        op.kind == Kind::kWrite ? op.offset + op.length : std::max(op.offset, length);
+    for (uint64_t page = from / kPage; page * kPage < to; ++page) touched.insert(page);
+    length = op.kind == Kind::kWrite ? std::max(length, op.offset + op.length) : op.offset;
+  }
+  r.touched.assign(touched.begin(), touched.end());
+  return r;
+}
+
+PowerCutDisk::State PowerCutDisk::Replayed::Mixed(uint64_t length,
+                                                  const std::function<bool(uint64_t)>& back) const {
+  State state = durable;
+  state.bytes.assign(length, 0);
+  for (uint64_t at = 0; at < state.bytes.size(); at += kPage) {
+    const bool written_back =
+        at < now.size() &&
+        (!std::binary_search(touched.begin(), touched.end(), at / kPage) || back(at / kPage));
+    const std::vector<uint8_t>& from = written_back ? now : durable.bytes;
+    const uint64_t end = std::min<uint64_t>({at + kPage, state.bytes.size(), from.size()});
+    if (end > at)
+      std::memcpy(state.bytes.data() + at, from.data() + at, static_cast<size_t>(end - at));
+  }
+  return state;
+}
+
+std::optional<PowerCutDisk::State> PowerCutDisk::StateAt(size_t changes, const std::string& file,
+                                                         Loss loss, std::mt19937& random) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  const std::optional<Replayed> r = Replay(changes, file);
+  if (!r) return std::nullopt;
   switch (loss) {
     case Loss::kAll:
-      return durable;
+      return r->durable;
     case Loss::kPrefix: {
-      State state = durable;
-      const size_t keep = std::uniform_int_distribution<size_t>(0, pending.size())(random);
-      for (size_t k = 0; k < keep; ++k) Apply(*this, ops[pending[k]], state.bytes);
+      State state = r->durable;
+      const size_t keep = std::uniform_int_distribution<size_t>(0, r->pending.size())(random);
+      for (size_t k = 0; k < keep; ++k) Apply(*this, ops[r->pending[k]], state.bytes);
       return state;
     }
     case Loss::kPages: {
-      std::set<uint64_t> touched;
-      uint64_t length = durable.bytes.size();
-      for (size_t i : pending) {
-        const Op& op = ops[i];
-        const uint64_t from = op.kind == Kind::kWrite ? op.offset : std::min(op.offset, length);
-        const uint64_t to = op.kind == Kind::kWrite ? op.offset + op.length : std::max(op.offset, length);
-        for (uint64_t page = from / kPage; page * kPage < to; ++page) touched.insert(page);
-        length = op.kind == Kind::kWrite ? std::max(length, op.offset + op.length) : op.offset;
-      }
       std::bernoulli_distribution coin(0.5);
-      State state = durable;
-      state.bytes.assign(coin(random) ? now.size() : durable.bytes.size(), 0);
-      for (uint64_t at = 0; at < state.bytes.size(); at += kPage) {
-        const bool written_back =
-            at < now.size() && (touched.count(at / kPage) == 0 || coin(random));
-        const std::vector<uint8_t>& from = written_back ? now : durable.bytes;
-        const uint64_t end = std::min<uint64_t>({at + kPage, state.bytes.size(), from.size()});
-        if (end > at) {
-          std::memcpy(state.bytes.data() + at, from.data() + at, static_cast<size_t>(end - at));
-        }
-      }
-      return state;
+      const uint64_t length = coin(random) ? r->now.size() : r->durable.bytes.size();
+      return r->Mixed(length, [&](uint64_t) { return coin(random); });
     }
   }
   return std::nullopt;
+}
+
+std::optional<PowerCutDisk::State> PowerCutDisk::StateWithPage(size_t changes,
+                                                               const std::string& file, size_t page,
+                                                               bool only) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  const std::optional<Replayed> r = Replay(changes, file);
+  if (!r || page >= r->touched.size()) return std::nullopt;
+  const uint64_t chosen = r->touched[page];
+  return r->Mixed(only ? r->durable.bytes.size() : r->now.size(),
+                  [&](uint64_t p) { return (p == chosen) == only; });
 }
 
 }  // namespace kestrum::testing

@@ -10,7 +10,9 @@
 //  - any of the pages changed (kPages): the system writes pages back in no
 //    order, so each comes back as it was last written or as the last sync
 //    left it (zeros past the file's end then), and the file's length as
-//    either.
+//    either;
+//  - and, page by page (StateWithPage), every page changed but one, or only
+//    that one.
 // A file whose entry no folder sync has covered is not found at all.
 #pragma once
 
@@ -66,6 +68,12 @@ class PowerCutDisk {
   // and kPages keep.
   std::optional<State> StateAt(size_t changes, const std::string& file, Loss loss,
                                std::mt19937& random) const;
+  // The same when of the pages the changes since the last sync touched,
+  // taken in order, page `page` alone did not reach the disk (the file as
+  // long as the changes left it), or, with `only`, it alone did (as long as
+  // the last sync left it); nullopt also when there is no such page.
+  std::optional<State> StateWithPage(size_t changes, const std::string& file, size_t page,
+                                     bool only) const;
   // The file as it stands, every change kept.
   std::optional<std::vector<uint8_t>> Current(const std::string& file) const;
 
@@ -95,6 +103,20 @@ class PowerCutDisk {
               size_t length = 0);
 
  private:
+  // A file as the first changes leave it: as it stands, as its last sync
+  // left it, the changes since, and the pages they touched, in order.
+  struct Replayed {
+    std::vector<uint8_t> now;
+    State durable;
+    std::vector<size_t> pending;
+    std::vector<uint64_t> touched;
+    // `length` bytes: each page the changes touched as written when
+    // back(page), else as the last sync left it; the others as written.
+    State Mixed(uint64_t length, const std::function<bool(uint64_t)>& back) const;
+  };
+  // Under the lock.
+  std::optional<Replayed> Replay(size_t changes, const std::string& file) const;
+
   std::unique_ptr<FuseMount> mount_;
 };
 
