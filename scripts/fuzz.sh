@@ -19,11 +19,7 @@ scripts/install-deps.sh clang libclang-rt-14-dev
 source scripts/compiler-cache.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKESTRUM_FUZZ=ON "${compiler_cache[@]}" >/dev/null
-<<<<<<< HEAD
-targets=(file_header group live_road transfer muxer packet_source asf_reader)
-=======
-targets=(file_header group live_road transfer muxer packet_source repair)
->>>>>>> t33-repair
+targets=(file_header group live_road transfer muxer packet_source asf_reader repair)
 # Just the fuzz programs and their seed generator; CI's other steps build and
 # test everything else.
 cmake --build "$build" -j2 --target kestrum_fuzz_seeds "${targets[@]/#/kestrum_fuzz_}"

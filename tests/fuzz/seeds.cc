@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
-<<<<<<< HEAD
 #include "api/record_instance.h"
-=======
 #include "asf_format/muxer.h"
 #include "asf_format/tests/memory_sink.h"
->>>>>>> t33-repair
 #include "base/bytes.h"
 #include "kestrum.h"
 #include "support/memory_writer.h"
@@ -174,7 +171,6 @@ void PacketSourceSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   for (const StreamBuilder& s : streams) c.Add(s.bytes());
 }
 
-<<<<<<< HEAD
 // The file the live road writes for `s`, in pieces of 1000 bytes: ended
 // (StopRecord) or left as a killed recording leaves it, into a file or a
 // stream (an output that cannot seek).
@@ -205,7 +201,8 @@ void AsfReaderSeeds(Corpus c, const std::vector<StreamBuilder>& streams) {
   c.Add(Bytes(ended.begin(), ended.begin() + static_cast<std::ptrdiff_t>(ended.size() * 2 / 3)));
   c.Add(Recorded(longer, false, false));
   c.Add(Recorded(streams[1], true, true));
-=======
+}
+
 // Files the muxer writes, of a video stream (and an audio one), in small
 // packets: ended, never ended (with a durable count noted), written as a
 // stream; cut short, with a page lost, with bytes after.
@@ -286,7 +283,6 @@ void RepairSeeds(Corpus c) {
   Bytes timed = sparse;
   timed[middle + 11] = 0x40;
   add(timed);
->>>>>>> t33-repair
 }
 
 }  // namespace
@@ -304,10 +300,7 @@ int main(int argc, char** argv) {
   TransferSeeds(Corpus(root, "transfer"), streams);
   MuxerSeeds(Corpus(root, "muxer"));
   PacketSourceSeeds(Corpus(root, "packet_source"), streams);
-<<<<<<< HEAD
   AsfReaderSeeds(Corpus(root, "asf_reader"), streams);
-=======
   RepairSeeds(Corpus(root, "repair"));
->>>>>>> t33-repair
   return 0;
 }
