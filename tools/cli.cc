@@ -62,6 +62,8 @@ ResultMeaning DescribeResult(int32_t result) {
       return {kExitOutput, "output in use by another writer (or read by a conversion)"};
     case 0x80070005u:
       return {kExitOutput, "permission denied"};
+    case 0x80070004u:
+      return {kExitFailure, "too many open files"};
     case 0x80070002u:
     case 0x80070003u:
       return {kExitOutput, "no such file or folder"};
