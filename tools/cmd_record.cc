@@ -18,6 +18,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "diagnostic_watch.h"
+#include "group_follower.h"
 #include "input_file.h"
 #include "json_output.h"
 #include "kestrum.h"
@@ -217,6 +218,9 @@ class Recording {
   void FlushPending();
   // The line of what was recorded, and of what was lost.
   int Report(double seconds, const WriteFaults& faults, const struct stat& info);
+  // What the live road dropped: as its lines tell it, and the group the
+  // input ended inside.
+  LiveLosses Losses() const;
 
   // The output as the user named it.
   std::string shown() const {
@@ -228,6 +232,7 @@ class Recording {
   std::string output_name_;
   std::optional<InputFile> in_;
   std::optional<PieceReader> reader_;
+  GroupFollower follower_;  // what the live road holds at the input's end
   uint8_t header_[40] = {};
   stream_format::DecodedHeader decoded_;
   std::optional<DiagnosticWatch> diagnostics_;
@@ -350,6 +355,7 @@ std::optional<int> Recording::PumpPieces() {
   // whose reader went away), nothing more can be written.
   while (StopOnSignals::signal() == 0 && diagnostics_->not_ready() == 0 &&
          !diagnostics_->faults().writing_ended && reader_->Next(data, size)) {
+    follower_.Feed(data, size);
     if (request_.segmented) {
       if (clock_->StartsNewFile(data, size)) {
         if (const auto code = NextFile()) return code;
@@ -431,6 +437,11 @@ int Recording::StopAndReport() {
             " (see --verbose); nothing was recorded");
   }
   if (reader_->failed()) {
+    if (reader_->shrank()) {
+      return Fail(kCommand, kExitInput,
+                  "'" + input + "' was cut shorter while it was read (another program truncated "
+                  "it): what came before was recorded; the rest is lost" + fault_note);
+    }
     if (reader_->out_of_memory()) {
       return Fail(
           kCommand, kExitFailure,
@@ -467,7 +478,7 @@ int Recording::StopAndReport() {
 int Recording::Report(double seconds, const WriteFaults& faults, const struct stat& info) {
   const std::string& input = request_.input;
   const uint64_t consumed = reader_->consumed();
-  std::string lost = DescribeLosses(diagnostics_->live_losses(), faults, 0);
+  std::string lost = DescribeLosses(Losses(), faults, 0);
   if (!lost.empty()) lost += "; " + std::to_string(diagnostics_->groups()) + " groups recorded";
   lost_ = lost;
   written_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
@@ -497,6 +508,12 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   return kExitOk;
 }
 
+LiveLosses Recording::Losses() const {
+  LiveLosses losses = diagnostics_->live_losses();
+  losses.unfinished_bytes = follower_.unfinished();
+  return losses;
+}
+
 Json Recording::ReportJson(int code, const std::vector<std::string>& messages) const {
   ConvertOutcome outcome;
   outcome.code = code;
@@ -506,7 +523,7 @@ Json Recording::ReportJson(int code, const std::vector<std::string>& messages) c
   outcome.seconds = progress_ ? progress_->elapsed_seconds() : 0;
   outcome.lost = lost_;
   if (diagnostics_) {
-    outcome.counts.live = diagnostics_->live_losses();
+    outcome.counts.live = Losses();
     outcome.counts.faults = diagnostics_->faults();
   }
   const std::vector<std::string> outputs =

@@ -262,8 +262,13 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   }
   if (result == kSharingViolation) return failed(kExitOutput, in_use);
   if (result == kReadFault) {
-    return failed(kExitInput, "reading '" + input + "' failed part way: " +
-                                  OutputInWords(target.shown) + " holds what was read before, ended");
+    const int64_t now = FileSize(input);
+    const std::string why = now >= 0 && now < input_size
+                                ? "'" + input + "' was cut shorter while it was read (another "
+                                  "program truncated it)"
+                                : "reading '" + input + "' failed part way";
+    return failed(kExitInput,
+                  why + ": " + OutputInWords(target.shown) + " holds what was read before, ended");
   }
   if (result < 0 && faults.writing_ended && faults.first_code == kBrokenPipeCode) {
     return failed(kExitFailure, "writing " + OutputInWords(target.shown) +
@@ -393,8 +398,11 @@ ConvertOutcome ConvertRelayed(const std::string& input,
   }
   total.input_bytes = reader.consumed();
   if (reader.failed()) {
-    const std::string what = reader.out_of_memory() ? "out of memory reading '" + input + "'"
-                                                    : "reading '" + input + "' failed part way";
+    const std::string what =
+        reader.out_of_memory() ? "out of memory reading '" + input + "'"
+        : reader.shrank()
+            ? "'" + input + "' was cut shorter while it was read (another program truncated it)"
+            : "reading '" + input + "' failed part way";
     return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
                   what + ": what was read before is in '" + outputs.back() + "', ended");
   }

@@ -35,8 +35,11 @@ struct LiveLosses {
   uint64_t overflowed = 0;    // the reassembly buffer filled: a group too long to end
   uint64_t too_large = 0;     // "processgroup : ... not written": a group over one sample
   uint64_t no_start = 0;      // "Splitter : Unknow Stream Type": groups that could not start
+  // No line tells it: the bytes of a group that the input ended inside,
+  // held when the recording stopped (the program follows the groups itself).
+  uint64_t unfinished_bytes = 0;
   bool any() const {
-    return malformed + held_dropped + overflowed + too_large + no_start > 0;
+    return malformed + held_dropped + overflowed + too_large + no_start + unfinished_bytes > 0;
   }
 };
 

@@ -12,7 +12,7 @@ namespace kestrum_cli {
 // Field names as the members' (docs/json.md lists them; the report's "lost"
 // object and a batch's pipe use them alike).
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(LiveLosses, malformed, held_dropped, overflowed, too_large,
-                                   no_start)
+                                   no_start, unfinished_bytes)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(WriteFaults, outages, first_code, samples_lost, seconds_lost,
                                    no_index, writing_ended, refused_too_large, refused_no_memory,
                                    refused_other)
