@@ -216,6 +216,15 @@ class Recording {
   void SendSegmented(const uint8_t* data, size_t size);
   // A series: sends the bytes kept, less than a piece.
   void FlushPending();
+  // Once the writer has made the file in hand: holds it open, to tell at
+  // the end whether its name still leads to it.
+  void HoldMadeFile();
+  // The file in hand no longer at its name (removed with its folder, moved
+  // away): what became of it, in a line; nullopt when it is there.
+  std::optional<int> MadeFileGone();
+  // The output could not be prepared (the first data piece was dropped):
+  // why, as the writer's line tells it.
+  int NotPrepared();
   // The line of what was recorded, and of what was lost.
   int Report(double seconds, const WriteFaults& faults, const struct stat& info);
   // What the live road dropped: as its lines tell it, and the group the
@@ -259,6 +268,18 @@ class Recording {
   std::optional<StopOnSignals> signals_;
   std::optional<SegmentClock> clock_;
   std::vector<uint8_t> pending_;  // segmented: bytes not yet sent, less than a piece
+  // The file in hand as the writer made it (HoldMadeFile); -1 before, or
+  // when it is no regular file.
+  struct MadeFile {
+    int fd = -1;
+    bool tried = false;
+    void Close() {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+      tried = false;
+    }
+    ~MadeFile() { Close(); }
+  } made_;
   uint64_t written_ = 0;          // the output's size, when it has one
   std::string lost_;              // the line of what was lost
 };
@@ -364,6 +385,7 @@ std::optional<int> Recording::PumpPieces() {
     } else {
       sender_->Piece(data, size);
     }
+    HoldMadeFile();
     progress_->Update(reader_->consumed(), diagnostics_->groups(),
                       static_cast<double>(diagnostics_->samples()) * 0.04);
   }
@@ -375,6 +397,7 @@ std::optional<int> Recording::NextFile() {
   StopRecord(handle_);
   ReleaseRecordInstance(&ended_);
   std::swap(ended_, handle_);
+  made_.Close();
   output_name_ = request_.pattern.Name(files_.size());
   if (!BeginFile()) {
     progress_->Finish();
@@ -429,13 +452,7 @@ int Recording::StopAndReport() {
              fault_note);
     return 128 + number;
   }
-  if (diagnostics_->not_ready() > 0) {
-    if (OutputInUse(output_name_)) return Fail(kCommand, kExitOutput, InUseMessage(shown()));
-    return Fail(
-        kCommand, kExitFailure,
-        "the library could not prepare " + OutputInWords(output) +
-            " (see --verbose); nothing was recorded");
-  }
+  if (diagnostics_->not_ready() > 0) return NotPrepared();
   if (reader_->failed()) {
     if (reader_->shrank()) {
       return Fail(kCommand, kExitInput,
@@ -467,12 +484,66 @@ int Recording::StopAndReport() {
                 "writing " + OutputInWords(output) + " failed: " + DescribeWriteFaults(faults) +
                     "; the recording went on, and the file holds the rest, ended");
   }
+  if (const auto gone = MadeFileGone()) return *gone;
   struct stat info;
   if (sender_->calls() <= files_.size() || ::stat(output_name_.c_str(), &info) != 0) {
     return Fail(kCommand, kExitFailure,
                 "no output was written to " + OutputInWords(output) + " (see --verbose)");
   }
   return Report(seconds, faults, info);
+}
+
+void Recording::HoldMadeFile() {
+#ifndef _WIN32
+  // The writer makes the file at the first data piece it takes.
+  if (made_.tried || request_.to_stdout() || diagnostics_->not_ready() > 0 ||
+      sender_->calls() <= files_.size()) {
+    return;
+  }
+  made_.tried = true;
+  struct stat info;
+  if (::stat(output_name_.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  made_.fd = ::open(output_name_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (made_.fd >= 0 && !(IdOfDescriptor(made_.fd) == IdOfPath(output_name_))) made_.Close();
+#endif
+}
+
+std::optional<int> Recording::MadeFileGone() {
+#ifndef _WIN32
+  struct stat info;
+  if (made_.fd < 0 || ::fstat(made_.fd, &info) != 0 ||
+      IdOfDescriptor(made_.fd) == IdOfPath(output_name_)) {
+    return std::nullopt;
+  }
+  const std::string size = FormatMegabytes(static_cast<uint64_t>(info.st_size));
+  if (info.st_nlink == 0) {
+    return Fail(kCommand, kExitFailure,
+                OutputInWords(shown()) + " was removed while it was recorded (the file, or its "
+                "folder): the " + size + " written into it went with it");
+  }
+  return Fail(kCommand, kExitFailure,
+              OutputInWords(shown()) + " was moved away while it was recorded: the file (" +
+                  size + ", ended) is under another name");
+#else
+  return std::nullopt;
+#endif
+}
+
+int Recording::NotPrepared() {
+  if (OutputInUse(output_name_)) return Fail(kCommand, kExitOutput, InUseMessage(shown()));
+  const std::string nothing =
+      files_.size() > 1 ? "; nothing was recorded into it (" + std::to_string(files_.size() - 1) +
+                              " files were written before, the last '" +
+                              files_[files_.size() - 2] + "')"
+                        : "; nothing was recorded";
+  const uint32_t code = diagnostics_->begin_failure();
+  if (code != 0) {
+    return Fail(kCommand, DescribeResult(static_cast<int32_t>(code)).exit_code,
+                "cannot write " + OutputInWords(shown()) + ": " + DescribeCode(code) + nothing);
+  }
+  return Fail(kCommand, kExitFailure,
+              "the library could not prepare " + OutputInWords(shown()) + " (see --verbose)" +
+                  nothing);
 }
 
 int Recording::Report(double seconds, const WriteFaults& faults, const struct stat& info) {

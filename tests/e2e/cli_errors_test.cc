@@ -249,6 +249,22 @@ TEST(CliErrorTest, OneCauseHasOneAnswerOnEveryCommand) {
     EXPECT_EQ(r.err, "kestrum " + command + ": cannot write '" + loop +
                          "': Too many levels of symbolic links\n");
   }
+  // One descriptor free (ulimit -n 4): too little for an input and an
+  // output, said so; standard input is relayed through a FIFO of two ends.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"convert", stream, folder.Path("out.asf")},
+           {"convert", "-", folder.Path("out.asf")},
+           {"convert", stream, folder.Path("seg%d.asf"), "--segment-time", "1"},
+           {"record", stream, folder.Path("out.asf")},
+           {"extract", asf, folder.Path("out.bin")}}) {
+    std::vector<std::string> sh = {"-c", "exec 3>&-; ulimit -n 4; exec \"$0\" \"$@\"",
+                                   KESTRUM_PROGRAM};
+    sh.insert(sh.end(), args.begin(), args.end());
+    const RunResult r = RunProgram("sh", sh, stream);
+    EXPECT_EQ(r.exit_code, args[0] == "extract" ? 5 : 1) << args[0] << " " << args[1] << ": " << r.err;
+    EXPECT_NE(r.err.find("too many open files (0x80070004)"), std::string::npos) << r.err;
+    EXPECT_EQ(LinesStartingWith(r.err, "").size(), 1u) << r.err;
+  }
 }
 
 class CliHelpTest : public ::testing::TestWithParam<std::string> {};

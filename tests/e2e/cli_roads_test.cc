@@ -484,10 +484,8 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
       unsigned minor;
       int exit_code;
     };
-    // Full: no room for the header (record cannot tell why its output could
-    // not be prepared).
-    const int full_exit = command == "convert" ? 5 : 1;
-    for (const Device& d : {Device{"null", 3, 0}, Device{"full", 7, full_exit}}) {
+    // Full: no room for the header, said in words on both roads.
+    for (const Device& d : {Device{"null", 3, 0}, Device{"full", 7, 5}}) {
       const std::string node = folder_.Path(command + "_" + d.name);
       if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, d.minor)) != 0) {
         std::printf("no device nodes here (mknod: %s)\n", std::strerror(errno));
@@ -495,6 +493,10 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
       }
       const RunResult r = Kestrum({command, stream_, node});
       EXPECT_EQ(r.exit_code, d.exit_code) << d.name << ": " << r.err;
+      if (d.exit_code != 0) {
+        EXPECT_NE(r.err.find("disk full (or the file size limit reached) (0x80070070)"),
+                  std::string::npos) << r.err;
+      }
       struct stat info {};
       ASSERT_EQ(::lstat(node.c_str(), &info), 0) << d.name << " was removed";
       EXPECT_TRUE(S_ISCHR(info.st_mode) && info.st_rdev == makedev(1, d.minor))
@@ -524,6 +526,43 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
     // Named in words, and no size claimed for what a pipe took.
     EXPECT_NE(p.err.find(" -> standard output: "), std::string::npos) << p.err;
     EXPECT_EQ(p.err.find(" MB written"), std::string::npos) << p.err;
+  }
+
+  // A recording whose folder goes away: before its first data (-n makes
+  // the name at once; the writer cannot make the file: why, in words), and
+  // once half the stream is written (what became of what was written).
+  const std::vector<uint8_t> bytes = ReadBytes(stream_);
+  for (const size_t before : {size_t{40}, bytes.size() / 2}) {
+    const std::string dir = folder_.Path("gone" + std::to_string(before));
+    const std::string out = dir + "/out.asf";
+    std::filesystem::create_directories(dir);
+    const std::string feed = dir + ".fifo";
+    ASSERT_EQ(::mkfifo(feed.c_str(), 0644), 0);
+    auto recording = StartKestrum({"record", feed, out, "-n"});
+    const int fd = ::open(feed.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    WriteAllTo(fd, bytes, 0, before);
+    ASSERT_TRUE(WaitFor([&] {
+      return before == 40 ? std::filesystem::exists(out) : !ReadBytes(out).empty();
+    }));
+    std::filesystem::remove_all(dir);
+    // The recording that cannot begin stops reading: the rest may find no reader.
+    std::signal(SIGPIPE, SIG_IGN);
+    for (size_t at = before; at < bytes.size();) {
+      const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    const RunResult r = recording->Wait();
+    EXPECT_EQ(r.exit_code, before == 40 ? 5 : 1) << r.err;
+    EXPECT_NE(r.err.find(before == 40 ? "cannot write '" + out +
+                                            "': no such file or folder (0x80070002); nothing "
+                                            "was recorded"
+                                      : "'" + out + "' was removed while it was recorded (the "
+                                                    "file, or its folder): the "),
+              std::string::npos)
+        << r.err;
   }
 }
 
