@@ -1,10 +1,13 @@
 #include "cli.h"
 
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include "asf_format/errno_status.h"
 #endif
 
 namespace kestrum_cli {
@@ -96,6 +99,17 @@ std::string DescribeCode(uint32_t code) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%08X", code);
   return DescribeResult(static_cast<int32_t>(code)).text + " (" + hex + ")";
+}
+
+std::string ErrnoInWords(int error) {
+#ifndef _WIN32
+  namespace asf = kestrum::asf;
+  const asf::Status status = asf::FromErrno(error, asf::kFailed);
+  if (status == asf::kDiskFull || status == asf::kTooManyOpenFiles) {
+    return DescribeCode(status.code());
+  }
+#endif
+  return std::strerror(error);
 }
 
 std::string OverwriteConflict(const Args& args) {

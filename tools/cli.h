@@ -78,6 +78,12 @@ ResultMeaning DescribeResult(int32_t result);
 // "disk full (or the file size limit reached) (0x80070070)".
 std::string DescribeCode(uint32_t code);
 
+// Why a system call failed (its errno), in words: with the status code
+// where the program has one ("disk full (or the file size limit reached)
+// (0x80070070)", "too many open files (0x80070004)"), else as the system
+// says it.
+std::string ErrnoInWords(int error);
+
 // The longest output name the library takes, in bytes, and its result for
 // a longer one.
 inline constexpr size_t kMaxOutputName = 259;

@@ -212,17 +212,19 @@ int RunConvert(const std::vector<std::string>& argv) {
   Args args;
   if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
   const auto report = args.Value(kReportJsonOption);
+  bool made = false;  // the report's file, by -n
   if (report) {
     std::vector<std::string> files = args.positionals();
     if (auto folder = args.Value("output-dir")) files.push_back(*folder);
     const OutputRefusal refused =
         CheckReportJson(*report, files, args.Has(kNoOverwriteOption.name));
     if (refused.code != kExitOk) return Fail(command, refused.code, refused.message);
+    made = refused.made;
   }
   const KeptMessages kept;
   std::vector<Json> conversions;
   const int code = Convert(args, conversions);
-  return report ? WriteReportJson(command, *report, code, kept.lines(), conversions) : code;
+  return report ? WriteReportJson(command, *report, code, kept.lines(), conversions, made) : code;
 }
 
 }  // namespace kestrum_cli

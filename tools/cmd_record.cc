@@ -614,18 +614,20 @@ int Record(Recording& recording) {
 int RunRecord(const std::vector<std::string>& argv) {
   RecordRequest request;
   if (const auto done = ParseRequest(argv, request)) return *done;
+  bool made = false;  // the report's file, by -n
   if (request.report_json) {
     const OutputRefusal refused = CheckReportJson(*request.report_json,
                                                   {request.input, request.output},
                                                   request.no_overwrite);
     if (refused.code != kExitOk) return Fail(kCommand, refused.code, refused.message);
+    made = refused.made;
   }
   const KeptMessages kept;
   Recording recording(request);
   const int code = Record(recording);
   if (!request.report_json) return code;
   return WriteReportJson(kCommand, *request.report_json, code, kept.lines(),
-                         {recording.ReportJson(code, kept.lines())});
+                         {recording.ReportJson(code, kept.lines())}, made);
 }
 
 }  // namespace kestrum_cli

@@ -41,12 +41,17 @@ OutputRefusal CheckReportJson(const std::string& path, const std::vector<std::st
                               bool no_overwrite);
 
 // Writes the --report-json document of `command` to `path`: its exit status,
-// the messages it printed and one object a conversion. Returns the exit
+// the messages it printed and one object a conversion. An existing file is
+// rewritten in place and cut to the document's length. Returns the exit
 // status to end with: `exit_status`, or kExitOutput (after a message) when
 // the report cannot be written, or would overwrite a file the command wrote
 // (a series' or a batch's, named only once written), and nothing else failed.
+// A report that cannot be written whole leaves no file that the program made
+// (`made_here`: CheckReportJson made it; or made now), and leaves a file that
+// existed empty rather than holding a stale or a partial report.
 int WriteReportJson(const std::string& command, const std::string& path, int exit_status,
-                    const std::vector<std::string>& messages, const std::vector<Json>& conversions);
+                    const std::vector<std::string>& messages, const std::vector<Json>& conversions,
+                    bool made_here);
 
 // The --report-json option of convert and record.
 inline constexpr char kReportJsonOption[] = "report-json";

@@ -312,7 +312,9 @@ OutputRefusal ClaimNewOutput(const std::string& opened, const std::string& shown
     return {kExitOutput, "cannot write '" + shown + "': " + std::strerror(errno)};
   }
   ::close(fd);  // the writer opens it again, and finds it empty
-  return {};
+  OutputRefusal made;
+  made.made = true;
+  return made;
 }
 
 }  // namespace

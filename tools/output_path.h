@@ -52,6 +52,7 @@ bool OutputInUse(const std::string& path);
 struct OutputRefusal {
   int code = 0;  // kExitOk: not refused
   std::string message;
+  bool made = false;  // not refused, and the file was made here (-n)
 };
 
 // The checks before the first byte of an output, in this order: `opened`

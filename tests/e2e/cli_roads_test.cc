@@ -925,7 +925,23 @@ TEST_F(OutputsTest, FullDisk) {
   const RunResult generated = limited({"generate", folder_.Path("g.bin"), "--frames", "600"});
   EXPECT_EQ(generated.exit_code, 5) << generated.err;
   EXPECT_NE(generated.err.find("disk full"), std::string::npos) << generated.err;
-  if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+  if (!mounted) return;
+  // A report onto the disk filled up: said so, and no empty report left
+  // (a symlink to where it would be made is left as it was).
+  WriteBytes(disk + "/fill", std::vector<uint8_t>(kRoom, 0));
+  ASSERT_EQ(::symlink("made.json", (disk + "/link.json").c_str()), 0);
+  for (const std::string report : {"report.json", "link.json"}) {
+    const RunResult r =
+        Kestrum({"convert", stream_, folder_.Path("r.asf"), "--report-json", disk + "/" + report});
+    EXPECT_EQ(r.exit_code, 5) << r.err;
+    EXPECT_NE(r.err.find("disk full (or the file size limit reached) (0x80070070); no report "
+                         "was written"),
+              std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(disk + "/report.json"));
+  EXPECT_FALSE(std::filesystem::exists(disk + "/made.json"));
+  EXPECT_TRUE(std::filesystem::is_symlink(disk + "/link.json"));
+  ::umount2(disk.c_str(), MNT_DETACH);
 }
 
 // What the shell gives: a standard error whose reader went away never ends
