@@ -857,6 +857,27 @@ TEST_F(OutputsTest, SignalsEndTheFile) {
   EXPECT_LT(got.size(), want_convert_.size());
   EXPECT_TRUE(IsPrefix(got, want_convert_));
 
+  // extract into a FIFO read only later: the stream ends with its last
+  // whole group, one line, 128 + the signal.
+  const std::string slow_stream = folder_.Path("slow_stream.fifo");
+  ASSERT_EQ(::mkfifo(slow_stream.c_str(), 0644), 0);
+  const int stream_reader = ::open(slow_stream.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(stream_reader, 0);
+  auto extracting = StartKestrum({"extract", folder_.Path("want_c.asf"), slow_stream});
+  ASSERT_TRUE(WaitFor([&] { return Readable(stream_reader); }));
+  ::kill(extracting->pid(), SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  WriteBytes(folder_.Path("slow_stream.bin"), ReadToEnd(stream_reader));
+  const RunResult extracted = extracting->Wait();
+  EXPECT_EQ(extracted.exit_code, 128 + SIGTERM) << extracted.err;
+  EXPECT_EQ(LinesStartingWith(extracted.err, "").size(), 1u) << extracted.err;
+  EXPECT_NE(extracted.err.find("holds the stream up to the last whole group"), std::string::npos)
+      << extracted.err;
+  const auto stream_fields = Fields(Kestrum({"inspect", folder_.Path("slow_stream.bin")}).out);
+  EXPECT_EQ(stream_fields.at("problems"), "0");
+  EXPECT_GT(std::stoul(stream_fields.at("groups")), 0u);
+  EXPECT_LT(std::stoul(stream_fields.at("groups")), 120u);
+
   const std::string fifo = folder_.Path("unread");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   Started stalled("sh", {"-c", "exec 3< \"$0\"; sleep 30", fifo});  // opens it, reads nothing
