@@ -112,6 +112,11 @@ std::string ErrnoInWords(int error) {
   return std::strerror(error);
 }
 
+Overwrite OverwriteOf(const Args& args) {
+  if (args.Has(kNoOverwriteOption.name)) return Overwrite::kNever;
+  return args.Has(kOverwriteOption.name) ? Overwrite::kAlways : Overwrite::kSameKind;
+}
+
 std::string OverwriteConflict(const Args& args) {
   if (args.Has(kNoOverwriteOption.name) && args.Has(kOverwriteOption.name)) {
     return "-n/--no-overwrite and -y/--overwrite exclude each other";

@@ -96,6 +96,8 @@ inline const OptionSpec kOverwriteOption = {"overwrite", false, 'y'};
 inline const OptionSpec kStrictOption = {"strict", false, 0};
 // Usage error text when both are given; "" otherwise.
 std::string OverwriteConflict(const Args& args);
+// What the command line asks for: -n kNever, -y kAlways, else kSameKind.
+Overwrite OverwriteOf(const Args& args);
 
 // Streams are bytes: on Windows, files opened with ::open and the standard
 // streams must be in binary mode (no line-ending translation, no stop at

@@ -46,7 +46,8 @@ const char kHelp[] =
     "without blocks, so times stay where they were.\n"
     "OUT '-' writes standard output (never a terminal). OUT is written through,\n"
     "never removed, as convert writes its outputs; one that another program is\n"
-    "writing, or is converting from, is refused, and so is IN itself.\n"
+    "writing, or is converting from, is refused, and so is IN itself. An OUT\n"
+    "that is an ASF file is rewritten only with -y (refused without it, exit 5).\n"
     "\n"
     "An ASF file that Kestrum did not write (no XQV4 video stream 8 carrying the\n"
     "stream header) is refused (exit 4). A file that was never ended, is cut\n"
@@ -57,7 +58,8 @@ const char kHelp[] =
     "\n"
     "Options:\n"
     "  -n, --no-overwrite  refuse an OUT file that exists (exit 5)\n"
-    "  -y, --overwrite     rewrite an OUT file that exists (the default)\n"
+    "  -y, --overwrite     rewrite an OUT file that exists, whatever it holds\n"
+    "                      (without -y or -n: anything but an ASF file)\n"
     "  -v, --verbose       accepted for symmetry; extract does not use the library\n"
     "  -h, --help          this text\n"
     "\n";
@@ -285,7 +287,7 @@ int RunExtract(const std::vector<std::string>& argv) {
 
   OutputRefusal refused;
   const std::unique_ptr<asf::ByteSink> sink =
-      OpenCheckedOutput(output, {input}, args.Has(kNoOverwriteOption.name), refused);
+      OpenCheckedOutput(output, {input}, OverwriteOf(args), refused);
   if (sink == nullptr && refused.code == kExitUsage) return UsageError(command, refused.message);
   if (sink == nullptr) return Fail(command, refused.code, refused.message);
 

@@ -56,7 +56,8 @@ const char kHelp[] =
     "                   go out as pieces of their own\n"
     "  -n, --no-overwrite\n"
     "                   refuse an OUTPUT file that exists (exit 5)\n"
-    "  -y, --overwrite  rewrite an OUTPUT file that exists (the default)\n"
+    "  -y, --overwrite  rewrite an OUTPUT file that exists, whatever it holds\n"
+    "                   (without -y or -n: an ASF file or an empty one only)\n"
     "      --strict     exit 1 when anything was lost\n"
     "  --segment-time SECONDS\n"
     "                   record into a series of files named by OUTPUT_PATTERN,\n"
@@ -76,9 +77,13 @@ const char kHelp[] =
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
-    "OUTPUT is written through, never removed: an existing file is rewritten, a\n"
-    "symlink's target written (or made), and a device, a FIFO or '-' (standard\n"
-    "output) gets a stream written front to back (no sizes, duration or index).\n"
+    "OUTPUT is written through, never removed: an existing ASF file (or an empty\n"
+    "file) is rewritten, a symlink's target written (or made), and a device, a\n"
+    "FIFO or '-' (standard output) gets a stream written front to back (no sizes,\n"
+    "duration or index). An existing file that holds anything else (a stream,\n"
+    "a text: arguments given the wrong way round) is rewritten only with -y, and\n"
+    "refused without it (exit 5) before a byte is written; so is a series whose\n"
+    "files include one.\n"
     "An OUTPUT that another program is writing, or is converting from, is refused,\n"
     "and so is one that is INPUT itself (also when INPUT is standard input). A\n"
     "stored INPUT is read under a shared lock: no other program may write it\n"
@@ -118,7 +123,7 @@ struct RecordRequest {
   uint64_t segment_ms = 0;
   OutputPattern pattern;  // segmented: the files' names
   bool verbose = false;
-  bool no_overwrite = false;
+  Overwrite overwrite = Overwrite::kSameKind;  // -n, -y
   bool strict = false;
   int32_t sync_interval_ms = -1;  // --sync-interval; -1: the library's default
   std::optional<std::string> report_json;  // --report-json FILE
@@ -179,7 +184,7 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
     if (!ParseSyncInterval(*s, request.sync_interval_ms, error)) return UsageError(kCommand, error);
   }
   request.verbose = args.Has("verbose");
-  request.no_overwrite = args.Has(kNoOverwriteOption.name);
+  request.overwrite = OverwriteOf(args);
   request.strict = args.Has(kStrictOption.name);
   request.report_json = args.Value(kReportJsonOption);
   return std::nullopt;
@@ -336,7 +341,8 @@ bool Recording::BeginFile() {
       again ? OutputRefusal{kExitUsage, "OUTPUT '" + output_name_ +
                                             "' is a file this series has written already"}
             : CheckOutput(output_name_, shown(), {request_.input},
-                          request_.no_overwrite && !request_.to_stdout());
+                          request_.to_stdout() ? Overwrite::kAlways : request_.overwrite,
+                          OutputKind::kAsf);
   if (checked.code == kExitUsage) {
     refused_ = UsageError(kCommand, checked.message);
   } else if (checked.code != kExitOk) {
@@ -353,6 +359,12 @@ bool Recording::BeginFile() {
 std::optional<int> Recording::Start() {
   diagnostics_.emplace(request_.verbose);
   if (request_.sync_interval_ms >= 0) KestrumSetSyncInterval(request_.sync_interval_ms);
+  // A series is refused before its first byte, not where it meets such a file.
+  if (request_.segmented && request_.overwrite == Overwrite::kSameKind) {
+    const std::string foreign =
+        ForeignInSeries(request_.pattern, OutputKind::kAsf, {request_.input});
+    if (!foreign.empty()) return Fail(kCommand, kExitOutput, foreign);
+  }
   if (!BeginFile()) return refused_;
   const int64_t input_size = request_.from_stdin() ? -1 : FileSize(request_.input);
   progress_.emplace("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0,
@@ -618,7 +630,7 @@ int RunRecord(const std::vector<std::string>& argv) {
   if (request.report_json) {
     const OutputRefusal refused = CheckReportJson(*request.report_json,
                                                   {request.input, request.output},
-                                                  request.no_overwrite);
+                                                  request.overwrite);
     if (refused.code != kExitOk) return Fail(kCommand, refused.code, refused.message);
     made = refused.made;
   }

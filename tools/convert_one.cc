@@ -217,8 +217,11 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
                            const ConvertOptions& options, const PieceReader* relayed,
                            uint64_t before,
                            const std::function<int32_t(const std::string&)>& transfer) {
-  const OutputRefusal refused = CheckOutput(target.opened, target.shown, {input},
-                                            options.no_overwrite && !target.standard_output);
+  // Standard output is whatever the shell made of it.
+  const OutputRefusal refused =
+      CheckOutput(target.opened, target.shown, {input},
+                  target.standard_output ? Overwrite::kAlways : options.overwrite,
+                  OutputKind::kAsf);
   if (refused.code != kExitOk) return Failed(refused.code, refused.message);
   const std::string in_use = InUseMessage(target.shown);
 
@@ -460,6 +463,10 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
 ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
                                uint64_t segment_ms, const ConvertOptions& options,
                                std::vector<std::string>& outputs) {
+  if (options.overwrite == Overwrite::kSameKind) {
+    std::string foreign = ForeignInSeries(pattern, OutputKind::kAsf, {input});
+    if (!foreign.empty()) return Failed(kExitOutput, std::move(foreign));
+  }
   (void)QuarnelEndStream(0);
   const StopOnSignals signals(&EndOnSignal);
   return ConvertRelayed(

@@ -120,7 +120,7 @@ Json ConversionJson(const std::string& input, const std::vector<std::string>& ou
 }
 
 OutputRefusal CheckReportJson(const std::string& path, const std::vector<std::string>& files,
-                              bool no_overwrite) {
+                              Overwrite overwrite) {
   const FileId report = IdOfPath(path);
   for (const std::string& file : files) {
     if (file == path || (report.known && report == IdOfInput(file))) {
@@ -128,7 +128,7 @@ OutputRefusal CheckReportJson(const std::string& path, const std::vector<std::st
                               (file == "-" ? std::string("standard input") : "'" + file + "'")};
     }
   }
-  OutputRefusal refused = CheckOutput(path, path, {}, no_overwrite);
+  OutputRefusal refused = CheckOutput(path, path, {}, overwrite, OutputKind::kReport);
   if (refused.code != kExitOk) refused.message = "the report: " + refused.message;
   return refused;
 }

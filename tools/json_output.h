@@ -35,10 +35,11 @@ Json ConversionJson(const std::string& input, const std::vector<std::string>& ou
 // Before anything is read or written: the report FILE is an output as the
 // command's others are. It is none of `files` (the INPUTs and OUTPUTs as the
 // command line gives them, "-" standard input), can be written, is not in use
-// by another program, and with `no_overwrite` does not exist (it is then made
-// here, exclusively). Returns the refusal; kExitOk: taken.
+// by another program, and is taken by `overwrite` as CheckOutput takes a
+// report (with kNever it does not exist, and is then made here,
+// exclusively). Returns the refusal; kExitOk: taken.
 OutputRefusal CheckReportJson(const std::string& path, const std::vector<std::string>& files,
-                              bool no_overwrite);
+                              Overwrite overwrite);
 
 // Writes the --report-json document of `command` to `path`: its exit status,
 // the messages it printed and one object a conversion. An existing file is

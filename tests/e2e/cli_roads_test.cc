@@ -452,11 +452,19 @@ class OutputsTest : public RoadsTest {
 TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
   for (const std::string command : {"convert", "record"}) {
     SCOPED_TRACE(command);
-    // A file: rewritten in place, the same file afterwards.
+    // A file: rewritten in place, the same file afterwards; one that is no
+    // ASF file only with -y (without, it is left as it is), an ASF file again
+    // without (a rerun).
     const std::string file = folder_.Path(command + "_file.asf");
-    WriteBytes(file, std::vector<uint8_t>(100'000, 0xEE));
+    const std::vector<uint8_t> other(100'000, 0xEE);
+    WriteBytes(file, other);
     struct stat before {}, after {};
     ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    const RunResult refused = Kestrum({command, stream_, file});
+    EXPECT_EQ(refused.exit_code, 5) << refused.err;
+    EXPECT_NE(refused.err.find("(give -y to overwrite it)"), std::string::npos) << refused.err;
+    EXPECT_TRUE(ReadBytes(file) == other);
+    ASSERT_EQ(Kestrum({command, stream_, file, "-y"}).exit_code, 0);
     ASSERT_EQ(Kestrum({command, stream_, file}).exit_code, 0);
     ASSERT_EQ(::stat(file.c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino) << "the file was replaced";
@@ -470,7 +478,7 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
       ::unlink(link.c_str());
       if (!dangling) WriteBytes(target, {1, 2, 3});
       ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-      const RunResult r = Kestrum({command, stream_, link});
+      const RunResult r = Kestrum({command, stream_, link, "-y"});
       ASSERT_EQ(r.exit_code, 0) << (dangling ? "dangling: " : "") << r.err;
       struct stat info {};
       ASSERT_EQ(::lstat(link.c_str(), &info), 0);
@@ -527,6 +535,23 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
     EXPECT_NE(p.err.find(" -> standard output: "), std::string::npos) << p.err;
     EXPECT_EQ(p.err.find(" MB written"), std::string::npos) << p.err;
   }
+
+  // extract and generate write streams: an existing ASF file only with -y,
+  // a stream (a rerun) without.
+  const std::string asf = folder_.Path("copy.asf");
+  const std::vector<uint8_t> recorded = ReadBytes(folder_.Path("want_c.asf"));
+  WriteBytes(asf, recorded);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"extract", folder_.Path("want_c.asf"), asf}, {"generate", asf, "--frames", "5"}}) {
+    const RunResult refused = Kestrum(args);
+    EXPECT_EQ(refused.exit_code, 5) << args[0] << ": " << refused.err;
+    EXPECT_NE(refused.err.find("is an ASF file, not a stream; it was left as it is (give -y to "
+                               "overwrite it)"),
+              std::string::npos) << refused.err;
+    EXPECT_TRUE(ReadBytes(asf) == recorded) << args[0];
+  }
+  ASSERT_EQ(Kestrum({"generate", asf, "--frames", "5", "-y"}).exit_code, 0);
+  ASSERT_EQ(Kestrum({"extract", folder_.Path("want_c.asf"), asf}).exit_code, 0);
 
   // A recording whose folder goes away: before its first data (-n makes
   // the name at once; the writer cannot make the file: why, in words), and
