@@ -1,5 +1,7 @@
 #include "group_follower.h"
 
+#include <algorithm>
+
 #include "stream_format/group_scan.h"
 
 namespace kestrum_cli {
@@ -11,61 +13,59 @@ namespace {
 // The live road's reassembly buffer: a group that grows to it unended is
 // dropped there ("Splitter : " and "temporary buffer full").
 constexpr size_t kLiveBufferSize = 1024000;
+// New bytes added to those held at a time: what is held stays bounded
+// whatever the size of the pieces.
+constexpr size_t kChunk = size_t{1} << 20;
 
 }  // namespace
 
 void GroupFollower::Feed(const uint8_t* data, size_t size) {
-  held_.insert(held_.end(), data, data + size);
-  while (held_.size() - at_ >= need_ && Step()) {
-  }
-  // What is decided goes; the undecided rest stays, at most about a group.
-  if (at_ > 0 && at_ >= held_.size() / 2) {
-    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(at_));
-    at_ = 0;
+  while (size > 0) {
+    if (held_.empty()) {
+      // In place: only what stays undecided, at most about a group, is copied.
+      held_.assign(data + Follow(data, size), data + size);
+      return;
+    }
+    const size_t wanted = need_ > held_.size() ? need_ - held_.size() : 0;
+    const size_t take = std::min(size, std::max(wanted, kChunk));
+    held_.insert(held_.end(), data, data + take);
+    data += take;
+    size -= take;
+    held_.erase(held_.begin(),
+                held_.begin() + static_cast<std::ptrdiff_t>(Follow(held_.data(), held_.size())));
   }
 }
 
-bool GroupFollower::Step() {
-  const uint8_t* p = held_.data() + at_;
-  const size_t have = held_.size() - at_;
-  const stream_format::GroupCheck check = stream_format::CheckGroup(p, have);
-  switch (check.result) {
-    case stream_format::ParseResult::Complete:
-      at_ += check.size;
-      in_group_ = false;
-      need_ = 1;
-      return true;
-    case stream_format::ParseResult::Incomplete:
-      // Fewer bytes than a group start cannot yet be told from junk.
-      in_group_ = have >= stream_format::kGroupStartProbe;
-      if (check.size < kLiveBufferSize) {
-        need_ = check.size;
-        return true;
-      }
-      if (have < kLiveBufferSize) {
-        need_ = kLiveBufferSize;
-        return true;
-      }
-      at_ += kLiveBufferSize;  // the live road drops it there
-      in_group_ = false;
-      need_ = 1;
-      return true;
-    case stream_format::ParseResult::Malformed:
-      break;
+size_t GroupFollower::Follow(const uint8_t* p, size_t size) {
+  size_t at = 0;
+  while (size - at >= need_) {
+    const size_t done = Decide(p + at, size - at);
+    if (done == 0) break;
+    at += done;
   }
+  return at;
+}
+
+size_t GroupFollower::Decide(const uint8_t* p, size_t have) {
+  const stream_format::GroupCheck check = stream_format::CheckGroup(p, have);
+  need_ = 1;
   in_group_ = false;
+  if (check.result == stream_format::ParseResult::Complete) return check.size;
+  if (check.result == stream_format::ParseResult::Incomplete) {
+    if (have >= kLiveBufferSize) return kLiveBufferSize;  // the live road drops it there
+    // Fewer bytes than a group start cannot yet be told from junk.
+    in_group_ = have >= stream_format::kGroupStartProbe;
+    need_ = std::min(check.size, kLiveBufferSize);
+    return 0;
+  }
   // No group here: on to the next group start, or, without one, to where
   // one may begin among the last bytes.
   const uint8_t* next = stream_format::FindNextGroupStart(p + 1, p + have);
-  if (next != nullptr) {
-    at_ += static_cast<size_t>(next - p);
-    need_ = 1;
-    return true;
-  }
+  if (next != nullptr) return static_cast<size_t>(next - p);
   const size_t keep = stream_format::kGroupStartProbe - 1;
-  at_ += have > keep ? have - keep : 1;
+  if (have > keep) return have - keep;
   need_ = stream_format::kGroupStartProbe;
-  return false;
+  return 0;
 }
 
 }  // namespace kestrum_cli

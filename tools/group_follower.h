@@ -20,16 +20,19 @@ class GroupFollower {
   // that are no group. A group still open at the live road's reassembly
   // buffer's size is the live road's own loss (a line of its own): it is
   // let go, and following goes on after it.
-  uint64_t unfinished() const { return in_group_ ? held_.size() - at_ : 0; }
+  uint64_t unfinished() const { return in_group_ ? held_.size() : 0; }
 
  private:
-  // Decides what can be decided from held_[at_]; false when more bytes are needed.
-  bool Step();
+  // Follows the groups of the `size` bytes at `p`, which come next in the
+  // stream; returns how many are decided (whole groups, bytes in none).
+  size_t Follow(const uint8_t* p, size_t size);
+  // Decides what it can about the `have` bytes at `p`: how many of them are
+  // passed over, or 0 when need_ bytes are needed to tell.
+  size_t Decide(const uint8_t* p, size_t have);
 
-  std::vector<uint8_t> held_;  // bytes not yet decided, from at_
-  size_t at_ = 0;
-  size_t need_ = 1;        // held_ bytes from at_ before Step can decide
-  bool in_group_ = false;  // held_[at_] begins a group start (not yet ended)
+  std::vector<uint8_t> held_;  // the undecided bytes
+  size_t need_ = 1;            // bytes from held_'s first that decide it
+  bool in_group_ = false;      // held_ begins with a group start (not yet ended)
 };
 
 }  // namespace kestrum_cli
