@@ -31,7 +31,11 @@ namespace {
 // Opens `path` for writing without cutting it; `made` when it did not exist
 // (a symlink's target is made). -1 with errno set when it cannot be opened.
 int OpenForRewriting(const std::string& path, bool& made) {
-  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | kOpenBinary;
+#ifdef _WIN32
+  const int flags = O_WRONLY | kOpenBinary;
+#else
+  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+#endif
   int fd = ::open(path.c_str(), flags);
   if (fd < 0 && errno == ENOENT) {
     fd = ::open(path.c_str(), flags | O_CREAT, 0666);

@@ -36,7 +36,11 @@ Holds WhatItHolds(const uint8_t* first, size_t got) {
 // The first bytes of the file at `path` (at most `size`); -1 with errno
 // set when it cannot be read.
 ssize_t ReadFirst(const std::string& path, uint8_t* first, size_t size) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | kOpenBinary);
+#ifdef _WIN32
+  const int fd = ::open(path.c_str(), O_RDONLY | kOpenBinary);
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#endif
   if (fd < 0) return -1;
   size_t got = 0;
   while (got < size) {
