@@ -278,6 +278,7 @@ class Recording {
   struct MadeFile {
     int fd = -1;
     bool tried = false;
+    uint64_t calls_before = 0;  // pieces sent before the file's first data piece
     void Close() {
       if (fd >= 0) ::close(fd);
       fd = -1;
@@ -374,6 +375,7 @@ std::optional<int> Recording::Start() {
   signals_.emplace();
   reader_->StopWhen(StopOnSignals::flag());
   sender_->Header(header_);
+  made_.calls_before = sender_->calls();
   clock_.emplace(SegmentClock::Road::kLive, decoded_.stream_type, request_.segment_ms);
   files_ = {output_name_};
   return std::nullopt;
@@ -419,6 +421,7 @@ std::optional<int> Recording::NextFile() {
   }
   files_.push_back(output_name_);
   sender_->Header(header_);
+  made_.calls_before = sender_->calls();
   return std::nullopt;
 }
 
@@ -509,7 +512,7 @@ void Recording::HoldMadeFile() {
 #ifndef _WIN32
   // The writer makes the file at the first data piece it takes.
   if (made_.tried || request_.to_stdout() || diagnostics_->not_ready() > 0 ||
-      sender_->calls() <= files_.size()) {
+      sender_->calls() <= made_.calls_before) {
     return;
   }
   made_.tried = true;
