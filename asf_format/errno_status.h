@@ -27,6 +27,9 @@ inline Status FromErrno(int error, Status otherwise) {
       return kFileNameTooLong;
     case EPIPE:
       return kBrokenPipe;
+    case EMFILE:
+    case ENFILE:
+      return kTooManyOpenFiles;
     default:
       return otherwise;
   }

@@ -40,6 +40,8 @@ Status FromWin32(DWORD error, Status otherwise) {
       return kFileNotFound;
     case ERROR_FILENAME_EXCED_RANGE:
       return kFileNameTooLong;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return kTooManyOpenFiles;
     case ERROR_BROKEN_PIPE:
     case ERROR_NO_DATA:  // the pipe is being closed
       return kBrokenPipe;

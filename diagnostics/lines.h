@@ -218,6 +218,12 @@ inline constexpr char kRefusalTime[] = "time out of range";
 // Reads why (up to 31 bytes).
 inline constexpr char kSampleRefusedScan[] = "writer : sample refused (%31[^)])";
 
+// Beginning the file failed (the HRESULT): it could not be opened, or its
+// header written. Told once for a cause, until a file is begun: the live
+// road tries again with each data piece.
+inline constexpr char kBeginFailedFormat[] = "writer : the file could not be begun (0x%08X)";
+inline constexpr char kBeginFailedScan[] = "writer : the file could not be begun (0x%8x)";
+
 // Making the file durable failed (the HRESULT): what was written since the
 // last sync that worked may not survive a power cut. Writing goes on; the
 // line is not repeated until a sync has worked again.
@@ -226,6 +232,8 @@ inline constexpr char kSyncFailedFormat[] =
 
 static_assert(check::StartsWith(kWriteFailedGoesOnFormat, kWriterPrefix));
 static_assert(check::StartsWith(kSyncFailedFormat, kWriterPrefix));
+static_assert(check::StartsWith(kBeginFailedFormat, kWriterPrefix));
+static_assert(check::FixedPartsAgree(kBeginFailedFormat, kBeginFailedScan));
 static_assert(check::FixedPartsAgree(kWriteFailedGoesOnFormat, kWriteFailedScan));
 static_assert(check::FixedPartsAgree(kWriteFailedEndsFormat, kWriteFailedScan));
 static_assert(check::EndsWith(kWriteFailedEndsFormat, kWritingEndsSuffix));

@@ -194,7 +194,8 @@ KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle);
  *             header was refused, 0x800700CE `destination` is longer than
  *             259 bytes, 0x80004003 `destination` is null, 0x80070002 /
  *             0x80070005 the file could not be created (missing folder, no
- *             permission), 0x80070020 another writer has it (or it is being
+ *             permission), 0x80070004 no file descriptor was left to open
+ *             it with (too many open files), 0x80070020 another writer has it (or it is being
  *             read: the source itself), 0x80070070 the disk filled (or the
  *             index did not fit), 0x8007001E the stream could not be read
  *             to its end, 0x8007000E out of memory. After a write or read failure the file is ended in

@@ -28,13 +28,16 @@ bool AllZero(const uint8_t* p, size_t n) {
 bool StreamScanner::Open(const char* path, bool map) {
   Close();
   if (!file_.Open(path)) return false;
+  size_at_open_ = file_.Size();
   mapped_ = map && file_.mappable();
   return ReadHeader();
 }
 
 bool StreamScanner::OpenDescriptor(int fd) {
   Close();
-  return file_.OpenDescriptor(fd) && ReadHeader();
+  if (!file_.OpenDescriptor(fd)) return false;
+  size_at_open_ = file_.Size();
+  return ReadHeader();
 }
 
 const uint8_t* StreamScanner::ReadSoFar(size_t* size) const {
@@ -73,11 +76,14 @@ bool StreamScanner::Guarded(Read read) {
 }
 
 // The end of the scan. A file now shorter than the bytes already taken from
-// it was cut under the scanner: a read error, not a clean end.
+// it, or than it was when opened, was cut under the scanner: a read error,
+// not a clean end.
 ScanEvent StreamScanner::End() {
   if (open_ && !failed_) {
     const int64_t size = file_.Size();
-    if (size >= 0 && static_cast<uint64_t>(size) < end_offset()) failed_ = true;
+    if (size >= 0 && (static_cast<uint64_t>(size) < end_offset() || size < size_at_open_)) {
+      failed_ = true;
+    }
   }
   return ScanEvent{};
 }
@@ -90,6 +96,7 @@ void StreamScanner::Close() {
   buffer_.reset();
   data_ = nullptr;
   mapped_ = faulted_ = false;
+  size_at_open_ = -1;
   capacity_ = begin_ = end_ = 0;
   buffer_offset_ = 0;
   at_end_ = false;

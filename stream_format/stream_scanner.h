@@ -82,7 +82,9 @@ class StreamScanner {
   // foreign bytes is one event. A read error ends the file where it happened.
   ScanEvent Next();
 
-  // True when a read error or an allocation failure ended the scan early.
+  // True when a read error or an allocation failure ended the scan early,
+  // or the file ended shorter than it was when opened or than the bytes
+  // already taken from it (cut under the scanner).
   bool failed() const { return failed_; }
   // Bytes of the file consumed so far (for progress display).
   uint64_t consumed() const { return buffer_offset_ + begin_; }
@@ -113,6 +115,7 @@ class StreamScanner {
   bool failed_ = false;
   bool mapped_ = false;
   bool faulted_ = false;  // a read of the mapping faulted: the scan is over
+  int64_t size_at_open_ = -1;  // a regular file's size when opened, else -1
   uint8_t header_[kFileHeaderSize] = {};
 
   // data_[begin_, end_) holds the file bytes [buffer_offset_ + begin_,

@@ -13,6 +13,8 @@
 #else
 #include <poll.h>
 #include <unistd.h>
+
+#include "asf_format/errno_status.h"
 #endif
 
 namespace kestrum_cli {
@@ -134,6 +136,8 @@ ResultMeaning DescribeResult(int32_t result) {
       return {kExitOutput, "output in use by another writer (or read by a conversion)"};
     case 0x80070005u:
       return {kExitOutput, "permission denied"};
+    case 0x80070004u:
+      return {kExitFailure, "too many open files"};
     case 0x80070002u:
     case 0x80070003u:
       return {kExitOutput, "no such file or folder"};
@@ -166,6 +170,22 @@ std::string DescribeCode(uint32_t code) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%08X", code);
   return DescribeResult(static_cast<int32_t>(code)).text + " (" + hex + ")";
+}
+
+std::string ErrnoInWords(int error) {
+#ifndef _WIN32
+  namespace asf = kestrum::asf;
+  const asf::Status status = asf::FromErrno(error, asf::kFailed);
+  if (status == asf::kDiskFull || status == asf::kTooManyOpenFiles) {
+    return DescribeCode(status.code());
+  }
+#endif
+  return std::strerror(error);
+}
+
+Overwrite OverwriteOf(const Args& args) {
+  if (args.Has(kNoOverwriteOption.name)) return Overwrite::kNever;
+  return args.Has(kOverwriteOption.name) ? Overwrite::kAlways : Overwrite::kSameKind;
 }
 
 std::string OverwriteConflict(const Args& args) {

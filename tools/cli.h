@@ -99,6 +99,12 @@ ResultMeaning DescribeResult(int32_t result);
 // "disk full (or the file size limit reached) (0x80070070)".
 std::string DescribeCode(uint32_t code);
 
+// Why a system call failed (its errno), in words: with the status code
+// where the program has one ("disk full (or the file size limit reached)
+// (0x80070070)", "too many open files (0x80070004)"), else as the system
+// says it.
+std::string ErrnoInWords(int error);
+
 // The longest output name the library takes, in bytes, and its result for
 // a longer one.
 inline constexpr size_t kMaxOutputName = 259;
@@ -111,6 +117,8 @@ inline const OptionSpec kOverwriteOption = {"overwrite", false, 'y'};
 inline const OptionSpec kStrictOption = {"strict", false, 0};
 // Usage error text when both are given; "" otherwise.
 std::string OverwriteConflict(const Args& args);
+// What the command line asks for: -n kNever, -y kAlways, else kSameKind.
+Overwrite OverwriteOf(const Args& args);
 
 // Streams are bytes: on Windows, files opened with ::open and the standard
 // streams must be in binary mode (no line-ending translation, no stop at

@@ -28,9 +28,13 @@ const char kHelp[] =
     "\n"
     "Converts the stored stream INPUT into OUTPUT.asf in one call of the file road\n"
     "(TransferToAsf), which reads INPUT through the packet-source library.\n"
-    "OUTPUT is written through, never removed: an existing file is rewritten, a\n"
-    "symlink's target written (or made), and a device, a FIFO or '-' (standard\n"
-    "output) gets a stream written front to back (no sizes, duration or index).\n"
+    "OUTPUT is written through, never removed: an existing ASF file (or an empty\n"
+    "file) is rewritten, a symlink's target written (or made), and a device, a\n"
+    "FIFO or '-' (standard output) gets a stream written front to back (no sizes,\n"
+    "duration or index). An existing file that holds anything else (a stream,\n"
+    "a text: arguments given the wrong way round) is rewritten only with -y, and\n"
+    "refused without it (exit 5) before a byte is written; so is a series whose\n"
+    "files include one.\n"
     "An OUTPUT that another program is writing, or is converting from, is refused\n"
     "(a FIFO, a pipe or a device too), and so is one that is INPUT (the same file,\n"
     "also through a link or standard input). '-' opened for appending ('>>'), or\n"
@@ -74,7 +78,9 @@ const char kHelp[] =
     "                            00:00:10.5\n"
     "  -n, --no-overwrite        refuse an OUTPUT file that exists (exit 5); a new\n"
     "                            one is made exclusively\n"
-    "  -y, --overwrite           rewrite an OUTPUT file that exists (the default)\n"
+    "  -y, --overwrite           rewrite an OUTPUT file that exists, whatever it\n"
+    "                            holds (without -y or -n: an ASF file or an empty\n"
+    "                            one only)\n"
     "      --strict              exit 1 when anything was lost; a stored INPUT is read\n"
     "                            a second time to count the bytes that lie in no\n"
     "                            group, a relayed one has them counted as they pass\n"
@@ -158,7 +164,7 @@ int Convert(const Args& args, std::vector<Json>& conversions) {
   }
   ConvertOptions options;
   options.verbose = args.Has("verbose");
-  options.no_overwrite = args.Has(kNoOverwriteOption.name);
+  options.overwrite = OverwriteOf(args);
   options.strict = args.Has(kStrictOption.name);
   options.sync = args.Has("sync");
   // The library orders the end (packets durable before the header says the
@@ -213,17 +219,19 @@ int RunConvert(const std::vector<std::string>& argv) {
   Args args;
   if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
   const auto report = args.Value(kReportJsonOption);
+  bool made = false;  // the report's file, by -n
   if (report) {
     std::vector<std::string> files = args.positionals();
     if (auto folder = args.Value("output-dir")) files.push_back(*folder);
     const OutputRefusal refused =
-        CheckReportJson(*report, files, args.Has(kNoOverwriteOption.name));
+        CheckReportJson(*report, files, OverwriteOf(args));
     if (refused.code != kExitOk) return Fail(command, refused.code, refused.message);
+    made = refused.made;
   }
   const KeptMessages kept;
   std::vector<Json> conversions;
   const int code = Convert(args, conversions);
-  return report ? WriteReportJson(command, *report, code, kept.lines(), conversions) : code;
+  return report ? WriteReportJson(command, *report, code, kept.lines(), conversions, made) : code;
 }
 
 }  // namespace kestrum_cli

@@ -21,6 +21,7 @@
 #include "input_file.h"
 #include "output_path.h"
 #include "progress.h"
+#include "stop_signals.h"
 #include "stream_format/file_header.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/start_rule.h"
@@ -46,16 +47,20 @@ const char kHelp[] =
     "without blocks, so times stay where they were.\n"
     "OUT '-' writes standard output (never a terminal). OUT is written through,\n"
     "never removed, as convert writes its outputs; one that another program is\n"
-    "writing, or is converting from, is refused, and so is IN itself.\n"
+    "writing, or is converting from, is refused, and so is IN itself. An OUT\n"
+    "that is an ASF file is rewritten only with -y (refused without it, exit 5).\n"
     "\n"
     "An ASF file that Kestrum did not write (no XQV4 video stream 8 carrying the\n"
     "stream header) is refused (exit 4). A file that was never ended, is cut\n"
     "short or damaged gives every group it holds; the exit code is then 1 and a\n"
     "line says what was missing.\n"
+    "SIGINT, SIGTERM or SIGHUP (Ctrl-C) ends OUT with the last whole group; a\n"
+    "line says what it holds, and the exit code is 128 + the signal's number.\n"
     "\n"
     "Options:\n"
     "  -n, --no-overwrite  refuse an OUT file that exists (exit 5)\n"
-    "  -y, --overwrite     rewrite an OUT file that exists (the default)\n"
+    "  -y, --overwrite     rewrite an OUT file that exists, whatever it holds\n"
+    "                      (without -y or -n: anything but an ASF file)\n"
     "  -v, --verbose       accepted for symmetry; extract does not use the library\n"
     "  -h, --help          this text\n"
     "\n";
@@ -185,6 +190,63 @@ class StreamOut {
   uint64_t groups_ = 0, empty_groups_ = 0, bytes_ = 0;
 };
 
+// What the copy of the samples met.
+struct SampleCounts {
+  uint64_t samples = 0;    // whole samples read
+  uint64_t damaged = 0;    // samples that are not whole
+  uint64_t cut = 0;        // samples cut short
+  uint64_t gaps_left = 0;  // gaps over kMaxFilledGroups left unfilled
+};
+
+// One group into `out` per group of samples, until the file ends, a signal
+// comes (StopOnSignals) or writing fails (false).
+bool CopyGroups(asf::Reader& reader, const asf::HeaderInfo& h, StreamOut& out,
+                SampleCounts& counts) {
+  bool written = true;
+  std::vector<uint8_t> group;  // the current group's first sample
+  uint32_t last_index = 0;
+  uint64_t last_ms = 0;
+  bool any = false;
+  asf::MediaObject sample;
+  while (written && StopOnSignals::signal() == 0 && reader.NextSample(&sample)) {
+    if (sample.stream != kVideoStream) continue;
+    if (sample.cut) {
+      ++counts.cut;
+      continue;
+    }
+    if (!IsPackedSample(sample.bytes)) {
+      ++counts.damaged;
+      continue;
+    }
+    ++counts.samples;
+    const uint64_t ms = sample.presentation_ms >= h.preroll ? sample.presentation_ms - h.preroll : 0;
+    const uint32_t index = load_u32le(sample.bytes.data() + 4);
+    if (any && index == last_index + 1 && SameGroup(sample.bytes, group)) {
+      last_index = index;
+      last_ms = ms;
+      continue;
+    }
+    // A new group. On the file road each group's samples share its time and
+    // the next group comes 40 ms on; on the live road every sample is 40 ms
+    // after the one before. Either way the next group is due 40 ms after the
+    // last sample: a later time means groups that gave no samples.
+    if (any && ms > last_ms + kFrameMs) {
+      const uint64_t missing = (ms - last_ms) / kFrameMs - 1;
+      if (missing > kMaxFilledGroups) {
+        ++counts.gaps_left;
+      } else {
+        for (uint64_t k = 0; k < missing && written; ++k) written = out.EmptyGroup();
+      }
+    }
+    group = std::move(sample.bytes);
+    last_index = index;
+    last_ms = ms;
+    any = true;
+    written = written && out.Group(group);
+  }
+  return written;
+}
+
 }  // namespace
 
 int RunExtract(const std::vector<std::string>& argv) {
@@ -226,70 +288,46 @@ int RunExtract(const std::vector<std::string>& argv) {
 
   OutputRefusal refused;
   const std::unique_ptr<asf::ByteSink> sink =
-      OpenCheckedOutput(output, {input}, args.Has(kNoOverwriteOption.name), refused);
+      OpenCheckedOutput(output, {input}, OverwriteOf(args), refused);
   if (sink == nullptr && refused.code == kExitUsage) return UsageError(command, refused.message);
   if (sink == nullptr) return Fail(command, refused.code, refused.message);
 
+  // A signal ends the copy between groups: OUT ends with a whole group.
+  const StopOnSignals signals;
   StreamOut out(*sink, load_u32le(stream_header + stream_format::kFileHeaderStreamTypeOffset) & 0xFFFF);
-  bool written = out.Put(stream_header, stream_format::kFileHeaderSize);
-  uint64_t samples = 0, damaged = 0, cut = 0, gaps_left = 0;
-  std::vector<uint8_t> group;  // the current group's first sample
-  uint32_t last_index = 0;
-  uint64_t last_ms = 0;
-  bool any = false;
-  asf::MediaObject sample;
-  while (written && reader.NextSample(&sample)) {
-    if (sample.stream != kVideoStream) continue;
-    if (sample.cut) {
-      ++cut;
-      continue;
-    }
-    if (!IsPackedSample(sample.bytes)) {
-      ++damaged;
-      continue;
-    }
-    ++samples;
-    const uint64_t ms = sample.presentation_ms >= h.preroll ? sample.presentation_ms - h.preroll : 0;
-    const uint32_t index = load_u32le(sample.bytes.data() + 4);
-    if (any && index == last_index + 1 && SameGroup(sample.bytes, group)) {
-      last_index = index;
-      last_ms = ms;
-      continue;
-    }
-    // A new group. On the file road each group's samples share its time and
-    // the next group comes 40 ms on; on the live road every sample is 40 ms
-    // after the one before. Either way the next group is due 40 ms after the
-    // last sample: a later time means groups that gave no samples.
-    if (any && ms > last_ms + kFrameMs) {
-      const uint64_t missing = (ms - last_ms) / kFrameMs - 1;
-      if (missing > kMaxFilledGroups) {
-        ++gaps_left;
-      } else {
-        for (uint64_t k = 0; k < missing && written; ++k) written = out.EmptyGroup();
-      }
-    }
-    group = std::move(sample.bytes);
-    last_index = index;
-    last_ms = ms;
-    any = true;
-    written = written && out.Group(group);
-  }
+  SampleCounts counts;
+  const bool written =
+      out.Put(stream_header, stream_format::kFileHeaderSize) && CopyGroups(reader, h, out, counts);
   const asf::Status status = out.Finish();
   if (to_stdout) EndStandardOutput();
   if (!written || asf::Failed(status)) {
     const OutputRefusal failed = WriteFailure(output, status);
     return Fail(command, failed.code, failed.message);
   }
+  char summary[160];
+  std::snprintf(summary, sizeof summary, "%llu groups (%llu without blocks) from %llu samples, %s",
+                static_cast<unsigned long long>(out.groups()),
+                static_cast<unsigned long long>(out.empty_groups()),
+                static_cast<unsigned long long>(counts.samples), FormatMegabytes(out.bytes()).c_str());
+  if (const int number = StopOnSignals::signal(); number != 0) {
+    return Fail(command, 128 + number,
+                std::string("stopped by ") + SignalName(number) + ": " + OutputInWords(output) +
+                    " holds the stream up to the last whole group, " + summary);
+  }
 
   std::vector<std::string> missing;
   const bool unended = (h.flags & asf::kFileFlagBroadcast) != 0 && !h.streamed;
   if (unended) missing.push_back("it was never ended");
-  if (cut > 0) missing.push_back(std::to_string(cut) + " cut samples");
-  if (damaged > 0) missing.push_back(std::to_string(damaged) + " samples that are not whole");
-  if (gaps_left > 0) missing.push_back(std::to_string(gaps_left) + " gaps over an hour left unfilled");
+  if (counts.cut > 0) missing.push_back(std::to_string(counts.cut) + " cut samples");
+  if (counts.damaged > 0) {
+    missing.push_back(std::to_string(counts.damaged) + " samples that are not whole");
+  }
+  if (counts.gaps_left > 0) {
+    missing.push_back(std::to_string(counts.gaps_left) + " gaps over an hour left unfilled");
+  }
   // Each cut sample is a problem of its own, counted above; the reader
   // keeps the first problems only.
-  uint64_t told = cut;
+  uint64_t told = counts.cut;
   for (const std::string& p : reader.problems()) {
     if (p.rfind("sample ", 0) != 0) {
       missing.push_back(p);
@@ -299,11 +337,6 @@ int RunExtract(const std::vector<std::string>& argv) {
   if (reader.problem_count() > told) {
     missing.push_back(std::to_string(reader.problem_count() - told) + " more problems");
   }
-  char summary[160];
-  std::snprintf(summary, sizeof summary, "%llu groups (%llu without blocks) from %llu samples, %s",
-                static_cast<unsigned long long>(out.groups()),
-                static_cast<unsigned long long>(out.empty_groups()),
-                static_cast<unsigned long long>(samples), FormatMegabytes(out.bytes()).c_str());
   if (!missing.empty()) {
     std::string why;
     for (const std::string& m : missing) why += (why.empty() ? "" : "; ") + m;

@@ -26,7 +26,9 @@ const char kHelp[] =
     "0x1002 in some groups. OUTPUT '-' writes to standard output. The same options\n"
     "give the same bytes.\n"
     "OUTPUT is written through, never removed, as convert writes its outputs; one\n"
-    "that another program is writing, or is converting from, is refused.\n"
+    "that another program is writing, or is converting from, is refused. An\n"
+    "OUTPUT that is an ASF file is rewritten only with -y (refused without it,\n"
+    "exit 5).\n"
     "\n"
     "Options:\n"
     "  --frames N           groups to write (default 250: 10 s at 25 per second)\n"
@@ -57,7 +59,8 @@ const char kHelp[] =
     "                       499999 bytes, and nothing else (255: the largest group,\n"
     "                       127.5 MB); --bitrate then sets only the header's rate\n"
     "  -n, --no-overwrite   refuse an OUTPUT file that exists (exit 5)\n"
-    "  -y, --overwrite      rewrite an OUTPUT file that exists (the default)\n"
+    "  -y, --overwrite      rewrite an OUTPUT file that exists, whatever it holds\n"
+    "                       (without -y or -n: anything but an ASF file)\n"
     "  -v, --verbose        accepted for symmetry; generate writes no diagnostics\n"
     "  -h, --help           this text\n"
     "\n";
@@ -184,7 +187,7 @@ int RunGenerate(const std::vector<std::string>& argv) {
   const bool to_stdout = output == "-";
   OutputRefusal refused;
   const std::unique_ptr<kestrum::asf::ByteSink> sink =
-      OpenCheckedOutput(output, {}, args.Has(kNoOverwriteOption.name), refused);
+      OpenCheckedOutput(output, {}, OverwriteOf(args), refused);
   if (sink == nullptr && refused.code == kExitUsage) return UsageError(command, refused.message);
   if (sink == nullptr) return Fail(command, refused.code, refused.message);
 

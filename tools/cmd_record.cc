@@ -19,6 +19,7 @@
 #include "commands.h"
 #include "diagnostic_watch.h"
 #include "escape.h"
+#include "group_follower.h"
 #include "input_file.h"
 #include "json_output.h"
 #include "kestrum.h"
@@ -56,7 +57,8 @@ const char kHelp[] =
     "                   go out as pieces of their own\n"
     "  -n, --no-overwrite\n"
     "                   refuse an OUTPUT file that exists (exit 5)\n"
-    "  -y, --overwrite  rewrite an OUTPUT file that exists (the default)\n"
+    "  -y, --overwrite  rewrite an OUTPUT file that exists, whatever it holds\n"
+    "                   (without -y or -n: an ASF file or an empty one only)\n"
     "      --strict     exit 1 when anything was lost\n"
     "  --segment-time SECONDS\n"
     "                   record into a series of files named by OUTPUT_PATTERN,\n"
@@ -76,9 +78,13 @@ const char kHelp[] =
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
-    "OUTPUT is written through, never removed: an existing file is rewritten, a\n"
-    "symlink's target written (or made), and a device, a FIFO or '-' (standard\n"
-    "output) gets a stream written front to back (no sizes, duration or index).\n"
+    "OUTPUT is written through, never removed: an existing ASF file (or an empty\n"
+    "file) is rewritten, a symlink's target written (or made), and a device, a\n"
+    "FIFO or '-' (standard output) gets a stream written front to back (no sizes,\n"
+    "duration or index). An existing file that holds anything else (a stream,\n"
+    "a text: arguments given the wrong way round) is rewritten only with -y, and\n"
+    "refused without it (exit 5) before a byte is written; so is a series whose\n"
+    "files include one.\n"
     "An OUTPUT that another program is writing, or is converting from, is refused,\n"
     "and so is one that is INPUT itself (also when INPUT is standard input). A\n"
     "stored INPUT is read under a shared lock: no other program may write it\n"
@@ -118,7 +124,7 @@ struct RecordRequest {
   uint64_t segment_ms = 0;
   OutputPattern pattern;  // segmented: the files' names
   bool verbose = false;
-  bool no_overwrite = false;
+  Overwrite overwrite = Overwrite::kSameKind;  // -n, -y
   bool strict = false;
   int32_t sync_interval_ms = -1;  // --sync-interval; -1: the library's default
   std::optional<std::string> report_json;  // --report-json FILE
@@ -179,7 +185,7 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
     if (!ParseSyncInterval(*s, request.sync_interval_ms, error)) return UsageError(kCommand, error);
   }
   request.verbose = args.Has("verbose");
-  request.no_overwrite = args.Has(kNoOverwriteOption.name);
+  request.overwrite = OverwriteOf(args);
   request.strict = args.Has(kStrictOption.name);
   request.report_json = args.Value(kReportJsonOption);
   return std::nullopt;
@@ -216,8 +222,20 @@ class Recording {
   void SendSegmented(const uint8_t* data, size_t size);
   // A series: sends the bytes kept, less than a piece.
   void FlushPending();
+  // Once the writer has made the file in hand: holds it open, to tell at
+  // the end whether its name still leads to it.
+  void HoldMadeFile();
+  // The file in hand no longer at its name (removed with its folder, moved
+  // away): what became of it, in a line; nullopt when it is there.
+  std::optional<int> MadeFileGone();
+  // The output could not be prepared (the first data piece was dropped):
+  // why, as the writer's line tells it.
+  int NotPrepared();
   // The line of what was recorded, and of what was lost.
   int Report(double seconds, const WriteFaults& faults, const struct stat& info);
+  // What the live road dropped: as its lines tell it, and the group the
+  // input ended inside.
+  LiveLosses Losses() const;
 
   // The output as the user named it.
   std::string shown() const {
@@ -229,6 +247,7 @@ class Recording {
   std::string output_name_;
   std::optional<InputFile> in_;
   std::optional<PieceReader> reader_;
+  GroupFollower follower_;  // what the live road holds at the input's end
   uint8_t header_[40] = {};
   stream_format::DecodedHeader decoded_;
   std::optional<DiagnosticWatch> diagnostics_;
@@ -255,6 +274,19 @@ class Recording {
   std::optional<StopOnSignals> signals_;
   std::optional<SegmentClock> clock_;
   std::vector<uint8_t> pending_;  // segmented: bytes not yet sent, less than a piece
+  // The file in hand as the writer made it (HoldMadeFile); -1 before, or
+  // when it is no regular file.
+  struct MadeFile {
+    int fd = -1;
+    bool tried = false;
+    uint64_t calls_before = 0;  // pieces sent before the file's first data piece
+    void Close() {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+      tried = false;
+    }
+    ~MadeFile() { Close(); }
+  } made_;
   uint64_t written_ = 0;          // the output's size, when it has one
   std::string lost_;              // the line of what was lost
 };
@@ -311,7 +343,8 @@ bool Recording::BeginFile() {
       again ? OutputRefusal{kExitUsage, "OUTPUT '" + output_name_ +
                                             "' is a file this series has written already"}
             : CheckOutput(output_name_, shown(), {request_.input},
-                          request_.no_overwrite && !request_.to_stdout());
+                          request_.to_stdout() ? Overwrite::kAlways : request_.overwrite,
+                          OutputKind::kAsf);
   if (checked.code == kExitUsage) {
     refused_ = UsageError(kCommand, checked.message);
   } else if (checked.code != kExitOk) {
@@ -328,6 +361,12 @@ bool Recording::BeginFile() {
 std::optional<int> Recording::Start() {
   diagnostics_.emplace(request_.verbose);
   if (request_.sync_interval_ms >= 0) KestrumSetSyncInterval(request_.sync_interval_ms);
+  // A series is refused before its first byte, not where it meets such a file.
+  if (request_.segmented && request_.overwrite == Overwrite::kSameKind) {
+    const std::string foreign =
+        ForeignInSeries(request_.pattern, OutputKind::kAsf, {request_.input});
+    if (!foreign.empty()) return Fail(kCommand, kExitOutput, foreign);
+  }
   if (!BeginFile()) return refused_;
   const int64_t input_size = request_.from_stdin() ? -1 : FileSize(request_.input);
   progress_.emplace("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0,
@@ -337,6 +376,7 @@ std::optional<int> Recording::Start() {
   signals_.emplace();
   reader_->StopWhen(StopOnSignals::flag());
   sender_->Header(header_);
+  made_.calls_before = sender_->calls();
   clock_.emplace(SegmentClock::Road::kLive, decoded_.stream_type, request_.segment_ms);
   files_ = {output_name_};
   return std::nullopt;
@@ -351,6 +391,7 @@ std::optional<int> Recording::PumpPieces() {
   // whose reader went away), nothing more can be written.
   while (StopOnSignals::signal() == 0 && diagnostics_->not_ready() == 0 &&
          !diagnostics_->faults().writing_ended && reader_->Next(data, size)) {
+    follower_.Feed(data, size);
     if (request_.segmented) {
       if (clock_->StartsNewFile(data, size)) {
         if (const auto code = NextFile()) return code;
@@ -359,6 +400,7 @@ std::optional<int> Recording::PumpPieces() {
     } else {
       sender_->Piece(data, size);
     }
+    HoldMadeFile();
     progress_->Update(reader_->consumed(), diagnostics_->groups(),
                       static_cast<double>(diagnostics_->samples()) * 0.04);
   }
@@ -370,6 +412,7 @@ std::optional<int> Recording::NextFile() {
   StopRecord(handle_);
   ReleaseRecordInstance(&ended_);
   std::swap(ended_, handle_);
+  made_.Close();
   output_name_ = request_.pattern.Name(files_.size());
   if (!BeginFile()) {
     progress_->Finish();
@@ -379,6 +422,7 @@ std::optional<int> Recording::NextFile() {
   }
   files_.push_back(output_name_);
   sender_->Header(header_);
+  made_.calls_before = sender_->calls();
   return std::nullopt;
 }
 
@@ -424,14 +468,13 @@ int Recording::StopAndReport() {
              fault_note);
     return 128 + number;
   }
-  if (diagnostics_->not_ready() > 0) {
-    if (OutputInUse(output_name_)) return Fail(kCommand, kExitOutput, InUseMessage(shown()));
-    return Fail(
-        kCommand, kExitFailure,
-        "the library could not prepare " + OutputInWords(output) +
-            " (see --verbose); nothing was recorded");
-  }
+  if (diagnostics_->not_ready() > 0) return NotPrepared();
   if (reader_->failed()) {
+    if (reader_->shrank()) {
+      return Fail(kCommand, kExitInput,
+                  "'" + input + "' was cut shorter while it was read (another program truncated "
+                  "it): what came before was recorded; the rest is lost" + fault_note);
+    }
     if (reader_->out_of_memory()) {
       return Fail(
           kCommand, kExitFailure,
@@ -457,6 +500,7 @@ int Recording::StopAndReport() {
                 "writing " + OutputInWords(output) + " failed: " + DescribeWriteFaults(faults) +
                     "; the recording went on, and the file holds the rest, ended");
   }
+  if (const auto gone = MadeFileGone()) return *gone;
   struct stat info;
   if (sender_->calls() <= files_.size() || ::stat(output_name_.c_str(), &info) != 0) {
     return Fail(kCommand, kExitFailure,
@@ -465,10 +509,63 @@ int Recording::StopAndReport() {
   return Report(seconds, faults, info);
 }
 
+void Recording::HoldMadeFile() {
+#ifndef _WIN32
+  // The writer makes the file at the first data piece it takes.
+  if (made_.tried || request_.to_stdout() || diagnostics_->not_ready() > 0 ||
+      sender_->calls() <= made_.calls_before) {
+    return;
+  }
+  made_.tried = true;
+  struct stat info;
+  if (::stat(output_name_.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  made_.fd = ::open(output_name_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (made_.fd >= 0 && !(IdOfDescriptor(made_.fd) == IdOfPath(output_name_))) made_.Close();
+#endif
+}
+
+std::optional<int> Recording::MadeFileGone() {
+#ifndef _WIN32
+  struct stat info;
+  if (made_.fd < 0 || ::fstat(made_.fd, &info) != 0 ||
+      IdOfDescriptor(made_.fd) == IdOfPath(output_name_)) {
+    return std::nullopt;
+  }
+  const std::string size = FormatMegabytes(static_cast<uint64_t>(info.st_size));
+  if (info.st_nlink == 0) {
+    return Fail(kCommand, kExitFailure,
+                OutputInWords(shown()) + " was removed while it was recorded (the file, or its "
+                "folder): the " + size + " written into it went with it");
+  }
+  return Fail(kCommand, kExitFailure,
+              OutputInWords(shown()) + " was moved away while it was recorded: the file (" +
+                  size + ", ended) is under another name");
+#else
+  return std::nullopt;
+#endif
+}
+
+int Recording::NotPrepared() {
+  if (OutputInUse(output_name_)) return Fail(kCommand, kExitOutput, InUseMessage(shown()));
+  const std::string nothing =
+      files_.size() > 1 ? "; nothing was recorded into it (" + std::to_string(files_.size() - 1) +
+                              " files were written before, the last '" +
+                              files_[files_.size() - 2] + "')"
+                        : "; nothing was recorded";
+  const uint32_t code = diagnostics_->begin_failure();
+  if (code != 0) {
+    return Fail(kCommand, DescribeResult(static_cast<int32_t>(code)).exit_code,
+                "cannot write " + OutputInWords(shown()) + ": " + DescribeCode(code) + nothing);
+  }
+  return Fail(kCommand, kExitFailure,
+              "the library could not prepare " + OutputInWords(shown()) + " (see --verbose)" +
+                  nothing);
+}
+
 int Recording::Report(double seconds, const WriteFaults& faults, const struct stat& info) {
   const std::string& input = request_.input;
   const uint64_t consumed = reader_->consumed();
-  std::string lost = DescribeLosses(diagnostics_->live_losses(), faults, 0);
+  std::string lost = DescribeLosses(Losses(), faults, 0);
   if (!lost.empty()) lost += "; " + std::to_string(diagnostics_->groups()) + " groups recorded";
   lost_ = lost;
   written_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
@@ -499,6 +596,12 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   return kExitOk;
 }
 
+LiveLosses Recording::Losses() const {
+  LiveLosses losses = diagnostics_->live_losses();
+  losses.unfinished_bytes = follower_.unfinished();
+  return losses;
+}
+
 Json Recording::ReportJson(int code, const std::vector<std::string>& messages) const {
   ConvertOutcome outcome;
   outcome.code = code;
@@ -508,7 +611,7 @@ Json Recording::ReportJson(int code, const std::vector<std::string>& messages) c
   outcome.seconds = progress_ ? progress_->elapsed_seconds() : 0;
   outcome.lost = lost_;
   if (diagnostics_) {
-    outcome.counts.live = diagnostics_->live_losses();
+    outcome.counts.live = Losses();
     outcome.counts.faults = diagnostics_->faults();
   }
   const std::vector<std::string> outputs =
@@ -528,18 +631,20 @@ int Record(Recording& recording) {
 int RunRecord(const std::vector<std::string>& argv) {
   RecordRequest request;
   if (const auto done = ParseRequest(argv, request)) return *done;
+  bool made = false;  // the report's file, by -n
   if (request.report_json) {
     const OutputRefusal refused = CheckReportJson(*request.report_json,
                                                   {request.input, request.output},
-                                                  request.no_overwrite);
+                                                  request.overwrite);
     if (refused.code != kExitOk) return Fail(kCommand, refused.code, refused.message);
+    made = refused.made;
   }
   const KeptMessages kept;
   Recording recording(request);
   const int code = Record(recording);
   if (!request.report_json) return code;
   return WriteReportJson(kCommand, *request.report_json, code, kept.lines(),
-                         {recording.ReportJson(code, kept.lines())});
+                         {recording.ReportJson(code, kept.lines())}, made);
 }
 
 }  // namespace kestrum_cli

@@ -217,8 +217,11 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
                            const ConvertOptions& options, const PieceReader* relayed,
                            uint64_t before,
                            const std::function<int32_t(const std::string&)>& transfer) {
-  const OutputRefusal refused = CheckOutput(target.opened, target.shown, {input},
-                                            options.no_overwrite && !target.standard_output);
+  // Standard output is whatever the shell made of it.
+  const OutputRefusal refused =
+      CheckOutput(target.opened, target.shown, {input},
+                  target.standard_output ? Overwrite::kAlways : options.overwrite,
+                  OutputKind::kAsf);
   if (refused.code != kExitOk) return Failed(refused.code, refused.message);
   const std::string in_use = InUseMessage(target.shown);
 
@@ -262,8 +265,13 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   }
   if (result == kSharingViolation) return failed(kExitOutput, in_use);
   if (result == kReadFault) {
-    return failed(kExitInput, "reading '" + input + "' failed part way: " +
-                                  OutputInWords(target.shown) + " holds what was read before, ended");
+    const int64_t now = FileSize(input);
+    const std::string why = now >= 0 && now < input_size
+                                ? "'" + input + "' was cut shorter while it was read (another "
+                                  "program truncated it)"
+                                : "reading '" + input + "' failed part way";
+    return failed(kExitInput,
+                  why + ": " + OutputInWords(target.shown) + " holds what was read before, ended");
   }
   if (result < 0 && faults.writing_ended && faults.first_code == kBrokenPipeCode) {
     return failed(kExitFailure, "writing " + OutputInWords(target.shown) +
@@ -393,8 +401,11 @@ ConvertOutcome ConvertRelayed(const std::string& input,
   }
   total.input_bytes = reader.consumed();
   if (reader.failed()) {
-    const std::string what = reader.out_of_memory() ? "out of memory reading '" + input + "'"
-                                                    : "reading '" + input + "' failed part way";
+    const std::string what =
+        reader.out_of_memory() ? "out of memory reading '" + input + "'"
+        : reader.shrank()
+            ? "'" + input + "' was cut shorter while it was read (another program truncated it)"
+            : "reading '" + input + "' failed part way";
     return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
                   what + ": what was read before is in '" + outputs.back() + "', ended");
   }
@@ -452,6 +463,10 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
 ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
                                uint64_t segment_ms, const ConvertOptions& options,
                                std::vector<std::string>& outputs) {
+  if (options.overwrite == Overwrite::kSameKind) {
+    std::string foreign = ForeignInSeries(pattern, OutputKind::kAsf, {input});
+    if (!foreign.empty()) return Failed(kExitOutput, std::move(foreign));
+  }
   (void)QuarnelEndStream(0);
   const StopOnSignals signals(&EndOnSignal);
   return ConvertRelayed(

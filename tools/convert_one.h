@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "loss_summary.h"
+#include "output_kind.h"
 #include "segments.h"
 
 namespace kestrum_cli {
@@ -30,7 +31,9 @@ struct ConvertOutcome {
 struct ConvertOptions {
   bool verbose = false;   // the library's diagnostic lines on stderr
   bool progress = false;  // a progress line while converting (stderr a terminal)
-  bool no_overwrite = false;  // refuse an existing regular file as OUTPUT
+  // An existing regular file as OUTPUT: refused (-n), rewritten when empty
+  // or an ASF file (the default), or rewritten whatever it holds (-y).
+  Overwrite overwrite = Overwrite::kSameKind;
   // Anything lost makes the conversion fail (kExitFailure). Then the input
   // is also scanned afterwards as the packet source scans it, to count the
   // bytes in no group (the file road's lines do not tell them).

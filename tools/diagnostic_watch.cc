@@ -116,6 +116,8 @@ void DiagnosticWatch::Tally(const char* line) {
   } else if (std::sscanf(line, lines::kOutageClosedScan, what, &samples, &seconds) == 3) {
     faults_.samples_lost += samples;
     faults_.seconds_lost += seconds;
+  } else if (std::sscanf(line, lines::kBeginFailedScan, &code) == 1) {
+    begin_failure_ = code;
   } else if (std::sscanf(line, lines::kIndexDidNotFitScan, &code) == 1) {
     if (!faults_.any()) faults_.first_code = code;
     faults_.no_index = true;

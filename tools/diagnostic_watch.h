@@ -35,8 +35,11 @@ struct LiveLosses {
   uint64_t overflowed = 0;    // the reassembly buffer filled: a group too long to end
   uint64_t too_large = 0;     // "processgroup : ... not written": a group over one sample
   uint64_t no_start = 0;      // "Splitter : Unknow Stream Type": groups that could not start
+  // No line tells it: the bytes of a group that the input ended inside,
+  // held when the recording stopped (the program follows the groups itself).
+  uint64_t unfinished_bytes = 0;
   bool any() const {
-    return malformed + held_dropped + overflowed + too_large + no_start > 0;
+    return malformed + held_dropped + overflowed + too_large + no_start + unfinished_bytes > 0;
   }
 };
 
@@ -55,6 +58,9 @@ class DiagnosticWatch {
   // "Not ready for Kestrum!" lines: data pieces dropped because the output
   // could not be prepared.
   uint64_t not_ready() const { return not_ready_; }
+  // The status of the writer's last "writer : the file could not be begun"
+  // line (why the output could not be prepared), or 0.
+  uint32_t begin_failure() const { return begin_failure_; }
   // "processpacket : ..." lines: group packets the file road wrote nothing for.
   uint64_t refused_groups() const { return refused_groups_; }
   // A last "2--BR_FAIL" that no line followed dropped what it held.
@@ -86,6 +92,7 @@ class DiagnosticWatch {
   bool echo_;
   WriteFaults faults_;
   uint64_t not_ready_ = 0;
+  uint32_t begin_failure_ = 0;
   uint64_t refused_groups_ = 0;
   LiveLosses live_;
   bool held_pending_ = false;  // a "2--BR_FAIL" whose outcome the next line tells

@@ -36,18 +36,24 @@ Json ConversionJson(const std::string& input, const std::vector<std::string>& ou
 // Before anything is read or written: the report FILE is an output as the
 // command's others are. It is none of `files` (the INPUTs and OUTPUTs as the
 // command line gives them, "-" standard input), can be written, is not in use
-// by another program, and with `no_overwrite` does not exist (it is then made
-// here, exclusively). Returns the refusal; kExitOk: taken.
+// by another program, and is taken by `overwrite` as CheckOutput takes a
+// report (with kNever it does not exist, and is then made here,
+// exclusively). Returns the refusal; kExitOk: taken.
 OutputRefusal CheckReportJson(const std::string& path, const std::vector<std::string>& files,
-                              bool no_overwrite);
+                              Overwrite overwrite);
 
 // Writes the --report-json document of `command` to `path`: its exit status,
-// the messages it printed and one object a conversion. Returns the exit
+// the messages it printed and one object a conversion. An existing file is
+// rewritten in place and cut to the document's length. Returns the exit
 // status to end with: `exit_status`, or kExitOutput (after a message) when
 // the report cannot be written, or would overwrite a file the command wrote
 // (a series' or a batch's, named only once written), and nothing else failed.
+// A report that cannot be written whole leaves no file that the program made
+// (`made_here`: CheckReportJson made it; or made now), and leaves a file that
+// existed empty rather than holding a stale or a partial report.
 int WriteReportJson(const std::string& command, const std::string& path, int exit_status,
-                    const std::vector<std::string>& messages, const std::vector<Json>& conversions);
+                    const std::vector<std::string>& messages, const std::vector<Json>& conversions,
+                    bool made_here);
 
 // The --report-json option of convert and record.
 inline constexpr char kReportJsonOption[] = "report-json";

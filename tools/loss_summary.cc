@@ -72,6 +72,10 @@ std::string DescribeLosses(const LiveLosses& live, const WriteFaults& faults,
     parts.push_back(Count(live.no_start, "group", "groups") +
                     " dropped: the stream type lets none start the recording");
   }
+  if (live.unfinished_bytes > 0) {
+    parts.push_back("the last group, cut short by the end of the input (" +
+                    Count(live.unfinished_bytes, "byte", "bytes") + ")");
+  }
   if (skipped_bytes > 0) {
     parts.push_back(Count(skipped_bytes, "byte", "bytes") + " in no group skipped");
   }
@@ -97,6 +101,7 @@ void RunCounts::Add(const RunCounts& other) {
   live.overflowed += other.live.overflowed;
   live.too_large += other.live.too_large;
   live.no_start += other.live.no_start;
+  live.unfinished_bytes += other.live.unfinished_bytes;
   if (faults.first_code == 0) faults.first_code = other.faults.first_code;
   faults.outages += other.faults.outages;
   faults.samples_lost += other.faults.samples_lost;

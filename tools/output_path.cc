@@ -315,13 +315,16 @@ OutputRefusal ClaimNewOutput(const std::string& opened, const std::string& shown
     return {kExitOutput, "cannot write '" + shown + "': " + std::strerror(errno)};
   }
   ::close(fd);  // the writer opens it again, and finds it empty
-  return {};
+  OutputRefusal made;
+  made.made = true;
+  return made;
 }
 
 }  // namespace
 
 OutputRefusal CheckOutput(const std::string& opened, const std::string& shown,
-                          const std::vector<std::string>& inputs, bool no_overwrite) {
+                          const std::vector<std::string>& inputs, Overwrite overwrite,
+                          OutputKind kind) {
   const FileId output = IdOfPath(opened);
   for (const std::string& input : inputs) {
     if (output == IdOfInput(input)) {
@@ -332,7 +335,11 @@ OutputRefusal CheckOutput(const std::string& opened, const std::string& shown,
   std::string error;
   if (!CheckOutputWritable(opened, error)) return {kExitOutput, error};
   if (OutputInUse(opened)) return {kExitOutput, InUseMessage(shown)};
-  if (no_overwrite) return ClaimNewOutput(opened, shown);
+  if (overwrite == Overwrite::kNever) return ClaimNewOutput(opened, shown);
+  if (overwrite == Overwrite::kSameKind) {
+    std::string foreign = ForeignOutput(opened, shown, kind);
+    if (!foreign.empty()) return {kExitOutput, std::move(foreign)};
+  }
   return {};
 }
 
@@ -386,7 +393,7 @@ OutputRefusal WriteFailure(const std::string& shown, asf::Status status) {
 
 std::unique_ptr<asf::ByteSink> OpenCheckedOutput(const std::string& output,
                                                  const std::vector<std::string>& inputs,
-                                                 bool no_overwrite, OutputRefusal& refused) {
+                                                 Overwrite overwrite, OutputRefusal& refused) {
   std::string opened = output;
   if (output == "-") {
     std::string error;
@@ -396,11 +403,11 @@ std::unique_ptr<asf::ByteSink> OpenCheckedOutput(const std::string& output,
       return nullptr;
     }
     if (!opened.empty()) {
-      refused = CheckOutput(opened, output, inputs, false);
+      refused = CheckOutput(opened, output, inputs, Overwrite::kAlways, OutputKind::kStream);
       if (refused.code != kExitOk) return nullptr;
     }
   } else {
-    refused = CheckOutput(opened, output, inputs, no_overwrite);
+    refused = CheckOutput(opened, output, inputs, overwrite, OutputKind::kStream);
     if (refused.code != kExitOk) return nullptr;
   }
   asf::Status status = asf::kFailed;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "asf_format/byte_sink.h"
+#include "output_kind.h"
 
 namespace kestrum_cli {
 
@@ -52,17 +53,21 @@ bool OutputInUse(const std::string& path);
 struct OutputRefusal {
   int code = 0;  // kExitOk: not refused
   std::string message;
+  bool made = false;  // not refused, and the file was made here (-n)
 };
 
 // The checks before the first byte of an output, in this order: `opened`
 // (the name the output is opened by; `shown` names it in messages) is none
 // of `inputs` (INPUTs as given, "-" standard input: kExitUsage), can be
-// written, is not in use by another program, and with `no_overwrite` does
-// not exist as a regular file: it is then made here, exclusively, so that of
-// two programs only one gets it (the other is refused as if it had existed).
-// A FIFO, a pipe or a device is never refused by `no_overwrite`.
+// written, is not in use by another program, and then by `overwrite`: with
+// kNever it does not exist as a regular file, and is made here, exclusively,
+// so that of two programs only one gets it (the other is refused as if it
+// had existed); with kSameKind a regular file that exists is empty or holds
+// `kind` (ForeignOutput; kExitOutput). A FIFO, a pipe or a device is never
+// refused for existing.
 OutputRefusal CheckOutput(const std::string& opened, const std::string& shown,
-                          const std::vector<std::string>& inputs, bool no_overwrite);
+                          const std::vector<std::string>& inputs, Overwrite overwrite,
+                          OutputKind kind);
 
 // How a message names an OUTPUT as given: "standard output" for "-",
 // else 'OUTPUT'.
@@ -81,7 +86,7 @@ OutputRefusal WriteFailure(const std::string& shown, kestrum::asf::Status status
 // with `refused` set, when it is refused or cannot be opened.
 std::unique_ptr<kestrum::asf::ByteSink> OpenCheckedOutput(const std::string& output,
                                                           const std::vector<std::string>& inputs,
-                                                          bool no_overwrite,
+                                                          Overwrite overwrite,
                                                           OutputRefusal& refused);
 
 // An OUTPUT of "-": standard output. Returns kExitOk with the name it is

@@ -1,13 +1,17 @@
 #include "piece_reader.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <poll.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>  // SEEK_CUR
 #include <cstring>
 #include <new>
 
@@ -21,9 +25,37 @@ namespace {
 
 constexpr size_t kReadSize = size_t{1} << 20;
 
+// The size of the regular file open at `fd`, and its read position; false
+// for anything else (a pipe, a FIFO, a device), whose size says nothing.
+bool RegularFileSize(int fd, int64_t& size, int64_t& position) {
+#ifdef _WIN32
+  struct _stati64 info;
+  if (_fstati64(fd, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
+  position = _lseeki64(fd, 0, SEEK_CUR);
+#else
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  position = ::lseek(fd, 0, SEEK_CUR);
+#endif
+  size = static_cast<int64_t>(info.st_size);
+  return true;
+}
+
 }  // namespace
 
-PieceReader::PieceReader(int fd, size_t piece_size) : fd_(fd), piece_size_(piece_size) {}
+PieceReader::PieceReader(int fd, size_t piece_size) : fd_(fd), piece_size_(piece_size) {
+  int64_t position = 0;
+  if (!RegularFileSize(fd_, size_at_start_, position)) size_at_start_ = -1;
+}
+
+// At the end of a regular file: whether it is now shorter than it was at
+// the start, or than what was read of it.
+bool PieceReader::Shrank() const {
+  int64_t size = 0;
+  int64_t position = 0;
+  return size_at_start_ >= 0 && RegularFileSize(fd_, size, position) &&
+         (size < size_at_start_ || size < position);
+}
 
 // With a stop flag: waits until the input can be read or the flag is set;
 // false once it is set.
@@ -73,7 +105,8 @@ size_t PieceReader::Fill(size_t count) {
       break;
     }
     if (got <= 0) {
-      failed_ = got < 0;
+      shrank_ = got == 0 && Shrank();
+      failed_ = got < 0 || shrank_;
       at_end_ = true;
       break;
     }

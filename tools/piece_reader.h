@@ -29,10 +29,13 @@ class PieceReader {
   // input gives up within about 100 ms.
   void StopWhen(const volatile std::sig_atomic_t* flag) { stop_ = flag; }
 
-  // Reading failed: a read error, or no memory for the piece (then
-  // out_of_memory() too).
+  // Reading failed: a read error, no memory for the piece (then
+  // out_of_memory() too), or a regular file that ended shorter than it was
+  // when the reader was made or than the bytes already read from it (then
+  // shrank() too): another program cut it while it was read.
   bool failed() const { return failed_; }
   bool out_of_memory() const { return out_of_memory_; }
+  bool shrank() const { return shrank_; }
   uint64_t consumed() const { return consumed_; }
   // Cutting at groups: the bytes given out in pieces that are no whole
   // group (junk, malformed or cut groups), as the packet source's scanner
@@ -42,6 +45,7 @@ class PieceReader {
  private:
   size_t Fill(size_t count);
   bool WaitForInput();
+  bool Shrank() const;
   bool Take(size_t n, const uint8_t*& data, size_t& size, bool group = true);
 
   int fd_;
@@ -52,6 +56,8 @@ class PieceReader {
   bool at_end_ = false;
   bool failed_ = false;
   bool out_of_memory_ = false;
+  bool shrank_ = false;
+  int64_t size_at_start_ = -1;  // a regular file's size when the reader was made
   const volatile std::sig_atomic_t* stop_ = nullptr;
   uint64_t consumed_ = 0;
   uint64_t outside_groups_ = 0;

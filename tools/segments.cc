@@ -1,9 +1,12 @@
 #include "segments.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <vector>
 
 #include "base/bytes.h"
+#include "output_path.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/start_rule.h"
 
@@ -16,8 +19,30 @@ namespace {
 constexpr size_t kMaxWidth = 20;
 constexpr uint64_t kFrameMs = 40;
 constexpr uint64_t kMaxSeconds = 10000000;  // about 115 days
+// Numbers free in a row after which a series' files that exist are taken
+// to have ended.
+constexpr uint64_t kSeriesGap = 1000;
 
 }  // namespace
+
+std::string ForeignInSeries(const OutputPattern& pattern, OutputKind kind,
+                            const std::vector<std::string>& inputs) {
+  uint64_t free = 0;  // numbers free in a row
+  for (uint64_t number = 0; free < kSeriesGap; ++number) {
+    const std::string name = pattern.Name(number);
+    struct stat info;
+    if (::stat(name.c_str(), &info) != 0) {
+      ++free;
+      continue;
+    }
+    free = 0;
+    bool input = false;
+    for (const std::string& in : inputs) input = input || IdOfPath(name) == IdOfInput(in);
+    std::string foreign = input ? "" : ForeignOutput(name, name, kind);
+    if (!foreign.empty()) return foreign;
+  }
+  return "";
+}
 
 bool OutputPattern::Parse(const std::string& pattern, std::string& error) {
   std::string* part = &prefix_;

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "output_kind.h"
 
 namespace kestrum_cli {
 
@@ -22,6 +25,15 @@ class OutputPattern {
   bool zero_ = false;
   size_t width_ = 0;
 };
+
+// The series' files that exist already, from the first on until a
+// thousand numbers in a row are free: the message of the first one a
+// command writing `kind` may not rewrite by default (ForeignOutput), ""
+// when none. So that a series is refused before its first byte rather than
+// part way. A file that is one of `inputs` (as given, "-" standard input) is
+// left to the check that refuses it as such.
+std::string ForeignInSeries(const OutputPattern& pattern, OutputKind kind,
+                            const std::vector<std::string>& inputs);
 
 // Parses --segment-time: seconds, whole or with a fraction, above 0.
 bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::string& error);

@@ -44,6 +44,21 @@ constexpr int kPollMs = 50;
 // Interrupts a read blocked in the relay's thread; does nothing else.
 void Wake(int) {}
 
+// What a conversion that cannot be relayed for want of descriptors returns.
+constexpr int32_t kTooManyOpenFiles = static_cast<int32_t>(0x80070004u);
+
+// Whether both ends of the FIFO can be opened: with one descriptor free, the
+// packet source would take it and wait in its open for a writer that never
+// comes.
+bool TwoDescriptorsFree() {
+  const int first = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+  const int second = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+  const bool free = first >= 0 && second >= 0;
+  if (first >= 0) ::close(first);
+  if (second >= 0) ::close(second);
+  return free;
+}
+
 // Writes all `size` bytes into the FIFO, waiting for room, until `stop`.
 // False when the reader went away or stopped reading.
 bool WriteAll(int fd, const uint8_t* data, size_t size, const std::atomic<bool>& stop) {
@@ -95,6 +110,7 @@ int32_t StreamRelay::Run(const uint8_t* header, const NextPiece& next,
                          const std::function<int32_t()>& convert, volatile std::sig_atomic_t* stop_flag) {
   std::string error;
   if (path_.empty() && !Make(error)) return 0;  // the packet source could not open it
+  if (!TwoDescriptorsFree()) return kTooManyOpenFiles;
   const std::string fifo = path_, folder = folder_;
   std::atomic<bool> removed{false};
   std::atomic<bool> stop{false};

@@ -37,10 +37,11 @@ class StreamRelay {
 
   // Runs `convert` (which opens path() and reads it to its end) while the
   // 40-byte `header` and then the pieces `next` gives are written into the
-  // FIFO; returns what `convert` returned. Never waits for ever: when
-  // `convert` returns before the stream is written, the writing stops.
-  // `stop` is set then, and a read blocked in `next` is interrupted (see
-  // PieceReader::StopWhen).
+  // FIFO; returns what `convert` returned, or without calling it 0x80070004
+  // (too many open files) when the FIFO's two ends cannot both be opened.
+  // Never waits for ever: when `convert` returns before the stream is
+  // written, the writing stops. `stop` is set then, and a read blocked in
+  // `next` is interrupted (see PieceReader::StopWhen).
   int32_t Run(const uint8_t* header, const NextPiece& next, const std::function<int32_t()>& convert,
               volatile std::sig_atomic_t* stop_flag);
 

@@ -20,7 +20,10 @@
 // lacks, E_POINTER for null out-parameters and interfaces, E_INVALIDARG for
 // an empty sample or name or a sample size of 16 MiB or more, E_OUTOFMEMORY
 // when memory runs out, and the sink's or muxer's HRESULT for I/O failures.
-// A sample refused while writing, by AllocateSample or WriteStreamSample, is
+// A BeginWriting that cannot open the file or write its header tells its
+// result in a line ("writer : the file could not be begun (0x80070070)"),
+// once for a cause until a file is begun. A sample refused while writing,
+// by AllocateSample or WriteStreamSample, is
 // told in a line of its own ("writer : sample refused (out of memory):
 // 1024000 bytes at 12.380 s", asf_format/muxer.h): what the file lacks. A
 // sample refused before it was given has no time yet: its line tells where
@@ -246,6 +249,7 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   std::vector<asf::StreamInfo> streams_;  // one input per stream, in profile order
   std::basic_string<WCHAR> output_name_;
   std::basic_string<WCHAR> refused_name_;  // an output another writer held
+  HRESULT begin_failure_told_ = S_OK;      // the last BeginWriting's failure, told in a line
   HeaderAttributes attributes_;
   std::unique_ptr<asf::ByteSink> sink_;
   std::unique_ptr<asf::Muxer> muxer_;  // set exactly while writing; refers to *sink_
@@ -334,7 +338,14 @@ HRESULT Writer::SetInputProps(DWORD input, IWMInputMediaProps* props) {
 HRESULT Writer::BeginWriting() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (writing() || !has_profile_ || output_name_.empty()) return NS_E_INVALID_REQUEST;
-  return Guarded([&] { return BeginLocked(); });
+  const HRESULT hr = Guarded([&] { return BeginLocked(); });
+  if (FAILED(hr) && hr != begin_failure_told_) {
+    char line[96];
+    std::snprintf(line, sizeof line, lines::kBeginFailedFormat, static_cast<unsigned>(hr));
+    OutputDebugStringA(line);
+  }
+  begin_failure_told_ = SUCCEEDED(hr) ? S_OK : hr;
+  return hr;
 }
 
 HRESULT Writer::BeginLocked() {

@@ -19,7 +19,8 @@ namespace {
 // holding stream.asf and junk.asf, two names of one file), $TWIN and
 // $BATCHED (other names of $BATCH/stream.asf), $SEGMENTS (a pattern whose
 // first file is another name of $STREAM), $EXISTS (a file that must stay as
-// it is) and $LONG (an output name of 300 bytes in an existing folder).
+// it is), $SERIES (a pattern whose file 1 is another name of $EXISTS) and
+// $LONG (an output name of 300 bytes in an existing folder).
 struct ErrorCase {
   std::string name;
   std::vector<std::string> args;
@@ -46,6 +47,7 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   std::filesystem::create_hard_link(folder.Path("batch/stream.asf"), folder.Path("batch/junk.asf"));
   std::filesystem::create_hard_link(stream, folder.Path("seg0.bin"));
   WriteBytes(folder.Path("exists.asf"), {1, 2, 3});
+  std::filesystem::create_hard_link(folder.Path("exists.asf"), folder.Path("series1.asf"));
   const std::string long_name = folder.Path(std::string(100, 'd'));
   std::filesystem::create_directories(long_name);
   const std::string long_output =
@@ -63,6 +65,7 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
       {"$BATCHED", folder.Path("batch/stream.asf")},
       {"$SEGMENTS", folder.Path("seg%d.bin")},
       {"$EXISTS", folder.Path("exists.asf")},
+      {"$SERIES", folder.Path("series%d.asf")},
       {"$LONG", long_output}};
   auto expand = [&names](const std::string& s) {
     const auto it = names.find(s);
@@ -134,6 +137,24 @@ INSTANTIATE_TEST_SUITE_P(
                   {"convert", "$STREAM", "$EXISTS", "--no-overwrite"},
                   5,
                   "exists (--no-overwrite)"},
+        // Swapped arguments: an existing file that is no ASF file (a stream,
+        // anything else; a series' too) is not the output of an ASF without -y.
+        ErrorCase{"ConvertOverAStream",
+                  {"convert", "$STREAM", "$TWIN"},
+                  5,
+                  "holds a stream, not an ASF file; it was left as it is (give -y to overwrite it)"},
+        ErrorCase{"RecordOverSomethingElse",
+                  {"record", "$STREAM", "$EXISTS"},
+                  5,
+                  "exists.asf' holds 3 bytes of something else, not an ASF file"},
+        ErrorCase{"SeriesOverSomethingElse",
+                  {"record", "$STREAM", "$SERIES", "--segment-time", "1"},
+                  5,
+                  "series1.asf' holds 3 bytes of something else, not an ASF file"},
+        ErrorCase{"ReportOverAStream",
+                  {"convert", "$STREAM", "$OUT", "--report-json", "$TWIN"},
+                  5,
+                  "twin.bin' holds a stream, not a report; it was left as it is (give -y"},
         ErrorCase{"RecordNoOverwriteBeforeCommand",
                   {"-n", "record", "$STREAM", "$EXISTS"},
                   5,
@@ -252,6 +273,22 @@ TEST(CliErrorTest, OneCauseHasOneAnswerOnEveryCommand) {
     EXPECT_EQ(r.exit_code, 5) << command << ": " << r.err;
     EXPECT_EQ(r.err, "kestrum " + command + ": cannot write '" + loop +
                          "': Too many levels of symbolic links\n");
+  }
+  // One descriptor free (ulimit -n 4): too little for an input and an
+  // output, said so; standard input is relayed through a FIFO of two ends.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"convert", stream, folder.Path("out.asf")},
+           {"convert", "-", folder.Path("out.asf")},
+           {"convert", stream, folder.Path("seg%d.asf"), "--segment-time", "1"},
+           {"record", stream, folder.Path("out.asf")},
+           {"extract", asf, folder.Path("out.bin")}}) {
+    std::vector<std::string> sh = {"-c", "exec 3>&-; ulimit -n 4; exec \"$0\" \"$@\"",
+                                   KESTRUM_PROGRAM};
+    sh.insert(sh.end(), args.begin(), args.end());
+    const RunResult r = RunProgram("sh", sh, stream);
+    EXPECT_EQ(r.exit_code, args[0] == "extract" ? 5 : 1) << args[0] << " " << args[1] << ": " << r.err;
+    EXPECT_NE(r.err.find("too many open files (0x80070004)"), std::string::npos) << r.err;
+    EXPECT_EQ(LinesStartingWith(r.err, "").size(), 1u) << r.err;
   }
 }
 

@@ -6,12 +6,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "args.h"
 #include "e2e/cli_runner.h"
 #include "escape.h"
+#include "group_follower.h"
 #include "piece_reader.h"
 #include "piece_sender.h"
 #include "segments.h"
@@ -226,6 +228,18 @@ TEST(PieceReaderTest, GroupPiecesAreWholeGroupsAndTheBytesBetween) {
   EXPECT_TRUE(header == head);
   ASSERT_EQ(got.size(), expected.size());
   for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << "piece " << i;
+  // Followed in pieces of any size, the stream ends inside the cut group
+  // (60 bytes held); without it, between groups.
+  const Bytes uncut(input.begin(), input.end() - 60);
+  for (const size_t piece : {size_t{1}, size_t{7}, size_t{4096}, input.size()}) {
+    for (const Bytes* stream : {static_cast<const Bytes*>(&input), &uncut}) {
+      kestrum_cli::GroupFollower follower;
+      for (size_t at = 40; at < stream->size(); at += piece) {
+        follower.Feed(stream->data() + at, std::min(piece, stream->size() - at));
+      }
+      EXPECT_EQ(follower.unfinished(), stream == &input ? 60u : 0u) << "pieces of " << piece;
+    }
+  }
 }
 
 TEST(PieceReaderTest, LongJunkComesInBoundedPiecesUpToTheNextGroup) {

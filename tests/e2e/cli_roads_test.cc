@@ -217,9 +217,26 @@ TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
             0);
   const std::string skipped = Fields(Kestrum({"inspect", damaged}).out)["skipped bytes"];
   ASSERT_NE(skipped, "0");
+  const std::string cut = folder_.Path("cut.bin");
+  ASSERT_EQ(Kestrum({"generate", cut, "--frames", "100", "--truncate"}).exit_code, 0);
+  const std::string cut_bytes = Fields(Kestrum({"inspect", cut}).out)["skipped bytes"];
   for (const std::string command : {"record", "convert"}) {
     SCOPED_TRACE(command);
     const std::string out = folder_.Path(command + ".asf");
+    // The last group cut short: the live road holds it as the input ends and
+    // drops it without a line, the file road skips it; both count it.
+    const std::string cut_told = command == "record"
+                                     ? "the last group, cut short by the end of the input (" +
+                                           cut_bytes + " bytes)"
+                                     : cut_bytes + " bytes in no group skipped";
+    for (const std::string pieces : {"4096", "1"}) {
+      if (command == "convert" && pieces == "1") continue;
+      std::vector<std::string> args = {"--strict", command, cut, out};
+      if (command == "record") args.insert(args.end(), {"--piece-size", pieces});
+      const RunResult strict_cut = Kestrum(args);
+      EXPECT_EQ(strict_cut.exit_code, 1) << strict_cut.err;
+      EXPECT_NE(strict_cut.err.find(cut_told), std::string::npos) << strict_cut.err;
+    }
     const RunResult clean = Kestrum({"--strict", command, stream_, out});
     EXPECT_EQ(clean.exit_code, 0) << clean.err;
     EXPECT_EQ(clean.err, "");
@@ -253,6 +270,25 @@ TEST_F(RoadsTest, WhatWasLostIsToldAndStrictFailsOnIt) {
     if (command == "record") {
       EXPECT_NE(lenient.err.find(told), std::string::npos) << lenient.err;
     }
+
+    // The input cut shorter while it is read (truncate ignores the shared
+    // lock): the program is held writing into a FIFO nobody reads yet, the
+    // input is cut, then the FIFO read. A read error (exit 3), said so.
+    const std::string shrinking = folder_.Path(command + "_shrinking.bin");
+    const std::vector<uint8_t> bytes = ReadBytes(stream_);
+    WriteBytes(shrinking, bytes);
+    const std::string fifo = folder_.Path(command + "_shrinking.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    auto running = StartKestrum({command, shrinking, fifo});
+    ASSERT_TRUE(WaitFor([&] { return Readable(reader); })) << "nothing was written";
+    ASSERT_EQ(::truncate(shrinking.c_str(), static_cast<off_t>(bytes.size() / 4)), 0);
+    ReadToEnd(reader);
+    const RunResult shrunk = running->Wait();
+    EXPECT_EQ(shrunk.exit_code, 3) << shrunk.err;
+    EXPECT_NE(shrunk.err.find("was cut shorter while it was read"), std::string::npos)
+        << shrunk.err;
   }
 
   // What the file road cannot take: a group of 34 blocks of 499,999 bytes,
@@ -417,11 +453,19 @@ class OutputsTest : public RoadsTest {
 TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
   for (const std::string command : {"convert", "record"}) {
     SCOPED_TRACE(command);
-    // A file: rewritten in place, the same file afterwards.
+    // A file: rewritten in place, the same file afterwards; one that is no
+    // ASF file only with -y (without, it is left as it is), an ASF file again
+    // without (a rerun).
     const std::string file = folder_.Path(command + "_file.asf");
-    WriteBytes(file, std::vector<uint8_t>(100'000, 0xEE));
+    const std::vector<uint8_t> other(100'000, 0xEE);
+    WriteBytes(file, other);
     struct stat before {}, after {};
     ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    const RunResult refused = Kestrum({command, stream_, file});
+    EXPECT_EQ(refused.exit_code, 5) << refused.err;
+    EXPECT_NE(refused.err.find("(give -y to overwrite it)"), std::string::npos) << refused.err;
+    EXPECT_TRUE(ReadBytes(file) == other);
+    ASSERT_EQ(Kestrum({command, stream_, file, "-y"}).exit_code, 0);
     ASSERT_EQ(Kestrum({command, stream_, file}).exit_code, 0);
     ASSERT_EQ(::stat(file.c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino) << "the file was replaced";
@@ -435,7 +479,7 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
       ::unlink(link.c_str());
       if (!dangling) WriteBytes(target, {1, 2, 3});
       ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-      const RunResult r = Kestrum({command, stream_, link});
+      const RunResult r = Kestrum({command, stream_, link, "-y"});
       ASSERT_EQ(r.exit_code, 0) << (dangling ? "dangling: " : "") << r.err;
       struct stat info {};
       ASSERT_EQ(::lstat(link.c_str(), &info), 0);
@@ -449,10 +493,8 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
       unsigned minor;
       int exit_code;
     };
-    // Full: no room for the header (record cannot tell why its output could
-    // not be prepared).
-    const int full_exit = command == "convert" ? 5 : 1;
-    for (const Device& d : {Device{"null", 3, 0}, Device{"full", 7, full_exit}}) {
+    // Full: no room for the header, said in words on both roads.
+    for (const Device& d : {Device{"null", 3, 0}, Device{"full", 7, 5}}) {
       const std::string node = folder_.Path(command + "_" + d.name);
       if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, d.minor)) != 0) {
         std::printf("no device nodes here (mknod: %s)\n", std::strerror(errno));
@@ -460,6 +502,10 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
       }
       const RunResult r = Kestrum({command, stream_, node});
       EXPECT_EQ(r.exit_code, d.exit_code) << d.name << ": " << r.err;
+      if (d.exit_code != 0) {
+        EXPECT_NE(r.err.find("disk full (or the file size limit reached) (0x80070070)"),
+                  std::string::npos) << r.err;
+      }
       struct stat info {};
       ASSERT_EQ(::lstat(node.c_str(), &info), 0) << d.name << " was removed";
       EXPECT_TRUE(S_ISCHR(info.st_mode) && info.st_rdev == makedev(1, d.minor))
@@ -489,6 +535,60 @@ TEST_F(OutputsTest, WhatStandsAtTheOutputIsWrittenThroughNeverReplaced) {
     // Named in words, and no size claimed for what a pipe took.
     EXPECT_NE(p.err.find(" -> standard output: "), std::string::npos) << p.err;
     EXPECT_EQ(p.err.find(" MB written"), std::string::npos) << p.err;
+  }
+
+  // extract and generate write streams: an existing ASF file only with -y,
+  // a stream (a rerun) without.
+  const std::string asf = folder_.Path("copy.asf");
+  const std::vector<uint8_t> recorded = ReadBytes(folder_.Path("want_c.asf"));
+  WriteBytes(asf, recorded);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"extract", folder_.Path("want_c.asf"), asf}, {"generate", asf, "--frames", "5"}}) {
+    const RunResult refused = Kestrum(args);
+    EXPECT_EQ(refused.exit_code, 5) << args[0] << ": " << refused.err;
+    EXPECT_NE(refused.err.find("is an ASF file, not a stream; it was left as it is (give -y to "
+                               "overwrite it)"),
+              std::string::npos) << refused.err;
+    EXPECT_TRUE(ReadBytes(asf) == recorded) << args[0];
+  }
+  ASSERT_EQ(Kestrum({"generate", asf, "--frames", "5", "-y"}).exit_code, 0);
+  ASSERT_EQ(Kestrum({"extract", folder_.Path("want_c.asf"), asf}).exit_code, 0);
+
+  // A recording whose folder goes away: before its first data (-n makes
+  // the name at once; the writer cannot make the file: why, in words), and
+  // once half the stream is written (what became of what was written).
+  const std::vector<uint8_t> bytes = ReadBytes(stream_);
+  for (const size_t before : {size_t{40}, bytes.size() / 2}) {
+    const std::string dir = folder_.Path("gone" + std::to_string(before));
+    const std::string out = dir + "/out.asf";
+    std::filesystem::create_directories(dir);
+    const std::string feed = dir + ".fifo";
+    ASSERT_EQ(::mkfifo(feed.c_str(), 0644), 0);
+    auto recording = StartKestrum({"record", feed, out, "-n"});
+    const int fd = ::open(feed.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    WriteAllTo(fd, bytes, 0, before);
+    ASSERT_TRUE(WaitFor([&] {
+      return before == 40 ? std::filesystem::exists(out) : !ReadBytes(out).empty();
+    }));
+    std::filesystem::remove_all(dir);
+    // The recording that cannot begin stops reading: the rest may find no reader.
+    std::signal(SIGPIPE, SIG_IGN);
+    for (size_t at = before; at < bytes.size();) {
+      const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    const RunResult r = recording->Wait();
+    EXPECT_EQ(r.exit_code, before == 40 ? 5 : 1) << r.err;
+    EXPECT_NE(r.err.find(before == 40 ? "cannot write '" + out +
+                                            "': no such file or folder (0x80070002); nothing "
+                                            "was recorded"
+                                      : "'" + out + "' was removed while it was recorded (the "
+                                                    "file, or its folder): the "),
+              std::string::npos)
+        << r.err;
   }
 }
 
@@ -873,6 +973,27 @@ TEST_F(OutputsTest, SignalsEndTheFile) {
   EXPECT_LT(got.size(), want_convert_.size());
   EXPECT_TRUE(IsPrefix(got, want_convert_));
 
+  // extract into a FIFO read only later: the stream ends with its last
+  // whole group, one line, 128 + the signal.
+  const std::string slow_stream = folder_.Path("slow_stream.fifo");
+  ASSERT_EQ(::mkfifo(slow_stream.c_str(), 0644), 0);
+  const int stream_reader = ::open(slow_stream.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(stream_reader, 0);
+  auto extracting = StartKestrum({"extract", folder_.Path("want_c.asf"), slow_stream});
+  ASSERT_TRUE(WaitFor([&] { return Readable(stream_reader); }));
+  ::kill(extracting->pid(), SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  WriteBytes(folder_.Path("slow_stream.bin"), ReadToEnd(stream_reader));
+  const RunResult extracted = extracting->Wait();
+  EXPECT_EQ(extracted.exit_code, 128 + SIGTERM) << extracted.err;
+  EXPECT_EQ(LinesStartingWith(extracted.err, "").size(), 1u) << extracted.err;
+  EXPECT_NE(extracted.err.find("holds the stream up to the last whole group"), std::string::npos)
+      << extracted.err;
+  const auto stream_fields = Fields(Kestrum({"inspect", folder_.Path("slow_stream.bin")}).out);
+  EXPECT_EQ(stream_fields.at("problems"), "0");
+  EXPECT_GT(std::stoul(stream_fields.at("groups")), 0u);
+  EXPECT_LT(std::stoul(stream_fields.at("groups")), 120u);
+
   const std::string fifo = folder_.Path("unread");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   Started stalled("sh", {"-c", "exec 3< \"$0\"; sleep 30", fifo});  // opens it, reads nothing
@@ -941,7 +1062,23 @@ TEST_F(OutputsTest, FullDisk) {
   const RunResult generated = limited({"generate", folder_.Path("g.bin"), "--frames", "600"});
   EXPECT_EQ(generated.exit_code, 5) << generated.err;
   EXPECT_NE(generated.err.find("disk full"), std::string::npos) << generated.err;
-  if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+  if (!mounted) return;
+  // A report onto the disk filled up: said so, and no empty report left
+  // (a symlink to where it would be made is left as it was).
+  WriteBytes(disk + "/fill", std::vector<uint8_t>(kRoom, 0));
+  ASSERT_EQ(::symlink("made.json", (disk + "/link.json").c_str()), 0);
+  for (const std::string report : {"report.json", "link.json"}) {
+    const RunResult r =
+        Kestrum({"convert", stream_, folder_.Path("r.asf"), "--report-json", disk + "/" + report});
+    EXPECT_EQ(r.exit_code, 5) << r.err;
+    EXPECT_NE(r.err.find("disk full (or the file size limit reached) (0x80070070); no report "
+                         "was written"),
+              std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(disk + "/report.json"));
+  EXPECT_FALSE(std::filesystem::exists(disk + "/made.json"));
+  EXPECT_TRUE(std::filesystem::is_symlink(disk + "/link.json"));
+  ::umount2(disk.c_str(), MNT_DETACH);
 }
 
 // What the shell gives: a standard error whose reader went away never ends
