@@ -1,38 +1,24 @@
 // Sample packing: one group becomes timed samples of the video stream, each a
-// 32-byte SampleHeader followed by whole blocks copied from the group.
-//
-// SampleHeader (u32 little-endian): 0 blocks in this sample, 4 sample index
-// (from 1), then GroupHeader bytes 24, 32, 36, 40 as they are, then bytes 28
-// less 0x1000, then 1.
+// 32-byte SampleHeader (stream_format/sample_header.h) followed by whole
+// blocks copied from the group.
 #include <cstring>
 
 #include "api/record_instance.h"
 #include "output/packet_record.h"
-#include "base/bytes.h"
 #include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 #include "mapped_file/read_guard.h"
+#include "stream_format/sample_header.h"
 
 namespace kestrum {
 namespace {
 
-constexpr uint32_t kSampleHeaderSize = 32;
+using stream_format::kSampleHeaderSize;
+using stream_format::StoreSampleHeader;
+
 // The largest live sample: the live road's sample buffer.
 constexpr auto kMaxLiveSampleSize = static_cast<uint32_t>(kReassemblyBufferSize);
 constexpr DWORD kSampleFlags = WM_SF_CLEANPOINT | WM_SF_DISCONTINUITY;
-constexpr uint32_t kBias = 0x1000;
-
-void StoreSampleHeader(uint8_t* out, uint32_t blocks, uint32_t index,
-                       const uint8_t* group_header) {
-  store_u32le(out + 0, blocks);
-  store_u32le(out + 4, index);
-  std::memcpy(out + 8, group_header + 24, 4);
-  std::memcpy(out + 12, group_header + 32, 4);
-  std::memcpy(out + 16, group_header + 36, 4);
-  std::memcpy(out + 20, group_header + 40, 4);
-  store_u32le(out + 24, load_u32le(group_header + 28) - kBias);
-  store_u32le(out + 28, 1);
-}
 
 // Fills the sample buffer of `size` bytes: `fill(bytes)` writes the payload.
 // Returns false when the writer handed out no usable buffer.
