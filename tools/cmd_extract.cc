@@ -23,6 +23,7 @@
 #include "progress.h"
 #include "stop_signals.h"
 #include "stream_format/file_header.h"
+#include "stream_format/frame_time.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/sample_header.h"
 #include "stream_format/start_rule.h"
@@ -71,7 +72,7 @@ const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", fals
 
 constexpr uint8_t kVideoStream = 8;
 constexpr uint32_t kFourccXqv4 = 0x34565158;
-constexpr uint32_t kFrameMs = 40;
+using stream_format::kFrameMs;
 using stream_format::kSampleHeaderSize;
 // A gap in the file road's times longer than this (an hour of groups) is
 // left as it is: no Kestrum recording has one, and filling it could take

@@ -31,6 +31,7 @@
 #include "segments.h"
 #include "stop_signals.h"
 #include "stream_format/file_header.h"
+#include "stream_format/frame_time.h"
 
 namespace kestrum_cli {
 
@@ -402,7 +403,7 @@ std::optional<int> Recording::PumpPieces() {
     }
     HoldMadeFile();
     progress_->Update(reader_->consumed(), diagnostics_->groups(),
-                      static_cast<double>(diagnostics_->samples()) * 0.04);
+                      static_cast<double>(diagnostics_->samples()) * stream_format::kFrameSeconds);
   }
   return std::nullopt;
 }

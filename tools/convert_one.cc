@@ -29,6 +29,7 @@
 #include "asf_format/byte_sink.h"
 #include "base/bytes.h"
 #include "stream_format/file_header.h"
+#include "stream_format/frame_time.h"
 #include "stream_format/stream_scanner.h"
 
 namespace kestrum_cli {
@@ -95,7 +96,7 @@ class InputWatch {
         read = std::max(read, before_ + position);
       }
       const uint64_t frames = packets > 1 ? packets - 1 : 0;
-      progress_.Update(read, frames, static_cast<double>(frames) * 0.04);
+      progress_.Update(read, frames, static_cast<double>(frames) * stream_format::kFrameSeconds);
     }
   }
 

@@ -10,6 +10,7 @@
 #include "wm_interfaces/wm.h"
 #include "platform/critical_section.h"
 #include "stream/group.h"
+#include "stream_format/frame_time.h"
 
 namespace kestrum {
 
@@ -36,7 +37,7 @@ inline constexpr int32_t kReassemblyBufferSize = 1024000;
 inline constexpr size_t kOutputNameCapacity = 260;
 inline constexpr WORD kVideoStreamNumber = 8;
 inline constexpr WORD kAudioStreamNumber = 6;
-inline constexpr uint64_t kFrameDuration = 400000;  // 40 ms in 100-ns units
+using stream_format::kFrameDuration;
 
 class RecordInstance {
  public:

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "stream_format/frame_time.h"
 
 namespace kestrum::testing {
 
@@ -35,7 +36,7 @@ std::vector<ProbedPacket> ExpectedLivePackets(const StreamBuilder& stream) {
                       bytes.begin() + static_cast<ptrdiff_t>(block->end));
       }
       packets.push_back(ExpectedPacket(sample, time));
-      time += 400000;
+      time += stream_format::kFrameDuration;
     }
   }
   return packets;
@@ -53,7 +54,7 @@ std::vector<ProbedPacket> ExpectedFilePackets(const StreamBuilder& stream) {
                     bytes.begin() + static_cast<ptrdiff_t>(group.end));
       packets.push_back(ExpectedPacket(sample, time));
     }
-    time += 400000;
+    time += stream_format::kFrameDuration;
   }
   return packets;
 }
