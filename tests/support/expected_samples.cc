@@ -4,6 +4,7 @@
 
 #include "base/bytes.h"
 #include "stream_format/frame_time.h"
+#include "stream_format/layout.h"
 
 namespace kestrum::testing {
 
@@ -14,7 +15,7 @@ std::vector<uint8_t> SampleHeaderBytes(uint32_t blocks, uint32_t index,
   store_u32le(out.data() + 4, index);
   std::memcpy(out.data() + 8, group_header + 24, 4);
   std::memcpy(out.data() + 12, group_header + 32, 12);
-  store_u32le(out.data() + 24, load_u32le(group_header + 28) - 0x1000);
+  store_u32le(out.data() + 24, load_u32le(group_header + 28) - stream_format::kFieldBias);
   store_u32le(out.data() + 28, 1);
   return out;
 }
