@@ -1,4 +1,7 @@
-// The six exports. The handle a host holds is the RecordInstance's address.
+// The six exports of the two roads (the durability settings are exported
+// from sync_interval_export.cc, the debug-output hook from
+// debug_output_export.cc). The handle a host holds is the RecordInstance's
+// address.
 #include <new>
 
 #include "api/record_instance.h"

@@ -1,7 +1,7 @@
 // RecordInstance: everything one recording needs. The host sees it only as an
 // opaque handle (the object's address). Its operations are defined next to
-// their concern: stream/ (header, start rule, splitter), asf/ (profile, writer,
-// packing).
+// their concern: stream/ (header, start rule, splitter), output/ (profile,
+// writer, packing).
 #pragma once
 
 #include <cstdint>
