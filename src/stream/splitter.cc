@@ -114,43 +114,38 @@ bool CompleteHeldGroup(RecordInstance& instance, const uint8_t* data, int32_t le
   return false;
 }
 
-}  // namespace
-
-void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
-  if (data == nullptr || length < 0) length = 0;
-
+// The header step. True when the piece holds groups to split: it is not the
+// stream header, and the writer is ready for it.
+bool ReadyForGroups(RecordInstance& instance, const uint8_t* data, int32_t length) {
   // A piece of exactly 40 bytes is always the stream header.
   if (length == kFileHeaderSize) {
-    if (FAILED(ParseFileHeader(data))) OutputDebugStringA(lines::kWrongFileHeader);
-    return;
+    if (FAILED(instance.ParseFileHeader(data))) OutputDebugStringA(lines::kWrongFileHeader);
+    return false;
   }
   // Without a name from StartRecord there is nothing to prepare the writer
   // for; once writing has begun the name is not looked at again.
-  const bool ready =
-      session.writer_ready != 0 || (file_name != nullptr && SUCCEEDED(PrepareWriter(file_name)));
+  const bool ready = instance.session.writer_ready != 0 ||
+                     (instance.file_name != nullptr &&
+                      SUCCEEDED(instance.PrepareWriter(instance.file_name)));
   if (!ready) {
     OutputDebugStringA(lines::kNotReady);
-    return;
+    return false;
   }
+  return true;
+}
 
-  const uint8_t* position = data;
-  const uint8_t* const end = data + length;
-
-  if (splitter.synchronised == 0) {
-    splitter.wait_for_start = 1;
-    FindGroupStart(position, length);
-    splitter.synchronised = 1;
-  }
-
-  if (splitter.bytes_held > 0 && !CompleteHeldGroup(*this, data, length, position)) return;
-
+// The split step: hands on every whole group from `position` to `end`,
+// holds an incomplete last group for the next piece, and drops the rest of
+// the piece at a malformed group.
+void SplitPiece(RecordInstance& instance, const uint8_t* position, const uint8_t* end) {
+  RecordInstance::Splitter& splitter = instance.splitter;
   while (position < end) {
     const int32_t found = FindGroupStart(position, static_cast<int32_t>(end - position));
     GroupView group;
     switch (ParseGroup(group, position, end)) {
       case ParseResult::Complete:
         position = group.end;
-        HandOn(*this, group);
+        HandOn(instance, group);
         break;
       case ParseResult::Incomplete: {
         const auto rest = static_cast<int32_t>(end - position);
@@ -172,6 +167,25 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
         return;
     }
   }
+}
+
+}  // namespace
+
+// A piece goes through the header step, the held-group step (the group held
+// from earlier pieces completed with this one) and the split step.
+void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
+  if (data == nullptr || length < 0) length = 0;
+  if (!ReadyForGroups(*this, data, length)) return;
+
+  const uint8_t* position = data;
+  if (splitter.synchronised == 0) {
+    splitter.wait_for_start = 1;
+    FindGroupStart(position, length);
+    splitter.synchronised = 1;
+  }
+
+  if (splitter.bytes_held > 0 && !CompleteHeldGroup(*this, data, length, position)) return;
+  SplitPiece(*this, position, data + length);
 }
 
 }  // namespace kestrum
