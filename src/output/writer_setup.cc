@@ -96,7 +96,9 @@ HRESULT RecordInstance::SetStringAttribute(LPCWSTR name, LPCWSTR value) {
 }
 
 void RecordInstance::EndRecording() {
-  if (session.writer != nullptr) stats.Ended(session.writer->EndWriting());
+  if (session.writer == nullptr) return;
+  const HRESULT ended = session.writer->EndWriting();
+  if (session.writer_ready != 0) stats.Ended(ended);  // a writer that never began did not end
 }
 
 void RecordInstance::ReleaseWriter() {
