@@ -243,6 +243,15 @@ TEST(ExportsTest, DetachingTheDebugSinkIsFinal) {
 
 // ---- a recording's own lines and stats, the conversion's progress ----
 
+// Whether the writer reports its output's bytes: the built-in one does; the
+// platform's (on Windows, wmvcore.dll) tells nothing, and the stats count
+// the samples' bytes handed to it.
+#ifdef _WIN32
+constexpr bool kWriterReportsBytes = false;
+#else
+constexpr bool kWriterReportsBytes = true;
+#endif
+
 // A stream of `groups` groups of one video block each: the first `refused`
 // may not start a recording, then 13 bytes of no group, then a key group.
 StreamBuilder CountedStream(size_t refused, size_t groups, size_t payload) {
@@ -338,7 +347,9 @@ TEST(RecordLinesTest, EachSinkGetsExactlyItsRecordingsLines) {
   }
   EXPECT_EQ(a1.lines(), a.lines());
   EXPECT_EQ(b1.lines(), b.lines());
+#ifndef _WIN32  // there the platform's writer (wmvcore.dll) writes lines of its own
   EXPECT_EQ(all.lines().size(), a.lines().size() + b.lines().size());
+#endif
 
   // On two threads at once.
   SteppedRecording a2 = MissingFolder(dir, "a2.asf"), b2 = Recorded(dir, "b2.asf");
@@ -372,7 +383,8 @@ TEST(RecordStatsTest, StatsTellTheFailureInWordsAndMatchTheFile) {
   EXPECT_EQ(s.first_failure, 0);
   EXPECT_EQ(s.samples_written, packets->size());
   EXPECT_EQ(s.samples_written, 38u);
-  EXPECT_EQ(s.bytes_written, testing::ReadFile(dir + "/b.asf").size());
+  const size_t file_size = testing::ReadFile(dir + "/b.asf").size();
+  EXPECT_EQ(s.bytes_written, kWriterReportsBytes ? file_size : 38u * (32 + 20 + 2500));
   EXPECT_LE(s.bytes_durable, s.bytes_written);  // the writer's thread makes the end durable later
   EXPECT_EQ(s.media_time, 37u * 400000);
   EXPECT_EQ(s.groups_dropped, 2u);
@@ -455,8 +467,10 @@ TEST(TransferProgressTest, ProgressStatsAndAStopFromTheCallback) {
   ASSERT_TRUE(packets.has_value());
   EXPECT_EQ(stats.state, KESTRUM_STATE_ENDED);
   EXPECT_EQ(stats.samples_written, packets->size());
-  EXPECT_EQ(stats.bytes_written, testing::ReadFile(output).size());
-  EXPECT_EQ(stats.bytes_durable, stats.bytes_written);  // options.sync
+  if (kWriterReportsBytes) {
+    EXPECT_EQ(stats.bytes_written, testing::ReadFile(output).size());
+    EXPECT_EQ(stats.bytes_durable, stats.bytes_written);  // options.sync
+  }
   EXPECT_EQ(stats.bytes_in_no_group, 13u);
 
   // Stopped at the first call: the file is ended with what it holds.
@@ -471,7 +485,9 @@ TEST(TransferProgressTest, ProgressStatsAndAStopFromTheCallback) {
   EXPECT_EQ(stats.state, KESTRUM_STATE_ENDED);
   EXPECT_EQ(packets->size(), stats.samples_written);
   EXPECT_LT(stats.samples_written, 60u);
-  EXPECT_EQ(stats.bytes_written, testing::ReadFile(output).size());
+  if (kWriterReportsBytes) {
+    EXPECT_EQ(stats.bytes_written, testing::ReadFile(output).size());
+  }
   EXPECT_EQ(stats.bytes_durable, 0u);
 }
 
