@@ -310,7 +310,8 @@ typedef struct KestrumRecordStats {
    * KestrumDescribeStatus. */
   int32_t first_failure;
   int32_t last_failure;
-  /* Samples the writer took. */
+  /* Samples the writer took. A write fault may later cut away some it took
+   * with the file's last packets: its "writer : ..." line says how many. */
   uint64_t samples_written;
   /* Bytes written to the output: the file's size as it grows (the muxer
    * holds up to a second of media before writing it), its size once ended;
