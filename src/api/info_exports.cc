@@ -19,8 +19,8 @@ extern "C" KESTRUM_API int32_t KESTRUM_CALL KestrumDescribeStatus(int32_t status
   const char* words = kestrum::StatusWords(status);
   const size_t length = std::strlen(words);
   if (text != nullptr && capacity > 0) {
-    const size_t kept = length < static_cast<size_t>(capacity) ? length
-                                                               : static_cast<size_t>(capacity) - 1;
+    const size_t kept =
+        length < static_cast<size_t>(capacity) ? length : static_cast<size_t>(capacity) - 1;
     std::memcpy(text, words, kept);
     text[kept] = 0;
   }

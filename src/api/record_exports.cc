@@ -36,9 +36,10 @@ KESTRUM_API int32_t KESTRUM_CALL KestrumGetRecordStats(KestrumHandle handle,
   return S_OK;
 }
 
-KESTRUM_API void KESTRUM_CALL KestrumSetRecordDebugOutput(
-    KestrumHandle handle, void(KESTRUM_CALL* sink)(const char* line, void* context),
-    void* context) {
+KESTRUM_API void KESTRUM_CALL KestrumSetRecordDebugOutput(KestrumHandle handle,
+                                                          void(KESTRUM_CALL* sink)(const char* line,
+                                                                                   void* context),
+                                                          void* context) {
   try {
     InstanceOf(handle).stats.context().lines().Set(sink, context);
   } catch (...) {  // a lock that cannot be taken: nothing leaves the export

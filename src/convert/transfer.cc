@@ -37,7 +37,8 @@ constexpr size_t kRecordExtentAt = 8;
 uint64_t HandedOut(const PacketSource& packets, const PacketRecord& record) {
   uint64_t bytes = 0;
   if (packets.get_position && packets.get_position(kChannel, &bytes) == 1) return bytes;
-  return load_u64le(record.reserved + kRecordOffsetAt) + load_u64le(record.reserved + kRecordExtentAt);
+  return load_u64le(record.reserved + kRecordOffsetAt) +
+         load_u64le(record.reserved + kRecordExtentAt);
 }
 
 // A stopped conversion gives the source back: ended early, the next fetch
@@ -115,7 +116,8 @@ int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, int
   const HRESULT finished = FinishOutput(instance);
   if (result == 1 && FAILED(finished)) result = finished;
   if (result == 1 && stopped) result = kCancelled;
-  if (progress != nullptr && fetched_last == kPacketEnd) progress->Finished(HandedOut(packets, record));
+  if (progress != nullptr && fetched_last == kPacketEnd)
+    progress->Finished(HandedOut(packets, record));
   return result;
 }
 

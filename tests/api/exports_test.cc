@@ -24,9 +24,9 @@ namespace kestrum {
 namespace {
 
 using ::testing::AnyOf;
+using testing::DebugCapture;
 using ::testing::ElementsAre;
 using ::testing::Eq;
-using testing::DebugCapture;
 using testing::FakeWm;
 using testing::FileHeaderBuilder;
 using testing::Group;
@@ -369,7 +369,8 @@ TEST(RecordStatsTest, StatsTellTheFailureInWordsAndMatchTheFile) {
 
   // The writer could not begin: still waiting, with the status it met.
   EXPECT_EQ(a.stats().state, KESTRUM_STATE_WAITING);
-  EXPECT_THAT(static_cast<uint32_t>(a.stats().first_failure), AnyOf(Eq(0x80070003u), Eq(0x80070002u)));
+  EXPECT_THAT(static_cast<uint32_t>(a.stats().first_failure),
+              AnyOf(Eq(0x80070003u), Eq(0x80070002u)));
   EXPECT_EQ(a.stats().last_failure, a.stats().first_failure);
   EXPECT_EQ(a.stats().samples_written, 0u);
   char words[64];
@@ -397,7 +398,8 @@ TEST(RecordStatsTest, WhatCannotBeFilledIsRefused) {
   KestrumRecordStats small{};
   small.struct_size = sizeof small - 1;
   EXPECT_EQ(KestrumGetRecordStats(nullptr, &small), static_cast<int32_t>(E_INVALIDARG));
-  EXPECT_EQ(KestrumTransferToAsfEx(0, "x.asf", nullptr, &small), static_cast<int32_t>(E_INVALIDARG));
+  EXPECT_EQ(KestrumTransferToAsfEx(0, "x.asf", nullptr, &small),
+            static_cast<int32_t>(E_INVALIDARG));
   KestrumTransferOptions options{};
   options.struct_size = sizeof options - 1;
   EXPECT_EQ(KestrumTransferToAsfEx(0, "x.asf", &options, nullptr),
@@ -421,9 +423,9 @@ TEST(RecordStatsTest, WhatCannotBeFilledIsRefused) {
   EXPECT_EQ(KestrumDescribeStatus(1, text, 0), 4);
   EXPECT_STREQ(text, "disk");
   EXPECT_EQ(KestrumDescribeStatus(0x12345, nullptr, 100), 34);
-  EXPECT_EQ(std::string(KestrumGetVersion()),
-            std::to_string(KESTRUM_VERSION_MAJOR) + "." + std::to_string(KESTRUM_VERSION_MINOR) +
-                "." + std::to_string(KESTRUM_VERSION_PATCH));
+  EXPECT_EQ(std::string(KestrumGetVersion()), std::to_string(KESTRUM_VERSION_MAJOR) + "." +
+                                                  std::to_string(KESTRUM_VERSION_MINOR) + "." +
+                                                  std::to_string(KESTRUM_VERSION_PATCH));
 }
 
 // What a conversion's progress callback was told, and when it stops it.
@@ -433,8 +435,7 @@ struct Progress {
   };
   std::vector<Call> calls;
   size_t stop_at = SIZE_MAX;  // the call that answers "stop"
-  static int32_t KESTRUM_CALL Take(uint64_t read, uint64_t total, uint64_t samples,
-                                   void* context) {
+  static int32_t KESTRUM_CALL Take(uint64_t read, uint64_t total, uint64_t samples, void* context) {
     auto* p = static_cast<Progress*>(context);
     p->calls.push_back({read, total, samples});
     return p->calls.size() > p->stop_at ? 1 : 0;
@@ -477,8 +478,7 @@ TEST(TransferProgressTest, ProgressStatsAndAStopFromTheCallback) {
   Progress stopped;
   stopped.stop_at = 0;
   options = {sizeof options, 0, &Progress::Take, &stopped};
-  ASSERT_EQ(KestrumTransferToAsfEx(source, output.c_str(), &options, &stats),
-            KESTRUM_E_CANCELLED);
+  ASSERT_EQ(KestrumTransferToAsfEx(source, output.c_str(), &options, &stats), KESTRUM_E_CANCELLED);
   ASSERT_EQ(stopped.calls.size(), 1u);
   packets = testing::ProbePackets(output);
   ASSERT_TRUE(packets.has_value());

@@ -415,8 +415,7 @@ int main(int argc, char** argv) {
   set_record_output = (SetRecordDebugOutputFn)Resolve(kestrum, "KestrumSetRecordDebugOutput", 12);
   transfer_ex = (TransferToAsfExFn)Resolve(kestrum, "KestrumTransferToAsfEx", 13);
   CheckNothingElseExported(kestrum, 13);
-  sprintf(version, "%d.%d.%d", KESTRUM_VERSION_MAJOR, KESTRUM_VERSION_MINOR,
-          KESTRUM_VERSION_PATCH);
+  sprintf(version, "%d.%d.%d", KESTRUM_VERSION_MAJOR, KESTRUM_VERSION_MINOR, KESTRUM_VERSION_PATCH);
   Check(strcmp(get_version(), version) == 0, "KestrumGetVersion", 0);
   Check(describe_status((int32_t)0x80070070u, words, sizeof words) ==
                 (int32_t)strlen("disk full (or the file size limit reached)") &&
@@ -537,8 +536,7 @@ int main(int argc, char** argv) {
     Check(live_stats.bytes_written > 0 && (long)live_stats.bytes_written <= FileSize("live.asf"),
           "live stats: bytes written", (long)live_stats.bytes_written);
     Check(result_ex == 1 && file_stats.state == KESTRUM_STATE_ENDED &&
-              file_stats.samples_written == file_samples &&
-              file_stats.bytes_in_no_group == 13,
+              file_stats.samples_written == file_samples && file_stats.bytes_in_no_group == 13,
           "KestrumTransferToAsfEx stats", (long)file_stats.samples_written);
     Check(file_stats.bytes_written > 0 &&
               (long)file_stats.bytes_written <= FileSize("file_ex.asf") &&
