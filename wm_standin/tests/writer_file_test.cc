@@ -144,7 +144,7 @@ TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
   struct Routed {
     std::mutex mutex;
     std::vector<std::string> lines;
-    static void Take(const char* line, void* context) {
+    static void WINAPI Take(const char* line, void* context) {
       auto* routed = static_cast<Routed*>(context);
       std::lock_guard<std::mutex> lock(routed->mutex);
       routed->lines.emplace_back(line);
