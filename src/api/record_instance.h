@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "api/record_stats.h"
 #include "wm_interfaces/wm.h"
 #include "platform/critical_section.h"
 #include "stream/group.h"
@@ -64,6 +65,8 @@ class RecordInstance {
   HRESULT ConfigureProfile();
 
   HRESULT PrepareWriter(const char* name);
+  // PrepareWriter's steps: the profile, the writer, its output, writing begun.
+  HRESULT BeginOutput(const char* name);
   HRESULT CreateWriter();
   HRESULT ConfigWriter(const char* name);
   HRESULT SetStringAttribute(LPCWSTR name, LPCWSTR value);
@@ -132,6 +135,12 @@ class RecordInstance {
 
   // Written by StartRecord: the host's pointer as given, never copied; the splitter reads it.
   const char* file_name = nullptr;
+
+  // What the recording has done, for its host: told by the roads, the
+  // packer and the writer's set-up, read from any thread. It holds the
+  // recording's context (its line route, its writer's figures), which the
+  // exports make current while they work for the instance.
+  RecordStats stats;
 
   const WmFactories& factories() const { return factories_; }
 

@@ -63,7 +63,9 @@ bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& ro
     CriticalSectionGuard guard(&instance.packer.lock);
     road.Begin();
     INSSBuffer* sample = nullptr;
-    if (FAILED(instance.session.writer->AllocateSample(size, &sample)) || sample == nullptr) {
+    const HRESULT allocated = instance.session.writer->AllocateSample(size, &sample);
+    if (FAILED(allocated) || sample == nullptr) {
+      instance.stats.SampleWritten(FAILED(allocated) ? allocated : E_POINTER, 0, 0);
       continue;
     }
     bool read = true;
@@ -74,9 +76,10 @@ bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& ro
     }
     if (filled) {
       const QWORD time = road.Time();
-      instance.session.writer_advanced->WriteStreamSample(kVideoStreamNumber, time,
-                                                          static_cast<DWORD>(time / 10000),
-                                                          kFrameDuration, kSampleFlags, sample);
+      const HRESULT written = instance.session.writer_advanced->WriteStreamSample(
+          kVideoStreamNumber, time, static_cast<DWORD>(time / 10000), kFrameDuration, kSampleFlags,
+          sample);
+      instance.stats.SampleWritten(written, time, size);
     }
     road.Written();
     sample->Release();
@@ -88,6 +91,7 @@ bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& ro
 
 int32_t RecordInstance::processgroup(const GroupView& group) {
   OutputDebugStringA(lines::kEnterProcessGroup);
+  stats.GroupHandedOn();
   uint32_t count = 0;
   uint64_t blocks_size = 0;
   if (group.valid() && group.first_block != group.end) {
@@ -108,6 +112,7 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
     if (size > kMaxLiveSampleSize) {
       DebugLine(lines::kGroupTooLargeFormat, count, static_cast<unsigned long long>(size),
                 kMaxLiveSampleSize);
+      stats.GroupDropped();
       count = 0;
     }
     // The live road times its samples from the instance's clock.
@@ -143,7 +148,9 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
   const bool writable =
       session.writer_ready != 0 && session.writer != nullptr && session.writer_advanced != nullptr;
   if (!writable) return 1;
+  stats.GroupHandedOn();
   if (data == nullptr || record.length < static_cast<uint32_t>(kGroupHeaderSize)) {
+    stats.GroupDropped();
     DebugLine(lines::kPacketNoGroupHeaderFormat,
               static_cast<unsigned long>(data != nullptr ? record.length : 0));
     return 1;
@@ -165,6 +172,7 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
   // The blocks the header counts must lie within the packet.
   const stream_format::FileRoadGroup& group = layout.group;
   if (group.refused()) {
+    stats.GroupDropped();
     if (group.count > 0) {
       DebugLine(lines::kPacketBlocksPastEndFormat, group.field, static_cast<long>(group.count),
                 static_cast<unsigned long>(record.length));

@@ -30,7 +30,10 @@ constexpr DWORD kMalformedPauseMs = 200;
 // Hands a complete group on under the start rule.
 void HandOn(RecordInstance& instance, const GroupView& group) {
   if (instance.splitter.wait_for_start != 0) {
-    if (!instance.IsStartGroup(group.header)) return;
+    if (!instance.IsStartGroup(group.header)) {
+      instance.stats.GroupDropped();
+      return;
+    }
     instance.splitter.wait_for_start = 0;
   }
   instance.processgroup(group);
@@ -90,6 +93,7 @@ bool CompleteHeldGroup(RecordInstance& instance, const uint8_t* data, int32_t le
       // A group completed in the buffer always ends past the bytes held before.
       const auto group_end = static_cast<int32_t>(group.end - splitter.buffer);
       position = data + std::max(0, group_end - held_before);
+      instance.stats.BytesInNoGroup(static_cast<uint64_t>(group.header - splitter.buffer));
       splitter.HoldAnew(0);
       HandOn(instance, group);
       return true;
@@ -97,6 +101,7 @@ bool CompleteHeldGroup(RecordInstance& instance, const uint8_t* data, int32_t le
     case ParseResult::Incomplete:
       if (splitter.bytes_held == splitter.buffer_capacity) {
         OutputDebugStringA(lines::kBufferFull);
+        instance.stats.GroupDropped();
         splitter.HoldAnew(0);
         splitter.wait_for_start = 1;
       }
@@ -104,6 +109,7 @@ bool CompleteHeldGroup(RecordInstance& instance, const uint8_t* data, int32_t le
     case ParseResult::Malformed:
       OutputDebugStringA(lines::kHeldFail);
       if (splitter.bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
+        instance.stats.GroupDropped();
         splitter.HoldAnew(0);
         splitter.wait_for_start = 1;
       } else {
@@ -139,8 +145,11 @@ bool ReadyForGroups(RecordInstance& instance, const uint8_t* data, int32_t lengt
 // the piece at a malformed group.
 void SplitPiece(RecordInstance& instance, const uint8_t* position, const uint8_t* end) {
   RecordInstance::Splitter& splitter = instance.splitter;
+  RecordStats& stats = instance.stats;
   while (position < end) {
+    const uint8_t* const searched = position;
     const int32_t found = FindGroupStart(position, static_cast<int32_t>(end - position));
+    stats.BytesInNoGroup(static_cast<uint64_t>(position - searched));
     GroupView group;
     switch (ParseGroup(group, position, end)) {
       case ParseResult::Complete:
@@ -150,6 +159,7 @@ void SplitPiece(RecordInstance& instance, const uint8_t* position, const uint8_t
       case ParseResult::Incomplete: {
         const auto rest = static_cast<int32_t>(end - position);
         if (rest > kLongestRest) {
+          stats.GroupDropped();
           splitter.HoldAnew(0);
           splitter.wait_for_start = 1;
           return;
@@ -161,6 +171,7 @@ void SplitPiece(RecordInstance& instance, const uint8_t* position, const uint8_t
         return;
       }
       case ParseResult::Malformed:
+        stats.GroupDropped();
         splitter.wait_for_start = 1;
         OutputDebugStringA(lines::kProcessFails);
         Sleep(kMalformedPauseMs);
@@ -181,6 +192,7 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
   if (splitter.synchronised == 0) {
     splitter.wait_for_start = 1;
     FindGroupStart(position, length);
+    stats.BytesInNoGroup(static_cast<uint64_t>(position - data));
     splitter.synchronised = 1;
   }
 
