@@ -96,7 +96,7 @@ void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream) {
   const bool video = stream.kind == StreamKind::kVideo;
   const size_t format_size = stream.format.size();
   // Video: width, height, reserved flags and a WORD size precede the format.
-  const size_t type_specific_size = video ? 11 + format_size : format_size;
+  const size_t type_specific_size = video ? kVideoTypeSpecificHeaderSize + format_size : format_size;
 
   const size_t start = w.BeginObject(kStreamPropertiesObject);
   w.Id(video ? kVideoMedia : kAudioMedia);
@@ -107,8 +107,8 @@ void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream) {
   w.U16(stream.number);  // flags: stream number in bits 0-6, not encrypted
   w.U32(0);              // reserved
   if (video) {
-    w.U32(load_u32le(stream.format.data() + 4));  // biWidth
-    w.U32(load_u32le(stream.format.data() + 8));  // biHeight
+    w.U32(load_u32le(stream.format.data() + kBihWidthOffset));
+    w.U32(load_u32le(stream.format.data() + kBihHeightOffset));
     w.U8(kVideoReservedFlags);
     w.U16(static_cast<uint16_t>(format_size));
   }

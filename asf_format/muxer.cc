@@ -14,6 +14,7 @@
 #include "asf_format/header.h"
 #include "asf_format/objects.h"
 #include "asf_format/packet_builder.h"
+#include "asf_format/packet_layout.h"
 #include "asf_format/status.h"
 #include "asf_format/simple_index.h"
 #include "base/bytes.h"
@@ -62,7 +63,7 @@ struct Unconfirmed {
 // Flags; 0 if it holds none.
 size_t FileSizeField(const std::vector<uint8_t>& header) {
   for (size_t at = kHeaderObjectFixedSize; header.size() - at >= kObjectHeaderSize;) {
-    const uint64_t size = load_u64le(header.data() + at + 16);
+    const uint64_t size = load_u64le(header.data() + at + kObjectSizeOffset);
     if (size < kObjectHeaderSize || size > header.size() - at) return 0;
     if (LoadGuid(header.data() + at) == kFilePropertiesObject) {
       return size >= kFilePropertiesFlagsOffset + 4 ? at + kFilePropertiesFileSizeOffset : 0;
@@ -71,10 +72,6 @@ size_t FileSizeField(const std::vector<uint8_t>& header) {
   }
   return 0;
 }
-
-// The fields ConfirmEnd writes, from File Size to Flags (where Flags is).
-constexpr size_t kConfirmedFlagsAt = kFilePropertiesFlagsOffset - kFilePropertiesFileSizeOffset;
-constexpr size_t kConfirmedFieldsSize = kConfirmedFlagsAt + 4;
 
 }  // namespace
 
@@ -300,9 +297,10 @@ Status Muxer::State::WriteHeader(const HeaderTotals& totals) {
   BuildHeader(info, packet_size, totals, header_image);
   if (totals.finished && options.confirm_end_later && file_size_field != 0) {
     uint8_t* const fields = header_image.data() + file_size_field;
-    unconfirmed_end.assign(fields, fields + kConfirmedFieldsSize);
+    unconfirmed_end.assign(fields, fields + kFileSizeThroughFlags);
     store_u64le(fields, durable_noted);
-    store_u32le(fields + kConfirmedFlagsAt, load_u32le(fields + kConfirmedFlagsAt) | kFileFlagBroadcast);
+    uint8_t* const flags = fields + kFileSizeThroughFlags - 4;
+    store_u32le(flags, load_u32le(flags) | kFileFlagBroadcast);
   }
   Status status = sink.WriteAt(0, header_image.data(), header_image.size());
   if (Succeeded(status)) status = sink.Flush();
@@ -426,7 +424,7 @@ Status Muxer::Begin() {
     s.file_size_field = FileSizeField(s.header_image);
     s.final_totals.max_object_size.reserve(s.streams.size());
     s.indexed.reserve(s.streams.size());
-    s.unconfirmed_end.reserve(kConfirmedFieldsSize);
+    s.unconfirmed_end.reserve(kFileSizeThroughFlags);
     s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size);
     s.phase = Phase::kWriting;
     status = s.sink.Write(s.header_image.data(), s.header_image.size());

@@ -8,6 +8,7 @@
 #include "asf_format/byte_reader.h"
 #include "asf_format/muxer.h"
 #include "asf_format/objects.h"
+#include "asf_format/packet_layout.h"
 #include "base/bytes.h"
 #include "base/utf16.h"
 #include "base/utf8.h"
@@ -146,11 +147,11 @@ void Reader::State::ReadStreamProperties(const uint8_t* o, size_t size) {
     (void)Problem("stream properties object too short");
     return;
   }
-  const uint32_t specific = load_u32le(o + 64);
-  const uint16_t number = load_u16le(o + 72) & kStreamNumberMask;
+  const uint32_t specific = load_u32le(o + kTypeSpecificLengthOffset);
+  const uint16_t number = load_u16le(o + kStreamFlagsOffset) & kStreamNumberMask;
   StreamDescription& s = StreamNumbered(number);
   s.declared = true;
-  const Guid type = LoadGuid(o + kObjectHeaderSize);
+  const Guid type = LoadGuid(o + kStreamTypeOffset);
   s.kind = type == kVideoMedia ? MediaKind::kVideo
            : type == kAudioMedia ? MediaKind::kAudio
                                  : MediaKind::kOther;
@@ -162,19 +163,18 @@ void Reader::State::ReadStreamProperties(const uint8_t* o, size_t size) {
   }
   const uint8_t* format = o + kStreamPropertiesFixedSize + kVideoTypeSpecificHeaderSize;
   s.format.assign(format, format + (specific - kVideoTypeSpecificHeaderSize));
-  s.width = static_cast<int32_t>(load_u32le(format + 4));
-  s.height = static_cast<int32_t>(load_u32le(format + 8));
-  s.fourcc = load_u32le(format + 16);
+  s.width = static_cast<int32_t>(load_u32le(format + kBihWidthOffset));
+  s.height = static_cast<int32_t>(load_u32le(format + kBihHeightOffset));
+  s.fourcc = load_u32le(format + kBihCompressionOffset);
 }
 
 void Reader::State::ReadContentDescription(const uint8_t* o, size_t size) {
-  constexpr size_t kStrings = kObjectHeaderSize + 10;
-  if (size < kStrings) {
+  if (size < kDescriptionStringsOffset) {
     (void)Problem("content description object too short");
     return;
   }
-  size_t at = kStrings;
-  for (size_t i = 0; i < 5; ++i) {
+  size_t at = kDescriptionStringsOffset;
+  for (size_t i = 0; i < kDescriptionStringCount; ++i) {
     const size_t length = load_u16le(o + kObjectHeaderSize + 2 * i);
     if (length > size - at) {
       (void)Problem("content description strings run past the object");
@@ -218,13 +218,13 @@ void Reader::State::ReadHeaderExtension(const uint8_t* o, uint64_t offset, size_
     if (layout()) (void)Problem("header extension data size");
     return;
   }
-  if (layout() && load_u32le(o + 42) + uint64_t{kHeaderExtensionFixedSize} != size) {
+  if (layout() && load_u32le(o + kHeaderExtensionDataSizeOffset) + uint64_t{kHeaderExtensionFixedSize} != size) {
     (void)Problem("header extension data size");
     return;
   }
   size_t at = kHeaderExtensionFixedSize;
   while (size - at >= kObjectHeaderSize) {
-    const uint64_t child = load_u64le(o + at + 16);
+    const uint64_t child = load_u64le(o + at + kObjectSizeOffset);
     if (child < kObjectHeaderSize || child > size - at) {
       if (layout()) (void)Problem("extension child");
       return;
@@ -247,7 +247,7 @@ void Reader::State::ReadHeaderObjects(const std::vector<uint8_t>& bytes) {
   size_t at = kHeaderObjectFixedSize;
   while (!stopped && bytes.size() - at >= kObjectHeaderSize) {
     const uint8_t* o = bytes.data() + at;
-    const uint64_t size = load_u64le(o + 16);
+    const uint64_t size = load_u64le(o + kObjectSizeOffset);
     if (size < kObjectHeaderSize || size > bytes.size() - at) {
       (void)Problem(layout() ? "header child size"
                              : "header object at offset " + std::to_string(at) + " has a bad size");
@@ -291,8 +291,8 @@ void Reader::State::ReadDataObject() {
   }
   header.has_data = true;
   header.data_offset = start;
-  header.data_size = load_u64le(head + 16);
-  header.data_packet_count = load_u64le(head + 40);
+  header.data_size = load_u64le(head + kObjectSizeOffset);
+  header.data_packet_count = load_u64le(head + kDataObjectPacketCountOffset);
   const bool finished = (header.flags & kFileFlagBroadcast) == 0;
   packets_start = start + sizeof head;
   if (layout()) {
@@ -302,7 +302,7 @@ void Reader::State::ReadDataObject() {
       (void)Problem("file IDs differ");
       return;
     }
-    if (head[48] != 1 || head[49] != 1) {
+    if (head[kDataObjectReservedOffset] != 1 || head[kDataObjectReservedOffset + 1] != 1) {
       (void)Problem("data reserved");
       return;
     }
@@ -552,7 +552,7 @@ void Reader::State::ReadTrailer() {
       if (layout()) truncated_index = true;
       return;
     }
-    const uint64_t size = load_u64le(head + 16);
+    const uint64_t size = load_u64le(head + kObjectSizeOffset);
     if (size > left || (size < kObjectHeaderSize && !layout())) {
       if (layout()) {
         truncated_index = true;
@@ -569,9 +569,9 @@ void Reader::State::ReadTrailer() {
         source.ReadAt(at, head, sizeof head)) {
       IndexInfo index;
       index.offset = at;
-      index.interval = load_u64le(head + 40);
-      index.max_packet_count = load_u32le(head + 48);
-      const uint32_t count = load_u32le(head + 52);
+      index.interval = load_u64le(head + kIndexIntervalOffset);
+      index.max_packet_count = load_u32le(head + kIndexMaxPacketCountOffset);
+      const uint32_t count = load_u32le(head + kIndexEntryCountOffset);
       index.declared_entries = count;
       const uint64_t room = (size - sizeof head) / kIndexEntrySize;
       if (layout() && sizeof head + uint64_t{count} * kIndexEntrySize != size) {
@@ -608,8 +608,8 @@ bool Reader::Open() {
     s.error = "no ASF header object";
     return false;
   }
-  h.header_size = load_u64le(top + 16);
-  h.header_object_count = load_u32le(top + 24);
+  h.header_size = load_u64le(top + kObjectSizeOffset);
+  h.header_object_count = load_u32le(top + kHeaderObjectCountOffset);
   if (h.header_size < sizeof top || h.header_size > h.source_size ||
       h.header_size > kMaxHeaderSize) {
     s.error = "ASF header object size " + std::to_string(h.header_size) + " is impossible";
@@ -620,7 +620,7 @@ bool Reader::Open() {
     s.error = "cannot read the ASF header";
     return false;
   }
-  if (s.layout() && (top[28] != 1 || top[29] != 2)) {
+  if (s.layout() && (top[kHeaderObjectReservedOffset] != 1 || top[kHeaderObjectReservedOffset + 1] != 2)) {
     (void)s.Problem("header reserved bytes");
     return true;
   }

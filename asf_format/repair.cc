@@ -11,6 +11,7 @@
 #include "asf_format/header.h"
 #include "asf_format/objects.h"
 #include "asf_format/packet_builder.h"
+#include "asf_format/packet_layout.h"
 #include "asf_format/repair_damage.h"
 #include "asf_format/repair_header.h"
 #include "asf_format/repair_walk.h"
@@ -22,11 +23,6 @@ namespace {
 
 constexpr uint64_t kTicksPerMs = 10'000;
 constexpr uint64_t kMaxHeaderSize = uint64_t{64} << 20;
-constexpr uint8_t kLengthTypeMultiple = 0x11;
-constexpr size_t kPaddingLengthOffset = 5;
-constexpr size_t kPayloadFlagsOffset = 13;
-// A multiple-payload packet's header: its payload count ends it.
-constexpr size_t kFirstMultiPayloadOffset = 14;
 constexpr uint64_t kPageSize = 4096;
 // The index a file may have whatever its packets' bytes (2 days of play).
 constexpr uint64_t kIndexAllowance = uint64_t{1} << 20;
@@ -125,7 +121,7 @@ Status ReadHeader(CountingFile& file, Plan& plan, std::string* why) {
   Status status = file.ReadAt(0, top, sizeof top);
   if (Failed(status)) return status;
   if (LoadGuid(top) != kHeaderObject) return (*why = "it has no ASF header", kOk);
-  const uint64_t header_object = load_u64le(top + 16);
+  const uint64_t header_object = load_u64le(top + kObjectSizeOffset);
   if (header_object < sizeof top || header_object > kMaxHeaderSize ||
       header_object > size - kDataObjectHeaderSize) {
     return (*why = "its ASF header's size is impossible", kOk);
@@ -168,9 +164,9 @@ Status TrimLast(CountingFile& file, const Walk& walk, Plan& plan) {
   std::vector<uint8_t>& last = plan.last;
   last.resize(ps);
   const Status status = file.ReadAt(walk.Offset(plan.packets - 1), last.data(), ps);
-  if (Failed(status) || last[3] != kLengthTypeMultiple) return status;
-  const uint32_t count = last[kPayloadFlagsOffset] & 0x3Fu;
-  const uint32_t used = ps - load_u16le(last.data() + kPaddingLengthOffset);
+  if (Failed(status) || !HasMultiplePayloads(last.data())) return status;
+  const uint32_t count = PayloadCount(last.data());
+  const uint32_t used = ps - PaddingLength(last.data());
   uint32_t keep = count, end = used;
   if (cut.payload > 0) {
     keep = cut.payload;
@@ -289,8 +285,8 @@ void TellDamage(CountingFile& file, const Walk& walk, const Plan& plan, IndexSta
   TellDamaged(file, walk, plan, DescribeDamage(f), report);
 }
 
-// Step 2 of repair.h: all but the packet's first bytes, then those page by
-// page in order.
+// Step 2 of repair.h: all but the packet's header (whose payload count ends
+// it), then the header page by page in order.
 Status RewriteLast(RepairFile& out, uint64_t at, const std::vector<uint8_t>& packet) {
   Status status =
       out.WriteAt(at + kFirstMultiPayloadOffset, packet.data() + kFirstMultiPayloadOffset,

@@ -10,16 +10,6 @@
 namespace kestrum::asf {
 namespace {
 
-// Extended Stream Properties fields written as the muxer writes them.
-constexpr size_t kEspBitrateOffset = 40;
-constexpr size_t kEspBufferWindowOffset = 44;
-constexpr size_t kEspMaxObjectSizeOffset = 64;
-constexpr size_t kEspFrameTimeOffset = 76;
-constexpr size_t kEspSize = 88;
-constexpr size_t kDataObjectPacketCountOffset = 40;
-static_assert(kFileSizeThroughFlags ==
-              kFilePropertiesFlagsOffset + 4 - kFilePropertiesFileSizeOffset);
-
 std::u16string DescriptionString(const uint8_t* p, size_t bytes) {
   std::u16string s;
   for (size_t i = 0; i + 1 < bytes; i += 2) s.push_back(static_cast<char16_t>(load_u16le(p + i)));
@@ -42,7 +32,7 @@ bool ReadFileInfo(const std::vector<uint8_t>& h, FileInfo* info, std::string* wh
   while (at < end) {
     if (end - at < kObjectHeaderSize) return (*why = "its header objects do not add up", false);
     const uint8_t* o = h.data() + at;
-    const uint64_t size = load_u64le(o + 16);
+    const uint64_t size = load_u64le(o + kObjectSizeOffset);
     if (size < kObjectHeaderSize || size > end - at) {
       return (*why = "its header objects do not add up", false);
     }
@@ -59,8 +49,8 @@ bool ReadFileInfo(const std::vector<uint8_t>& h, FileInfo* info, std::string* wh
       StreamInfo s;
       s.kind =
           LoadGuid(o + kObjectHeaderSize) == kVideoMedia ? StreamKind::kVideo : StreamKind::kAudio;
-      s.number = load_u16le(o + 72) & kStreamNumberMask;
-      const uint32_t specific = load_u32le(o + 64);
+      s.number = load_u16le(o + kStreamFlagsOffset) & kStreamNumberMask;
+      const uint32_t specific = load_u32le(o + kTypeSpecificLengthOffset);
       const size_t skip = s.kind == StreamKind::kVideo ? kVideoTypeSpecificHeaderSize : 0;
       if (specific < skip || kStreamPropertiesFixedSize + uint64_t{specific} > n) {
         return (*why = "a stream's format does not fit its object", false);
@@ -70,14 +60,14 @@ bool ReadFileInfo(const std::vector<uint8_t>& h, FileInfo* info, std::string* wh
       info->streams.push_back(std::move(s));
     } else if (id == kHeaderExtensionObject && n >= kHeaderExtensionFixedSize) {
       for (size_t c = kHeaderExtensionFixedSize; n - c >= kObjectHeaderSize;) {
-        const uint64_t child = load_u64le(o + c + 16);
+        const uint64_t child = load_u64le(o + c + kObjectSizeOffset);
         if (child < kObjectHeaderSize || child > n - c) break;
-        if (LoadGuid(o + c) == kExtendedStreamPropertiesObject && child == kEspSize) {
+        if (LoadGuid(o + c) == kExtendedStreamPropertiesObject && child == kExtendedStreamPropertiesSize) {
           const uint8_t* e = o + c;
           extended.push_back({static_cast<uint16_t>(load_u16le(e + kExtendedStreamNumberOffset)),
-                              load_u32le(e + kEspBitrateOffset),
-                              load_u32le(e + kEspBufferWindowOffset),
-                              load_u64le(e + kEspFrameTimeOffset)});
+                              load_u32le(e + kExtendedStreamBitrateOffset),
+                              load_u32le(e + kExtendedStreamBufferWindowOffset),
+                              load_u64le(e + kExtendedStreamFrameTimeOffset)});
         }
         c += static_cast<size_t>(child);
       }
@@ -116,7 +106,7 @@ void ClearTotals(std::vector<uint8_t>& h) {
   const size_t end = h.size() - kDataObjectHeaderSize;
   for (size_t at = kHeaderObjectFixedSize; end - at >= kObjectHeaderSize;) {
     const uint8_t* o = h.data() + at;
-    const uint64_t size = load_u64le(o + 16);
+    const uint64_t size = load_u64le(o + kObjectSizeOffset);
     if (size < kObjectHeaderSize || size > end - at) return;
     const Guid id = LoadGuid(o);
     if (id == kFilePropertiesObject) {
@@ -127,10 +117,10 @@ void ClearTotals(std::vector<uint8_t>& h) {
       clear(at + kFilePropertiesFlagsOffset, 4);
     } else if (id == kHeaderExtensionObject && size >= kHeaderExtensionFixedSize) {
       for (size_t c = kHeaderExtensionFixedSize; size - c >= kObjectHeaderSize;) {
-        const uint64_t child = load_u64le(o + c + 16);
+        const uint64_t child = load_u64le(o + c + kObjectSizeOffset);
         if (child < kObjectHeaderSize || child > size - c) break;
-        if (LoadGuid(o + c) == kExtendedStreamPropertiesObject && child == kEspSize) {
-          clear(at + c + kEspMaxObjectSizeOffset, 4);
+        if (LoadGuid(o + c) == kExtendedStreamPropertiesObject && child == kExtendedStreamPropertiesSize) {
+          clear(at + c + kExtendedStreamMaxObjectSizeOffset, 4);
           clear(at + c + kExtendedStreamFlagsOffset, 4);
         }
         c += static_cast<size_t>(child);
@@ -138,8 +128,8 @@ void ClearTotals(std::vector<uint8_t>& h) {
     }
     at += static_cast<size_t>(size);
   }
-  clear(end + 16, 8);  // the Data Object's size
-  clear(end + 40, 8);  // and packet count
+  clear(end + kObjectSizeOffset, 8);  // the Data Object's size
+  clear(end + kDataObjectPacketCountOffset, 8);  // and packet count
 }
 
 HeaderNotes ReadHeaderNotes(const std::vector<uint8_t>& h) {
@@ -148,7 +138,7 @@ HeaderNotes ReadHeaderNotes(const std::vector<uint8_t>& h) {
   notes.data_packets = load_u64le(h.data() + end + kDataObjectPacketCountOffset);
   for (size_t at = kHeaderObjectFixedSize; end - at >= kObjectHeaderSize;) {
     const uint8_t* o = h.data() + at;
-    const uint64_t object = load_u64le(o + 16);
+    const uint64_t object = load_u64le(o + kObjectSizeOffset);
     if (object < kObjectHeaderSize || object > end - at) break;
     if (LoadGuid(o) == kFilePropertiesObject && object >= kFilePropertiesFlagsOffset + 4) {
       notes.file_size_field = at + kFilePropertiesFileSizeOffset;

@@ -32,7 +32,4 @@ struct HeaderNotes {
 };
 HeaderNotes ReadHeaderNotes(const std::vector<uint8_t>& header);
 
-// The bytes from the File Size field through the flags, in a header image.
-inline constexpr size_t kFileSizeThroughFlags = 52;
-
 }  // namespace kestrum::asf

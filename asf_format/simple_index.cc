@@ -55,11 +55,11 @@ void SimpleIndex::Finish(uint64_t play_duration) { FillTo(play_duration / kIndex
 Status SimpleIndex::WriteObject(ByteSink& sink, const Guid& file_id) const {
   uint8_t fixed[kSimpleIndexFixedSize];
   StoreGuid(fixed, kSimpleIndexObject);
-  store_u64le(fixed + 16, object_size());
-  StoreGuid(fixed + 24, file_id);
-  store_u64le(fixed + 40, kIndexInterval);
-  store_u32le(fixed + 48, max_count_);
-  store_u32le(fixed + 52, entry_count());
+  store_u64le(fixed + kObjectSizeOffset, object_size());
+  StoreGuid(fixed + kFileIdOffset, file_id);
+  store_u64le(fixed + kIndexIntervalOffset, kIndexInterval);
+  store_u32le(fixed + kIndexMaxPacketCountOffset, max_count_);
+  store_u32le(fixed + kIndexEntryCountOffset, entry_count());
   Status status = sink.Write(fixed, sizeof fixed);
   if (Failed(status) || entries_.empty()) return status;
   return sink.Write(entries_.data(), entries_.size());
