@@ -35,7 +35,7 @@ void AppendDescriptionString(ObjectWriter& w, const std::u16string& s) {
 Status ValidateStream(const StreamInfo& s) {
   if (s.number < 1 || s.number > 127) return kInvalidArgument;
   if (s.format.size() > 0xFFFF) return kInvalidInputFormat;
-  if (s.kind == StreamKind::kVideo) {
+  if (s.kind == MediaKind::kVideo) {
     if (s.format.size() < kBitmapInfoHeaderSize) return kInvalidInputFormat;
     // Readers take the codec data's length from biSize; it has to lie within
     // the bytes written.
@@ -43,7 +43,7 @@ Status ValidateStream(const StreamInfo& s) {
     if (bi_size < kBitmapInfoHeaderSize || bi_size > s.format.size()) {
       return kInvalidInputFormat;
     }
-  } else if (s.kind == StreamKind::kAudio) {
+  } else if (s.kind == MediaKind::kAudio) {
     if (s.format.size() < kWaveFormatExSize) return kInvalidInputFormat;
   } else {
     return kInvalidArgument;
@@ -93,7 +93,7 @@ void AppendFileProperties(ObjectWriter& w, const FileInfo& info, uint32_t packet
 }
 
 void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream) {
-  const bool video = stream.kind == StreamKind::kVideo;
+  const bool video = stream.kind == MediaKind::kVideo;
   const size_t format_size = stream.format.size();
   // Video: width, height, reserved flags and a WORD size precede the format.
   const size_t type_specific_size = video ? kVideoTypeSpecificHeaderSize + format_size : format_size;

@@ -415,7 +415,7 @@ Status Muxer::Begin() {
     s.streams.resize(s.info.streams.size());
     for (size_t i = 0; i < s.info.streams.size(); ++i) {
       s.slot[s.info.streams[i].number] = static_cast<int16_t>(i);
-      s.streams[i].video = s.info.streams[i].kind == StreamKind::kVideo;
+      s.streams[i].video = s.info.streams[i].kind == MediaKind::kVideo;
     }
     HeaderTotals first;
     first.streamed = !s.sink.seekable();

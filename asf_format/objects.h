@@ -152,4 +152,13 @@ inline constexpr size_t kIndexEntryCountOffset = 52;
 inline constexpr size_t kSimpleIndexFixedSize = 56;
 inline constexpr size_t kIndexEntrySize = 6;
 
+// The kinds of stream, by their Stream Properties' stream type.
+enum class MediaKind { kVideo, kAudio, kOther };
+
+inline MediaKind KindOfStreamType(const Guid& type) {
+  return type == kVideoMedia ? MediaKind::kVideo
+         : type == kAudioMedia ? MediaKind::kAudio
+                               : MediaKind::kOther;
+}
+
 }  // namespace kestrum::asf

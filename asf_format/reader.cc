@@ -151,10 +151,7 @@ void Reader::State::ReadStreamProperties(const uint8_t* o, size_t size) {
   const uint16_t number = load_u16le(o + kStreamFlagsOffset) & kStreamNumberMask;
   StreamDescription& s = StreamNumbered(number);
   s.declared = true;
-  const Guid type = LoadGuid(o + kStreamTypeOffset);
-  s.kind = type == kVideoMedia ? MediaKind::kVideo
-           : type == kAudioMedia ? MediaKind::kAudio
-                                 : MediaKind::kOther;
+  s.kind = KindOfStreamType(LoadGuid(o + kStreamTypeOffset));
   if (s.kind != MediaKind::kVideo) return;
   constexpr size_t kLeast = kVideoTypeSpecificHeaderSize + kBitmapInfoHeaderSize;
   if (specific < kLeast || kStreamPropertiesFixedSize + uint64_t{specific} > size) {

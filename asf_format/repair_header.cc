@@ -48,10 +48,10 @@ bool ReadFileInfo(const std::vector<uint8_t>& h, FileInfo* info, std::string* wh
     } else if (id == kStreamPropertiesObject && n >= kStreamPropertiesFixedSize) {
       StreamInfo s;
       s.kind =
-          LoadGuid(o + kObjectHeaderSize) == kVideoMedia ? StreamKind::kVideo : StreamKind::kAudio;
+          LoadGuid(o + kObjectHeaderSize) == kVideoMedia ? MediaKind::kVideo : MediaKind::kAudio;
       s.number = load_u16le(o + kStreamFlagsOffset) & kStreamNumberMask;
       const uint32_t specific = load_u32le(o + kTypeSpecificLengthOffset);
-      const size_t skip = s.kind == StreamKind::kVideo ? kVideoTypeSpecificHeaderSize : 0;
+      const size_t skip = s.kind == MediaKind::kVideo ? kVideoTypeSpecificHeaderSize : 0;
       if (specific < skip || kStreamPropertiesFixedSize + uint64_t{specific} > n) {
         return (*why = "a stream's format does not fit its object", false);
       }

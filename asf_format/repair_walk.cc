@@ -60,7 +60,7 @@ Walk::Walk(CountingFile& file, const FileInfo& info, uint64_t data_start, uint64
   streams_.resize(info.streams.size());
   for (size_t i = 0; i < info.streams.size(); ++i) {
     slot_[info.streams[i].number] = static_cast<int>(i);
-    streams_[i].video = info.streams[i].kind == StreamKind::kVideo;
+    streams_[i].video = info.streams[i].kind == MediaKind::kVideo;
   }
 }
 

@@ -34,7 +34,7 @@ FileInfo VideoFileInfo(uint32_t packet_size) {
   info.title = u"My Title";
   info.description = u"My Description";
   StreamInfo video;
-  video.kind = StreamKind::kVideo;
+  video.kind = MediaKind::kVideo;
   video.number = kVideoStream;
   video.bitrate = 512'000;
   video.buffer_window_ms = 3000;
@@ -54,7 +54,7 @@ FileInfo VideoFileInfo(uint32_t packet_size) {
 
 void AddAudioStream(FileInfo& info) {
   StreamInfo audio;
-  audio.kind = StreamKind::kAudio;
+  audio.kind = MediaKind::kAudio;
   audio.number = kAudioStream;
   audio.bitrate = 128'000;
   audio.buffer_window_ms = 3000;
