@@ -96,7 +96,8 @@ void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream) {
   const bool video = stream.kind == MediaKind::kVideo;
   const size_t format_size = stream.format.size();
   // Video: width, height, reserved flags and a WORD size precede the format.
-  const size_t type_specific_size = video ? kVideoTypeSpecificHeaderSize + format_size : format_size;
+  const size_t type_specific_size =
+      video ? kVideoTypeSpecificHeaderSize + format_size : format_size;
 
   const size_t start = w.BeginObject(kStreamPropertiesObject);
   w.Id(video ? kVideoMedia : kAudioMedia);
@@ -187,6 +188,12 @@ void AppendDataObjectHeader(ObjectWriter& w, const Guid& file_id, const HeaderTo
   w.U64(totals.finished ? totals.data_packets : 0);
   w.U8(0x01);  // reserved, always 0x0101
   w.U8(0x01);
+}
+
+void LeaveEndUnconfirmed(uint8_t* fields, uint64_t durable) {
+  store_u64le(fields, durable);
+  uint8_t* const flags = fields + kFileSizeThroughFlags - 4;
+  store_u32le(flags, load_u32le(flags) | kFileFlagBroadcast);
 }
 
 std::vector<uint8_t> BuildHeader(const FileInfo& info, uint32_t packet_size,

@@ -12,11 +12,12 @@
 #include <utility>
 
 #include "asf_format/header.h"
+#include "asf_format/header_objects.h"
 #include "asf_format/objects.h"
 #include "asf_format/packet_builder.h"
 #include "asf_format/packet_layout.h"
-#include "asf_format/status.h"
 #include "asf_format/simple_index.h"
+#include "asf_format/status.h"
 #include "base/bytes.h"
 #include "diagnostics/lines.h"
 
@@ -57,21 +58,6 @@ struct Unconfirmed {
   uint16_t stream = 0;  // index in the streams
   bool key = false;
 };
-
-// Where `header` (a header image BuildHeader made) holds the File
-// Properties Object's File Size field, followed by the rest up to its
-// Flags; 0 if it holds none.
-size_t FileSizeField(const std::vector<uint8_t>& header) {
-  for (size_t at = kHeaderObjectFixedSize; header.size() - at >= kObjectHeaderSize;) {
-    const uint64_t size = load_u64le(header.data() + at + kObjectSizeOffset);
-    if (size < kObjectHeaderSize || size > header.size() - at) return 0;
-    if (LoadGuid(header.data() + at) == kFilePropertiesObject) {
-      return size >= kFilePropertiesFlagsOffset + 4 ? at + kFilePropertiesFileSizeOffset : 0;
-    }
-    at += static_cast<size_t>(size);
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -298,9 +284,7 @@ Status Muxer::State::WriteHeader(const HeaderTotals& totals) {
   if (totals.finished && options.confirm_end_later && file_size_field != 0) {
     uint8_t* const fields = header_image.data() + file_size_field;
     unconfirmed_end.assign(fields, fields + kFileSizeThroughFlags);
-    store_u64le(fields, durable_noted);
-    uint8_t* const flags = fields + kFileSizeThroughFlags - 4;
-    store_u32le(flags, load_u32le(flags) | kFileFlagBroadcast);
+    LeaveEndUnconfirmed(fields, durable_noted);
   }
   Status status = sink.WriteAt(0, header_image.data(), header_image.size());
   if (Succeeded(status)) status = sink.Flush();
@@ -421,7 +405,8 @@ Status Muxer::Begin() {
     first.streamed = !s.sink.seekable();
     BuildHeader(s.info, s.packet_size, first, s.header_image);
     s.header_size = s.header_image.size();
-    s.file_size_field = FileSizeField(s.header_image);
+    const size_t file_properties = FindFileProperties(s.header_image);
+    s.file_size_field = file_properties != 0 ? file_properties + kFilePropertiesFileSizeOffset : 0;
     s.final_totals.max_object_size.reserve(s.streams.size());
     s.indexed.reserve(s.streams.size());
     s.unconfirmed_end.reserve(kFileSizeThroughFlags);

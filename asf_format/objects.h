@@ -156,7 +156,7 @@ inline constexpr size_t kIndexEntrySize = 6;
 enum class MediaKind { kVideo, kAudio, kOther };
 
 inline MediaKind KindOfStreamType(const Guid& type) {
-  return type == kVideoMedia ? MediaKind::kVideo
+  return type == kVideoMedia   ? MediaKind::kVideo
          : type == kAudioMedia ? MediaKind::kAudio
                                : MediaKind::kOther;
 }

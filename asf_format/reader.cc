@@ -6,7 +6,9 @@
 #include <deque>
 
 #include "asf_format/byte_reader.h"
+#include "asf_format/header_objects.h"
 #include "asf_format/muxer.h"
+#include "asf_format/object_walk.h"
 #include "asf_format/objects.h"
 #include "asf_format/packet_layout.h"
 #include "base/bytes.h"
@@ -127,14 +129,15 @@ void Reader::State::ReadFileProperties(const uint8_t* o, size_t size) {
     return;
   }
   header.has_file_properties = true;
-  header.file_size = load_u64le(o + kFilePropertiesFileSizeOffset);
-  header.packet_count = load_u64le(o + kFilePropertiesPacketCountOffset);
-  header.play_duration = load_u64le(o + kFilePropertiesPlayDurationOffset);
-  header.send_duration = load_u64le(o + kFilePropertiesSendDurationOffset);
-  header.preroll = load_u64le(o + kFilePropertiesPrerollOffset);
-  header.flags = load_u32le(o + kFilePropertiesFlagsOffset);
-  const uint32_t min_packet = load_u32le(o + kFilePropertiesMinPacketOffset);
-  const uint32_t max_packet = load_u32le(o + kFilePropertiesMaxPacketOffset);
+  const FilePropertiesFields f = ReadFilePropertiesFields(o);
+  header.file_size = f.file_size;
+  header.packet_count = f.packet_count;
+  header.play_duration = f.play_duration;
+  header.send_duration = f.send_duration;
+  header.preroll = f.preroll;
+  header.flags = f.flags;
+  const uint32_t min_packet = f.min_packet_size;
+  const uint32_t max_packet = f.max_packet_size;
   if (min_packet == max_packet) header.packet_size = min_packet;
   if (layout() && (size != kFilePropertiesSize || min_packet != max_packet ||
                    min_packet < kMinLaidOutPacketSize)) {
@@ -147,19 +150,18 @@ void Reader::State::ReadStreamProperties(const uint8_t* o, size_t size) {
     (void)Problem("stream properties object too short");
     return;
   }
-  const uint32_t specific = load_u32le(o + kTypeSpecificLengthOffset);
-  const uint16_t number = load_u16le(o + kStreamFlagsOffset) & kStreamNumberMask;
-  StreamDescription& s = StreamNumbered(number);
+  const StreamPropertiesFields f = ReadStreamPropertiesFields(o, size);
+  StreamDescription& s = StreamNumbered(f.number);
   s.declared = true;
-  s.kind = KindOfStreamType(LoadGuid(o + kStreamTypeOffset));
+  s.kind = f.kind;
   if (s.kind != MediaKind::kVideo) return;
   constexpr size_t kLeast = kVideoTypeSpecificHeaderSize + kBitmapInfoHeaderSize;
-  if (specific < kLeast || kStreamPropertiesFixedSize + uint64_t{specific} > size) {
-    (void)Problem("video format of stream " + std::to_string(number) + " too short");
+  if (f.type_specific_size < kLeast || !f.fits) {
+    (void)Problem("video format of stream " + std::to_string(f.number) + " too short");
     return;
   }
-  const uint8_t* format = o + kStreamPropertiesFixedSize + kVideoTypeSpecificHeaderSize;
-  s.format.assign(format, format + (specific - kVideoTypeSpecificHeaderSize));
+  const uint8_t* format = f.type_specific + kVideoTypeSpecificHeaderSize;
+  s.format.assign(format, f.type_specific + f.type_specific_size);
   s.width = static_cast<int32_t>(load_u32le(format + kBihWidthOffset));
   s.height = static_cast<int32_t>(load_u32le(format + kBihHeightOffset));
   s.fourcc = load_u32le(format + kBihCompressionOffset);
@@ -170,16 +172,12 @@ void Reader::State::ReadContentDescription(const uint8_t* o, size_t size) {
     (void)Problem("content description object too short");
     return;
   }
-  size_t at = kDescriptionStringsOffset;
-  for (size_t i = 0; i < kDescriptionStringCount; ++i) {
-    const size_t length = load_u16le(o + kObjectHeaderSize + 2 * i);
-    if (length > size - at) {
-      (void)Problem("content description strings run past the object");
-      return;
-    }
-    if (i == 0) header.title = Utf8FromUtf16(o + at, length);
-    if (i == 3) header.description = Utf8FromUtf16(o + at, length);
-    at += length;
+  DescriptionString strings[kDescriptionStringCount];
+  const size_t read = ReadDescriptionStrings(o, size, strings);
+  if (read > 0) header.title = Utf8FromUtf16(strings[0].bytes, strings[0].size);
+  if (read > 3) header.description = Utf8FromUtf16(strings[3].bytes, strings[3].size);
+  if (read < kDescriptionStringCount) {
+    (void)Problem("content description strings run past the object");
   }
 }
 
@@ -215,60 +213,49 @@ void Reader::State::ReadHeaderExtension(const uint8_t* o, uint64_t offset, size_
     if (layout()) (void)Problem("header extension data size");
     return;
   }
-  if (layout() && load_u32le(o + kHeaderExtensionDataSizeOffset) + uint64_t{kHeaderExtensionFixedSize} != size) {
+  const uint64_t data_size = load_u32le(o + kHeaderExtensionDataSizeOffset);
+  if (layout() && kHeaderExtensionFixedSize + data_size != size) {
     (void)Problem("header extension data size");
     return;
   }
-  size_t at = kHeaderExtensionFixedSize;
-  while (size - at >= kObjectHeaderSize) {
-    const uint64_t child = load_u64le(o + at + kObjectSizeOffset);
-    if (child < kObjectHeaderSize || child > size - at) {
-      if (layout()) (void)Problem("extension child");
-      return;
-    }
-    const Guid id = LoadGuid(o + at);
-    header.extension_children.push_back({id, offset + at, child});
-    if (id == kExtendedStreamPropertiesObject && child >= kExtendedStreamNumberOffset + 2) {
-      const uint32_t flags = load_u32le(o + at + kExtendedStreamFlagsOffset);
-      StreamDescription& s =
-          StreamNumbered(load_u16le(o + at + kExtendedStreamNumberOffset) & kStreamNumberMask);
+  ObjectWalk children(o, kHeaderExtensionFixedSize, size);
+  for (ObjectWalk::Object c; children.Next(&c);) {
+    header.extension_children.push_back({c.guid, offset + c.offset, c.size});
+    if (c.guid == kExtendedStreamPropertiesObject && c.size >= kExtendedStreamNumberOffset + 2) {
+      const ExtendedStreamFields e = ReadExtendedStreamFields(c.bytes, c.size);
+      StreamDescription& s = StreamNumbered(e.number & kStreamNumberMask);
       s.has_extended = true;
-      s.declared_seekable = (flags & kExtendedStreamSeekable) != 0;
+      s.declared_seekable = (e.flags & kExtendedStreamSeekable) != 0;
     }
-    at += static_cast<size_t>(child);
   }
-  if (layout() && at != size) (void)Problem("extension child");
+  if (layout() && (children.bad() || !children.at_end())) (void)Problem("extension child");
 }
 
 void Reader::State::ReadHeaderObjects(const std::vector<uint8_t>& bytes) {
-  size_t at = kHeaderObjectFixedSize;
-  while (!stopped && bytes.size() - at >= kObjectHeaderSize) {
-    const uint8_t* o = bytes.data() + at;
-    const uint64_t size = load_u64le(o + kObjectSizeOffset);
-    if (size < kObjectHeaderSize || size > bytes.size() - at) {
-      (void)Problem(layout() ? "header child size"
-                             : "header object at offset " + std::to_string(at) + " has a bad size");
-      return;
-    }
-    const size_t n = static_cast<size_t>(size);
-    const Guid id = LoadGuid(o);
-    header.header_children.push_back({id, at, size});
-    if (id == kFilePropertiesObject) {
+  ObjectWalk walk(bytes.data(), kHeaderObjectFixedSize, bytes.size());
+  for (ObjectWalk::Object o; !stopped && walk.Next(&o);) {
+    header.header_children.push_back({o.guid, o.offset, o.size});
+    if (o.guid == kFilePropertiesObject) {
       header.file_properties = header.header_children.back();
-      ReadFileProperties(o, n);
-    } else if (id == kStreamPropertiesObject) {
-      ReadStreamProperties(o, n);
-    } else if (id == kContentDescriptionObject) {
-      ReadContentDescription(o, n);
-    } else if (id == kExtendedContentDescriptionObject) {
-      ReadExtendedContentDescription(o, n);
-    } else if (id == kHeaderExtensionObject) {
-      ReadHeaderExtension(o, at, n);
+      ReadFileProperties(o.bytes, o.size);
+    } else if (o.guid == kStreamPropertiesObject) {
+      ReadStreamProperties(o.bytes, o.size);
+    } else if (o.guid == kContentDescriptionObject) {
+      ReadContentDescription(o.bytes, o.size);
+    } else if (o.guid == kExtendedContentDescriptionObject) {
+      ReadExtendedContentDescription(o.bytes, o.size);
+    } else if (o.guid == kHeaderExtensionObject) {
+      ReadHeaderExtension(o.bytes, o.offset, o.size);
     }
-    at += n;
+  }
+  if (walk.bad()) {
+    (void)Problem(layout() ? "header child size"
+                           : "header object at offset " + std::to_string(walk.position()) +
+                                 " has a bad size");
+    return;
   }
   if (!layout() || stopped) return;
-  if (at != bytes.size()) {
+  if (!walk.at_end()) {
     (void)Problem("header child framing");
   } else if (header.header_children.size() != header.header_object_count) {
     (void)Problem("header object count");
@@ -617,7 +604,8 @@ bool Reader::Open() {
     s.error = "cannot read the ASF header";
     return false;
   }
-  if (s.layout() && (top[kHeaderObjectReservedOffset] != 1 || top[kHeaderObjectReservedOffset + 1] != 2)) {
+  if (s.layout() &&
+      (top[kHeaderObjectReservedOffset] != 1 || top[kHeaderObjectReservedOffset + 1] != 2)) {
     (void)s.Problem("header reserved bytes");
     return true;
   }

@@ -9,6 +9,7 @@
 
 #include "asf_format/byte_sink.h"
 #include "asf_format/header.h"
+#include "asf_format/header_objects.h"
 #include "asf_format/objects.h"
 #include "asf_format/packet_builder.h"
 #include "asf_format/packet_layout.h"
@@ -132,7 +133,7 @@ Status ReadHeader(CountingFile& file, Plan& plan, std::string* why) {
   if (LoadGuid(plan.header.data() + header_object) != kDataObject) {
     return (*why = "no Data Object follows its header", kOk);
   }
-  if (!ReadFileInfo(plan.header, &plan.info, why)) return kOk;
+  if (!ReadDeclaredHeader(plan.header, &plan.info, why)) return kOk;
   std::vector<uint8_t> expected = BuildHeader(plan.info, plan.info.packet_size, HeaderTotals{});
   std::vector<uint8_t> found = plan.header;
   ClearTotals(expected);
@@ -306,9 +307,7 @@ Status WriteRepair(RepairFile& out, const Walk& walk, Plan& plan, bool* wrote) {
   // The header of step 4, made before anything is written.
   const size_t field = plan.notes.file_size_field;
   std::vector<uint8_t> unconfirmed = plan.ended;
-  store_u64le(unconfirmed.data() + field, plan.totals.file_size);
-  uint8_t* const flags = unconfirmed.data() + field + kFileSizeThroughFlags - 4;
-  store_u32le(flags, load_u32le(flags) | kFileFlagBroadcast);
+  LeaveEndUnconfirmed(unconfirmed.data() + field, plan.totals.file_size);
 
   Status status = kOk;
   *wrote = true;

@@ -139,8 +139,7 @@ int Walk::Packet(uint64_t p, const uint8_t* head, size_t n, uint32_t* stop, uint
     return 0;
   }
   if (HasMultiplePayloads(head)) return MultiplePayloads(p, head, n, stop, stop_offset, status);
-  if (PaddingLength(head) != 0 ||
-      n < kPacketHeaderSize + kSinglePayloadHeaderSize) {
+  if (PaddingLength(head) != 0 || n < kPacketHeaderSize + kSinglePayloadHeaderSize) {
     return 0;
   }
   const uint32_t length = ps_ - static_cast<uint32_t>(kPacketHeaderSize + kSinglePayloadHeaderSize);
@@ -190,8 +189,8 @@ bool Walk::Payload(uint64_t p, uint32_t k, uint32_t at, const uint8_t* h, uint32
   const uint32_t offset = load_u32le(h + kPayloadObjectOffsetOffset);
   const uint32_t size = load_u32le(h + kPayloadObjectSizeOffset);
   const uint32_t presentation = load_u32le(h + kPayloadPresentationOffset);
-  if (h[kPayloadReplicatedSizeOffset] != kReplicatedDataSize || slot_[stream_byte & kStreamNumberMask] < 0 || size == 0 ||
-      size >= kMaxSampleSize) {
+  if (h[kPayloadReplicatedSizeOffset] != kReplicatedDataSize ||
+      slot_[stream_byte & kStreamNumberMask] < 0 || size == 0 || size >= kMaxSampleSize) {
     return false;
   }
   if (offset == 0) {
