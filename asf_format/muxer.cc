@@ -11,6 +11,7 @@
 #include <new>
 #include <utility>
 
+#include "asf_format/end_totals.h"
 #include "asf_format/header.h"
 #include "asf_format/header_objects.h"
 #include "asf_format/objects.h"
@@ -37,14 +38,6 @@ constexpr size_t kMaxUnconfirmedSamples = 16'384;
 constexpr uint64_t kNotWhole = std::numeric_limits<uint64_t>::max();
 
 enum class Phase { kNew, kWriting, kEnded };
-
-struct StreamState {
-  bool video = false;
-  uint8_t next_object = 0;
-  uint32_t max_object_size = 0;  // of the samples known to be in the file
-  bool index_lost = false;  // the index could not grow; the file will not be Seekable
-  SimpleIndex index;
-};
 
 // A sample taken but not yet known to be whole in the sink: what it adds to
 // the header totals and the index once it is, and where its first payload
@@ -100,12 +93,10 @@ struct Muxer::State {
   HeaderTotals final_totals;
   std::vector<size_t> indexed;
   std::unique_ptr<PacketBuilder> packets;
-  std::vector<StreamState> streams;  // in info.streams order
-  std::array<int16_t, 128> slot{};   // stream number -> index in streams, or -1
+  std::vector<uint8_t> next_object;     // of each stream, in info.streams order
+  std::array<int16_t, 128> slot{};      // stream number -> index in info.streams, or -1
   std::deque<Unconfirmed> unconfirmed;  // in the order taken
-  // Of the samples known to be in the file.
-  bool any_sample = false;
-  uint64_t end_time = 0;  // latest sample time + duration
+  Tally tally;                          // of the samples known to be in the file
   // Samples taken but not yet handed to the system: whether there are any,
   // and the earliest time among them.
   bool pending = false;
@@ -158,17 +149,12 @@ Status Muxer::State::KeepCrashBound(uint64_t end) {
 void Muxer::State::Confirm(uint64_t whole_packets) {
   while (!unconfirmed.empty() && unconfirmed.front().placement.last_packet < whole_packets) {
     const Unconfirmed& u = unconfirmed.front();
-    StreamState& st = streams[u.stream];
-    st.max_object_size = std::max(st.max_object_size, u.size);
-    if (st.video && u.key && !st.index_lost) {
-      try {
-        st.index.AddKeyFrame(u.presentation_ms, u.placement.first_packet, u.placement.last_packet);
-      } catch (const std::bad_alloc&) {
-        st.index_lost = true;
-      }
+    try {
+      tally.Add(u.stream, u.size, u.key, u.presentation_ms, u.placement.first_packet,
+                u.placement.last_packet, u.end);
+    } catch (const std::bad_alloc&) {
+      tally.LoseIndex(u.stream);
     }
-    any_sample = true;
-    end_time = std::max(end_time, u.end);
     unconfirmed.pop_front();
   }
 }
@@ -310,35 +296,21 @@ Status Muxer::State::Finish() {
 // Sizes, counts, durations and flags of what the file holds, then the index
 // where it fits.
 Status Muxer::State::FinishInPlace() {
-  const uint64_t preroll = uint64_t{info.preroll_ms} * kTicksPerMs;
   HeaderTotals& totals = final_totals;
-  totals.max_object_size.clear();
-  totals.finished = true;
-  totals.data_packets = packets->completed_packets();
-  totals.play_duration = (any_sample ? end_time : 0) + preroll;
-  totals.send_duration = totals.play_duration - preroll;
-  totals.file_size = header_size + totals.data_packets * packet_size;
-  for (const StreamState& s : streams) totals.max_object_size.push_back(s.max_object_size);
-
-  // Simple Indexes, one per video stream in stream-number order; the file
-  // is Seekable when every video stream has one.
-  indexed.clear();
-  bool all_video_indexed = true;
-  for (size_t number = 1; number < slot.size(); ++number) {
-    if (slot[number] < 0) continue;
-    StreamState& s = streams[static_cast<size_t>(slot[number])];
-    if (!s.video) continue;
-    if (s.index_lost || s.index.empty()) {
-      all_video_indexed = false;
-      continue;
-    }
+  bool all_video_indexed = tally.EndTotals(info, header_size, packet_size,
+                                           packets->completed_packets(), &totals, &indexed);
+  // The indexes' last entries; one that cannot have them is left out, and
+  // the file is then not Seekable.
+  size_t kept = 0;
+  for (size_t k = 0; k < indexed.size(); ++k) {
     try {
-      s.index.Finish(totals.play_duration);
-      indexed.push_back(static_cast<size_t>(slot[number]));
+      tally.stream(indexed[k]).index.Finish(totals.play_duration);
+      indexed[kept++] = indexed[k];
     } catch (const std::bad_alloc&) {
       all_video_indexed = false;
     }
   }
+  indexed.resize(kept);
 
   // Final sizes and durations first, so the file is complete even if the
   // index cannot be appended.
@@ -348,9 +320,10 @@ Status Muxer::State::FinishInPlace() {
 
   const uint64_t data_end = totals.file_size;
   for (size_t i : indexed) {
-    status = streams[i].index.WriteObject(sink, info.file_id);
+    const SimpleIndex& index = tally.stream(i).index;
+    status = index.WriteObject(sink, info.file_id);
     if (Failed(status)) break;
-    totals.file_size += streams[i].index.object_size();
+    totals.file_size += index.object_size();
   }
   if (Succeeded(status)) status = sink.Flush();
   if (Failed(status)) {
@@ -396,26 +369,26 @@ Status Muxer::Begin() {
   try {
     s.packet_size = s.info.packet_size != 0 ? s.info.packet_size : ChoosePacketSize(s.info.streams);
     s.slot.fill(-1);
-    s.streams.resize(s.info.streams.size());
+    s.next_object.assign(s.info.streams.size(), 0);
     for (size_t i = 0; i < s.info.streams.size(); ++i) {
       s.slot[s.info.streams[i].number] = static_cast<int16_t>(i);
-      s.streams[i].video = s.info.streams[i].kind == MediaKind::kVideo;
     }
+    s.tally.Begin(s.info.streams);
     HeaderTotals first;
     first.streamed = !s.sink.seekable();
     BuildHeader(s.info, s.packet_size, first, s.header_image);
     s.header_size = s.header_image.size();
     const size_t file_properties = FindFileProperties(s.header_image);
     s.file_size_field = file_properties != 0 ? file_properties + kFilePropertiesFileSizeOffset : 0;
-    s.final_totals.max_object_size.reserve(s.streams.size());
-    s.indexed.reserve(s.streams.size());
+    s.final_totals.max_object_size.reserve(s.info.streams.size());
+    s.indexed.reserve(s.info.streams.size());
     s.unconfirmed_end.reserve(kFileSizeThroughFlags);
     s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size);
     s.phase = Phase::kWriting;
     status = s.sink.Write(s.header_image.data(), s.header_image.size());
   } catch (const std::bad_alloc&) {
     s.packets.reset();
-    s.streams.clear();
+    s.next_object.clear();
     s.packet_size = 0;
     return kOutOfMemory;
   }
@@ -460,10 +433,9 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
     data = copy;
   }
   const auto index = static_cast<uint16_t>(s.slot[stream]);
-  StreamState& st = s.streams[index];
   PayloadInfo payload;
   payload.stream_byte = static_cast<uint8_t>(stream | (key_frame ? kKeyFrameBit : 0));
-  payload.object_number = st.next_object;
+  payload.object_number = s.next_object[index];
   payload.send_ms = static_cast<uint32_t>(time / kTicksPerMs);
   payload.presentation_ms = payload.send_ms + s.info.preroll_ms;
   Unconfirmed taken;
@@ -490,7 +462,7 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
     // The builder's lists could not grow: what it holds cannot be trusted whole.
     status = kOutOfMemory;
   }
-  ++st.next_object;  // wraps mod 256
+  ++s.next_object[index];  // wraps mod 256
   if (Failed(status)) {
     placement.last_packet = kNotWhole;
     return s.Fault(status);

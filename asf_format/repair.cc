@@ -22,7 +22,6 @@
 namespace kestrum::asf {
 namespace {
 
-constexpr uint64_t kTicksPerMs = 10'000;
 constexpr uint64_t kMaxHeaderSize = uint64_t{64} << 20;
 constexpr uint64_t kPageSize = 4096;
 // The index a file may have whatever its packets' bytes (2 days of play).
@@ -183,33 +182,22 @@ Status TrimLast(CountingFile& file, const Walk& walk, Plan& plan) {
 // report kUnbounded, when the index would outweigh the packets it indexes.
 bool Totals(Walk& walk, Plan& plan, RepairReport& report) {
   const uint32_t ps = plan.info.packet_size;
-  const uint64_t preroll = uint64_t{plan.info.preroll_ms} * kTicksPerMs;
   HeaderTotals& totals = plan.totals;
-  totals.finished = true;
-  totals.data_packets = plan.packets;
-  totals.play_duration = (walk.any_sample() ? walk.end_time() : 0) + preroll;
-  totals.send_duration = totals.play_duration - preroll;
-  plan.data_end = plan.data_start + plan.packets * ps;
-  std::vector<StreamTotals>& streams = walk.streams();
-  for (const StreamTotals& s : streams) totals.max_object_size.push_back(s.max_object_size);
+  Tally& tally = walk.tally();
+  std::vector<size_t> indexed;
+  const bool all_video_indexed =
+      tally.EndTotals(plan.info, plan.data_start, ps, plan.packets, &totals, &indexed);
+  plan.data_end = totals.file_size;
   const uint64_t entries = std::min<uint64_t>(totals.play_duration / kIndexInterval + 1,
                                               std::numeric_limits<uint32_t>::max());
   for (const StreamInfo& s : plan.info.streams) {
     report.frame_time = std::max(report.frame_time, s.avg_time_per_frame);
   }
-  bool all_video_indexed = true;
-  for (size_t number = 1; number < 128; ++number) {
-    for (size_t i = 0; i < plan.info.streams.size(); ++i) {
-      if (plan.info.streams[i].number != number || !streams[i].video) continue;
-      if (streams[i].index.empty() && !streams[i].index_past_limit) {
-        all_video_indexed = false;
-        continue;
-      }
-      plan.indexes.push_back(&streams[i].index);
-      plan.index_bytes +=
-          kSimpleIndexFixedSize +
-          std::max<uint64_t>(entries, streams[i].index.entry_count()) * kIndexEntrySize;
-    }
+  for (size_t i : indexed) {
+    SimpleIndex& index = tally.stream(i).index;
+    plan.indexes.push_back(&index);
+    plan.index_bytes +=
+        kSimpleIndexFixedSize + std::max<uint64_t>(entries, index.entry_count()) * kIndexEntrySize;
   }
   report.packet_bytes = plan.packets * ps;
   if (plan.index_bytes > IndexLimit(report.packet_bytes)) {

@@ -11,7 +11,6 @@ namespace kestrum::asf {
 namespace {
 
 constexpr uint64_t kTicksPerMs = 10'000;
-constexpr uint64_t kIndexIntervalMs = kIndexInterval / kTicksPerMs;
 // The latest time a sample may end, in ms with the preroll: the muxer takes
 // no sample that ends later.
 constexpr uint64_t kMaxMs = 0xFFFF'FFFFu;
@@ -54,14 +53,12 @@ Walk::Walk(CountingFile& file, const FileInfo& info, uint64_t data_start, uint64
       available_(packets),
       ps_(info.packet_size),
       at_risk_(at_risk),
-      file_size_(file_size),
-      index_limit_(index_limit) {
+      file_size_(file_size) {
   slot_.fill(-1);
-  streams_.resize(info.streams.size());
   for (size_t i = 0; i < info.streams.size(); ++i) {
     slot_[info.streams[i].number] = static_cast<int>(i);
-    streams_[i].video = info.streams[i].kind == MediaKind::kVideo;
   }
+  tally_.Begin(info.streams, index_limit);
 }
 
 bool Walk::Run(Status* status) {
@@ -206,33 +203,22 @@ bool Walk::Payload(uint64_t p, uint32_t k, uint32_t at, const uint8_t* h, uint32
   return true;
 }
 
-// A sample whose last byte is in packet `p`: what it adds to the totals and
-// the index, as the muxer adds it once its packets are written. Its end is
-// its time plus the declared frame time, but never later than the muxer
-// lets a sample end.
+// A sample whose last byte is in packet `p`: it counts in the totals and
+// the index, as the muxer counts a sample once its packets are written. Its
+// end is its time plus the declared frame time, but never later than the
+// muxer lets a sample end.
 void Walk::Complete(uint64_t p) {
   const Sample s = open_;
   open_ = Sample{};
-  const int index = slot_[s.stream_byte & kStreamNumberMask];
-  const StreamInfo& info = info_.streams[static_cast<size_t>(index)];
-  StreamTotals& st = streams_[static_cast<size_t>(index)];
-  st.max_object_size = std::max(st.max_object_size, s.size);
-  if (st.video && (s.stream_byte & kKeyFrameBit) != 0) {
-    const uint64_t entries =
-        (uint64_t{s.presentation_ms} + kIndexIntervalMs - 1) / kIndexIntervalMs;
-    if (kSimpleIndexFixedSize + entries * kIndexEntrySize <= index_limit_) {
-      st.index.AddKeyFrame(s.presentation_ms, s.first_packet, p);
-    } else {
-      st.index_past_limit = true;
-    }
-  }
+  const auto index = static_cast<size_t>(slot_[s.stream_byte & kStreamNumberMask]);
   const uint64_t ms =
       s.presentation_ms >= info_.preroll_ms ? s.presentation_ms - info_.preroll_ms : 0;
   const uint64_t latest =
       (kMaxMs - std::min<uint64_t>(kMaxMs, info_.preroll_ms)) * kTicksPerMs + kTicksPerMs - 1;
   const uint64_t start = std::min(ms * kTicksPerMs, latest);
-  end_time_ = std::max(end_time_, start + std::min(info.avg_time_per_frame, latest - start));
-  any_ = true;
+  const uint64_t frame_time = info_.streams[index].avg_time_per_frame;
+  tally_.Add(index, s.size, (s.stream_byte & kKeyFrameBit) != 0, s.presentation_ms, s.first_packet,
+             p, start + std::min(frame_time, latest - start));
   ++samples_;
 }
 
