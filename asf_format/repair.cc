@@ -332,23 +332,21 @@ Status WriteRepair(RepairFile& out, const Walk& walk, Plan& plan, bool* wrote) {
   return status;
 }
 
-RepairReport RepairIn(CountingFile& file, bool check_only) {
-  RepairReport report;
-  report.size_before = report.size_after = file.file.Size();
-  Plan plan;
-  std::string why;
-  Status status = ReadHeader(file, plan, &why);
-  if (Failed(status)) return Error(report, status);
-  if (!why.empty()) return Foreign(report, why);
+// The walk's packets: those the file holds whole, and no more than its Data
+// Object counts where its header says it ended.
+uint64_t PacketsToWalk(const Plan& plan, uint64_t size) {
+  const uint64_t packets = (size - plan.data_start) / plan.info.packet_size;
+  return plan.notes.ended ? std::min(packets, plan.notes.data_packets) : packets;
+}
 
-  const uint32_t ps = plan.info.packet_size;
-  uint64_t packets = (report.size_before - plan.data_start) / ps;
-  if (plan.notes.ended) packets = std::min(packets, plan.notes.data_packets);
-  Walk walk(file, plan.info, plan.data_start, packets, plan.at_risk, report.size_before,
-            IndexLimit(packets * ps));
-  if (!walk.Run(&status)) return Error(report, status);
+// Walks the packets, trims the last one kept and works out the totals of a
+// clean end for them. False when that is the report's end: a read failed,
+// or the index would outweigh the packets.
+bool Keep(CountingFile& file, Walk& walk, Plan& plan, RepairReport& report) {
+  Status status = kOk;
+  if (!walk.Run(&status)) return (report = Error(report, status), false);
   status = TrimLast(file, walk, plan);
-  if (Failed(status)) return Error(report, status);
+  if (Failed(status)) return (report = Error(report, status), false);
   if (!Totals(walk, plan, report)) {
     // Ended, it is told as damaged (its header's frame time, or a sample's
     // time, is not what its writer wrote).
@@ -359,7 +357,7 @@ RepairReport RepairIn(CountingFile& file, bool check_only) {
                       std::to_string(report.packet_bytes) + " bytes of its packets",
                   report);
     }
-    return report;
+    return false;
   }
   report.packets = plan.packets;
   report.samples = walk.samples();
@@ -367,29 +365,49 @@ RepairReport RepairIn(CountingFile& file, bool check_only) {
   report.play_duration = plan.totals.play_duration;
   report.packet_trimmed = plan.rewrite;
   report.size_after = plan.totals.file_size;
+  return true;
+}
 
+// Whether the file already stands as a clean end leaves it (kWhole), or its
+// header says it ended and it does not (kDamaged): true when that is the
+// report's end; false when it is to be repaired.
+bool AlreadyEnded(CountingFile& file, const Walk& walk, const Plan& plan, RepairReport& report) {
   // The index is read where the file may be whole, or its header says so.
   IndexState index = IndexState::kDiffers;
   const bool may_be_whole =
       !plan.rewrite && report.size_before == plan.totals.file_size && plan.ended == plan.header;
   if (may_be_whole || plan.notes.ended) {
-    status = CompareIndex(file, plan, &index);
-    if (Failed(status)) return Error(report, status);
+    const Status status = CompareIndex(file, plan, &index);
+    if (Failed(status)) return (report = Error(report, status), true);
   }
   if (may_be_whole && index == IndexState::kSame) {
     report.outcome = RepairOutcome::kWhole;
-    return report;
-  }
-  if (plan.notes.ended && EndedWithoutIndex(plan, report.size_before)) {
+  } else if (plan.notes.ended && EndedWithoutIndex(plan, report.size_before)) {
     report.outcome = RepairOutcome::kWhole;
     report.without_index = true;
     report.size_after = report.size_before;
-    return report;
-  }
-  if (plan.notes.ended) {
+  } else if (plan.notes.ended) {
     TellDamage(file, walk, plan, index, report);
-    return report;
+  } else {
+    return false;
   }
+  return true;
+}
+
+// The header, the walk over the packets, what is kept, and the writes.
+RepairReport RepairIn(CountingFile& file, bool check_only) {
+  RepairReport report;
+  report.size_before = report.size_after = file.file.Size();
+  Plan plan;
+  std::string why;
+  Status status = ReadHeader(file, plan, &why);
+  if (Failed(status)) return Error(report, status);
+  if (!why.empty()) return Foreign(report, why);
+
+  const uint64_t packets = PacketsToWalk(plan, report.size_before);
+  Walk walk(file, plan.info, plan.data_start, packets, plan.at_risk, report.size_before,
+            IndexLimit(packets * plan.info.packet_size));
+  if (!Keep(file, walk, plan, report) || AlreadyEnded(file, walk, plan, report)) return report;
   report.outcome = RepairOutcome::kRepaired;
   if (check_only) return report;
   status = WriteRepair(file.file, walk, plan, &report.wrote);
