@@ -32,6 +32,27 @@ std::string Utf8FromUtf16(const uint8_t* p, size_t n) {
   return out;
 }
 
+// Where the reading stands.
+enum class Phase {
+  kHeader,   // Open has not read a header
+  kPackets,  // the data packets, one at a time
+  kTrailer,  // the packets walked, or none to walk: the objects after them next
+  kDone,     // all read
+  kStopped,  // kLayout: at the first problem
+};
+
+// What a packet's header says its payloads are.
+struct PacketHead {
+  PacketInfo info;
+  uint32_t properties = 0;   // the property flags: the payload fields' lengths
+  uint32_t length_type = 0;  // of the payloads' lengths, in a multiple-payload packet
+};
+
+// A payload's fields before its replicated data.
+struct PayloadHead {
+  uint32_t stream_byte = 0, object_number = 0, offset = 0, replicated_size = 0;
+};
+
 // A sample whose payloads are being gathered.
 struct OpenSample {
   bool open = false;
@@ -65,7 +86,7 @@ struct Reader::State {
   // Records a problem; false with kLayout, which stops at the first.
   bool Problem(const std::string& what) {
     Note(what);
-    if (layout()) stopped = true;
+    if (layout()) phase = Phase::kStopped;
     return !layout();
   }
   // Records a problem and reads on.
@@ -85,6 +106,10 @@ struct Reader::State {
 
   void ReadPacket(uint64_t number);
   bool ParsePacket(uint64_t number, const uint8_t* p, size_t size, std::string* why);
+  bool ParsePacketHead(ByteReader& r, size_t size, PacketHead* head, std::string* why);
+  bool ParsePayload(uint64_t number, ByteReader& r, const PacketHead& head, std::string* why);
+  bool ParseCompressed(uint64_t number, ByteReader& r, const PacketHead& head,
+                       const PayloadHead& payload, std::string* why);
   bool AddFragment(uint64_t packet, uint32_t stream_byte, uint32_t object_number,
                    uint32_t offset, const uint8_t* replicated, uint32_t replicated_size,
                    const uint8_t* data, uint32_t length, std::string* why);
@@ -98,12 +123,11 @@ struct Reader::State {
   std::string error;
   std::vector<std::string> problems;
   uint64_t problem_count = 0;
-  bool stopped = false;
+  Phase phase = Phase::kHeader;
+  bool stopped() const { return phase == Phase::kStopped; }
 
-  bool walk_packets = false;
   uint64_t packets_start = 0, data_end = 0, whole_packets = 0, packets_read = 0;
   bool trailing = false;
-  bool data_done = false, trailer_done = false, read_failed = false;
   bool packet_problem_told = false;
   std::vector<uint8_t> packet;
   std::vector<PacketInfo> packets;
@@ -233,7 +257,7 @@ void Reader::State::ReadHeaderExtension(const uint8_t* o, uint64_t offset, size_
 
 void Reader::State::ReadHeaderObjects(const std::vector<uint8_t>& bytes) {
   ObjectWalk walk(bytes.data(), kHeaderObjectFixedSize, bytes.size());
-  for (ObjectWalk::Object o; !stopped && walk.Next(&o);) {
+  for (ObjectWalk::Object o; !stopped() && walk.Next(&o);) {
     header.header_children.push_back({o.guid, o.offset, o.size});
     if (o.guid == kFilePropertiesObject) {
       header.file_properties = header.header_children.back();
@@ -254,7 +278,7 @@ void Reader::State::ReadHeaderObjects(const std::vector<uint8_t>& bytes) {
                                  " has a bad size");
     return;
   }
-  if (!layout() || stopped) return;
+  if (!layout() || stopped()) return;
   if (!walk.at_end()) {
     (void)Problem("header child framing");
   } else if (header.header_children.size() != header.header_object_count) {
@@ -268,6 +292,7 @@ void Reader::State::ReadDataObject() {
   const uint64_t start = header.header_size;
   uint8_t head[kDataObjectHeaderSize];
   data_end = header.source_size;
+  phase = Phase::kTrailer;  // until there are packets to walk
   if (header.source_size - start < sizeof head || !source.ReadAt(start, head, sizeof head) ||
       LoadGuid(head) != kDataObject) {
     (void)Problem(layout() ? "no Data Object" : "no data object after the header");
@@ -315,7 +340,7 @@ void Reader::State::ReadDataObject() {
     return;
   }
   packet.resize(header.packet_size);
-  walk_packets = true;
+  phase = Phase::kPackets;
 }
 
 void Reader::State::Cut(OpenSample& o) {
@@ -386,14 +411,18 @@ bool Reader::State::AddFragment(uint64_t packet_number, uint32_t stream_byte,
   return true;
 }
 
-bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size,
-                                std::string* why) {
-  ByteReader r(p, size);
+// The packet's header, through the payload flags of a multiple-payload
+// packet; `r` is left at its first payload, limited to the bytes before its
+// padding.
+bool Reader::State::ParsePacketHead(ByteReader& r, size_t size, PacketHead* head,
+                                    std::string* why) {
   uint32_t flags = 0;
   if (!r.U8(&flags)) return (*why = "error correction", false);
-  if ((flags & 0x80) != 0) {
+  if ((flags & kErrorCorrectionPresent) != 0) {
     const uint8_t* correction = nullptr;
-    if (!r.Take(flags & 0x0F, &correction)) return (*why = "error correction", false);
+    if (!r.Take(flags & kErrorCorrectionLengthMask, &correction)) {
+      return (*why = "error correction", false);
+    }
     if (layout() && (flags != kErrorCorrectionFlags || correction[0] != 0 || correction[1] != 0)) {
       return (*why = "error correction", false);
     }
@@ -401,8 +430,8 @@ bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size,
   } else if (layout()) {
     return (*why = "error correction", false);
   }
-  uint32_t properties = 0, packet_length = 0, sequence = 0, padding = 0, send = 0, duration = 0;
-  if (!r.U8(&properties) || !r.Var(flags >> 5, &packet_length) ||
+  uint32_t packet_length = 0, sequence = 0, padding = 0, send = 0, duration = 0;
+  if (!r.U8(&head->properties) || !r.Var(flags >> 5, &packet_length) ||
       !r.Var(flags >> 1, &sequence) || !r.Var(flags >> 3, &padding) || !r.U32(&send) ||
       !r.U16(&duration)) {
     return (*why = "fields past the packet", false);
@@ -413,79 +442,94 @@ bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size,
   }
   if (padding > r.left()) return (*why = "padding", false);
   r.Limit(r.position() + r.left() - padding);
-  PacketInfo info;
-  info.multiple = (flags & 1) != 0;
+  PacketInfo& info = head->info;
+  info.multiple = (flags & kMultiplePayloadsBit) != 0;
   info.padding = padding;
   info.send_ms = send;
   info.payloads = 1;
-  uint32_t length_type = 0;
   if (info.multiple) {
     uint32_t payload_flags = 0;
     if (!r.U8(&payload_flags)) return (*why = "fields past the packet", false);
-    info.payloads = payload_flags & 0x3F;
-    length_type = payload_flags >> 6;
+    info.payloads = payload_flags & kPayloadCountMask;
+    head->length_type = payload_flags >> 6;
     if (layout() && info.payloads == 0) return (*why = "no payloads", false);
   }
-  for (uint32_t k = 0; k < info.payloads; ++k) {
-    uint32_t stream_byte = 0, object_number = 0, offset = 0, replicated_size = 0;
-    if (!r.U8(&stream_byte)) return (*why = "fields past the packet", false);
-    (void)StreamNumbered(stream_byte & kStreamNumberMask);
-    if (!r.Var(properties >> 4, &object_number) || !r.Var(properties >> 2, &offset) ||
-        !r.Var(properties, &replicated_size)) {
-      return (*why = "fields past the packet", false);
-    }
-    if (layout() && replicated_size != kReplicatedDataSize) {
-      return (*why = "replicated data", false);
-    }
-    if (replicated_size == 1) {  // compressed: sub-payloads, each a whole sample
-      uint32_t delta = 0, length = 0;
-      const uint8_t* data = nullptr;
-      if (!r.U8(&delta) ||
-          !(info.multiple ? r.Var(length_type, &length)
-                          : (length = static_cast<uint32_t>(r.left()), true)) ||
-          !r.Take(length, &data)) {
-        return (*why = "payload length", false);
-      }
-      for (size_t q = 0; q < length;) {
-        const uint32_t sub = data[q];
-        if (sub + 1 > length - q) return (*why = "payload length", false);
-        MediaObject s;
-        s.stream = static_cast<uint8_t>(stream_byte & kStreamNumberMask);
-        s.object_number = static_cast<uint8_t>(object_number);
-        s.key = (stream_byte & kKeyFrameBit) != 0;
-        s.presentation_ms = offset;
-        s.size = s.have = sub;
-        s.first_packet = s.last_packet = number;
-        if (options.keep_payload) s.bytes.assign(data + q + 1, data + q + 1 + sub);
-        ++started[s.stream];
-        ready.push_back(std::move(s));
-        q += 1 + sub;
-      }
-      continue;
-    }
-    const uint8_t* replicated = nullptr;
-    const uint8_t* data = nullptr;
-    uint32_t length = static_cast<uint32_t>(r.left());
-    if (!r.Take(replicated_size, &replicated)) return (*why = "replicated data", false);
-    if (info.multiple) {
-      if (!r.Var(length_type, &length)) return (*why = "payload length", false);
-    } else {
-      length = static_cast<uint32_t>(r.left());
-    }
-    if (!r.Take(length, &data) || (layout() && length == 0)) {
-      return (*why = "payload length", false);
-    }
-    if (!AddFragment(number, stream_byte, object_number, offset, replicated, replicated_size,
-                     data, length, why)) {
-      return false;
-    }
+  return true;
+}
+
+// A compressed payload (one byte of replicated data, the presentation time
+// in the offset field): sub-payloads, each a whole sample.
+bool Reader::State::ParseCompressed(uint64_t number, ByteReader& r, const PacketHead& head,
+                                    const PayloadHead& payload, std::string* why) {
+  uint32_t delta = 0, length = 0;
+  const uint8_t* data = nullptr;
+  if (!r.U8(&delta) ||
+      !(head.info.multiple ? r.Var(head.length_type, &length)
+                           : (length = static_cast<uint32_t>(r.left()), true)) ||
+      !r.Take(length, &data)) {
+    return (*why = "payload length", false);
+  }
+  for (size_t q = 0; q < length;) {
+    const uint32_t sub = data[q];
+    if (sub + 1 > length - q) return (*why = "payload length", false);
+    MediaObject s;
+    s.stream = static_cast<uint8_t>(payload.stream_byte & kStreamNumberMask);
+    s.object_number = static_cast<uint8_t>(payload.object_number);
+    s.key = (payload.stream_byte & kKeyFrameBit) != 0;
+    s.presentation_ms = payload.offset;
+    s.size = s.have = sub;
+    s.first_packet = s.last_packet = number;
+    if (options.keep_payload) s.bytes.assign(data + q + 1, data + q + 1 + sub);
+    ++started[s.stream];
+    ready.push_back(std::move(s));
+    q += 1 + sub;
+  }
+  return true;
+}
+
+bool Reader::State::ParsePayload(uint64_t number, ByteReader& r, const PacketHead& head,
+                                 std::string* why) {
+  PayloadHead payload;
+  if (!r.U8(&payload.stream_byte)) return (*why = "fields past the packet", false);
+  (void)StreamNumbered(payload.stream_byte & kStreamNumberMask);
+  if (!r.Var(head.properties >> 4, &payload.object_number) ||
+      !r.Var(head.properties >> 2, &payload.offset) ||
+      !r.Var(head.properties, &payload.replicated_size)) {
+    return (*why = "fields past the packet", false);
+  }
+  if (layout() && payload.replicated_size != kReplicatedDataSize) {
+    return (*why = "replicated data", false);
+  }
+  if (payload.replicated_size == 1) return ParseCompressed(number, r, head, payload, why);
+  const uint8_t* replicated = nullptr;
+  const uint8_t* data = nullptr;
+  uint32_t length = static_cast<uint32_t>(r.left());
+  if (!r.Take(payload.replicated_size, &replicated)) return (*why = "replicated data", false);
+  if (head.info.multiple) {
+    if (!r.Var(head.length_type, &length)) return (*why = "payload length", false);
+  } else {
+    length = static_cast<uint32_t>(r.left());
+  }
+  if (!r.Take(length, &data) || (layout() && length == 0)) {
+    return (*why = "payload length", false);
+  }
+  return AddFragment(number, payload.stream_byte, payload.object_number, payload.offset, replicated,
+                     payload.replicated_size, data, length, why);
+}
+
+bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size, std::string* why) {
+  ByteReader r(p, size);
+  PacketHead head;
+  if (!ParsePacketHead(r, size, &head, why)) return false;
+  for (uint32_t k = 0; k < head.info.payloads; ++k) {
+    if (!ParsePayload(number, r, head, why)) return false;
   }
   if (layout()) {
     if (r.left() != 0) return (*why = "payloads and padding do not fill it", false);
     for (size_t i = r.position(); i < size; ++i) {
       if (p[i] != 0) return (*why = "non-zero padding", false);
     }
-    packets.push_back(info);
+    packets.push_back(head.info);
   }
   return true;
 }
@@ -493,7 +537,7 @@ bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size,
 void Reader::State::ReadPacket(uint64_t number) {
   if (!source.ReadAt(packets_start + number * header.packet_size, packet.data(), packet.size())) {
     (void)Problem("read error in the data packets");
-    read_failed = true;
+    if (!stopped()) phase = Phase::kTrailer;  // no more packets
     return;
   }
   ++packets_read;
@@ -508,8 +552,7 @@ void Reader::State::ReadPacket(uint64_t number) {
 }
 
 void Reader::State::EndOfData() {
-  data_done = true;
-  if (!walk_packets || read_failed || stopped) return;
+  phase = Phase::kTrailer;
   if (trailing && !layout()) {
     const uint64_t at = packets_start + whole_packets * header.packet_size;
     Note(std::to_string(data_end - at) + " bytes of a cut packet at the end");
@@ -527,10 +570,10 @@ void Reader::State::EndOfData() {
 }
 
 void Reader::State::ReadTrailer() {
-  trailer_done = true;
+  phase = Phase::kDone;
   uint64_t at = data_end;
   uint8_t head[kSimpleIndexFixedSize];
-  while (!stopped && at < header.source_size) {
+  while (!stopped() && at < header.source_size) {
     const uint64_t left = header.source_size - at;
     if (left < kObjectHeaderSize || !source.ReadAt(at, head, kObjectHeaderSize)) {
       if (layout()) truncated_index = true;
@@ -614,24 +657,22 @@ bool Reader::Open() {
   for (const StreamDescription& stream : h.streams) {
     if (!stream.has_extended || stream.declared_seekable) h.streamed = false;
   }
-  if (!s.stopped) s.ReadDataObject();
+  if (!s.stopped()) s.ReadDataObject();
   return true;
 }
 
 bool Reader::NextSample(MediaObject* sample) {
   State& s = *state_;
   while (true) {
-    if (!s.ready.empty() && !s.stopped) {
+    if (s.stopped()) return false;
+    if (!s.ready.empty()) {
       *sample = std::move(s.ready.front());
       s.ready.pop_front();
       return true;
     }
-    if (s.stopped) return false;
-    if (s.data_done) {
-      if (!s.trailer_done) s.ReadTrailer();
-      return false;
-    }
-    if (s.walk_packets && !s.read_failed && s.packets_read < s.whole_packets) {
+    if (s.phase == Phase::kTrailer) s.ReadTrailer();
+    if (s.phase != Phase::kPackets) return false;
+    if (s.packets_read < s.whole_packets) {
       s.ReadPacket(s.packets_read);
     } else {
       s.EndOfData();
