@@ -30,19 +30,19 @@ constexpr uint64_t kTicksPerMs = 10'000;
 constexpr uint64_t kFlushInterval = 10'000'000;  // 1 s
 constexpr uint64_t kPacketFillsPerSecond = 4;
 constexpr uint64_t kMaxMs = std::numeric_limits<uint32_t>::max();
-// Samples taken but not known to be whole in the sink are remembered until
-// the sink is flushed; past this many it is flushed early, which bounds the
-// memory they take whatever the samples' times.
-constexpr size_t kMaxUnconfirmedSamples = 16'384;
+// Samples in flight (taken but not known to be whole in the sink) are
+// remembered until the sink is flushed; past this many it is flushed early,
+// which bounds the memory they take whatever the samples' times.
+constexpr size_t kMaxSamplesInFlight = 16'384;
 // The last packet of a sample whose bytes did not all reach the packets.
 constexpr uint64_t kNotWhole = std::numeric_limits<uint64_t>::max();
 
 enum class Phase { kNew, kWriting, kEnded };
 
-// A sample taken but not yet known to be whole in the sink: what it adds to
-// the header totals and the index once it is, and where its first payload
-// lies should it have to be taken out again.
-struct Unconfirmed {
+// A sample in flight, taken but not yet known to be whole in the sink: what
+// it adds to the header totals and the index once it has landed there, and
+// where its first payload lies should it have to be taken out again.
+struct InFlight {
   SamplePlacement placement;
   uint64_t time = 0;
   uint64_t end = 0;  // time + duration
@@ -63,7 +63,7 @@ struct Muxer::State {
   Status WriteHeader(const HeaderTotals& totals);
   Status Finish();
   Status FinishInPlace();
-  void Confirm(uint64_t whole_packets);
+  void Land(uint64_t whole_packets);
   Status Fault(Status status);
   bool CutBack();
   void Lose(uint64_t time, uint64_t end);
@@ -93,10 +93,10 @@ struct Muxer::State {
   HeaderTotals final_totals;
   std::vector<size_t> indexed;
   std::unique_ptr<PacketBuilder> packets;
-  std::vector<uint8_t> next_object;     // of each stream, in info.streams order
-  std::array<int16_t, 128> slot{};      // stream number -> index in info.streams, or -1
-  std::deque<Unconfirmed> unconfirmed;  // in the order taken
-  Tally tally;                          // of the samples known to be in the file
+  std::vector<uint8_t> next_object;  // of each stream, in info.streams order
+  std::array<int16_t, 128> slot{};   // stream number -> index in info.streams, or -1
+  std::deque<InFlight> in_flight;    // in the order taken
+  Tally tally;                       // of the samples known to be in the file
   // Samples taken but not yet handed to the system: whether there are any,
   // and the earliest time among them.
   bool pending = false;
@@ -122,7 +122,7 @@ Status Muxer::State::Flush() {
   pending = packets->has_open_packet();
   pending_since = open_since;
   if (Failed(status)) return Fault(status);
-  Confirm(packets->completed_packets());
+  Land(packets->completed_packets());
   return status;
 }
 
@@ -135,7 +135,7 @@ Status Muxer::State::KeepCrashBound(uint64_t end) {
     return end > since && end - since > kFlushInterval;
   };
   if (!pending || !too_old(pending_since)) {
-    return unconfirmed.size() < kMaxUnconfirmedSamples ? kOk : Flush();
+    return in_flight.size() < kMaxSamplesInFlight ? kOk : Flush();
   }
   if (packets->has_open_packet() && too_old(open_since)) {
     const Status status = packets->FinishPacket();
@@ -144,18 +144,19 @@ Status Muxer::State::KeepCrashBound(uint64_t end) {
   return Flush();
 }
 
-// The samples whose packets are all among the first `whole_packets` are in
-// the file: they count in the totals and the index from now on.
-void Muxer::State::Confirm(uint64_t whole_packets) {
-  while (!unconfirmed.empty() && unconfirmed.front().placement.last_packet < whole_packets) {
-    const Unconfirmed& u = unconfirmed.front();
+// The samples in flight whose packets are all among the first
+// `whole_packets` have landed in the file: they count in the totals and the
+// index from now on.
+void Muxer::State::Land(uint64_t whole_packets) {
+  while (!in_flight.empty() && in_flight.front().placement.last_packet < whole_packets) {
+    const InFlight& u = in_flight.front();
     try {
       tally.Add(u.stream, u.size, u.key, u.presentation_ms, u.placement.first_packet,
                 u.placement.last_packet, u.end);
     } catch (const std::bad_alloc&) {
       tally.LoseIndex(u.stream);
     }
-    unconfirmed.pop_front();
+    in_flight.pop_front();
   }
 }
 
@@ -196,7 +197,7 @@ void Muxer::State::CloseOutage(const char* what) {
 // last whole packet, and when a sample begun in an earlier packet did not
 // make it whole, to the packet where it began, less its payload (that
 // packet is rewritten with the payloads before it and padding). The samples
-// in what remains are confirmed, the others lost. False when the sink
+// in what remains have landed, the others are lost. False when the sink
 // cannot be cut back.
 bool Muxer::State::CutBack() {
   const uint64_t held = sink.Size();
@@ -204,8 +205,8 @@ bool Muxer::State::CutBack() {
   const uint64_t whole =
       std::min((held - header_size) / packet_size, packets->completed_packets());
   uint64_t keep = whole;
-  const Unconfirmed* cut = nullptr;
-  for (const Unconfirmed& u : unconfirmed) {
+  const InFlight* cut = nullptr;
+  for (const InFlight& u : in_flight) {
     if (u.placement.first_packet < whole && u.placement.last_packet >= whole) cut = &u;
   }
   std::vector<uint8_t> rewritten;
@@ -233,7 +234,7 @@ bool Muxer::State::CutBack() {
   }
   packets->Restart(keep);
   pending = false;
-  Confirm(keep);
+  Land(keep);
   return true;
 }
 
@@ -243,8 +244,8 @@ bool Muxer::State::CutBack() {
 Status Muxer::State::Fault(Status status) {
   if (Succeeded(first_fault)) first_fault = status;
   const bool cut = !broken && CutBack();
-  for (const Unconfirmed& u : unconfirmed) Lose(u.time, u.end);
-  unconfirmed.clear();
+  for (const InFlight& u : in_flight) Lose(u.time, u.end);
+  in_flight.clear();
   if (!cut) broken = true;
   const bool keep_writing = cut && options.on_fault == FaultPolicy::kKeepWriting;
   if (!keep_writing) stop_code = status;
@@ -438,7 +439,7 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   payload.object_number = s.next_object[index];
   payload.send_ms = static_cast<uint32_t>(time / kTicksPerMs);
   payload.presentation_ms = payload.send_ms + s.info.preroll_ms;
-  Unconfirmed taken;
+  InFlight taken;
   taken.time = time;
   taken.end = end;
   taken.presentation_ms = payload.presentation_ms;
@@ -447,13 +448,13 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   taken.key = key_frame;
   taken.placement.first_packet = s.packets->completed_packets();
   try {
-    s.unconfirmed.push_back(taken);
+    s.in_flight.push_back(taken);
   } catch (const std::bad_alloc&) {
     return s.Refuse(kOutOfMemory, lines::kRefusalNoMemory, size, time);
   }
   const bool had_open = s.packets->has_open_packet();
   const uint64_t open_packet = s.packets->completed_packets();
-  SamplePlacement& placement = s.unconfirmed.back().placement;
+  SamplePlacement& placement = s.in_flight.back().placement;
   Status status = kOk;
   try {
     status = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement,
