@@ -108,6 +108,17 @@ void WriteAll(Muxer& muxer, const std::vector<Sample>& samples, bool end) {
   }
 }
 
+std::vector<uint8_t> MuxedFile(const FileInfo& info, const std::vector<Sample>& samples, bool end,
+                               bool streamed) {
+  MemorySink sink;
+  sink.stream = streamed;
+  {
+    Muxer muxer(sink, info);
+    WriteAll(muxer, samples, end);
+  }
+  return sink.bytes;
+}
+
 std::string TempPath(const std::string& name) {
   std::filesystem::create_directories(KESTRUM_TEST_TMPDIR);
   return std::string(KESTRUM_TEST_TMPDIR) + "/" + name;
