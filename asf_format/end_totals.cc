@@ -5,12 +5,6 @@
 #include "asf_format/objects.h"
 
 namespace kestrum::asf {
-namespace {
-
-constexpr uint64_t kTicksPerMs = 10'000;
-constexpr uint64_t kIndexIntervalMs = kIndexInterval / kTicksPerMs;
-
-}  // namespace
 
 void Tally::Begin(const std::vector<StreamInfo>& streams, uint64_t index_limit) {
   streams_.clear();
@@ -30,8 +24,7 @@ void Tally::Add(size_t stream, uint32_t size, bool key, uint32_t presentation_ms
   any_sample_ = true;
   end_time_ = std::max(end_time_, end);
   if (!st.video || !key || st.index_lost) return;
-  const uint64_t entries = (uint64_t{presentation_ms} + kIndexIntervalMs - 1) / kIndexIntervalMs;
-  if (kSimpleIndexFixedSize + entries * kIndexEntrySize > index_limit_) {
+  if (kSimpleIndexFixedSize + EntriesBefore(presentation_ms) * kIndexEntrySize > index_limit_) {
     st.index_past_limit = true;
     return;
   }

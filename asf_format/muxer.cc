@@ -25,7 +25,6 @@
 namespace kestrum::asf {
 namespace {
 
-constexpr uint64_t kTicksPerMs = 10'000;
 // The most media time that may wait unflushed (the crash bound).
 constexpr uint64_t kFlushInterval = 10'000'000;  // 1 s
 constexpr uint64_t kPacketFillsPerSecond = 4;

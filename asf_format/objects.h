@@ -83,6 +83,10 @@ inline constexpr Guid kAudioMedia = {
 inline constexpr Guid kNoErrorCorrection = {
     0x20FB5700, 0x5B55, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
 
+// The objects' times and durations are in 100-ns units; the packets' send
+// and presentation times in ms.
+inline constexpr uint64_t kTicksPerMs = 10'000;
+
 // Every object starts with its GUID and a QWORD size that counts these 24
 // bytes too.
 inline constexpr size_t kObjectSizeOffset = 16;

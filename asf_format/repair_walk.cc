@@ -10,7 +10,6 @@
 namespace kestrum::asf {
 namespace {
 
-constexpr uint64_t kTicksPerMs = 10'000;
 // The latest time a sample may end, in ms with the preroll: the muxer takes
 // no sample that ends later.
 constexpr uint64_t kMaxMs = 0xFFFF'FFFFu;

@@ -9,8 +9,6 @@
 namespace kestrum::asf {
 namespace {
 
-constexpr uint64_t kIntervalMs = kIndexInterval / 10'000;
-
 // Entry numbers and packet numbers are DWORDs, packet counts WORDs: larger
 // values are clamped (a recording would need to run for over a century, or a
 // sample to span 65536 packets, to reach them).
@@ -44,7 +42,7 @@ void SimpleIndex::AddKeyFrame(uint32_t presentation_ms, uint64_t first_packet,
     key_count_ = count;
   }
   // Entries strictly before this key frame's time keep the previous one.
-  FillTo((uint64_t{presentation_ms} + kIntervalMs - 1) / kIntervalMs);
+  FillTo(EntriesBefore(presentation_ms));
   key_packet_ = packet;
   key_count_ = count;
   max_count_ = std::max(max_count_, count);
