@@ -21,7 +21,7 @@ class ObjectWalk {
     const uint8_t* bytes = nullptr;
   };
 
-  // The objects of `data` from `begin` to `end` (begin <= end).
+  // The objects of `data` from `begin` to `end` (none when begin is past end).
   ObjectWalk(const uint8_t* data, size_t begin, size_t end) : data_(data), at_(begin), end_(end) {}
   // The objects of a Header Extension Object, `o`.
   static ObjectWalk ExtensionOf(const Object& o) {
@@ -32,7 +32,7 @@ class ObjectWalk {
   // header, or, bad() then, at an object whose size is less than that
   // header or runs past the end.
   [[nodiscard]] bool Next(Object* o) {
-    if (bad_ || end_ - at_ < kObjectHeaderSize) return false;
+    if (bad_ || at_ > end_ || end_ - at_ < kObjectHeaderSize) return false;
     const uint64_t size = load_u64le(data_ + at_ + kObjectSizeOffset);
     if (size < kObjectHeaderSize || size > end_ - at_) {
       bad_ = true;
