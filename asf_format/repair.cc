@@ -173,7 +173,8 @@ Status TrimLast(CountingFile& file, const Walk& walk, Plan& plan) {
     end = cut.offset;
   }
   plan.rewrite = keep != count || end != used ||
-                 !std::all_of(last.begin() + end, last.end(), [](uint8_t b) { return b == 0; });
+                 !std::all_of(last.begin() + static_cast<std::ptrdiff_t>(end), last.end(),
+                              [](uint8_t b) { return b == 0; });
   if (plan.rewrite) TrimPacket(last.data(), ps, keep, end);
   return kOk;
 }
