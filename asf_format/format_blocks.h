@@ -18,6 +18,10 @@ inline constexpr size_t kVihBitRateOffset = 32;
 inline constexpr size_t kVihAvgTimePerFrameOffset = 40;
 inline constexpr size_t kVihBitmapOffset = 48;
 inline constexpr size_t kBitmapInfoHeaderSize = 40;
+// BITMAPINFOHEADER: biSize, biWidth, biHeight, ..., biCompression (the FOURCC).
+inline constexpr size_t kBihWidthOffset = 4;
+inline constexpr size_t kBihHeightOffset = 8;
+inline constexpr size_t kBihCompressionOffset = 16;
 
 // WAVEFORMATEX, up to and including cbSize.
 inline constexpr size_t kWaveFormatExSize = 18;

@@ -35,7 +35,7 @@ void AppendDescriptionString(ObjectWriter& w, const std::u16string& s) {
 Status ValidateStream(const StreamInfo& s) {
   if (s.number < 1 || s.number > 127) return kInvalidArgument;
   if (s.format.size() > 0xFFFF) return kInvalidInputFormat;
-  if (s.kind == StreamKind::kVideo) {
+  if (s.kind == MediaKind::kVideo) {
     if (s.format.size() < kBitmapInfoHeaderSize) return kInvalidInputFormat;
     // Readers take the codec data's length from biSize; it has to lie within
     // the bytes written.
@@ -43,7 +43,7 @@ Status ValidateStream(const StreamInfo& s) {
     if (bi_size < kBitmapInfoHeaderSize || bi_size > s.format.size()) {
       return kInvalidInputFormat;
     }
-  } else if (s.kind == StreamKind::kAudio) {
+  } else if (s.kind == MediaKind::kAudio) {
     if (s.format.size() < kWaveFormatExSize) return kInvalidInputFormat;
   } else {
     return kInvalidArgument;
@@ -93,10 +93,11 @@ void AppendFileProperties(ObjectWriter& w, const FileInfo& info, uint32_t packet
 }
 
 void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream) {
-  const bool video = stream.kind == StreamKind::kVideo;
+  const bool video = stream.kind == MediaKind::kVideo;
   const size_t format_size = stream.format.size();
   // Video: width, height, reserved flags and a WORD size precede the format.
-  const size_t type_specific_size = video ? 11 + format_size : format_size;
+  const size_t type_specific_size =
+      video ? kVideoTypeSpecificHeaderSize + format_size : format_size;
 
   const size_t start = w.BeginObject(kStreamPropertiesObject);
   w.Id(video ? kVideoMedia : kAudioMedia);
@@ -107,8 +108,8 @@ void AppendStreamProperties(ObjectWriter& w, const StreamInfo& stream) {
   w.U16(stream.number);  // flags: stream number in bits 0-6, not encrypted
   w.U32(0);              // reserved
   if (video) {
-    w.U32(load_u32le(stream.format.data() + 4));  // biWidth
-    w.U32(load_u32le(stream.format.data() + 8));  // biHeight
+    w.U32(load_u32le(stream.format.data() + kBihWidthOffset));
+    w.U32(load_u32le(stream.format.data() + kBihHeightOffset));
     w.U8(kVideoReservedFlags);
     w.U16(static_cast<uint16_t>(format_size));
   }
@@ -187,6 +188,12 @@ void AppendDataObjectHeader(ObjectWriter& w, const Guid& file_id, const HeaderTo
   w.U64(totals.finished ? totals.data_packets : 0);
   w.U8(0x01);  // reserved, always 0x0101
   w.U8(0x01);
+}
+
+void LeaveEndUnconfirmed(uint8_t* fields, uint64_t durable) {
+  store_u64le(fields, durable);
+  uint8_t* const flags = fields + kFileSizeThroughFlags - 4;
+  store_u32le(flags, load_u32le(flags) | kFileFlagBroadcast);
 }
 
 std::vector<uint8_t> BuildHeader(const FileInfo& info, uint32_t packet_size,

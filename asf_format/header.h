@@ -20,8 +20,6 @@
 
 namespace kestrum::asf {
 
-
-
 // Packet sizes a FileInfo may ask for: the range readers accept, and the
 // largest size whose payload and padding lengths still fit a WORD.
 inline constexpr uint32_t kMinPacketSize = 100;
@@ -56,6 +54,12 @@ std::vector<uint8_t> BuildHeader(const FileInfo& info, uint32_t packet_size,
 // the header (the final header is as long as the first).
 void BuildHeader(const FileInfo& info, uint32_t packet_size, const HeaderTotals& totals,
                  std::vector<uint8_t>& out);
+
+// The fields of an ended header image from File Size through Flags
+// (kFileSizeThroughFlags bytes at `fields`) as they stand until the end is
+// confirmed: Broadcast still set, and File Size the count of bytes noted
+// durable (Muxer::MarkDurable).
+void LeaveEndUnconfirmed(uint8_t* fields, uint64_t durable);
 
 // The pieces BuildHeader is made of, each appending one complete object.
 void AppendFileProperties(ObjectWriter& w, const FileInfo& info, uint32_t packet_size,

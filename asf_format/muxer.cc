@@ -11,43 +11,37 @@
 #include <new>
 #include <utility>
 
+#include "asf_format/end_totals.h"
 #include "asf_format/header.h"
+#include "asf_format/header_objects.h"
 #include "asf_format/objects.h"
 #include "asf_format/packet_builder.h"
-#include "asf_format/status.h"
+#include "asf_format/packet_layout.h"
 #include "asf_format/simple_index.h"
+#include "asf_format/status.h"
 #include "base/bytes.h"
 #include "diagnostics/lines.h"
 
 namespace kestrum::asf {
 namespace {
 
-constexpr uint64_t kTicksPerMs = 10'000;
 // The most media time that may wait unflushed (the crash bound).
 constexpr uint64_t kFlushInterval = 10'000'000;  // 1 s
 constexpr uint64_t kPacketFillsPerSecond = 4;
 constexpr uint64_t kMaxMs = std::numeric_limits<uint32_t>::max();
-// Samples taken but not known to be whole in the sink are remembered until
-// the sink is flushed; past this many it is flushed early, which bounds the
-// memory they take whatever the samples' times.
-constexpr size_t kMaxUnconfirmedSamples = 16'384;
+// Samples in flight (taken but not known to be whole in the sink) are
+// remembered until the sink is flushed; past this many it is flushed early,
+// which bounds the memory they take whatever the samples' times.
+constexpr size_t kMaxSamplesInFlight = 16'384;
 // The last packet of a sample whose bytes did not all reach the packets.
 constexpr uint64_t kNotWhole = std::numeric_limits<uint64_t>::max();
 
 enum class Phase { kNew, kWriting, kEnded };
 
-struct StreamState {
-  bool video = false;
-  uint8_t next_object = 0;
-  uint32_t max_object_size = 0;  // of the samples known to be in the file
-  bool index_lost = false;  // the index could not grow; the file will not be Seekable
-  SimpleIndex index;
-};
-
-// A sample taken but not yet known to be whole in the sink: what it adds to
-// the header totals and the index once it is, and where its first payload
-// lies should it have to be taken out again.
-struct Unconfirmed {
+// A sample in flight, taken but not yet known to be whole in the sink: what
+// it adds to the header totals and the index once it has landed there, and
+// where its first payload lies should it have to be taken out again.
+struct InFlight {
   SamplePlacement placement;
   uint64_t time = 0;
   uint64_t end = 0;  // time + duration
@@ -56,25 +50,6 @@ struct Unconfirmed {
   uint16_t stream = 0;  // index in the streams
   bool key = false;
 };
-
-// Where `header` (a header image BuildHeader made) holds the File
-// Properties Object's File Size field, followed by the rest up to its
-// Flags; 0 if it holds none.
-size_t FileSizeField(const std::vector<uint8_t>& header) {
-  for (size_t at = kHeaderObjectFixedSize; header.size() - at >= kObjectHeaderSize;) {
-    const uint64_t size = load_u64le(header.data() + at + 16);
-    if (size < kObjectHeaderSize || size > header.size() - at) return 0;
-    if (LoadGuid(header.data() + at) == kFilePropertiesObject) {
-      return size >= kFilePropertiesFlagsOffset + 4 ? at + kFilePropertiesFileSizeOffset : 0;
-    }
-    at += static_cast<size_t>(size);
-  }
-  return 0;
-}
-
-// The fields ConfirmEnd writes, from File Size to Flags (where Flags is).
-constexpr size_t kConfirmedFlagsAt = kFilePropertiesFlagsOffset - kFilePropertiesFileSizeOffset;
-constexpr size_t kConfirmedFieldsSize = kConfirmedFlagsAt + 4;
 
 }  // namespace
 
@@ -87,7 +62,7 @@ struct Muxer::State {
   Status WriteHeader(const HeaderTotals& totals);
   Status Finish();
   Status FinishInPlace();
-  void Confirm(uint64_t whole_packets);
+  void Land(uint64_t whole_packets);
   Status Fault(Status status);
   bool CutBack();
   void Lose(uint64_t time, uint64_t end);
@@ -117,12 +92,10 @@ struct Muxer::State {
   HeaderTotals final_totals;
   std::vector<size_t> indexed;
   std::unique_ptr<PacketBuilder> packets;
-  std::vector<StreamState> streams;  // in info.streams order
-  std::array<int16_t, 128> slot{};   // stream number -> index in streams, or -1
-  std::deque<Unconfirmed> unconfirmed;  // in the order taken
-  // Of the samples known to be in the file.
-  bool any_sample = false;
-  uint64_t end_time = 0;  // latest sample time + duration
+  std::vector<uint8_t> next_object;  // of each stream, in info.streams order
+  std::array<int16_t, 128> slot{};   // stream number -> index in info.streams, or -1
+  std::deque<InFlight> in_flight;    // in the order taken
+  Tally tally;                       // of the samples known to be in the file
   // Samples taken but not yet handed to the system: whether there are any,
   // and the earliest time among them.
   bool pending = false;
@@ -148,7 +121,7 @@ Status Muxer::State::Flush() {
   pending = packets->has_open_packet();
   pending_since = open_since;
   if (Failed(status)) return Fault(status);
-  Confirm(packets->completed_packets());
+  Land(packets->completed_packets());
   return status;
 }
 
@@ -161,7 +134,7 @@ Status Muxer::State::KeepCrashBound(uint64_t end) {
     return end > since && end - since > kFlushInterval;
   };
   if (!pending || !too_old(pending_since)) {
-    return unconfirmed.size() < kMaxUnconfirmedSamples ? kOk : Flush();
+    return in_flight.size() < kMaxSamplesInFlight ? kOk : Flush();
   }
   if (packets->has_open_packet() && too_old(open_since)) {
     const Status status = packets->FinishPacket();
@@ -170,23 +143,19 @@ Status Muxer::State::KeepCrashBound(uint64_t end) {
   return Flush();
 }
 
-// The samples whose packets are all among the first `whole_packets` are in
-// the file: they count in the totals and the index from now on.
-void Muxer::State::Confirm(uint64_t whole_packets) {
-  while (!unconfirmed.empty() && unconfirmed.front().placement.last_packet < whole_packets) {
-    const Unconfirmed& u = unconfirmed.front();
-    StreamState& st = streams[u.stream];
-    st.max_object_size = std::max(st.max_object_size, u.size);
-    if (st.video && u.key && !st.index_lost) {
-      try {
-        st.index.AddKeyFrame(u.presentation_ms, u.placement.first_packet, u.placement.last_packet);
-      } catch (const std::bad_alloc&) {
-        st.index_lost = true;
-      }
+// The samples in flight whose packets are all among the first
+// `whole_packets` have landed in the file: they count in the totals and the
+// index from now on.
+void Muxer::State::Land(uint64_t whole_packets) {
+  while (!in_flight.empty() && in_flight.front().placement.last_packet < whole_packets) {
+    const InFlight& u = in_flight.front();
+    try {
+      tally.Add(u.stream, u.size, u.key, u.presentation_ms, u.placement.first_packet,
+                u.placement.last_packet, u.end);
+    } catch (const std::bad_alloc&) {
+      tally.LoseIndex(u.stream);
     }
-    any_sample = true;
-    end_time = std::max(end_time, u.end);
-    unconfirmed.pop_front();
+    in_flight.pop_front();
   }
 }
 
@@ -227,7 +196,7 @@ void Muxer::State::CloseOutage(const char* what) {
 // last whole packet, and when a sample begun in an earlier packet did not
 // make it whole, to the packet where it began, less its payload (that
 // packet is rewritten with the payloads before it and padding). The samples
-// in what remains are confirmed, the others lost. False when the sink
+// in what remains have landed, the others are lost. False when the sink
 // cannot be cut back.
 bool Muxer::State::CutBack() {
   const uint64_t held = sink.Size();
@@ -235,8 +204,8 @@ bool Muxer::State::CutBack() {
   const uint64_t whole =
       std::min((held - header_size) / packet_size, packets->completed_packets());
   uint64_t keep = whole;
-  const Unconfirmed* cut = nullptr;
-  for (const Unconfirmed& u : unconfirmed) {
+  const InFlight* cut = nullptr;
+  for (const InFlight& u : in_flight) {
     if (u.placement.first_packet < whole && u.placement.last_packet >= whole) cut = &u;
   }
   std::vector<uint8_t> rewritten;
@@ -264,7 +233,7 @@ bool Muxer::State::CutBack() {
   }
   packets->Restart(keep);
   pending = false;
-  Confirm(keep);
+  Land(keep);
   return true;
 }
 
@@ -274,8 +243,8 @@ bool Muxer::State::CutBack() {
 Status Muxer::State::Fault(Status status) {
   if (Succeeded(first_fault)) first_fault = status;
   const bool cut = !broken && CutBack();
-  for (const Unconfirmed& u : unconfirmed) Lose(u.time, u.end);
-  unconfirmed.clear();
+  for (const InFlight& u : in_flight) Lose(u.time, u.end);
+  in_flight.clear();
   if (!cut) broken = true;
   const bool keep_writing = cut && options.on_fault == FaultPolicy::kKeepWriting;
   if (!keep_writing) stop_code = status;
@@ -300,9 +269,8 @@ Status Muxer::State::WriteHeader(const HeaderTotals& totals) {
   BuildHeader(info, packet_size, totals, header_image);
   if (totals.finished && options.confirm_end_later && file_size_field != 0) {
     uint8_t* const fields = header_image.data() + file_size_field;
-    unconfirmed_end.assign(fields, fields + kConfirmedFieldsSize);
-    store_u64le(fields, durable_noted);
-    store_u32le(fields + kConfirmedFlagsAt, load_u32le(fields + kConfirmedFlagsAt) | kFileFlagBroadcast);
+    unconfirmed_end.assign(fields, fields + kFileSizeThroughFlags);
+    LeaveEndUnconfirmed(fields, durable_noted);
   }
   Status status = sink.WriteAt(0, header_image.data(), header_image.size());
   if (Succeeded(status)) status = sink.Flush();
@@ -328,35 +296,21 @@ Status Muxer::State::Finish() {
 // Sizes, counts, durations and flags of what the file holds, then the index
 // where it fits.
 Status Muxer::State::FinishInPlace() {
-  const uint64_t preroll = uint64_t{info.preroll_ms} * kTicksPerMs;
   HeaderTotals& totals = final_totals;
-  totals.max_object_size.clear();
-  totals.finished = true;
-  totals.data_packets = packets->completed_packets();
-  totals.play_duration = (any_sample ? end_time : 0) + preroll;
-  totals.send_duration = totals.play_duration - preroll;
-  totals.file_size = header_size + totals.data_packets * packet_size;
-  for (const StreamState& s : streams) totals.max_object_size.push_back(s.max_object_size);
-
-  // Simple Indexes, one per video stream in stream-number order; the file
-  // is Seekable when every video stream has one.
-  indexed.clear();
-  bool all_video_indexed = true;
-  for (size_t number = 1; number < slot.size(); ++number) {
-    if (slot[number] < 0) continue;
-    StreamState& s = streams[static_cast<size_t>(slot[number])];
-    if (!s.video) continue;
-    if (s.index_lost || s.index.empty()) {
-      all_video_indexed = false;
-      continue;
-    }
+  bool all_video_indexed = tally.EndTotals(info, header_size, packet_size,
+                                           packets->completed_packets(), &totals, &indexed);
+  // The indexes' last entries; one that cannot have them is left out, and
+  // the file is then not Seekable.
+  size_t kept = 0;
+  for (size_t k = 0; k < indexed.size(); ++k) {
     try {
-      s.index.Finish(totals.play_duration);
-      indexed.push_back(static_cast<size_t>(slot[number]));
+      tally.stream(indexed[k]).index.Finish(totals.play_duration);
+      indexed[kept++] = indexed[k];
     } catch (const std::bad_alloc&) {
       all_video_indexed = false;
     }
   }
+  indexed.resize(kept);
 
   // Final sizes and durations first, so the file is complete even if the
   // index cannot be appended.
@@ -366,9 +320,10 @@ Status Muxer::State::FinishInPlace() {
 
   const uint64_t data_end = totals.file_size;
   for (size_t i : indexed) {
-    status = streams[i].index.WriteObject(sink, info.file_id);
+    const SimpleIndex& index = tally.stream(i).index;
+    status = index.WriteObject(sink, info.file_id);
     if (Failed(status)) break;
-    totals.file_size += streams[i].index.object_size();
+    totals.file_size += index.object_size();
   }
   if (Succeeded(status)) status = sink.Flush();
   if (Failed(status)) {
@@ -414,25 +369,26 @@ Status Muxer::Begin() {
   try {
     s.packet_size = s.info.packet_size != 0 ? s.info.packet_size : ChoosePacketSize(s.info.streams);
     s.slot.fill(-1);
-    s.streams.resize(s.info.streams.size());
+    s.next_object.assign(s.info.streams.size(), 0);
     for (size_t i = 0; i < s.info.streams.size(); ++i) {
       s.slot[s.info.streams[i].number] = static_cast<int16_t>(i);
-      s.streams[i].video = s.info.streams[i].kind == StreamKind::kVideo;
     }
+    s.tally.Begin(s.info.streams);
     HeaderTotals first;
     first.streamed = !s.sink.seekable();
     BuildHeader(s.info, s.packet_size, first, s.header_image);
     s.header_size = s.header_image.size();
-    s.file_size_field = FileSizeField(s.header_image);
-    s.final_totals.max_object_size.reserve(s.streams.size());
-    s.indexed.reserve(s.streams.size());
-    s.unconfirmed_end.reserve(kConfirmedFieldsSize);
+    const size_t file_properties = FindFileProperties(s.header_image);
+    s.file_size_field = file_properties != 0 ? file_properties + kFilePropertiesFileSizeOffset : 0;
+    s.final_totals.max_object_size.reserve(s.info.streams.size());
+    s.indexed.reserve(s.info.streams.size());
+    s.unconfirmed_end.reserve(kFileSizeThroughFlags);
     s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size);
     s.phase = Phase::kWriting;
     status = s.sink.Write(s.header_image.data(), s.header_image.size());
   } catch (const std::bad_alloc&) {
     s.packets.reset();
-    s.streams.clear();
+    s.next_object.clear();
     s.packet_size = 0;
     return kOutOfMemory;
   }
@@ -477,13 +433,12 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
     data = copy;
   }
   const auto index = static_cast<uint16_t>(s.slot[stream]);
-  StreamState& st = s.streams[index];
   PayloadInfo payload;
   payload.stream_byte = static_cast<uint8_t>(stream | (key_frame ? kKeyFrameBit : 0));
-  payload.object_number = st.next_object;
+  payload.object_number = s.next_object[index];
   payload.send_ms = static_cast<uint32_t>(time / kTicksPerMs);
   payload.presentation_ms = payload.send_ms + s.info.preroll_ms;
-  Unconfirmed taken;
+  InFlight taken;
   taken.time = time;
   taken.end = end;
   taken.presentation_ms = payload.presentation_ms;
@@ -492,13 +447,13 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
   taken.key = key_frame;
   taken.placement.first_packet = s.packets->completed_packets();
   try {
-    s.unconfirmed.push_back(taken);
+    s.in_flight.push_back(taken);
   } catch (const std::bad_alloc&) {
     return s.Refuse(kOutOfMemory, lines::kRefusalNoMemory, size, time);
   }
   const bool had_open = s.packets->has_open_packet();
   const uint64_t open_packet = s.packets->completed_packets();
-  SamplePlacement& placement = s.unconfirmed.back().placement;
+  SamplePlacement& placement = s.in_flight.back().placement;
   Status status = kOk;
   try {
     status = s.packets->AddSample(payload, data, static_cast<uint32_t>(size), &placement,
@@ -507,7 +462,7 @@ Status Muxer::WriteSample(uint16_t stream, uint64_t time, uint64_t duration, boo
     // The builder's lists could not grow: what it holds cannot be trusted whole.
     status = kOutOfMemory;
   }
-  ++st.next_object;  // wraps mod 256
+  ++s.next_object[index];  // wraps mod 256
   if (Failed(status)) {
     placement.last_packet = kNotWhole;
     return s.Fault(status);

@@ -68,8 +68,6 @@
 
 namespace kestrum::asf {
 
-enum class StreamKind { kVideo, kAudio };
-
 // Data packet sizes the muxer chooses when FileInfo::packet_size is 0: what
 // the streams' declared bit rates (summed) fill in a quarter of a second,
 // rounded up to a multiple of 100 and kept within [kMinChosenPacketSize,
@@ -94,7 +92,7 @@ const char* RefusedSampleLine(char (&line)[128], const char* why, uint64_t size,
                               bool time_known = true);
 
 struct StreamInfo {
-  StreamKind kind = StreamKind::kVideo;
+  MediaKind kind = MediaKind::kVideo;  // video or audio
   uint16_t number = 0;   // 1..127, distinct
   uint32_t bitrate = 0;  // bits per second
   uint32_t buffer_window_ms = 0;

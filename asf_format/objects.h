@@ -1,7 +1,8 @@
 // The ASF objects as this system writes and reads them: the identifiers (in
 // their textual form, and how a GUID is laid out in a file: data1, data2 and
 // data3 little-endian, then the eight data4 bytes in order), the fixed sizes
-// and the field offsets. The one table of them, for the muxer and the reader.
+// and the field offsets. The one table of them, for the muxer, the reader and
+// the repair; the data packets' layout is packet_layout.h.
 #pragma once
 
 #include <cstddef>
@@ -82,10 +83,17 @@ inline constexpr Guid kAudioMedia = {
 inline constexpr Guid kNoErrorCorrection = {
     0x20FB5700, 0x5B55, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
 
+// The objects' times and durations are in 100-ns units; the packets' send
+// and presentation times in ms.
+inline constexpr uint64_t kTicksPerMs = 10'000;
+
 // Every object starts with its GUID and a QWORD size that counts these 24
 // bytes too.
+inline constexpr size_t kObjectSizeOffset = 16;
 inline constexpr size_t kObjectHeaderSize = 24;
 // Header Object: GUID, size, DWORD object count, two reserved bytes (1, 2).
+inline constexpr size_t kHeaderObjectCountOffset = 24;
+inline constexpr size_t kHeaderObjectReservedOffset = 28;
 inline constexpr size_t kHeaderObjectFixedSize = 30;
 inline constexpr size_t kFilePropertiesSize = 104;
 // File Properties fields (from the object's start).
@@ -101,30 +109,60 @@ inline constexpr size_t kFilePropertiesMinPacketOffset = 92;
 inline constexpr size_t kFilePropertiesMaxPacketOffset = 96;
 inline constexpr uint32_t kFileFlagBroadcast = 0x01;
 inline constexpr uint32_t kFileFlagSeekable = 0x02;
-// Stream Properties: type-specific data from offset 78; for video, 11
-// bytes (width, height, flags, format size) before the format data.
+// The File Properties fields from File Size through Flags: where the writer
+// notes, while it writes, how many bytes are durable (File Size, which
+// Broadcast makes void for readers), and what confirming an end writes.
+inline constexpr size_t kFileSizeThroughFlags =
+    kFilePropertiesFlagsOffset + 4 - kFilePropertiesFileSizeOffset;
+// Stream Properties: stream type, error correction type, time offset, the
+// type-specific data's length, the error correction data's length, flags
+// (the stream number in bits 0-6), reserved; the type-specific data from
+// offset 78; for video, 11 bytes (width, height, flags, format size) before
+// the format data.
+inline constexpr size_t kStreamTypeOffset = 24;
+inline constexpr size_t kTypeSpecificLengthOffset = 64;
+inline constexpr size_t kStreamFlagsOffset = 72;
 inline constexpr size_t kStreamPropertiesFixedSize = 78;
 inline constexpr size_t kVideoTypeSpecificHeaderSize = 11;
-// Header Extension: its objects from offset 46.
+inline constexpr uint8_t kStreamNumberMask = 0x7F;
+// Header Extension: the DWORD size of its data at 42, its objects from 46.
+inline constexpr size_t kHeaderExtensionDataSizeOffset = 42;
 inline constexpr size_t kHeaderExtensionFixedSize = 46;
-// Extended Stream Properties: flags at 68, stream number at 72.
+// Extended Stream Properties, as the muxer writes them (88 bytes: no stream
+// names, no payload extension systems): bit rate at 40, buffer window at 44,
+// largest object at 64, flags at 68, stream number at 72, frame time at 76.
+inline constexpr size_t kExtendedStreamBitrateOffset = 40;
+inline constexpr size_t kExtendedStreamBufferWindowOffset = 44;
+inline constexpr size_t kExtendedStreamMaxObjectSizeOffset = 64;
 inline constexpr size_t kExtendedStreamFlagsOffset = 68;
 inline constexpr size_t kExtendedStreamNumberOffset = 72;
+inline constexpr size_t kExtendedStreamFrameTimeOffset = 76;
+inline constexpr size_t kExtendedStreamPropertiesSize = 88;
 inline constexpr uint32_t kExtendedStreamSeekable = 0x02;
+// Content Description: five WORD string lengths (title, author, copyright,
+// description, rating), then the strings, UTF-16LE.
+inline constexpr size_t kDescriptionStringCount = 5;
+inline constexpr size_t kDescriptionStringsOffset = kObjectHeaderSize + 2 * kDescriptionStringCount;
 // Data Object: GUID, size, file ID, QWORD packet count, two reserved bytes
 // (1, 1); the packets follow.
+inline constexpr size_t kDataObjectPacketCountOffset = 40;
+inline constexpr size_t kDataObjectReservedOffset = 48;
 inline constexpr size_t kDataObjectHeaderSize = 50;
-// Data packets as this system writes them: error correction data first
-// (flags 0x82, two zero bytes), then 8 bytes of replicated data a payload
-// (the sample's size and presentation time); the key-frame bit of the
-// stream number byte.
-inline constexpr uint8_t kErrorCorrectionFlags = 0x82;
-inline constexpr uint8_t kReplicatedDataSize = 8;
-inline constexpr uint8_t kKeyFrameBit = 0x80;
-inline constexpr uint8_t kStreamNumberMask = 0x7F;
 // Simple Index: fixed part (GUID, size, file ID, interval, max packet count,
 // entry count), then 6 bytes an entry (DWORD packet, WORD count).
+inline constexpr size_t kIndexIntervalOffset = 40;
+inline constexpr size_t kIndexMaxPacketCountOffset = 48;
+inline constexpr size_t kIndexEntryCountOffset = 52;
 inline constexpr size_t kSimpleIndexFixedSize = 56;
 inline constexpr size_t kIndexEntrySize = 6;
+
+// The kinds of stream, by their Stream Properties' stream type.
+enum class MediaKind { kVideo, kAudio, kOther };
+
+inline MediaKind KindOfStreamType(const Guid& type) {
+  return type == kVideoMedia   ? MediaKind::kVideo
+         : type == kAudioMedia ? MediaKind::kAudio
+                               : MediaKind::kOther;
+}
 
 }  // namespace kestrum::asf

@@ -9,27 +9,18 @@
 namespace kestrum::asf {
 namespace {
 
-constexpr uint8_t kLengthTypeSingle = 0x10;    // padding length as WORD
-constexpr uint8_t kLengthTypeMultiple = 0x11;  // the same, multiple payloads
-constexpr uint8_t kPropertyFlags = 0x5D;
-constexpr uint8_t kPayloadLengthWord = 0x80;
-constexpr size_t kPaddingLengthOffset = 5;
-constexpr size_t kSendTimeOffset = 7;
-constexpr size_t kPayloadFlagsOffset = 13;
-constexpr size_t kFirstMultiPayloadOffset = 14;
-
 // Padding: the packets' zero bytes all come from here.
 uint8_t kZeros[kMaxPacketSize] = {};
 
-// Payload header shared by both layouts; returns the bytes written (15).
-size_t StorePayloadHeader(uint8_t* p, const PayloadInfo& info, uint32_t offset, uint32_t size) {
+// The payload header both layouts share (its first kSinglePayloadHeaderSize
+// bytes).
+void StorePayloadHeader(uint8_t* p, const PayloadInfo& info, uint32_t offset, uint32_t size) {
   p[0] = info.stream_byte;
-  p[1] = info.object_number;
-  store_u32le(p + 2, offset);
-  p[6] = kReplicatedDataSize;
-  store_u32le(p + 7, size);
-  store_u32le(p + 11, info.presentation_ms);
-  return kSinglePayloadHeaderSize;
+  p[kPayloadObjectNumberOffset] = info.object_number;
+  store_u32le(p + kPayloadObjectOffsetOffset, offset);
+  p[kPayloadReplicatedSizeOffset] = kReplicatedDataSize;
+  store_u32le(p + kPayloadObjectSizeOffset, size);
+  store_u32le(p + kPayloadPresentationOffset, info.presentation_ms);
 }
 
 }  // namespace
@@ -79,11 +70,11 @@ void PacketBuilder::WritePacketHeader(uint8_t* p, bool multiple, uint32_t send_m
   p[0] = kErrorCorrectionFlags;
   p[1] = 0;
   p[2] = 0;
-  p[3] = multiple ? kLengthTypeMultiple : kLengthTypeSingle;
-  p[4] = kPropertyFlags;
+  p[kLengthTypeOffset] = multiple ? kLengthTypeMultiple : kLengthTypeSingle;
+  p[kPropertyFlagsOffset] = kPropertyFlags;
   store_u16le(p + kPaddingLengthOffset, 0);
   store_u32le(p + kSendTimeOffset, send_ms);
-  store_u16le(p + 11, 0);  // duration
+  store_u16le(p + kDurationOffset, 0);
 }
 
 Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, uint32_t size,
@@ -130,8 +121,8 @@ Status PacketBuilder::AddSample(const PayloadInfo& info, const uint8_t* data, ui
     const uint32_t room = static_cast<uint32_t>(packet_size_ - pos_ - kMultiPayloadHeaderSize);
     const uint32_t n = std::min(room, remaining);
     uint8_t* h = ArenaBytes(kMultiPayloadHeaderSize);
-    h += StorePayloadHeader(h, info, offset, size);
-    store_u16le(h, static_cast<uint16_t>(n));
+    StorePayloadHeader(h, info, offset, size);
+    store_u16le(h + kPayloadLengthOffset, static_cast<uint16_t>(n));
     AddBytes(data + offset, n);
     if (first) {
       *placement = SamplePlacement{completed_total_, completed_total_, payloads_,

@@ -8,21 +8,7 @@
 // when it holds kMaxHeldSamples samples, or on Drain, so the sink sees large
 // writes.
 //
-// Packet layout (every packet exactly packet_size bytes):
-//   82 00 00          error correction present, 2 bytes of zero data
-//   length type       0x10 single payload / 0x11 multiple payloads; padding
-//                     length as WORD, no packet length, no sequence
-//   0x5D              property flags: replicated data length BYTE, offset
-//                     into object DWORD, object number BYTE, stream BYTE
-//   padding length    WORD
-//   send time         DWORD, ms
-//   duration          WORD, ms (0)
-//   [payload flags]   multiple only: 0x80 | payload count (WORD lengths)
-//   payloads          stream|key, object number, offset, 8, object size,
-//                     presentation time, [WORD length], data
-//   padding           zero bytes
-// A packet that a fragment fills completely by itself is a single-payload
-// packet; every other packet uses the multiple-payload layout.
+// The packets are laid out as packet_layout.h describes.
 #pragma once
 
 #include <cstddef>
@@ -31,15 +17,12 @@
 
 #include "asf_format/byte_sink.h"
 #include "asf_format/objects.h"
+#include "asf_format/packet_layout.h"
 #include "asf_format/sample_hold.h"
 #include "asf_format/status.h"
 
 namespace kestrum::asf {
 
-inline constexpr size_t kPacketHeaderSize = 13;
-inline constexpr size_t kSinglePayloadHeaderSize = 15;
-inline constexpr size_t kMultiPayloadHeaderSize = 17;
-inline constexpr uint32_t kMaxPayloadsPerPacket = 63;
 inline constexpr size_t kBatchBytes = size_t{1} << 20;
 // Samples whose bytes the completed packets hold, past which they are
 // written whatever the batch's size: bounds the sample buffers kept alive.

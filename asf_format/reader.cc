@@ -6,8 +6,11 @@
 #include <deque>
 
 #include "asf_format/byte_reader.h"
+#include "asf_format/header_objects.h"
 #include "asf_format/muxer.h"
+#include "asf_format/object_walk.h"
 #include "asf_format/objects.h"
+#include "asf_format/packet_layout.h"
 #include "base/bytes.h"
 #include "base/utf16.h"
 #include "base/utf8.h"
@@ -28,6 +31,27 @@ std::string Utf8FromUtf16(const uint8_t* p, size_t n) {
       [&out](uint32_t code, char16_t) { AppendUtf8(out, code); });
   return out;
 }
+
+// Where the reading stands.
+enum class Phase {
+  kHeader,   // Open has not read a header
+  kPackets,  // the data packets, one at a time
+  kTrailer,  // the packets walked, or none to walk: the objects after them next
+  kDone,     // all read
+  kStopped,  // kLayout: at the first problem
+};
+
+// What a packet's header says its payloads are.
+struct PacketHead {
+  PacketInfo info;
+  uint32_t properties = 0;   // the property flags: the payload fields' lengths
+  uint32_t length_type = 0;  // of the payloads' lengths, in a multiple-payload packet
+};
+
+// A payload's fields before its replicated data.
+struct PayloadHead {
+  uint32_t stream_byte = 0, object_number = 0, offset = 0, replicated_size = 0;
+};
 
 // A sample whose payloads are being gathered.
 struct OpenSample {
@@ -62,7 +86,7 @@ struct Reader::State {
   // Records a problem; false with kLayout, which stops at the first.
   bool Problem(const std::string& what) {
     Note(what);
-    if (layout()) stopped = true;
+    if (layout()) phase = Phase::kStopped;
     return !layout();
   }
   // Records a problem and reads on.
@@ -82,6 +106,10 @@ struct Reader::State {
 
   void ReadPacket(uint64_t number);
   bool ParsePacket(uint64_t number, const uint8_t* p, size_t size, std::string* why);
+  bool ParsePacketHead(ByteReader& r, size_t size, PacketHead* head, std::string* why);
+  bool ParsePayload(uint64_t number, ByteReader& r, const PacketHead& head, std::string* why);
+  bool ParseCompressed(uint64_t number, ByteReader& r, const PacketHead& head,
+                       const PayloadHead& payload, std::string* why);
   bool AddFragment(uint64_t packet, uint32_t stream_byte, uint32_t object_number,
                    uint32_t offset, const uint8_t* replicated, uint32_t replicated_size,
                    const uint8_t* data, uint32_t length, std::string* why);
@@ -95,12 +123,11 @@ struct Reader::State {
   std::string error;
   std::vector<std::string> problems;
   uint64_t problem_count = 0;
-  bool stopped = false;
+  Phase phase = Phase::kHeader;
+  bool stopped() const { return phase == Phase::kStopped; }
 
-  bool walk_packets = false;
   uint64_t packets_start = 0, data_end = 0, whole_packets = 0, packets_read = 0;
   bool trailing = false;
-  bool data_done = false, trailer_done = false, read_failed = false;
   bool packet_problem_told = false;
   std::vector<uint8_t> packet;
   std::vector<PacketInfo> packets;
@@ -126,14 +153,15 @@ void Reader::State::ReadFileProperties(const uint8_t* o, size_t size) {
     return;
   }
   header.has_file_properties = true;
-  header.file_size = load_u64le(o + kFilePropertiesFileSizeOffset);
-  header.packet_count = load_u64le(o + kFilePropertiesPacketCountOffset);
-  header.play_duration = load_u64le(o + kFilePropertiesPlayDurationOffset);
-  header.send_duration = load_u64le(o + kFilePropertiesSendDurationOffset);
-  header.preroll = load_u64le(o + kFilePropertiesPrerollOffset);
-  header.flags = load_u32le(o + kFilePropertiesFlagsOffset);
-  const uint32_t min_packet = load_u32le(o + kFilePropertiesMinPacketOffset);
-  const uint32_t max_packet = load_u32le(o + kFilePropertiesMaxPacketOffset);
+  const FilePropertiesFields f = ReadFilePropertiesFields(o);
+  header.file_size = f.file_size;
+  header.packet_count = f.packet_count;
+  header.play_duration = f.play_duration;
+  header.send_duration = f.send_duration;
+  header.preroll = f.preroll;
+  header.flags = f.flags;
+  const uint32_t min_packet = f.min_packet_size;
+  const uint32_t max_packet = f.max_packet_size;
   if (min_packet == max_packet) header.packet_size = min_packet;
   if (layout() && (size != kFilePropertiesSize || min_packet != max_packet ||
                    min_packet < kMinLaidOutPacketSize)) {
@@ -146,43 +174,34 @@ void Reader::State::ReadStreamProperties(const uint8_t* o, size_t size) {
     (void)Problem("stream properties object too short");
     return;
   }
-  const uint32_t specific = load_u32le(o + 64);
-  const uint16_t number = load_u16le(o + 72) & kStreamNumberMask;
-  StreamDescription& s = StreamNumbered(number);
+  const StreamPropertiesFields f = ReadStreamPropertiesFields(o, size);
+  StreamDescription& s = StreamNumbered(f.number);
   s.declared = true;
-  const Guid type = LoadGuid(o + kObjectHeaderSize);
-  s.kind = type == kVideoMedia ? MediaKind::kVideo
-           : type == kAudioMedia ? MediaKind::kAudio
-                                 : MediaKind::kOther;
+  s.kind = f.kind;
   if (s.kind != MediaKind::kVideo) return;
   constexpr size_t kLeast = kVideoTypeSpecificHeaderSize + kBitmapInfoHeaderSize;
-  if (specific < kLeast || kStreamPropertiesFixedSize + uint64_t{specific} > size) {
-    (void)Problem("video format of stream " + std::to_string(number) + " too short");
+  if (f.type_specific_size < kLeast || !f.fits) {
+    (void)Problem("video format of stream " + std::to_string(f.number) + " too short");
     return;
   }
-  const uint8_t* format = o + kStreamPropertiesFixedSize + kVideoTypeSpecificHeaderSize;
-  s.format.assign(format, format + (specific - kVideoTypeSpecificHeaderSize));
-  s.width = static_cast<int32_t>(load_u32le(format + 4));
-  s.height = static_cast<int32_t>(load_u32le(format + 8));
-  s.fourcc = load_u32le(format + 16);
+  const uint8_t* format = f.type_specific + kVideoTypeSpecificHeaderSize;
+  s.format.assign(format, f.type_specific + f.type_specific_size);
+  s.width = static_cast<int32_t>(load_u32le(format + kBihWidthOffset));
+  s.height = static_cast<int32_t>(load_u32le(format + kBihHeightOffset));
+  s.fourcc = load_u32le(format + kBihCompressionOffset);
 }
 
 void Reader::State::ReadContentDescription(const uint8_t* o, size_t size) {
-  constexpr size_t kStrings = kObjectHeaderSize + 10;
-  if (size < kStrings) {
+  if (size < kDescriptionStringsOffset) {
     (void)Problem("content description object too short");
     return;
   }
-  size_t at = kStrings;
-  for (size_t i = 0; i < 5; ++i) {
-    const size_t length = load_u16le(o + kObjectHeaderSize + 2 * i);
-    if (length > size - at) {
-      (void)Problem("content description strings run past the object");
-      return;
-    }
-    if (i == 0) header.title = Utf8FromUtf16(o + at, length);
-    if (i == 3) header.description = Utf8FromUtf16(o + at, length);
-    at += length;
+  DescriptionString strings[kDescriptionStringCount];
+  const size_t read = ReadDescriptionStrings(o, size, strings);
+  if (read > 0) header.title = Utf8FromUtf16(strings[0].bytes, strings[0].size);
+  if (read > 3) header.description = Utf8FromUtf16(strings[3].bytes, strings[3].size);
+  if (read < kDescriptionStringCount) {
+    (void)Problem("content description strings run past the object");
   }
 }
 
@@ -218,60 +237,49 @@ void Reader::State::ReadHeaderExtension(const uint8_t* o, uint64_t offset, size_
     if (layout()) (void)Problem("header extension data size");
     return;
   }
-  if (layout() && load_u32le(o + 42) + uint64_t{kHeaderExtensionFixedSize} != size) {
+  const uint64_t data_size = load_u32le(o + kHeaderExtensionDataSizeOffset);
+  if (layout() && kHeaderExtensionFixedSize + data_size != size) {
     (void)Problem("header extension data size");
     return;
   }
-  size_t at = kHeaderExtensionFixedSize;
-  while (size - at >= kObjectHeaderSize) {
-    const uint64_t child = load_u64le(o + at + 16);
-    if (child < kObjectHeaderSize || child > size - at) {
-      if (layout()) (void)Problem("extension child");
-      return;
-    }
-    const Guid id = LoadGuid(o + at);
-    header.extension_children.push_back({id, offset + at, child});
-    if (id == kExtendedStreamPropertiesObject && child >= kExtendedStreamNumberOffset + 2) {
-      const uint32_t flags = load_u32le(o + at + kExtendedStreamFlagsOffset);
-      StreamDescription& s =
-          StreamNumbered(load_u16le(o + at + kExtendedStreamNumberOffset) & kStreamNumberMask);
+  ObjectWalk children(o, kHeaderExtensionFixedSize, size);
+  for (ObjectWalk::Object c; children.Next(&c);) {
+    header.extension_children.push_back({c.guid, offset + c.offset, c.size});
+    if (c.guid == kExtendedStreamPropertiesObject && c.size >= kExtendedStreamNumberOffset + 2) {
+      const ExtendedStreamFields e = ReadExtendedStreamFields(c.bytes, c.size);
+      StreamDescription& s = StreamNumbered(e.number & kStreamNumberMask);
       s.has_extended = true;
-      s.declared_seekable = (flags & kExtendedStreamSeekable) != 0;
+      s.declared_seekable = (e.flags & kExtendedStreamSeekable) != 0;
     }
-    at += static_cast<size_t>(child);
   }
-  if (layout() && at != size) (void)Problem("extension child");
+  if (layout() && (children.bad() || !children.at_end())) (void)Problem("extension child");
 }
 
 void Reader::State::ReadHeaderObjects(const std::vector<uint8_t>& bytes) {
-  size_t at = kHeaderObjectFixedSize;
-  while (!stopped && bytes.size() - at >= kObjectHeaderSize) {
-    const uint8_t* o = bytes.data() + at;
-    const uint64_t size = load_u64le(o + 16);
-    if (size < kObjectHeaderSize || size > bytes.size() - at) {
-      (void)Problem(layout() ? "header child size"
-                             : "header object at offset " + std::to_string(at) + " has a bad size");
-      return;
-    }
-    const size_t n = static_cast<size_t>(size);
-    const Guid id = LoadGuid(o);
-    header.header_children.push_back({id, at, size});
-    if (id == kFilePropertiesObject) {
+  ObjectWalk walk(bytes.data(), kHeaderObjectFixedSize, bytes.size());
+  for (ObjectWalk::Object o; !stopped() && walk.Next(&o);) {
+    header.header_children.push_back({o.guid, o.offset, o.size});
+    if (o.guid == kFilePropertiesObject) {
       header.file_properties = header.header_children.back();
-      ReadFileProperties(o, n);
-    } else if (id == kStreamPropertiesObject) {
-      ReadStreamProperties(o, n);
-    } else if (id == kContentDescriptionObject) {
-      ReadContentDescription(o, n);
-    } else if (id == kExtendedContentDescriptionObject) {
-      ReadExtendedContentDescription(o, n);
-    } else if (id == kHeaderExtensionObject) {
-      ReadHeaderExtension(o, at, n);
+      ReadFileProperties(o.bytes, o.size);
+    } else if (o.guid == kStreamPropertiesObject) {
+      ReadStreamProperties(o.bytes, o.size);
+    } else if (o.guid == kContentDescriptionObject) {
+      ReadContentDescription(o.bytes, o.size);
+    } else if (o.guid == kExtendedContentDescriptionObject) {
+      ReadExtendedContentDescription(o.bytes, o.size);
+    } else if (o.guid == kHeaderExtensionObject) {
+      ReadHeaderExtension(o.bytes, o.offset, o.size);
     }
-    at += n;
   }
-  if (!layout() || stopped) return;
-  if (at != bytes.size()) {
+  if (walk.bad()) {
+    (void)Problem(layout() ? "header child size"
+                           : "header object at offset " + std::to_string(walk.position()) +
+                                 " has a bad size");
+    return;
+  }
+  if (!layout() || stopped()) return;
+  if (!walk.at_end()) {
     (void)Problem("header child framing");
   } else if (header.header_children.size() != header.header_object_count) {
     (void)Problem("header object count");
@@ -284,6 +292,7 @@ void Reader::State::ReadDataObject() {
   const uint64_t start = header.header_size;
   uint8_t head[kDataObjectHeaderSize];
   data_end = header.source_size;
+  phase = Phase::kTrailer;  // until there are packets to walk
   if (header.source_size - start < sizeof head || !source.ReadAt(start, head, sizeof head) ||
       LoadGuid(head) != kDataObject) {
     (void)Problem(layout() ? "no Data Object" : "no data object after the header");
@@ -291,8 +300,8 @@ void Reader::State::ReadDataObject() {
   }
   header.has_data = true;
   header.data_offset = start;
-  header.data_size = load_u64le(head + 16);
-  header.data_packet_count = load_u64le(head + 40);
+  header.data_size = load_u64le(head + kObjectSizeOffset);
+  header.data_packet_count = load_u64le(head + kDataObjectPacketCountOffset);
   const bool finished = (header.flags & kFileFlagBroadcast) == 0;
   packets_start = start + sizeof head;
   if (layout()) {
@@ -302,7 +311,7 @@ void Reader::State::ReadDataObject() {
       (void)Problem("file IDs differ");
       return;
     }
-    if (head[48] != 1 || head[49] != 1) {
+    if (head[kDataObjectReservedOffset] != 1 || head[kDataObjectReservedOffset + 1] != 1) {
       (void)Problem("data reserved");
       return;
     }
@@ -331,7 +340,7 @@ void Reader::State::ReadDataObject() {
     return;
   }
   packet.resize(header.packet_size);
-  walk_packets = true;
+  phase = Phase::kPackets;
 }
 
 void Reader::State::Cut(OpenSample& o) {
@@ -402,14 +411,18 @@ bool Reader::State::AddFragment(uint64_t packet_number, uint32_t stream_byte,
   return true;
 }
 
-bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size,
-                                std::string* why) {
-  ByteReader r(p, size);
+// The packet's header, through the payload flags of a multiple-payload
+// packet; `r` is left at its first payload, limited to the bytes before its
+// padding.
+bool Reader::State::ParsePacketHead(ByteReader& r, size_t size, PacketHead* head,
+                                    std::string* why) {
   uint32_t flags = 0;
   if (!r.U8(&flags)) return (*why = "error correction", false);
-  if ((flags & 0x80) != 0) {
+  if ((flags & kErrorCorrectionPresent) != 0) {
     const uint8_t* correction = nullptr;
-    if (!r.Take(flags & 0x0F, &correction)) return (*why = "error correction", false);
+    if (!r.Take(flags & kErrorCorrectionLengthMask, &correction)) {
+      return (*why = "error correction", false);
+    }
     if (layout() && (flags != kErrorCorrectionFlags || correction[0] != 0 || correction[1] != 0)) {
       return (*why = "error correction", false);
     }
@@ -417,8 +430,8 @@ bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size,
   } else if (layout()) {
     return (*why = "error correction", false);
   }
-  uint32_t properties = 0, packet_length = 0, sequence = 0, padding = 0, send = 0, duration = 0;
-  if (!r.U8(&properties) || !r.Var(flags >> 5, &packet_length) ||
+  uint32_t packet_length = 0, sequence = 0, padding = 0, send = 0, duration = 0;
+  if (!r.U8(&head->properties) || !r.Var(flags >> 5, &packet_length) ||
       !r.Var(flags >> 1, &sequence) || !r.Var(flags >> 3, &padding) || !r.U32(&send) ||
       !r.U16(&duration)) {
     return (*why = "fields past the packet", false);
@@ -429,79 +442,94 @@ bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size,
   }
   if (padding > r.left()) return (*why = "padding", false);
   r.Limit(r.position() + r.left() - padding);
-  PacketInfo info;
-  info.multiple = (flags & 1) != 0;
+  PacketInfo& info = head->info;
+  info.multiple = (flags & kMultiplePayloadsBit) != 0;
   info.padding = padding;
   info.send_ms = send;
   info.payloads = 1;
-  uint32_t length_type = 0;
   if (info.multiple) {
     uint32_t payload_flags = 0;
     if (!r.U8(&payload_flags)) return (*why = "fields past the packet", false);
-    info.payloads = payload_flags & 0x3F;
-    length_type = payload_flags >> 6;
+    info.payloads = payload_flags & kPayloadCountMask;
+    head->length_type = payload_flags >> 6;
     if (layout() && info.payloads == 0) return (*why = "no payloads", false);
   }
-  for (uint32_t k = 0; k < info.payloads; ++k) {
-    uint32_t stream_byte = 0, object_number = 0, offset = 0, replicated_size = 0;
-    if (!r.U8(&stream_byte)) return (*why = "fields past the packet", false);
-    (void)StreamNumbered(stream_byte & kStreamNumberMask);
-    if (!r.Var(properties >> 4, &object_number) || !r.Var(properties >> 2, &offset) ||
-        !r.Var(properties, &replicated_size)) {
-      return (*why = "fields past the packet", false);
-    }
-    if (layout() && replicated_size != kReplicatedDataSize) {
-      return (*why = "replicated data", false);
-    }
-    if (replicated_size == 1) {  // compressed: sub-payloads, each a whole sample
-      uint32_t delta = 0, length = 0;
-      const uint8_t* data = nullptr;
-      if (!r.U8(&delta) ||
-          !(info.multiple ? r.Var(length_type, &length)
-                          : (length = static_cast<uint32_t>(r.left()), true)) ||
-          !r.Take(length, &data)) {
-        return (*why = "payload length", false);
-      }
-      for (size_t q = 0; q < length;) {
-        const uint32_t sub = data[q];
-        if (sub + 1 > length - q) return (*why = "payload length", false);
-        MediaObject s;
-        s.stream = static_cast<uint8_t>(stream_byte & kStreamNumberMask);
-        s.object_number = static_cast<uint8_t>(object_number);
-        s.key = (stream_byte & kKeyFrameBit) != 0;
-        s.presentation_ms = offset;
-        s.size = s.have = sub;
-        s.first_packet = s.last_packet = number;
-        if (options.keep_payload) s.bytes.assign(data + q + 1, data + q + 1 + sub);
-        ++started[s.stream];
-        ready.push_back(std::move(s));
-        q += 1 + sub;
-      }
-      continue;
-    }
-    const uint8_t* replicated = nullptr;
-    const uint8_t* data = nullptr;
-    uint32_t length = static_cast<uint32_t>(r.left());
-    if (!r.Take(replicated_size, &replicated)) return (*why = "replicated data", false);
-    if (info.multiple) {
-      if (!r.Var(length_type, &length)) return (*why = "payload length", false);
-    } else {
-      length = static_cast<uint32_t>(r.left());
-    }
-    if (!r.Take(length, &data) || (layout() && length == 0)) {
-      return (*why = "payload length", false);
-    }
-    if (!AddFragment(number, stream_byte, object_number, offset, replicated, replicated_size,
-                     data, length, why)) {
-      return false;
-    }
+  return true;
+}
+
+// A compressed payload (one byte of replicated data, the presentation time
+// in the offset field): sub-payloads, each a whole sample.
+bool Reader::State::ParseCompressed(uint64_t number, ByteReader& r, const PacketHead& head,
+                                    const PayloadHead& payload, std::string* why) {
+  uint32_t delta = 0, length = 0;
+  const uint8_t* data = nullptr;
+  if (!r.U8(&delta) ||
+      !(head.info.multiple ? r.Var(head.length_type, &length)
+                           : (length = static_cast<uint32_t>(r.left()), true)) ||
+      !r.Take(length, &data)) {
+    return (*why = "payload length", false);
+  }
+  for (size_t q = 0; q < length;) {
+    const uint32_t sub = data[q];
+    if (sub + 1 > length - q) return (*why = "payload length", false);
+    MediaObject s;
+    s.stream = static_cast<uint8_t>(payload.stream_byte & kStreamNumberMask);
+    s.object_number = static_cast<uint8_t>(payload.object_number);
+    s.key = (payload.stream_byte & kKeyFrameBit) != 0;
+    s.presentation_ms = payload.offset;
+    s.size = s.have = sub;
+    s.first_packet = s.last_packet = number;
+    if (options.keep_payload) s.bytes.assign(data + q + 1, data + q + 1 + sub);
+    ++started[s.stream];
+    ready.push_back(std::move(s));
+    q += 1 + sub;
+  }
+  return true;
+}
+
+bool Reader::State::ParsePayload(uint64_t number, ByteReader& r, const PacketHead& head,
+                                 std::string* why) {
+  PayloadHead payload;
+  if (!r.U8(&payload.stream_byte)) return (*why = "fields past the packet", false);
+  (void)StreamNumbered(payload.stream_byte & kStreamNumberMask);
+  if (!r.Var(head.properties >> 4, &payload.object_number) ||
+      !r.Var(head.properties >> 2, &payload.offset) ||
+      !r.Var(head.properties, &payload.replicated_size)) {
+    return (*why = "fields past the packet", false);
+  }
+  if (layout() && payload.replicated_size != kReplicatedDataSize) {
+    return (*why = "replicated data", false);
+  }
+  if (payload.replicated_size == 1) return ParseCompressed(number, r, head, payload, why);
+  const uint8_t* replicated = nullptr;
+  const uint8_t* data = nullptr;
+  uint32_t length = static_cast<uint32_t>(r.left());
+  if (!r.Take(payload.replicated_size, &replicated)) return (*why = "replicated data", false);
+  if (head.info.multiple) {
+    if (!r.Var(head.length_type, &length)) return (*why = "payload length", false);
+  } else {
+    length = static_cast<uint32_t>(r.left());
+  }
+  if (!r.Take(length, &data) || (layout() && length == 0)) {
+    return (*why = "payload length", false);
+  }
+  return AddFragment(number, payload.stream_byte, payload.object_number, payload.offset, replicated,
+                     payload.replicated_size, data, length, why);
+}
+
+bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size, std::string* why) {
+  ByteReader r(p, size);
+  PacketHead head;
+  if (!ParsePacketHead(r, size, &head, why)) return false;
+  for (uint32_t k = 0; k < head.info.payloads; ++k) {
+    if (!ParsePayload(number, r, head, why)) return false;
   }
   if (layout()) {
     if (r.left() != 0) return (*why = "payloads and padding do not fill it", false);
     for (size_t i = r.position(); i < size; ++i) {
       if (p[i] != 0) return (*why = "non-zero padding", false);
     }
-    packets.push_back(info);
+    packets.push_back(head.info);
   }
   return true;
 }
@@ -509,7 +537,7 @@ bool Reader::State::ParsePacket(uint64_t number, const uint8_t* p, size_t size,
 void Reader::State::ReadPacket(uint64_t number) {
   if (!source.ReadAt(packets_start + number * header.packet_size, packet.data(), packet.size())) {
     (void)Problem("read error in the data packets");
-    read_failed = true;
+    if (!stopped()) phase = Phase::kTrailer;  // no more packets
     return;
   }
   ++packets_read;
@@ -524,8 +552,7 @@ void Reader::State::ReadPacket(uint64_t number) {
 }
 
 void Reader::State::EndOfData() {
-  data_done = true;
-  if (!walk_packets || read_failed || stopped) return;
+  phase = Phase::kTrailer;
   if (trailing && !layout()) {
     const uint64_t at = packets_start + whole_packets * header.packet_size;
     Note(std::to_string(data_end - at) + " bytes of a cut packet at the end");
@@ -543,16 +570,16 @@ void Reader::State::EndOfData() {
 }
 
 void Reader::State::ReadTrailer() {
-  trailer_done = true;
+  phase = Phase::kDone;
   uint64_t at = data_end;
   uint8_t head[kSimpleIndexFixedSize];
-  while (!stopped && at < header.source_size) {
+  while (!stopped() && at < header.source_size) {
     const uint64_t left = header.source_size - at;
     if (left < kObjectHeaderSize || !source.ReadAt(at, head, kObjectHeaderSize)) {
       if (layout()) truncated_index = true;
       return;
     }
-    const uint64_t size = load_u64le(head + 16);
+    const uint64_t size = load_u64le(head + kObjectSizeOffset);
     if (size > left || (size < kObjectHeaderSize && !layout())) {
       if (layout()) {
         truncated_index = true;
@@ -569,9 +596,9 @@ void Reader::State::ReadTrailer() {
         source.ReadAt(at, head, sizeof head)) {
       IndexInfo index;
       index.offset = at;
-      index.interval = load_u64le(head + 40);
-      index.max_packet_count = load_u32le(head + 48);
-      const uint32_t count = load_u32le(head + 52);
+      index.interval = load_u64le(head + kIndexIntervalOffset);
+      index.max_packet_count = load_u32le(head + kIndexMaxPacketCountOffset);
+      const uint32_t count = load_u32le(head + kIndexEntryCountOffset);
       index.declared_entries = count;
       const uint64_t room = (size - sizeof head) / kIndexEntrySize;
       if (layout() && sizeof head + uint64_t{count} * kIndexEntrySize != size) {
@@ -608,8 +635,8 @@ bool Reader::Open() {
     s.error = "no ASF header object";
     return false;
   }
-  h.header_size = load_u64le(top + 16);
-  h.header_object_count = load_u32le(top + 24);
+  h.header_size = load_u64le(top + kObjectSizeOffset);
+  h.header_object_count = load_u32le(top + kHeaderObjectCountOffset);
   if (h.header_size < sizeof top || h.header_size > h.source_size ||
       h.header_size > kMaxHeaderSize) {
     s.error = "ASF header object size " + std::to_string(h.header_size) + " is impossible";
@@ -620,7 +647,8 @@ bool Reader::Open() {
     s.error = "cannot read the ASF header";
     return false;
   }
-  if (s.layout() && (top[28] != 1 || top[29] != 2)) {
+  if (s.layout() &&
+      (top[kHeaderObjectReservedOffset] != 1 || top[kHeaderObjectReservedOffset + 1] != 2)) {
     (void)s.Problem("header reserved bytes");
     return true;
   }
@@ -629,24 +657,22 @@ bool Reader::Open() {
   for (const StreamDescription& stream : h.streams) {
     if (!stream.has_extended || stream.declared_seekable) h.streamed = false;
   }
-  if (!s.stopped) s.ReadDataObject();
+  if (!s.stopped()) s.ReadDataObject();
   return true;
 }
 
 bool Reader::NextSample(MediaObject* sample) {
   State& s = *state_;
   while (true) {
-    if (!s.ready.empty() && !s.stopped) {
+    if (s.stopped()) return false;
+    if (!s.ready.empty()) {
       *sample = std::move(s.ready.front());
       s.ready.pop_front();
       return true;
     }
-    if (s.stopped) return false;
-    if (s.data_done) {
-      if (!s.trailer_done) s.ReadTrailer();
-      return false;
-    }
-    if (s.walk_packets && !s.read_failed && s.packets_read < s.whole_packets) {
+    if (s.phase == Phase::kTrailer) s.ReadTrailer();
+    if (s.phase != Phase::kPackets) return false;
+    if (s.packets_read < s.whole_packets) {
       s.ReadPacket(s.packets_read);
     } else {
       s.EndOfData();

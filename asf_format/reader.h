@@ -67,8 +67,6 @@ struct ObjectInfo {
   uint64_t size = 0;
 };
 
-enum class MediaKind { kVideo, kAudio, kOther };
-
 struct StreamDescription {
   uint16_t number = 0;
   MediaKind kind = MediaKind::kOther;

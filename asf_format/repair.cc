@@ -9,8 +9,10 @@
 
 #include "asf_format/byte_sink.h"
 #include "asf_format/header.h"
+#include "asf_format/header_objects.h"
 #include "asf_format/objects.h"
 #include "asf_format/packet_builder.h"
+#include "asf_format/packet_layout.h"
 #include "asf_format/repair_damage.h"
 #include "asf_format/repair_header.h"
 #include "asf_format/repair_walk.h"
@@ -20,13 +22,7 @@
 namespace kestrum::asf {
 namespace {
 
-constexpr uint64_t kTicksPerMs = 10'000;
 constexpr uint64_t kMaxHeaderSize = uint64_t{64} << 20;
-constexpr uint8_t kLengthTypeMultiple = 0x11;
-constexpr size_t kPaddingLengthOffset = 5;
-constexpr size_t kPayloadFlagsOffset = 13;
-// A multiple-payload packet's header: its payload count ends it.
-constexpr size_t kFirstMultiPayloadOffset = 14;
 constexpr uint64_t kPageSize = 4096;
 // The index a file may have whatever its packets' bytes (2 days of play).
 constexpr uint64_t kIndexAllowance = uint64_t{1} << 20;
@@ -125,7 +121,7 @@ Status ReadHeader(CountingFile& file, Plan& plan, std::string* why) {
   Status status = file.ReadAt(0, top, sizeof top);
   if (Failed(status)) return status;
   if (LoadGuid(top) != kHeaderObject) return (*why = "it has no ASF header", kOk);
-  const uint64_t header_object = load_u64le(top + 16);
+  const uint64_t header_object = load_u64le(top + kObjectSizeOffset);
   if (header_object < sizeof top || header_object > kMaxHeaderSize ||
       header_object > size - kDataObjectHeaderSize) {
     return (*why = "its ASF header's size is impossible", kOk);
@@ -136,7 +132,7 @@ Status ReadHeader(CountingFile& file, Plan& plan, std::string* why) {
   if (LoadGuid(plan.header.data() + header_object) != kDataObject) {
     return (*why = "no Data Object follows its header", kOk);
   }
-  if (!ReadFileInfo(plan.header, &plan.info, why)) return kOk;
+  if (!ReadDeclaredHeader(plan.header, &plan.info, why)) return kOk;
   std::vector<uint8_t> expected = BuildHeader(plan.info, plan.info.packet_size, HeaderTotals{});
   std::vector<uint8_t> found = plan.header;
   ClearTotals(expected);
@@ -168,16 +164,17 @@ Status TrimLast(CountingFile& file, const Walk& walk, Plan& plan) {
   std::vector<uint8_t>& last = plan.last;
   last.resize(ps);
   const Status status = file.ReadAt(walk.Offset(plan.packets - 1), last.data(), ps);
-  if (Failed(status) || last[3] != kLengthTypeMultiple) return status;
-  const uint32_t count = last[kPayloadFlagsOffset] & 0x3Fu;
-  const uint32_t used = ps - load_u16le(last.data() + kPaddingLengthOffset);
+  if (Failed(status) || !HasMultiplePayloads(last.data())) return status;
+  const uint32_t count = PayloadCount(last.data());
+  const uint32_t used = ps - PaddingLength(last.data());
   uint32_t keep = count, end = used;
   if (cut.payload > 0) {
     keep = cut.payload;
     end = cut.offset;
   }
   plan.rewrite = keep != count || end != used ||
-                 !std::all_of(last.begin() + end, last.end(), [](uint8_t b) { return b == 0; });
+                 !std::all_of(last.begin() + static_cast<std::ptrdiff_t>(end), last.end(),
+                              [](uint8_t b) { return b == 0; });
   if (plan.rewrite) TrimPacket(last.data(), ps, keep, end);
   return kOk;
 }
@@ -186,33 +183,22 @@ Status TrimLast(CountingFile& file, const Walk& walk, Plan& plan) {
 // report kUnbounded, when the index would outweigh the packets it indexes.
 bool Totals(Walk& walk, Plan& plan, RepairReport& report) {
   const uint32_t ps = plan.info.packet_size;
-  const uint64_t preroll = uint64_t{plan.info.preroll_ms} * kTicksPerMs;
   HeaderTotals& totals = plan.totals;
-  totals.finished = true;
-  totals.data_packets = plan.packets;
-  totals.play_duration = (walk.any_sample() ? walk.end_time() : 0) + preroll;
-  totals.send_duration = totals.play_duration - preroll;
-  plan.data_end = plan.data_start + plan.packets * ps;
-  std::vector<StreamTotals>& streams = walk.streams();
-  for (const StreamTotals& s : streams) totals.max_object_size.push_back(s.max_object_size);
+  Tally& tally = walk.tally();
+  std::vector<size_t> indexed;
+  const bool all_video_indexed =
+      tally.EndTotals(plan.info, plan.data_start, ps, plan.packets, &totals, &indexed);
+  plan.data_end = totals.file_size;
   const uint64_t entries = std::min<uint64_t>(totals.play_duration / kIndexInterval + 1,
                                               std::numeric_limits<uint32_t>::max());
   for (const StreamInfo& s : plan.info.streams) {
     report.frame_time = std::max(report.frame_time, s.avg_time_per_frame);
   }
-  bool all_video_indexed = true;
-  for (size_t number = 1; number < 128; ++number) {
-    for (size_t i = 0; i < plan.info.streams.size(); ++i) {
-      if (plan.info.streams[i].number != number || !streams[i].video) continue;
-      if (streams[i].index.empty() && !streams[i].index_past_limit) {
-        all_video_indexed = false;
-        continue;
-      }
-      plan.indexes.push_back(&streams[i].index);
-      plan.index_bytes +=
-          kSimpleIndexFixedSize +
-          std::max<uint64_t>(entries, streams[i].index.entry_count()) * kIndexEntrySize;
-    }
+  for (size_t i : indexed) {
+    SimpleIndex& index = tally.stream(i).index;
+    plan.indexes.push_back(&index);
+    plan.index_bytes +=
+        kSimpleIndexFixedSize + std::max<uint64_t>(entries, index.entry_count()) * kIndexEntrySize;
   }
   report.packet_bytes = plan.packets * ps;
   if (plan.index_bytes > IndexLimit(report.packet_bytes)) {
@@ -289,8 +275,8 @@ void TellDamage(CountingFile& file, const Walk& walk, const Plan& plan, IndexSta
   TellDamaged(file, walk, plan, DescribeDamage(f), report);
 }
 
-// Step 2 of repair.h: all but the packet's first bytes, then those page by
-// page in order.
+// Step 2 of repair.h: all but the packet's header (whose payload count ends
+// it), then the header page by page in order.
 Status RewriteLast(RepairFile& out, uint64_t at, const std::vector<uint8_t>& packet) {
   Status status =
       out.WriteAt(at + kFirstMultiPayloadOffset, packet.data() + kFirstMultiPayloadOffset,
@@ -310,9 +296,7 @@ Status WriteRepair(RepairFile& out, const Walk& walk, Plan& plan, bool* wrote) {
   // The header of step 4, made before anything is written.
   const size_t field = plan.notes.file_size_field;
   std::vector<uint8_t> unconfirmed = plan.ended;
-  store_u64le(unconfirmed.data() + field, plan.totals.file_size);
-  uint8_t* const flags = unconfirmed.data() + field + kFileSizeThroughFlags - 4;
-  store_u32le(flags, load_u32le(flags) | kFileFlagBroadcast);
+  LeaveEndUnconfirmed(unconfirmed.data() + field, plan.totals.file_size);
 
   Status status = kOk;
   *wrote = true;
@@ -349,23 +333,21 @@ Status WriteRepair(RepairFile& out, const Walk& walk, Plan& plan, bool* wrote) {
   return status;
 }
 
-RepairReport RepairIn(CountingFile& file, bool check_only) {
-  RepairReport report;
-  report.size_before = report.size_after = file.file.Size();
-  Plan plan;
-  std::string why;
-  Status status = ReadHeader(file, plan, &why);
-  if (Failed(status)) return Error(report, status);
-  if (!why.empty()) return Foreign(report, why);
+// The walk's packets: those the file holds whole, and no more than its Data
+// Object counts where its header says it ended.
+uint64_t PacketsToWalk(const Plan& plan, uint64_t size) {
+  const uint64_t packets = (size - plan.data_start) / plan.info.packet_size;
+  return plan.notes.ended ? std::min(packets, plan.notes.data_packets) : packets;
+}
 
-  const uint32_t ps = plan.info.packet_size;
-  uint64_t packets = (report.size_before - plan.data_start) / ps;
-  if (plan.notes.ended) packets = std::min(packets, plan.notes.data_packets);
-  Walk walk(file, plan.info, plan.data_start, packets, plan.at_risk, report.size_before,
-            IndexLimit(packets * ps));
-  if (!walk.Run(&status)) return Error(report, status);
+// Walks the packets, trims the last one kept and works out the totals of a
+// clean end for them. False when that is the report's end: a read failed,
+// or the index would outweigh the packets.
+bool Keep(CountingFile& file, Walk& walk, Plan& plan, RepairReport& report) {
+  Status status = kOk;
+  if (!walk.Run(&status)) return (report = Error(report, status), false);
   status = TrimLast(file, walk, plan);
-  if (Failed(status)) return Error(report, status);
+  if (Failed(status)) return (report = Error(report, status), false);
   if (!Totals(walk, plan, report)) {
     // Ended, it is told as damaged (its header's frame time, or a sample's
     // time, is not what its writer wrote).
@@ -376,7 +358,7 @@ RepairReport RepairIn(CountingFile& file, bool check_only) {
                       std::to_string(report.packet_bytes) + " bytes of its packets",
                   report);
     }
-    return report;
+    return false;
   }
   report.packets = plan.packets;
   report.samples = walk.samples();
@@ -384,29 +366,49 @@ RepairReport RepairIn(CountingFile& file, bool check_only) {
   report.play_duration = plan.totals.play_duration;
   report.packet_trimmed = plan.rewrite;
   report.size_after = plan.totals.file_size;
+  return true;
+}
 
+// Whether the file already stands as a clean end leaves it (kWhole), or its
+// header says it ended and it does not (kDamaged): true when that is the
+// report's end; false when it is to be repaired.
+bool AlreadyEnded(CountingFile& file, const Walk& walk, const Plan& plan, RepairReport& report) {
   // The index is read where the file may be whole, or its header says so.
   IndexState index = IndexState::kDiffers;
   const bool may_be_whole =
       !plan.rewrite && report.size_before == plan.totals.file_size && plan.ended == plan.header;
   if (may_be_whole || plan.notes.ended) {
-    status = CompareIndex(file, plan, &index);
-    if (Failed(status)) return Error(report, status);
+    const Status status = CompareIndex(file, plan, &index);
+    if (Failed(status)) return (report = Error(report, status), true);
   }
   if (may_be_whole && index == IndexState::kSame) {
     report.outcome = RepairOutcome::kWhole;
-    return report;
-  }
-  if (plan.notes.ended && EndedWithoutIndex(plan, report.size_before)) {
+  } else if (plan.notes.ended && EndedWithoutIndex(plan, report.size_before)) {
     report.outcome = RepairOutcome::kWhole;
     report.without_index = true;
     report.size_after = report.size_before;
-    return report;
-  }
-  if (plan.notes.ended) {
+  } else if (plan.notes.ended) {
     TellDamage(file, walk, plan, index, report);
-    return report;
+  } else {
+    return false;
   }
+  return true;
+}
+
+// The header, the walk over the packets, what is kept, and the writes.
+RepairReport RepairIn(CountingFile& file, bool check_only) {
+  RepairReport report;
+  report.size_before = report.size_after = file.file.Size();
+  Plan plan;
+  std::string why;
+  Status status = ReadHeader(file, plan, &why);
+  if (Failed(status)) return Error(report, status);
+  if (!why.empty()) return Foreign(report, why);
+
+  const uint64_t packets = PacketsToWalk(plan, report.size_before);
+  Walk walk(file, plan.info, plan.data_start, packets, plan.at_risk, report.size_before,
+            IndexLimit(packets * plan.info.packet_size));
+  if (!Keep(file, walk, plan, report) || AlreadyEnded(file, walk, plan, report)) return report;
   report.outcome = RepairOutcome::kRepaired;
   if (check_only) return report;
   status = WriteRepair(file.file, walk, plan, &report.wrote);

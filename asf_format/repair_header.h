@@ -1,22 +1,15 @@
 // What a repair reads from a file's header image (the Header Object and the
-// Data Object's 50-byte header, as they stand in the file): what the header
-// declares, as the FileInfo the muxer was given; the fields that ending a
-// file changes; and the notes the writer leaves in it while it writes
-// (Broadcast, the count of durable bytes in the File Size field).
+// Data Object's 50-byte header, as they stand in the file) besides what the
+// header declares (ReadDeclaredHeader, header_objects.h): the fields that
+// ending a file changes, and the notes the writer leaves in it while it
+// writes (Broadcast, the count of durable bytes in the File Size field).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "asf_format/muxer.h"
-
 namespace kestrum::asf {
-
-// What the header declares; false (with `why`) when it is not laid out so
-// that one can be read.
-bool ReadFileInfo(const std::vector<uint8_t>& header, FileInfo* info, std::string* why);
 
 // Zeroes the fields of a header image that ending the file changes.
 void ClearTotals(std::vector<uint8_t>& header);
@@ -31,8 +24,5 @@ struct HeaderNotes {
   uint64_t data_packets = 0;  // as the Data Object counts them
 };
 HeaderNotes ReadHeaderNotes(const std::vector<uint8_t>& header);
-
-// The bytes from the File Size field through the flags, in a header image.
-inline constexpr size_t kFileSizeThroughFlags = 52;
 
 }  // namespace kestrum::asf

@@ -4,27 +4,18 @@
 #include <iterator>
 
 #include "asf_format/objects.h"
-#include "asf_format/packet_builder.h"
+#include "asf_format/packet_layout.h"
 #include "base/bytes.h"
 
 namespace kestrum::asf {
 namespace {
 
-constexpr uint64_t kTicksPerMs = 10'000;
-constexpr uint64_t kIndexIntervalMs = kIndexInterval / kTicksPerMs;
 // The latest time a sample may end, in ms with the preroll: the muxer takes
 // no sample that ends later.
 constexpr uint64_t kMaxMs = 0xFFFF'FFFFu;
 // The bytes read at the start of every packet: its header and the first
 // payload's (a multiple-payload packet's first payload header ends at 31).
 constexpr size_t kPeekSize = 64;
-constexpr uint8_t kLengthTypeSingle = 0x10;
-constexpr uint8_t kLengthTypeMultiple = 0x11;
-constexpr uint8_t kPropertyFlags = 0x5D;
-constexpr uint8_t kPayloadLengthWord = 0x80;
-constexpr size_t kPaddingLengthOffset = 5;
-constexpr size_t kPayloadFlagsOffset = 13;
-constexpr size_t kFirstMultiPayloadOffset = 14;
 // What the system writes back at once: a page lost to a power cut is lost
 // whole.
 constexpr uint64_t kPageSize = 4096;
@@ -61,14 +52,12 @@ Walk::Walk(CountingFile& file, const FileInfo& info, uint64_t data_start, uint64
       available_(packets),
       ps_(info.packet_size),
       at_risk_(at_risk),
-      file_size_(file_size),
-      index_limit_(index_limit) {
+      file_size_(file_size) {
   slot_.fill(-1);
-  streams_.resize(info.streams.size());
   for (size_t i = 0; i < info.streams.size(); ++i) {
     slot_[info.streams[i].number] = static_cast<int>(i);
-    streams_[i].video = info.streams[i].kind == StreamKind::kVideo;
   }
+  tally_.Begin(info.streams, index_limit);
 }
 
 bool Walk::Run(Status* status) {
@@ -111,8 +100,8 @@ bool Walk::Run(Status* status) {
 int Walk::LostPage(uint64_t p, const uint8_t* head, size_t n, Status* status) {
   const uint64_t begin = Offset(p);
   uint64_t used = ps_;
-  if (n > kPaddingLengthOffset + 1 && head[3] == kLengthTypeMultiple) {
-    used -= std::min<uint64_t>(load_u16le(head + kPaddingLengthOffset), ps_ - 1);
+  if (n > kPaddingLengthOffset + 1 && HasMultiplePayloads(head)) {
+    used -= std::min<uint64_t>(PaddingLength(head), ps_ - 1);
   }
   const uint64_t end = begin + used;
   const uint64_t from = std::max(begin, at_risk_);
@@ -139,16 +128,14 @@ int Walk::Packet(uint64_t p, const uint8_t* head, size_t n, uint32_t* stop, uint
                  Status* status) {
   *stop = 0;
   *stop_offset = 0;
+  const uint8_t length_type = head[kLengthTypeOffset];
   if (n < kFirstMultiPayloadOffset || head[0] != kErrorCorrectionFlags || head[1] != 0 ||
-      head[2] != 0 || (head[3] != kLengthTypeSingle && head[3] != kLengthTypeMultiple) ||
-      head[4] != kPropertyFlags || load_u16le(head + 11) != 0) {
+      head[2] != 0 || (length_type != kLengthTypeSingle && length_type != kLengthTypeMultiple) ||
+      head[kPropertyFlagsOffset] != kPropertyFlags || load_u16le(head + kDurationOffset) != 0) {
     return 0;
   }
-  if (head[3] == kLengthTypeMultiple) {
-    return MultiplePayloads(p, head, n, stop, stop_offset, status);
-  }
-  if (load_u16le(head + kPaddingLengthOffset) != 0 ||
-      n < kPacketHeaderSize + kSinglePayloadHeaderSize) {
+  if (HasMultiplePayloads(head)) return MultiplePayloads(p, head, n, stop, stop_offset, status);
+  if (PaddingLength(head) != 0 || n < kPacketHeaderSize + kSinglePayloadHeaderSize) {
     return 0;
   }
   const uint32_t length = ps_ - static_cast<uint32_t>(kPacketHeaderSize + kSinglePayloadHeaderSize);
@@ -157,9 +144,9 @@ int Walk::Packet(uint64_t p, const uint8_t* head, size_t n, uint32_t* stop, uint
 
 int Walk::MultiplePayloads(uint64_t p, const uint8_t* head, size_t n, uint32_t* stop,
                            uint32_t* stop_offset, Status* status) {
-  const uint32_t padding = load_u16le(head + kPaddingLengthOffset);
-  const uint32_t count = head[kPayloadFlagsOffset] & 0x3F;
-  if ((head[kPayloadFlagsOffset] & 0xC0) != kPayloadLengthWord || count == 0 ||
+  const uint32_t padding = PaddingLength(head);
+  const uint32_t count = PayloadCount(head);
+  if ((head[kPayloadFlagsOffset] & kPayloadLengthTypeMask) != kPayloadLengthWord || count == 0 ||
       padding > ps_ - kFirstMultiPayloadOffset) {
     return 0;
   }
@@ -176,7 +163,7 @@ int Walk::MultiplePayloads(uint64_t p, const uint8_t* head, size_t n, uint32_t* 
       if (Failed(*status)) return -1;
       ph = h;
     }
-    const uint32_t length = load_u16le(ph + kSinglePayloadHeaderSize);
+    const uint32_t length = load_u16le(ph + kPayloadLengthOffset);
     if (length == 0 || length > used - at - kMultiPayloadHeaderSize) return 0;
     if (!Payload(p, k, at, ph, length)) return 0;
     at += static_cast<uint32_t>(kMultiPayloadHeaderSize) + length;
@@ -194,18 +181,19 @@ int Walk::MultiplePayloads(uint64_t p, const uint8_t* head, size_t n, uint32_t* 
 // writes at this point (its sample is then not taken).
 bool Walk::Payload(uint64_t p, uint32_t k, uint32_t at, const uint8_t* h, uint32_t length) {
   const uint8_t stream_byte = h[0];
-  const uint32_t offset = load_u32le(h + 2);
-  const uint32_t size = load_u32le(h + 7);
-  const uint32_t presentation = load_u32le(h + 11);
-  if (h[6] != kReplicatedDataSize || slot_[stream_byte & kStreamNumberMask] < 0 || size == 0 ||
-      size >= kMaxSampleSize) {
+  const uint8_t object_number = h[kPayloadObjectNumberOffset];
+  const uint32_t offset = load_u32le(h + kPayloadObjectOffsetOffset);
+  const uint32_t size = load_u32le(h + kPayloadObjectSizeOffset);
+  const uint32_t presentation = load_u32le(h + kPayloadPresentationOffset);
+  if (h[kPayloadReplicatedSizeOffset] != kReplicatedDataSize ||
+      slot_[stream_byte & kStreamNumberMask] < 0 || size == 0 || size >= kMaxSampleSize) {
     return false;
   }
   if (offset == 0) {
     if (open_.open || length > size) return false;
-    open_ = Sample{true, stream_byte, h[1], size, 0, presentation, p, k, k == 0 ? 0 : at};
+    open_ = Sample{true, stream_byte, object_number, size, 0, presentation, p, k, k == 0 ? 0 : at};
   } else if (!open_.open || offset != open_.have || stream_byte != open_.stream_byte ||
-             h[1] != open_.object_number || size != open_.size ||
+             object_number != open_.object_number || size != open_.size ||
              presentation != open_.presentation_ms || length > size - open_.have) {
     return false;
   }
@@ -214,33 +202,22 @@ bool Walk::Payload(uint64_t p, uint32_t k, uint32_t at, const uint8_t* h, uint32
   return true;
 }
 
-// A sample whose last byte is in packet `p`: what it adds to the totals and
-// the index, as the muxer adds it once its packets are written. Its end is
-// its time plus the declared frame time, but never later than the muxer
-// lets a sample end.
+// A sample whose last byte is in packet `p`: it counts in the totals and
+// the index, as the muxer counts a sample once its packets are written. Its
+// end is its time plus the declared frame time, but never later than the
+// muxer lets a sample end.
 void Walk::Complete(uint64_t p) {
   const Sample s = open_;
   open_ = Sample{};
-  const int index = slot_[s.stream_byte & kStreamNumberMask];
-  const StreamInfo& info = info_.streams[static_cast<size_t>(index)];
-  StreamTotals& st = streams_[static_cast<size_t>(index)];
-  st.max_object_size = std::max(st.max_object_size, s.size);
-  if (st.video && (s.stream_byte & kKeyFrameBit) != 0) {
-    const uint64_t entries =
-        (uint64_t{s.presentation_ms} + kIndexIntervalMs - 1) / kIndexIntervalMs;
-    if (kSimpleIndexFixedSize + entries * kIndexEntrySize <= index_limit_) {
-      st.index.AddKeyFrame(s.presentation_ms, s.first_packet, p);
-    } else {
-      st.index_past_limit = true;
-    }
-  }
+  const auto index = static_cast<size_t>(slot_[s.stream_byte & kStreamNumberMask]);
   const uint64_t ms =
       s.presentation_ms >= info_.preroll_ms ? s.presentation_ms - info_.preroll_ms : 0;
   const uint64_t latest =
       (kMaxMs - std::min<uint64_t>(kMaxMs, info_.preroll_ms)) * kTicksPerMs + kTicksPerMs - 1;
   const uint64_t start = std::min(ms * kTicksPerMs, latest);
-  end_time_ = std::max(end_time_, start + std::min(info.avg_time_per_frame, latest - start));
-  any_ = true;
+  const uint64_t frame_time = info_.streams[index].avg_time_per_frame;
+  tally_.Add(index, s.size, (s.stream_byte & kKeyFrameBit) != 0, s.presentation_ms, s.first_packet,
+             p, start + std::min(frame_time, latest - start));
   ++samples_;
 }
 

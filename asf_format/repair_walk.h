@@ -2,10 +2,8 @@
 // keeps): packet by packet from the first, each packet's head and payload
 // headers, until the first packet that is not laid out as the packet
 // builder lays it out, does not continue its samples, or has a page a power
-// cut lost; then back to the start of a sample left open. It gathers, for
-// the samples kept, what Muxer::End would have written: the largest sample
-// of each stream, the end of the latest sample and each video stream's
-// Simple Index.
+// cut lost; then back to the start of a sample left open. It tallies the
+// samples kept as the muxer tallies those it writes (end_totals.h).
 #pragma once
 
 #include <algorithm>
@@ -14,9 +12,9 @@
 #include <map>
 #include <vector>
 
+#include "asf_format/end_totals.h"
 #include "asf_format/muxer.h"
 #include "asf_format/repair.h"
-#include "asf_format/simple_index.h"
 
 namespace kestrum::asf {
 
@@ -48,15 +46,6 @@ struct Cut {
   uint32_t offset = 0;
 };
 
-struct StreamTotals {
-  bool video = false;
-  uint32_t max_object_size = 0;
-  SimpleIndex index;
-  // A key frame so late that its entries alone would pass the walk's index
-  // limit was not added: the index cannot be written.
-  bool index_past_limit = false;
-};
-
 class Walk {
  public:
   // Walks at most `packets` packets from `data_start`. Bytes from `at_risk`
@@ -77,10 +66,8 @@ class Walk {
   uint64_t samples() const { return samples_; }
   // Samples begun in the packets walked but not whole in them (0 or 1).
   uint64_t dropped() const { return dropped_; }
-  bool any_sample() const { return any_; }
-  // The end (time + frame time, 100-ns units) of the latest sample kept.
-  uint64_t end_time() const { return end_time_; }
-  std::vector<StreamTotals>& streams() { return streams_; }
+  // What the samples kept add up to.
+  Tally& tally() { return tally_; }
   uint64_t Offset(uint64_t packet) const { return data_start_ + packet * ps_; }
 
  private:
@@ -108,15 +95,14 @@ class Walk {
   const uint64_t data_start_;
   const uint64_t available_;
   const uint32_t ps_;
-  const uint64_t at_risk_, file_size_, index_limit_;
+  const uint64_t at_risk_, file_size_;
   std::vector<uint8_t> pages_;   // the pages LostPage looks at
   std::array<int, 128> slot_{};  // stream number -> index in the streams, or -1
-  std::vector<StreamTotals> streams_;
+  Tally tally_;
   Sample open_;
   Cut cut_;
   uint64_t stopped_at_ = 0;
-  uint64_t samples_ = 0, dropped_ = 0, end_time_ = 0;
-  bool any_ = false;
+  uint64_t samples_ = 0, dropped_ = 0;
 };
 
 }  // namespace kestrum::asf

@@ -9,8 +9,6 @@
 namespace kestrum::asf {
 namespace {
 
-constexpr uint64_t kIntervalMs = kIndexInterval / 10'000;
-
 // Entry numbers and packet numbers are DWORDs, packet counts WORDs: larger
 // values are clamped (a recording would need to run for over a century, or a
 // sample to span 65536 packets, to reach them).
@@ -44,7 +42,7 @@ void SimpleIndex::AddKeyFrame(uint32_t presentation_ms, uint64_t first_packet,
     key_count_ = count;
   }
   // Entries strictly before this key frame's time keep the previous one.
-  FillTo((uint64_t{presentation_ms} + kIntervalMs - 1) / kIntervalMs);
+  FillTo(EntriesBefore(presentation_ms));
   key_packet_ = packet;
   key_count_ = count;
   max_count_ = std::max(max_count_, count);
@@ -55,11 +53,11 @@ void SimpleIndex::Finish(uint64_t play_duration) { FillTo(play_duration / kIndex
 Status SimpleIndex::WriteObject(ByteSink& sink, const Guid& file_id) const {
   uint8_t fixed[kSimpleIndexFixedSize];
   StoreGuid(fixed, kSimpleIndexObject);
-  store_u64le(fixed + 16, object_size());
-  StoreGuid(fixed + 24, file_id);
-  store_u64le(fixed + 40, kIndexInterval);
-  store_u32le(fixed + 48, max_count_);
-  store_u32le(fixed + 52, entry_count());
+  store_u64le(fixed + kObjectSizeOffset, object_size());
+  StoreGuid(fixed + kFileIdOffset, file_id);
+  store_u64le(fixed + kIndexIntervalOffset, kIndexInterval);
+  store_u32le(fixed + kIndexMaxPacketCountOffset, max_count_);
+  store_u32le(fixed + kIndexEntryCountOffset, entry_count());
   Status status = sink.Write(fixed, sizeof fixed);
   if (Failed(status) || entries_.empty()) return status;
   return sink.Write(entries_.data(), entries_.size());

@@ -19,6 +19,13 @@
 namespace kestrum::asf {
 
 inline constexpr uint64_t kIndexInterval = 10'000'000;  // 1 s in 100-ns units
+inline constexpr uint64_t kIndexIntervalMs = kIndexInterval / kTicksPerMs;
+
+// The entries before a key frame presented at `presentation_ms`, which
+// name an earlier one: those of the times before it.
+inline uint64_t EntriesBefore(uint32_t presentation_ms) {
+  return (uint64_t{presentation_ms} + kIndexIntervalMs - 1) / kIndexIntervalMs;
+}
 
 class SimpleIndex {
  public:

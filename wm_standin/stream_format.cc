@@ -21,7 +21,7 @@ HRESULT DescribeVideo(const ProfileStream& stream, asf::StreamInfo* info) {
   if (format_size > kMaxFormatData) return NS_E_INVALID_INPUT_FORMAT;
   const auto avg_time_per_frame =
       static_cast<int64_t>(load_u64le(block.data() + asf::kVihAvgTimePerFrameOffset));
-  info->kind = asf::StreamKind::kVideo;
+  info->kind = asf::MediaKind::kVideo;
   info->avg_time_per_frame = avg_time_per_frame > 0 ? static_cast<uint64_t>(avg_time_per_frame) : 0;
   info->format.assign(block.begin() + asf::kVihBitmapOffset, block.end());
   store_u32le(info->format.data(), static_cast<uint32_t>(format_size));  // biSize
@@ -37,7 +37,7 @@ HRESULT DescribeAudio(const ProfileStream& stream, asf::StreamInfo* info) {
   }
   const uint16_t extra = load_u16le(block.data() + asf::kWaveCbSizeOffset);
   if (kWaveFormatExSize + extra > block.size()) return NS_E_INVALID_INPUT_FORMAT;
-  info->kind = asf::StreamKind::kAudio;
+  info->kind = asf::MediaKind::kAudio;
   info->avg_time_per_frame = 0;
   info->format = block;
   return S_OK;

@@ -4,14 +4,9 @@
 // are written (the caller must leave them as they are once handed over).
 // While it writes a file (not a stream) with a sync interval, a thread of
 // its own keeps the file durable (wm_standin/sync_thread.h). A file that is
-// synced ends in order: the header says all but that the file ended
-// (asf::MuxerOptions::confirm_end_later), a sync makes the packets and the
-// index durable, the end is confirmed and synced. With an interval the
-// thread does that after EndWriting, which does not wait for the disk, and
-// then closes the file; the writer waits for it only when it is released
-// or begins writing again, and the process as it exits (not on Windows,
-// where EndWriting does it). A writer that syncs as it ends (a
-// conversion's, on request) does it before EndWriting returns.
+// synced ends durably (wm_standin/durable_end.h), with an interval on that
+// thread after EndWriting returns: the writer waits for it only when it is
+// released or begins writing again.
 //
 // Results the library may meet: NS_E_INVALID_REQUEST for a call out of order
 // (a sample, EndWriting or a second BeginWriting when not writing or already
@@ -37,30 +32,24 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <exception>
 #include <functional>
 #include <mutex>
-#include <new>
 #include <random>
 
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
-
+#include "asf_format/muxer.h"
+#include "diagnostics/lines.h"
 #include "platform/codepage.h"
 #include "platform/com.h"
 #include "platform/debug_output.h"
-#include "asf_format/muxer.h"
-#include "diagnostics/lines.h"
-#include "wm_standin/com_object.h"
-#include "wm_standin/header_attributes.h"
+#include "wm_interfaces/builtin_writer.h"
 #include "wm_interfaces/implements.h"
+#include "wm_standin/com_object.h"
+#include "wm_standin/durable_end.h"
+#include "wm_standin/header_attributes.h"
 #include "wm_standin/sample_buffer.h"
 #include "wm_standin/stream_format.h"
 #include "wm_standin/sync_thread.h"
-#include "wm_interfaces/builtin_writer.h"
 
 namespace kestrum::wmsdk {
 namespace {
@@ -71,76 +60,6 @@ constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 
 std::atomic<int32_t> g_sync_interval_ms{kDefaultSyncIntervalMs};
 std::atomic<int32_t> g_transfer_sync{0};
-
-// Files whose end a writer's thread is still making durable, each holding
-// its file until it is done: a writer that finds its output held waits for
-// them before it gives up (a host that records the same name again right
-// after StopRecord). Never destroyed, as such a thread may outlive the
-// statics.
-class EndingsInFlight {
- public:
-  void Add() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++count_;
-  }
-  void Done() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      --count_;
-    }
-    done_.notify_all();
-  }
-  // Waits until none is in flight; false if none was.
-  bool WaitForAll() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (count_ == 0) return false;
-    done_.wait(lock, [this] { return count_ == 0; });
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable done_;
-  size_t count_ = 0;
-};
-
-EndingsInFlight& Endings() {
-  static EndingsInFlight* const endings = new EndingsInFlight;
-  return *endings;
-}
-
-// Whether a recording's end is made durable after EndWriting returns. Not
-// on Windows: there a file still open refuses to be moved or removed, which
-// a host may do as soon as StopRecord returns, and the system ends a
-// process's threads before its libraries hear that it exits.
-#if defined(_WIN32)
-constexpr bool kEndAfterEndWriting = false;
-#else
-constexpr bool kEndAfterEndWriting = true;
-
-// A process that exits without releasing a recording it stopped still gets
-// that file's end: exit waits for the ends in flight (not in a child forked
-// meanwhile, which has none of their threads).
-const pid_t g_loading_process = getpid();
-struct EndsAtExit {
-  ~EndsAtExit() {
-    if (getpid() == g_loading_process) Endings().WaitForAll();
-  }
-} g_ends_at_exit;
-#endif
-
-// Confirms the end of `muxer`'s file. One that could not be confirmed stays
-// a file a repair ends, and may not survive a power cut: told as a failed
-// sync.
-asf::Status ConfirmEnd(asf::Muxer& muxer) {
-  const asf::Status status = muxer.ConfirmEnd();
-  if (asf::Failed(status)) {
-    char line[128];
-    std::snprintf(line, sizeof line, lines::kSyncFailedFormat, status.code());
-    OutputDebugStringA(line);
-  }
-  return status;
-}
 
 asf::Guid RandomFileId() {
   std::random_device random;
@@ -195,12 +114,12 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   ~Writer() override {
     {
       std::lock_guard<std::mutex> lock(mutex_);  // the sync thread may be noting
-      if (muxer_) {
-        muxer_.reset();
-        (void)sink_->Flush();  // nowhere to report a failure
+      if (file_.muxer) {
+        file_.muxer.reset();
+        (void)file_.sink->Flush();  // nowhere to report a failure
       }
     }
-    sync_.reset();  // before the sink it syncs
+    file_.sync.reset();  // before the sink it syncs
     ending_.reset();
   }
 
@@ -227,35 +146,24 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
 
  private:
   void* Find(REFIID iid) override;
-  bool writing() const { return muxer_ != nullptr; }
+  bool writing() const { return file_.muxer != nullptr; }
+  bool has_profile() const { return !streams_.empty(); }
   bool HasStream(WORD number) const;
   HRESULT BeginLocked();
-  bool EndLater();
   bool NoteDurable(uint64_t file, uint64_t durable);
-
-  // A file ended whose end the sync thread makes durable; the thread
-  // closes the file (sink and muxer) when it is done. Destroyed in member
-  // order backwards: the thread is waited for first.
-  struct Ending {
-    std::unique_ptr<asf::ByteSink> sink;
-    std::unique_ptr<asf::Muxer> muxer;
-    std::unique_ptr<SyncThread> sync;
-  };
 
   std::mutex mutex_;  // every method takes it: the writer may be shared across threads
   const WriterOptions options_;
   const std::shared_ptr<SamplePool> pool_;
-  bool has_profile_ = false;
-  std::vector<asf::StreamInfo> streams_;  // one input per stream, in profile order
+  // One input per stream, in profile order; none before a profile is set.
+  std::vector<asf::StreamInfo> streams_;
   std::basic_string<WCHAR> output_name_;
   std::basic_string<WCHAR> refused_name_;  // an output another writer held
   HRESULT begin_failure_told_ = S_OK;      // the last BeginWriting's failure, told in a line
   HeaderAttributes attributes_;
-  std::unique_ptr<asf::ByteSink> sink_;
-  std::unique_ptr<asf::Muxer> muxer_;  // set exactly while writing; refers to *sink_
-  std::unique_ptr<SyncThread> sync_;   // while writing, when syncing; refers to *sink_
-  bool end_later_ = false;             // while writing: EndWriting leaves the end to sync_
-  std::unique_ptr<Ending> ending_;     // after EndWriting, while or once the end is made durable
+  WrittenFile file_;                     // its muxer set exactly while writing
+  bool end_later_ = false;               // while writing: EndWriting leaves the end to file_.sync
+  std::unique_ptr<WrittenFile> ending_;  // after EndWriting, while or once its end is made durable
   QWORD media_end_ = 0;  // while writing: the latest end (time + duration) of a sample given
   uint64_t files_begun_ = 0;  // tells a sync thread's file from a later one
 };
@@ -302,7 +210,6 @@ HRESULT Writer::SetProfile(IWMProfile* profile) {
       streams.push_back(std::move(info));
     }
     streams_ = std::move(streams);
-    has_profile_ = true;
     return S_OK;
   });
 }
@@ -321,14 +228,14 @@ HRESULT Writer::SetOutputFilename(const WCHAR* filename) {
 HRESULT Writer::GetInputCount(DWORD* count) {
   if (count == nullptr) return E_POINTER;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!has_profile_) return NS_E_INVALID_REQUEST;
+  if (!has_profile()) return NS_E_INVALID_REQUEST;
   *count = static_cast<DWORD>(streams_.size());
   return S_OK;
 }
 
 HRESULT Writer::SetInputProps(DWORD input, IWMInputMediaProps* props) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!has_profile_ || writing()) return NS_E_INVALID_REQUEST;
+  if (!has_profile() || writing()) return NS_E_INVALID_REQUEST;
   if (input >= streams_.size()) return E_INVALIDARG;
   // Samples are written as given: an input format to encode from has no use.
   if (props != nullptr) return E_NOTIMPL;
@@ -337,7 +244,7 @@ HRESULT Writer::SetInputProps(DWORD input, IWMInputMediaProps* props) {
 
 HRESULT Writer::BeginWriting() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (writing() || !has_profile_ || output_name_.empty()) return NS_E_INVALID_REQUEST;
+  if (writing() || !has_profile() || output_name_.empty()) return NS_E_INVALID_REQUEST;
   const HRESULT hr = Guarded([&] { return BeginLocked(); });
   if (FAILED(hr) && hr != begin_failure_told_) {
     char line[96];
@@ -364,7 +271,7 @@ HRESULT Writer::BeginLocked() {
   const std::string name = WideToNarrow(output_name_.c_str());
   asf::Status error = asf::kFailed;
   std::unique_ptr<asf::ByteSink> sink = options_.open_sink(name, &error);
-  if (sink == nullptr && error == asf::kSharingViolation && Endings().WaitForAll()) {
+  if (sink == nullptr && error == asf::kSharingViolation && WaitForEndsInFlight()) {
     sink = options_.open_sink(name, &error);  // it may have been a file being ended
   }
   if (sink == nullptr) {
@@ -388,13 +295,13 @@ HRESULT Writer::BeginLocked() {
   end_later_ = end_later;
   const uint64_t file = ++files_begun_;
   if (syncing) {
-    sync_ = std::make_unique<SyncThread>(
+    file_.sync = std::make_unique<SyncThread>(
         *sink, interval, [](const char* line) { OutputDebugStringA(line); },
         [this, file](uint64_t durable) { return NoteDurable(file, durable); });
-    sync_->Written(sink->HandedOver());  // the header
+    file_.sync->Written(sink->HandedOver());  // the header
   }
-  sink_ = std::move(sink);
-  muxer_ = std::move(muxer);
+  file_.sink = std::move(sink);
+  file_.muxer = std::move(muxer);
   media_end_ = 0;
   return hr;
 }
@@ -402,56 +309,23 @@ HRESULT Writer::BeginLocked() {
 // The syncs run on the sync thread, or once the writer's lock is given
 // back: nothing that waits for the lock waits for the disk.
 HRESULT Writer::EndWriting() {
-  std::unique_ptr<asf::ByteSink> sink;
-  std::unique_ptr<asf::Muxer> muxer;  // goes before the sink it refers to
-  std::unique_ptr<SyncThread> sync;   // and this before both
+  WrittenFile ended;  // ended here, when not handed to its sync thread
   HRESULT hr = S_OK;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!writing()) return NS_E_INVALID_REQUEST;
-    hr = ToHresult(muxer_->End());
-    if (SUCCEEDED(hr)) hr = ToHresult(sink_->Flush());
-    if (end_later_ && EndLater()) return hr;
-    sink = std::move(sink_);
-    muxer = std::move(muxer_);
-    sync = std::move(sync_);
+    hr = ToHresult(file_.muxer->End());
+    if (SUCCEEDED(hr)) hr = ToHresult(file_.sink->Flush());
+    if (end_later_) {
+      std::unique_ptr<WrittenFile> ending = EndLater(file_);
+      if (ending != nullptr) {
+        ending_ = std::move(ending);
+        return hr;
+      }
+    }
+    ended = std::move(file_);
   }
-  // Ending here: as the sync thread would, on this thread (a writer that
-  // syncs as it ends, or no memory to hand the end over).
-  if (sync) {
-    sync->Finish();
-    const asf::Status confirmed = ConfirmEnd(*muxer);
-    if (asf::Failed(confirmed) && SUCCEEDED(hr)) hr = ToHresult(confirmed);
-    sync->Finish();
-  }
-  return hr;
-}
-
-// Hands the file, ended but not confirmed, to the sync thread, which
-// syncs, confirms, syncs and closes it. False, with nothing changed, when
-// there is no memory for it.
-bool Writer::EndLater() {
-  std::unique_ptr<Ending> ending(new (std::nothrow) Ending);
-  if (ending == nullptr) return false;
-  std::function<void()> confirm, close;
-  try {
-    confirm = [muxer = muxer_.get()] { (void)ConfirmEnd(*muxer); };
-    close = [ending = ending.get()] {
-      ending->muxer.reset();
-      ending->sink.reset();  // another writer may take the file now
-      Endings().Done();
-    };
-    Endings().Add();
-  } catch (const std::exception&) {  // no memory, or no lock to be had
-    return false;
-  }
-  sync_->Written(sink_->HandedOver());
-  ending->sink = std::move(sink_);
-  ending->muxer = std::move(muxer_);
-  ending->sync = std::move(sync_);
-  ending_ = std::move(ending);
-  ending_->sync->FinishThen(std::move(confirm), std::move(close));
-  return true;
+  return EndNow(ended, hr);
 }
 
 // On the sync thread, after a sync that worked: notes it in file number
@@ -461,7 +335,7 @@ bool Writer::EndLater() {
 bool Writer::NoteDurable(uint64_t file, uint64_t durable) {
   std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
   if (!lock.owns_lock()) return false;
-  if (muxer_ != nullptr && file == files_begun_) (void)muxer_->MarkDurable(durable);
+  if (file_.muxer != nullptr && file == files_begun_) (void)file_.muxer->MarkDurable(durable);
   return true;
 }
 
@@ -501,13 +375,13 @@ HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /
     // reference until they are written.
     sample->AddRef();
     asf::SampleHold hold([](void* held) { static_cast<INSSBuffer*>(held)->Release(); }, sample);
-    const HRESULT written = ToHresult(muxer_->WriteSample(stream_number, sample_time,
-                                                          sample_duration,
-                                                          (flags & WM_SF_CLEANPOINT) != 0, bytes,
-                                                          length, std::move(hold)));
-    if (sync_) {
-      sync_->Written(sink_->HandedOver());
-      (void)muxer_->MarkDurable(sync_->Durable());  // a note for a repair; nothing depends on it
+    const HRESULT written = ToHresult(
+        file_.muxer->WriteSample(stream_number, sample_time, sample_duration,
+                                 (flags & WM_SF_CLEANPOINT) != 0, bytes, length, std::move(hold)));
+    if (file_.sync) {
+      file_.sync->Written(file_.sink->HandedOver());
+      // A note for a repair; nothing depends on it.
+      (void)file_.muxer->MarkDurable(file_.sync->Durable());
     }
     return written;
   });

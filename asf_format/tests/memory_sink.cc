@@ -44,4 +44,26 @@ Status MemorySink::Truncate(uint64_t size) {
   return kOk;
 }
 
+Status MemoryRepairFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) {
+  if (offset > bytes.size() || size > bytes.size() - offset) {
+    read_past = true;
+    return kFailed;
+  }
+  if (size > 0) std::memcpy(data, bytes.data() + offset, size);
+  return kOk;
+}
+
+Status MemoryRepairFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+  if (++writes == fail_write) return kWriteFault;
+  if (offset + size > bytes.size()) bytes.resize(static_cast<size_t>(offset + size));
+  if (size > 0) std::memcpy(bytes.data() + offset, data, size);
+  return kOk;
+}
+
+Status MemoryRepairFile::Truncate(uint64_t size) {
+  if (++writes == fail_write) return kWriteFault;
+  bytes.resize(static_cast<size_t>(size));
+  return kOk;
+}
+
 }  // namespace kestrum::asf

@@ -1,5 +1,5 @@
 // A byte sink in memory, for the tests of the muxer and of what writes
-// through it.
+// through it, and a file to repair in memory.
 #pragma once
 
 #include <atomic>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "asf_format/byte_sink.h"
+#include "asf_format/repair.h"
 
 namespace kestrum::asf {
 
@@ -67,6 +68,23 @@ class SharedSink final : public ByteSink {
 
  private:
   std::shared_ptr<MemorySink> target_;
+};
+
+// A file to repair in memory. It counts the writes (truncations too), and
+// fails the one numbered `fail_write` (from 1; 0: none); a read past its
+// end fails and is noted in `read_past`.
+class MemoryRepairFile final : public RepairFile {
+ public:
+  explicit MemoryRepairFile(std::vector<uint8_t> b) : bytes(std::move(b)) {}
+  uint64_t Size() const override { return bytes.size(); }
+  Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override;
+  Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override;
+  Status Truncate(uint64_t size) override;
+  Status Sync() override { return kOk; }
+
+  std::vector<uint8_t> bytes;
+  size_t writes = 0, fail_write = 0;
+  bool read_past = false;
 };
 
 }  // namespace kestrum::asf

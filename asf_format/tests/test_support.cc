@@ -34,7 +34,7 @@ FileInfo VideoFileInfo(uint32_t packet_size) {
   info.title = u"My Title";
   info.description = u"My Description";
   StreamInfo video;
-  video.kind = StreamKind::kVideo;
+  video.kind = MediaKind::kVideo;
   video.number = kVideoStream;
   video.bitrate = 512'000;
   video.buffer_window_ms = 3000;
@@ -54,7 +54,7 @@ FileInfo VideoFileInfo(uint32_t packet_size) {
 
 void AddAudioStream(FileInfo& info) {
   StreamInfo audio;
-  audio.kind = StreamKind::kAudio;
+  audio.kind = MediaKind::kAudio;
   audio.number = kAudioStream;
   audio.bitrate = 128'000;
   audio.buffer_window_ms = 3000;
@@ -106,6 +106,17 @@ void WriteAll(Muxer& muxer, const std::vector<Sample>& samples, bool end) {
   if (end) {
     ASSERT_EQ(muxer.End(), kOk);
   }
+}
+
+std::vector<uint8_t> MuxedFile(const FileInfo& info, const std::vector<Sample>& samples, bool end,
+                               bool streamed) {
+  MemorySink sink;
+  sink.stream = streamed;
+  {
+    Muxer muxer(sink, info);
+    WriteAll(muxer, samples, end);
+  }
+  return sink.bytes;
 }
 
 std::string TempPath(const std::string& name) {

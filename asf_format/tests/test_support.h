@@ -74,6 +74,12 @@ struct HoldCount {
 };
 HoldCount HeldByWriteAll();
 
+// The file the muxer writes of `samples` in memory: ended, or with `end`
+// false left as a writer killed after its last sample leaves it; over a
+// sink that only appends (a pipe's) when `streamed`.
+std::vector<uint8_t> MuxedFile(const FileInfo& info, const std::vector<Sample>& samples,
+                               bool end = true, bool streamed = false);
+
 std::string TempPath(const std::string& name);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // Runs `command` through the shell; its standard output.

@@ -40,7 +40,7 @@ struct Accepted {
 
 StreamInfo Video(uint32_t bitrate) {
   StreamInfo video;
-  video.kind = StreamKind::kVideo;
+  video.kind = MediaKind::kVideo;
   video.number = 8;
   video.bitrate = bitrate;
   video.buffer_window_ms = 3000;
@@ -54,7 +54,7 @@ StreamInfo Video(uint32_t bitrate) {
 
 StreamInfo Audio() {
   StreamInfo audio;
-  audio.kind = StreamKind::kAudio;
+  audio.kind = MediaKind::kAudio;
   audio.number = 6;
   audio.bitrate = 128'000;
   audio.format.assign(18, 0);

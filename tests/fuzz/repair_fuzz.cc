@@ -16,12 +16,12 @@
 //  - a repair stopped at any write leaves a file the next repair ends byte
 //    for byte as the one not stopped.
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "asf_format/muxer.h"
 #include "asf_format/reader.h"
 #include "asf_format/repair.h"
+#include "asf_format/tests/memory_sink.h"
 #include "fuzz/fuzz_input.h"
 
 namespace {
@@ -31,35 +31,6 @@ using namespace kestrum::asf;
 
 constexpr size_t kMaxInput = size_t{1} << 20;
 constexpr uint64_t kPage = 4096;
-
-class MemoryFile final : public RepairFile {
- public:
-  explicit MemoryFile(std::vector<uint8_t> b) : bytes(std::move(b)), size_(bytes.size()) {}
-  uint64_t Size() const override { return size_; }
-  Status ReadAt(uint64_t offset, uint8_t* data, size_t size) override {
-    if (offset > bytes.size() || size > bytes.size() - offset) fuzz::Fail("a read past the file");
-    if (size > 0) std::memcpy(data, bytes.data() + offset, size);
-    return kOk;
-  }
-  Status WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
-    if (++writes == stop_at) return kWriteFault;
-    if (offset + size > bytes.size()) bytes.resize(static_cast<size_t>(offset + size));
-    if (size > 0) std::memcpy(bytes.data() + offset, data, size);
-    return kOk;
-  }
-  Status Truncate(uint64_t size) override {
-    if (++writes == stop_at) return kWriteFault;
-    bytes.resize(static_cast<size_t>(size));
-    return kOk;
-  }
-  Status Sync() override { return kOk; }
-
-  std::vector<uint8_t> bytes;
-  size_t writes = 0, stop_at = 0;  // the write that fails (0: none)
-
- private:
-  const uint64_t size_;
-};
 
 struct Sample {
   uint8_t stream;
@@ -134,7 +105,7 @@ bool ZeroPageAtRisk(const std::vector<uint8_t>& bytes, uint64_t at_risk) {
   return false;
 }
 
-void CheckRepaired(const std::vector<uint8_t>& before, const MemoryFile& file,
+void CheckRepaired(const std::vector<uint8_t>& before, const MemoryRepairFile& file,
                    const RepairReport& report) {
   // The padding of a packet the repair keeps as it was is not looked at (only
   // the last packet's is made zeros): a reader passes over it.
@@ -160,8 +131,9 @@ void CheckRepaired(const std::vector<uint8_t>& before, const MemoryFile& file,
   if (after.samples.size() < whole_before && !ZeroPageAtRisk(before, damage.at_risk)) {
     fuzz::Fail("a repair kept fewer whole samples than a strict reader got");
   }
-  MemoryFile again(file.bytes);
-  if (Repair(again, false).outcome != RepairOutcome::kWhole || again.writes != 0) {
+  MemoryRepairFile again(file.bytes);
+  if (Repair(again, false).outcome != RepairOutcome::kWhole || again.writes != 0 ||
+      again.read_past) {
     fuzz::Fail("a second repair changed a repaired file");
   }
 }
@@ -175,11 +147,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> rest = in.Rest();
   const std::vector<uint8_t> before(rest.begin(), rest.end());
 
-  MemoryFile checked(before);
+  MemoryRepairFile checked(before);
   const RepairReport check = Repair(checked, true);
-  MemoryFile file(before);
+  MemoryRepairFile file(before);
   const RepairReport report = Repair(file, false);
   if (checked.writes != 0) fuzz::Fail("a check wrote");
+  if (checked.read_past || file.read_past) fuzz::Fail("a read past the file");
   if (check.bytes_read > before.size() || report.bytes_read > before.size()) {
     fuzz::Fail("more bytes read than the file holds");
   }
@@ -195,13 +168,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckRepaired(before, file, report);
 
   if ((options & 1) == 0 || file.writes == 0) return 0;
-  MemoryFile stopped(before);
-  stopped.stop_at = 1 + (options >> 1) % file.writes;
+  MemoryRepairFile stopped(before);
+  stopped.fail_write = 1 + (options >> 1) % file.writes;
   if (Repair(stopped, false).outcome != RepairOutcome::kError) {
     fuzz::Fail("a failed write went untold");
   }
-  MemoryFile next(stopped.bytes);
+  MemoryRepairFile next(stopped.bytes);
   (void)Repair(next, false);
+  if (stopped.read_past || next.read_past) fuzz::Fail("a read past the file");
   if (next.bytes != file.bytes) fuzz::Fail("a repair stopped part way is not ended as a whole one");
   return 0;
 }

@@ -224,7 +224,7 @@ Bytes MuxerFile(uint32_t packet_size, bool audio, bool end, bool stream, size_t 
   info.streams.push_back(video);
   if (audio) {
     StreamInfo a;
-    a.kind = StreamKind::kAudio;
+    a.kind = MediaKind::kAudio;
     a.number = 6;
     a.format.assign(18, 0);
     info.streams.push_back(a);

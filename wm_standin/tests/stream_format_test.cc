@@ -36,7 +36,7 @@ TEST_P(VideoCodecDataTest, BitmapHeaderCarriesTheCodecData) {
   asf::StreamInfo info;
   ASSERT_EQ(DescribeStream(Stream(kWmMediaTypeVideo, type), &info), S_OK);
 
-  EXPECT_EQ(info.kind, asf::StreamKind::kVideo);
+  EXPECT_EQ(info.kind, asf::MediaKind::kVideo);
   EXPECT_EQ(info.number, 8);
   EXPECT_EQ(info.bitrate, 1013760u);
   EXPECT_EQ(info.buffer_window_ms, 3000u);
@@ -60,7 +60,7 @@ TEST(StreamFormatTest, AudioFormatIsCarriedVerbatim) {
   std::vector<uint8_t> block = WaveFormatBlock(4);
   asf::StreamInfo info;
   ASSERT_EQ(DescribeStream(Stream(kWmMediaTypeAudio, AudioMediaType(block)), &info), S_OK);
-  EXPECT_EQ(info.kind, asf::StreamKind::kAudio);
+  EXPECT_EQ(info.kind, asf::MediaKind::kAudio);
   EXPECT_EQ(info.format, block);
 }
 
