@@ -1,0 +1,503 @@
+#include "commands/convert_one.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "frame/cli.h"
+#include "report/diagnostic_watch.h"
+#include "io/input_file.h"
+#include "kestrum.h"
+#include "report/loss_summary.h"
+#include "io/output_path.h"
+#include "io/piece_reader.h"
+#include "report/progress.h"
+#include "quarnel.h"
+#include "io/segments.h"
+#include "io/stop_signals.h"
+#include "io/stream_relay.h"
+#include "asf_format/byte_sink.h"
+#include "base/bytes.h"
+#include "stream_format/file_header.h"
+#include "stream_format/stream_scanner.h"
+
+namespace kestrum_cli {
+
+namespace {
+
+// Bytes of the stored stream `path` that lie in no group, as the packet
+// source's scanner finds them.
+uint64_t SkippedBytes(const std::string& path) {
+  stream_format::StreamScanner scanner;
+  if (!scanner.Open(path.c_str())) return 0;
+  uint64_t skipped = 0;
+  for (stream_format::ScanEvent e = scanner.Next(); e.kind != stream_format::ScanEvent::Kind::kEnd;
+       e = scanner.Next()) {
+    if (e.kind == stream_format::ScanEvent::Kind::kSkipped) skipped += e.size;
+  }
+  return skipped;
+}
+
+// The conversion is one blocking call; while it runs, a second thread draws
+// progress from how far the packet source has handed out its stream
+// (QuarnelGetPosition) and from the packets the library has taken (the
+// file road's "0" lines: the header, then one a group, 40 ms of media each,
+// or a skipped stretch). `before`: bytes of the input that lie before the
+// stream the source reads, past its header (a later file of a series, whose
+// relayed stream begins with the header again).
+class InputWatch {
+ public:
+  InputWatch(uint64_t before, uint64_t input_size, const DiagnosticWatch& lines, bool allowed)
+      : before_(before), lines_(lines), progress_("convert", input_size, allowed) {
+    if (allowed && ::isatty(STDERR_FILENO) != 0) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        // No thread to be had (out of memory): the conversion goes on without it.
+      }
+    }
+  }
+  ~InputWatch() { Stop(); }
+  InputWatch(const InputWatch&) = delete;
+  InputWatch& operator=(const InputWatch&) = delete;
+
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    progress_.Finish();
+  }
+  double elapsed_seconds() const { return progress_.elapsed_seconds(); }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    uint64_t read = before_;
+    while (!wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stop_; })) {
+      const uint64_t packets = lines_.packets();
+      uint64_t position = 0;
+      // Until this conversion's first packet, the source may still tell
+      // where the one before ended.
+      if (packets > 0 && QuarnelGetPosition(1, &position) != 0) {
+        read = std::max(read, before_ + position);
+      }
+      const uint64_t frames = packets > 1 ? packets - 1 : 0;
+      progress_.Update(read, frames, static_cast<double>(frames) * 0.04);
+    }
+  }
+
+  uint64_t before_;
+  const DiagnosticWatch& lines_;
+  Progress progress_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// Results of TransferToAsf the program tells apart.
+constexpr int32_t kSharingViolation = static_cast<int32_t>(0x80070020u);
+constexpr int32_t kReadFault = static_cast<int32_t>(0x8007001Eu);
+
+ConvertOutcome Failed(int code, std::string message) {
+  ConvertOutcome outcome;
+  outcome.code = code;
+  outcome.message = std::move(message);
+  return outcome;
+}
+
+}  // namespace
+
+namespace {
+
+// The input, opened once by the program when it cannot be read twice (or
+// when it is to be cut into several files): its header read here, the rest
+// handed to the library through a relay.
+struct HeldInput {
+  std::unique_ptr<InputFile> file;
+  std::unique_ptr<PieceReader> reader;
+};
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Reads and checks the input's header: through the program's own open of a
+// regular file, which the library then opens again, or from `held`.
+ConvertOutcome CheckInput(const std::string& input, HeldInput* held, uint8_t (&header)[40]) {
+  std::string error;
+  if (held == nullptr) {
+    const int read = ReadStreamHeader(input, header, error);
+    if (read != kExitOk) return Failed(read, error);
+  } else {
+    held->file = std::make_unique<InputFile>(input);
+    if (held->file->fd() < 0) return Failed(kExitInput, held->file->OpenError());
+    held->reader = std::make_unique<PieceReader>(held->file->fd(), 0);
+    if (!held->reader->ReadHeader(header)) {
+      if (held->reader->failed()) return Failed(kExitInput, "cannot read '" + input + "'");
+      return Failed(kExitNotStream, "'" + input + "' is not a stream: fewer than its 40-byte header");
+    }
+  }
+  const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
+  if (!decoded.accepted()) {
+    return Failed(kExitNotStream,
+                  "'" + input + "' is not a stream: its header is refused: " + stream_format::RefusalText(decoded));
+  }
+  return {};
+}
+
+// Where one conversion writes: the name the library opens, and the one
+// messages give (the OUTPUT as given; "-" for standard output).
+struct Target {
+  std::string opened;
+  std::string shown;
+  bool standard_output = false;
+};
+
+// Set when the conversion is to end early: the relay stops reading.
+volatile std::sig_atomic_t g_relay_stop = 0;
+
+// In the signal handler: the packet source ends its stream at the next
+// packet (the file is then ended as at the stream's end), the relay stops.
+void EndOnSignal() {
+  g_relay_stop = 1;
+  QuarnelEndStream(1);
+}
+
+// After each of the library's lines: a signal noted before the source was
+// opened (which clears the mark) ends it now; and a reader of the output
+// that went away ends the conversion, since nothing more can be written.
+void EndEarlyWhenDue(const DiagnosticWatch& watch) {
+  const WriteFaults& faults = watch.faults();
+  if (StopOnSignals::signal() != 0 ||
+      (faults.writing_ended && faults.first_code == kBrokenPipeCode)) {
+    QuarnelEndStream(1);
+  }
+}
+
+// What a conversion ended by a signal holds, in one line.
+ConvertOutcome Stopped(int number, const Target& target, bool begun) {
+  const std::string by = std::string("stopped by ") + SignalName(number);
+  if (!begun) {
+    return Failed(128 + number, by + " before anything was written; " +
+                                    OutputInWords(target.shown) + " was left as it is");
+  }
+  struct stat info;
+  const bool file = ::stat(target.opened.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  return Failed(128 + number,
+                by + ": the conversion was ended, " + OutputInWords(target.shown) +
+                    " holds what came before" +
+                    (file ? " (" + FormatMegabytes(static_cast<uint64_t>(info.st_size)) + ", ended)"
+                          : ""));
+}
+
+// One call of TransferToAsf for `target`, with the checks around it;
+// `transfer` makes the call with the name to open. `relayed`: the reader
+// of the relay the library reads instead of `input` (which can then be
+// neither watched nor read a second time): --strict counts the bytes in no
+// group as they pass through it, and the caller fails on what was lost once
+// every file of the input is written; null for a stored stream, read again
+// to count them, and failed on here. `before`: the input's bytes before the
+// relayed stream, past its header (see InputWatch).
+ConvertOutcome TransferOne(const std::string& input, const Target& target,
+                           const ConvertOptions& options, const PieceReader* relayed,
+                           uint64_t before,
+                           const std::function<int32_t(const std::string&)>& transfer) {
+  // Standard output is whatever the shell made of it.
+  const OutputRefusal refused =
+      CheckOutput(target.opened, target.shown, {input},
+                  target.standard_output ? Overwrite::kAlways : options.overwrite,
+                  OutputKind::kAsf);
+  if (refused.code != kExitOk) return Failed(refused.code, refused.message);
+  const std::string in_use = InUseMessage(target.shown);
+
+  ConvertOutcome outcome;
+  const int64_t input_size = FileSize(input);
+  outcome.input_bytes = input_size > 0 ? static_cast<uint64_t>(input_size) : 0;
+  const uint64_t outside_before = relayed != nullptr ? relayed->outside_groups() : 0;
+  int32_t result = 0;
+  WriteFaults faults;
+  bool begun = false;
+  uint64_t refused_groups = 0;
+  {
+    DiagnosticWatch diagnostics(options.verbose);
+    diagnostics.AfterEachLine(&EndEarlyWhenDue);
+    InputWatch watch(before, outcome.input_bytes, diagnostics,
+                     options.progress && !options.verbose);
+    result = transfer(target.opened);
+    watch.Stop();
+    outcome.seconds = watch.elapsed_seconds();
+    faults = diagnostics.faults();
+    begun = diagnostics.packets() > 0;
+    refused_groups = diagnostics.refused_groups();
+  }
+  outcome.counts.faults = faults;
+  outcome.counts.refused_groups = refused_groups;
+  // A failure after the transfer still tells what was written and lost.
+  const auto failed = [&outcome](int code, std::string message) {
+    ConvertOutcome told = outcome;
+    told.code = code;
+    told.message = std::move(message);
+    return told;
+  };
+  if (target.standard_output) EndStandardOutput();
+  const int stop = StopOnSignals::signal();
+  if (stop != 0 && result >= 0) return Stopped(stop, target, begun && result != 0);
+  // Interrupted while the output was being opened (a FIFO nobody reads yet).
+  if (stop != 0 && !faults.any()) return Stopped(stop, target, false);
+  if (result == 0) {
+    return failed(kExitInput, "the library could not open '" + input +
+                                  "' (unreadable, being written by another program, or out of memory)");
+  }
+  if (result == kSharingViolation) return failed(kExitOutput, in_use);
+  if (result == kReadFault) {
+    const int64_t now = FileSize(input);
+    const std::string why = now >= 0 && now < input_size
+                                ? "'" + input + "' was cut shorter while it was read (another "
+                                  "program truncated it)"
+                                : "reading '" + input + "' failed part way";
+    return failed(kExitInput,
+                  why + ": " + OutputInWords(target.shown) + " holds what was read before, ended");
+  }
+  if (result < 0 && faults.writing_ended && faults.first_code == kBrokenPipeCode) {
+    return failed(kExitFailure, "writing " + OutputInWords(target.shown) +
+                                    " ended: its reader went away (broken pipe, 0x8007006D); "
+                                    "it was given every sample before");
+  }
+  if (result < 0 && faults.any()) {
+    return failed(kExitFailure, "writing " + OutputInWords(target.shown) + " failed: " +
+                                    DescribeWriteFaults(faults) +
+                                    "; the file holds every sample before, ended");
+  }
+  if (result < 0) {
+    return failed(DescribeResult(result).exit_code,
+                  "cannot convert into " + OutputInWords(target.shown) + ": " +
+                      DescribeCode(static_cast<uint32_t>(result)));
+  }
+  uint64_t skipped = 0;
+  if (options.strict) {
+    skipped = relayed != nullptr ? relayed->outside_groups() - outside_before : SkippedBytes(input);
+    outcome.counts.skipped_bytes = skipped;
+    outcome.counts.skipped_counted = true;
+  }
+  outcome.lost = DescribeLosses(LiveLosses{}, faults, skipped, refused_groups);
+  if (options.strict && relayed == nullptr && !outcome.lost.empty()) {
+    return failed(kExitFailure,
+                  OutputInWords(target.shown) + " was written, but " + outcome.lost + " (--strict)");
+  }
+  // Samples the writer refused are missing from a file that looks whole.
+  outcome.lost_fails = faults.refused() > 0;
+  struct stat info;
+  if (::stat(target.opened.c_str(), &info) != 0) {
+    return failed(kExitFailure,
+                  "the conversion ended but wrote no " + OutputInWords(target.shown) +
+                      " (see --verbose)");
+  }
+  outcome.streamed = !S_ISREG(info.st_mode);
+  outcome.output_bytes = outcome.streamed ? 0 : static_cast<uint64_t>(info.st_size);
+  if (options.sync && !outcome.streamed) {
+    const kestrum::asf::Status synced = kestrum::asf::SyncFile(target.opened);
+    if (kestrum::asf::Failed(synced)) {
+      return failed(kExitFailure, OutputInWords(target.shown) +
+                                      " was written, but making it durable (--sync) failed: " +
+                                      DescribeCode(synced.code()) +
+                                      "; it may not survive a power cut");
+    }
+  }
+  return outcome;
+}
+
+// The input opened once and relayed to one TransferToAsf a file: a new file,
+// named by `name`, at the first group that may start a recording once the
+// file holds `segment_ms` of media.
+ConvertOutcome ConvertRelayed(const std::string& input,
+                              const std::function<Target(uint64_t)>& name,
+                              uint64_t segment_ms, const ConvertOptions& options,
+                              std::vector<std::string>& outputs) {
+  uint8_t header[40];
+  HeldInput held;
+  ConvertOutcome checked = CheckInput(input, &held, header);
+  if (checked.code != kExitOk) return checked;
+  StreamRelay relay;
+  std::string error;
+  if (!relay.Make(error)) return Failed(kExitFailure, error);
+  PieceReader& reader = *held.reader;
+  reader.StopWhen(&g_relay_stop);
+  SegmentClock clock(SegmentClock::Road::kFile, kestrum::load_u16le(header + 16), segment_ms);
+  // The piece that begins the next file, read while this one was written.
+  const uint8_t* held_data = nullptr;
+  size_t held_size = 0;
+  bool ended = false;
+  const StreamRelay::NextPiece next = [&](const uint8_t*& data, size_t& size) {
+    if (held_data != nullptr) {
+      data = held_data;
+      size = held_size;
+      held_data = nullptr;
+      return true;
+    }
+    // Stopped: what was read part way is not handed on.
+    if (StopOnSignals::signal() != 0 || !reader.Next(data, size) || StopOnSignals::signal() != 0) {
+      ended = true;
+      return false;
+    }
+    if (clock.StartsNewFile(data, size)) {
+      held_data = data;
+      held_size = size;
+      return false;
+    }
+    return true;
+  };
+  ConvertOutcome total;
+  std::vector<std::string> lost;  // "NAME: lost: ..." for each file that lost anything
+  for (uint64_t number = 0; !ended && StopOnSignals::signal() == 0; ++number) {
+    const Target target = name(number);
+    const FileId id = IdOfPath(target.opened);
+    for (const std::string& earlier : outputs) {  // no file of a series is written twice
+      if (id == IdOfPath(earlier)) {
+        return Failed(kExitUsage, "OUTPUT '" + target.shown +
+                                      "' is a file this series has written already");
+      }
+    }
+    // The piece held back begins this file; the relay sends the header again.
+    const uint64_t before =
+        reader.consumed() - (held_data != nullptr ? held_size : 0) - sizeof header;
+    ConvertOutcome one = TransferOne(input, target, options, &reader, before, [&](const std::string& out) {
+      return relay.Run(header, next, [&] {
+        return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
+      }, &g_relay_stop);
+    });
+    total.counts.Add(one.counts);
+    if (one.code > 128) outputs.push_back(target.shown);  // stopped: it holds what came before
+    if (one.code != kExitOk) {
+      one.counts = total.counts;
+      return one;
+    }
+    if (!one.lost.empty()) lost.push_back(target.shown + ": " + one.lost);
+    total.lost = one.lost;  // as it is when this file is the only one
+    outputs.push_back(target.shown);
+    total.lost_fails = total.lost_fails || one.lost_fails;
+    total.output_bytes += one.output_bytes;
+    total.streamed = total.streamed || one.streamed;
+    total.seconds += one.seconds;
+    if (held_data == nullptr) ended = true;  // no next file begun
+  }
+  // A signal between two files: the series ends with the one before.
+  if (StopOnSignals::signal() != 0 && !ended && !outputs.empty()) {
+    return Stopped(StopOnSignals::signal(), name(outputs.size() - 1), true);
+  }
+  total.input_bytes = reader.consumed();
+  if (reader.failed()) {
+    const std::string what =
+        reader.out_of_memory() ? "out of memory reading '" + input + "'"
+        : reader.shrank()
+            ? "'" + input + "' was cut shorter while it was read (another program truncated it)"
+            : "reading '" + input + "' failed part way";
+    return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
+                  what + ": what was read before is in '" + outputs.back() + "', ended");
+  }
+  if (outputs.size() > 1) {
+    total.lost.clear();
+    for (const std::string& l : lost) total.lost += (total.lost.empty() ? "" : "; ") + l;
+  }
+  if (options.strict && !total.lost.empty()) {
+    const std::string written = outputs.size() == 1 ? OutputInWords(outputs[0]) + " was written"
+                                                    : std::to_string(outputs.size()) +
+                                                          " files were written";
+    ConvertOutcome failed = Failed(kExitFailure, written + ", but " + total.lost + " (--strict)");
+    failed.files_told = true;
+    failed.counts = total.counts;
+    return failed;
+  }
+  return total;
+}
+
+// The output as the command line gives it: "-" is standard output.
+bool TargetOf(const std::string& output, Target& target, ConvertOutcome& refused) {
+  target = Target{output, output, output == "-"};
+  if (!target.standard_output) return true;
+  std::string error;
+  const int code = StandardOutput(false, target.opened, error);
+  if (code == kExitOk) return true;
+  refused = Failed(code, error);
+  return false;
+}
+
+}  // namespace
+
+ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
+                          const ConvertOptions& options) {
+  (void)QuarnelEndStream(0);  // binds it now rather than first in a signal handler
+  const StopOnSignals signals(&EndOnSignal);
+  Target target;
+  ConvertOutcome refused;
+  uint8_t header[40];
+  if (IsRegularFile(input)) {
+    ConvertOutcome checked = CheckInput(input, nullptr, header);
+    if (checked.code != kExitOk) return checked;
+    if (!TargetOf(output, target, refused)) return refused;
+    return TransferOne(input, target, options, nullptr, 0, [&](const std::string& out) {
+      return TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), out.c_str());
+    });
+  }
+  // A FIFO, a pipe, a device: read once, by the program, and relayed.
+  if (!TargetOf(output, target, refused)) return refused;
+  std::vector<std::string> outputs;
+  return ConvertRelayed(input, [&target](uint64_t) { return target; }, UINT64_MAX, options,
+                        outputs);
+}
+
+ConvertOutcome ConvertSegments(const std::string& input, const OutputPattern& pattern,
+                               uint64_t segment_ms, const ConvertOptions& options,
+                               std::vector<std::string>& outputs) {
+  if (options.overwrite == Overwrite::kSameKind) {
+    std::string foreign = ForeignInSeries(pattern, OutputKind::kAsf, {input});
+    if (!foreign.empty()) return Failed(kExitOutput, std::move(foreign));
+  }
+  (void)QuarnelEndStream(0);
+  const StopOnSignals signals(&EndOnSignal);
+  return ConvertRelayed(
+      input,
+      [&pattern](uint64_t number) {
+        const std::string name = pattern.Name(number);
+        return Target{name, name, false};
+      },
+      segment_ms, options, outputs);
+}
+
+ConvertOutcome ForBatch(ConvertOutcome outcome, const std::string& output) {
+  if (outcome.code != kExitOk) return outcome;
+  outcome.message = outcome.lost;
+  if (outcome.lost_fails) {
+    outcome.code = kExitFailure;
+    outcome.message = "'" + output + "' was written, but " + outcome.lost;
+  }
+  return outcome;
+}
+
+std::string DescribeConverted(const std::string& input, const std::string& output,
+                              const ConvertOutcome& outcome) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f s", outcome.seconds);
+  // What went into a stream (a pipe, a FIFO, a device) cannot be told here.
+  const std::string written =
+      outcome.streamed ? "" : FormatMegabytes(outcome.output_bytes) + " written, ";
+  return "converted " + input + " -> " + (output == "-" ? "standard output" : output) + ": " +
+         FormatMegabytes(outcome.input_bytes) + " read, " + written + seconds + ", " +
+         FormatRate(outcome.input_bytes, outcome.seconds);
+}
+
+}  // namespace kestrum_cli

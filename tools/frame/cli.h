@@ -1,0 +1,134 @@
+// The program's frame, what every command shares: exit codes, error
+// messages, the command line, the results of the library in words, and
+// binary mode for streams. The diagnostic watch: diagnostic_watch.h; the
+// line of what was lost: loss_summary.h; the inputs: input_file.h; the
+// outputs: output_path.h; the status line: progress.h.
+#pragma once
+
+#include <fcntl.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "frame/args.h"
+#include "io/output_path.h"
+
+namespace kestrum::stream_format {}
+
+namespace kestrum_cli {
+
+namespace stream_format = kestrum::stream_format;
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitFailure = 1,    // the work itself failed (conversion, writing)
+  kExitUsage = 2,      // bad command line
+  kExitInput = 3,      // the input is missing or unreadable
+  kExitNotStream = 4,  // the input is not a stream (or not a readable ASF file)
+  kExitOutput = 5,     // the output cannot be written
+};
+
+// Exit codes as the help texts list them.
+extern const char kExitCodesHelp[];
+
+// Prints "kestrum COMMAND: MESSAGE" on stderr and returns `code`. The
+// message may hold names and other outside text: it is printed escaped
+// (escape.h), and kept as it is.
+int Fail(const std::string& command, int code, const std::string& message);
+
+// Standard output could not be written (a full disk, a descriptor closed,
+// a write error): says so once, with the cause in words, and returns
+// kExitOutput (later calls only return it). A reader that went away (a
+// broken pipe: `kestrum inspect ... | head`) wanted no more, and is no
+// failure: kExitOk. Call it right after the write or flush that failed,
+// while errno holds the cause.
+int StandardOutputFailed(const std::string& command);
+// The same for a failure whose cause, `error`, was kept. With `data` the
+// bytes were the command's product (inspect --masked): a reader that went
+// away cut them short, and that fails too.
+int StandardOutputFailed(const std::string& command, int error, bool data = false);
+// fflush(stdout) for a line that should be seen at once; the cause of a
+// failure is kept for FinishStandardOutput.
+void FlushStandardOutput();
+// At the end of every command: standard output flushed and closed; a
+// failure to write any of it that was not told yet is told
+// (StandardOutputFailed). Returns `code`, or kExitOutput in place of kExitOk.
+int FinishStandardOutput(const std::string& command, int code);
+
+// A usage error: the message, then a pointer to --help.
+int UsageError(const std::string& command, const std::string& message);
+
+// While one is alive, the messages Fail and UsageError print are kept too,
+// in order (for the JSON of inspect and of --report-json).
+class KeptMessages {
+ public:
+  KeptMessages();
+  ~KeptMessages();
+  KeptMessages(const KeptMessages&) = delete;
+  KeptMessages& operator=(const KeptMessages&) = delete;
+  const std::vector<std::string>& lines() const { return lines_; }
+  static void Keep(const std::string& message);
+
+ private:
+  KeptMessages* outer_;
+  std::vector<std::string> lines_;
+};
+
+// Parses a command's arguments into `args`. Returns the exit code to end
+// with when the command is done already: a usage error, or --help printed
+// (`help` and the exit codes). nullopt: go on with `args`.
+std::optional<int> ParseCommandLine(const std::string& command,
+                                    const std::vector<std::string>& argv,
+                                    const std::vector<OptionSpec>& options, const char* help,
+                                    Args& args);
+
+// The HRESULT of a write to a pipe or FIFO whose reader has gone.
+inline constexpr uint32_t kBrokenPipeCode = 0x8007006Du;
+
+// What a result of the library (an HRESULT, or TransferToAsf's 0) means in
+// words, and the exit code it ends the program with.
+struct ResultMeaning {
+  int exit_code;
+  std::string text;  // "disk full", "name longer than 259 bytes", ...
+};
+ResultMeaning DescribeResult(int32_t result);
+// A status code with its words, as every message gives one:
+// "disk full (or the file size limit reached) (0x80070070)".
+std::string DescribeCode(uint32_t code);
+
+// Why a system call failed (its errno), in words: with the status code
+// where the program has one ("disk full (or the file size limit reached)
+// (0x80070070)", "too many open files (0x80070004)"), else as the system
+// says it.
+std::string ErrnoInWords(int error);
+
+// The longest output name the library takes, in bytes, and its result for
+// a longer one.
+inline constexpr size_t kMaxOutputName = 259;
+inline constexpr int32_t kNameTooLongResult = static_cast<int32_t>(0x800700CEu);
+
+// -n/--no-overwrite and -y/--overwrite, the options of commands that write
+// one OUTPUT. Overwriting is the default.
+inline const OptionSpec kNoOverwriteOption = {"no-overwrite", false, 'n'};
+inline const OptionSpec kOverwriteOption = {"overwrite", false, 'y'};
+inline const OptionSpec kStrictOption = {"strict", false, 0};
+// Usage error text when both are given; "" otherwise.
+std::string OverwriteConflict(const Args& args);
+// What the command line asks for: -n kNever, -y kAlways, else kSameKind.
+Overwrite OverwriteOf(const Args& args);
+
+// Streams are bytes: on Windows, files opened with ::open and the standard
+// streams must be in binary mode (no line-ending translation, no stop at
+// 0x1A). kOpenBinary is the flag for ::open; SetBinaryMode switches an open
+// descriptor. Both do nothing elsewhere.
+#ifdef _WIN32
+inline constexpr int kOpenBinary = O_BINARY;
+#else
+inline constexpr int kOpenBinary = 0;
+#endif
+void SetBinaryMode(int fd);
+
+}  // namespace kestrum_cli
