@@ -10,6 +10,7 @@
 #include "frame/cli.h"
 #include "commands/commands.h"
 #include "frame/escape.h"
+#include "io/standard_output.h"
 #include "io/stop_signals.h"
 
 namespace {

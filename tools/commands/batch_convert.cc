@@ -20,6 +20,7 @@
 #include "frame/cli.h"
 #include "commands/convert_one.h"
 #include "frame/escape.h"
+#include "io/standard_output.h"
 #include "report/json_output.h"
 #include "io/output_path.h"
 #include "io/stop_signals.h"

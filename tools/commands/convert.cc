@@ -12,6 +12,7 @@
 #include "commands/commands.h"
 #include "commands/convert_one.h"
 #include "frame/escape.h"
+#include "io/output_kind.h"
 #include "report/json_output.h"
 #include "kestrum.h"
 #include "io/segments.h"

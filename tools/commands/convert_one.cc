@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "frame/cli.h"
+#include "io/standard_output.h"
 #include "report/diagnostic_watch.h"
 #include "io/input_file.h"
 #include "kestrum.h"

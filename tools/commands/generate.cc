@@ -8,7 +8,9 @@
 #include "frame/cli.h"
 #include "commands/commands.h"
 #include "frame/escape.h"
+#include "io/output_kind.h"
 #include "io/output_path.h"
+#include "io/standard_output.h"
 #include "report/progress.h"
 #include "commands/stream_generator.h"
 

@@ -14,6 +14,7 @@
 #include "commands/commands.h"
 #include "io/input_file.h"
 #include "commands/inspect_halves.h"
+#include "io/standard_output.h"
 #include "report/json_document.h"
 #include "report/json_output.h"
 

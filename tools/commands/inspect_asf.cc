@@ -22,6 +22,7 @@
 #include "frame/cli.h"
 #include "frame/escape.h"
 #include "commands/inspect_halves.h"
+#include "io/standard_output.h"
 #include "report/json_document.h"
 #include "report/json_output.h"
 

@@ -11,6 +11,7 @@
 #include "frame/escape.h"
 #include "io/input_file.h"
 #include "commands/inspect_halves.h"
+#include "io/standard_output.h"
 #include "report/json_document.h"
 #include "report/json_output.h"
 #include "stream_format/group_scan.h"

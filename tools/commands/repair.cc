@@ -12,6 +12,7 @@
 #include "commands/commands.h"
 #include "frame/escape.h"
 #include "io/output_path.h"
+#include "io/standard_output.h"
 #include "report/progress.h"
 
 namespace kestrum_cli {

@@ -11,9 +11,6 @@
 #include <fcntl.h>
 #include <io.h>
 #else
-#include <poll.h>
-#include <unistd.h>
-
 #include "asf_format/errno_status.h"
 #endif
 
@@ -50,58 +47,6 @@ int Fail(const std::string& command, int code, const std::string& message) {
   KeptMessages::Keep(message);
   PrintMessage(command, message, "\n");
   return code;
-}
-
-namespace {
-// Whether standard output is a pipe whose reader went away (for a failed
-// write whose cause was not kept).
-bool ReaderGone() {
-#ifdef _WIN32
-  return false;
-#else
-  pollfd out{STDOUT_FILENO, POLLOUT, 0};
-  return ::poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0;
-#endif
-}
-
-bool g_stdout_failure_told = false;
-int g_stdout_error = 0;  // the cause of the first failed FlushStandardOutput
-}  // namespace
-
-void FlushStandardOutput() {
-  if (std::fflush(stdout) != 0 && g_stdout_error == 0) g_stdout_error = errno;
-}
-
-int StandardOutputFailed(const std::string& command) {
-  return StandardOutputFailed(command, errno);
-}
-
-int StandardOutputFailed(const std::string& command, int error, bool data) {
-  if (error == 0 && ReaderGone()) error = EPIPE;
-  const bool closed = StandardOutputWasClosed() || error == EBADF;
-  const bool reader_gone = !closed && error == EPIPE;
-  // A reader of a report that went away (`| head`) wanted no more.
-  if (reader_gone && !data) return kExitOk;
-  if (g_stdout_failure_told) return kExitOutput;
-  g_stdout_failure_told = true;
-  const std::string why = closed        ? "it is closed"
-                          : reader_gone ? "its reader went away (broken pipe)"
-                          : error != 0  ? std::strerror(error)
-                                        : "a write failed";
-  return Fail(command, kExitOutput, "cannot write the standard output: " + why);
-}
-
-int FinishStandardOutput(const std::string& command, int code) {
-  // A write that failed earlier leaves the stream's error set (and may have
-  // dropped what it held): its cause is the flush's, or an earlier one's.
-  bool failed = std::ferror(stdout) != 0;
-  int error = 0;
-  if (std::fflush(stdout) != 0) failed = true, error = errno;
-  if (failed && error == 0) error = g_stdout_error != 0 ? g_stdout_error : ReaderGone() ? EPIPE : 0;
-  if (std::fclose(stdout) != 0 && !failed) failed = true, error = errno;
-  if (!failed) return code;
-  const int told = StandardOutputFailed(command, error);
-  return code == kExitOk ? told : code;
 }
 
 int UsageError(const std::string& command, const std::string& message) {
@@ -181,18 +126,6 @@ std::string ErrnoInWords(int error) {
   }
 #endif
   return std::strerror(error);
-}
-
-Overwrite OverwriteOf(const Args& args) {
-  if (args.Has(kNoOverwriteOption.name)) return Overwrite::kNever;
-  return args.Has(kOverwriteOption.name) ? Overwrite::kAlways : Overwrite::kSameKind;
-}
-
-std::string OverwriteConflict(const Args& args) {
-  if (args.Has(kNoOverwriteOption.name) && args.Has(kOverwriteOption.name)) {
-    return "-n/--no-overwrite and -y/--overwrite exclude each other";
-  }
-  return "";
 }
 
 #ifdef _WIN32

@@ -1,8 +1,9 @@
 // The program's frame, what every command shares: exit codes, error
 // messages, the command line, the results of the library in words, and
-// binary mode for streams. The diagnostic watch: diagnostic_watch.h; the
-// line of what was lost: loss_summary.h; the inputs: input_file.h; the
-// outputs: output_path.h; the status line: progress.h.
+// binary mode for streams. Standard output: io/standard_output.h; the
+// inputs: io/input_file.h; the outputs: io/output_path.h; the diagnostic
+// watch: report/diagnostic_watch.h; the line of what was lost:
+// report/loss_summary.h; the status line: report/progress.h.
 #pragma once
 
 #include <fcntl.h>
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include "frame/args.h"
-#include "io/output_path.h"
 
 namespace kestrum::stream_format {}
 
@@ -38,25 +38,6 @@ extern const char kExitCodesHelp[];
 // message may hold names and other outside text: it is printed escaped
 // (escape.h), and kept as it is.
 int Fail(const std::string& command, int code, const std::string& message);
-
-// Standard output could not be written (a full disk, a descriptor closed,
-// a write error): says so once, with the cause in words, and returns
-// kExitOutput (later calls only return it). A reader that went away (a
-// broken pipe: `kestrum inspect ... | head`) wanted no more, and is no
-// failure: kExitOk. Call it right after the write or flush that failed,
-// while errno holds the cause.
-int StandardOutputFailed(const std::string& command);
-// The same for a failure whose cause, `error`, was kept. With `data` the
-// bytes were the command's product (inspect --masked): a reader that went
-// away cut them short, and that fails too.
-int StandardOutputFailed(const std::string& command, int error, bool data = false);
-// fflush(stdout) for a line that should be seen at once; the cause of a
-// failure is kept for FinishStandardOutput.
-void FlushStandardOutput();
-// At the end of every command: standard output flushed and closed; a
-// failure to write any of it that was not told yet is told
-// (StandardOutputFailed). Returns `code`, or kExitOutput in place of kExitOk.
-int FinishStandardOutput(const std::string& command, int code);
 
 // A usage error: the message, then a pointer to --help.
 int UsageError(const std::string& command, const std::string& message);
@@ -110,15 +91,8 @@ std::string ErrnoInWords(int error);
 inline constexpr size_t kMaxOutputName = 259;
 inline constexpr int32_t kNameTooLongResult = static_cast<int32_t>(0x800700CEu);
 
-// -n/--no-overwrite and -y/--overwrite, the options of commands that write
-// one OUTPUT. Overwriting is the default.
-inline const OptionSpec kNoOverwriteOption = {"no-overwrite", false, 'n'};
-inline const OptionSpec kOverwriteOption = {"overwrite", false, 'y'};
+// --strict: anything lost fails the command.
 inline const OptionSpec kStrictOption = {"strict", false, 0};
-// Usage error text when both are given; "" otherwise.
-std::string OverwriteConflict(const Args& args);
-// What the command line asks for: -n kNever, -y kAlways, else kSameKind.
-Overwrite OverwriteOf(const Args& args);
 
 // Streams are bytes: on Windows, files opened with ::open and the standard
 // streams must be in binary mode (no line-ending translation, no stop at

@@ -99,4 +99,16 @@ std::string ForeignOutput(const std::string& opened, const std::string& shown, O
   return "";
 }
 
+Overwrite OverwriteOf(const Args& args) {
+  if (args.Has(kNoOverwriteOption.name)) return Overwrite::kNever;
+  return args.Has(kOverwriteOption.name) ? Overwrite::kAlways : Overwrite::kSameKind;
+}
+
+std::string OverwriteConflict(const Args& args) {
+  if (args.Has(kNoOverwriteOption.name) && args.Has(kOverwriteOption.name)) {
+    return "-n/--no-overwrite and -y/--overwrite exclude each other";
+  }
+  return "";
+}
+
 }  // namespace kestrum_cli

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "frame/cli.h"
+#include "io/standard_output.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -122,18 +123,6 @@ bool OutputInUse(const std::string& path) {
   return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-int StandardOutput(bool descriptor_ok, std::string& name, std::string& error) {
-  if (StandardOutputIsTerminal(error)) return kExitUsage;
-  name.clear();
-  if (descriptor_ok) return kExitOk;
-  error = "writing to standard output ('-') is not supported on Windows";
-  return kExitUsage;
-}
-
-void EndStandardOutput() {}
-
-void KeepStandardDescriptorsOpen() {}
-bool StandardOutputWasClosed() { return false; }
 #else
 FileId IdOfPath(const std::string& path) {
   struct stat info;
@@ -159,72 +148,6 @@ bool OutputInUse(const std::string& path) {
   return taken;
 }
 
-namespace {
-bool g_stdout_closed = false;  // at the start, KeepStandardDescriptorsOpen found it so
-}  // namespace
-
-bool StandardOutputWasClosed() { return g_stdout_closed; }
-
-void KeepStandardDescriptorsOpen() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    if (fd == STDOUT_FILENO) g_stdout_closed = true;
-    int ends[2];
-    if (::pipe(ends) != 0) return;
-    // Reads of standard input find its end; writes to the others fail.
-    const int keep = fd == STDIN_FILENO ? ends[0] : ends[1];
-    const int other = fd == STDIN_FILENO ? ends[1] : ends[0];
-    if (keep != fd) {
-      ::dup2(keep, fd);  // also closes `other` when it got this number
-      ::close(keep);
-    }
-    if (other != fd) ::close(other);
-  }
-}
-
-int StandardOutput(bool descriptor_ok, std::string& name, std::string& error) {
-  if (StandardOutputIsTerminal(error)) return kExitUsage;
-  const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
-  struct stat info;
-  if (g_stdout_closed || flags < 0 || ::fstat(STDOUT_FILENO, &info) != 0) {
-    error = "standard output is closed: nothing was written";
-    return kExitOutput;
-  }
-  const char* why = "; an output must begin its file, and what the file holds is not cut away: "
-                    "nothing was written";
-  if ((flags & O_APPEND) != 0) {
-    error = std::string("standard output is opened for appending ('>>')") + why;
-    return kExitOutput;
-  }
-  if (S_ISREG(info.st_mode)) {
-    const off_t at = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
-    const uint64_t held = static_cast<uint64_t>(std::max<off_t>(info.st_size, at > 0 ? at : 0));
-    if (held > 0) {
-      error = "standard output is a file that holds " + std::to_string(held) + " bytes" + why;
-      return kExitOutput;
-    }
-  }
-  if (S_ISSOCK(info.st_mode)) {
-    // A socket cannot be opened again by a name.
-    if (descriptor_ok) {
-      name.clear();
-      return kExitOk;
-    }
-    error = "standard output is a socket, which the library cannot open: pipe it through cat";
-    return kExitOutput;
-  }
-  // A new open of the same file or pipe: locked for this writer alone, as
-  // any output is.
-  name = "/dev/stdout";
-  return kExitOk;
-}
-
-void EndStandardOutput() {
-  struct stat info;
-  if (::fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode)) {
-    (void)::lseek(STDOUT_FILENO, 0, SEEK_END);
-  }
-}
 #endif
 
 FileId IdOfInput(const std::string& input) {
@@ -232,12 +155,6 @@ FileId IdOfInput(const std::string& input) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) { return IdOfPath(a) == IdOfPath(b); }
-
-bool StandardOutputIsTerminal(std::string& error) {
-  if (::isatty(STDOUT_FILENO) == 0) return false;
-  error = "standard output is a terminal: redirect it to a file or a pipe";
-  return true;
-}
 
 bool CheckOutputWritable(const std::string& path, std::string& error) {
   struct stat info;

@@ -89,30 +89,4 @@ std::unique_ptr<kestrum::asf::ByteSink> OpenCheckedOutput(const std::string& out
                                                           Overwrite overwrite,
                                                           OutputRefusal& refused);
 
-// An OUTPUT of "-": standard output. Returns kExitOk with the name it is
-// opened by (empty: written through the descriptor itself, where it cannot
-// be opened by a name: a socket; only where `descriptor_ok`), kExitUsage
-// for a terminal, or kExitOutput with `error` for what would lose bytes: a
-// file opened for appending ('>>') or one that holds bytes already (an
-// output must begin its file, and those bytes are not cut away), or a
-// standard output that is closed.
-int StandardOutput(bool descriptor_ok, std::string& name, std::string& error);
-
-// At the program's start: a standard descriptor that is closed (0, 1 or
-// 2) is given the end of a pipe of its own, so that no file the program
-// opens takes its number (and gets the program's messages written into
-// it); standard output found closed is then refused as an output.
-void KeepStandardDescriptorsOpen();
-// True when KeepStandardDescriptorsOpen found standard output closed.
-bool StandardOutputWasClosed();
-
-// After writing through StandardOutput's name: standard output's own offset
-// is moved to the end of a file written so, so that whatever the shell
-// writes next follows the output instead of overwriting it.
-void EndStandardOutput();
-
-// True, with `error` set, when standard output is a terminal: the program
-// writes no binary data to one.
-bool StandardOutputIsTerminal(std::string& error);
-
 }  // namespace kestrum_cli

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "commands/convert_one.h"
 #include "io/output_path.h"
+#include "report/outcome.h"
 
 namespace kestrum_cli {
 
