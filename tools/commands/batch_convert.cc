@@ -280,7 +280,7 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
 #ifndef _WIN32
   const int stop = StopOnSignals::signal();
   if (stop != 0 && done < total) {
-    std::printf("; stopped by %s: %zu not begun", SignalName(stop), total - done);
+    std::printf("; %s: %zu not begun", StoppedBy(stop).c_str(), total - done);
   }
 #else
   const int stop = 0;

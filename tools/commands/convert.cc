@@ -108,8 +108,7 @@ int ConvertSingle(const std::string& input, const std::string& output_arg,
   options.progress = true;
   const ConvertOutcome outcome = ConvertOne(input, output_arg, options);
   conversions.push_back(ConversionJson(input, {output_arg}, outcome));
-  if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
-  if (outcome.code != kExitOk) return Fail(command, outcome.code, outcome.message);
+  if (outcome.code != kExitOk) return Refuse(command, outcome.code, outcome.message);
   // Standard output carries the file: the report goes to stderr then.
   std::fprintf(to_stdout ? stderr : stdout, "%s\n",
                Escaped(DescribeConverted(input, output_arg, outcome)).c_str());

@@ -14,21 +14,23 @@
 #include <system_error>
 #include <thread>
 
+#include "asf_format/byte_sink.h"
+#include "asf_format/status.h"
+#include "base/bytes.h"
 #include "frame/cli.h"
-#include "io/standard_output.h"
-#include "report/diagnostic_watch.h"
+#include "frame/results.h"
 #include "io/input_file.h"
-#include "kestrum.h"
-#include "report/loss_summary.h"
 #include "io/output_path.h"
 #include "io/piece_reader.h"
-#include "report/progress.h"
-#include "quarnel.h"
 #include "io/segments.h"
+#include "io/standard_output.h"
 #include "io/stop_signals.h"
 #include "io/stream_relay.h"
-#include "asf_format/byte_sink.h"
-#include "base/bytes.h"
+#include "kestrum.h"
+#include "quarnel.h"
+#include "report/diagnostic_watch.h"
+#include "report/loss_summary.h"
+#include "report/progress.h"
 #include "stream_format/file_header.h"
 #include "stream_format/stream_scanner.h"
 
@@ -109,10 +111,6 @@ class InputWatch {
   std::thread thread_;
 };
 
-// Results of TransferToAsf the program tells apart.
-constexpr int32_t kSharingViolation = static_cast<int32_t>(0x80070020u);
-constexpr int32_t kReadFault = static_cast<int32_t>(0x8007001Eu);
-
 ConvertOutcome Failed(int code, std::string message) {
   ConvertOutcome outcome;
   outcome.code = code;
@@ -150,14 +148,11 @@ ConvertOutcome CheckInput(const std::string& input, HeldInput* held, uint8_t (&h
     held->reader = std::make_unique<PieceReader>(held->file->fd(), 0);
     if (!held->reader->ReadHeader(header)) {
       if (held->reader->failed()) return Failed(kExitInput, "cannot read '" + input + "'");
-      return Failed(kExitNotStream, "'" + input + "' is not a stream: fewer than its 40-byte header");
+      return Failed(kExitNotStream, ShortHeaderMessage(input));
     }
   }
   const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
-  if (!decoded.accepted()) {
-    return Failed(kExitNotStream,
-                  "'" + input + "' is not a stream: its header is refused: " + stream_format::RefusalText(decoded));
-  }
+  if (!decoded.accepted()) return Failed(kExitNotStream, RefusedHeaderMessage(input, decoded));
   return {};
 }
 
@@ -184,26 +179,23 @@ void EndOnSignal() {
 // that went away ends the conversion, since nothing more can be written.
 void EndEarlyWhenDue(const DiagnosticWatch& watch) {
   const WriteFaults& faults = watch.faults();
-  if (StopOnSignals::signal() != 0 ||
-      (faults.writing_ended && faults.first_code == kBrokenPipeCode)) {
+  if (StopOnSignals::signal() != 0 || faults.reader_gone()) {
     QuarnelEndStream(1);
   }
 }
 
 // What a conversion ended by a signal holds, in one line.
 ConvertOutcome Stopped(int number, const Target& target, bool begun) {
-  const std::string by = std::string("stopped by ") + SignalName(number);
   if (!begun) {
-    return Failed(128 + number, by + " before anything was written; " +
+    return Failed(128 + number, StoppedBy(number) + " before anything was written; " +
                                     OutputInWords(target.shown) + " was left as it is");
   }
   struct stat info;
   const bool file = ::stat(target.opened.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  return Failed(128 + number,
-                by + ": the conversion was ended, " + OutputInWords(target.shown) +
-                    " holds what came before" +
-                    (file ? " (" + FormatMegabytes(static_cast<uint64_t>(info.st_size)) + ", ended)"
-                          : ""));
+  return Failed(
+      128 + number,
+      EndedBySignal(number, "the conversion", OutputInWords(target.shown)) +
+          (file ? " (" + FormatMegabytes(static_cast<uint64_t>(info.st_size)) + ", ended)" : ""));
 }
 
 // One call of TransferToAsf for `target`, with the checks around it;
@@ -264,24 +256,22 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
     return failed(kExitInput, "the library could not open '" + input +
                                   "' (unreadable, being written by another program, or out of memory)");
   }
-  if (result == kSharingViolation) return failed(kExitOutput, in_use);
-  if (result == kReadFault) {
+  if (static_cast<uint32_t>(result) == kestrum::asf::kSharingViolation.code()) {
+    return failed(kExitOutput, in_use);
+  }
+  if (static_cast<uint32_t>(result) == kReadFault.code()) {
     const int64_t now = FileSize(input);
     const std::string why = now >= 0 && now < input_size
-                                ? "'" + input + "' was cut shorter while it was read (another "
-                                  "program truncated it)"
+                                ? CutShorterMessage(input)
                                 : "reading '" + input + "' failed part way";
     return failed(kExitInput,
                   why + ": " + OutputInWords(target.shown) + " holds what was read before, ended");
   }
-  if (result < 0 && faults.writing_ended && faults.first_code == kBrokenPipeCode) {
-    return failed(kExitFailure, "writing " + OutputInWords(target.shown) +
-                                    " ended: its reader went away (broken pipe, 0x8007006D); "
-                                    "it was given every sample before");
+  if (result < 0 && faults.reader_gone()) {
+    return failed(kExitFailure, ReaderWentAway(target.shown));
   }
   if (result < 0 && faults.any()) {
-    return failed(kExitFailure, "writing " + OutputInWords(target.shown) + " failed: " +
-                                    DescribeWriteFaults(faults) +
+    return failed(kExitFailure, WritingFailed(target.shown, faults) +
                                     "; the file holds every sample before, ended");
   }
   if (result < 0) {
@@ -366,13 +356,8 @@ ConvertOutcome ConvertRelayed(const std::string& input,
   std::vector<std::string> lost;  // "NAME: lost: ..." for each file that lost anything
   for (uint64_t number = 0; !ended && StopOnSignals::signal() == 0; ++number) {
     const Target target = name(number);
-    const FileId id = IdOfPath(target.opened);
-    for (const std::string& earlier : outputs) {  // no file of a series is written twice
-      if (id == IdOfPath(earlier)) {
-        return Failed(kExitUsage, "OUTPUT '" + target.shown +
-                                      "' is a file this series has written already");
-      }
-    }
+    const OutputRefusal repeat = RepeatInSeries(target.opened, outputs);
+    if (repeat.code != kExitOk) return Failed(repeat.code, repeat.message);
     // The piece held back begins this file; the relay sends the header again.
     const uint64_t before =
         reader.consumed() - (held_data != nullptr ? held_size : 0) - sizeof header;
@@ -402,11 +387,9 @@ ConvertOutcome ConvertRelayed(const std::string& input,
   }
   total.input_bytes = reader.consumed();
   if (reader.failed()) {
-    const std::string what =
-        reader.out_of_memory() ? "out of memory reading '" + input + "'"
-        : reader.shrank()
-            ? "'" + input + "' was cut shorter while it was read (another program truncated it)"
-            : "reading '" + input + "' failed part way";
+    const std::string what = reader.out_of_memory() ? "out of memory reading '" + input + "'"
+                             : reader.shrank()      ? CutShorterMessage(input)
+                                                    : "reading '" + input + "' failed part way";
     return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
                   what + ": what was read before is in '" + outputs.back() + "', ended");
   }

@@ -291,8 +291,7 @@ int RunExtract(const std::vector<std::string>& argv) {
   OutputRefusal refused;
   const std::unique_ptr<asf::ByteSink> sink =
       OpenCheckedOutput(output, {input}, OverwriteOf(args), refused);
-  if (sink == nullptr && refused.code == kExitUsage) return UsageError(command, refused.message);
-  if (sink == nullptr) return Fail(command, refused.code, refused.message);
+  if (sink == nullptr) return Refuse(command, refused.code, refused.message);
 
   // A signal ends the copy between groups: OUT ends with a whole group.
   const StopOnSignals signals;
@@ -313,7 +312,7 @@ int RunExtract(const std::vector<std::string>& argv) {
                 static_cast<unsigned long long>(counts.samples), FormatMegabytes(out.bytes()).c_str());
   if (const int number = StopOnSignals::signal(); number != 0) {
     return Fail(command, 128 + number,
-                std::string("stopped by ") + SignalName(number) + ": " + OutputInWords(output) +
+                StoppedBy(number) + ": " + OutputInWords(output) +
                     " holds the stream up to the last whole group, " + summary);
   }
 

@@ -190,8 +190,7 @@ int RunGenerate(const std::vector<std::string>& argv) {
   OutputRefusal refused;
   const std::unique_ptr<kestrum::asf::ByteSink> sink =
       OpenCheckedOutput(output, {}, OverwriteOf(args), refused);
-  if (sink == nullptr && refused.code == kExitUsage) return UsageError(command, refused.message);
-  if (sink == nullptr) return Fail(command, refused.code, refused.message);
+  if (sink == nullptr) return Refuse(command, refused.code, refused.message);
 
   Progress progress("generate", options.frames * AverageGroupBytes(options), true);
   GenerateSummary summary;

@@ -91,8 +91,7 @@ int InspectOne(const std::string& command, const std::string& path, const Inspec
     }
     kestrum::stream_format::StreamScanner scanner;
     if (!scanner.OpenDescriptor(in.fd())) {
-      return Fail(command, kExitNotStream,
-                  "'" + path + "' is not a stream: fewer than its 40-byte header");
+      return Fail(command, kExitNotStream, ShortHeaderMessage(path));
     }
     if (kestrum::asf::IsAsfHeader(scanner.header())) {
       // An ASF file on a pipe: its reader seeks, so it is held in a
@@ -135,8 +134,7 @@ int InspectOne(const std::string& command, const std::string& path, const Inspec
   if (asf) return InspectAsf(command, path, nullptr, r.json, r.samples_to());
   kestrum::stream_format::StreamScanner scanner;
   if (!scanner.Open(path.c_str())) {
-    return Fail(command, kExitNotStream,
-                "'" + path + "' is not a stream: fewer than its 40-byte header");
+    return Fail(command, kExitNotStream, ShortHeaderMessage(path));
   }
   return InspectStream(command, path, scanner, r.limit, r.json == nullptr, r.json, r.groups_to());
 }

@@ -14,25 +14,27 @@
 #include <utility>
 #include <vector>
 
+#include "asf_format/status.h"
+#include "commands/commands.h"
 #include "frame/args.h"
 #include "frame/cli.h"
-#include "commands/commands.h"
-#include "io/output_kind.h"
-#include "io/standard_output.h"
-#include "report/diagnostic_watch.h"
 #include "frame/escape.h"
+#include "frame/results.h"
 #include "io/group_follower.h"
 #include "io/input_file.h"
-#include "report/json_output.h"
-#include "kestrum.h"
-#include "report/loss_summary.h"
+#include "io/output_kind.h"
+#include "io/output_path.h"
 #include "io/piece_reader.h"
 #include "io/piece_sender.h"
-#include "io/output_path.h"
+#include "io/segments.h"
+#include "io/standard_output.h"
+#include "io/stop_signals.h"
+#include "kestrum.h"
+#include "report/diagnostic_watch.h"
+#include "report/json_output.h"
+#include "report/loss_summary.h"
 #include "report/outcome.h"
 #include "report/progress.h"
-#include "io/segments.h"
-#include "io/stop_signals.h"
 #include "stream_format/file_header.h"
 
 namespace kestrum_cli {
@@ -299,8 +301,7 @@ std::optional<int> Recording::OpenInput() {
   std::string error;
   if (request_.to_stdout()) {
     const int code = StandardOutput(false, output_name_, error);
-    if (code == kExitUsage) return UsageError(kCommand, error);
-    if (code != kExitOk) return Fail(kCommand, code, error);
+    if (code != kExitOk) return Refuse(kCommand, code, error);
   }
   in_.emplace(input);
   if (in_->fd() < 0) return Fail(kCommand, kExitInput, in_->OpenError());
@@ -319,39 +320,32 @@ std::optional<int> Recording::OpenInput() {
   if (!reader_->ReadHeader(header_)) {
     if (reader_->out_of_memory()) return Fail(kCommand, kExitFailure, "out of memory");
     if (reader_->failed()) return Fail(kCommand, kExitInput, "cannot read '" + input + "'");
-    return Fail(kCommand, kExitNotStream,
-                "'" + input + "' is not a stream: fewer than its 40-byte header");
+    return Fail(kCommand, kExitNotStream, ShortHeaderMessage(input));
   }
   decoded_ = stream_format::DecodeFileHeader(header_);
   if (!decoded_.accepted()) {
-    return Fail(kCommand, kExitNotStream,
-                "'" + input + "' is not a stream: its header is refused: " +
-                    stream_format::RefusalText(decoded_));
+    return Fail(kCommand, kExitNotStream, RefusedHeaderMessage(input, decoded_));
   }
   // The live road would drop every piece without saying why.
   if (output_name_.size() > kMaxOutputName) {
     return Fail(kCommand, kExitOutput,
-                "cannot write '" + output_name_ + "': " +
-                    DescribeCode(static_cast<uint32_t>(kNameTooLongResult)));
+                "cannot write '" + output_name_ +
+                    "': " + DescribeCode(kestrum::asf::kFileNameTooLong.code()));
   }
   return std::nullopt;
 }
 
 bool Recording::BeginFile() {
-  const FileId id = IdOfPath(output_name_);
-  bool again = false;
-  for (const std::string& earlier : files_) again = again || id == IdOfPath(earlier);
+  const OutputRefusal repeat = RepeatInSeries(output_name_, files_);
   // Standard output is whatever the shell made of it: never refused by -n.
   const OutputRefusal checked =
-      again ? OutputRefusal{kExitUsage, "OUTPUT '" + output_name_ +
-                                            "' is a file this series has written already"}
-            : CheckOutput(output_name_, shown(), {request_.input},
-                          request_.to_stdout() ? Overwrite::kAlways : request_.overwrite,
-                          OutputKind::kAsf);
-  if (checked.code == kExitUsage) {
-    refused_ = UsageError(kCommand, checked.message);
-  } else if (checked.code != kExitOk) {
-    refused_ = Fail(kCommand, checked.code, checked.message);
+      repeat.code != kExitOk
+          ? repeat
+          : CheckOutput(output_name_, shown(), {request_.input},
+                        request_.to_stdout() ? Overwrite::kAlways : request_.overwrite,
+                        OutputKind::kAsf);
+  if (checked.code != kExitOk) {
+    refused_ = Refuse(kCommand, checked.code, checked.message);
   } else if ((handle_ = CreateRecordInstance()) == nullptr) {
     refused_ = Fail(kCommand, kExitFailure, "the library made no instance (out of memory)");
   } else if (StartRecord(handle_, output_name_.c_str(), 0, 0) == 0) {
@@ -465,9 +459,8 @@ int Recording::StopAndReport() {
   if (StopOnSignals::signal() != 0) {
     const int number = StopOnSignals::signal();
     Fail(kCommand, 128 + number,
-         std::string("stopped by ") + SignalName(number) + ": the recording was ended, " +
-             OutputInWords(request_.segmented ? files_.back() : output) +
-             " holds what came before" +
+         EndedBySignal(number, "the recording",
+                       OutputInWords(request_.segmented ? files_.back() : output)) +
              fault_note);
     return 128 + number;
   }
@@ -475,8 +468,8 @@ int Recording::StopAndReport() {
   if (reader_->failed()) {
     if (reader_->shrank()) {
       return Fail(kCommand, kExitInput,
-                  "'" + input + "' was cut shorter while it was read (another program truncated "
-                  "it): what came before was recorded; the rest is lost" + fault_note);
+                  CutShorterMessage(input) + ": what came before was recorded; the rest is lost" +
+                      fault_note);
     }
     if (reader_->out_of_memory()) {
       return Fail(
@@ -486,21 +479,19 @@ int Recording::StopAndReport() {
     return Fail(kCommand, kExitInput,
                 "reading '" + input + "' failed; what came before was recorded" + fault_note);
   }
-  if (faults.writing_ended && faults.first_code == kBrokenPipeCode) {
+  if (faults.reader_gone()) {
     return Fail(kCommand, kExitFailure,
-                "writing " + OutputInWords(shown()) +
-                    " ended: its reader went away (broken pipe, 0x8007006D); it was given every "
-                    "sample before, and the recording was stopped");
+                ReaderWentAway(shown()) + ", and the recording was stopped");
   }
   if (faults.writing_ended) {
     return Fail(kCommand, kExitFailure,
-                "writing " + OutputInWords(shown()) + " failed: " + DescribeWriteFaults(faults) +
+                WritingFailed(shown(), faults) +
                     "; a stream cannot be cut back, so writing ended there and the recording "
                     "was stopped");
   }
   if (faults.any()) {
     return Fail(kCommand, kExitFailure,
-                "writing " + OutputInWords(output) + " failed: " + DescribeWriteFaults(faults) +
+                WritingFailed(output, faults) +
                     "; the recording went on, and the file holds the rest, ended");
   }
   if (const auto gone = MadeFileGone()) return *gone;

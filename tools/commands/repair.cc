@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "frame/args.h"
 #include "asf_format/repair.h"
-#include "frame/cli.h"
 #include "commands/commands.h"
+#include "frame/args.h"
+#include "frame/cli.h"
 #include "frame/escape.h"
+#include "frame/results.h"
 #include "io/output_path.h"
 #include "io/standard_output.h"
 #include "report/progress.h"

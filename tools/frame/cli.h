@@ -1,9 +1,10 @@
 // The program's frame, what every command shares: exit codes, error
-// messages, the command line, the results of the library in words, and
-// binary mode for streams. Standard output: io/standard_output.h; the
-// inputs: io/input_file.h; the outputs: io/output_path.h; the diagnostic
-// watch: report/diagnostic_watch.h; the line of what was lost:
-// report/loss_summary.h; the status line: report/progress.h.
+// messages, the command line, and binary mode for streams. The results of
+// the library in words: frame/results.h; standard output:
+// io/standard_output.h; the inputs: io/input_file.h; the outputs:
+// io/output_path.h; the diagnostic watch: report/diagnostic_watch.h; the
+// line of what was lost: report/loss_summary.h; the status line:
+// report/progress.h.
 #pragma once
 
 #include <fcntl.h>
@@ -42,6 +43,10 @@ int Fail(const std::string& command, int code, const std::string& message);
 // A usage error: the message, then a pointer to --help.
 int UsageError(const std::string& command, const std::string& message);
 
+// Ends `command` with `code` and `message`: a usage error (UsageError) when
+// `code` is kExitUsage, else as Fail.
+int Refuse(const std::string& command, int code, const std::string& message);
+
 // While one is alive, the messages Fail and UsageError print are kept too,
 // in order (for the JSON of inspect and of --report-json).
 class KeptMessages {
@@ -65,31 +70,6 @@ std::optional<int> ParseCommandLine(const std::string& command,
                                     const std::vector<std::string>& argv,
                                     const std::vector<OptionSpec>& options, const char* help,
                                     Args& args);
-
-// The HRESULT of a write to a pipe or FIFO whose reader has gone.
-inline constexpr uint32_t kBrokenPipeCode = 0x8007006Du;
-
-// What a result of the library (an HRESULT, or TransferToAsf's 0) means in
-// words, and the exit code it ends the program with.
-struct ResultMeaning {
-  int exit_code;
-  std::string text;  // "disk full", "name longer than 259 bytes", ...
-};
-ResultMeaning DescribeResult(int32_t result);
-// A status code with its words, as every message gives one:
-// "disk full (or the file size limit reached) (0x80070070)".
-std::string DescribeCode(uint32_t code);
-
-// Why a system call failed (its errno), in words: with the status code
-// where the program has one ("disk full (or the file size limit reached)
-// (0x80070070)", "too many open files (0x80070004)"), else as the system
-// says it.
-std::string ErrnoInWords(int error);
-
-// The longest output name the library takes, in bytes, and its result for
-// a longer one.
-inline constexpr size_t kMaxOutputName = 259;
-inline constexpr int32_t kNameTooLongResult = static_cast<int32_t>(0x800700CEu);
 
 // --strict: anything lost fails the command.
 inline const OptionSpec kStrictOption = {"strict", false, 0};

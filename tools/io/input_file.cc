@@ -39,8 +39,7 @@ int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string
     got += static_cast<size_t>(n);
   }
   if (got < sizeof header) {
-    error = "'" + path + "' is not a stream: " + std::to_string(got) +
-            " bytes, fewer than its 40-byte header";
+    error = ShortHeaderMessage(path, got);
     return kExitNotStream;
   }
   return kExitOk;
@@ -194,6 +193,22 @@ int64_t FileSize(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
   return static_cast<int64_t>(info.st_size);
+}
+
+std::string ShortHeaderMessage(const std::string& input, std::optional<size_t> held) {
+  return "'" + input +
+         "' is not a stream: " + (held ? std::to_string(*held) + " bytes, " : std::string()) +
+         "fewer than its 40-byte header";
+}
+
+std::string RefusedHeaderMessage(const std::string& input,
+                                 const kestrum::stream_format::DecodedHeader& decoded) {
+  return "'" + input + "' is not a stream: its header is refused: " +
+         kestrum::stream_format::RefusalText(decoded);
+}
+
+std::string CutShorterMessage(const std::string& input) {
+  return "'" + input + "' was cut shorter while it was read (another program truncated it)";
 }
 
 }  // namespace kestrum_cli

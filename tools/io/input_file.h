@@ -2,8 +2,12 @@
 // held under a shared lock while read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "stream_format/file_header.h"
 
 namespace kestrum_cli {
 
@@ -59,5 +63,15 @@ int64_t FileSize(const std::string& path);
 // Returns kExitOk, kExitInput (cannot open or read, or another program is
 // writing it: `error` says why) or kExitNotStream (fewer than 40 bytes).
 int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string& error);
+
+// "'IN' is not a stream: fewer than its 40-byte header"; with `held`, the
+// bytes it holds: "'IN' is not a stream: 12 bytes, fewer than its 40-byte
+// header".
+std::string ShortHeaderMessage(const std::string& input, std::optional<size_t> held = std::nullopt);
+// "'IN' is not a stream: its header is refused: " and why.
+std::string RefusedHeaderMessage(const std::string& input,
+                                 const kestrum::stream_format::DecodedHeader& decoded);
+// "'IN' was cut shorter while it was read (another program truncated it)".
+std::string CutShorterMessage(const std::string& input);
 
 }  // namespace kestrum_cli

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "frame/cli.h"
+#include "frame/results.h"
 #include "io/standard_output.h"
 
 #ifdef _WIN32

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "frame/cli.h"
 #include "io/output_path.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/start_rule.h"
@@ -159,6 +160,16 @@ bool ParseTime(const std::string& text, uint64_t& ns) {
 }
 
 }  // namespace
+
+OutputRefusal RepeatInSeries(const std::string& name, const std::vector<std::string>& written) {
+  const FileId id = IdOfPath(name);
+  for (const std::string& earlier : written) {
+    if (id == IdOfPath(earlier)) {
+      return {kExitUsage, "OUTPUT '" + name + "' is a file this series has written already"};
+    }
+  }
+  return {};
+}
 
 bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::string& error) {
   const bool negative = !text.empty() && text[0] == '-';

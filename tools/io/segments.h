@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/output_kind.h"
+#include "io/output_path.h"
 
 namespace kestrum_cli {
 
@@ -34,6 +35,11 @@ class OutputPattern {
 // left to the check that refuses it as such.
 std::string ForeignInSeries(const OutputPattern& pattern, OutputKind kind,
                             const std::vector<std::string>& inputs);
+
+// No file of a series is written twice: refused as a usage error ("OUTPUT
+// 'NAME' is a file this series has written already") when `name` is one of
+// `written`, the series' files so far, under any name; else not refused.
+OutputRefusal RepeatInSeries(const std::string& name, const std::vector<std::string>& written);
 
 // Parses --segment-time: seconds, whole or with a fraction, above 0.
 bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::string& error);

@@ -61,6 +61,12 @@ const char* SignalName(int number) {
   }
 }
 
+std::string StoppedBy(int number) { return std::string("stopped by ") + SignalName(number); }
+
+std::string EndedBySignal(int number, const std::string& work, const std::string& output) {
+  return StoppedBy(number) + ": " + work + " was ended, " + output + " holds what came before";
+}
+
 void IgnoreFatalSignals() {
 #ifndef _WIN32
   std::signal(SIGPIPE, SIG_IGN);

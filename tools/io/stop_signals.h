@@ -6,6 +6,7 @@
 #pragma once
 
 #include <csignal>
+#include <string>
 
 namespace kestrum_cli {
 
@@ -38,6 +39,11 @@ class StopOnSignals {
 
 // "SIGINT", "SIGTERM", "SIGHUP", or "a signal".
 const char* SignalName(int number);
+// "stopped by SIGINT": how the line of work that a signal ended begins.
+std::string StoppedBy(int number);
+// "stopped by SIGINT: the recording was ended, 'OUT' holds what came
+// before", for `work` "the recording" and `output` "'OUT'".
+std::string EndedBySignal(int number, const std::string& work, const std::string& output);
 
 // What the program never lets end it, set once at its start: SIGPIPE (a
 // reader of standard error or of an output that went away is an error of

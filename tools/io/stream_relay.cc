@@ -17,6 +17,8 @@
 #include <system_error>
 #include <thread>
 
+#include "asf_format/status.h"
+
 namespace kestrum_cli {
 
 #ifdef _WIN32
@@ -45,7 +47,7 @@ constexpr int kPollMs = 50;
 void Wake(int) {}
 
 // What a conversion that cannot be relayed for want of descriptors returns.
-constexpr int32_t kTooManyOpenFiles = static_cast<int32_t>(0x80070004u);
+constexpr int32_t kTooManyOpenFiles = static_cast<int32_t>(kestrum::asf::kTooManyOpenFiles.code());
 
 // Whether both ends of the FIFO can be opened: with one descriptor free, the
 // packet source would take it and wait in its open for a writer that never

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "asf_format/status.h"
+
 namespace kestrum_cli {
 
 // What the writer told of write faults on the diagnostic lines (its
@@ -25,6 +27,10 @@ struct WriteFaults {
   uint64_t refused_other = 0;      // for another reason
   bool any() const { return outages > 0 || no_index; }
   uint64_t refused() const { return refused_too_large + refused_no_memory + refused_other; }
+  // Writing ended because the output's reader went away (a pipe or FIFO).
+  bool reader_gone() const {
+    return writing_ended && first_code == kestrum::asf::kBrokenPipe.code();
+  }
 };
 
 // What the live road dropped, as its diagnostic lines tell it

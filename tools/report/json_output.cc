@@ -11,6 +11,7 @@
 
 #include "frame/cli.h"
 #include "frame/escape.h"
+#include "frame/results.h"
 #include "report/loss_summary.h"
 
 namespace kestrum_cli {

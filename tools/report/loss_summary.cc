@@ -4,8 +4,10 @@
 #include <utility>
 #include <vector>
 
-#include "frame/cli.h"
+#include "asf_format/status.h"
 #include "diagnostics/lines.h"
+#include "frame/results.h"
+#include "io/output_path.h"
 
 namespace kestrum_cli {
 
@@ -45,6 +47,15 @@ std::string DescribeWriteFaults(const WriteFaults& faults) {
   AddRefused(faults, refused);
   for (const std::string& part : refused) text += "; " + part;
   return text;
+}
+
+std::string WritingFailed(const std::string& shown, const WriteFaults& faults) {
+  return "writing " + OutputInWords(shown) + " failed: " + DescribeWriteFaults(faults);
+}
+
+std::string ReaderWentAway(const std::string& shown) {
+  return "writing " + OutputInWords(shown) + " ended: its reader went away (broken pipe, " +
+         CodeText(kestrum::asf::kBrokenPipe.code()) + "); it was given every sample before";
 }
 
 std::string DescribeLosses(const LiveLosses& live, const WriteFaults& faults,

@@ -16,6 +16,13 @@ namespace kestrum_cli {
 // memory)").
 std::string DescribeWriteFaults(const WriteFaults& faults);
 
+// "writing 'OUT' failed: " and the faults in words (DescribeWriteFaults);
+// `shown` names the output as given ("-" standard output).
+std::string WritingFailed(const std::string& shown, const WriteFaults& faults);
+// "writing 'OUT' ended: its reader went away (broken pipe, 0x8007006D); it
+// was given every sample before": what WriteFaults::reader_gone() means.
+std::string ReaderWentAway(const std::string& shown);
+
 // One line naming what was lost, "" when nothing was: the live road's
 // drops, the writer's lost and refused samples, `skipped_bytes` (bytes of
 // the input in no group, where the caller knows them) and `refused_groups`
