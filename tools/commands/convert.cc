@@ -1,6 +1,7 @@
 // kestrum convert: the file road, TransferToAsf, for one stream or a batch.
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -101,110 +102,134 @@ const std::vector<OptionSpec> kOptions = {
 
 constexpr uint64_t kMaxJobs = 256;
 
-int ConvertSingle(const std::string& input, const std::string& output_arg,
-                  ConvertOptions options, std::vector<Json>& conversions) {
-  const std::string command = "convert";
-  const bool to_stdout = output_arg == "-";
-  options.progress = true;
-  const ConvertOutcome outcome = ConvertOne(input, output_arg, options);
-  conversions.push_back(ConversionJson(input, {output_arg}, outcome));
-  if (outcome.code != kExitOk) return Refuse(command, outcome.code, outcome.message);
+constexpr char kCommand[] = "convert";
+
+// What the command line asks for: one conversion, a series of files, or a
+// batch into a folder.
+struct ConvertRequest {
+  enum class Road { kOne, kSeries, kBatch };
+  Road road = Road::kOne;
+  std::vector<std::string> inputs;  // kOne and kSeries: exactly one
+  std::string output;               // kOne: OUTPUT ("-": standard output)
+  OutputPattern pattern;            // kSeries: the files' names
+  uint64_t segment_ms = 0;          // kSeries: --segment-time
+  std::string output_dir;           // kBatch: -o, or a last argument that names a folder
+  uint64_t jobs = 1;                // kBatch: -j
+  ConvertOptions options;
+};
+
+// Where the outputs go, and which road: -o or a last argument that names a
+// folder is a batch, --segment-time a series.
+std::optional<int> ParseRoad(const Args& args, ConvertRequest& request) {
+  std::vector<std::string>& inputs = request.inputs;
+  if (auto value = args.Value("output-dir")) {
+    request.output_dir = *value;
+  } else if (inputs.size() >= 2 && !inputs.back().empty() &&
+             (IsFolder(inputs.back()) || inputs.back().back() == '/')) {
+    request.output_dir = inputs.back();
+    inputs.pop_back();
+  }
+  std::string error;
+  if (auto value = args.Value("segment-time")) {
+    if (!request.output_dir.empty() || inputs.size() != 2) {
+      return UsageError(kCommand, "--segment-time takes one INPUT and one OUTPUT_PATTERN");
+    }
+    if (!ParseSegmentTime(*value, request.segment_ms, error) ||
+        !request.pattern.Parse(inputs[1], error)) {
+      return UsageError(kCommand, error);
+    }
+    request.road = ConvertRequest::Road::kSeries;
+    inputs.pop_back();
+  } else if (request.output_dir.empty()) {
+    if (inputs.size() != 2) return UsageError(kCommand, "expected INPUT and OUTPUT");
+    request.output = inputs[1];
+    inputs.pop_back();
+  } else {
+    if (inputs.empty()) return UsageError(kCommand, "expected INPUT files or folders");
+    request.road = ConvertRequest::Road::kBatch;
+  }
+  return std::nullopt;
+}
+
+// Reads the options and arguments into `request` (the command line was
+// read, and the report checked, before: its usage errors go into the
+// report). An exit code when the command ends here: a usage error.
+std::optional<int> ParseRequest(const Args& args, ConvertRequest& request) {
+  std::string error;
+  if (auto value = args.Value("jobs")) {
+    if (!ParseUnsigned(*value, 1, kMaxJobs, "--jobs", request.jobs, error)) {
+      return UsageError(kCommand, error);
+    }
+  }
+  if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
+    return UsageError(kCommand, conflict);
+  }
+  ConvertOptions& options = request.options;
+  options.verbose = args.Has("verbose");
+  options.overwrite = OverwriteOf(args);
+  options.strict = args.Has(kStrictOption.name);
+  options.sync = args.Has("sync");
+  request.inputs = args.positionals();
+  if (const auto done = ParseRoad(args, request)) return done;
+  // A status line for one conversion or a series; a batch's children draw none.
+  options.progress = request.road != ConvertRequest::Road::kBatch;
+  return std::nullopt;
+}
+
+int ConvertSingle(const ConvertRequest& request, std::vector<Json>& conversions) {
+  const std::string& input = request.inputs[0];
+  const std::string& output = request.output;
+  if (IsFolder(input)) return Fail(kCommand, kExitInput, FolderInputMessage(input));
+  const ConvertOutcome outcome = ConvertOne(input, output, request.options);
+  conversions.push_back(ConversionJson(input, {output}, outcome));
+  if (outcome.code != kExitOk) return Refuse(kCommand, outcome.code, outcome.message);
   // Standard output carries the file: the report goes to stderr then.
-  std::fprintf(to_stdout ? stderr : stdout, "%s\n",
-               Escaped(DescribeConverted(input, output_arg, outcome)).c_str());
-  if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
+  std::fprintf(output == "-" ? stderr : stdout, "%s\n",
+               Escaped(DescribeConverted(input, output, outcome)).c_str());
+  if (!outcome.lost.empty()) Fail(kCommand, kExitOk, outcome.lost);
   return outcome.lost_fails ? kExitFailure : kExitOk;
 }
 
-int ConvertIntoSegments(const std::string& input, const std::string& pattern_text,
-                        const std::string& seconds, ConvertOptions options,
-                        std::vector<Json>& conversions) {
-  const std::string command = "convert";
-  std::string error;
-  uint64_t segment_ms = 0;
-  OutputPattern pattern;
-  if (!ParseSegmentTime(seconds, segment_ms, error) || !pattern.Parse(pattern_text, error)) {
-    return UsageError(command, error);
-  }
-  if (IsFolder(input)) return Fail(command, kExitInput, FolderInputMessage(input));
-  options.progress = true;
+int ConvertIntoSegments(const ConvertRequest& request, std::vector<Json>& conversions) {
+  const std::string& input = request.inputs[0];
+  if (IsFolder(input)) return Fail(kCommand, kExitInput, FolderInputMessage(input));
   std::vector<std::string> outputs;
-  const ConvertOutcome outcome = ConvertSegments(input, pattern, segment_ms, options, outputs);
+  const ConvertOutcome outcome =
+      ConvertSegments(input, request.pattern, request.segment_ms, request.options, outputs);
   conversions.push_back(ConversionJson(input, outputs, outcome));
-  if (outcome.code == kExitUsage) return UsageError(command, outcome.message);
+  if (outcome.code == kExitUsage) return UsageError(kCommand, outcome.message);
   if (outcome.code != kExitOk) {
     // A signal's outcome counts the file it ended among them.
     const char* which = outcome.code > 128 ? " files written)" : " files written before)";
     const std::string done = outputs.empty() || outcome.files_told
                                  ? ""
                                  : " (" + std::to_string(outputs.size()) + which;
-    return Fail(command, outcome.code, outcome.message + done);
+    return Fail(kCommand, outcome.code, outcome.message + done);
   }
   const std::string files = std::to_string(outputs.size()) + " files, " + outputs.front() +
                             " to " + outputs.back();
   const std::string line = DescribeConverted(input, files, outcome);
   std::printf("%s\n", Escaped(line).c_str());
-  if (!outcome.lost.empty()) Fail(command, kExitOk, outcome.lost);
+  if (!outcome.lost.empty()) Fail(kCommand, kExitOk, outcome.lost);
   return outcome.lost_fails ? kExitFailure : kExitOk;
 }
 
-// The command once its line is parsed; `conversions` gets each conversion's
-// object of the --report-json document.
-int Convert(const Args& args, std::vector<Json>& conversions) {
-  const std::string command = "convert";
+int ConvertBatch(const ConvertRequest& request, std::vector<Json>& conversions) {
   std::string error;
-  uint64_t jobs = 1;
-  if (auto value = args.Value("jobs")) {
-    if (!ParseUnsigned(*value, 1, kMaxJobs, "--jobs", jobs, error)) {
-      return UsageError(command, error);
-    }
-  }
-  if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
-    return UsageError(command, conflict);
-  }
-  ConvertOptions options;
-  options.verbose = args.Has("verbose");
-  options.overwrite = OverwriteOf(args);
-  options.strict = args.Has(kStrictOption.name);
-  options.sync = args.Has("sync");
-  // The library orders the end (packets durable before the header says the
-  // file ended); the program syncs once more before it reports.
-  if (options.sync) KestrumSetTransferSync(1);
-  std::vector<std::string> inputs = args.positionals();
-
-  // Where the outputs go: -o, or a last argument that names a folder.
-  std::string output_dir;
-  if (auto value = args.Value("output-dir")) {
-    output_dir = *value;
-  } else if (inputs.size() >= 2 && !inputs.back().empty() &&
-             (IsFolder(inputs.back()) || inputs.back().back() == '/')) {
-    output_dir = inputs.back();
-    inputs.pop_back();
-  }
-  if (auto value = args.Value("segment-time")) {
-    if (!output_dir.empty() || inputs.size() != 2) {
-      return UsageError(command, "--segment-time takes one INPUT and one OUTPUT_PATTERN");
-    }
-    return ConvertIntoSegments(inputs[0], inputs[1], *value, options, conversions);
-  }
-  if (output_dir.empty()) {
-    if (inputs.size() != 2) return UsageError(command, "expected INPUT and OUTPUT");
-    if (IsFolder(inputs[0])) return Fail(command, kExitInput, FolderInputMessage(inputs[0]));
-    return ConvertSingle(inputs[0], inputs[1], options, conversions);
-  }
-
-  if (inputs.empty()) return UsageError(command, "expected INPUT files or folders");
   std::vector<BatchJob> planned;
-  if (!PlanBatch(inputs, output_dir, planned, error)) return UsageError(command, error);
+  if (!PlanBatch(request.inputs, request.output_dir, planned, error)) {
+    return UsageError(kCommand, error);
+  }
   std::error_code ec;
-  std::filesystem::create_directories(output_dir, ec);
-  if (ec || !IsFolder(output_dir)) {
-    return Fail(command, kExitOutput,
-                "cannot make the output folder '" + output_dir +
+  std::filesystem::create_directories(request.output_dir, ec);
+  if (ec || !IsFolder(request.output_dir)) {
+    return Fail(kCommand, kExitOutput,
+                "cannot make the output folder '" + request.output_dir +
                     "': " + (ec ? ec.message() : std::string("not a folder")));
   }
   std::vector<ConvertOutcome> outcomes;
-  const int code = RunBatch(planned, static_cast<unsigned>(jobs), options, outcomes);
+  const int code =
+      RunBatch(planned, static_cast<unsigned>(request.jobs), request.options, outcomes);
   for (size_t i = 0; i < planned.size(); ++i) {
     if (outcomes[i].code == kNotBegun) continue;
     conversions.push_back(ConversionJson(planned[i].input, {planned[i].output}, outcomes[i]));
@@ -212,26 +237,50 @@ int Convert(const Args& args, std::vector<Json>& conversions) {
   return code;
 }
 
+// The command once its line is read; `conversions` gets each conversion's
+// object of the --report-json document.
+int Convert(const Args& args, std::vector<Json>& conversions) {
+  ConvertRequest request;
+  if (const auto done = ParseRequest(args, request)) return *done;
+  // The library orders the end (packets durable before the header says the
+  // file ended); the program syncs once more before it reports.
+  if (request.options.sync) KestrumSetTransferSync(1);
+  switch (request.road) {
+    case ConvertRequest::Road::kOne:
+      return ConvertSingle(request, conversions);
+    case ConvertRequest::Road::kSeries:
+      return ConvertIntoSegments(request, conversions);
+    case ConvertRequest::Road::kBatch:
+      return ConvertBatch(request, conversions);
+  }
+  return kExitFailure;
+}
+
+// Before anything else, the --report-json FILE is checked as an output
+// (and made, with -n): `made` says whether it was.
+std::optional<int> CheckReport(const Args& args, const std::string& report, bool& made) {
+  std::vector<std::string> files = args.positionals();
+  if (auto folder = args.Value("output-dir")) files.push_back(*folder);
+  const OutputRefusal refused = CheckReportJson(report, files, OverwriteOf(args));
+  if (refused.code != kExitOk) return Fail(kCommand, refused.code, refused.message);
+  made = refused.made;
+  return std::nullopt;
+}
+
 }  // namespace
 
 int RunConvert(const std::vector<std::string>& argv) {
-  const std::string command = "convert";
   Args args;
-  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
+  if (const auto done = ParseCommandLine(kCommand, argv, kOptions, kHelp, args)) return *done;
   const auto report = args.Value(kReportJsonOption);
   bool made = false;  // the report's file, by -n
   if (report) {
-    std::vector<std::string> files = args.positionals();
-    if (auto folder = args.Value("output-dir")) files.push_back(*folder);
-    const OutputRefusal refused =
-        CheckReportJson(*report, files, OverwriteOf(args));
-    if (refused.code != kExitOk) return Fail(command, refused.code, refused.message);
-    made = refused.made;
+    if (const auto done = CheckReport(args, *report, made)) return *done;
   }
   const KeptMessages kept;
   std::vector<Json> conversions;
   const int code = Convert(args, conversions);
-  return report ? WriteReportJson(command, *report, code, kept.lines(), conversions, made) : code;
+  return report ? WriteReportJson(kCommand, *report, code, kept.lines(), conversions, made) : code;
 }
 
 }  // namespace kestrum_cli

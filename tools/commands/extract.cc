@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -249,105 +250,181 @@ bool CopyGroups(asf::Reader& reader, const asf::HeaderInfo& h, StreamOut& out,
   return written;
 }
 
-}  // namespace
+constexpr char kCommand[] = "extract";
 
-int RunExtract(const std::vector<std::string>& argv) {
-  const std::string command = "extract";
+// What the command line asks for.
+struct ExtractRequest {
+  std::string input;                           // IN.asf
+  std::string output;                          // OUT; "-": standard output
+  Overwrite overwrite = Overwrite::kSameKind;  // -n, -y
+  bool to_stdout() const { return output == "-"; }
+};
+
+// Reads the command line into `request`. An exit code when the command ends
+// here: a usage error, or --help printed.
+std::optional<int> ParseRequest(const std::vector<std::string>& argv, ExtractRequest& request) {
   Args args;
-  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
-  if (args.positionals().size() != 2) return UsageError(command, "expected IN.asf and OUT");
+  if (const auto done = ParseCommandLine(kCommand, argv, kOptions, kHelp, args)) return *done;
+  if (args.positionals().size() != 2) return UsageError(kCommand, "expected IN.asf and OUT");
   if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
-    return UsageError(command, conflict);
+    return UsageError(kCommand, conflict);
   }
-  const std::string input = args.positionals()[0];
-  const std::string output = args.positionals()[1];
-  const bool to_stdout = output == "-";
-  if (to_stdout && ::isatty(STDOUT_FILENO) != 0) {
-    return UsageError(command, "OUT '-' is a terminal: the stream is binary; redirect it");
+  request.input = args.positionals()[0];
+  request.output = args.positionals()[1];
+  request.overwrite = OverwriteOf(args);
+  if (request.to_stdout() && ::isatty(STDOUT_FILENO) != 0) {
+    return UsageError(kCommand, "OUT '-' is a terminal: the stream is binary; redirect it");
   }
-  if (IdOfPath(input) == (to_stdout ? IdOfDescriptor(STDOUT_FILENO) : IdOfPath(output))) {
-    return UsageError(command, "OUT would overwrite IN ('" + input + "')");
+  if (IdOfPath(request.input) ==
+      (request.to_stdout() ? IdOfDescriptor(STDOUT_FILENO) : IdOfPath(request.output))) {
+    return UsageError(kCommand, "OUT would overwrite IN ('" + request.input + "')");
   }
+  return std::nullopt;
+}
 
-  if (IsFolder(input)) return Fail(command, kExitInput, FolderInputMessage(input));
-  const std::unique_ptr<asf::ReadSource> source = asf::OpenReadFile(input);
-  if (source == nullptr) {
-    return Fail(command, kExitInput, "cannot open '" + input + "': " + std::strerror(errno));
+// One extraction, in the order its steps run: OpenInput, OpenOutput, Copy,
+// Report. A step that returns an exit code ends the command with it.
+class Extraction {
+ public:
+  explicit Extraction(const ExtractRequest& request) : request_(request) {}
+
+  // Opens IN and refuses a file Kestrum did not write.
+  std::optional<int> OpenInput();
+  // Checks and opens OUT.
+  std::optional<int> OpenOutput();
+  // The stream header, then a group for each group of samples, until IN
+  // ends or a signal comes (OUT then ends with a whole group).
+  std::optional<int> Copy();
+  // How it went: stopped, IN incomplete, or done.
+  int Report() const;
+
+ private:
+  // What IN lacked, a part each: "" when nothing.
+  std::string Missing() const;
+
+  const ExtractRequest& request_;
+  std::unique_ptr<asf::ReadSource> source_;
+  std::optional<asf::Reader> reader_;
+  // Copied: reading the packets may add to the header's list of streams.
+  uint8_t stream_header_[stream_format::kFileHeaderSize] = {};
+  std::unique_ptr<asf::ByteSink> sink_;
+  std::optional<StopOnSignals> signals_;
+  std::optional<StreamOut> out_;
+  SampleCounts counts_;
+};
+
+std::optional<int> Extraction::OpenInput() {
+  const std::string& input = request_.input;
+  if (IsFolder(input)) return Fail(kCommand, kExitInput, FolderInputMessage(input));
+  source_ = asf::OpenReadFile(input);
+  if (source_ == nullptr) {
+    return Fail(kCommand, kExitInput, "cannot open '" + input + "': " + std::strerror(errno));
   }
-  asf::Reader reader(*source, {asf::ReadChecks::kDamage, true});
-  if (!reader.Open()) {
-    return Fail(command, kExitNotStream, "'" + input + "' is not an ASF file: " + reader.error());
+  reader_.emplace(*source_, asf::ReadOptions{asf::ReadChecks::kDamage, true});
+  if (!reader_->Open()) {
+    return Fail(kCommand, kExitNotStream,
+                "'" + input + "' is not an ASF file: " + reader_->error());
   }
-  const asf::HeaderInfo& h = reader.header();
+  const asf::HeaderInfo& h = reader_->header();
   const std::string foreign = ForeignReason(h);
   if (!foreign.empty()) {
-    return Fail(command, kExitNotStream, "'" + input + "' was not written by Kestrum: " + foreign);
+    return Fail(kCommand, kExitNotStream, "'" + input + "' was not written by Kestrum: " + foreign);
   }
-  // Copied: reading the packets may add to the header's list of streams.
-  uint8_t stream_header[stream_format::kFileHeaderSize];
-  std::memcpy(stream_header, h.streams.front().format.data() + asf::kBitmapInfoHeaderSize,
-              sizeof stream_header);
+  std::memcpy(stream_header_, h.streams.front().format.data() + asf::kBitmapInfoHeaderSize,
+              sizeof stream_header_);
+  return std::nullopt;
+}
 
+std::optional<int> Extraction::OpenOutput() {
   OutputRefusal refused;
-  const std::unique_ptr<asf::ByteSink> sink =
-      OpenCheckedOutput(output, {input}, OverwriteOf(args), refused);
-  if (sink == nullptr) return Refuse(command, refused.code, refused.message);
+  sink_ = OpenCheckedOutput(request_.output, {request_.input}, request_.overwrite, refused);
+  if (sink_ == nullptr) return Refuse(kCommand, refused.code, refused.message);
+  return std::nullopt;
+}
 
+std::optional<int> Extraction::Copy() {
   // A signal ends the copy between groups: OUT ends with a whole group.
-  const StopOnSignals signals;
-  StreamOut out(*sink, load_u32le(stream_header + stream_format::kFileHeaderStreamTypeOffset) & 0xFFFF);
-  SampleCounts counts;
-  const bool written =
-      out.Put(stream_header, stream_format::kFileHeaderSize) && CopyGroups(reader, h, out, counts);
-  const asf::Status status = out.Finish();
-  if (to_stdout) EndStandardOutput();
+  signals_.emplace();
+  out_.emplace(*sink_,
+               load_u32le(stream_header_ + stream_format::kFileHeaderStreamTypeOffset) & 0xFFFF);
+  const bool written = out_->Put(stream_header_, stream_format::kFileHeaderSize) &&
+                       CopyGroups(*reader_, reader_->header(), *out_, counts_);
+  const asf::Status status = out_->Finish();
+  if (request_.to_stdout()) EndStandardOutput();
   if (!written || asf::Failed(status)) {
-    const OutputRefusal failed = WriteFailure(output, status);
-    return Fail(command, failed.code, failed.message);
+    const OutputRefusal failed = WriteFailure(request_.output, status);
+    return Fail(kCommand, failed.code, failed.message);
   }
-  char summary[160];
-  std::snprintf(summary, sizeof summary, "%llu groups (%llu without blocks) from %llu samples, %s",
-                static_cast<unsigned long long>(out.groups()),
-                static_cast<unsigned long long>(out.empty_groups()),
-                static_cast<unsigned long long>(counts.samples), FormatMegabytes(out.bytes()).c_str());
-  if (const int number = StopOnSignals::signal(); number != 0) {
-    return Fail(command, 128 + number,
-                StoppedBy(number) + ": " + OutputInWords(output) +
-                    " holds the stream up to the last whole group, " + summary);
-  }
+  return std::nullopt;
+}
 
+std::string Extraction::Missing() const {
+  const asf::HeaderInfo& h = reader_->header();
   std::vector<std::string> missing;
   const bool unended = (h.flags & asf::kFileFlagBroadcast) != 0 && !h.streamed;
   if (unended) missing.push_back("it was never ended");
-  if (counts.cut > 0) missing.push_back(std::to_string(counts.cut) + " cut samples");
-  if (counts.damaged > 0) {
-    missing.push_back(std::to_string(counts.damaged) + " samples that are not whole");
+  if (counts_.cut > 0) missing.push_back(std::to_string(counts_.cut) + " cut samples");
+  if (counts_.damaged > 0) {
+    missing.push_back(std::to_string(counts_.damaged) + " samples that are not whole");
   }
-  if (counts.gaps_left > 0) {
-    missing.push_back(std::to_string(counts.gaps_left) + " gaps over an hour left unfilled");
+  if (counts_.gaps_left > 0) {
+    missing.push_back(std::to_string(counts_.gaps_left) + " gaps over an hour left unfilled");
   }
   // Each cut sample is a problem of its own, counted above; the reader
   // keeps the first problems only.
-  uint64_t told = counts.cut;
-  for (const std::string& p : reader.problems()) {
+  uint64_t told = counts_.cut;
+  for (const std::string& p : reader_->problems()) {
     if (p.rfind("sample ", 0) != 0) {
       missing.push_back(p);
       ++told;
     }
   }
-  if (reader.problem_count() > told) {
-    missing.push_back(std::to_string(reader.problem_count() - told) + " more problems");
+  if (reader_->problem_count() > told) {
+    missing.push_back(std::to_string(reader_->problem_count() - told) + " more problems");
   }
-  if (!missing.empty()) {
-    std::string why;
-    for (const std::string& m : missing) why += (why.empty() ? "" : "; ") + m;
-    return Fail(command, kExitFailure,
-                "'" + input + "' is incomplete (" + why + "): '" + output + "' holds what it held, " +
-                    summary);
+  std::string why;
+  for (const std::string& m : missing) why += (why.empty() ? "" : "; ") + m;
+  return why;
+}
+
+int Extraction::Report() const {
+  const std::string& input = request_.input;
+  const std::string& output = request_.output;
+  char summary[160];
+  std::snprintf(summary, sizeof summary, "%llu groups (%llu without blocks) from %llu samples, %s",
+                static_cast<unsigned long long>(out_->groups()),
+                static_cast<unsigned long long>(out_->empty_groups()),
+                static_cast<unsigned long long>(counts_.samples),
+                FormatMegabytes(out_->bytes()).c_str());
+  if (const int number = StopOnSignals::signal(); number != 0) {
+    return Fail(kCommand, 128 + number,
+                StoppedBy(number) + ": " + OutputInWords(output) +
+                    " holds the stream up to the last whole group, " + summary);
   }
-  std::fprintf(to_stdout ? stderr : stdout, "extracted %s -> %s: %s\n", Escaped(input).c_str(),
-               Escaped(output).c_str(), summary);
+  if (const std::string why = Missing(); !why.empty()) {
+    return Fail(kCommand, kExitFailure,
+                "'" + input + "' is incomplete (" + why + "): '" + output +
+                    "' holds what it held, " + summary);
+  }
+  std::fprintf(request_.to_stdout() ? stderr : stdout, "extracted %s -> %s: %s\n",
+               Escaped(input).c_str(), Escaped(output).c_str(), summary);
   return kExitOk;
+}
+
+int Extract(Extraction& extraction) {
+  if (const auto done = extraction.OpenInput()) return *done;
+  if (const auto done = extraction.OpenOutput()) return *done;
+  if (const auto done = extraction.Copy()) return *done;
+  return extraction.Report();
+}
+
+}  // namespace
+
+int RunExtract(const std::vector<std::string>& argv) {
+  ExtractRequest request;
+  if (const auto done = ParseRequest(argv, request)) return *done;
+  Extraction extraction(request);
+  return Extract(extraction);
 }
 
 }  // namespace kestrum_cli

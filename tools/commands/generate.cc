@@ -1,6 +1,7 @@
 // kestrum generate: writes a synthetic stream.
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -166,54 +167,65 @@ bool ReadOptions(const Args& args, GenerateOptions& o, std::string& error) {
   return true;
 }
 
-}  // namespace
+constexpr char kCommand[] = "generate";
 
-int RunGenerate(const std::vector<std::string>& argv) {
-  const std::string command = "generate";
-  Args args;
-  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
-  std::string error;
-  if (args.positionals().size() != 1) return UsageError(command, "expected one OUTPUT");
+// What the command line asks for.
+struct GenerateRequest {
+  std::string output;  // "-": standard output
   GenerateOptions options;
-  if (!ReadOptions(args, options, error)) return UsageError(command, error);
-  if (const std::string why = PictureSizeRefusal(options); args.Has("size") && !why.empty()) {
-    return UsageError(command, "--size " + *args.Value("size") + ": " + why +
-                                   "; no command would take the stream");
-  }
+  Overwrite overwrite = Overwrite::kSameKind;  // -n, -y
+  bool to_stdout() const { return output == "-"; }
+};
 
+// Reads the command line into `request`. An exit code when the command ends
+// here: a usage error, or --help printed.
+std::optional<int> ParseRequest(const std::vector<std::string>& argv, GenerateRequest& request) {
+  Args args;
+  if (const auto done = ParseCommandLine(kCommand, argv, kOptions, kHelp, args)) return *done;
+  std::string error;
+  if (args.positionals().size() != 1) return UsageError(kCommand, "expected one OUTPUT");
+  if (!ReadOptions(args, request.options, error)) return UsageError(kCommand, error);
+  if (const std::string why = PictureSizeRefusal(request.options);
+      args.Has("size") && !why.empty()) {
+    return UsageError(kCommand, "--size " + *args.Value("size") + ": " + why +
+                                    "; no command would take the stream");
+  }
   if (const std::string conflict = OverwriteConflict(args); !conflict.empty()) {
-    return UsageError(command, conflict);
+    return UsageError(kCommand, conflict);
   }
+  request.output = args.positionals()[0];
+  request.overwrite = OverwriteOf(args);
+  return std::nullopt;
+}
 
-  const std::string output = args.positionals()[0];
-  const bool to_stdout = output == "-";
-  OutputRefusal refused;
-  const std::unique_ptr<kestrum::asf::ByteSink> sink =
-      OpenCheckedOutput(output, {}, OverwriteOf(args), refused);
-  if (sink == nullptr) return Refuse(command, refused.code, refused.message);
-
+// Writes the stream into `sink`, with a status line on a terminal; the
+// first failure to write, if any.
+kestrum::asf::Status Generate(const GenerateRequest& request, kestrum::asf::ByteSink& sink,
+                              GenerateSummary& summary) {
+  const GenerateOptions& options = request.options;
   Progress progress("generate", options.frames * AverageGroupBytes(options), true);
-  GenerateSummary summary;
   kestrum::asf::Status status = kestrum::asf::kOk;
   const bool written = GenerateStream(
       options,
       [&](const uint8_t* p, size_t n) {
-        status = sink->Write(p, n);
+        status = sink.Write(p, n);
         return kestrum::asf::Succeeded(status);
       },
       [&progress](uint64_t done) { progress.Update(done); }, summary);
-  if (written) status = sink->Flush();
-  if (to_stdout) EndStandardOutput();
+  if (written) status = sink.Flush();
+  if (request.to_stdout()) EndStandardOutput();
   progress.Finish();
-  if (kestrum::asf::Failed(status)) {
-    const OutputRefusal failed = WriteFailure(output, status);
-    return Fail(command, failed.code, failed.message);
-  }
-  std::FILE* report = to_stdout ? stderr : stdout;
+  return status;
+}
+
+// The line of what was written: on standard error when standard output
+// carries the stream.
+void TellWritten(const GenerateRequest& request, const GenerateSummary& summary) {
+  std::FILE* report = request.to_stdout() ? stderr : stdout;
   std::fprintf(report,
                "wrote %s: %llu bytes, %llu groups (%llu start groups), blocks 0x1001:%llu "
                "0x1002:%llu 0x1003:%llu 0x1004:%llu 0x1005:%llu",
-               Escaped(output).c_str(), static_cast<unsigned long long>(summary.bytes),
+               Escaped(request.output).c_str(), static_cast<unsigned long long>(summary.bytes),
                static_cast<unsigned long long>(summary.groups),
                static_cast<unsigned long long>(summary.start_groups),
                static_cast<unsigned long long>(summary.blocks[0]),
@@ -221,13 +233,31 @@ int RunGenerate(const std::vector<std::string>& argv) {
                static_cast<unsigned long long>(summary.blocks[2]),
                static_cast<unsigned long long>(summary.blocks[3]),
                static_cast<unsigned long long>(summary.blocks[4]));
-  if (summary.junk_runs + summary.malformed_groups > 0 || options.truncate) {
+  if (summary.junk_runs + summary.malformed_groups > 0 || request.options.truncate) {
     std::fprintf(report, ", %llu junk runs, %llu malformed groups%s",
                  static_cast<unsigned long long>(summary.junk_runs),
                  static_cast<unsigned long long>(summary.malformed_groups),
-                 options.truncate ? ", last group cut" : "");
+                 request.options.truncate ? ", last group cut" : "");
   }
   std::fprintf(report, "\n");
+}
+
+}  // namespace
+
+int RunGenerate(const std::vector<std::string>& argv) {
+  GenerateRequest request;
+  if (const auto done = ParseRequest(argv, request)) return *done;
+  OutputRefusal refused;
+  const std::unique_ptr<kestrum::asf::ByteSink> sink =
+      OpenCheckedOutput(request.output, {}, request.overwrite, refused);
+  if (sink == nullptr) return Refuse(kCommand, refused.code, refused.message);
+  GenerateSummary summary;
+  const kestrum::asf::Status status = Generate(request, *sink, summary);
+  if (kestrum::asf::Failed(status)) {
+    const OutputRefusal failed = WriteFailure(request.output, status);
+    return Fail(kCommand, failed.code, failed.message);
+  }
+  TellWritten(request, summary);
   return kExitOk;
 }
 

@@ -3,6 +3,8 @@
 // tells what is read, kept and written, and in what order).
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,8 @@ const char kHelp[] =
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"check", false, 0}};
 
+constexpr char kCommand[] = "repair";
+
 std::string Seconds(uint64_t ticks) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(ticks) / 1e7);
@@ -73,69 +77,96 @@ std::string Unbounded(const asf::RepairReport& r) {
 }
 
 // A read or a write that failed: what it left.
-int Failure(const std::string& command, const std::string& path, bool check,
-            const asf::RepairReport& r) {
+int Failure(const std::string& path, bool check, const asf::RepairReport& r) {
   if (r.status == asf::kFailed) {
-    return Fail(command, kExitInput, "cannot read '" + path + "'; it was left as it is");
+    return Fail(kCommand, kExitInput, "cannot read '" + path + "'; it was left as it is");
   }
   const std::string code = DescribeCode(r.status.code());
-  if (check) return Fail(command, kExitFailure, "cannot check '" + path + "': " + code);
+  if (check) return Fail(kCommand, kExitFailure, "cannot check '" + path + "': " + code);
   if (!r.wrote) {
-    return Fail(command, kExitFailure,
+    return Fail(kCommand, kExitFailure,
                 "cannot repair '" + path + "': " + code + "; it was left as it is");
   }
   const OutputRefusal failed = WriteFailure(path, r.status);
-  return Fail(command, failed.code, failed.message + "; a second repair ends what this one began");
+  return Fail(kCommand, failed.code, failed.message + "; a second repair ends what this one began");
 }
 
-int RepairOne(const std::string& command, const std::string& path, bool check) {
+// What the command line asks for.
+struct RepairRequest {
+  std::vector<std::string> files;
+  bool check = false;  // --check: tell what would be done, change nothing
+};
+
+// Reads the command line into `request`. An exit code when the command ends
+// here: a usage error, or --help printed.
+std::optional<int> ParseRequest(const std::vector<std::string>& argv, RepairRequest& request) {
+  Args args;
+  if (const auto done = ParseCommandLine(kCommand, argv, kOptions, kHelp, args)) return *done;
+  if (args.positionals().empty()) return UsageError(kCommand, "expected FILE...");
+  request.files = args.positionals();
+  request.check = args.Has("check");
+  return std::nullopt;
+}
+
+// Opens `path` for its repair (for reading alone with `check`): the file,
+// or null with the exit code of the message that says why not.
+std::unique_ptr<asf::RepairFile> OpenForRepair(const std::string& path, bool check, int& code) {
   asf::RepairOpen opened = asf::RepairOpen::kCannotOpen;
   asf::Status status = asf::kOk;
-  const std::unique_ptr<asf::RepairFile> file = asf::OpenRepairFile(path, !check, &opened, &status);
+  std::unique_ptr<asf::RepairFile> file = asf::OpenRepairFile(path, !check, &opened, &status);
   switch (opened) {
     case asf::RepairOpen::kOpened:
-      break;
+      return file;
     case asf::RepairOpen::kNotFound:
-      return Fail(command, kExitInput, "'" + path + "' does not exist");
+      code = Fail(kCommand, kExitInput, "'" + path + "' does not exist");
+      break;
     case asf::RepairOpen::kFolder:
-      return Fail(command, kExitInput, "'" + path + "' is a folder");
+      code = Fail(kCommand, kExitInput, "'" + path + "' is a folder");
+      break;
     case asf::RepairOpen::kNotRegular:
-      return Fail(command, kExitInput, "'" + path + "' is not a regular file");
+      code = Fail(kCommand, kExitInput, "'" + path + "' is not a regular file");
+      break;
     case asf::RepairOpen::kInUse:
-      return Fail(command, kExitOutput, InUseMessage(path));
-    case asf::RepairOpen::kCannotOpen: {
+      code = Fail(kCommand, kExitOutput, InUseMessage(path));
+      break;
+    case asf::RepairOpen::kCannotOpen:
       if (check) {
-        return Fail(command, kExitInput,
-                    "cannot read '" + path + "': " +
-                        DescribeResult(static_cast<int32_t>(status.code())).text);
+        code = Fail(kCommand, kExitInput,
+                    "cannot read '" + path +
+                        "': " + DescribeResult(static_cast<int32_t>(status.code())).text);
+      } else {
+        const OutputRefusal failed = WriteFailure(path, status);
+        code = Fail(kCommand, failed.code, failed.message);
       }
-      const OutputRefusal failed = WriteFailure(path, status);
-      return Fail(command, failed.code, failed.message);
-    }
+      break;
   }
-  const asf::RepairReport r = asf::Repair(*file, check);
+  return nullptr;
+}
+
+// What the repair (or the check) of `path` came to, in a line.
+int TellOutcome(const std::string& path, bool check, const asf::RepairReport& r) {
   const std::string kept = std::to_string(r.samples) + " samples (" + Seconds(r.play_duration) +
                            " with the preroll) in " + std::to_string(r.packets) + " packets";
   const std::string read = "read " + FormatMegabytes(r.bytes_read) + " of " +
                            FormatMegabytes(r.size_before);
   switch (r.outcome) {
     case asf::RepairOutcome::kForeign:
-      return Fail(command, kExitNotStream,
+      return Fail(kCommand, kExitNotStream,
                   "'" + path + "' was not written by Kestrum's writer: " + r.why +
                       "; it was left as it is");
     case asf::RepairOutcome::kDamaged:
       return Fail(
-          command, kExitFailure,
+          kCommand, kExitFailure,
           "'" + path + "' was ended by its writer, and repair ends only a file left " +
               "unended: " + r.damage + "; readers still get " + std::to_string(r.readable_samples) +
               " whole samples" +
               (r.cut_packet_not_read ? " (not counting the packet cut short at its end)" : "") +
               "; it was left as it is (" + read + ")");
     case asf::RepairOutcome::kUnbounded:
-      return Fail(command, kExitNotStream,
+      return Fail(kCommand, kExitNotStream,
                   "'" + path + "' cannot be ended: " + Unbounded(r) + "; it was left as it is");
     case asf::RepairOutcome::kError:
-      return Failure(command, path, check, r);
+      return Failure(path, check, r);
     case asf::RepairOutcome::kWhole:
       std::printf("%s: already whole%s, %s; left as it is (%s)\n", Escaped(path).c_str(),
                   r.without_index ? " (ended without its index, which did not fit)" : "",
@@ -157,16 +188,22 @@ int RepairOne(const std::string& command, const std::string& path, bool check) {
   return kExitOk;
 }
 
+// One FILE: opened, repaired (or checked), told.
+int RepairOne(const std::string& path, bool check) {
+  int refused = kExitOk;
+  const std::unique_ptr<asf::RepairFile> file = OpenForRepair(path, check, refused);
+  if (file == nullptr) return refused;
+  return TellOutcome(path, check, asf::Repair(*file, check));
+}
+
 }  // namespace
 
 int RunRepair(const std::vector<std::string>& argv) {
-  const std::string command = "repair";
-  Args args;
-  if (const auto done = ParseCommandLine(command, argv, kOptions, kHelp, args)) return *done;
-  if (args.positionals().empty()) return UsageError(command, "expected FILE...");
+  RepairRequest request;
+  if (const auto done = ParseRequest(argv, request)) return *done;
   int code = kExitOk;
-  for (const std::string& path : args.positionals()) {
-    code = std::max(code, RepairOne(command, path, args.Has("check")));
+  for (const std::string& path : request.files) {
+    code = std::max(code, RepairOne(path, request.check));
     FlushStandardOutput();
   }
   return code;

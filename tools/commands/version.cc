@@ -1,6 +1,7 @@
 // kestrum version (and kestrum --version): the program's version, the writer
 // behind the library and the library the program runs with.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,17 +72,36 @@ std::string LibraryFile() {
 #endif
 }
 
-}  // namespace
+constexpr char kCommand[] = "version";
 
-int RunVersion(const std::vector<std::string>& argv) {
+// What the command line asks for: nothing but the version (--verbose is
+// taken and changes nothing).
+struct VersionRequest {};
+
+// Reads the command line into `request`. An exit code when the command ends
+// here: a usage error, or --help printed.
+std::optional<int> ParseRequest(const std::vector<std::string>& argv, VersionRequest&) {
   Args args;
-  if (const auto done = ParseCommandLine("version", argv, kOptions, kHelp, args)) return *done;
-  if (!args.positionals().empty()) return UsageError("version", "takes no arguments");
+  if (const auto done = ParseCommandLine(kCommand, argv, kOptions, kHelp, args)) return *done;
+  if (!args.positionals().empty()) return UsageError(kCommand, "takes no arguments");
+  return std::nullopt;
+}
+
+// The program's version, the writer and the library, a line each.
+int PrintVersion(const VersionRequest&) {
   std::printf("kestrum %s\n", kVersion);
   std::printf("writer: %s\n", kWriter);
   const std::string library = LibraryFile();
   std::printf("library: %s\n", library.empty() ? "(not known)" : Escaped(library).c_str());
   return kExitOk;
+}
+
+}  // namespace
+
+int RunVersion(const std::vector<std::string>& argv) {
+  VersionRequest request;
+  if (const auto done = ParseRequest(argv, request)) return *done;
+  return PrintVersion(request);
 }
 
 }  // namespace kestrum_cli
