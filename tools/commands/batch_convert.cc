@@ -186,101 +186,145 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& output
   return true;
 }
 
-int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const ConvertOptions& options,
-             std::vector<ConvertOutcome>& outcomes) {
-  const size_t total = jobs.size();
-  ConvertOutcome not_begun;
-  not_begun.code = kNotBegun;
-  outcomes.assign(total, not_begun);
-  size_t done = 0;
+namespace {
 
-  auto report = [&](size_t index) {
-    ++done;
-    const ConvertOutcome& outcome = outcomes[index];
-    char counter[48];
-    std::snprintf(counter, sizeof counter, "[%zu/%zu] ", done, total);
-    if (outcome.code == kExitOk) {
-      std::printf(
-          "%s%s\n", counter,
-          Escaped(DescribeConverted(jobs[index].input, jobs[index].output, outcome)).c_str());
-      FlushStandardOutput();
-      // What was lost without failing the conversion.
-      if (!outcome.message.empty()) {
-        std::fprintf(stderr, "%s%s: %s\n", counter, Escaped(jobs[index].input).c_str(),
-                     Escaped(outcome.message).c_str());
-      }
-    } else {
-      std::fprintf(stderr, "%sFAILED %s: %s\n", counter, Escaped(jobs[index].input).c_str(),
-                   Escaped(outcome.message).c_str());
-    }
-  };
+// One batch, in the order its steps run: RunHere (on Windows) or
+// RunInChildren, then Summary. Each conversion is told as it ends.
+class Batch {
+ public:
+  Batch(const std::vector<BatchJob>& jobs, const ConvertOptions& options,
+        std::vector<ConvertOutcome>& outcomes)
+      : jobs_(jobs), options_(options), outcomes_(outcomes) {
+    ConvertOutcome not_begun;
+    not_begun.code = kNotBegun;
+    outcomes_.assign(jobs_.size(), not_begun);
+  }
 
 #ifdef _WIN32
   // Windows has no fork: the conversions run one after another in this
-  // process (each gives the library's conversion instance back when it ends),
-  // and one that brings the process down ends the batch.
-  (void)parallel;
-  for (size_t index = 0; index < total; ++index) {
-    outcomes[index] =
-        ForBatch(ConvertOne(jobs[index].input, jobs[index].output, options), jobs[index].output);
-    report(index);
+  // process (each gives the library's conversion instance back when it
+  // ends), and one that brings the process down ends the batch.
+  void RunHere() {
+    for (size_t index = 0; index < jobs_.size(); ++index) {
+      outcomes_[index] = ForBatch(ConvertOne(jobs_[index].input, jobs_[index].output, options_),
+                                  jobs_[index].output);
+      Tell(index);
+    }
   }
 #else
-  // A signal (Ctrl-C reaches every conversion of the process group, each of
-  // which ends its file) starts no further conversion; those running are
-  // waited for.
-  const StopOnSignals signals;
-  std::vector<Child> running;
-  size_t next = 0;
-  while (done < total && !(StopOnSignals::signal() != 0 && running.empty())) {
-    while (running.size() < parallel && next < total && StopOnSignals::signal() == 0) {
-      Child child;
-      std::string error;
-      const size_t index = next++;
-      if (StartChild(jobs[index], index, options, child, error)) {
-        running.push_back(child);
-      } else {
-        outcomes[index].code = kExitFailure;
-        outcomes[index].message = error;
-        report(index);
-      }
+  // At most `parallel` children at once. A signal (Ctrl-C reaches every
+  // conversion of the process group, each of which ends its file) starts no
+  // further conversion; those running are waited for. False when the
+  // children cannot be waited for.
+  bool RunInChildren(unsigned parallel) {
+    std::vector<Child> running;
+    size_t next = 0;
+    while (done_ < jobs_.size() && !(StopOnSignals::signal() != 0 && running.empty())) {
+      StartDue(running, next, parallel);
+      if (running.empty()) continue;
+      if (!Collect(running)) return false;
     }
-    if (running.empty()) continue;
-
-    std::vector<pollfd> polled;
-    for (const Child& child : running) polled.push_back(pollfd{child.fd, POLLIN, 0});
-    if (::poll(polled.data(), polled.size(), -1) < 0) {
-      if (errno == EINTR) continue;
-      std::perror("kestrum convert: poll");
-      return kExitFailure;
-    }
-    for (size_t i = polled.size(); i-- > 0;) {
-      if (polled[i].revents == 0) continue;
-      Child& child = running[i];
-      char buffer[4096];
-      const ssize_t n = ::read(child.fd, buffer, sizeof buffer);
-      if (n > 0) {
-        child.report.append(buffer, static_cast<size_t>(n));
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      outcomes[child.index] = FinishChild(child);
-      report(child.index);
-      running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
-    }
+    return true;
   }
 #endif
 
+  // "converted 2 of 3 streams; 1 failed:" and a line each failure, in
+  // input order. The exit code: 128 + a signal that stopped the batch,
+  // else kExitFailure when any failed.
+  int Summary() const;
+
+ private:
+#ifndef _WIN32
+  // Starts children while fewer than `parallel` run and jobs are left.
+  void StartDue(std::vector<Child>& running, size_t& next, unsigned parallel);
+  // Waits for what the children write; a child whose pipe closed is
+  // finished and told. False when waiting failed.
+  bool Collect(std::vector<Child>& running);
+#endif
+  // The line of the conversion `index`, as it ended: "[2/3] converted ..."
+  // on stdout, "[2/3] FAILED ..." on stderr.
+  void Tell(size_t index);
+  static bool Failure(const ConvertOutcome& o) { return o.code != kExitOk && o.code != kNotBegun; }
+
+  const std::vector<BatchJob>& jobs_;
+  const ConvertOptions& options_;
+  std::vector<ConvertOutcome>& outcomes_;
+  size_t done_ = 0;
+};
+
+void Batch::Tell(size_t index) {
+  ++done_;
+  const ConvertOutcome& outcome = outcomes_[index];
+  char counter[48];
+  std::snprintf(counter, sizeof counter, "[%zu/%zu] ", done_, jobs_.size());
+  if (outcome.code == kExitOk) {
+    std::printf(
+        "%s%s\n", counter,
+        Escaped(DescribeConverted(jobs_[index].input, jobs_[index].output, outcome)).c_str());
+    FlushStandardOutput();
+    // What was lost without failing the conversion.
+    if (!outcome.message.empty()) {
+      std::fprintf(stderr, "%s%s: %s\n", counter, Escaped(jobs_[index].input).c_str(),
+                   Escaped(outcome.message).c_str());
+    }
+  } else {
+    std::fprintf(stderr, "%sFAILED %s: %s\n", counter, Escaped(jobs_[index].input).c_str(),
+                 Escaped(outcome.message).c_str());
+  }
+}
+
+#ifndef _WIN32
+void Batch::StartDue(std::vector<Child>& running, size_t& next, unsigned parallel) {
+  while (running.size() < parallel && next < jobs_.size() && StopOnSignals::signal() == 0) {
+    Child child;
+    std::string error;
+    const size_t index = next++;
+    if (StartChild(jobs_[index], index, options_, child, error)) {
+      running.push_back(child);
+    } else {
+      outcomes_[index].code = kExitFailure;
+      outcomes_[index].message = error;
+      Tell(index);
+    }
+  }
+}
+
+bool Batch::Collect(std::vector<Child>& running) {
+  std::vector<pollfd> polled;
+  for (const Child& child : running) polled.push_back(pollfd{child.fd, POLLIN, 0});
+  if (::poll(polled.data(), polled.size(), -1) < 0) {
+    if (errno == EINTR) return true;
+    std::perror("kestrum convert: poll");
+    return false;
+  }
+  for (size_t i = polled.size(); i-- > 0;) {
+    if (polled[i].revents == 0) continue;
+    Child& child = running[i];
+    char buffer[4096];
+    const ssize_t n = ::read(child.fd, buffer, sizeof buffer);
+    if (n > 0) {
+      child.report.append(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    outcomes_[child.index] = FinishChild(child);
+    Tell(child.index);
+    running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  return true;
+}
+#endif
+
+int Batch::Summary() const {
+  const size_t total = jobs_.size();
   size_t failed = 0;
-  const auto failure = [](const ConvertOutcome& o) {
-    return o.code != kExitOk && o.code != kNotBegun;
-  };
-  for (const ConvertOutcome& outcome : outcomes) failed += failure(outcome) ? size_t{1} : size_t{0};
-  std::printf("converted %zu of %zu streams", done - failed, total);
+  for (const ConvertOutcome& outcome : outcomes_)
+    failed += Failure(outcome) ? size_t{1} : size_t{0};
+  std::printf("converted %zu of %zu streams", done_ - failed, total);
 #ifndef _WIN32
   const int stop = StopOnSignals::signal();
-  if (stop != 0 && done < total) {
-    std::printf("; %s: %zu not begun", StoppedBy(stop).c_str(), total - done);
+  if (stop != 0 && done_ < total) {
+    std::printf("; %s: %zu not begun", StoppedBy(stop).c_str(), total - done_);
   }
 #else
   const int stop = 0;
@@ -291,12 +335,27 @@ int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const Convert
   }
   std::printf("; %zu failed:\n", failed);
   for (size_t i = 0; i < total; ++i) {
-    if (failure(outcomes[i])) {
-      std::printf("  %s: %s\n", Escaped(jobs[i].input).c_str(),
-                  Escaped(outcomes[i].message).c_str());
+    if (Failure(outcomes_[i])) {
+      std::printf("  %s: %s\n", Escaped(jobs_[i].input).c_str(),
+                  Escaped(outcomes_[i].message).c_str());
     }
   }
   return stop != 0 ? 128 + stop : kExitFailure;
+}
+
+}  // namespace
+
+int RunBatch(const std::vector<BatchJob>& jobs, unsigned parallel, const ConvertOptions& options,
+             std::vector<ConvertOutcome>& outcomes) {
+  Batch batch(jobs, options, outcomes);
+#ifdef _WIN32
+  (void)parallel;
+  batch.RunHere();
+#else
+  const StopOnSignals signals;  // until the summary has read it
+  if (!batch.RunInChildren(parallel)) return kExitFailure;
+#endif
+  return batch.Summary();
 }
 
 }  // namespace kestrum_cli

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -198,6 +199,125 @@ ConvertOutcome Stopped(int number, const Target& target, bool begun) {
           (file ? " (" + FormatMegabytes(static_cast<uint64_t>(info.st_size)) + ", ended)" : ""));
 }
 
+// What one call of TransferToAsf came to, as the program saw it.
+struct TransferRun {
+  int32_t result = 0;
+  WriteFaults faults;
+  bool begun = false;  // the library took a packet
+  uint64_t refused_groups = 0;
+  double seconds = 0;  // the call alone
+};
+
+// Makes the call, with the library's lines watched and the status line
+// drawn meanwhile. `before` and `input_bytes`: see InputWatch.
+TransferRun RunTransfer(const Target& target, const ConvertOptions& options, uint64_t before,
+                        uint64_t input_bytes,
+                        const std::function<int32_t(const std::string&)>& transfer) {
+  TransferRun run;
+  DiagnosticWatch diagnostics(options.verbose);
+  diagnostics.AfterEachLine(&EndEarlyWhenDue);
+  InputWatch watch(before, input_bytes, diagnostics, options.progress && !options.verbose);
+  run.result = transfer(target.opened);
+  watch.Stop();
+  run.seconds = watch.elapsed_seconds();
+  run.faults = diagnostics.faults();
+  run.begun = diagnostics.packets() > 0;
+  run.refused_groups = diagnostics.refused_groups();
+  return run;
+}
+
+// `outcome`, failed with `code` and `message`: a failure after the call
+// still tells what was written and lost.
+ConvertOutcome Told(ConvertOutcome outcome, int code, std::string message) {
+  outcome.code = code;
+  outcome.message = std::move(message);
+  return outcome;
+}
+
+// The outcome of a call that a signal or a failure ended (`outcome` holds
+// what it wrote); nullopt when it ran to its end. `input_size`: the input's
+// size before the call.
+std::optional<ConvertOutcome> EndedEarly(const std::string& input, const Target& target,
+                                         const TransferRun& run, int64_t input_size,
+                                         const ConvertOutcome& outcome) {
+  const int32_t result = run.result;
+  const WriteFaults& faults = run.faults;
+  const int stop = StopOnSignals::signal();
+  if (stop != 0 && result >= 0) return Stopped(stop, target, run.begun && result != 0);
+  // Interrupted while the output was being opened (a FIFO nobody reads yet).
+  if (stop != 0 && !faults.any()) return Stopped(stop, target, false);
+  if (result == 0) {
+    return Told(outcome, kExitInput,
+                "the library could not open '" + input +
+                    "' (unreadable, being written by another program, or out of memory)");
+  }
+  if (static_cast<uint32_t>(result) == kestrum::asf::kSharingViolation.code()) {
+    return Told(outcome, kExitOutput, InUseMessage(target.shown));
+  }
+  if (static_cast<uint32_t>(result) == kReadFault.code()) {
+    const int64_t now = FileSize(input);
+    const std::string why = now >= 0 && now < input_size
+                                ? CutShorterMessage(input)
+                                : "reading '" + input + "' failed part way";
+    return Told(outcome, kExitInput,
+                why + ": " + OutputInWords(target.shown) + " holds what was read before, ended");
+  }
+  if (result < 0 && faults.reader_gone()) {
+    return Told(outcome, kExitFailure, ReaderWentAway(target.shown));
+  }
+  if (result < 0 && faults.any()) {
+    return Told(
+        outcome, kExitFailure,
+        WritingFailed(target.shown, faults) + "; the file holds every sample before, ended");
+  }
+  if (result < 0) {
+    return Told(outcome, DescribeResult(result).exit_code,
+                "cannot convert into " + OutputInWords(target.shown) + ": " +
+                    DescribeCode(static_cast<uint32_t>(result)));
+  }
+  return std::nullopt;
+}
+
+// A call that ran to its end: what was lost (with --strict, the bytes in no
+// group: those that passed `relayed` since it had passed `outside_before`,
+// or for a stored stream as it is read again), what was written, and with
+// --sync made durable.
+ConvertOutcome Completed(const std::string& input, const Target& target,
+                         const ConvertOptions& options, const PieceReader* relayed,
+                         uint64_t outside_before, const TransferRun& run, ConvertOutcome outcome) {
+  uint64_t skipped = 0;
+  if (options.strict) {
+    skipped = relayed != nullptr ? relayed->outside_groups() - outside_before : SkippedBytes(input);
+    outcome.counts.skipped_bytes = skipped;
+    outcome.counts.skipped_counted = true;
+  }
+  outcome.lost = DescribeLosses(LiveLosses{}, run.faults, skipped, run.refused_groups);
+  if (options.strict && relayed == nullptr && !outcome.lost.empty()) {
+    return Told(outcome, kExitFailure,
+                OutputInWords(target.shown) + " was written, but " + outcome.lost + " (--strict)");
+  }
+  // Samples the writer refused are missing from a file that looks whole.
+  outcome.lost_fails = run.faults.refused() > 0;
+  struct stat info;
+  if (::stat(target.opened.c_str(), &info) != 0) {
+    return Told(
+        outcome, kExitFailure,
+        "the conversion ended but wrote no " + OutputInWords(target.shown) + " (see --verbose)");
+  }
+  outcome.streamed = !S_ISREG(info.st_mode);
+  outcome.output_bytes = outcome.streamed ? 0 : static_cast<uint64_t>(info.st_size);
+  if (options.sync && !outcome.streamed) {
+    const kestrum::asf::Status synced = kestrum::asf::SyncFile(target.opened);
+    if (kestrum::asf::Failed(synced)) {
+      return Told(outcome, kExitFailure,
+                  OutputInWords(target.shown) +
+                      " was written, but making it durable (--sync) failed: " +
+                      DescribeCode(synced.code()) + "; it may not survive a power cut");
+    }
+  }
+  return outcome;
+}
+
 // One call of TransferToAsf for `target`, with the checks around it;
 // `transfer` makes the call with the name to open. `relayed`: the reader
 // of the relay the library reads instead of `input` (which can then be
@@ -211,105 +331,108 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
                            uint64_t before,
                            const std::function<int32_t(const std::string&)>& transfer) {
   // Standard output is whatever the shell made of it.
-  const OutputRefusal refused =
-      CheckOutput(target.opened, target.shown, {input},
-                  target.standard_output ? Overwrite::kAlways : options.overwrite,
-                  OutputKind::kAsf);
+  const OutputRefusal refused = CheckOutput(
+      target.opened, target.shown, {input},
+      target.standard_output ? Overwrite::kAlways : options.overwrite, OutputKind::kAsf);
   if (refused.code != kExitOk) return Failed(refused.code, refused.message);
-  const std::string in_use = InUseMessage(target.shown);
 
   ConvertOutcome outcome;
   const int64_t input_size = FileSize(input);
   outcome.input_bytes = input_size > 0 ? static_cast<uint64_t>(input_size) : 0;
   const uint64_t outside_before = relayed != nullptr ? relayed->outside_groups() : 0;
-  int32_t result = 0;
-  WriteFaults faults;
-  bool begun = false;
-  uint64_t refused_groups = 0;
-  {
-    DiagnosticWatch diagnostics(options.verbose);
-    diagnostics.AfterEachLine(&EndEarlyWhenDue);
-    InputWatch watch(before, outcome.input_bytes, diagnostics,
-                     options.progress && !options.verbose);
-    result = transfer(target.opened);
-    watch.Stop();
-    outcome.seconds = watch.elapsed_seconds();
-    faults = diagnostics.faults();
-    begun = diagnostics.packets() > 0;
-    refused_groups = diagnostics.refused_groups();
-  }
-  outcome.counts.faults = faults;
-  outcome.counts.refused_groups = refused_groups;
-  // A failure after the transfer still tells what was written and lost.
-  const auto failed = [&outcome](int code, std::string message) {
-    ConvertOutcome told = outcome;
-    told.code = code;
-    told.message = std::move(message);
-    return told;
-  };
+  const TransferRun run = RunTransfer(target, options, before, outcome.input_bytes, transfer);
+  outcome.seconds = run.seconds;
+  outcome.counts.faults = run.faults;
+  outcome.counts.refused_groups = run.refused_groups;
   if (target.standard_output) EndStandardOutput();
-  const int stop = StopOnSignals::signal();
-  if (stop != 0 && result >= 0) return Stopped(stop, target, begun && result != 0);
-  // Interrupted while the output was being opened (a FIFO nobody reads yet).
-  if (stop != 0 && !faults.any()) return Stopped(stop, target, false);
-  if (result == 0) {
-    return failed(kExitInput, "the library could not open '" + input +
-                                  "' (unreadable, being written by another program, or out of memory)");
-  }
-  if (static_cast<uint32_t>(result) == kestrum::asf::kSharingViolation.code()) {
-    return failed(kExitOutput, in_use);
-  }
-  if (static_cast<uint32_t>(result) == kReadFault.code()) {
-    const int64_t now = FileSize(input);
-    const std::string why = now >= 0 && now < input_size
-                                ? CutShorterMessage(input)
-                                : "reading '" + input + "' failed part way";
-    return failed(kExitInput,
-                  why + ": " + OutputInWords(target.shown) + " holds what was read before, ended");
-  }
-  if (result < 0 && faults.reader_gone()) {
-    return failed(kExitFailure, ReaderWentAway(target.shown));
-  }
-  if (result < 0 && faults.any()) {
-    return failed(kExitFailure, WritingFailed(target.shown, faults) +
-                                    "; the file holds every sample before, ended");
-  }
-  if (result < 0) {
-    return failed(DescribeResult(result).exit_code,
-                  "cannot convert into " + OutputInWords(target.shown) + ": " +
-                      DescribeCode(static_cast<uint32_t>(result)));
-  }
-  uint64_t skipped = 0;
-  if (options.strict) {
-    skipped = relayed != nullptr ? relayed->outside_groups() - outside_before : SkippedBytes(input);
-    outcome.counts.skipped_bytes = skipped;
-    outcome.counts.skipped_counted = true;
-  }
-  outcome.lost = DescribeLosses(LiveLosses{}, faults, skipped, refused_groups);
-  if (options.strict && relayed == nullptr && !outcome.lost.empty()) {
-    return failed(kExitFailure,
-                  OutputInWords(target.shown) + " was written, but " + outcome.lost + " (--strict)");
-  }
-  // Samples the writer refused are missing from a file that looks whole.
-  outcome.lost_fails = faults.refused() > 0;
-  struct stat info;
-  if (::stat(target.opened.c_str(), &info) != 0) {
-    return failed(kExitFailure,
-                  "the conversion ended but wrote no " + OutputInWords(target.shown) +
-                      " (see --verbose)");
-  }
-  outcome.streamed = !S_ISREG(info.st_mode);
-  outcome.output_bytes = outcome.streamed ? 0 : static_cast<uint64_t>(info.st_size);
-  if (options.sync && !outcome.streamed) {
-    const kestrum::asf::Status synced = kestrum::asf::SyncFile(target.opened);
-    if (kestrum::asf::Failed(synced)) {
-      return failed(kExitFailure, OutputInWords(target.shown) +
-                                      " was written, but making it durable (--sync) failed: " +
-                                      DescribeCode(synced.code()) +
-                                      "; it may not survive a power cut");
+  if (auto ended = EndedEarly(input, target, run, input_size, outcome)) return *std::move(ended);
+  return Completed(input, target, options, relayed, outside_before, run, outcome);
+}
+
+// The pieces of a relayed stream as the relay asks for them
+// (StreamRelay::NextPiece), cut into files: the piece that begins a new
+// file ends the file in hand, and is held back to begin the next.
+class SeriesFeed {
+ public:
+  SeriesFeed(PieceReader& reader, uint16_t stream_type, uint64_t segment_ms)
+      : reader_(reader), clock_(SegmentClock::Road::kFile, stream_type, segment_ms) {}
+
+  bool Next(const uint8_t*& data, size_t& size) {
+    if (held_data_ != nullptr) {
+      data = held_data_;
+      size = held_size_;
+      held_data_ = nullptr;
+      return true;
     }
+    // Stopped: what was read part way is not handed on.
+    if (StopOnSignals::signal() != 0 || !reader_.Next(data, size) || StopOnSignals::signal() != 0) {
+      ended_ = true;
+      return false;
+    }
+    if (clock_.StartsNewFile(data, size)) {
+      held_data_ = data;
+      held_size_ = size;
+      return false;
+    }
+    return true;
   }
-  return outcome;
+
+  // No file follows: the input ended, a signal stopped it, or the file
+  // just written ended without a piece held back for another.
+  bool ended() const { return ended_; }
+  void EndUnlessHolding() { ended_ = ended_ || held_data_ == nullptr; }
+  // The input's bytes handed on so far, the piece held back not counted.
+  uint64_t sent() const { return reader_.consumed() - (held_data_ != nullptr ? held_size_ : 0); }
+
+ private:
+  PieceReader& reader_;
+  SegmentClock clock_;
+  const uint8_t* held_data_ = nullptr;  // the piece that begins the next file
+  size_t held_size_ = 0;
+  bool ended_ = false;
+};
+
+// Adds a file of a series that was written (`one`, named `shown`) to the
+// series' `total`, `outputs` and `lost` ("NAME: ..." for a file that lost
+// anything).
+void AddFile(const ConvertOutcome& one, const std::string& shown, ConvertOutcome& total,
+             std::vector<std::string>& lost, std::vector<std::string>& outputs) {
+  if (!one.lost.empty()) lost.push_back(shown + ": " + one.lost);
+  total.lost = one.lost;  // as it is when this file is the only one
+  outputs.push_back(shown);
+  total.lost_fails = total.lost_fails || one.lost_fails;
+  total.output_bytes += one.output_bytes;
+  total.streamed = total.streamed || one.streamed;
+  total.seconds += one.seconds;
+}
+
+// After the series' last file: a failed read of the input, or with
+// --strict what any file lost, fails it; else `total`.
+ConvertOutcome EndOfSeries(const std::string& input, const PieceReader& reader,
+                           const ConvertOptions& options, const std::vector<std::string>& outputs,
+                           const std::vector<std::string>& lost, ConvertOutcome total) {
+  total.input_bytes = reader.consumed();
+  if (reader.failed()) {
+    const std::string what = reader.out_of_memory() ? "out of memory reading '" + input + "'"
+                             : reader.shrank()      ? CutShorterMessage(input)
+                                                    : "reading '" + input + "' failed part way";
+    return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
+                  what + ": what was read before is in '" + outputs.back() + "', ended");
+  }
+  if (outputs.size() > 1) {
+    total.lost.clear();
+    for (const std::string& l : lost) total.lost += (total.lost.empty() ? "" : "; ") + l;
+  }
+  if (options.strict && !total.lost.empty()) {
+    const std::string written = outputs.size() == 1
+                                    ? OutputInWords(outputs[0]) + " was written"
+                                    : std::to_string(outputs.size()) + " files were written";
+    ConvertOutcome failed = Failed(kExitFailure, written + ", but " + total.lost + " (--strict)");
+    failed.files_told = true;
+    failed.counts = total.counts;
+    return failed;
+  }
+  return total;
 }
 
 // The input opened once and relayed to one TransferToAsf a file: a new file,
@@ -328,39 +451,18 @@ ConvertOutcome ConvertRelayed(const std::string& input,
   if (!relay.Make(error)) return Failed(kExitFailure, error);
   PieceReader& reader = *held.reader;
   reader.StopWhen(&g_relay_stop);
-  SegmentClock clock(SegmentClock::Road::kFile, kestrum::load_u16le(header + 16), segment_ms);
-  // The piece that begins the next file, read while this one was written.
-  const uint8_t* held_data = nullptr;
-  size_t held_size = 0;
-  bool ended = false;
-  const StreamRelay::NextPiece next = [&](const uint8_t*& data, size_t& size) {
-    if (held_data != nullptr) {
-      data = held_data;
-      size = held_size;
-      held_data = nullptr;
-      return true;
-    }
-    // Stopped: what was read part way is not handed on.
-    if (StopOnSignals::signal() != 0 || !reader.Next(data, size) || StopOnSignals::signal() != 0) {
-      ended = true;
-      return false;
-    }
-    if (clock.StartsNewFile(data, size)) {
-      held_data = data;
-      held_size = size;
-      return false;
-    }
-    return true;
+  SeriesFeed feed(reader, kestrum::load_u16le(header + 16), segment_ms);
+  const StreamRelay::NextPiece next = [&feed](const uint8_t*& data, size_t& size) {
+    return feed.Next(data, size);
   };
   ConvertOutcome total;
-  std::vector<std::string> lost;  // "NAME: lost: ..." for each file that lost anything
-  for (uint64_t number = 0; !ended && StopOnSignals::signal() == 0; ++number) {
+  std::vector<std::string> lost;
+  for (uint64_t number = 0; !feed.ended() && StopOnSignals::signal() == 0; ++number) {
     const Target target = name(number);
     const OutputRefusal repeat = RepeatInSeries(target.opened, outputs);
     if (repeat.code != kExitOk) return Failed(repeat.code, repeat.message);
     // The piece held back begins this file; the relay sends the header again.
-    const uint64_t before =
-        reader.consumed() - (held_data != nullptr ? held_size : 0) - sizeof header;
+    const uint64_t before = feed.sent() - sizeof header;
     ConvertOutcome one = TransferOne(input, target, options, &reader, before, [&](const std::string& out) {
       return relay.Run(header, next, [&] {
         return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
@@ -372,41 +474,14 @@ ConvertOutcome ConvertRelayed(const std::string& input,
       one.counts = total.counts;
       return one;
     }
-    if (!one.lost.empty()) lost.push_back(target.shown + ": " + one.lost);
-    total.lost = one.lost;  // as it is when this file is the only one
-    outputs.push_back(target.shown);
-    total.lost_fails = total.lost_fails || one.lost_fails;
-    total.output_bytes += one.output_bytes;
-    total.streamed = total.streamed || one.streamed;
-    total.seconds += one.seconds;
-    if (held_data == nullptr) ended = true;  // no next file begun
+    AddFile(one, target.shown, total, lost, outputs);
+    feed.EndUnlessHolding();  // no next file begun
   }
   // A signal between two files: the series ends with the one before.
-  if (StopOnSignals::signal() != 0 && !ended && !outputs.empty()) {
+  if (StopOnSignals::signal() != 0 && !feed.ended() && !outputs.empty()) {
     return Stopped(StopOnSignals::signal(), name(outputs.size() - 1), true);
   }
-  total.input_bytes = reader.consumed();
-  if (reader.failed()) {
-    const std::string what = reader.out_of_memory() ? "out of memory reading '" + input + "'"
-                             : reader.shrank()      ? CutShorterMessage(input)
-                                                    : "reading '" + input + "' failed part way";
-    return Failed(reader.out_of_memory() ? kExitFailure : kExitInput,
-                  what + ": what was read before is in '" + outputs.back() + "', ended");
-  }
-  if (outputs.size() > 1) {
-    total.lost.clear();
-    for (const std::string& l : lost) total.lost += (total.lost.empty() ? "" : "; ") + l;
-  }
-  if (options.strict && !total.lost.empty()) {
-    const std::string written = outputs.size() == 1 ? OutputInWords(outputs[0]) + " was written"
-                                                    : std::to_string(outputs.size()) +
-                                                          " files were written";
-    ConvertOutcome failed = Failed(kExitFailure, written + ", but " + total.lost + " (--strict)");
-    failed.files_told = true;
-    failed.counts = total.counts;
-    return failed;
-  }
-  return total;
+  return EndOfSeries(input, reader, options, outputs, lost, std::move(total));
 }
 
 // The output as the command line gives it: "-" is standard output.
