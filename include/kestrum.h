@@ -14,21 +14,27 @@
  *  - file: TransferToAsf converts a stored stream in one call, pulling its
  *    packets from the packet-source library (quarnel.h).
  *
- * Reporting: only the results below. The live road returns nothing at all;
- * what happened shows in the output file and in the library's diagnostic
- * lines (docs/diagnostics.md), which go to the debugger output on Windows and
- * to the sink attached with KestrumSetDebugOutput elsewhere.
+ * Reporting: the results below. The live road returns nothing: what happened
+ * shows in the output file, in the library's diagnostic lines
+ * (docs/diagnostics.md), which go to the debugger output on Windows and to
+ * the sink attached with KestrumSetDebugOutput elsewhere, and, for one
+ * recording, in its stats (KestrumGetRecordStats: state, failing statuses in
+ * words with KestrumDescribeStatus, samples and bytes written, losses) and its
+ * own lines (KestrumSetRecordDebugOutput). KestrumTransferToAsfEx converts
+ * with progress, a stop and stats.
  *
  * Durability: the built-in writer keeps a live recording's file durable
  * while writing: what SendOneFrame handed over is on stable storage about
  * one second later (KestrumSetSyncInterval), without the caller's thread
  * waiting for the disk.
  *
- * Threading: the library runs every call on the caller's thread; the only
- * thread it starts is the built-in writer's, one per live recording while it
- * writes a file with a sync interval (KestrumSetSyncInterval), which syncs
- * the file and nothing else, ends it durably after StopRecord (not on
- * Windows), and is gone by the time ReleaseRecordInstance returns. Calls for one instance must not
+ * Threading: the library runs every call, and every callback, on the
+ * caller's thread; the only thread it starts is the built-in writer's, one
+ * per live recording while it writes a file with a sync interval
+ * (KestrumSetSyncInterval), which syncs the file and nothing else, ends it
+ * durably after StopRecord (not on Windows), may call the recording's sink
+ * (KestrumSetRecordDebugOutput) with a failing sync's line, and is gone by
+ * the time ReleaseRecordInstance returns. Calls for one instance must not
  * overlap: drive an instance from one thread at a time (or serialise the
  * calls yourself), and never call StopRecord or ReleaseRecordInstance while
  * a SendOneFrame of the same instance runs. Different instances share
@@ -36,11 +42,12 @@
  * the library keeps for the whole process: at most one TransferToAsf runs at
  * a time in a process (to convert in parallel, use several processes).
  *
- * Calling convention: the eight functions of the 32-bit Windows DLL are
- * __stdcall (KESTRUM_CALL), exported by undecorated name at ordinals 1 to 8;
- * link Kestrum.lib (MSVC) or libkestrum.dll.a (mingw-w64), or resolve them
- * at run time by name or ordinal.
- * Elsewhere they are plain C functions. No C++ exception leaves any of them.
+ * Calling convention: the thirteen functions of the 32-bit Windows DLL, and
+ * the callbacks they take, are __stdcall (KESTRUM_CALL), exported by
+ * undecorated name at ordinals 1 to 13; link Kestrum.lib (MSVC) or
+ * libkestrum.dll.a (mingw-w64), or resolve them at run time by name or
+ * ordinal. Elsewhere they are plain C functions. No C++ exception leaves any
+ * of them; none may leave a callback.
  */
 #ifndef KESTRUM_H_
 #define KESTRUM_H_
@@ -250,6 +257,162 @@ KESTRUM_API int32_t KESTRUM_CALL KestrumSetSyncInterval(int32_t milliseconds);
  * platform's writer on Windows it changes nothing and returns 0. */
 KESTRUM_API int32_t KESTRUM_CALL KestrumSetTransferSync(int32_t on);
 
+/* Ordinal 9 on Windows. The library's version as loaded, "MAJOR.MINOR.PATCH"
+ * (a static string, never null): what KESTRUM_VERSION_* said when the library
+ * was built, whatever header the host was built with. Safe from any thread
+ * at any time. */
+KESTRUM_API const char* KESTRUM_CALL KestrumGetVersion(void);
+
+/* Ordinal 10 on Windows. A status the library returned or recorded, in
+ * words ("disk full (or the file size limit reached)" for 0x80070070, "no
+ * such file or folder" for 0x80070002 and 0x80070003, ...): the table the
+ * kestrum program tells its failures with. TransferToAsf's 0 is "the input
+ * could not be opened" and its 1 "done"; a status not in the table gets "an
+ * error the program does not know". Writes the words into `text`, cut to
+ * `capacity` bytes with the terminating zero (nothing when `text` is null or
+ * `capacity` is 0 or less), and returns the length of the whole words
+ * without the zero: a result of `capacity` or more means they were cut.
+ * Safe from any thread at any time, callbacks included. */
+KESTRUM_API int32_t KESTRUM_CALL KestrumDescribeStatus(int32_t status, char* text,
+                                                       int32_t capacity);
+
+/* The states of KestrumRecordStats. */
+#define KESTRUM_STATE_NO_NAME 0   /* no output name yet (StartRecord) */
+#define KESTRUM_STATE_WAITING 1   /* for the header, the writer or a group that may start */
+#define KESTRUM_STATE_RECORDING 2 /* groups go to the writer */
+#define KESTRUM_STATE_ENDED 3     /* StopRecord ended it; a conversion is over, its file ended */
+#define KESTRUM_STATE_FAILED 4    /* the writer cannot go on, or the conversion failed */
+
+/* What KestrumTransferToAsfEx returns when its progress callback stopped it:
+ * HRESULT_FROM_WIN32(ERROR_CANCELLED). */
+#define KESTRUM_E_CANCELLED ((int32_t)0x800704C7)
+
+/* What one recording has done so far (KestrumGetRecordStats), or one
+ * conversion. The caller sets struct_size; the library fills the rest of the
+ * structure as far as struct_size reaches and leaves struct_size as it is.
+ * Later versions only add fields at the end. */
+typedef struct KestrumRecordStats {
+  uint32_t struct_size; /* set by the caller: sizeof(KestrumRecordStats) */
+  /* KESTRUM_STATE_*: 0 no name yet; 1 waiting (for the header, the writer or
+   * a group that may start the recording; a conversion: for its header); 2
+   * recording; 3 ended (StopRecord ended the writer; a conversion returned 1
+   * or was stopped by its progress callback); 4 failed: the writer's latest
+   * write failed (the built-in writer goes on trying: the state goes back to
+   * 2 when a sample gets through), or the conversion returned 0 or a
+   * failure. A writer that could not be prepared leaves 1: the next piece
+   * tries again. */
+  int32_t state;
+  /* The first and the latest failing status (an HRESULT; 0 if none) of the
+   * output: a writer that could not be prepared (0x80070003: no such
+   * folder), a write that failed (0x80070070: disk full; the built-in
+   * writer records on meanwhile), a sync that failed, a sample the writer
+   * refused, an end that failed, a conversion's failure. Words for it:
+   * KestrumDescribeStatus. */
+  int32_t first_failure;
+  int32_t last_failure;
+  /* Samples the writer took. A write fault may later cut away some it took
+   * with the file's last packets: its "writer : ..." line says how many. */
+  uint64_t samples_written;
+  /* Bytes written to the output: the file's size as it grows (the muxer
+   * holds up to a second of media before writing it), its size once ended;
+   * the bytes written into a pipe, FIFO or device. With the platform's writer
+   * on Windows, which tells nothing of its output: the bytes of the samples
+   * handed to it. */
+  uint64_t bytes_written;
+  /* Of those, the bytes the last sync that worked made durable
+   * (KestrumSetSyncInterval, KestrumSetTransferSync); 0 while nothing is
+   * synced, and with the platform's writer. */
+  uint64_t bytes_durable;
+  /* The time of the last sample the writer took, in 100-ns units: the live
+   * road's clock, or the packet's time on the file road. */
+  uint64_t media_time;
+  /* Whole groups not written: before a group that may start the recording
+   * (also after a malformed group, until the next one), malformed, cut off
+   * when the reassembly buffer filled, too large for a live sample; on the
+   * file road, groups whose blocks it cannot take. */
+  uint64_t groups_dropped;
+  /* Samples the writer refused (too large, no memory, a failed write). */
+  uint64_t samples_refused;
+  /* Input bytes in no group: skipped while searching for a group start (the
+   * live road), or the packet source's skipped stretches (the file road).
+   * The bytes of a dropped group count there, not here. */
+  uint64_t bytes_in_no_group;
+} KestrumRecordStats;
+
+/* Ordinal 11 on Windows. Fills `stats` with what the recording of `handle`
+ * has done so far; a null handle asks about the file road's latest (or
+ * running) conversion. Returns 0, or E_INVALIDARG (0x80070057) for a null
+ * `stats` or a struct_size smaller than this first version's. Safe from
+ * another thread than the one driving the instance, while it runs (each
+ * field is read on its own: two fields may be a moment apart); not once the
+ * instance is released. */
+KESTRUM_API int32_t KESTRUM_CALL KestrumGetRecordStats(KestrumHandle handle,
+                                                       KestrumRecordStats* stats);
+
+/* Ordinal 12 on Windows. The diagnostic lines of one recording also go to
+ * `sink`, unchanged, one call a line, with `context` as given: the lines of
+ * its calls (SendOneFrame, StopRecord, ReleaseRecordInstance), of its writer
+ * and of the writer's own thread; a null handle: those of the file road
+ * (TransferToAsf, KestrumTransferToAsfEx). Every line still goes to the
+ * debugger output on Windows and to KestrumSetDebugOutput's sink elsewhere:
+ * a sink per recording tells whose a line is. Null detaches; by default
+ * there is none.
+ *
+ * The sink is called on whatever thread wrote the line (the host's, in its
+ * call; the writer's, for a failing sync), with no lock held; the line is
+ * valid during the call only. It must return quickly (it holds up the
+ * recording) and must not throw (a C++ exception out of it loses the line).
+ * It may call KestrumGetVersion, KestrumDescribeStatus and
+ * KestrumGetRecordStats, and nothing else of the library.
+ *
+ * Replacing or detaching is final: once this function returns, the sink it
+ * replaced is not running and is never called again, so its context may be
+ * freed then (it waits for calls under way on other threads; a sink must
+ * therefore never replace its own). ReleaseRecordInstance detaches it. */
+KESTRUM_API void KESTRUM_CALL KestrumSetRecordDebugOutput(
+    KestrumHandle handle, void(KESTRUM_CALL* sink)(const char* line, void* context),
+    void* context);
+
+/* What KestrumTransferToAsfEx is asked for besides the conversion. */
+typedef struct KestrumTransferOptions {
+  uint32_t struct_size; /* set by the caller: sizeof(KestrumTransferOptions) */
+  /* Nonzero: the file is made durable as it ends, before the call returns,
+   * as KestrumSetTransferSync(1) does, for this call; 0: as
+   * KestrumSetTransferSync says. Not with the platform's writer. */
+  int32_t sync;
+  /* May be null. Called on the caller's thread, inside the call, at least
+   * every 4 MiB of input or 250 ms (as often as packets come), and once at
+   * the end of the stream with bytes_read == bytes_total. bytes_read: how far
+   * the packet source has handed out the stream; bytes_total: the stream's
+   * size, for the packet source that comes with Kestrum (`source` a path; 0
+   * when not known, as for a FIFO, until the end). samples_written: as in
+   * KestrumRecordStats.
+   *
+   * A nonzero result stops the conversion: the file is ended with what it
+   * holds (a whole, indexed file), the source is closed, and the call
+   * returns KESTRUM_E_CANCELLED (0x800704C7). It may block (the conversion
+   * waits), call KestrumGetRecordStats (a null handle), KestrumDescribeStatus,
+   * KestrumGetVersion, KestrumSetRecordDebugOutput and the live road's
+   * functions for its own instances; it must not start a conversion
+   * (TransferToAsf, KestrumTransferToAsfEx) and must not throw (a C++
+   * exception out of it stops the conversion). */
+  int32_t(KESTRUM_CALL* progress)(uint64_t bytes_read, uint64_t bytes_total,
+                                  uint64_t samples_written, void* context);
+  void* context; /* handed to progress */
+} KestrumTransferOptions;
+
+/* Ordinal 13 on Windows. TransferToAsf with `options` (null: exactly as
+ * TransferToAsf) and, when `stats` is not null, the conversion's stats at its
+ * end (as KestrumGetRecordStats with a null handle; also after a failure).
+ * Returns what TransferToAsf returns, KESTRUM_E_CANCELLED when the progress
+ * callback stopped it, or E_INVALIDARG (0x80070057), without converting, for
+ * an `options` or a `stats` whose struct_size is smaller than this first
+ * version's. Shares TransferToAsf's one instance: at most one conversion at
+ * a time in a process. */
+KESTRUM_API int32_t KESTRUM_CALL KestrumTransferToAsfEx(intptr_t source, const char* destination,
+                                                        const KestrumTransferOptions* options,
+                                                        KestrumRecordStats* stats);
+
 #if !defined(_WIN32)
 /* Not on Windows, where the lines go to the debugger output
  * (OutputDebugStringA). Attaches the sink that receives every diagnostic
@@ -258,7 +421,8 @@ KESTRUM_API int32_t KESTRUM_CALL KestrumSetTransferSync(int32_t on);
  * "\r\n" or "\n" of their own) and `context` as given. The sink is shared by
  * the whole process, called on the thread that runs the library call (a
  * failing sync's line on the writer's own thread), with no lock held; the line is valid during the call only. It must return
- * quickly and must not call the library (its six functions, nor this one).
+ * quickly and must not call the library (but KestrumGetVersion,
+ * KestrumDescribeStatus and KestrumGetRecordStats), nor throw.
  * Null detaches; by default lines are discarded.
  *
  * Replacing or detaching is final: once this function returns, the sink it

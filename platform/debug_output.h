@@ -1,6 +1,9 @@
 // Diagnostic lines. Every line the library writes goes through one call of
 // OutputDebugStringA. On Windows that is the platform's own; elsewhere it feeds
 // the sink attached with KestrumSetDebugOutput (lines are dropped when none is).
+// The library's code (namespace kestrum) calls kestrum::OutputDebugStringA,
+// which also hands the line to the recording the thread works for
+// (platform/record_context.h).
 #pragma once
 
 #include "platform/win_types.h"
@@ -10,6 +13,10 @@ void OutputDebugStringA(const char* line);
 #endif
 
 namespace kestrum {
+
+// Writes one line to the process's output (::OutputDebugStringA) and to the
+// line route of the recording the calling thread works for, if any.
+void OutputDebugStringA(const char* line);
 
 #ifndef _WIN32
 // Attaches `sink` (null detaches) as KestrumSetDebugOutput does. Once it

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "stream_format/frame_time.h"
 #include "stream_format/stream_scanner.h"
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
@@ -25,7 +26,7 @@ static_assert(offsetof(PacketRecord, time_ms) == 36, "time_ms at 36");
 namespace {
 
 constexpr int32_t kChannel = 1;
-constexpr uint32_t kFrameMs = 40;  // groups are 40 ms apart (25 per second)
+using kestrum::stream_format::kFrameMs;  // groups are 40 ms apart (25 per second)
 
 struct Channel {
   kestrum::stream_format::StreamScanner scanner;

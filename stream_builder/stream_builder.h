@@ -34,6 +34,8 @@
 #include <utility>
 #include <vector>
 
+#include "stream_format/layout.h"
+
 namespace kestrum::stream_format {
 
 // A small xorshift generator; equal states give equal numbers everywhere.
@@ -173,7 +175,7 @@ class Group {
   uint32_t group_type_ = 0x1000;
   std::optional<uint32_t> block_count_;
   uint32_t frame_type_ = 0x1001;
-  std::array<uint32_t, 4> words_{0x1000, 0, 0, 0};  // at 28, 32, 36, 40
+  std::array<uint32_t, 4> words_{kFieldBias, 0, 0, 0};  // at 28, 32, 36, 40
   std::vector<std::pair<size_t, uint32_t>> overrides_;
   std::vector<Block> blocks_;
 };

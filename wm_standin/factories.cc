@@ -5,9 +5,11 @@
 // at a fault (wm_interfaces/builtin_writer.h), which only the library calls.
 #include <utility>
 
+#include "platform/record_context.h"
 #include "wm_interfaces/builtin_writer.h"
 #include "wm_interfaces/wmsdk.h"
 #include "wm_standin/profile.h"
+#include "wm_standin/reporting_sink.h"
 #include "wm_standin/writer.h"
 
 extern "C" HRESULT WINAPI WMCreateProfileManager(IWMProfileManager** profile_manager) {
@@ -21,6 +23,7 @@ extern "C" HRESULT WINAPI WMCreateProfileManager(IWMProfileManager** profile_man
 extern "C" HRESULT WINAPI WMCreateWriter(IUnknown* /*certificate*/, IWMWriter** writer) {
   kestrum::wmsdk::WriterOptions options;
   options.sync_when_ending = false;  // a recording's syncs follow its interval
+  options.open_sink = kestrum::wmsdk::OpenReportingFileSink;
   return kestrum::wmsdk::CreateWriter(std::move(options), writer);
 }
 
@@ -28,5 +31,10 @@ HRESULT kestrum::wmsdk::CreateWriterEndingAtFault(IWMWriter** writer) {
   WriterOptions options;
   options.on_write_fault = asf::FaultPolicy::kEndWriting;
   options.sync_interval_ms = 0;  // a conversion can be run again; synced as it ends on request
+  options.open_sink = OpenReportingFileSink;
+  // A conversion that asks for its own end sync has it, whatever the process's setting.
+  if (const RecordContext* record = CurrentRecord(); record != nullptr && record->end_sync() >= 0) {
+    options.sync_when_ending = record->end_sync() != 0;
+  }
   return CreateWriter(std::move(options), writer);
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "diagnostics/lines.h"
+#include "platform/record_context.h"
 
 namespace kestrum::wmsdk {
 namespace {
@@ -22,7 +23,14 @@ SyncThread::SyncThread(asf::ByteSink& sink, uint32_t interval_ms,
     : sink_(sink), interval_(interval_ms), report_(std::move(report)), note_(std::move(note)) {
   if (interval_ms == 0) return;
   try {
-    thread_ = std::thread([this] { Run(); });
+    // The thread works for the recording its writer was made for: its
+    // lines go where that recording's go.
+    RecordContext* record = CurrentRecord();
+    if (record != nullptr) record_ = record->weak_from_this().lock();
+    thread_ = std::thread([this] {
+      RecordScope scope(record_.get());
+      Run();
+    });
   } catch (const std::system_error&) {
     // No thread to be had: the file is still made durable when it ends.
   }

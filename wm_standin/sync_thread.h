@@ -19,7 +19,9 @@
 //
 // A sync that fails is told in one line (lines::kSyncFailedFormat, through
 // `report`, on the thread that syncs) and writing goes on; the line comes
-// again only after a sync has worked. Finish ends the thread and syncs on
+// again only after a sync has worked. The thread works for the recording
+// current on the thread that made it (platform/record_context.h): its lines
+// go where that recording's go. Finish ends the thread and syncs on
 // the caller's thread; a later Finish syncs again. FinishThen ends the file
 // on the thread instead, without the caller waiting: a sync, then what may
 // reach the file only once all before it is durable (the confirmation of
@@ -32,10 +34,15 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "asf_format/byte_sink.h"
+
+namespace kestrum {
+class RecordContext;
+}
 
 namespace kestrum::wmsdk {
 
@@ -91,6 +98,8 @@ class SyncThread {
   bool failing_ = false;  // the last sync failed and was told
   uint64_t noted_ = 0;    // on the thread: the durable count last noted through note_
   bool finished_ = false;
+  // The recording current where the thread was made (platform/record_context.h).
+  std::shared_ptr<RecordContext> record_;
   std::thread thread_;
 };
 

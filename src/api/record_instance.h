@@ -1,15 +1,17 @@
 // RecordInstance: everything one recording needs. The host sees it only as an
 // opaque handle (the object's address). Its operations are defined next to
-// their concern: stream/ (header, start rule, splitter), asf/ (profile, writer,
-// packing).
+// their concern: stream/ (header, start rule, splitter), output/ (profile,
+// writer, packing).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
+#include "api/record_stats.h"
 #include "wm_interfaces/wm.h"
 #include "platform/critical_section.h"
 #include "stream/group.h"
+#include "stream_format/frame_time.h"
 
 namespace kestrum {
 
@@ -36,7 +38,7 @@ inline constexpr int32_t kReassemblyBufferSize = 1024000;
 inline constexpr size_t kOutputNameCapacity = 260;
 inline constexpr WORD kVideoStreamNumber = 8;
 inline constexpr WORD kAudioStreamNumber = 6;
-inline constexpr uint64_t kFrameDuration = 400000;  // 40 ms in 100-ns units
+using stream_format::kFrameDuration;
 
 class RecordInstance {
  public:
@@ -63,6 +65,8 @@ class RecordInstance {
   HRESULT ConfigureProfile();
 
   HRESULT PrepareWriter(const char* name);
+  // PrepareWriter's steps: the profile, the writer, its output, writing begun.
+  HRESULT BeginOutput(const char* name);
   HRESULT CreateWriter();
   HRESULT ConfigWriter(const char* name);
   HRESULT SetStringAttribute(LPCWSTR name, LPCWSTR value);
@@ -131,6 +135,12 @@ class RecordInstance {
 
   // Written by StartRecord: the host's pointer as given, never copied; the splitter reads it.
   const char* file_name = nullptr;
+
+  // What the recording has done, for its host: told by the roads, the
+  // packer and the writer's set-up, read from any thread. It holds the
+  // recording's context (its line route, its writer's figures), which the
+  // exports make current while they work for the instance.
+  RecordStats stats;
 
   const WmFactories& factories() const { return factories_; }
 

@@ -1,5 +1,10 @@
 set(KESTRUM_API_SOURCES
+  api/conversion.cc
   api/debug_output_export.cc
   api/exports.cc
+  api/info_exports.cc
+  api/record_exports.cc
   api/record_instance.cc
+  api/record_stats.cc
+  api/status_words.cc
   api/sync_interval_export.cc)

@@ -1,4 +1,4 @@
-// The packet source's two operations, as the file road calls them, and the
+// The packet source's operations, as the file road calls them, and the
 // kinds of packet in the record they fill (output/packet_record.h). The
 // packet-source library (quarnel/) exports them; the file road declares them
 // itself rather than compiling against that library's header, and a test
@@ -35,5 +35,10 @@ enum PacketResult : int32_t {
 using PacketSourceOpenFile = int32_t KESTRUM_PACKET_SOURCE_CALL(int32_t channel, intptr_t source);
 using PacketSourceGetPacket = int32_t KESTRUM_PACKET_SOURCE_CALL(int32_t channel,
                                                                  PacketRecord* record);
+// Ends the open stream early: the next packet fetched is the end.
+using PacketSourceEndStream = int32_t KESTRUM_PACKET_SOURCE_CALL(int32_t channel);
+// How far the open stream has been handed out, in bytes of the source.
+using PacketSourceGetPosition = int32_t KESTRUM_PACKET_SOURCE_CALL(int32_t channel,
+                                                                   uint64_t* bytes);
 
 }  // namespace kestrum

@@ -1,2 +1,3 @@
 set(KESTRUM_CONVERT_SOURCES
-  convert/transfer.cc)
+  convert/transfer.cc
+  convert/transfer_progress.cc)

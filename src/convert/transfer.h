@@ -10,12 +10,17 @@
 namespace kestrum {
 
 class RecordInstance;
+class TransferProgress;
 
-// The packet source's two operations. The exports pass the packet-source
-// library's own; tests script packets.
+// The packet source's operations. The exports pass the packet-source
+// library's own; tests script packets (and may leave the last two out: the
+// position is then the end of the last packet, and a stopped conversion
+// leaves the source open).
 struct PacketSource {
   std::function<int32_t(int32_t channel, intptr_t source)> open;
   std::function<int32_t(int32_t channel, PacketRecord* record)> get_packet;
+  std::function<int32_t(int32_t channel, uint64_t* bytes)> get_position = nullptr;
+  std::function<int32_t(int32_t channel)> end_stream = nullptr;
 
   // The packet-source library's own exports.
   static PacketSource Library();
@@ -26,7 +31,9 @@ struct PacketSource {
 // header, of a failed writer preparation, of a failed write, or
 // E_READ_FAULT when the source reported it could not be read to its end
 // (kPacketReadError; a source that never reports it converts as before).
+// With `progress`, it is told after each packet, and a stop it asks for ends
+// the file with what it holds, closes the source and returns kCancelled.
 int32_t TransferToAsf(RecordInstance& instance, const PacketSource& packets, intptr_t source,
-                      const char* destination);
+                      const char* destination, TransferProgress* progress = nullptr);
 
 }  // namespace kestrum

@@ -195,7 +195,7 @@ uint32_t EstimateVideoBitrate(WM_MEDIA_TYPE* media_type) {
   }
   uint8_t* block = media_type->pbFormat;
   const auto frame_time = static_cast<int64_t>(load_u64le(block + kVihAvgTimePerFrameOffset));
-  double frame_rate = 25.0;
+  double frame_rate = stream_format::kFramesPerSecond;
   if (frame_time > 0) {
     frame_rate = 10000000.0 / static_cast<double>(frame_time);
   } else {

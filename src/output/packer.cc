@@ -1,38 +1,24 @@
 // Sample packing: one group becomes timed samples of the video stream, each a
-// 32-byte SampleHeader followed by whole blocks copied from the group.
-//
-// SampleHeader (u32 little-endian): 0 blocks in this sample, 4 sample index
-// (from 1), then GroupHeader bytes 24, 32, 36, 40 as they are, then bytes 28
-// less 0x1000, then 1.
+// 32-byte SampleHeader (stream_format/sample_header.h) followed by whole
+// blocks copied from the group.
 #include <cstring>
 
 #include "api/record_instance.h"
 #include "output/packet_record.h"
-#include "base/bytes.h"
 #include "diagnostics/lines.h"
 #include "platform/debug_output.h"
 #include "mapped_file/read_guard.h"
+#include "stream_format/sample_header.h"
 
 namespace kestrum {
 namespace {
 
-constexpr uint32_t kSampleHeaderSize = 32;
+using stream_format::kSampleHeaderSize;
+using stream_format::StoreSampleHeader;
+
 // The largest live sample: the live road's sample buffer.
 constexpr auto kMaxLiveSampleSize = static_cast<uint32_t>(kReassemblyBufferSize);
 constexpr DWORD kSampleFlags = WM_SF_CLEANPOINT | WM_SF_DISCONTINUITY;
-constexpr uint32_t kBias = 0x1000;
-
-void StoreSampleHeader(uint8_t* out, uint32_t blocks, uint32_t index,
-                       const uint8_t* group_header) {
-  store_u32le(out + 0, blocks);
-  store_u32le(out + 4, index);
-  std::memcpy(out + 8, group_header + 24, 4);
-  std::memcpy(out + 12, group_header + 32, 4);
-  std::memcpy(out + 16, group_header + 36, 4);
-  std::memcpy(out + 20, group_header + 40, 4);
-  store_u32le(out + 24, load_u32le(group_header + 28) - kBias);
-  store_u32le(out + 28, 1);
-}
 
 // Fills the sample buffer of `size` bytes: `fill(bytes)` writes the payload.
 // Returns false when the writer handed out no usable buffer.
@@ -77,7 +63,9 @@ bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& ro
     CriticalSectionGuard guard(&instance.packer.lock);
     road.Begin();
     INSSBuffer* sample = nullptr;
-    if (FAILED(instance.session.writer->AllocateSample(size, &sample)) || sample == nullptr) {
+    const HRESULT allocated = instance.session.writer->AllocateSample(size, &sample);
+    if (FAILED(allocated) || sample == nullptr) {
+      instance.stats.SampleWritten(FAILED(allocated) ? allocated : E_POINTER, 0, 0);
       continue;
     }
     bool read = true;
@@ -88,9 +76,10 @@ bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& ro
     }
     if (filled) {
       const QWORD time = road.Time();
-      instance.session.writer_advanced->WriteStreamSample(kVideoStreamNumber, time,
-                                                          static_cast<DWORD>(time / 10000),
-                                                          kFrameDuration, kSampleFlags, sample);
+      const HRESULT written = instance.session.writer_advanced->WriteStreamSample(
+          kVideoStreamNumber, time, static_cast<DWORD>(time / 10000), kFrameDuration, kSampleFlags,
+          sample);
+      instance.stats.SampleWritten(written, time, size);
     }
     road.Written();
     sample->Release();
@@ -102,6 +91,7 @@ bool WriteSamples(RecordInstance& instance, uint32_t count, DWORD size, Road& ro
 
 int32_t RecordInstance::processgroup(const GroupView& group) {
   OutputDebugStringA(lines::kEnterProcessGroup);
+  stats.GroupHandedOn();
   uint32_t count = 0;
   uint64_t blocks_size = 0;
   if (group.valid() && group.first_block != group.end) {
@@ -122,6 +112,7 @@ int32_t RecordInstance::processgroup(const GroupView& group) {
     if (size > kMaxLiveSampleSize) {
       DebugLine(lines::kGroupTooLargeFormat, count, static_cast<unsigned long long>(size),
                 kMaxLiveSampleSize);
+      stats.GroupDropped();
       count = 0;
     }
     // The live road times its samples from the instance's clock.
@@ -157,7 +148,9 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
   const bool writable =
       session.writer_ready != 0 && session.writer != nullptr && session.writer_advanced != nullptr;
   if (!writable) return 1;
+  stats.GroupHandedOn();
   if (data == nullptr || record.length < static_cast<uint32_t>(kGroupHeaderSize)) {
+    stats.GroupDropped();
     DebugLine(lines::kPacketNoGroupHeaderFormat,
               static_cast<unsigned long>(data != nullptr ? record.length : 0));
     return 1;
@@ -179,6 +172,7 @@ int32_t RecordInstance::processpacket(const uint8_t* data, const PacketRecord& r
   // The blocks the header counts must lie within the packet.
   const stream_format::FileRoadGroup& group = layout.group;
   if (group.refused()) {
+    stats.GroupDropped();
     if (group.count > 0) {
       DebugLine(lines::kPacketBlocksPastEndFormat, group.field, static_cast<long>(group.count),
                 static_cast<unsigned long>(record.length));

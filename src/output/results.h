@@ -9,5 +9,7 @@ namespace kestrum {
 inline constexpr HRESULT kNameTooLong = E_FILENAME_TOO_LONG;
 // No output name was given.
 inline constexpr HRESULT kNoName = E_POINTER;
+// The host stopped the conversion: HRESULT_FROM_WIN32(ERROR_CANCELLED).
+inline constexpr HRESULT kCancelled = static_cast<HRESULT>(0x800704C7u);
 
 }  // namespace kestrum

@@ -12,6 +12,12 @@ namespace kestrum {
 
 HRESULT RecordInstance::PrepareWriter(const char* name) {
   if (session.writer_ready != 0) return S_OK;
+  const HRESULT hr = BeginOutput(name);
+  stats.Prepared(hr);
+  return hr;
+}
+
+HRESULT RecordInstance::BeginOutput(const char* name) {
   HRESULT hr = ConfigureProfile();
   if (FAILED(hr)) return hr;
   hr = CreateWriter();
@@ -90,7 +96,9 @@ HRESULT RecordInstance::SetStringAttribute(LPCWSTR name, LPCWSTR value) {
 }
 
 void RecordInstance::EndRecording() {
-  if (session.writer != nullptr) session.writer->EndWriting();
+  if (session.writer == nullptr) return;
+  const HRESULT ended = session.writer->EndWriting();
+  if (session.writer_ready != 0) stats.Ended(ended);  // a writer that never began did not end
 }
 
 void RecordInstance::ReleaseWriter() {

@@ -30,7 +30,10 @@ constexpr DWORD kMalformedPauseMs = 200;
 // Hands a complete group on under the start rule.
 void HandOn(RecordInstance& instance, const GroupView& group) {
   if (instance.splitter.wait_for_start != 0) {
-    if (!instance.IsStartGroup(group.header)) return;
+    if (!instance.IsStartGroup(group.header)) {
+      instance.stats.GroupDropped();
+      return;
+    }
     instance.splitter.wait_for_start = 0;
   }
   instance.processgroup(group);
@@ -90,6 +93,7 @@ bool CompleteHeldGroup(RecordInstance& instance, const uint8_t* data, int32_t le
       // A group completed in the buffer always ends past the bytes held before.
       const auto group_end = static_cast<int32_t>(group.end - splitter.buffer);
       position = data + std::max(0, group_end - held_before);
+      instance.stats.BytesInNoGroup(static_cast<uint64_t>(group.header - splitter.buffer));
       splitter.HoldAnew(0);
       HandOn(instance, group);
       return true;
@@ -97,6 +101,7 @@ bool CompleteHeldGroup(RecordInstance& instance, const uint8_t* data, int32_t le
     case ParseResult::Incomplete:
       if (splitter.bytes_held == splitter.buffer_capacity) {
         OutputDebugStringA(lines::kBufferFull);
+        instance.stats.GroupDropped();
         splitter.HoldAnew(0);
         splitter.wait_for_start = 1;
       }
@@ -104,6 +109,7 @@ bool CompleteHeldGroup(RecordInstance& instance, const uint8_t* data, int32_t le
     case ParseResult::Malformed:
       OutputDebugStringA(lines::kHeldFail);
       if (splitter.bytes_held >= static_cast<int32_t>(kGroupHeaderSize)) {
+        instance.stats.GroupDropped();
         splitter.HoldAnew(0);
         splitter.wait_for_start = 1;
       } else {
@@ -114,47 +120,46 @@ bool CompleteHeldGroup(RecordInstance& instance, const uint8_t* data, int32_t le
   return false;
 }
 
-}  // namespace
-
-void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
-  if (data == nullptr || length < 0) length = 0;
-
+// The header step. True when the piece holds groups to split: it is not the
+// stream header, and the writer is ready for it.
+bool ReadyForGroups(RecordInstance& instance, const uint8_t* data, int32_t length) {
   // A piece of exactly 40 bytes is always the stream header.
   if (length == kFileHeaderSize) {
-    if (FAILED(ParseFileHeader(data))) OutputDebugStringA(lines::kWrongFileHeader);
-    return;
+    if (FAILED(instance.ParseFileHeader(data))) OutputDebugStringA(lines::kWrongFileHeader);
+    return false;
   }
   // Without a name from StartRecord there is nothing to prepare the writer
   // for; once writing has begun the name is not looked at again.
-  const bool ready =
-      session.writer_ready != 0 || (file_name != nullptr && SUCCEEDED(PrepareWriter(file_name)));
+  const bool ready = instance.session.writer_ready != 0 ||
+                     (instance.file_name != nullptr &&
+                      SUCCEEDED(instance.PrepareWriter(instance.file_name)));
   if (!ready) {
     OutputDebugStringA(lines::kNotReady);
-    return;
+    return false;
   }
+  return true;
+}
 
-  const uint8_t* position = data;
-  const uint8_t* const end = data + length;
-
-  if (splitter.synchronised == 0) {
-    splitter.wait_for_start = 1;
-    FindGroupStart(position, length);
-    splitter.synchronised = 1;
-  }
-
-  if (splitter.bytes_held > 0 && !CompleteHeldGroup(*this, data, length, position)) return;
-
+// The split step: hands on every whole group from `position` to `end`,
+// holds an incomplete last group for the next piece, and drops the rest of
+// the piece at a malformed group.
+void SplitPiece(RecordInstance& instance, const uint8_t* position, const uint8_t* end) {
+  RecordInstance::Splitter& splitter = instance.splitter;
+  RecordStats& stats = instance.stats;
   while (position < end) {
+    const uint8_t* const searched = position;
     const int32_t found = FindGroupStart(position, static_cast<int32_t>(end - position));
+    stats.BytesInNoGroup(static_cast<uint64_t>(position - searched));
     GroupView group;
     switch (ParseGroup(group, position, end)) {
       case ParseResult::Complete:
         position = group.end;
-        HandOn(*this, group);
+        HandOn(instance, group);
         break;
       case ParseResult::Incomplete: {
         const auto rest = static_cast<int32_t>(end - position);
         if (rest > kLongestRest) {
+          stats.GroupDropped();
           splitter.HoldAnew(0);
           splitter.wait_for_start = 1;
           return;
@@ -166,12 +171,33 @@ void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
         return;
       }
       case ParseResult::Malformed:
+        stats.GroupDropped();
         splitter.wait_for_start = 1;
         OutputDebugStringA(lines::kProcessFails);
         Sleep(kMalformedPauseMs);
         return;
     }
   }
+}
+
+}  // namespace
+
+// A piece goes through the header step, the held-group step (the group held
+// from earlier pieces completed with this one) and the split step.
+void RecordInstance::SendOneFrame(const uint8_t* data, int32_t length) {
+  if (data == nullptr || length < 0) length = 0;
+  if (!ReadyForGroups(*this, data, length)) return;
+
+  const uint8_t* position = data;
+  if (splitter.synchronised == 0) {
+    splitter.wait_for_start = 1;
+    FindGroupStart(position, length);
+    stats.BytesInNoGroup(static_cast<uint64_t>(position - data));
+    splitter.synchronised = 1;
+  }
+
+  if (splitter.bytes_held > 0 && !CompleteHeldGroup(*this, data, length, position)) return;
+  SplitPiece(*this, position, data + length);
 }
 
 }  // namespace kestrum

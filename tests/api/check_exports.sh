@@ -1,11 +1,16 @@
 #!/bin/sh
 # Usage: check_exports.sh LIBRARY. Fails unless the library's dynamic symbol
-# table defines exactly the nine functions of the C API.
+# table defines exactly the fourteen functions of the C API.
 set -eu
 expected="CreateRecordInstance
+KestrumDescribeStatus
+KestrumGetRecordStats
+KestrumGetVersion
 KestrumSetDebugOutput
+KestrumSetRecordDebugOutput
 KestrumSetSyncInterval
 KestrumSetTransferSync
+KestrumTransferToAsfEx
 ReleaseRecordInstance
 SendOneFrame
 StartRecord

@@ -1,11 +1,13 @@
-// The six exports: null-handle rules, results, ownership of the name pointer,
-// and what reaches the instance.
+// The exports: null-handle rules, results, ownership of the name pointer,
+// and what reaches the instance; a recording's own lines and stats, and the
+// conversion with progress, a stop and stats, read back with ffprobe.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,13 +17,20 @@
 #include "kestrum.h"
 #include "support/debug_capture.h"
 #include "support/fake_wm.h"
+#include "support/probe.h"
+#include "support/stream_pieces.h"
 
 namespace kestrum {
 namespace {
 
-using ::testing::ElementsAre;
+using ::testing::AnyOf;
 using testing::DebugCapture;
+using ::testing::ElementsAre;
+using ::testing::Eq;
 using testing::FakeWm;
+using testing::FileHeaderBuilder;
+using testing::Group;
+using testing::StreamBuilder;
 
 RecordInstance* Instance(KestrumHandle handle) { return reinterpret_cast<RecordInstance*>(handle); }
 
@@ -231,6 +240,256 @@ TEST(ExportsTest, DetachingTheDebugSinkIsFinal) {
   }
 }
 #endif
+
+// ---- a recording's own lines and stats, the conversion's progress ----
+
+// Whether the writer reports its output's bytes: the built-in one does; the
+// platform's (on Windows, wmvcore.dll) tells nothing, and the stats count
+// the samples' bytes handed to it.
+#ifdef _WIN32
+constexpr bool kWriterReportsBytes = false;
+#else
+constexpr bool kWriterReportsBytes = true;
+#endif
+
+// A stream of `groups` groups of one video block each: the first `refused`
+// may not start a recording, then 13 bytes of no group, then a key group.
+StreamBuilder CountedStream(size_t refused, size_t groups, size_t payload) {
+  StreamBuilder stream;
+  stream.Header(FileHeaderBuilder().StreamType(0x1001).Size(352, 288));
+  for (size_t i = 0; i < groups; ++i) {
+    if (i == refused) stream.Junk(13);
+    stream.Add(Group().FrameType(i == refused ? 0x1001 : 0x1003).AddBlock(0x1003, payload));
+  }
+  return stream;
+}
+
+struct SinkLines {
+  std::vector<std::string> lines;
+  static void KESTRUM_CALL Take(const char* line, void* context) {
+    static_cast<SinkLines*>(context)->lines.emplace_back(line);
+  }
+};
+
+// One recording through the exports, a piece at a time, its lines going to
+// a sink of its own.
+class SteppedRecording {
+ public:
+  SteppedRecording(std::string path, std::vector<std::vector<uint8_t>> pieces)
+      : path_(std::move(path)), pieces_(std::move(pieces)), handle_(CreateRecordInstance()) {
+    KestrumSetRecordDebugOutput(handle_, &SinkLines::Take, &sink_);
+    StartRecord(handle_, path_.c_str(), 0, 0);
+  }
+  // Hands over the next piece; after the last, stops, keeps the stats and
+  // releases. False once done.
+  bool Step() {
+    if (handle_ == nullptr) return false;
+    if (next_ < pieces_.size()) {
+      const auto& piece = pieces_[next_++];
+      SendOneFrame(handle_, piece.data(), static_cast<int32_t>(piece.size()));
+      return true;
+    }
+    StopRecord(handle_);
+    EXPECT_EQ(KestrumGetRecordStats(handle_, &stats_), 0);
+    ReleaseRecordInstance(&handle_);
+    return false;
+  }
+  void Run() {
+    while (Step()) {
+    }
+  }
+  const std::vector<std::string>& lines() const { return sink_.lines; }
+  const KestrumRecordStats& stats() const { return stats_; }
+
+ private:
+  std::string path_;
+  std::vector<std::vector<uint8_t>> pieces_;
+  size_t next_ = 0;
+  KestrumHandle handle_;
+  SinkLines sink_;
+  KestrumRecordStats stats_{sizeof(KestrumRecordStats), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+};
+
+// The header as a piece of its own, then the rest in pieces of `piece`.
+std::vector<std::vector<uint8_t>> Pieces(const StreamBuilder& stream, size_t piece) {
+  std::vector<std::vector<uint8_t>> pieces{stream.Slice(0, 40)};
+  for (auto& rest : testing::SplitRandomly(std::span(stream.bytes()).subspan(40), piece, 7)) {
+    pieces.push_back(std::move(rest));
+  }
+  return pieces;
+}
+
+// Two recordings: `a` into a folder that does not exist (the writer cannot
+// begin), `b` after a refused header, with groups refused before its start.
+SteppedRecording MissingFolder(const std::string& dir, const std::string& name) {
+  return SteppedRecording(dir + "/missing/" + name, Pieces(CountedStream(0, 6, 900), 3000));
+}
+SteppedRecording Recorded(const std::string& dir, const std::string& name) {
+  auto pieces = Pieces(CountedStream(2, 40, 2500), 5000);
+  std::vector<uint8_t> bad_header = pieces[0];
+  store_u32le(bad_header.data(), 2);
+  pieces.insert(pieces.begin(), bad_header);
+  return SteppedRecording(dir + "/" + name, std::move(pieces));
+}
+
+TEST(RecordLinesTest, EachSinkGetsExactlyItsRecordingsLines) {
+  const std::string dir = testing::TestDirectory("record_lines");
+  SteppedRecording a = MissingFolder(dir, "a.asf"), b = Recorded(dir, "b.asf");
+  a.Run();
+  b.Run();
+  ASSERT_FALSE(a.lines().empty());
+  ASSERT_NE(a.lines(), b.lines());
+
+  // Interleaved on one thread: the process's sink gets every line.
+  DebugCapture all;
+  SteppedRecording a1 = MissingFolder(dir, "a1.asf"), b1 = Recorded(dir, "b1.asf");
+  while (a1.Step() | b1.Step()) {
+  }
+  EXPECT_EQ(a1.lines(), a.lines());
+  EXPECT_EQ(b1.lines(), b.lines());
+#ifndef _WIN32  // there the platform's writer (wmvcore.dll) writes lines of its own
+  EXPECT_EQ(all.lines().size(), a.lines().size() + b.lines().size());
+#endif
+
+  // On two threads at once.
+  SteppedRecording a2 = MissingFolder(dir, "a2.asf"), b2 = Recorded(dir, "b2.asf");
+  std::thread other([&b2] { b2.Run(); });
+  a2.Run();
+  other.join();
+  EXPECT_EQ(a2.lines(), a.lines());
+  EXPECT_EQ(b2.lines(), b.lines());
+}
+
+TEST(RecordStatsTest, StatsTellTheFailureInWordsAndMatchTheFile) {
+  if (!testing::HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const std::string dir = testing::TestDirectory("record_stats");
+  SteppedRecording a = MissingFolder(dir, "a.asf"), b = Recorded(dir, "b.asf");
+  a.Run();
+  b.Run();
+
+  // The writer could not begin: still waiting, with the status it met.
+  EXPECT_EQ(a.stats().state, KESTRUM_STATE_WAITING);
+  EXPECT_THAT(static_cast<uint32_t>(a.stats().first_failure),
+              AnyOf(Eq(0x80070003u), Eq(0x80070002u)));
+  EXPECT_EQ(a.stats().last_failure, a.stats().first_failure);
+  EXPECT_EQ(a.stats().samples_written, 0u);
+  char words[64];
+  EXPECT_EQ(KestrumDescribeStatus(a.stats().first_failure, words, sizeof words), 22);
+  EXPECT_STREQ(words, "no such file or folder");
+
+  const auto packets = testing::ProbePackets(dir + "/b.asf");
+  ASSERT_TRUE(packets.has_value());
+  const KestrumRecordStats& s = b.stats();
+  EXPECT_EQ(s.state, KESTRUM_STATE_ENDED);
+  EXPECT_EQ(s.first_failure, 0);
+  EXPECT_EQ(s.samples_written, packets->size());
+  EXPECT_EQ(s.samples_written, 38u);
+  const size_t file_size = testing::ReadFile(dir + "/b.asf").size();
+  EXPECT_EQ(s.bytes_written, kWriterReportsBytes ? file_size : 38u * (32 + 20 + 2500));
+  EXPECT_LE(s.bytes_durable, s.bytes_written);  // the writer's thread makes the end durable later
+  EXPECT_EQ(s.media_time, 37u * 400000);
+  EXPECT_EQ(s.groups_dropped, 2u);
+  EXPECT_EQ(s.samples_refused, 0u);
+  EXPECT_EQ(s.bytes_in_no_group, 13u);
+}
+
+TEST(RecordStatsTest, WhatCannotBeFilledIsRefused) {
+  EXPECT_EQ(KestrumGetRecordStats(nullptr, nullptr), static_cast<int32_t>(E_INVALIDARG));
+  KestrumRecordStats small{};
+  small.struct_size = sizeof small - 1;
+  EXPECT_EQ(KestrumGetRecordStats(nullptr, &small), static_cast<int32_t>(E_INVALIDARG));
+  EXPECT_EQ(KestrumTransferToAsfEx(0, "x.asf", nullptr, &small),
+            static_cast<int32_t>(E_INVALIDARG));
+  KestrumTransferOptions options{};
+  options.struct_size = sizeof options - 1;
+  EXPECT_EQ(KestrumTransferToAsfEx(0, "x.asf", &options, nullptr),
+            static_cast<int32_t>(E_INVALIDARG));
+  // A larger structure of a later version: only this version's part is filled.
+  struct Later {
+    KestrumRecordStats stats;
+    uint64_t more;
+  } later{};
+  later.stats.struct_size = sizeof later;
+  later.stats.samples_refused = 99;
+  later.more = 7;
+  EXPECT_EQ(KestrumGetRecordStats(nullptr, &later.stats), 0);
+  EXPECT_EQ(later.stats.struct_size, sizeof later);
+  EXPECT_NE(later.stats.samples_refused, 99u);
+  EXPECT_EQ(later.more, 7u);
+
+  char text[8] = "xxxxxxx";
+  EXPECT_EQ(KestrumDescribeStatus(static_cast<int32_t>(0x80070070u), text, 5), 42);
+  EXPECT_STREQ(text, "disk");
+  EXPECT_EQ(KestrumDescribeStatus(1, text, 0), 4);
+  EXPECT_STREQ(text, "disk");
+  EXPECT_EQ(KestrumDescribeStatus(0x12345, nullptr, 100), 34);
+  EXPECT_EQ(std::string(KestrumGetVersion()), std::to_string(KESTRUM_VERSION_MAJOR) + "." +
+                                                  std::to_string(KESTRUM_VERSION_MINOR) + "." +
+                                                  std::to_string(KESTRUM_VERSION_PATCH));
+}
+
+// What a conversion's progress callback was told, and when it stops it.
+struct Progress {
+  struct Call {
+    uint64_t read, total, samples;
+  };
+  std::vector<Call> calls;
+  size_t stop_at = SIZE_MAX;  // the call that answers "stop"
+  static int32_t KESTRUM_CALL Take(uint64_t read, uint64_t total, uint64_t samples, void* context) {
+    auto* p = static_cast<Progress*>(context);
+    p->calls.push_back({read, total, samples});
+    return p->calls.size() > p->stop_at ? 1 : 0;
+  }
+};
+
+TEST(TransferProgressTest, ProgressStatsAndAStopFromTheCallback) {
+  if (!testing::HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const std::string dir = testing::TestDirectory("transfer_progress");
+  const StreamBuilder stream = CountedStream(0, 60, 100000);  // 6 MB
+  const std::string input = dir + "/in.bin", output = dir + "/out.asf";
+  testing::WriteFile(input, stream.bytes());
+  const auto source = reinterpret_cast<intptr_t>(input.c_str());
+
+  Progress whole;
+  KestrumTransferOptions options{sizeof options, 1, &Progress::Take, &whole};
+  KestrumRecordStats stats{};
+  stats.struct_size = sizeof stats;
+  ASSERT_EQ(KestrumTransferToAsfEx(source, output.c_str(), &options, &stats), 1);
+  ASSERT_GE(whole.calls.size(), 2u);
+  uint64_t before = 0;
+  for (const Progress::Call& call : whole.calls) {
+    EXPECT_LE(call.read - before, (4u << 20) + 100100u);  // at least every 4 MiB (and a group)
+    EXPECT_EQ(call.total, stream.size());
+    before = call.read;
+  }
+  EXPECT_EQ(whole.calls.back().read, stream.size());
+  EXPECT_EQ(whole.calls.back().samples, 60u);
+  auto packets = testing::ProbePackets(output);
+  ASSERT_TRUE(packets.has_value());
+  EXPECT_EQ(stats.state, KESTRUM_STATE_ENDED);
+  EXPECT_EQ(stats.samples_written, packets->size());
+  if (kWriterReportsBytes) {
+    EXPECT_EQ(stats.bytes_written, testing::ReadFile(output).size());
+    EXPECT_EQ(stats.bytes_durable, stats.bytes_written);  // options.sync
+  }
+  EXPECT_EQ(stats.bytes_in_no_group, 13u);
+
+  // Stopped at the first call: the file is ended with what it holds.
+  Progress stopped;
+  stopped.stop_at = 0;
+  options = {sizeof options, 0, &Progress::Take, &stopped};
+  ASSERT_EQ(KestrumTransferToAsfEx(source, output.c_str(), &options, &stats), KESTRUM_E_CANCELLED);
+  ASSERT_EQ(stopped.calls.size(), 1u);
+  packets = testing::ProbePackets(output);
+  ASSERT_TRUE(packets.has_value());
+  EXPECT_EQ(stats.state, KESTRUM_STATE_ENDED);
+  EXPECT_EQ(packets->size(), stats.samples_written);
+  EXPECT_LT(stats.samples_written, 60u);
+  if (kWriterReportsBytes) {
+    EXPECT_EQ(stats.bytes_written, testing::ReadFile(output).size());
+  }
+  EXPECT_EQ(stats.bytes_durable, 0u);
+}
 
 }  // namespace
 }  // namespace kestrum

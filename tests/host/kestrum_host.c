@@ -1,8 +1,10 @@
 /* A host program, written as a host application would be: it loads the
  * library at run time (LoadLibrary on Windows, dlopen elsewhere), resolves
- * the seven exports (on Windows by name and by ordinal, which must agree),
- * records a generated stream through the live road and converts the same
- * stream, stored in a file, through TransferToAsf.
+ * its thirteen exports (on Windows by name and by ordinal, which must agree),
+ * records a generated stream through the live road, with a line sink and
+ * stats of the recording's own, and converts the same stream, stored in a
+ * file, through TransferToAsf and again through KestrumTransferToAsfEx, with
+ * progress and stats.
  *
  * Usage, in the folder where the files go:
  *   kestrum_host write  KESTRUM_LIBRARY QUARNEL_LIBRARY
@@ -19,8 +21,8 @@
  *
  * refuse: the writer cannot be made (a WM runtime whose writer is only
  * stubs): every data piece of the live road is dropped with "Not ready for
- * Kestrum!", TransferToAsf returns a failure status, and neither file is
- * left behind.
+ * Kestrum!" (the recording's stats keep the failing status), TransferToAsf
+ * returns a failure status, and neither file is left behind.
  *
  * Exit status 0 when every expectation held; each failure is printed. */
 #include <stdint.h>
@@ -49,6 +51,14 @@ typedef int32_t(KESTRUM_CALL* StartRecordFn)(KestrumHandle, const char*, int32_t
 typedef void(KESTRUM_CALL* StopRecordFn)(KestrumHandle);
 typedef int32_t(KESTRUM_CALL* TransferToAsfFn)(intptr_t, const char*);
 typedef int32_t(KESTRUM_CALL* SetSyncIntervalFn)(int32_t);
+typedef const char*(KESTRUM_CALL* GetVersionFn)(void);
+typedef int32_t(KESTRUM_CALL* DescribeStatusFn)(int32_t, char*, int32_t);
+typedef int32_t(KESTRUM_CALL* GetRecordStatsFn)(KestrumHandle, KestrumRecordStats*);
+typedef void(KESTRUM_CALL* RecordLineSink)(const char*, void*);
+typedef void(KESTRUM_CALL* SetRecordDebugOutputFn)(KestrumHandle, RecordLineSink, void*);
+typedef int32_t(KESTRUM_CALL* TransferToAsfExFn)(intptr_t, const char*,
+                                                 const KestrumTransferOptions*,
+                                                 KestrumRecordStats*);
 typedef int32_t(QUARNEL_CALL* QuarnelOpenFileFn)(int32_t, intptr_t);
 typedef int32_t(QUARNEL_CALL* QuarnelGetPacketFn)(int32_t, PacketRecord*);
 typedef int32_t(QUARNEL_CALL* QuarnelEndStreamFn)(int32_t);
@@ -222,6 +232,15 @@ static void SaveFile(const char* name, const uint8_t* data, size_t size) {
   }
 }
 
+static long FileSize(const char* name) {
+  FILE* file = fopen(name, "rb");
+  long size;
+  if (file == NULL) return -1;
+  size = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1;
+  fclose(file);
+  return size;
+}
+
 static int FileExists(const char* name) {
   FILE* file = fopen(name, "rb");
   if (file == NULL) return 0;
@@ -241,6 +260,28 @@ static void CountLine(const char* line) {
   fprintf(g_diagnostics, "%s\n", line);
   if (strcmp(line, "Not ready for Kestrum!") == 0) ++g_not_ready_lines;
   if (strcmp(line, "!!!!Write Sample!!!!") == 0) ++g_written_sample_lines;
+}
+
+/* The live recording's own sink: the lines of that recording only. */
+static void KESTRUM_CALL CountRecordLine(const char* line, void* context) {
+  (void)line;
+  ++*(long*)context;
+}
+
+/* The conversion's progress: calls counted, the last one kept. */
+typedef struct Progress {
+  long calls;
+  uint64_t read, total, samples;
+} Progress;
+
+static int32_t KESTRUM_CALL TakeProgress(uint64_t read, uint64_t total, uint64_t samples,
+                                         void* context) {
+  Progress* progress = (Progress*)context;
+  ++progress->calls;
+  progress->read = read;
+  progress->total = total;
+  progress->samples = samples;
+  return 0;
 }
 
 #ifdef _WIN32
@@ -334,8 +375,18 @@ int main(int argc, char** argv) {
   uint32_t live_ms = 0, live_samples = 0, file_samples = 0;
   long pieces = 0;
   size_t offset;
-  int32_t result;
+  int32_t result, result_ex;
   int writing;
+  GetVersionFn get_version;
+  DescribeStatusFn describe_status;
+  GetRecordStatsFn get_stats;
+  SetRecordDebugOutputFn set_record_output;
+  TransferToAsfExFn transfer_ex;
+  KestrumRecordStats live_stats, file_stats;
+  KestrumTransferOptions options;
+  Progress progress = {0};
+  long record_lines = 0, lines_before;
+  char version[32], words[96];
   const uint8_t* group;
 
   if (argc != 4 || (strcmp(argv[1], "write") != 0 && strcmp(argv[1], "refuse") != 0)) {
@@ -345,6 +396,7 @@ int main(int argc, char** argv) {
   writing = strcmp(argv[1], "write") == 0;
   remove("live.asf");
   remove("file.asf");
+  remove("file_ex.asf");
   g_diagnostics = fopen("diagnostics.txt", "wb");
   if (g_diagnostics == NULL) return 2;
 
@@ -357,7 +409,18 @@ int main(int argc, char** argv) {
   transfer = (TransferToAsfFn)Resolve(kestrum, "TransferToAsf", 6);
   (void)(SetSyncIntervalFn)Resolve(kestrum, "KestrumSetSyncInterval", 7);
   (void)(SetSyncIntervalFn)Resolve(kestrum, "KestrumSetTransferSync", 8);
-  CheckNothingElseExported(kestrum, 8);
+  get_version = (GetVersionFn)Resolve(kestrum, "KestrumGetVersion", 9);
+  describe_status = (DescribeStatusFn)Resolve(kestrum, "KestrumDescribeStatus", 10);
+  get_stats = (GetRecordStatsFn)Resolve(kestrum, "KestrumGetRecordStats", 11);
+  set_record_output = (SetRecordDebugOutputFn)Resolve(kestrum, "KestrumSetRecordDebugOutput", 12);
+  transfer_ex = (TransferToAsfExFn)Resolve(kestrum, "KestrumTransferToAsfEx", 13);
+  CheckNothingElseExported(kestrum, 13);
+  sprintf(version, "%d.%d.%d", KESTRUM_VERSION_MAJOR, KESTRUM_VERSION_MINOR, KESTRUM_VERSION_PATCH);
+  Check(strcmp(get_version(), version) == 0, "KestrumGetVersion", 0);
+  Check(describe_status((int32_t)0x80070070u, words, sizeof words) ==
+                (int32_t)strlen("disk full (or the file size limit reached)") &&
+            strcmp(words, "disk full (or the file size limit reached)") == 0,
+        "KestrumDescribeStatus", 0);
   quarnel = Load(argv[3]);
   open_file = (QuarnelOpenFileFn)Resolve(quarnel, "QuarnelOpenFile", 1);
   get_packet = (QuarnelGetPacketFn)Resolve(quarnel, "QuarnelGetPacket", 2);
@@ -421,6 +484,8 @@ int main(int argc, char** argv) {
    * would be taken as a header). */
   handle = create();
   Check(handle != NULL, "CreateRecordInstance", 0);
+  set_record_output(handle, CountRecordLine, &record_lines);
+  lines_before = g_lines;
   Check(start(handle, "live.asf", 0, 0) == 1, "StartRecord", 0);
   send(handle, stream.data, kHeaderSize);
   for (offset = kHeaderSize; offset < stream.size; ++pieces) {
@@ -432,13 +497,30 @@ int main(int argc, char** argv) {
     offset += piece;
   }
   stop(handle);
+  memset(&live_stats, 0, sizeof live_stats);
+  live_stats.struct_size = sizeof live_stats;
+  Check(get_stats(handle, &live_stats) == 0, "KestrumGetRecordStats", 0);
   release(&handle);
   Check(handle == NULL, "ReleaseRecordInstance nulls the handle", 0);
+  /* Every line of the recording reached its own sink, and no other line. */
+  Check(record_lines == g_lines - lines_before, "lines of the recording's own sink", record_lines);
 
   /* The file road. */
   result = transfer((intptr_t) "stream.bin", "file.asf");
   printf("live pieces %ld, diagnostic lines %ld, TransferToAsf %ld\n", pieces, g_lines,
          (long)result);
+  memset(&options, 0, sizeof options);
+  options.struct_size = sizeof options;
+  options.progress = TakeProgress;
+  options.context = &progress;
+  memset(&file_stats, 0, sizeof file_stats);
+  file_stats.struct_size = sizeof file_stats;
+  result_ex = transfer_ex((intptr_t) "stream.bin", "file_ex.asf", &options, &file_stats);
+  strcpy(words, "none");
+  if (live_stats.first_failure != 0) describe_status(live_stats.first_failure, words, sizeof words);
+  printf("live: state %d, %lu samples, first failure 0x%08lX (%s); KestrumTransferToAsfEx %ld\n",
+         (int)live_stats.state, (unsigned long)live_stats.samples_written,
+         (unsigned long)(uint32_t)live_stats.first_failure, words, (long)result_ex);
 
   if (writing) {
     Check(g_not_ready_lines == 0, "\"Not ready for Kestrum!\" lines", g_not_ready_lines);
@@ -447,10 +529,33 @@ int main(int argc, char** argv) {
     Check(result == 1, "TransferToAsf result", (long)result);
     Check(FileExists("live.asf"), "live.asf written", 0);
     Check(FileExists("file.asf"), "file.asf written", 0);
+    Check(live_stats.state == KESTRUM_STATE_ENDED && live_stats.first_failure == 0 &&
+              live_stats.samples_written == live_samples,
+          "live stats", (long)live_stats.samples_written);
+    /* The platform's writer tells nothing of its file: what it was handed. */
+    Check(live_stats.bytes_written > 0 && (long)live_stats.bytes_written <= FileSize("live.asf"),
+          "live stats: bytes written", (long)live_stats.bytes_written);
+    Check(result_ex == 1 && file_stats.state == KESTRUM_STATE_ENDED &&
+              file_stats.samples_written == file_samples && file_stats.bytes_in_no_group == 13,
+          "KestrumTransferToAsfEx stats", (long)file_stats.samples_written);
+    Check(file_stats.bytes_written > 0 &&
+              (long)file_stats.bytes_written <= FileSize("file_ex.asf") &&
+              FileSize("file_ex.asf") == FileSize("file.asf"),
+          "KestrumTransferToAsfEx: bytes written", (long)file_stats.bytes_written);
+    Check(progress.calls >= 1 && progress.read == stream.size && progress.total == stream.size &&
+              progress.samples == file_samples,
+          "KestrumTransferToAsfEx progress at the end", (long)progress.read);
   } else {
     Check(g_not_ready_lines == pieces, "\"Not ready for Kestrum!\" lines", g_not_ready_lines);
     Check(g_written_sample_lines == 0, "\"!!!!Write Sample!!!!\" lines", g_written_sample_lines);
     Check(result < 0, "TransferToAsf result", (long)result);
+    Check(live_stats.state == KESTRUM_STATE_WAITING && live_stats.first_failure < 0 &&
+              live_stats.last_failure < 0,
+          "live stats keep the failure", (long)live_stats.first_failure);
+    Check(result_ex == result && file_stats.state == KESTRUM_STATE_FAILED &&
+              file_stats.first_failure == result && progress.calls == 0,
+          "KestrumTransferToAsfEx fails the same", (long)result_ex);
+    Check(!FileExists("file_ex.asf"), "no file_ex.asf", 0);
     Check(!FileExists("live.asf"), "no live.asf", 0);
     Check(!FileExists("file.asf"), "no file.asf", 0);
   }

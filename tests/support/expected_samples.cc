@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "stream_format/frame_time.h"
+#include "stream_format/layout.h"
 
 namespace kestrum::testing {
 
@@ -13,7 +15,7 @@ std::vector<uint8_t> SampleHeaderBytes(uint32_t blocks, uint32_t index,
   store_u32le(out.data() + 4, index);
   std::memcpy(out.data() + 8, group_header + 24, 4);
   std::memcpy(out.data() + 12, group_header + 32, 12);
-  store_u32le(out.data() + 24, load_u32le(group_header + 28) - 0x1000);
+  store_u32le(out.data() + 24, load_u32le(group_header + 28) - stream_format::kFieldBias);
   store_u32le(out.data() + 28, 1);
   return out;
 }
@@ -35,7 +37,7 @@ std::vector<ProbedPacket> ExpectedLivePackets(const StreamBuilder& stream) {
                       bytes.begin() + static_cast<ptrdiff_t>(block->end));
       }
       packets.push_back(ExpectedPacket(sample, time));
-      time += 400000;
+      time += stream_format::kFrameDuration;
     }
   }
   return packets;
@@ -53,7 +55,7 @@ std::vector<ProbedPacket> ExpectedFilePackets(const StreamBuilder& stream) {
                     bytes.begin() + static_cast<ptrdiff_t>(group.end));
       packets.push_back(ExpectedPacket(sample, time));
     }
-    time += 400000;
+    time += stream_format::kFrameDuration;
   }
   return packets;
 }

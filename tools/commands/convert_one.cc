@@ -33,6 +33,7 @@
 #include "report/loss_summary.h"
 #include "report/progress.h"
 #include "stream_format/file_header.h"
+#include "stream_format/frame_time.h"
 #include "stream_format/stream_scanner.h"
 
 namespace kestrum_cli {
@@ -99,7 +100,7 @@ class InputWatch {
         read = std::max(read, before_ + position);
       }
       const uint64_t frames = packets > 1 ? packets - 1 : 0;
-      progress_.Update(read, frames, static_cast<double>(frames) * 0.04);
+      progress_.Update(read, frames, static_cast<double>(frames) * stream_format::kFrameSeconds);
     }
   }
 

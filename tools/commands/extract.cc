@@ -26,7 +26,9 @@
 #include "report/progress.h"
 #include "io/stop_signals.h"
 #include "stream_format/file_header.h"
+#include "stream_format/frame_time.h"
 #include "stream_format/group_scan.h"
+#include "stream_format/sample_header.h"
 #include "stream_format/start_rule.h"
 
 namespace kestrum_cli {
@@ -73,8 +75,8 @@ const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", fals
 
 constexpr uint8_t kVideoStream = 8;
 constexpr uint32_t kFourccXqv4 = 0x34565158;
-constexpr size_t kSampleHeaderSize = 32;
-constexpr uint32_t kFrameMs = 40;
+using stream_format::kFrameMs;
+using stream_format::kSampleHeaderSize;
 // A gap in the file road's times longer than this (an hour of groups) is
 // left as it is: no Kestrum recording has one, and filling it could take
 // without bound.
@@ -104,10 +106,10 @@ std::string ForeignReason(const asf::HeaderInfo& h) {
 // exactly `blocks` whole blocks (1 to 255), and the closing 1.
 bool IsPackedSample(const std::vector<uint8_t>& s) {
   if (s.size() < kSampleHeaderSize) return false;
-  const uint32_t blocks = load_u32le(s.data());
-  const uint32_t index = load_u32le(s.data() + 4);
-  if (blocks == 0 || blocks > stream_format::kBlockCountMask || index == 0 || index > blocks ||
-      load_u32le(s.data() + 28) != 1) {
+  const stream_format::SampleHeader header = stream_format::ParseSampleHeader(s.data());
+  const uint32_t blocks = header.blocks;
+  if (blocks == 0 || blocks > stream_format::kBlockCountMask || header.index == 0 ||
+      header.index > blocks || header.mark != stream_format::kSampleMark) {
     return false;
   }
   const stream_format::BlockWalk walk =
@@ -118,8 +120,10 @@ bool IsPackedSample(const std::vector<uint8_t>& s) {
 
 // The same group: the same bytes but for the index field.
 bool SameGroup(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), 4) == 0 &&
-         std::memcmp(a.data() + 8, b.data() + 8, a.size() - 8) == 0;
+  constexpr size_t kAfterIndex = stream_format::kSampleIndexOffset + 4;
+  return a.size() == b.size() &&
+         std::memcmp(a.data(), b.data(), stream_format::kSampleIndexOffset) == 0 &&
+         std::memcmp(a.data() + kAfterIndex, b.data() + kAfterIndex, a.size() - kAfterIndex) == 0;
 }
 
 class StreamOut {
@@ -140,22 +144,11 @@ class StreamOut {
   // One group from a sample: the group header rebuilt, then the blocks.
   bool Group(const std::vector<uint8_t>& sample) {
     const uint8_t* s = sample.data();
-    uint8_t g[stream_format::kGroupHeaderSize] = {};
-    store_u32le(g, stream_format::kGroupStartCode);
-    store_u32le(g + stream_format::kGroupFrameNumberOffset, FrameNumber());
-    store_u32le(g + stream_format::kGroupBlockCountOffset,
-                stream_format::kFieldBias + load_u32le(s));
-    store_u32le(g + stream_format::kGroupFrameTypeOffset, load_u32le(s + 8));
-    store_u32le(g + 28, load_u32le(s + 24) + stream_format::kFieldBias);
-    store_u32le(g + 32, load_u32le(s + 12));
-    store_u32le(g + 36, load_u32le(s + 16));
-    store_u32le(g + 40, load_u32le(s + 20));
-    // A key frame opens a group of its own type; the first group takes the
-    // type that lets it start a recording, where either does.
-    const uint32_t frame_type = load_u32le(s + 8);
-    uint32_t type = frame_type == stream_format::kFrameTypeKey ? stream_format::kGroupTypeOther
-                                                                : stream_format::kGroupTypeIntra;
-    store_u32le(g + stream_format::kGroupTypeOffset, type);
+    uint8_t g[stream_format::kGroupHeaderSize];
+    stream_format::RebuildGroupHeader(g, stream_format::ParseSampleHeader(s), FrameNumber());
+    // A key frame opens a group of its own type (as rebuilt); the first group
+    // takes the type that lets it start a recording, where either does.
+    uint32_t type = load_u32le(g + stream_format::kGroupTypeOffset);
     if (groups_ == 1 && !stream_format::MayStartRecording(stream_type_, g)) {
       type ^= stream_format::kGroupTypeIntra ^ stream_format::kGroupTypeOther;
       store_u32le(g + stream_format::kGroupTypeOffset, type);
@@ -170,12 +163,8 @@ class StreamOut {
 
   // A group without blocks: it takes a place in the file road's time.
   bool EmptyGroup() {
-    uint8_t g[stream_format::kGroupHeaderSize] = {};
-    store_u32le(g, stream_format::kGroupStartCode);
-    store_u32le(g + stream_format::kGroupFrameNumberOffset, FrameNumber());
-    store_u32le(g + stream_format::kGroupTypeOffset, stream_format::kGroupTypeIntra);
-    store_u32le(g + stream_format::kGroupBlockCountOffset, stream_format::kFieldBias);
-    store_u32le(g + 28, stream_format::kFieldBias);
+    uint8_t g[stream_format::kGroupHeaderSize];
+    stream_format::RebuildGroupHeader(g, stream_format::SampleHeader{}, FrameNumber());
     ++empty_groups_;
     return Put(g, sizeof g);
   }
@@ -185,7 +174,7 @@ class StreamOut {
   uint64_t bytes() const { return bytes_; }
 
  private:
-  uint32_t FrameNumber() { return stream_format::kFieldBias + static_cast<uint32_t>(groups_++); }
+  uint32_t FrameNumber() { return static_cast<uint32_t>(groups_++); }
 
   asf::ByteSink& sink_;
   asf::Status status_ = asf::kOk;
@@ -223,7 +212,7 @@ bool CopyGroups(asf::Reader& reader, const asf::HeaderInfo& h, StreamOut& out,
     }
     ++counts.samples;
     const uint64_t ms = sample.presentation_ms >= h.preroll ? sample.presentation_ms - h.preroll : 0;
-    const uint32_t index = load_u32le(sample.bytes.data() + 4);
+    const uint32_t index = load_u32le(sample.bytes.data() + stream_format::kSampleIndexOffset);
     if (any && index == last_index + 1 && SameGroup(sample.bytes, group)) {
       last_index = index;
       last_ms = ms;

@@ -18,6 +18,7 @@
 #include "stream_format/stream_scanner.h"
 #include "report/progress.h"
 #include "stream_format/file_header.h"
+#include "stream_format/frame_time.h"
 #include "stream_format/start_rule.h"
 
 namespace kestrum_cli {
@@ -99,7 +100,7 @@ void AddRow(Counts& c, const stream_format::ScanEvent& e, std::optional<uint64_t
                   {"index", index ? Json(*index) : Json(nullptr)},
                   {"offset", e.offset},
                   {"size", e.size},
-                  {"time", index ? Json(static_cast<double>(*index * 40) / 1000.0) : Json(nullptr)},
+                  {"time", index ? Json(static_cast<double>(*index * stream_format::kFrameMs) / 1000.0) : Json(nullptr)},
                   {"key", key},
                   {"blocks", blocks},
                   {"problems", problem.empty() ? Json::array() : Json::array({problem})}});
@@ -187,7 +188,7 @@ void PrintCounts(const Counts& c) {
   }
   std::printf("payload bytes: %llu\n", static_cast<unsigned long long>(c.payload_bytes));
   std::printf("largest group: %llu bytes\n", static_cast<unsigned long long>(c.largest_group));
-  std::printf("duration: %.3f s\n", static_cast<double>(c.groups) * 0.040);
+  std::printf("duration: %.3f s\n", static_cast<double>(c.groups) * stream_format::kFrameSeconds);
   std::printf("skipped bytes: %llu\n", static_cast<unsigned long long>(c.skipped_bytes));
   std::printf("problems: %llu\n", static_cast<unsigned long long>(c.problem_count));
   if (c.problem_count > c.problems.size()) {
@@ -236,7 +237,7 @@ Json CountsJson(const Counts& c) {
               {"blocks_by_kind", std::move(blocks)},
               {"payload_bytes", c.payload_bytes},
               {"largest_group", c.largest_group},
-              {"duration", static_cast<double>(c.groups * 40) / 1000.0},
+              {"duration", static_cast<double>(c.groups * stream_format::kFrameMs) / 1000.0},
               {"skipped_bytes", c.skipped_bytes},
               {"problem_count", c.problem_count},
               {"problems", c.problems}};

@@ -36,6 +36,7 @@
 #include "report/outcome.h"
 #include "report/progress.h"
 #include "stream_format/file_header.h"
+#include "stream_format/frame_time.h"
 
 namespace kestrum_cli {
 
@@ -399,7 +400,7 @@ std::optional<int> Recording::PumpPieces() {
     }
     HoldMadeFile();
     progress_->Update(reader_->consumed(), diagnostics_->groups(),
-                      static_cast<double>(diagnostics_->samples()) * 0.04);
+                      static_cast<double>(diagnostics_->samples()) * stream_format::kFrameSeconds);
   }
   return std::nullopt;
 }

@@ -7,6 +7,7 @@
 
 #include "commands/random.h"
 #include "stream_format/file_header.h"
+#include "stream_format/frame_time.h"
 #include "stream_format/layout.h"
 #include "stream_builder/stream_builder.h"
 
@@ -124,7 +125,7 @@ std::vector<uint8_t> RandomPayload(Random& random, size_t length) {
 std::vector<uint8_t> BuildGroup(Random& random, uint64_t index, bool start,
                                 uint32_t gop_position, const std::vector<PlannedBlock>& blocks,
                                 uint32_t picture) {
-  const uint32_t time_ms = static_cast<uint32_t>(index * 40);
+  const uint32_t time_ms = static_cast<uint32_t>(index * stream_format::kFrameMs);
   std::array<uint8_t, 14> carried{};
   for (size_t k = 0; k < 4; ++k) carried[2 + k] = static_cast<uint8_t>(time_ms >> (8 * k));
   Group group;
@@ -163,7 +164,7 @@ std::vector<uint8_t> BuildMalformed(Random& random, uint64_t nth) {
 
 uint32_t AverageGroupBytes(const GenerateOptions& options) {
   if (options.largest_blocks > 0) return options.largest_blocks * kLargestPayload;
-  return std::max<uint32_t>(Bitrate(options) / 8 / 25, 64);
+  return std::max<uint32_t>(Bitrate(options) / 8 / stream_format::kFramesPerSecond, 64);
 }
 
 bool GenerateStream(const GenerateOptions& o,

@@ -8,6 +8,7 @@
 #include "base/bytes.h"
 #include "frame/cli.h"
 #include "io/output_path.h"
+#include "stream_format/frame_time.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/start_rule.h"
 
@@ -18,7 +19,7 @@ namespace stream_format = kestrum::stream_format;
 namespace {
 
 constexpr size_t kMaxWidth = 20;
-constexpr uint64_t kFrameMs = 40;
+using stream_format::kFrameMs;
 constexpr uint64_t kMaxSeconds = 10000000;  // about 115 days
 // Numbers free in a row after which a series' files that exist are taken
 // to have ended.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "asf_format/reader.h"
 #include "base/bytes.h"
 #include "diagnostics/lines.h"
+#include "platform/record_context.h"
 #include "support/debug_capture.h"
 #include "support/md5.h"
 #include "support/probe.h"
@@ -136,8 +138,18 @@ TEST_F(WriterOutputTest, ReleasingAnUnendedWriterFlushesItsFile) {
 // releasing the writer waits for; with 0 nothing syncs, and by default (the
 // process-wide interval) only the end is synced. After a sync, the header's File
 // Size field notes how much of the file it made durable, also when nothing
-// is written after a burst. A failing sync is told once and writing goes on.
+// is written after a burst. A failing sync is told once and writing goes on,
+// also to the recording the writer began for (its thread works for it).
 TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
+  struct Routed {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    static void WINAPI Take(const char* line, void* context) {
+      auto* routed = static_cast<Routed*>(context);
+      std::lock_guard<std::mutex> lock(routed->mutex);
+      routed->lines.emplace_back(line);
+    }
+  };
   struct Case {
     std::optional<uint32_t> interval_ms;
     asf::Status sync_result;
@@ -157,7 +169,13 @@ TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
     ASSERT_EQ(wmsdk::CreateWriter(options, writer.Put()), S_OK);
     Configure(writer.Get());
     DebugCapture capture;
-    ASSERT_EQ(writer->BeginWriting(), S_OK);
+    const auto record = std::make_shared<RecordContext>();
+    Routed routed;
+    record->lines().Set(&Routed::Take, &routed);
+    {
+      const RecordScope scope(record.get());
+      ASSERT_EQ(writer->BeginWriting(), S_OK);
+    }
     const std::vector<Sample> samples = MakeSamples(100);
     // A burst of 1.2 s of media, ending in a sample of 1 MB, reaches the file.
     const size_t burst = c.idle_after_burst ? 30 : 4;
@@ -200,8 +218,11 @@ TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
       EXPECT_EQ(noted(), 0u);
     }
     const int before_end = memory_->syncs;
-    ASSERT_EQ(writer->EndWriting(), S_OK);
-    writer.Reset();
+    {
+      const RecordScope scope(record.get());
+      ASSERT_EQ(writer->EndWriting(), S_OK);
+      writer.Reset();
+    }
     const bool off = c.interval_ms == 0u;
     if (off) {
       EXPECT_EQ(memory_->syncs, 0);
@@ -217,6 +238,8 @@ TEST_F(WriterOutputTest, SyncsTheFileWhileWritingAndAtTheEnd) {
     char line[128];
     std::snprintf(line, sizeof line, lines::kSyncFailedFormat, asf::kWriteFault.code());
     EXPECT_EQ(capture.Count(line), Failed(c.sync_result) ? 1u : 0u);
+    EXPECT_EQ(std::count(routed.lines.begin(), routed.lines.end(), std::string(line)),
+              Failed(c.sync_result) ? 1 : 0);
   }
 }
 
