@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "frame/cli.h"
+#include "kestrum.h"
 
 #ifndef _WIN32
 #include "asf_format/errno_status.h"
@@ -15,46 +16,43 @@ namespace {
 
 namespace asf = kestrum::asf;
 
-struct KnownResult {
+// The results that end the program with another code than kExitFailure:
+// what cannot be written (kExitOutput), what cannot be read (kExitInput).
+struct ResultExit {
   asf::Status status;
   int exit_code;
-  const char* text;
 };
 
-constexpr KnownResult kKnownResults[] = {
-    {asf::kDiskFull, kExitOutput, "disk full (or the file size limit reached)"},
-    {asf::kFileNameTooLong, kExitOutput, "name longer than 259 bytes"},
-    {asf::kSharingViolation, kExitOutput,
-     "output in use by another writer (or read by a conversion)"},
-    {asf::kAccessDenied, kExitOutput, "permission denied"},
-    {asf::kTooManyOpenFiles, kExitFailure, "too many open files"},
-    {asf::kFileNotFound, kExitOutput, "no such file or folder"},
-    {kPathNotFound, kExitOutput, "no such file or folder"},
-    {asf::kNoData, kExitOutput, "no output name"},
-    {asf::kWriteFault, kExitFailure, "write fault (a removed or failing medium)"},
-    {asf::kBrokenPipe, kExitFailure, "the output's reader went away (broken pipe)"},
-    {kReadFault, kExitInput, "read fault"},
-    {asf::kOutOfMemory, kExitFailure, "out of memory"},
-    {asf::kInvalidArgument, kExitFailure, "invalid argument"},
-    // The code of "not implemented", which the component gives a sink that
-    // only appends.
-    {asf::kNotSeekable, kExitFailure, "not implemented by the writer"},
-    {asf::kFailed, kExitFailure, "the stream header was refused or the writer could not be made"},
-    {asf::kInvalidRequest, kExitFailure, "the writer was not ready for the request"},
-    {asf::kInvalidInputFormat, kExitFailure, "a format the ASF header cannot describe"},
+constexpr ResultExit kResultExits[] = {
+    {asf::kDiskFull, kExitOutput},         {asf::kFileNameTooLong, kExitOutput},
+    {asf::kSharingViolation, kExitOutput}, {asf::kAccessDenied, kExitOutput},
+    {asf::kFileNotFound, kExitOutput},     {kPathNotFound, kExitOutput},
+    {asf::kNoData, kExitOutput},           {kReadFault, kExitInput},
 };
+
+int ExitCodeOf(int32_t result) {
+  if (result == 0) return kExitInput;  // TransferToAsf: the input could not be opened
+  for (const ResultExit& known : kResultExits) {
+    if (known.status.code() == static_cast<uint32_t>(result)) return known.exit_code;
+  }
+  return kExitFailure;
+}
+
+// The library's words for `result` (KestrumDescribeStatus), whole.
+std::string WordsOf(int32_t result) {
+  char text[128];
+  const int32_t length = KestrumDescribeStatus(result, text, sizeof text);
+  if (length < static_cast<int32_t>(sizeof text))
+    return std::string(text, static_cast<size_t>(length));
+  std::string words(static_cast<size_t>(length) + 1, '\0');
+  KestrumDescribeStatus(result, words.data(), length + 1);
+  words.resize(static_cast<size_t>(length));
+  return words;
+}
 
 }  // namespace
 
-ResultMeaning DescribeResult(int32_t result) {
-  if (result == 0) return {kExitInput, "the input could not be opened"};
-  for (const KnownResult& known : kKnownResults) {
-    if (known.status.code() == static_cast<uint32_t>(result)) {
-      return {known.exit_code, known.text};
-    }
-  }
-  return {kExitFailure, "an error the program does not know"};
-}
+ResultMeaning DescribeResult(int32_t result) { return {ExitCodeOf(result), WordsOf(result)}; }
 
 std::string CodeText(uint32_t code) {
   char hex[16];

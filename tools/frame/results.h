@@ -1,7 +1,8 @@
 // The results of the library (an HRESULT, or TransferToAsf's 0) and of the
 // ASF component (a Status, numbered alike) in words, and the exit code each
-// ends the program with. The codes are the ASF component's own
-// (asf_format/status.h); the program types none of them again.
+// ends the program with. The words are the library's one table
+// (KestrumDescribeStatus); the codes the ASF component's
+// (asf_format/status.h): the program types neither again.
 #pragma once
 
 #include <cstddef>
