@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
-#include "commands.h"
-#include "escape.h"
-#include "stop_signals.h"
+#include "frame/cli.h"
+#include "commands/commands.h"
+#include "frame/escape.h"
+#include "io/standard_output.h"
+#include "io/stop_signals.h"
 
 namespace {
 

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "args.h"
+#include "frame/args.h"
 #include "e2e/cli_runner.h"
-#include "escape.h"
-#include "group_follower.h"
-#include "piece_reader.h"
-#include "piece_sender.h"
-#include "segments.h"
+#include "frame/escape.h"
+#include "io/group_follower.h"
+#include "io/piece_reader.h"
+#include "io/piece_sender.h"
+#include "io/segments.h"
 
 namespace cli_test {
 namespace {

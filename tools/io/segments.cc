@@ -1,0 +1,224 @@
+#include "io/segments.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "base/bytes.h"
+#include "frame/cli.h"
+#include "io/output_path.h"
+#include "stream_format/frame_time.h"
+#include "stream_format/group_scan.h"
+#include "stream_format/start_rule.h"
+
+namespace kestrum_cli {
+
+namespace stream_format = kestrum::stream_format;
+
+namespace {
+
+constexpr size_t kMaxWidth = 20;
+using stream_format::kFrameMs;
+constexpr uint64_t kMaxSeconds = 10000000;  // about 115 days
+// Numbers free in a row after which a series' files that exist are taken
+// to have ended.
+constexpr uint64_t kSeriesGap = 1000;
+
+}  // namespace
+
+std::string ForeignInSeries(const OutputPattern& pattern, OutputKind kind,
+                            const std::vector<std::string>& inputs) {
+  uint64_t free = 0;  // numbers free in a row
+  for (uint64_t number = 0; free < kSeriesGap; ++number) {
+    const std::string name = pattern.Name(number);
+    struct stat info;
+    if (::stat(name.c_str(), &info) != 0) {
+      ++free;
+      continue;
+    }
+    free = 0;
+    bool input = false;
+    for (const std::string& in : inputs) input = input || IdOfPath(name) == IdOfInput(in);
+    std::string foreign = input ? "" : ForeignOutput(name, name, kind);
+    if (!foreign.empty()) return foreign;
+  }
+  return "";
+}
+
+bool OutputPattern::Parse(const std::string& pattern, std::string& error) {
+  std::string* part = &prefix_;
+  int conversions = 0;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] != '%') {
+      *part += pattern[i];
+      continue;
+    }
+    if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+      *part += '%';
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    const bool zero = j < pattern.size() && pattern[j] == '0';
+    if (zero) ++j;
+    size_t width = 0;
+    while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9' && width <= kMaxWidth) {
+      width = width * 10 + static_cast<size_t>(pattern[j++] - '0');
+    }
+    if (j >= pattern.size() || pattern[j] != 'd' || width > kMaxWidth) {
+      error = "OUTPUT_PATTERN '" + pattern + "' has '" + pattern.substr(i, j + 1 - i) +
+              "': only %d (such as %03d) numbers the files; write %% for a '%'";
+      return false;
+    }
+    ++conversions;
+    zero_ = zero;
+    width_ = width;
+    part = &suffix_;
+    i = j;
+  }
+  if (conversions != 1) {
+    error = "OUTPUT_PATTERN '" + pattern + "' must hold exactly one %d (such as cam1-%03d.asf), not " +
+            std::to_string(conversions);
+    return false;
+  }
+  return true;
+}
+
+std::string OutputPattern::Name(uint64_t number) const {
+  std::string digits = std::to_string(number);
+  if (digits.size() < width_) digits.insert(0, width_ - digits.size(), zero_ ? '0' : ' ');
+  return prefix_ + digits + suffix_;
+}
+
+namespace {
+
+constexpr uint64_t kNanosPerSecond = 1000000000;
+
+// Digits, then optionally '.' and digits (at least one digit in all), as
+// nanoseconds of `unit_ns` each; a whole part of more than 10 digits, too
+// long for any time taken, gives UINT64_MAX. False when `text` is no such
+// number.
+bool ParseDecimal(const std::string& text, uint64_t unit_ns, uint64_t& ns) {
+  const size_t dot = text.find('.');
+  const std::string whole = text.substr(0, dot);
+  const std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+  if (whole.empty() && fraction.empty()) return false;
+  uint64_t w = 0;
+  for (char c : whole) {
+    if (c < '0' || c > '9') return false;
+    w = w * 10 + static_cast<uint64_t>(c - '0');
+  }
+  uint64_t f = 0;  // the fraction in billionths
+  for (size_t i = 0; i < fraction.size(); ++i) {
+    if (fraction[i] < '0' || fraction[i] > '9') return false;
+    if (i < 9) f = f * 10 + static_cast<uint64_t>(fraction[i] - '0');
+  }
+  for (size_t i = fraction.size(); i < 9; ++i) f *= 10;
+  ns = whole.size() > 10 ? UINT64_MAX : w * unit_ns + f / (kNanosPerSecond / unit_ns);
+  return true;
+}
+
+// A time as ffmpeg's options take one: seconds with an optional fraction
+// and unit (10, 10.5, 10s, 500ms, 250us), or [HH:]MM:SS[.fraction] with
+// minutes and seconds of one or two digits below 60 (1:30, 00:00:10.5).
+bool ParseTime(const std::string& text, uint64_t& ns) {
+  if (text.find(':') == std::string::npos) {
+    const auto ends = [&text](const char* unit) {
+      const std::string u = unit;
+      return text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0;
+    };
+    if (ends("ms")) return ParseDecimal(text.substr(0, text.size() - 2), 1000000, ns);
+    if (ends("us")) return ParseDecimal(text.substr(0, text.size() - 2), 1000, ns);
+    if (ends("s")) return ParseDecimal(text.substr(0, text.size() - 1), kNanosPerSecond, ns);
+    return ParseDecimal(text, kNanosPerSecond, ns);
+  }
+  std::vector<std::string> fields;
+  for (size_t from = 0;;) {
+    const size_t colon = text.find(':', from);
+    fields.push_back(text.substr(from, colon - from));
+    if (colon == std::string::npos) break;
+    from = colon + 1;
+  }
+  if (fields.size() > 3) return false;
+  uint64_t total = 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const std::string& field = fields[i];
+    const bool last = i + 1 == fields.size();
+    const std::string digits = last ? field.substr(0, field.find('.')) : field;
+    if (digits.empty() || (i > 0 && digits.size() > 2) ||
+        (!last && field.find('.') != std::string::npos)) {
+      return false;
+    }
+    uint64_t value = 0;
+    if (!ParseDecimal(field, kNanosPerSecond, value)) return false;
+    if (i > 0 && value >= 60 * kNanosPerSecond) return false;
+    total = total > kMaxSeconds * kNanosPerSecond || value == UINT64_MAX ? UINT64_MAX
+                                                                         : total * 60 + value;
+  }
+  ns = total;
+  return true;
+}
+
+}  // namespace
+
+OutputRefusal RepeatInSeries(const std::string& name, const std::vector<std::string>& written) {
+  const FileId id = IdOfPath(name);
+  for (const std::string& earlier : written) {
+    if (id == IdOfPath(earlier)) {
+      return {kExitUsage, "OUTPUT '" + name + "' is a file this series has written already"};
+    }
+  }
+  return {};
+}
+
+bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::string& error) {
+  const bool negative = !text.empty() && text[0] == '-';
+  uint64_t ns = 0;
+  if (!ParseTime(negative ? text.substr(1) : text, ns)) {
+    error = "--segment-time '" + text +
+            "' is not a time: seconds such as 10, 10.5, 10s or 500ms, or [HH:]MM:SS[.fraction] "
+            "such as 1:30 or 00:00:10.5";
+    return false;
+  }
+  if (negative || ns == 0) {
+    error = "--segment-time '" + text + "' is not above 0: a file must hold some media";
+    return false;
+  }
+  if (ns > kMaxSeconds * kNanosPerSecond) {
+    error = "--segment-time '" + text + "' is longer than " + std::to_string(kMaxSeconds) +
+            " seconds";
+    return false;
+  }
+  milliseconds = std::max<uint64_t>(1, (ns + 500000) / 1000000);
+  return true;
+}
+
+bool SegmentClock::StartsNewFile(const uint8_t* piece, size_t size) {
+  const stream_format::GroupCheck check = stream_format::CheckGroup(piece, size);
+  if (check.result != stream_format::ParseResult::Complete || check.size != size) {
+    return false;
+  }
+  const bool may_start = stream_format::MayStartRecording(stream_type_, piece);
+  const bool begins = may_start && file_ms_ >= limit_ms_;
+  if (begins) {
+    file_ms_ = 0;
+    started_ = true;
+  }
+  if (road_ == Road::kFile) {
+    file_ms_ += kFrameMs;
+    return begins;
+  }
+  if (!started_ && !may_start) return begins;  // the live road drops it
+  started_ = true;
+  const uint32_t blocks = stream_format::LiveRoadBlockCount(piece);
+  size_t at = stream_format::kGroupHeaderSize;
+  for (uint32_t k = 0; k < blocks; ++k) {
+    if (stream_format::IsVideoBlockKind(kestrum::load_u16le(piece + at))) file_ms_ += kFrameMs;
+    at += stream_format::kBlockHeaderSize +
+          kestrum::load_u32le(piece + at + stream_format::kBlockLengthOffset);
+  }
+  return begins;
+}
+
+}  // namespace kestrum_cli

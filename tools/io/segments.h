@@ -1,0 +1,70 @@
+// Recording into a series of files (--segment-time): the output pattern and
+// the rule that says at which group a new file begins.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "io/output_kind.h"
+#include "io/output_path.h"
+
+namespace kestrum_cli {
+
+// An OUTPUT_PATTERN such as "cam1-%03d.asf": exactly one %d conversion, with
+// an optional 0 flag and width; "%%" stands for '%'. Files are numbered
+// from 0.
+class OutputPattern {
+ public:
+  // False, with `error` set, when `pattern` is no such pattern.
+  bool Parse(const std::string& pattern, std::string& error);
+  std::string Name(uint64_t number) const;
+
+ private:
+  std::string prefix_, suffix_;
+  bool zero_ = false;
+  size_t width_ = 0;
+};
+
+// The series' files that exist already, from the first on until a
+// thousand numbers in a row are free: the message of the first one a
+// command writing `kind` may not rewrite by default (ForeignOutput), ""
+// when none. So that a series is refused before its first byte rather than
+// part way. A file that is one of `inputs` (as given, "-" standard input) is
+// left to the check that refuses it as such.
+std::string ForeignInSeries(const OutputPattern& pattern, OutputKind kind,
+                            const std::vector<std::string>& inputs);
+
+// No file of a series is written twice: refused as a usage error ("OUTPUT
+// 'NAME' is a file this series has written already") when `name` is one of
+// `written`, the series' files so far, under any name; else not refused.
+OutputRefusal RepeatInSeries(const std::string& name, const std::vector<std::string>& written);
+
+// Parses --segment-time: seconds, whole or with a fraction, above 0.
+bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::string& error);
+
+// Watches the groups of a stream as they go out and tells where a new file
+// begins: at the first group that may start a recording once the file has
+// `milliseconds` of media. Media time as each road counts it: on the live
+// road 40 ms a video block from the group that started the file on, on the
+// file road 40 ms a group.
+class SegmentClock {
+ public:
+  enum class Road { kLive, kFile };
+  SegmentClock(Road road, uint16_t stream_type, uint64_t milliseconds)
+      : road_(road), stream_type_(stream_type), limit_ms_(milliseconds) {}
+
+  // `piece` is what goes out next; true when it is a whole group that
+  // begins a new file (it then counts toward the new file).
+  bool StartsNewFile(const uint8_t* piece, size_t size);
+
+ private:
+  Road road_;
+  uint16_t stream_type_;
+  uint64_t limit_ms_;
+  uint64_t file_ms_ = 0;
+  bool started_ = false;  // live road: a group has started this file
+};
+
+}  // namespace kestrum_cli
