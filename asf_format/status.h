@@ -34,10 +34,12 @@ inline constexpr Status kFailed = Status::FromCode(0x80004005u);
 inline constexpr Status kOutOfMemory = Status::FromCode(0x8007000Eu);
 inline constexpr Status kInvalidArgument = Status::FromCode(0x80070057u);
 inline constexpr Status kFileNotFound = Status::FromCode(0x80070002u);
+inline constexpr Status kPathNotFound = Status::FromCode(0x80070003u);  // no such folder
 inline constexpr Status kAccessDenied = Status::FromCode(0x80070005u);
 // The process (or the system) has no descriptor left to open the file with.
 inline constexpr Status kTooManyOpenFiles = Status::FromCode(0x80070004u);
 inline constexpr Status kWriteFault = Status::FromCode(0x8007001Du);
+inline constexpr Status kReadFault = Status::FromCode(0x8007001Eu);
 // The output is a pipe (or FIFO) whose reader has gone.
 inline constexpr Status kBrokenPipe = Status::FromCode(0x8007006Du);
 // Another writer (or a reader that forbids writing) holds the file.

@@ -255,7 +255,7 @@ std::optional<ConvertOutcome> EndedEarly(const std::string& input, const Target&
   if (static_cast<uint32_t>(result) == kestrum::asf::kSharingViolation.code()) {
     return Told(outcome, kExitOutput, InUseMessage(target.shown));
   }
-  if (static_cast<uint32_t>(result) == kReadFault.code()) {
+  if (static_cast<uint32_t>(result) == kestrum::asf::kReadFault.code()) {
     const int64_t now = FileSize(input);
     const std::string why = now >= 0 && now < input_size
                                 ? CutShorterMessage(input)

@@ -26,8 +26,8 @@ struct ResultExit {
 constexpr ResultExit kResultExits[] = {
     {asf::kDiskFull, kExitOutput},         {asf::kFileNameTooLong, kExitOutput},
     {asf::kSharingViolation, kExitOutput}, {asf::kAccessDenied, kExitOutput},
-    {asf::kFileNotFound, kExitOutput},     {kPathNotFound, kExitOutput},
-    {asf::kNoData, kExitOutput},           {kReadFault, kExitInput},
+    {asf::kFileNotFound, kExitOutput},     {asf::kPathNotFound, kExitOutput},
+    {asf::kNoData, kExitOutput},           {asf::kReadFault, kExitInput},
 };
 
 int ExitCodeOf(int32_t result) {

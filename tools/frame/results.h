@@ -13,12 +13,6 @@
 
 namespace kestrum_cli {
 
-// Results the ASF component has no Status for: the file road's, when its
-// stream could not be read to its end, and the platform writer's for a
-// folder that does not exist.
-inline constexpr kestrum::asf::Status kReadFault = kestrum::asf::Status::FromCode(0x8007001Eu);
-inline constexpr kestrum::asf::Status kPathNotFound = kestrum::asf::Status::FromCode(0x80070003u);
-
 // What a result means in words, and the exit code it ends the program with.
 struct ResultMeaning {
   int exit_code;
