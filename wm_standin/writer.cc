@@ -396,6 +396,7 @@ HRESULT Writer::BeginLocked() {
   sink_ = std::move(sink);
   muxer_ = std::move(muxer);
   media_end_ = 0;
+  if (options_.began) options_.began(interval);
   return hr;
 }
 

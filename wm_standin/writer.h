@@ -37,6 +37,8 @@ struct WriterOptions {
   // says it ended, then the rest) before EndWriting returns; with no
   // interval, only then. Unset: the process-wide setting (SetTransferSync).
   std::optional<bool> sync_when_ending;
+  // Told, on the thread that began writing, the sync interval a file began with.
+  std::function<void(uint32_t sync_interval_ms)> began;
 };
 
 // The process-wide settings that writers without their own take.
