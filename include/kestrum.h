@@ -30,12 +30,14 @@
  * waiting for the disk.
  *
  * Threading: the library runs every call, and every callback, on the
- * caller's thread; the only thread it starts is the built-in writer's, one
- * per live recording while it writes a file with a sync interval
- * (KestrumSetSyncInterval), which syncs the file and nothing else, ends it
- * durably after StopRecord (not on Windows), may call the recording's sink
- * (KestrumSetRecordDebugOutput) with a failing sync's line, and is gone by
- * the time ReleaseRecordInstance returns. Calls for one instance must not
+ * caller's thread; the only thread it starts is the built-in writer's sync
+ * thread, one for the whole process, started when the first live recording
+ * writes a file with a sync interval (KestrumSetSyncInterval) and kept until
+ * the process exits or the library is unloaded. It syncs the recordings'
+ * files and nothing else, ends each durably after StopRecord (not on
+ * Windows), and may call a recording's sink (KestrumSetRecordDebugOutput)
+ * with a failing sync's line of that recording; ReleaseRecordInstance
+ * returns once it is done with the recording's files. Calls for one instance must not
  * overlap: drive an instance from one thread at a time (or serialise the
  * calls yourself), and never call StopRecord or ReleaseRecordInstance while
  * a SendOneFrame of the same instance runs. Different instances share
@@ -218,7 +220,8 @@ KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* dest
 
 /* Ordinal 7 on Windows. Sets how far, in milliseconds, a live recording's
  * durability may lag behind what the host handed over: while writing a file
- * (not a pipe or device), a thread of the built-in writer's own has the
+ * (not a pipe or device), the built-in writer's sync thread (one for all
+ * recordings of the process) has the
  * system write the file back as samples go out and syncs it (fdatasync on
  * Linux, FlushFileBuffers on Windows) at most that long after bytes reached
  * it, so after a power cut the file holds what was handed over until about

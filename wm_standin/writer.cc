@@ -2,8 +2,8 @@
 // between BeginWriting and EndWriting it hands every stream sample, as given,
 // to the ASF muxer, which keeps a reference to the sample until its bytes
 // are written (the caller must leave them as they are once handed over).
-// While it writes a file (not a stream) with a sync interval, a thread of
-// its own keeps the file durable (wm_standin/sync_thread.h). A file that is
+// While it writes a file (not a stream) with a sync interval, the process's
+// sync thread keeps the file durable (wm_standin/sync_thread.h). A file that is
 // synced ends in order: the header says all but that the file ended
 // (asf::MuxerOptions::confirm_end_later), a sync makes the packets and the
 // index durable, the end is confirmed and synced. With an interval the
