@@ -90,9 +90,10 @@ void SyncService::Remove(SyncThread* file) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     idle_.wait(lock, [&] { return working_ != file && !file->then_; });
-    if (!file->served_) return;
-    files_.erase(std::find(files_.begin(), files_.end(), file));
-    file->served_ = false;
+    if (file->served_) {
+      files_.erase(std::find(files_.begin(), files_.end(), file));
+      file->served_ = false;
+    }
     // The last file gone: the thread ends (the next file starts another),
     // so that no thread is left over while the process has no file to sync.
     if (files_.empty() && running_) {
