@@ -432,6 +432,10 @@ KESTRUM_API int32_t KESTRUM_CALL KestrumTransferToAsfEx(intptr_t source, const c
  * recording made without switching. A file prepared but not reached by any
  * group (a switch before the first group that may start) is ended empty.
  *
+ * Give each file a name of its own: a name still in use by the file being
+ * ended is rewritten in place, once that file's end is durable (the call
+ * that makes the switch waits for that), and what it held is lost.
+ *
  * Before writing began (the first data piece prepares the output), it only
  * replaces the name, as StartRecord would with a copy. Called again before
  * the switch is made, the later name wins. When the new file cannot be
