@@ -10,7 +10,8 @@
  *  - live: CreateRecordInstance, StartRecord (the output name), SendOneFrame
  *    for every piece as it arrives (the 40-byte header as a piece of its own,
  *    then the stream in pieces of any size), StopRecord,
- *    ReleaseRecordInstance. One instance records one file;
+ *    ReleaseRecordInstance. One instance records one file, or a series of
+ *    files cut at groups that may start a recording (KestrumSwitchOutput);
  *  - file: TransferToAsf converts a stored stream in one call, pulling its
  *    packets from the packet-source library (quarnel.h).
  *
@@ -29,12 +30,14 @@
  * waiting for the disk.
  *
  * Threading: the library runs every call, and every callback, on the
- * caller's thread; the only thread it starts is the built-in writer's, one
- * per live recording while it writes a file with a sync interval
- * (KestrumSetSyncInterval), which syncs the file and nothing else, ends it
- * durably after StopRecord (not on Windows), may call the recording's sink
- * (KestrumSetRecordDebugOutput) with a failing sync's line, and is gone by
- * the time ReleaseRecordInstance returns. Calls for one instance must not
+ * caller's thread; the only thread it starts is the built-in writer's sync
+ * thread, one for the whole process, started when the first live recording
+ * writes a file with a sync interval (KestrumSetSyncInterval) and kept until
+ * the process exits or the library is unloaded. It syncs the recordings'
+ * files and nothing else, ends each durably after StopRecord (not on
+ * Windows), and may call a recording's sink (KestrumSetRecordDebugOutput)
+ * with a failing sync's line of that recording; ReleaseRecordInstance
+ * returns once it is done with the recording's files. Calls for one instance must not
  * overlap: drive an instance from one thread at a time (or serialise the
  * calls yourself), and never call StopRecord or ReleaseRecordInstance while
  * a SendOneFrame of the same instance runs. Different instances share
@@ -42,9 +45,9 @@
  * the library keeps for the whole process: at most one TransferToAsf runs at
  * a time in a process (to convert in parallel, use several processes).
  *
- * Calling convention: the thirteen functions of the 32-bit Windows DLL, and
+ * Calling convention: the fourteen functions of the 32-bit Windows DLL, and
  * the callbacks they take, are __stdcall (KESTRUM_CALL), exported by
- * undecorated name at ordinals 1 to 13; link Kestrum.lib (MSVC) or
+ * undecorated name at ordinals 1 to 14; link Kestrum.lib (MSVC) or
  * libkestrum.dll.a (mingw-w64), or resolve them at run time by name or
  * ordinal. Elsewhere they are plain C functions. No C++ exception leaves any
  * of them; none may leave a callback.
@@ -217,7 +220,8 @@ KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* dest
 
 /* Ordinal 7 on Windows. Sets how far, in milliseconds, a live recording's
  * durability may lag behind what the host handed over: while writing a file
- * (not a pipe or device), a thread of the built-in writer's own has the
+ * (not a pipe or device), the built-in writer's sync thread (one for all
+ * recordings of the process) has the
  * system write the file back as samples go out and syncs it (fdatasync on
  * Linux, FlushFileBuffers on Windows) at most that long after bytes reached
  * it, so after a power cut the file holds what was handed over until about
@@ -317,14 +321,16 @@ typedef struct KestrumRecordStats {
    * holds up to a second of media before writing it), its size once ended;
    * the bytes written into a pipe, FIFO or device. With the platform's writer
    * on Windows, which tells nothing of its output: the bytes of the samples
-   * handed to it. */
+   * handed to it. A recording cut into files (KestrumSwitchOutput): its files
+   * together, as every count here is the recording's since it began. */
   uint64_t bytes_written;
   /* Of those, the bytes the last sync that worked made durable
    * (KestrumSetSyncInterval, KestrumSetTransferSync); 0 while nothing is
    * synced, and with the platform's writer. */
   uint64_t bytes_durable;
   /* The time of the last sample the writer took, in 100-ns units: the live
-   * road's clock, or the packet's time on the file road. */
+   * road's clock (counting on across the files of KestrumSwitchOutput, whose
+   * own clocks start from 0), or the packet's time on the file road. */
   uint64_t media_time;
   /* Whole groups not written: before a group that may start the recording
    * (also after a malformed group, until the next one), malformed, cut off
@@ -412,6 +418,49 @@ typedef struct KestrumTransferOptions {
 KESTRUM_API int32_t KESTRUM_CALL KestrumTransferToAsfEx(intptr_t source, const char* destination,
                                                         const KestrumTransferOptions* options,
                                                         KestrumRecordStats* stats);
+
+/* Ordinal 14 on Windows. From the next group that may start a recording,
+ * the recording of `handle` goes on in the file `next_file_name` (copied;
+ * named as for StartRecord), without the host stopping, releasing or
+ * resending anything: the current file is ended as StopRecord ends it, and
+ * that group and every one after it go to the new file, which gets the
+ * stream header last received, the same attributes and the recording's own
+ * sync interval (the one its first file began with, whatever
+ * KestrumSetSyncInterval says now), its clock from 0. No group is lost or
+ * written twice: each file begins with a group that may start a recording,
+ * at time 0, and together the files hold exactly the samples of one
+ * recording made without switching. A file prepared but not reached by any
+ * group (a switch before the first group that may start) is ended empty.
+ *
+ * Give each file a name of its own: the name of the file being written (or
+ * another name of that same file, where the system tells) is refused with
+ * E_INVALIDARG, since going on in it would rewrite what it holds.
+ *
+ * Before writing began (the first data piece prepares the output), it only
+ * replaces the name, as StartRecord would with a copy. Called again before
+ * the switch is made, the later name wins. When the new file cannot be
+ * begun (no such folder, a full disk), the recording has no file: its stats
+ * record the status (first_failure, last_failure; state 1) and the writer
+ * says "writer : the file could not be begun (0x...)"; every group is
+ * dropped (counted in groups_dropped) until the next group that may start
+ * a recording, which tries the same name again (or a later one given
+ * meanwhile); StopRecord ends the wait. The writer of a file ended by a
+ * switch finishes making its end durable on the writer's thread; the next
+ * switch, ReleaseRecordInstance or the process's exit waits for it if it
+ * is still running.
+ *
+ * The recording's stats count on across its files: samples_written,
+ * bytes_written (the files' sizes together), bytes_durable and media_time
+ * (the time of the last sample as if the files were one recording) are
+ * those of the recording since it began.
+ *
+ * Returns 0; E_INVALIDARG (0x80070057) for a null handle, a null name, one
+ * longer than 259 bytes or the file being written (nothing changes); E_UNEXPECTED (0x8000FFFF)
+ * after StopRecord (nothing changes); E_OUTOFMEMORY (0x8007000E). Call it
+ * as the instance's other functions: never while a SendOneFrame of the
+ * same instance runs on another thread. */
+KESTRUM_API int32_t KESTRUM_CALL KestrumSwitchOutput(KestrumHandle handle,
+                                                     const char* next_file_name);
 
 #if !defined(_WIN32)
 /* Not on Windows, where the lines go to the debugger output

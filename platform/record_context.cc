@@ -18,6 +18,7 @@ void RecordContext::Restart() {
   figures_.reported.store(false, std::memory_order_relaxed);
   figures_.bytes_written.store(0, std::memory_order_relaxed);
   figures_.bytes_durable.store(0, std::memory_order_relaxed);
+  sync_interval_.store(-1, std::memory_order_relaxed);
   first_failure_.store(S_OK, std::memory_order_release);
   last_failure_.store(S_OK, std::memory_order_release);
 }

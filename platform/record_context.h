@@ -23,11 +23,15 @@ namespace kestrum {
 
 // What the writer of a recording reports. Written by the writer's threads,
 // read from any thread.
+// A recording that switches its output has several: each output adds what
+// changed of its own figures.
 struct WriterFigures {
   // The writer's output is one that reports (the built-in writer's).
   std::atomic<bool> reported{false};
-  std::atomic<uint64_t> bytes_written{0};  // the output's size (a stream: bytes appended)
-  std::atomic<uint64_t> bytes_durable{0};  // what the last sync that worked covered
+  // The outputs' sizes together (a stream: bytes appended).
+  std::atomic<uint64_t> bytes_written{0};
+  // What the last sync that worked covered, of each output, together.
+  std::atomic<uint64_t> bytes_durable{0};
 };
 
 class RecordContext : public std::enable_shared_from_this<RecordContext> {
@@ -47,6 +51,15 @@ class RecordContext : public std::enable_shared_from_this<RecordContext> {
   void RequestEndSync(int32_t request) { end_sync_.store(request, std::memory_order_relaxed); }
   int32_t end_sync() const { return end_sync_.load(std::memory_order_relaxed); }
 
+  // The sync interval (ms) the recording's first file began with, which
+  // the files it switches to keep; -1 until a file began.
+  void KeepSyncInterval(uint32_t interval_ms) {
+    int32_t none = -1;
+    sync_interval_.compare_exchange_strong(none, static_cast<int32_t>(interval_ms),
+                                           std::memory_order_relaxed);
+  }
+  int32_t kept_sync_interval() const { return sync_interval_.load(std::memory_order_relaxed); }
+
   // Forgets the figures and failures (a new conversion); the route stays.
   void Restart();
 
@@ -56,6 +69,7 @@ class RecordContext : public std::enable_shared_from_this<RecordContext> {
   std::atomic<HRESULT> first_failure_{S_OK};
   std::atomic<HRESULT> last_failure_{S_OK};
   std::atomic<int32_t> end_sync_{-1};
+  std::atomic<int32_t> sync_interval_{-1};
 };
 
 // The context the calling thread works for, or null.

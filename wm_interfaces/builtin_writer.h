@@ -18,7 +18,7 @@ HRESULT CreateWriterEndingAtFault(IWMWriter** writer);
 inline constexpr int32_t kDefaultSyncIntervalMs = 1000;
 
 // The interval, in ms, at which a writer that WMCreateWriter made keeps its
-// file durable while writing (a thread of its own syncs it, and EndWriting
+// file durable while writing (the process's sync thread syncs it, and EndWriting
 // syncs it a last time); 0: never. Writers take it when they begin writing.
 // Returns the interval before; a negative one changes nothing. The writers of
 // CreateWriterEndingAtFault never sync while writing.

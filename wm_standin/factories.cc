@@ -24,6 +24,15 @@ extern "C" HRESULT WINAPI WMCreateWriter(IUnknown* /*certificate*/, IWMWriter** 
   kestrum::wmsdk::WriterOptions options;
   options.sync_when_ending = false;  // a recording's syncs follow its interval
   options.open_sink = kestrum::wmsdk::OpenReportingFileSink;
+  // A recording's later files (KestrumSwitchOutput) sync as its first did.
+  if (kestrum::RecordContext* record = kestrum::CurrentRecord(); record != nullptr) {
+    if (record->kept_sync_interval() >= 0) {
+      options.sync_interval_ms = static_cast<uint32_t>(record->kept_sync_interval());
+    }
+    options.began = [weak = record->weak_from_this()](uint32_t interval_ms) {
+      if (const auto kept = weak.lock()) kept->KeepSyncInterval(interval_ms);
+    };
+  }
   return kestrum::wmsdk::CreateWriter(std::move(options), writer);
 }
 

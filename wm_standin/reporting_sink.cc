@@ -41,10 +41,12 @@ class ReportingSink final : public asf::ByteSink {
     const uint64_t handed_over = handed_over_.load(std::memory_order_acquire);
     const asf::Status status = Told(sink_->Sync());
     if (asf::Succeeded(status)) {
-      std::atomic<uint64_t>& durable = record_->figures().bytes_durable;
-      uint64_t before = durable.load(std::memory_order_relaxed);
-      while (before < handed_over &&
-             !durable.compare_exchange_weak(before, handed_over, std::memory_order_relaxed)) {
+      // Syncs of one output come one at a time; the recording's figure is
+      // the sum over its outputs.
+      const uint64_t before = durable_.load(std::memory_order_relaxed);
+      if (handed_over > before) {
+        durable_.store(handed_over, std::memory_order_relaxed);
+        record_->figures().bytes_durable.fetch_add(handed_over - before, std::memory_order_relaxed);
       }
     }
     return status;
@@ -59,7 +61,11 @@ class ReportingSink final : public asf::ByteSink {
   }
   // On the writing thread, after a call that may change what the output holds.
   asf::Status Published(asf::Status status) {
-    record_->figures().bytes_written.store(sink_->Size(), std::memory_order_relaxed);
+    // Added as a difference (it wraps when the output was cut back): the
+    // recording's figure is the sum over its outputs.
+    const uint64_t size = sink_->Size();
+    record_->figures().bytes_written.fetch_add(size - size_, std::memory_order_relaxed);
+    size_ = size;
     handed_over_.store(sink_->HandedOver(), std::memory_order_release);
     return Told(status);
   }
@@ -67,6 +73,8 @@ class ReportingSink final : public asf::ByteSink {
   const std::unique_ptr<asf::ByteSink> sink_;
   const std::shared_ptr<RecordContext> record_;
   std::atomic<uint64_t> handed_over_{0};
+  uint64_t size_ = 0;                 // the size last added to the recording's figure
+  std::atomic<uint64_t> durable_{0};  // what this output's last sync that worked covered
 };
 
 }  // namespace

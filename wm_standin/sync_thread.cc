@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
-#include <system_error>
 #include <utility>
 
 #include "diagnostics/lines.h"
 #include "platform/record_context.h"
+#include "wm_standin/sync_service.h"
 
 namespace kestrum::wmsdk {
 namespace {
@@ -20,123 +20,77 @@ constexpr int kWriteBacksPerInterval = 8;
 SyncThread::SyncThread(asf::ByteSink& sink, uint32_t interval_ms,
                        std::function<void(const char*)> report,
                        std::function<bool(uint64_t durable)> note)
-    : sink_(sink), interval_(interval_ms), report_(std::move(report)), note_(std::move(note)) {
+    : sink_(sink),
+      interval_(interval_ms),
+      step_(std::max<Clock::duration>(interval_ / kWriteBacksPerInterval,
+                                      std::chrono::milliseconds(1))),
+      report_(std::move(report)),
+      note_(std::move(note)) {
   if (interval_ms == 0) return;
-  try {
-    // The thread works for the recording its writer was made for: its
-    // lines go where that recording's go.
-    RecordContext* record = CurrentRecord();
-    if (record != nullptr) record_ = record->weak_from_this().lock();
-    thread_ = std::thread([this] {
-      RecordScope scope(record_.get());
-      Run();
-    });
-  } catch (const std::system_error&) {
-    // No thread to be had: the file is still made durable when it ends.
-  }
+  // The service works for the recording the file's writer was made for:
+  // its lines go where that recording's go.
+  RecordContext* record = CurrentRecord();
+  if (record != nullptr) record_ = record->weak_from_this().lock();
+  service_ = SyncService::Get();
+  if (service_ != nullptr && !service_->Add(this)) service_ = nullptr;
+}
+
+SyncThread::~SyncThread() {
+  if (!finished_) Finish();
+  if (service_ != nullptr) service_->Remove(this);  // once its end has run
 }
 
 void SyncThread::Written(uint64_t handed_over) {
   handed_over_.store(handed_over, std::memory_order_release);
   if (written_.exchange(true, std::memory_order_acq_rel)) return;  // already noted
-  { std::lock_guard<std::mutex> lock(mutex_); }  // the thread waits, or sees the flag
-  wake_.notify_one();
+  if (service_ != nullptr) service_->Tell([] {});
 }
 
 void SyncThread::Finish() {
   finished_ = true;
-  Join();
+  if (service_ != nullptr) service_->Remove(this);
   Sync();
 }
 
 void SyncThread::FinishThen(std::function<void()> then, std::function<void()> after) {
   finished_ = true;
-  if (!thread_.joinable()) {
-    Sync();
-    then();
-    Sync();
-    after();
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    then_ = std::move(then);
-    after_ = std::move(after);
-    stop_ = true;
-  }
-  wake_.notify_one();
-}
-
-void SyncThread::Join() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_one();
-  thread_.join();
-}
-
-void SyncThread::Run() {
-  using Clock = std::chrono::steady_clock;
-  const auto step = std::max<Clock::duration>(interval_ / kWriteBacksPerInterval,
-                                              std::chrono::milliseconds(1));
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!stop_) {
-    WaitForWrites(lock, step);
-    if (stop_) break;
-    // What reached the file from here on is synced by the deadline: a step
-    // before the interval is up, so that waking late, or the sync itself,
-    // still leaves it durable within the interval.
-    const Clock::time_point deadline = Clock::now() + interval_ - step;
-    for (;;) {
-      if (written_.exchange(false, std::memory_order_acq_rel)) {
-        lock.unlock();
-        sink_.StartWriteBack();
-        lock.lock();
-      }
-      NoteIfDue(lock);
-      const Clock::time_point now = Clock::now();
-      if (stop_ || now >= deadline) break;
-      wake_.wait_until(lock, std::min(deadline, now + step), [&] { return stop_; });
-    }
-    if (stop_) break;
-    lock.unlock();
-    Sync();
-    lock.lock();
-  }
-  if (!then_) return;  // Finish syncs
-  const std::function<void()> then = std::move(then_), after = std::move(after_);
-  lock.unlock();
+  if (service_ != nullptr && service_->HandEnd(this, then, after)) return;
   Sync();
   then();
   Sync();
   after();
 }
 
-void SyncThread::WaitForWrites(std::unique_lock<std::mutex>& lock,
-                               std::chrono::steady_clock::duration step) {
-  const auto woken = [&] { return stop_ || written_.load(std::memory_order_acquire); };
-  for (;;) {
-    NoteIfDue(lock);
-    if (woken()) return;
-    if (NoteDue()) {
-      wake_.wait_for(lock, step, woken);  // the writer was busy: try again
-    } else {
-      wake_.wait(lock, woken);
-    }
-  }
+SyncThread::Clock::time_point SyncThread::DueAt() const {
+  Clock::time_point due = deadline_;
+  if (written_.load(std::memory_order_acquire)) due = std::min(due, next_write_back_);
+  if (NoteDue()) due = std::min(due, next_note_);
+  return due;
 }
 
-void SyncThread::NoteIfDue(std::unique_lock<std::mutex>& lock) {
-  if (stop_ || !NoteDue()) return;
-  const uint64_t durable = Durable();
-  lock.unlock();
-  const bool taken = note_(durable);
-  lock.lock();
-  if (!taken) return;
-  noted_ = durable;
-  written_.store(true, std::memory_order_release);  // the note itself, to be made durable
+// What reached the file from the first write-back of a round on is synced
+// by its deadline: a step before the interval is up, so that the service
+// coming late, or the sync itself, still leaves it durable within the
+// interval.
+void SyncThread::Work(Clock::time_point now) {
+  if (now >= next_write_back_ && written_.exchange(false, std::memory_order_acq_rel)) {
+    if (deadline_ == Clock::time_point::max()) deadline_ = now + interval_ - step_;
+    sink_.StartWriteBack();
+    next_write_back_ = now + step_;
+  }
+  if (NoteDue() && now >= next_note_) {
+    const uint64_t durable = Durable();
+    if (note_(durable)) {
+      noted_ = durable;
+      written_.store(true, std::memory_order_release);  // the note itself, to be made durable
+    } else {
+      next_note_ = now + step_;  // the writer was busy: try again
+    }
+  }
+  if (now >= deadline_) {
+    Sync();
+    deadline_ = Clock::time_point::max();
+  }
 }
 
 // Never throws: the first sync of a file also syncs its folder, which takes

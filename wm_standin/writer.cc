@@ -2,9 +2,9 @@
 // between BeginWriting and EndWriting it hands every stream sample, as given,
 // to the ASF muxer, which keeps a reference to the sample until its bytes
 // are written (the caller must leave them as they are once handed over).
-// While it writes a file (not a stream) with a sync interval, a thread of
-// its own keeps the file durable (wm_standin/sync_thread.h). A file that is
-// synced ends durably (wm_standin/durable_end.h), with an interval on that
+// While it writes a file (not a stream) with a sync interval, the process's
+// sync thread keeps the file durable (wm_standin/sync_thread.h). A file that
+// is synced ends durably (wm_standin/durable_end.h), with an interval on that
 // thread after EndWriting returns: the writer waits for it only when it is
 // released or begins writing again.
 //
@@ -303,6 +303,7 @@ HRESULT Writer::BeginLocked() {
   file_.sink = std::move(sink);
   file_.muxer = std::move(muxer);
   media_end_ = 0;
+  if (options_.began) options_.began(interval);
   return hr;
 }
 

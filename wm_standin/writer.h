@@ -27,7 +27,7 @@ struct WriterOptions {
   // what it cost are told on the debugger output, and EndWriting returns it.
   asf::FaultPolicy on_write_fault = asf::FaultPolicy::kKeepWriting;
   // How far the file's durability may lag behind what was written, in ms:
-  // a thread of the writer's own syncs it that often while writing, and
+  // the process's sync thread syncs it that often while writing, and
   // ends it durably after EndWriting, which does not wait for it (the
   // writer waits when it is released; wm_standin/sync_thread.h). 0: never.
   // Unset: the process-wide interval (SetSyncInterval,
@@ -37,6 +37,8 @@ struct WriterOptions {
   // says it ended, then the rest) before EndWriting returns; with no
   // interval, only then. Unset: the process-wide setting (SetTransferSync).
   std::optional<bool> sync_when_ending;
+  // Told, on the thread that began writing, the sync interval a file began with.
+  std::function<void(uint32_t sync_interval_ms)> began;
 };
 
 // The process-wide settings that writers without their own take.

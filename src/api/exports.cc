@@ -88,7 +88,7 @@ KESTRUM_API int32_t KESTRUM_CALL StartRecord(KestrumHandle handle, const char* f
 KESTRUM_API void KESTRUM_CALL StopRecord(KestrumHandle handle) {
   if (handle == nullptr) return;
   kestrum::RecordScope scope(ContextOf(handle));
-  Guarded(kestrum::lines::kStopRecordUndone, [&] { FromHandle(handle)->EndRecording(); });
+  Guarded(kestrum::lines::kStopRecordUndone, [&] { FromHandle(handle)->StopRecord(); });
 }
 
 KESTRUM_API int32_t KESTRUM_CALL TransferToAsf(intptr_t source, const char* destination) {

@@ -55,6 +55,7 @@ RecordInstance::RecordInstance(WmFactories factories) : factories_(std::move(fac
 
 RecordInstance::~RecordInstance() {
   ReleaseWriter();
+  ReleaseAndClear(output_switch.ended_writer);
   ReleaseAndClear(session.profile_manager);
   delete[] splitter.buffer;
   splitter.buffer = nullptr;

@@ -6,12 +6,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "api/record_stats.h"
-#include "wm_interfaces/wm.h"
 #include "platform/critical_section.h"
 #include "stream/group.h"
 #include "stream_format/frame_time.h"
+#include "wm_interfaces/wm.h"
 
 namespace kestrum {
 
@@ -75,6 +76,18 @@ class RecordInstance {
   // writer_ready and next_video_time, so a new output can be prepared.
   void ReleaseWriter();
 
+  // The output switch (KestrumSwitchOutput): before writing began the name
+  // is only replaced; then the switch waits for the next group that may
+  // start a recording. S_OK, E_INVALIDARG (a null or over-long name),
+  // E_UNEXPECTED after StopRecord, E_OUTOFMEMORY.
+  HRESULT SwitchOutput(const char* name);
+  // At a start group while a switch waits: ends the current file, keeps its
+  // writer until its end is durable, and prepares the next file. A failure
+  // leaves the switch waiting for the next start group.
+  HRESULT SwitchFile();
+  // StopRecord: ends writing, and no switch comes after it.
+  void StopRecord();
+
   int32_t processgroup(const GroupView& group);
   int32_t processpacket(const uint8_t* data, const PacketRecord& record);
 
@@ -134,7 +147,21 @@ class RecordInstance {
   } splitter;
 
   // Written by StartRecord: the host's pointer as given, never copied; the splitter reads it.
+  // A name given by SwitchOutput before writing began points into `output_switch`.
   const char* file_name = nullptr;
+
+  // Written by SwitchOutput, StopRecord and SwitchFile.
+  struct OutputSwitch {
+    std::string name;       // the name SwitchOutput gave before writing began
+    std::string next_name;  // the file to go on in at the next start group
+    std::string current;    // the file a switch went on in last (else `file_name`'s)
+    bool pending = false;   // a switch waits for a start group
+    bool failed = false;    // the last switch could not prepare its file: no writer
+    bool stopped = false;   // StopRecord was called
+    // The writer of the file ended last, kept until the next switch or the
+    // instance's end, so that nothing waits for its end to be made durable.
+    IWMWriter* ended_writer = nullptr;
+  } output_switch;
 
   // What the recording has done, for its host: told by the roads, the
   // packer and the writer's set-up, read from any thread. It holds the

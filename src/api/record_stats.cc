@@ -41,7 +41,7 @@ void RecordStats::SampleWritten(HRESULT result, uint64_t time, uint64_t size) {
   if (SUCCEEDED(result)) {
     Add(samples_written_, 1);
     Add(bytes_handed_, size);
-    media_time_.store(time, std::memory_order_relaxed);
+    media_time_.store(media_before_ + time, std::memory_order_relaxed);
     if (now == kFailed) SetState(kRecording);
     return;
   }
@@ -56,8 +56,18 @@ void RecordStats::Ended(HRESULT result) {
   SetState(kEnded);
 }
 
+void RecordStats::FileSwitched(HRESULT result, uint64_t time) {
+  context_->Failed(result);
+  media_before_ += time;
+}
+
+void RecordStats::SwitchFailed() {
+  if (state() != kEnded) SetState(kWaiting);
+}
+
 void RecordStats::ConversionBegins() {
   SetState(kWaiting);
+  media_before_ = 0;
   context_->Restart();
   for (std::atomic<uint64_t>* count : {&samples_written_, &bytes_handed_, &media_time_,
                                        &groups_dropped_, &samples_refused_, &bytes_in_no_group_}) {

@@ -51,6 +51,11 @@ class RecordStats {
   void SampleWritten(HRESULT result, uint64_t time, uint64_t size);
   // StopRecord's EndWriting and its result; only the first end counts.
   void Ended(HRESULT result);
+  // A switch of the output ended the current file (with `result`) at `time`
+  // on its clock: the next file's times count on from there.
+  void FileSwitched(HRESULT result, uint64_t time);
+  // A switch could not prepare its file: waiting for the next start group.
+  void SwitchFailed();
 
   // The file road: a conversion begins (everything but the route is
   // forgotten), and what it returned.
@@ -75,6 +80,7 @@ class RecordStats {
   std::atomic<uint64_t> samples_written_{0};
   std::atomic<uint64_t> bytes_handed_{0};  // sample bytes handed to the writer
   std::atomic<uint64_t> media_time_{0};
+  uint64_t media_before_ = 0;  // the media time of the files ended by switches
   std::atomic<uint64_t> groups_dropped_{0};
   std::atomic<uint64_t> samples_refused_{0};
   std::atomic<uint64_t> bytes_in_no_group_{0};

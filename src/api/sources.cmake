@@ -7,4 +7,5 @@ set(KESTRUM_API_SOURCES
   api/record_instance.cc
   api/record_stats.cc
   api/status_words.cc
+  api/switch_export.cc
   api/sync_interval_export.cc)

@@ -27,8 +27,16 @@ constexpr int32_t kAppendChunk = 10240;
 constexpr int32_t kLongestRest = kReassemblyBufferSize;
 constexpr DWORD kMalformedPauseMs = 200;
 
-// Hands a complete group on under the start rule.
+// Hands a complete group on under the start rule; a switch of the output
+// waiting for a start group is made before the group is written.
 void HandOn(RecordInstance& instance, const GroupView& group) {
+  if (instance.output_switch.pending && instance.IsStartGroup(group.header)) {
+    if (FAILED(instance.SwitchFile())) {
+      instance.stats.GroupDropped();
+      return;
+    }
+    instance.splitter.wait_for_start = 0;
+  }
   if (instance.splitter.wait_for_start != 0) {
     if (!instance.IsStartGroup(group.header)) {
       instance.stats.GroupDropped();
@@ -128,6 +136,9 @@ bool ReadyForGroups(RecordInstance& instance, const uint8_t* data, int32_t lengt
     if (FAILED(instance.ParseFileHeader(data))) OutputDebugStringA(lines::kWrongFileHeader);
     return false;
   }
+  // After a switch that could not prepare its file, the groups go on to
+  // wait for the next start group, which tries again (not after StopRecord).
+  if (instance.output_switch.failed) return !instance.output_switch.stopped;
   // Without a name from StartRecord there is nothing to prepare the writer
   // for; once writing has begun the name is not looked at again.
   const bool ready = instance.session.writer_ready != 0 ||

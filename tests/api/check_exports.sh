@@ -1,6 +1,6 @@
 #!/bin/sh
 # Usage: check_exports.sh LIBRARY. Fails unless the library's dynamic symbol
-# table defines exactly the fourteen functions of the C API.
+# table defines exactly the fifteen functions of the C API.
 set -eu
 expected="CreateRecordInstance
 KestrumDescribeStatus
@@ -10,6 +10,7 @@ KestrumSetDebugOutput
 KestrumSetRecordDebugOutput
 KestrumSetSyncInterval
 KestrumSetTransferSync
+KestrumSwitchOutput
 KestrumTransferToAsfEx
 ReleaseRecordInstance
 SendOneFrame

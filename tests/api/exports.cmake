@@ -22,7 +22,8 @@ elseif(CMAKE_HOST_UNIX)
             CreateRecordInstance=1 ReleaseRecordInstance=2 SendOneFrame=3 StartRecord=4
             StopRecord=5 TransferToAsf=6 KestrumSetSyncInterval=7
             KestrumSetTransferSync=8 KestrumGetVersion=9 KestrumDescribeStatus=10
-            KestrumGetRecordStats=11 KestrumSetRecordDebugOutput=12 KestrumTransferToAsfEx=13)
+            KestrumGetRecordStats=11 KestrumSetRecordDebugOutput=12 KestrumTransferToAsfEx=13
+            KestrumSwitchOutput=14)
   add_test(NAME quarnel_exported_symbols
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/check_windows_exports.sh ${KESTRUM_OBJDUMP}
             $<TARGET_FILE:quarnel> QuarnelOpenFile=1 QuarnelGetPacket=2

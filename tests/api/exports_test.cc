@@ -428,6 +428,110 @@ TEST(RecordStatsTest, WhatCannotBeFilledIsRefused) {
                                                   std::to_string(KESTRUM_VERSION_PATCH));
 }
 
+// A recording switched to a new name before every piece: its files hold,
+// one after the other, exactly the samples of the recording made without
+// switching, each ended and beginning with a group that may start, at 0;
+// its stats count across them. Then a switch into a missing folder: the
+// groups until the next switch that works are dropped and counted.
+TEST(SwitchOutputTest, FilesSwitchedAtEveryPieceHoldOneRecordingsSamples) {
+  if (!testing::HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const std::string dir = testing::TestDirectory("switch_output");
+  StreamBuilder stream;
+  stream.Header(FileHeaderBuilder().StreamType(0x1001).Size(352, 288));
+  for (size_t i = 0; i < 60; ++i) {
+    if (i == 17) stream.Junk(13);
+    stream.Add(Group().FrameType(i % 5 == 1 ? 0x1001 : 0x1003).AddBlock(0x1003, 700 + 37 * i));
+  }
+  const auto pieces = Pieces(stream, 1500);
+  SteppedRecording whole(dir + "/whole.asf", pieces);
+  whole.Run();
+  const auto expected = testing::ProbePackets(dir + "/whole.asf");
+  ASSERT_TRUE(expected.has_value());
+  ASSERT_EQ(expected->size(), 59u);
+
+  const auto name = [&](size_t k) { return dir + "/part-" + std::to_string(k) + ".asf"; };
+  KestrumHandle handle = CreateRecordInstance();
+  EXPECT_EQ(KestrumSwitchOutput(handle, nullptr), static_cast<int32_t>(E_INVALIDARG));
+  EXPECT_EQ(KestrumSwitchOutput(handle, std::string(260, 'x').c_str()),
+            static_cast<int32_t>(E_INVALIDARG));
+  EXPECT_EQ(KestrumSwitchOutput(nullptr, "x.asf"), static_cast<int32_t>(E_INVALIDARG));
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    ASSERT_EQ(KestrumSwitchOutput(handle, name(k).c_str()), 0);
+    SendOneFrame(handle, pieces[k].data(), static_cast<int32_t>(pieces[k].size()));
+  }
+  StopRecord(handle);
+  EXPECT_EQ(KestrumSwitchOutput(handle, name(0).c_str()), static_cast<int32_t>(E_UNEXPECTED));
+  KestrumRecordStats stats{};
+  stats.struct_size = sizeof stats;
+  ASSERT_EQ(KestrumGetRecordStats(handle, &stats), 0);
+  ReleaseRecordInstance(&handle);
+
+  std::vector<testing::ProbedPacket> joined;
+  size_t files = 0, bytes = 0;
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    const std::vector<uint8_t> file = testing::ReadFile(name(k));
+    if (file.empty()) continue;
+    const auto packets = testing::ProbePackets(name(k));
+    ASSERT_TRUE(packets.has_value()) << name(k);
+    bytes += file.size();
+    if (packets->empty()) {
+      EXPECT_EQ(files, 0u) << "only the first file, prepared before the first start group";
+      continue;
+    }
+    ++files;
+    for (size_t j = 0; j < packets->size(); ++j) {
+      EXPECT_EQ((*packets)[j].pts_ms, static_cast<int64_t>(40 * j)) << name(k);
+      joined.push_back((*packets)[j]);
+      joined.back().pts_ms = (*expected)[joined.size() - 1].pts_ms;
+    }
+  }
+  EXPECT_EQ(files, 12u);  // one a start group: pieces are shorter than five groups
+  EXPECT_EQ(joined, *expected);
+  EXPECT_EQ(stats.state, KESTRUM_STATE_ENDED);
+  EXPECT_EQ(stats.first_failure, 0);
+  EXPECT_EQ(stats.samples_written, 59u);
+  if (kWriterReportsBytes) {
+    EXPECT_EQ(stats.bytes_written, bytes);
+  }
+  EXPECT_EQ(stats.media_time, whole.stats().media_time);
+  EXPECT_EQ(stats.groups_dropped, whole.stats().groups_dropped);
+  EXPECT_EQ(stats.bytes_in_no_group, whole.stats().bytes_in_no_group);
+
+  // Into a missing folder from the piece that holds group 20 on: nothing is
+  // written until the switch to an existing folder's file works at a start group.
+  const std::string before = dir + "/before.asf", missing = dir + "/missing/m.asf",
+                    back = dir + "/back.asf";
+  handle = CreateRecordInstance();
+  StartRecord(handle, before.c_str(), 0, 0);
+  size_t offset = 0;
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    if (offset <= 40 + 20 * 1100 && offset + pieces[k].size() > 40 + 20 * 1100) {
+      // The file being written, by its name or another, would be rewritten.
+      EXPECT_EQ(KestrumSwitchOutput(handle, before.c_str()), static_cast<int32_t>(E_INVALIDARG));
+      EXPECT_EQ(KestrumSwitchOutput(handle, (dir + "/./before.asf").c_str()),
+                static_cast<int32_t>(E_INVALIDARG));
+      EXPECT_EQ(KestrumSwitchOutput(handle, missing.c_str()), 0);
+    }
+    if (offset <= 40 + 40 * 1100 && offset + pieces[k].size() > 40 + 40 * 1100) {
+      EXPECT_EQ(KestrumSwitchOutput(handle, back.c_str()), 0);
+    }
+    offset += pieces[k].size();
+    SendOneFrame(handle, pieces[k].data(), static_cast<int32_t>(pieces[k].size()));
+  }
+  StopRecord(handle);
+  ASSERT_EQ(KestrumGetRecordStats(handle, &stats), 0);
+  ReleaseRecordInstance(&handle);
+  const auto first = testing::ProbePackets(before), last = testing::ProbePackets(back);
+  ASSERT_TRUE(first.has_value() && last.has_value());
+  EXPECT_THAT(static_cast<uint32_t>(stats.first_failure), AnyOf(Eq(0x80070003u), Eq(0x80070002u)));
+  EXPECT_EQ(stats.samples_written, first->size() + last->size());
+  EXPECT_EQ(stats.groups_dropped, 60 - stats.samples_written);
+  EXPECT_GE(stats.groups_dropped, 6u);  // at least one start group's worth
+  ASSERT_FALSE(last->empty());
+  EXPECT_EQ(last->front().md5, (*expected)[59 - last->size()].md5);  // the last of them
+  EXPECT_EQ(stats.state, KESTRUM_STATE_ENDED);
+}
+
 // What a conversion's progress callback was told, and when it stops it.
 struct Progress {
   struct Call {

@@ -1,6 +1,6 @@
 /* A host program, written as a host application would be: it loads the
  * library at run time (LoadLibrary on Windows, dlopen elsewhere), resolves
- * its thirteen exports (on Windows by name and by ordinal, which must agree),
+ * its fourteen exports (on Windows by name and by ordinal, which must agree),
  * records a generated stream through the live road, with a line sink and
  * stats of the recording's own, and converts the same stream, stored in a
  * file, through TransferToAsf and again through KestrumTransferToAsfEx, with
@@ -59,6 +59,7 @@ typedef void(KESTRUM_CALL* SetRecordDebugOutputFn)(KestrumHandle, RecordLineSink
 typedef int32_t(KESTRUM_CALL* TransferToAsfExFn)(intptr_t, const char*,
                                                  const KestrumTransferOptions*,
                                                  KestrumRecordStats*);
+typedef int32_t(KESTRUM_CALL* SwitchOutputFn)(KestrumHandle, const char*);
 typedef int32_t(QUARNEL_CALL* QuarnelOpenFileFn)(int32_t, intptr_t);
 typedef int32_t(QUARNEL_CALL* QuarnelGetPacketFn)(int32_t, PacketRecord*);
 typedef int32_t(QUARNEL_CALL* QuarnelEndStreamFn)(int32_t);
@@ -382,6 +383,7 @@ int main(int argc, char** argv) {
   GetRecordStatsFn get_stats;
   SetRecordDebugOutputFn set_record_output;
   TransferToAsfExFn transfer_ex;
+  SwitchOutputFn switch_output;
   KestrumRecordStats live_stats, file_stats;
   KestrumTransferOptions options;
   Progress progress = {0};
@@ -414,7 +416,8 @@ int main(int argc, char** argv) {
   get_stats = (GetRecordStatsFn)Resolve(kestrum, "KestrumGetRecordStats", 11);
   set_record_output = (SetRecordDebugOutputFn)Resolve(kestrum, "KestrumSetRecordDebugOutput", 12);
   transfer_ex = (TransferToAsfExFn)Resolve(kestrum, "KestrumTransferToAsfEx", 13);
-  CheckNothingElseExported(kestrum, 13);
+  switch_output = (SwitchOutputFn)Resolve(kestrum, "KestrumSwitchOutput", 14);
+  CheckNothingElseExported(kestrum, 14);
   sprintf(version, "%d.%d.%d", KESTRUM_VERSION_MAJOR, KESTRUM_VERSION_MINOR, KESTRUM_VERSION_PATCH);
   Check(strcmp(get_version(), version) == 0, "KestrumGetVersion", 0);
   Check(describe_status((int32_t)0x80070070u, words, sizeof words) ==
@@ -497,6 +500,11 @@ int main(int argc, char** argv) {
     offset += piece;
   }
   stop(handle);
+  /* After StopRecord no switch is taken; a null name never. */
+  Check(switch_output(handle, "next.asf") == (int32_t)0x8000FFFFu,
+        "KestrumSwitchOutput after StopRecord", 0);
+  Check(switch_output(handle, NULL) == (int32_t)0x80070057u, "KestrumSwitchOutput of a null name",
+        0);
   memset(&live_stats, 0, sizeof live_stats);
   live_stats.struct_size = sizeof live_stats;
   Check(get_stats(handle, &live_stats) == 0, "KestrumGetRecordStats", 0);

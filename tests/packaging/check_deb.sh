@@ -137,7 +137,7 @@ done
 lib=$work/root$libdir/libkestrum.so.$version
 readelf -d "$lib" | grep -q 'Library soname: \[libkestrum.so.0\]' || fail "SONAME of $lib"
 exports=$(nm -D --defined-only "$lib" | awk '{print $3}' | sed 's/@.*//' | sort | tr '\n' ' ')
-[ "$exports" = "CreateRecordInstance KestrumDescribeStatus KestrumGetRecordStats KestrumGetVersion KestrumSetDebugOutput KestrumSetRecordDebugOutput KestrumSetSyncInterval KestrumSetTransferSync KestrumTransferToAsfEx ReleaseRecordInstance SendOneFrame StartRecord StopRecord TransferToAsf " ] ||
+[ "$exports" = "CreateRecordInstance KestrumDescribeStatus KestrumGetRecordStats KestrumGetVersion KestrumSetDebugOutput KestrumSetRecordDebugOutput KestrumSetSyncInterval KestrumSetTransferSync KestrumSwitchOutput KestrumTransferToAsfEx ReleaseRecordInstance SendOneFrame StartRecord StopRecord TransferToAsf " ] ||
   fail "exports of the packaged library: $exports"
 
 # lintian: errors fail; warnings are shown.
