@@ -1,19 +1,12 @@
 #include "commands/convert_one.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "asf_format/byte_sink.h"
 #include "asf_format/status.h"
@@ -33,84 +26,60 @@
 #include "report/loss_summary.h"
 #include "report/progress.h"
 #include "stream_format/file_header.h"
-#include "stream_format/frame_time.h"
-#include "stream_format/stream_scanner.h"
 
 namespace kestrum_cli {
 
 namespace {
 
-// Bytes of the stored stream `path` that lie in no group, as the packet
-// source's scanner finds them.
-uint64_t SkippedBytes(const std::string& path) {
-  stream_format::StreamScanner scanner;
-  if (!scanner.Open(path.c_str())) return 0;
-  uint64_t skipped = 0;
-  for (stream_format::ScanEvent e = scanner.Next(); e.kind != stream_format::ScanEvent::Kind::kEnd;
-       e = scanner.Next()) {
-    if (e.kind == stream_format::ScanEvent::Kind::kSkipped) skipped += e.size;
-  }
-  return skipped;
+// Stats to be filled in by the library, of this version's size.
+KestrumRecordStats EmptyStats() {
+  KestrumRecordStats stats{};
+  stats.struct_size = sizeof stats;
+  return stats;
 }
 
-// The conversion is one blocking call; while it runs, a second thread draws
-// progress from how far the packet source has handed out its stream
-// (QuarnelGetPosition) and from the packets the library has taken (the
-// file road's "0" lines: the header, then one a group, 40 ms of media each,
-// or a skipped stretch). `before`: bytes of the input that lie before the
+// The conversion is one blocking call (KestrumTransferToAsfEx); its progress
+// callback, on this thread, draws the status line from how far the packet
+// source has handed out its stream, the samples written and the time of the
+// last (the conversion's stats), and stops the
+// conversion on a signal or once the output's reader went away (nothing
+// more can be written). `before`: bytes of the input that lie before the
 // stream the source reads, past its header (a later file of a series, whose
 // relayed stream begins with the header again).
-class InputWatch {
+class TransferWatch {
  public:
-  InputWatch(uint64_t before, uint64_t input_size, const DiagnosticWatch& lines, bool allowed)
-      : before_(before), lines_(lines), progress_("convert", input_size, allowed) {
-    if (allowed && ::isatty(STDERR_FILENO) != 0) {
-      try {
-        thread_ = std::thread([this] { Run(); });
-      } catch (const std::system_error&) {
-        // No thread to be had (out of memory): the conversion goes on without it.
-      }
-    }
-  }
-  ~InputWatch() { Stop(); }
-  InputWatch(const InputWatch&) = delete;
-  InputWatch& operator=(const InputWatch&) = delete;
+  TransferWatch(uint64_t before, uint64_t input_size, const DiagnosticWatch& lines, bool allowed)
+      : before_(before), lines_(lines), progress_("convert", input_size, allowed) {}
+  TransferWatch(const TransferWatch&) = delete;
+  TransferWatch& operator=(const TransferWatch&) = delete;
 
-  void Stop() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-    progress_.Finish();
+  KestrumTransferOptions options() {
+    KestrumTransferOptions options{};
+    options.struct_size = sizeof options;
+    options.progress = &TransferWatch::Told;
+    options.context = this;
+    return options;
   }
+  void Finish() { progress_.Finish(); }
   double elapsed_seconds() const { return progress_.elapsed_seconds(); }
 
  private:
-  void Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    uint64_t read = before_;
-    while (!wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stop_; })) {
-      const uint64_t packets = lines_.packets();
-      uint64_t position = 0;
-      // Until this conversion's first packet, the source may still tell
-      // where the one before ended.
-      if (packets > 0 && QuarnelGetPosition(1, &position) != 0) {
-        read = std::max(read, before_ + position);
-      }
-      const uint64_t frames = packets > 1 ? packets - 1 : 0;
-      progress_.Update(read, frames, static_cast<double>(frames) * stream_format::kFrameSeconds);
-    }
+  static int32_t KESTRUM_CALL Told(uint64_t bytes_read, uint64_t /*bytes_total*/,
+                                   uint64_t samples_written, void* context) {
+    auto& watch = *static_cast<TransferWatch*>(context);
+    // The media time: that of the last sample written (the file road's
+    // samples carry their packet's time).
+    KestrumRecordStats stats = EmptyStats();
+    const double media_seconds =
+        KestrumGetRecordStats(nullptr, &stats) == 0 ? static_cast<double>(stats.media_time) / 1e7
+                                                    : 0;
+    watch.progress_.Update(watch.before_ + bytes_read, samples_written, media_seconds);
+    return StopOnSignals::signal() != 0 || watch.lines_.faults().reader_gone() ? 1 : 0;
   }
 
   uint64_t before_;
   const DiagnosticWatch& lines_;
   Progress progress_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stop_ = false;
-  std::thread thread_;
 };
 
 ConvertOutcome Failed(int code, std::string message) {
@@ -158,6 +127,11 @@ ConvertOutcome CheckInput(const std::string& input, HeldInput* held, uint8_t (&h
   return {};
 }
 
+// Makes the conversion into the name given, with the options asked for,
+// and fills in its stats.
+using Transfer = std::function<int32_t(const std::string&, const KestrumTransferOptions&,
+                                       KestrumRecordStats&)>;
+
 // Where one conversion writes: the name the library opens, and the one
 // messages give (the OUTPUT as given; "-" for standard output).
 struct Target {
@@ -169,21 +143,15 @@ struct Target {
 // Set when the conversion is to end early: the relay stops reading.
 volatile std::sig_atomic_t g_relay_stop = 0;
 
-// In the signal handler: the packet source ends its stream at the next
-// packet (the file is then ended as at the stream's end), the relay stops.
+// In the signal handler: the relay stops, and the packet source ends its
+// stream at the next packet, so that a conversion held up writing into a
+// FIFO ends there once it can write again, without waiting for its next
+// progress call (the library makes one at most every 250 ms). A signal
+// that came before the source was opened (which clears the mark) stops the
+// conversion at that progress call (TransferWatch).
 void EndOnSignal() {
   g_relay_stop = 1;
   QuarnelEndStream(1);
-}
-
-// After each of the library's lines: a signal noted before the source was
-// opened (which clears the mark) ends it now; and a reader of the output
-// that went away ends the conversion, since nothing more can be written.
-void EndEarlyWhenDue(const DiagnosticWatch& watch) {
-  const WriteFaults& faults = watch.faults();
-  if (StopOnSignals::signal() != 0 || faults.reader_gone()) {
-    QuarnelEndStream(1);
-  }
 }
 
 // What a conversion ended by a signal holds, in one line.
@@ -200,30 +168,28 @@ ConvertOutcome Stopped(int number, const Target& target, bool begun) {
           (file ? " (" + FormatMegabytes(static_cast<uint64_t>(info.st_size)) + ", ended)" : ""));
 }
 
-// What one call of TransferToAsf came to, as the program saw it.
+// What one call of KestrumTransferToAsfEx came to, as the program saw it.
 struct TransferRun {
   int32_t result = 0;
   WriteFaults faults;
   bool begun = false;  // the library took a packet
-  uint64_t refused_groups = 0;
+  KestrumRecordStats stats = EmptyStats();
   double seconds = 0;  // the call alone
 };
 
 // Makes the call, with the library's lines watched and the status line
-// drawn meanwhile. `before` and `input_bytes`: see InputWatch.
+// drawn from its progress. `before` and `input_bytes`: see TransferWatch.
 TransferRun RunTransfer(const Target& target, const ConvertOptions& options, uint64_t before,
-                        uint64_t input_bytes,
-                        const std::function<int32_t(const std::string&)>& transfer) {
+                        uint64_t input_bytes, const Transfer& transfer) {
   TransferRun run;
   DiagnosticWatch diagnostics(options.verbose);
-  diagnostics.AfterEachLine(&EndEarlyWhenDue);
-  InputWatch watch(before, input_bytes, diagnostics, options.progress && !options.verbose);
-  run.result = transfer(target.opened);
-  watch.Stop();
+  TransferWatch watch(before, input_bytes, diagnostics, options.progress && !options.verbose);
+  const KestrumTransferOptions asked = watch.options();
+  run.result = transfer(target.opened, asked, run.stats);
+  watch.Finish();
   run.seconds = watch.elapsed_seconds();
   run.faults = diagnostics.faults();
   run.begun = diagnostics.packets() > 0;
-  run.refused_groups = diagnostics.refused_groups();
   return run;
 }
 
@@ -244,7 +210,10 @@ std::optional<ConvertOutcome> EndedEarly(const std::string& input, const Target&
   const int32_t result = run.result;
   const WriteFaults& faults = run.faults;
   const int stop = StopOnSignals::signal();
-  if (stop != 0 && result >= 0) return Stopped(stop, target, run.begun && result != 0);
+  // Stopped from the progress callback, or the relay ended the stream.
+  if (stop != 0 && (result >= 0 || result == KESTRUM_E_CANCELLED)) {
+    return Stopped(stop, target, run.begun && result != 0);
+  }
   // Interrupted while the output was being opened (a FIFO nobody reads yet).
   if (stop != 0 && !faults.any()) return Stopped(stop, target, false);
   if (result == 0) {
@@ -272,27 +241,31 @@ std::optional<ConvertOutcome> EndedEarly(const std::string& input, const Target&
         WritingFailed(target.shown, faults) + "; the file holds every sample before, ended");
   }
   if (result < 0) {
-    return Told(outcome, DescribeResult(result).exit_code,
+    // An output that could not be begun (no such folder, disk full, no
+    // permission): the conversion's first failure, in words.
+    const int32_t cause = run.stats.first_failure != 0 ? run.stats.first_failure : result;
+    return Told(outcome, DescribeResult(cause).exit_code,
                 "cannot convert into " + OutputInWords(target.shown) + ": " +
-                    DescribeCode(static_cast<uint32_t>(result)));
+                    DescribeCode(static_cast<uint32_t>(cause)));
   }
   return std::nullopt;
 }
 
 // A call that ran to its end: what was lost (with --strict, the bytes in no
 // group: those that passed `relayed` since it had passed `outside_before`,
-// or for a stored stream as it is read again), what was written, and with
-// --sync made durable.
-ConvertOutcome Completed(const std::string& input, const Target& target,
-                         const ConvertOptions& options, const PieceReader* relayed,
-                         uint64_t outside_before, const TransferRun& run, ConvertOutcome outcome) {
+// or for a stored stream as the conversion's stats count them), what was
+// written, and with --sync made durable.
+ConvertOutcome Completed(const Target& target, const ConvertOptions& options,
+                         const PieceReader* relayed, uint64_t outside_before,
+                         const TransferRun& run, ConvertOutcome outcome) {
   uint64_t skipped = 0;
   if (options.strict) {
-    skipped = relayed != nullptr ? relayed->outside_groups() - outside_before : SkippedBytes(input);
+    skipped = relayed != nullptr ? relayed->outside_groups() - outside_before
+                                 : run.stats.bytes_in_no_group;
     outcome.counts.skipped_bytes = skipped;
     outcome.counts.skipped_counted = true;
   }
-  outcome.lost = DescribeLosses(LiveLosses{}, run.faults, skipped, run.refused_groups);
+  outcome.lost = DescribeLosses(LiveLosses{}, run.faults, skipped, run.stats.groups_dropped);
   if (options.strict && relayed == nullptr && !outcome.lost.empty()) {
     return Told(outcome, kExitFailure,
                 OutputInWords(target.shown) + " was written, but " + outcome.lost + " (--strict)");
@@ -306,7 +279,8 @@ ConvertOutcome Completed(const std::string& input, const Target& target,
         "the conversion ended but wrote no " + OutputInWords(target.shown) + " (see --verbose)");
   }
   outcome.streamed = !S_ISREG(info.st_mode);
-  outcome.output_bytes = outcome.streamed ? 0 : static_cast<uint64_t>(info.st_size);
+  outcome.output_bytes =
+      outcome.streamed ? run.stats.bytes_written : static_cast<uint64_t>(info.st_size);
   if (options.sync && !outcome.streamed) {
     const kestrum::asf::Status synced = kestrum::asf::SyncFile(target.opened);
     if (kestrum::asf::Failed(synced)) {
@@ -319,18 +293,16 @@ ConvertOutcome Completed(const std::string& input, const Target& target,
   return outcome;
 }
 
-// One call of TransferToAsf for `target`, with the checks around it;
+// One call of KestrumTransferToAsfEx for `target`, with the checks around it;
 // `transfer` makes the call with the name to open. `relayed`: the reader
-// of the relay the library reads instead of `input` (which can then be
-// neither watched nor read a second time): --strict counts the bytes in no
-// group as they pass through it, and the caller fails on what was lost once
-// every file of the input is written; null for a stored stream, read again
-// to count them, and failed on here. `before`: the input's bytes before the
-// relayed stream, past its header (see InputWatch).
+// of the relay the library reads instead of `input`: --strict counts the
+// bytes in no group as they pass through it, and the caller fails on what
+// was lost once every file of the input is written; null for a stored
+// stream, whose conversion's stats count them, failed on here. `before`: the input's bytes before the
+// relayed stream, past its header (see TransferWatch).
 ConvertOutcome TransferOne(const std::string& input, const Target& target,
                            const ConvertOptions& options, const PieceReader* relayed,
-                           uint64_t before,
-                           const std::function<int32_t(const std::string&)>& transfer) {
+                           uint64_t before, const Transfer& transfer) {
   // Standard output is whatever the shell made of it.
   const OutputRefusal refused = CheckOutput(
       target.opened, target.shown, {input},
@@ -344,10 +316,10 @@ ConvertOutcome TransferOne(const std::string& input, const Target& target,
   const TransferRun run = RunTransfer(target, options, before, outcome.input_bytes, transfer);
   outcome.seconds = run.seconds;
   outcome.counts.faults = run.faults;
-  outcome.counts.refused_groups = run.refused_groups;
+  outcome.counts.refused_groups = run.stats.groups_dropped;
   if (target.standard_output) EndStandardOutput();
   if (auto ended = EndedEarly(input, target, run, input_size, outcome)) return *std::move(ended);
-  return Completed(input, target, options, relayed, outside_before, run, outcome);
+  return Completed(target, options, relayed, outside_before, run, outcome);
 }
 
 // The pieces of a relayed stream as the relay asks for them
@@ -464,11 +436,14 @@ ConvertOutcome ConvertRelayed(const std::string& input,
     if (repeat.code != kExitOk) return Failed(repeat.code, repeat.message);
     // The piece held back begins this file; the relay sends the header again.
     const uint64_t before = feed.sent() - sizeof header;
-    ConvertOutcome one = TransferOne(input, target, options, &reader, before, [&](const std::string& out) {
-      return relay.Run(header, next, [&] {
-        return TransferToAsf(reinterpret_cast<intptr_t>(relay.path().c_str()), out.c_str());
-      }, &g_relay_stop);
-    });
+    ConvertOutcome one = TransferOne(
+        input, target, options, &reader, before,
+        [&](const std::string& out, const KestrumTransferOptions& asked, KestrumRecordStats& stats) {
+          return relay.Run(header, next, [&] {
+            return KestrumTransferToAsfEx(reinterpret_cast<intptr_t>(relay.path().c_str()),
+                                          out.c_str(), &asked, &stats);
+          }, &g_relay_stop);
+        });
     total.counts.Add(one.counts);
     if (one.code > 128) outputs.push_back(target.shown);  // stopped: it holds what came before
     if (one.code != kExitOk) {
@@ -509,9 +484,12 @@ ConvertOutcome ConvertOne(const std::string& input, const std::string& output,
     ConvertOutcome checked = CheckInput(input, nullptr, header);
     if (checked.code != kExitOk) return checked;
     if (!TargetOf(output, target, refused)) return refused;
-    return TransferOne(input, target, options, nullptr, 0, [&](const std::string& out) {
-      return TransferToAsf(reinterpret_cast<intptr_t>(input.c_str()), out.c_str());
-    });
+    return TransferOne(
+        input, target, options, nullptr, 0,
+        [&](const std::string& out, const KestrumTransferOptions& asked, KestrumRecordStats& stats) {
+          return KestrumTransferToAsfEx(reinterpret_cast<intptr_t>(input.c_str()), out.c_str(),
+                                        &asked, &stats);
+        });
   }
   // A FIFO, a pipe, a device: read once, by the program, and relayed.
   if (!TargetOf(output, target, refused)) return refused;
@@ -552,9 +530,9 @@ std::string DescribeConverted(const std::string& input, const std::string& outpu
                               const ConvertOutcome& outcome) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f s", outcome.seconds);
-  // What went into a stream (a pipe, a FIFO, a device) cannot be told here.
-  const std::string written =
-      outcome.streamed ? "" : FormatMegabytes(outcome.output_bytes) + " written, ";
+  // A file's size, or what the library wrote into a stream (a pipe, a FIFO,
+  // a device).
+  const std::string written = FormatMegabytes(outcome.output_bytes) + " written, ";
   return "converted " + input + " -> " + (output == "-" ? "standard output" : output) + ": " +
          FormatMegabytes(outcome.input_bytes) + " read, " + written + seconds + ", " +
          FormatRate(outcome.input_bytes, outcome.seconds);

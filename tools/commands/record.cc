@@ -235,7 +235,7 @@ class Recording {
   // away): what became of it, in a line; nullopt when it is there.
   std::optional<int> MadeFileGone();
   // The output could not be prepared (the first data piece was dropped):
-  // why, as the writer's line tells it.
+  // why, as the recording's stats tell it.
   int NotPrepared();
   // The line of what was recorded, and of what was lost.
   int Report(double seconds, const WriteFaults& faults, const struct stat& info);
@@ -293,7 +293,13 @@ class Recording {
     }
     ~MadeFile() { Close(); }
   } made_;
-  uint64_t written_ = 0;          // the output's size, when it has one
+  uint64_t written_ = 0;          // the output's size, or the bytes written into a stream
+  // What the library tells of the file in hand, once it is ended.
+  KestrumRecordStats stats_ = [] {
+    KestrumRecordStats stats{};
+    stats.struct_size = sizeof stats;
+    return stats;
+  }();
   std::string lost_;              // the line of what was lost
 };
 
@@ -448,6 +454,7 @@ int Recording::StopAndReport() {
   const std::string& output = request_.output;
   FlushPending();
   StopRecord(handle_);
+  KestrumGetRecordStats(handle_, &stats_);
   ReleaseRecordInstance(&handle_);
   ReleaseRecordInstance(&ended_);
   if (request_.to_stdout()) EndStandardOutput();
@@ -547,7 +554,8 @@ int Recording::NotPrepared() {
                               " files were written before, the last '" +
                               files_[files_.size() - 2] + "')"
                         : "; nothing was recorded";
-  const uint32_t code = diagnostics_->begin_failure();
+  // Why the writer could not be prepared: the recording's first failure.
+  const auto code = static_cast<uint32_t>(stats_.first_failure);
   if (code != 0) {
     return Fail(kCommand, DescribeResult(static_cast<int32_t>(code)).exit_code,
                 "cannot write " + OutputInWords(shown()) + ": " + DescribeCode(code) + nothing);
@@ -563,7 +571,7 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   std::string lost = DescribeLosses(Losses(), faults, 0);
   if (!lost.empty()) lost += "; " + std::to_string(diagnostics_->groups()) + " groups recorded";
   lost_ = lost;
-  written_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+  written_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : stats_.bytes_written;
   if (request_.segmented) {
     std::printf("recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
                 Escaped(input).c_str(), files_.size(), Escaped(files_.front()).c_str(),
@@ -571,9 +579,9 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
                 static_cast<unsigned long long>(sender_->calls()), seconds,
                 FormatRate(consumed, seconds).c_str());
   } else {
-    // What went into a stream (a pipe, a FIFO, a device) cannot be told here.
-    const std::string written =
-        S_ISREG(info.st_mode) ? FormatMegabytes(written_) + " written, " : "";
+    // A file's size, or what the library wrote into a stream (a pipe, a
+    // FIFO, a device).
+    const std::string written = FormatMegabytes(written_) + " written, ";
     // Standard output carries the file: the report goes to stderr then.
     std::fprintf(request_.to_stdout() ? stderr : stdout,
                  "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n",

@@ -1,5 +1,5 @@
 // kestrum version (and kestrum --version): the program's version, the writer
-// behind the library and the library the program runs with.
+// behind the library, and the library the program runs with and its version.
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -29,7 +29,8 @@ const char kHelp[] =
     "\n"
     "Prints the program's version, the writer the library writes ASF files with\n"
     "(built-in: the project's own; platform: the system's WM Format SDK,\n"
-    "wmvcore.dll) and the library the program runs with, as loaded.\n"
+    "wmvcore.dll), the library the program runs with, as loaded, and that\n"
+    "library's own version (KestrumGetVersion).\n"
     "\n"
     "Options:\n"
     "  -v, --verbose  accepted for symmetry; version writes no diagnostics\n"
@@ -87,12 +88,14 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, VersionReq
   return std::nullopt;
 }
 
-// The program's version, the writer and the library, a line each.
+// The program's version (as built), the writer, the library's file and the
+// library's version (as loaded), a line each.
 int PrintVersion(const VersionRequest&) {
   std::printf("kestrum %s\n", kVersion);
   std::printf("writer: %s\n", kWriter);
   const std::string library = LibraryFile();
   std::printf("library: %s\n", library.empty() ? "(not known)" : Escaped(library).c_str());
+  std::printf("library version: %s\n", Escaped(KestrumGetVersion()).c_str());
   return kExitOk;
 }
 

@@ -56,7 +56,6 @@ void DiagnosticWatch::See(const char* line) noexcept {
     }
   }
   Tally(line);
-  if (after_line_ != nullptr) after_line_(*this);
 }
 
 void DiagnosticWatch::Tally(const char* line) {
@@ -101,10 +100,6 @@ void DiagnosticWatch::Tally(const char* line) {
     ++not_ready_;
     return;
   }
-  if (StartsWith(line, lines::kPacketPrefix)) {
-    ++refused_groups_;
-    return;
-  }
   if (!StartsWith(line, lines::kWriterPrefix)) return;
   unsigned code = 0;
   unsigned long long samples = 0;
@@ -116,8 +111,6 @@ void DiagnosticWatch::Tally(const char* line) {
   } else if (std::sscanf(line, lines::kOutageClosedScan, what, &samples, &seconds) == 3) {
     faults_.samples_lost += samples;
     faults_.seconds_lost += seconds;
-  } else if (std::sscanf(line, lines::kBeginFailedScan, &code) == 1) {
-    begin_failure_ = code;
   } else if (std::sscanf(line, lines::kIndexDidNotFitScan, &code) == 1) {
     if (!faults_.any()) faults_.first_code = code;
     faults_.no_index = true;

@@ -64,21 +64,17 @@ class DiagnosticWatch {
   // "Not ready for Kestrum!" lines: data pieces dropped because the output
   // could not be prepared.
   uint64_t not_ready() const { return not_ready_; }
-  // The status of the writer's last "writer : the file could not be begun"
-  // line (why the output could not be prepared), or 0.
-  uint32_t begin_failure() const { return begin_failure_; }
-  // "processpacket : ..." lines: group packets the file road wrote nothing for.
-  uint64_t refused_groups() const { return refused_groups_; }
   // A last "2--BR_FAIL" that no line followed dropped what it held.
   LiveLosses live_losses() const {
     LiveLosses losses = live_;
     if (held_pending_) ++losses.held_dropped;
     return losses;
   }
-  // Counts that a progress display reads from another thread while the
-  // library writes: groups handed to the packer ("enter processgroup"),
-  // samples written ("!!!!Write Sample!!!!", 40 ms of media each) and the
-  // file road's packets (its "0" lines; the first is the header).
+  // Counts that may be read from another thread while the library writes:
+  // groups handed to the packer ("enter processgroup"), samples written
+  // ("!!!!Write Sample!!!!", 40 ms of media each; the live road's status
+  // line) and the file road's packets (its "0" lines; the first is the
+  // header: a conversion took its input).
   uint64_t groups() const { return groups_.load(std::memory_order_relaxed); }
   uint64_t samples() const { return samples_.load(std::memory_order_relaxed); }
   uint64_t packets() const { return packets_.load(std::memory_order_relaxed); }
@@ -87,19 +83,12 @@ class DiagnosticWatch {
   // library's calls.
   void See(const char* line) noexcept;
 
-  // `hook` runs after each line has been counted, on the library's thread
-  // (null: none).
-  void AfterEachLine(void (*hook)(const DiagnosticWatch&)) { after_line_ = hook; }
-
  private:
   void Tally(const char* line);
 
-  void (*after_line_)(const DiagnosticWatch&) = nullptr;
   bool echo_;
   WriteFaults faults_;
   uint64_t not_ready_ = 0;
-  uint32_t begin_failure_ = 0;
-  uint64_t refused_groups_ = 0;
   LiveLosses live_;
   bool held_pending_ = false;  // a "2--BR_FAIL" whose outcome the next line tells
   std::atomic<uint64_t> groups_{0};
