@@ -65,7 +65,7 @@ class TransferWatch {
 
  private:
   static int32_t KESTRUM_CALL Told(uint64_t bytes_read, uint64_t /*bytes_total*/,
-                                   uint64_t samples_written, void* context) {
+                                   uint64_t /*samples_written*/, void* context) {
     auto& watch = *static_cast<TransferWatch*>(context);
     // The media time: that of the last sample written (the file road's
     // samples carry their packet's time).
@@ -73,7 +73,11 @@ class TransferWatch {
     const double media_seconds =
         KestrumGetRecordStats(nullptr, &stats) == 0 ? static_cast<double>(stats.media_time) / 1e7
                                                     : 0;
-    watch.progress_.Update(watch.before_ + bytes_read, samples_written, media_seconds);
+    // A frame is a group: every packet after the header carries one (a
+    // group may become several samples).
+    const uint64_t packets = watch.lines_.packets();
+    const uint64_t frames = packets > 1 ? packets - 1 : 0;
+    watch.progress_.Update(watch.before_ + bytes_read, frames, media_seconds);
     return StopOnSignals::signal() != 0 || watch.lines_.faults().reader_gone() ? 1 : 0;
   }
 
