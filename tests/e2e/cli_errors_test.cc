@@ -276,6 +276,11 @@ TEST(CliErrorTest, OneCauseHasOneAnswerOnEveryCommand) {
   }
   // One descriptor free (ulimit -n 4): too little for an input and an
   // output, said so; standard input is relayed through a FIFO of two ends.
+  // Not in a sanitized build: its runtime tells a valid object from a
+  // stray one through a pipe of its own, which one descriptor cannot hold.
+#ifdef KESTRUM_SANITIZED_PROGRAM
+  return;
+#endif
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"convert", stream, folder.Path("out.asf")},
            {"convert", "-", folder.Path("out.asf")},

@@ -19,6 +19,10 @@ target_link_libraries(kestrum_cli_tests PRIVATE
 target_compile_definitions(kestrum_cli_tests PRIVATE
   KESTRUM_PROGRAM="$<TARGET_FILE:kestrum_cli>"
   CLI_TEST_TMPDIR="${CMAKE_CURRENT_BINARY_DIR}/tmp/cli")
+# The sanitizers' runtime needs descriptors of its own for some checks.
+if(KESTRUM_SANITIZE)
+  target_compile_definitions(kestrum_cli_tests PRIVATE KESTRUM_SANITIZED_PROGRAM=1)
+endif()
 add_dependencies(kestrum_cli_tests kestrum_cli)
 gtest_discover_tests(kestrum_cli_tests DISCOVERY_TIMEOUT 60)
 
