@@ -236,10 +236,16 @@ class Recording {
   // A series: sends one piece, asking for the next file first when it is
   // due (`may_switch`), and follows the groups the live road now has whole.
   std::optional<int> SendPiece(const uint8_t* data, size_t size, bool may_switch);
+  // A series: whether the first group that may start a recording among
+  // those the live road gets whole with the stream's bytes up to
+  // `piece_end` comes once the next file is due: a switch asked for before
+  // them begins the next file there.
+  bool SwitchDue(uint64_t piece_end) const;
   // A series: the live road went on in the file asked for.
   void FileBegun();
-  // A series: sends the bytes kept, less than a piece.
-  void FlushPending();
+  // A series: sends the bytes kept, less than a piece (a next file due
+  // among them is asked for, but not once a signal came).
+  std::optional<int> FlushPending();
   // Once the writer has made the file in hand: holds it open, to tell at
   // the end whether its name still leads to it.
   void HoldMadeFile();
@@ -443,9 +449,6 @@ std::optional<int> Recording::AskSwitch() {
                     "cannot write '" + name + "': " + DescribeCode(static_cast<uint32_t>(code)));
   }
   if (refused_) {
-    // The file in hand keeps what was read; unwinding ends it.
-    if (!pending_.empty()) sender_->Piece(pending_.data(), pending_.size());
-    pending_.clear();
     progress_->Finish();
     std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
                  files_.size(), Escaped(files_.back()).c_str());
@@ -474,8 +477,18 @@ std::optional<int> Recording::SendSegmented(const uint8_t* data, size_t size) {
 std::optional<int> Recording::SendPiece(const uint8_t* data, size_t size, bool may_switch) {
   // The clock counts what the live road has whole; a switch asked for now
   // is made at the first group that may start a recording it gets whole.
-  if (may_switch && !switching_ && clock_->Due()) {
-    if (const auto code = AskSwitch()) return code;
+  if (may_switch && !switching_ && SwitchDue(sent_end_ + size)) {
+    if (const auto code = AskSwitch()) {
+      // The file in hand, ended as the command unwinds, keeps the groups
+      // before the one that was to begin the next.
+      uint64_t end = sent_end_;
+      for (const Unsent& unsent : unsent_) {
+        if (unsent.group.whole && unsent.group.may_start) break;
+        end = unsent.end;
+      }
+      if (end > sent_end_) sender_->Piece(data, static_cast<size_t>(end - sent_end_));
+      return code;
+    }
   }
   sender_->Piece(data, size);
   sent_end_ += size;
@@ -484,6 +497,16 @@ std::optional<int> Recording::SendPiece(const uint8_t* data, size_t size, bool m
     unsent_.pop_front();
   }
   return std::nullopt;
+}
+
+bool Recording::SwitchDue(uint64_t piece_end) const {
+  SegmentClock ahead = *clock_;
+  for (const Unsent& unsent : unsent_) {
+    if (unsent.end > piece_end) break;
+    if (unsent.group.whole && unsent.group.may_start) return ahead.Due();
+    ahead.Take(unsent.group, false);
+  }
+  return false;
 }
 
 void Recording::FileBegun() {
@@ -503,15 +526,19 @@ void Recording::FileBegun() {
   }
 }
 
-void Recording::FlushPending() {
-  if (!pending_.empty()) SendPiece(pending_.data(), pending_.size(), false);
+std::optional<int> Recording::FlushPending() {
+  std::optional<int> code;
+  if (!pending_.empty()) {
+    code = SendPiece(pending_.data(), pending_.size(), StopOnSignals::signal() == 0);
+  }
   pending_.clear();
+  return code;
 }
 
 int Recording::StopAndReport() {
   const std::string& input = request_.input;
   const std::string& output = request_.output;
-  FlushPending();
+  if (const auto code = FlushPending()) return *code;
   StopRecord(handle_);
   KestrumGetRecordStats(handle_, &stats_);
   ReleaseRecordInstance(&handle_);
