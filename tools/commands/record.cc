@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 #include <utility>
@@ -69,12 +70,14 @@ const char kHelp[] =
     "  --segment-time SECONDS\n"
     "                   record into a series of files named by OUTPUT_PATTERN,\n"
     "                   numbered from 0 by its one %d (such as cam1-%03d.asf; %%\n"
-    "                   for a '%'). Each is a recording of its own (an instance,\n"
-    "                   header, duration, index); a new one begins at the first\n"
-    "                   group that may start a recording once the file holds\n"
-    "                   SECONDS of media (40 ms a video block), so no group is\n"
-    "                   lost or repeated between files. SECONDS as ffmpeg takes\n"
-    "                   a time: 10, 10.5, 10s, 500ms, 1:30 or 00:00:10.5\n"
+    "                   for a '%'). One recording (one instance, the header sent\n"
+    "                   once) goes on from file to file (KestrumSwitchOutput),\n"
+    "                   each file whole (header, duration, index, from time 0):\n"
+    "                   once a file holds SECONDS of media (40 ms a video block),\n"
+    "                   the next begins at the next group that may start a\n"
+    "                   recording, so no group is lost or repeated between files.\n"
+    "                   SECONDS as ffmpeg takes a time: 10, 10.5, 10s, 500ms,\n"
+    "                   1:30 or 00:00:10.5\n"
     "  --sync-interval SECONDS\n"
     "                   make the file durable (synced to the disk) at most SECONDS\n"
     "                   behind what was sent (default 1; 0 turns syncing off)\n"
@@ -198,7 +201,7 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
 }
 
 // One recording, in the order its steps run: OpenInput, Start, PumpPieces
-// (which begins a series' next file with NextFile), StopAndReport. A step
+// (which asks for a series' next file with AskSwitch), StopAndReport. A step
 // that returns an exit code ends the command with it.
 class Recording {
  public:
@@ -220,14 +223,29 @@ class Recording {
   Json ReportJson(int code, const std::vector<std::string>& messages) const;
 
  private:
-  // Makes the instance of the next file, or sets refused_ to say why not.
+  // Makes the recording's instance, or sets refused_ to say why not.
   bool BeginFile();
-  // A series: ends the file in hand and begins the next.
-  std::optional<int> NextFile();
-  // A series: sends whole pieces of the size asked for, keeping the rest.
-  void SendSegmented(const uint8_t* data, size_t size);
-  // A series: sends the bytes kept, less than a piece.
-  void FlushPending();
+  // A series: the checks a file passes before it is written, for `name`.
+  OutputRefusal CheckFile(const std::string& name) const;
+  // A series: asks the library to go on in the next file from the next
+  // group that may start a recording; the file in hand goes on until then.
+  std::optional<int> AskSwitch();
+  // A series: sends whole pieces of the size asked for (a group a piece
+  // with --piece-size group), keeping the rest for the next group.
+  std::optional<int> SendSegmented(const uint8_t* data, size_t size);
+  // A series: sends one piece, asking for the next file first when it is
+  // due (`may_switch`), and follows the groups the live road now has whole.
+  std::optional<int> SendPiece(const uint8_t* data, size_t size, bool may_switch);
+  // A series: whether the first group that may start a recording among
+  // those the live road gets whole with the stream's bytes up to
+  // `piece_end` comes once the next file is due: a switch asked for before
+  // them begins the next file there.
+  bool SwitchDue(uint64_t piece_end) const;
+  // A series: the live road went on in the file asked for.
+  void FileBegun();
+  // A series: sends the bytes kept, less than a piece (a next file due
+  // among them is asked for, but not once a signal came).
+  std::optional<int> FlushPending();
   // Once the writer has made the file in hand: holds it open, to tell at
   // the end whether its name still leads to it.
   void HoldMadeFile();
@@ -257,29 +275,37 @@ class Recording {
   uint8_t header_[40] = {};
   stream_format::DecodedHeader decoded_;
   std::optional<DiagnosticWatch> diagnostics_;
+  // One instance for the whole recording, a series too (KestrumSwitchOutput).
   KestrumHandle handle_ = nullptr;
-  // A series: the file before, ended. The library makes its end durable on
-  // a thread of its own, which releasing the instance waits for: released
-  // once the next file is under way, the recording never waits for it.
-  KestrumHandle ended_ = nullptr;
-  // Memory that runs out in the program itself still leaves the recording
-  // ended (the normal ways out release the handles first).
+  // Memory that runs out in the program itself, and a series' next file
+  // refused, still leave the recording ended (the normal way out releases
+  // the handle first).
   struct EndOnUnwind {
     KestrumHandle& handle;
-    KestrumHandle& ended;
     ~EndOnUnwind() {
       if (handle != nullptr) StopRecord(handle);
       ReleaseRecordInstance(&handle);
-      ReleaseRecordInstance(&ended);
     }
-  } end_on_unwind_{handle_, ended_};
+  } end_on_unwind_{handle_};
   std::optional<int> refused_;
-  std::vector<std::string> files_;  // those written before the one in hand
+  std::vector<std::string> files_;  // those begun, the one in hand last
   std::optional<Progress> progress_;
   std::optional<PieceSender> sender_;
   std::optional<StopOnSignals> signals_;
   std::optional<SegmentClock> clock_;
   std::vector<uint8_t> pending_;  // segmented: bytes not yet sent, less than a piece
+  // A series: the groups read but not yet whole in the live road (their
+  // last byte not sent), with where each ends in the stream after the header.
+  struct Unsent {
+    uint64_t end = 0;
+    SegmentClock::Group group;
+  };
+  std::deque<Unsent> unsent_;
+  uint64_t read_end_ = 0;       // bytes read after the header
+  uint64_t sent_end_ = 0;       // of those, the bytes sent
+  std::string next_name_;       // the file asked for, while switching_
+  bool switching_ = false;      // a switch waits for a group that may start
+  int32_t switch_failure_ = 0;  // the next file could not be begun: why
   // The file in hand as the writer made it (HoldMadeFile); -1 before, or
   // when it is no regular file.
   struct MadeFile {
@@ -321,8 +347,8 @@ std::optional<int> Recording::OpenInput() {
             "' would overwrite INPUT " +
             (request_.from_stdin() ? std::string("(standard input)") : "'" + input + "'"));
   }
-  // Cut into files at group boundaries: groups are read whole, and sent on
-  // in pieces of the size asked for.
+  // A series: groups are read whole, for the clock to follow them as the
+  // live road does, and sent on in pieces of the size asked for.
   reader_.emplace(fd, request_.segmented ? 0 : request_.piece_size);
   if (!reader_->ReadHeader(header_)) {
     if (reader_->out_of_memory()) return Fail(kCommand, kExitFailure, "out of memory");
@@ -342,15 +368,18 @@ std::optional<int> Recording::OpenInput() {
   return std::nullopt;
 }
 
-bool Recording::BeginFile() {
-  const OutputRefusal repeat = RepeatInSeries(output_name_, files_);
+OutputRefusal Recording::CheckFile(const std::string& name) const {
+  const OutputRefusal repeat = RepeatInSeries(name, files_);
+  if (repeat.code != kExitOk) return repeat;
   // Standard output is whatever the shell made of it: never refused by -n.
-  const OutputRefusal checked =
-      repeat.code != kExitOk
-          ? repeat
-          : CheckOutput(output_name_, shown(), {request_.input},
-                        request_.to_stdout() ? Overwrite::kAlways : request_.overwrite,
-                        OutputKind::kAsf);
+  return CheckOutput(name, request_.segmented || !request_.to_stdout() ? name : request_.output,
+                     {request_.input},
+                     request_.to_stdout() ? Overwrite::kAlways : request_.overwrite,
+                     OutputKind::kAsf);
+}
+
+bool Recording::BeginFile() {
+  const OutputRefusal checked = CheckFile(output_name_);
   if (checked.code != kExitOk) {
     refused_ = Refuse(kCommand, checked.code, checked.message);
   } else if ((handle_ = CreateRecordInstance()) == nullptr) {
@@ -394,13 +423,11 @@ std::optional<int> Recording::PumpPieces() {
   // writing has ended (an output that cannot be cut back failed: a pipe
   // whose reader went away), nothing more can be written.
   while (StopOnSignals::signal() == 0 && diagnostics_->not_ready() == 0 &&
-         !diagnostics_->faults().writing_ended && reader_->Next(data, size)) {
+         switch_failure_ == 0 && !diagnostics_->faults().writing_ended &&
+         reader_->Next(data, size)) {
     follower_.Feed(data, size);
     if (request_.segmented) {
-      if (clock_->StartsNewFile(data, size)) {
-        if (const auto code = NextFile()) return code;
-      }
-      SendSegmented(data, size);
+      if (const auto code = SendSegmented(data, size)) return code;
     } else {
       sender_->Piece(data, size);
     }
@@ -411,52 +438,110 @@ std::optional<int> Recording::PumpPieces() {
   return std::nullopt;
 }
 
-std::optional<int> Recording::NextFile() {
-  FlushPending();
-  StopRecord(handle_);
-  ReleaseRecordInstance(&ended_);
-  std::swap(ended_, handle_);
-  made_.Close();
-  output_name_ = request_.pattern.Name(files_.size());
-  if (!BeginFile()) {
+std::optional<int> Recording::AskSwitch() {
+  const std::string name = request_.pattern.Name(files_.size());
+  const OutputRefusal checked = CheckFile(name);
+  int32_t code = 0;
+  if (checked.code != kExitOk) {
+    refused_ = Refuse(kCommand, checked.code, checked.message);
+  } else if ((code = KestrumSwitchOutput(handle_, name.c_str())) != 0) {
+    refused_ = Fail(kCommand, kExitFailure,
+                    "cannot write '" + name + "': " + DescribeCode(static_cast<uint32_t>(code)));
+  }
+  if (refused_) {
     progress_->Finish();
     std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
                  files_.size(), Escaped(files_.back()).c_str());
     return refused_;
   }
-  files_.push_back(output_name_);
-  sender_->Header(header_);
-  made_.calls_before = sender_->calls();
+  next_name_ = name;
+  switching_ = true;
   return std::nullopt;
 }
 
-void Recording::SendSegmented(const uint8_t* data, size_t size) {
+std::optional<int> Recording::SendSegmented(const uint8_t* data, size_t size) {
+  read_end_ += size;
+  unsent_.push_back({read_end_, clock_->Measure(data, size)});
   const size_t piece_size = request_.piece_size;
-  if (piece_size == 0) {
-    sender_->Piece(data, size);
-    return;
-  }
+  if (piece_size == 0) return SendPiece(data, size, true);
   pending_.insert(pending_.end(), data, data + size);
   size_t at = 0;
-  for (; pending_.size() - at >= piece_size; at += piece_size) {
-    sender_->Piece(pending_.data() + at, piece_size);
+  std::optional<int> code;
+  for (; !code && pending_.size() - at >= piece_size; at += piece_size) {
+    code = SendPiece(pending_.data() + at, piece_size, true);
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  return code;
 }
 
-void Recording::FlushPending() {
-  if (!pending_.empty()) sender_->Piece(pending_.data(), pending_.size());
+std::optional<int> Recording::SendPiece(const uint8_t* data, size_t size, bool may_switch) {
+  // The clock counts what the live road has whole; a switch asked for now
+  // is made at the first group that may start a recording it gets whole.
+  if (may_switch && !switching_ && SwitchDue(sent_end_ + size)) {
+    if (const auto code = AskSwitch()) {
+      // The file in hand, ended as the command unwinds, keeps the groups
+      // before the one that was to begin the next.
+      uint64_t end = sent_end_;
+      for (const Unsent& unsent : unsent_) {
+        if (unsent.group.whole && unsent.group.may_start) break;
+        end = unsent.end;
+      }
+      if (end > sent_end_) sender_->Piece(data, static_cast<size_t>(end - sent_end_));
+      return code;
+    }
+  }
+  sender_->Piece(data, size);
+  sent_end_ += size;
+  while (!unsent_.empty() && unsent_.front().end <= sent_end_) {
+    if (clock_->Take(unsent_.front().group, switching_)) FileBegun();
+    unsent_.pop_front();
+  }
+  return std::nullopt;
+}
+
+bool Recording::SwitchDue(uint64_t piece_end) const {
+  SegmentClock ahead = *clock_;
+  for (const Unsent& unsent : unsent_) {
+    if (unsent.end > piece_end) break;
+    if (unsent.group.whole && unsent.group.may_start) return ahead.Due();
+    ahead.Take(unsent.group, false);
+  }
+  return false;
+}
+
+void Recording::FileBegun() {
+  switching_ = false;
+  output_name_ = next_name_;
+  files_.push_back(output_name_);
+  // The live road made the file in the piece just sent.
+  made_.Close();
+  made_.calls_before = sender_->calls() - 1;
+  // A file that could not be begun leaves the recording waiting, its status
+  // recorded.
+  KestrumRecordStats stats{};
+  stats.struct_size = sizeof stats;
+  if (KestrumGetRecordStats(handle_, &stats) == 0 && stats.state == KESTRUM_STATE_WAITING &&
+      stats.last_failure != 0) {
+    switch_failure_ = stats.last_failure;
+  }
+}
+
+std::optional<int> Recording::FlushPending() {
+  std::optional<int> code;
+  if (!pending_.empty()) {
+    code = SendPiece(pending_.data(), pending_.size(), StopOnSignals::signal() == 0);
+  }
   pending_.clear();
+  return code;
 }
 
 int Recording::StopAndReport() {
   const std::string& input = request_.input;
   const std::string& output = request_.output;
-  FlushPending();
+  if (const auto code = FlushPending()) return *code;
   StopRecord(handle_);
   KestrumGetRecordStats(handle_, &stats_);
   ReleaseRecordInstance(&handle_);
-  ReleaseRecordInstance(&ended_);
   if (request_.to_stdout()) EndStandardOutput();
   progress_->Finish();
   const double seconds = progress_->elapsed_seconds();
@@ -472,7 +557,7 @@ int Recording::StopAndReport() {
              fault_note);
     return 128 + number;
   }
-  if (diagnostics_->not_ready() > 0) return NotPrepared();
+  if (diagnostics_->not_ready() > 0 || switch_failure_ != 0) return NotPrepared();
   if (reader_->failed()) {
     if (reader_->shrank()) {
       return Fail(kCommand, kExitInput,
@@ -504,7 +589,7 @@ int Recording::StopAndReport() {
   }
   if (const auto gone = MadeFileGone()) return *gone;
   struct stat info;
-  if (sender_->calls() <= files_.size() || ::stat(output_name_.c_str(), &info) != 0) {
+  if (sender_->calls() <= 1 || ::stat(output_name_.c_str(), &info) != 0) {
     return Fail(kCommand, kExitFailure,
                 "no output was written to " + OutputInWords(output) + " (see --verbose)");
   }
@@ -555,7 +640,8 @@ int Recording::NotPrepared() {
                               files_[files_.size() - 2] + "')"
                         : "; nothing was recorded";
   // Why the writer could not be prepared: the recording's first failure.
-  const auto code = static_cast<uint32_t>(stats_.first_failure);
+  const auto code =
+      static_cast<uint32_t>(switch_failure_ != 0 ? switch_failure_ : stats_.first_failure);
   if (code != 0) {
     return Fail(kCommand, DescribeResult(static_cast<int32_t>(code)).exit_code,
                 "cannot write " + OutputInWords(shown()) + ": " + DescribeCode(code) + nothing);

@@ -195,29 +195,42 @@ bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::stri
 }
 
 bool SegmentClock::StartsNewFile(const uint8_t* piece, size_t size) {
+  const Group group = Measure(piece, size);
+  if (road_ == Road::kLive) return Take(group, Due());
+  if (!group.whole) return false;
+  const bool begins = group.may_start && Due();
+  if (begins) file_ms_ = 0;
+  file_ms_ += kFrameMs;
+  return begins;
+}
+
+SegmentClock::Group SegmentClock::Measure(const uint8_t* piece, size_t size) const {
+  Group group;
   const stream_format::GroupCheck check = stream_format::CheckGroup(piece, size);
-  if (check.result != stream_format::ParseResult::Complete || check.size != size) {
-    return false;
+  if (check.result != stream_format::ParseResult::Complete || check.size != size) return group;
+  group.whole = true;
+  group.may_start = stream_format::MayStartRecording(stream_type_, piece);
+  if (road_ == Road::kFile) return group;
+  const uint32_t blocks = stream_format::LiveRoadBlockCount(piece);
+  size_t at = stream_format::kGroupHeaderSize;
+  for (uint32_t k = 0; k < blocks; ++k) {
+    if (stream_format::IsVideoBlockKind(kestrum::load_u16le(piece + at))) group.ms += kFrameMs;
+    at += stream_format::kBlockHeaderSize +
+          kestrum::load_u32le(piece + at + stream_format::kBlockLengthOffset);
   }
-  const bool may_start = stream_format::MayStartRecording(stream_type_, piece);
-  const bool begins = may_start && file_ms_ >= limit_ms_;
+  return group;
+}
+
+bool SegmentClock::Take(const Group& group, bool switching) {
+  if (!group.whole) return false;
+  const bool begins = group.may_start && switching;
   if (begins) {
     file_ms_ = 0;
     started_ = true;
   }
-  if (road_ == Road::kFile) {
-    file_ms_ += kFrameMs;
-    return begins;
-  }
-  if (!started_ && !may_start) return begins;  // the live road drops it
+  if (!started_ && !group.may_start) return begins;  // the live road drops it
   started_ = true;
-  const uint32_t blocks = stream_format::LiveRoadBlockCount(piece);
-  size_t at = stream_format::kGroupHeaderSize;
-  for (uint32_t k = 0; k < blocks; ++k) {
-    if (stream_format::IsVideoBlockKind(kestrum::load_u16le(piece + at))) file_ms_ += kFrameMs;
-    at += stream_format::kBlockHeaderSize +
-          kestrum::load_u32le(piece + at + stream_format::kBlockLengthOffset);
-  }
+  file_ms_ += group.ms;
   return begins;
 }
 

@@ -59,6 +59,21 @@ class SegmentClock {
   // begins a new file (it then counts toward the new file).
   bool StartsNewFile(const uint8_t* piece, size_t size);
 
+  // The live road, whose recording goes on in the next file at the first
+  // group that may start one after the switch was asked for: what a piece
+  // read whole tells the clock, measured as it is read...
+  struct Group {
+    bool whole = false;      // a whole group (else bytes in none)
+    bool may_start = false;  // it may start a recording
+    uint64_t ms = 0;         // its media: 40 ms a video block
+  };
+  Group Measure(const uint8_t* piece, size_t size) const;
+  // ...and taken once the live road has it whole, with `switching` true
+  // while a switch waits for it: true when the group begins a new file.
+  bool Take(const Group& group, bool switching);
+  // The file holds the media it should: the next file is due.
+  bool Due() const { return file_ms_ >= limit_ms_; }
+
  private:
   Road road_;
   uint16_t stream_type_;
