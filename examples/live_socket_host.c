@@ -32,6 +32,7 @@
 
 #include <errno.h>
 #include <netdb.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -124,7 +125,12 @@ static int Connect(const char* host, const char* port) {
 static ssize_t Receive(int fd, unsigned char* buffer, size_t length) {
   for (;;) {
     if (g_stop) return 0;
-    const ssize_t got = recv(fd, buffer, length, 0);
+    /* A stop that comes between the test above and recv would not wake a
+     * recv that waits for a quiet sender: wait in short steps instead. */
+    struct pollfd ready = {fd, POLLIN, 0};
+    const int polled = poll(&ready, 1, 200);
+    if (polled == 0) continue;
+    const ssize_t got = polled > 0 ? recv(fd, buffer, length, 0) : -1;
     if (got >= 0) return got;
     if (errno != EINTR) {
       fprintf(stderr, "live_socket_host: receiving: %s\n", strerror(errno));
