@@ -32,8 +32,8 @@
  *  - a sink (KestrumSetRecordDebugOutput) is called on whatever thread wrote
  *    the line: here each line goes out in one locked fprintf.
  *
- * Each camera's lines go to stderr as "[cam K] LINE" (-q counts them
- * instead); once a second, and at the end, stdout gets a line per camera:
+ * Each camera's lines go to stderr as "[cam K] LINE" (-q leaves them
+ * out); once a second, and at the end, stdout gets a line per camera:
  * "cam K: STATE, N samples, N bytes, file N, failures: ...".
  *
  * Exit status: 0 every camera recorded; 1 a camera's stats tell of a
@@ -44,6 +44,7 @@
 #include <errno.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -86,9 +87,8 @@ typedef struct Camera {
   const Stream* stream;
   KestrumHandle handle;
   char first_name[kNameCapacity]; /* StartRecord keeps this pointer */
-  volatile int files;             /* files begun so far */
-  volatile int done;
-  long lines;
+  atomic_int files;               /* files begun so far; read by the stats */
+  atomic_int done;
   pthread_t thread;
 } Camera;
 
@@ -178,8 +178,7 @@ static void SleepUntil(double when) {
 }
 
 static void KESTRUM_CALL OnCameraLine(const char* line, void* context) {
-  Camera* camera = (Camera*)context;
-  ++camera->lines; /* one instance's lines come one at a time */
+  const Camera* camera = (const Camera*)context;
   if (camera->settings->quiet) return;
   size_t length = strlen(line); /* a few lines end in "\r\n" of their own */
   while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
@@ -201,7 +200,7 @@ static void SendPiece(KestrumHandle handle, const unsigned char* data, size_t le
 static void SwitchToNextFile(Camera* camera) {
   char name[kNameCapacity];
   snprintf(name, sizeof name, "%s/cam%d-%d.asf", camera->settings->folder, camera->number,
-           camera->files + 1);
+           atomic_load(&camera->files) + 1);
   const int32_t status = KestrumSwitchOutput(camera->handle, name);
   if (status != 0) {
     pthread_mutex_lock(&g_output_lock);
@@ -210,7 +209,7 @@ static void SwitchToNextFile(Camera* camera) {
     pthread_mutex_unlock(&g_output_lock);
     return;
   }
-  ++camera->files;
+  atomic_fetch_add(&camera->files, 1);
 }
 
 static void* RunCamera(void* argument) {
@@ -235,7 +234,7 @@ static void* RunCamera(void* argument) {
     SleepUntil(start + (double)(at - KESTRUM_HEADER_SIZE) / stream->bytes_per_second);
   }
   StopRecord(camera->handle); /* bytes of an unfinished group are not written */
-  camera->done = 1;
+  atomic_store(&camera->done, 1);
   return NULL;
 }
 
@@ -268,7 +267,7 @@ static int PrintStats(const Camera* camera) {
   pthread_mutex_lock(&g_output_lock);
   printf("cam %d: %s, %llu samples, %llu bytes, file %d, failures: %s%s\n", camera->number,
          StateName(stats.state), (unsigned long long)stats.samples_written,
-         (unsigned long long)stats.bytes_written, camera->files, first, last);
+         (unsigned long long)stats.bytes_written, atomic_load(&camera->files), first, last);
   fflush(stdout);
   pthread_mutex_unlock(&g_output_lock);
   return stats.state == KESTRUM_STATE_FAILED || stats.first_failure != 0 ||
@@ -328,7 +327,7 @@ static long StartCameras(Camera* cameras, long count) {
     KestrumSetRecordDebugOutput(camera->handle, OnCameraLine, camera);
     snprintf(camera->first_name, sizeof camera->first_name, "%s/cam%d-1.asf",
              camera->settings->folder, camera->number);
-    camera->files = 1;
+    atomic_store(&camera->files, 1);
     StartRecord(camera->handle, camera->first_name, 0, 0);
     if (pthread_create(&camera->thread, NULL, RunCamera, camera) != 0) {
       ReleaseRecordInstance(&camera->handle);
@@ -343,7 +342,7 @@ static void WatchCameras(Camera* cameras, long count) {
   for (;;) {
     SleepUntil(Now() + 1.0);
     long done = 0;
-    for (long k = 0; k < count; ++k) done += cameras[k].done;
+    for (long k = 0; k < count; ++k) done += atomic_load(&cameras[k].done);
     if (done == count) return;
     for (long k = 0; k < count; ++k) PrintStats(&cameras[k]);
   }
