@@ -240,12 +240,18 @@ static void* RunCamera(void* argument) {
 
 static const char* StateName(int32_t state) {
   switch (state) {
-    case KESTRUM_STATE_NO_NAME: return "no name";
-    case KESTRUM_STATE_WAITING: return "waiting";
-    case KESTRUM_STATE_RECORDING: return "recording";
-    case KESTRUM_STATE_ENDED: return "ended";
-    case KESTRUM_STATE_FAILED: return "failed";
-    default: return "unknown";
+    case KESTRUM_STATE_NO_NAME:
+      return "no name";
+    case KESTRUM_STATE_WAITING:
+      return "waiting";
+    case KESTRUM_STATE_RECORDING:
+      return "recording";
+    case KESTRUM_STATE_ENDED:
+      return "ended";
+    case KESTRUM_STATE_FAILED:
+      return "failed";
+    default:
+      return "unknown";
   }
 }
 

@@ -140,7 +140,9 @@ class LiveSocketHostTest : public ::testing::Test {
     EXPECT_TRUE(process.started());
     EXPECT_TRUE(sender.Accept()) << "the example did not connect";
     const bool sent = sender.Send(bytes, 20000, 7);
-    if (!host_may_stop_reading) EXPECT_TRUE(sent);
+    if (!host_may_stop_reading) {
+      EXPECT_TRUE(sent);
+    }
     sender.Close();
     const int code = process.Wait();
     out_ = process.out();
@@ -353,8 +355,8 @@ TEST(MultiCameraHostTest, EachCamerasFilesTogetherHoldOneRecording) {
     std::vector<ProbedPacket> got;
     int files = 0;
     for (int n = 1;; ++n) {
-      const std::string file = dir + "/out/cam" + std::to_string(camera) + "-" +
-                               std::to_string(n) + ".asf";
+      const std::string file =
+          dir + "/out/cam" + std::to_string(camera) + "-" + std::to_string(n) + ".asf";
       if (!fs::exists(file)) break;
       const auto packets = ProbePackets(file);
       ASSERT_TRUE(packets.has_value()) << file;
