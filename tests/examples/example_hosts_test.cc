@@ -3,7 +3,8 @@
 //  - live_socket_host, fed over a TCP connection on 127.0.0.1 by a sender in
 //    this process, however the stream is cut into reads, cut off, refused or
 //    stopped;
-//  - convert_directory, over a folder of good and bad streams.
+//  - convert_directory, over a folder of good and bad streams;
+//  - multi_camera_host, cameras on threads cutting their recordings into files.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -139,7 +140,9 @@ class LiveSocketHostTest : public ::testing::Test {
     EXPECT_TRUE(process.started());
     EXPECT_TRUE(sender.Accept()) << "the example did not connect";
     const bool sent = sender.Send(bytes, 20000, 7);
-    if (!host_may_stop_reading) EXPECT_TRUE(sent);
+    if (!host_may_stop_reading) {
+      EXPECT_TRUE(sent);
+    }
     sender.Close();
     const int code = process.Wait();
     out_ = process.out();
@@ -329,6 +332,46 @@ TEST_F(ConvertDirectoryTest, AllConvertedExitsZero) {
   ExpectConverted("one.xqv", a);
   ExpectConverted("two.xqv", a);
   EXPECT_NE(out_.find("2 converted, 0 failed"), std::string::npos) << out_;
+}
+
+// Three cameras record one stream at its pace, each cut into files every
+// second: every file is readable, and each camera's files in order hold the
+// samples of one recording of the whole stream.
+TEST(MultiCameraHostTest, EachCamerasFilesTogetherHoldOneRecording) {
+  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe not found";
+  const std::string dir = TestDirectory("MultiCameraHost");
+  const StreamBuilder stream = SenderStream(60, 4321);  // 2.4 s at 25 groups a second
+  WriteFile(dir + "/in.xqv", stream.bytes());
+  fs::create_directories(dir + "/out");
+  ChildProcess process(MULTI_CAMERA_HOST, {"--cut", "1", "3", dir + "/out", dir + "/in.xqv"});
+  ASSERT_EQ(process.Wait(), 0) << process.out() << process.err();
+  EXPECT_NE(process.err().find("[cam 3] !!!!Write Sample!!!!"), std::string::npos);
+  const std::vector<ProbedPacket> want = ExpectedLivePackets(stream);
+  for (int camera = 1; camera <= 3; ++camera) {
+    EXPECT_NE(process.out().find("cam " + std::to_string(camera) + ": ended, " +
+                                 std::to_string(want.size()) + " samples"),
+              std::string::npos)
+        << process.out();
+    std::vector<ProbedPacket> got;
+    int files = 0;
+    for (int n = 1;; ++n) {
+      const std::string file =
+          dir + "/out/cam" + std::to_string(camera) + "-" + std::to_string(n) + ".asf";
+      if (!fs::exists(file)) break;
+      const auto packets = ProbePackets(file);
+      ASSERT_TRUE(packets.has_value()) << file;
+      got.insert(got.end(), packets->begin(), packets->end());
+      ++files;
+    }
+    // The first switch is asked for after a second, long before the last
+    // start group arrives.
+    EXPECT_GE(files, 2) << "camera " << camera;
+    ASSERT_EQ(got.size(), want.size()) << "camera " << camera;
+    for (size_t i = 0; i < want.size(); ++i) {
+      EXPECT_EQ(got[i].md5, want[i].md5) << "camera " << camera << " sample " << i;
+      EXPECT_EQ(got[i].key, want[i].key) << "camera " << camera << " sample " << i;
+    }
+  }
 }
 
 }  // namespace
