@@ -53,6 +53,9 @@ const char kHelp[] =
     "                   recording, so no group is lost or repeated between files.\n"
     "                   SECONDS as ffmpeg takes a time: 10, 10.5, 10s, 500ms,\n"
     "                   1:30 or 00:00:10.5\n"
+    "  --realtime, -re  read INPUT at its own pace, as a camera sends it: each group\n"
+    "                   at its frame time, 25 a second (ffmpeg's -re; for demos,\n"
+    "                   tests, and replaying a stored stream as if live)\n"
     "  --sync-interval SECONDS\n"
     "                   make the file durable (synced to the disk) at most SECONDS\n"
     "                   behind what was sent (default 1; 0 turns syncing off)\n"
@@ -91,6 +94,7 @@ const char kHelp[] =
 
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}, {"segment-time", true},
+    {"realtime", false},
     kNoOverwriteOption,   kOverwriteOption,        kStrictOption,         {"sync-interval", true},
     {kReportJsonOption, true}};
 
@@ -115,11 +119,26 @@ bool ParseSyncInterval(const std::string& text, int32_t& milliseconds, std::stri
   return true;
 }
 
+// ffmpeg's -re, a word of its own, is --realtime: `argv` with it so named
+// (not where it is the value of an option, nor after "--").
+std::vector<std::string> WithRealtimeWord(const std::vector<std::string>& argv) {
+  std::vector<std::string> named = argv;
+  for (size_t i = 0; i < named.size() && named[i] != "--"; ++i) {
+    if (named[i] == "-re") named[i] = "--realtime";
+    for (const OptionSpec& option : kOptions) {
+      if (option.takes_value && named[i] == "--" + std::string(option.name)) ++i;
+    }
+  }
+  return named;
+}
+
 // Reads the command line into `request`. An exit code when the command ends
 // here: a usage error, or --help printed.
 std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequest& request) {
   Args args;
-  if (const auto done = ParseCommandLine(kCommand, argv, kOptions, kHelp, args)) return *done;
+  if (const auto done = ParseCommandLine(kCommand, WithRealtimeWord(argv), kOptions, kHelp, args)) {
+    return *done;
+  }
   std::string error;
   if (args.positionals().size() != 2) return UsageError(kCommand, "expected INPUT and OUTPUT");
   request.input = args.positionals()[0];
@@ -149,6 +168,7 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
   if (auto s = args.Value("sync-interval")) {
     if (!ParseSyncInterval(*s, request.sync_interval_ms, error)) return UsageError(kCommand, error);
   }
+  request.realtime = args.Has("realtime");
   request.verbose = args.Has("verbose");
   request.overwrite = OverwriteOf(args);
   request.strict = args.Has(kStrictOption.name);

@@ -48,9 +48,7 @@ std::optional<int> Recording::OpenInput() {
             "' would overwrite INPUT " +
             (request_.from_stdin() ? std::string("(standard input)") : "'" + input + "'"));
   }
-  // A series: groups are read whole, for the clock to follow them as the
-  // live road does, and sent on in pieces of the size asked for.
-  reader_.emplace(fd, request_.segmented ? 0 : request_.piece_size);
+  reader_.emplace(fd, request_.grouped() ? 0 : request_.piece_size);
   if (!reader_->ReadHeader(header_)) {
     if (reader_->out_of_memory()) return Fail(kCommand, kExitFailure, "out of memory");
     if (reader_->failed()) return Fail(kCommand, kExitInput, "cannot read '" + input + "'");
@@ -127,8 +125,8 @@ std::optional<int> Recording::PumpPieces() {
          switch_failure_ == 0 && !diagnostics_->faults().writing_ended &&
          reader_->Next(data, size)) {
     follower_.Feed(data, size);
-    if (request_.segmented) {
-      if (const auto code = SendSegmented(data, size)) return code;
+    if (request_.grouped()) {
+      if (const auto code = SendGrouped(data, size)) return code;
     } else {
       sender_->Piece(data, size);
     }

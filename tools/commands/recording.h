@@ -19,6 +19,7 @@
 #include "io/input_file.h"
 #include "io/output_kind.h"
 #include "io/output_path.h"
+#include "io/pace.h"
 #include "io/piece_reader.h"
 #include "io/piece_sender.h"
 #include "io/segments.h"
@@ -41,6 +42,7 @@ struct RecordRequest {
   std::string output;
   size_t piece_size = kDefaultPieceSize;  // 0: one whole group per piece
   bool segmented = false;                 // --segment-time: a series of files
+  bool realtime = false;                  // -re: each group at its frame time
   uint64_t segment_ms = 0;
   OutputPattern pattern;  // segmented: the files' names
   bool verbose = false;
@@ -51,6 +53,10 @@ struct RecordRequest {
 
   bool from_stdin() const { return input == "-"; }
   bool to_stdout() const { return output == "-" && !segmented; }
+  // The input is read a whole group at a time, and sent on in pieces of the
+  // size asked for: for a series' clock to follow the groups as the live
+  // road does, and for -re to send each at its time.
+  bool grouped() const { return segmented || realtime; }
 };
 
 // One recording, in the order its steps run: OpenInput, Start, PumpPieces
@@ -83,9 +89,11 @@ class Recording {
   // A series: asks the library to go on in the next file from the next
   // group that may start a recording; the file in hand goes on until then.
   std::optional<int> AskSwitch();
-  // A series: sends whole pieces of the size asked for (a group a piece
-  // with --piece-size group), keeping the rest for the next group.
-  std::optional<int> SendSegmented(const uint8_t* data, size_t size);
+  // Read a group at a time (grouped()): sends whole pieces of the size
+  // asked for (a group a piece with --piece-size group), keeping the rest
+  // for the next group; with -re, each group at its time, its last bytes
+  // with it.
+  std::optional<int> SendGrouped(const uint8_t* data, size_t size);
   // A series: sends one piece, asking for the next file first when it is
   // due (`may_switch`), and follows the groups the live road now has whole.
   std::optional<int> SendPiece(const uint8_t* data, size_t size, bool may_switch);
@@ -146,7 +154,8 @@ class Recording {
   std::optional<PieceSender> sender_;
   std::optional<StopOnSignals> signals_;
   std::optional<SegmentClock> clock_;
-  std::vector<uint8_t> pending_;  // segmented: bytes not yet sent, less than a piece
+  std::vector<uint8_t> pending_;  // grouped(): bytes not yet sent, less than a piece
+  RealTimePace pace_;             // -re
   // A series: the groups read but not yet whole in the live road (their
   // last byte not sent), with where each ends in the stream after the header.
   struct Unsent {

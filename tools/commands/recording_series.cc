@@ -51,9 +51,11 @@ std::optional<int> Recording::AskSwitch() {
   return std::nullopt;
 }
 
-std::optional<int> Recording::SendSegmented(const uint8_t* data, size_t size) {
+std::optional<int> Recording::SendGrouped(const uint8_t* data, size_t size) {
   read_end_ += size;
-  unsent_.push_back({read_end_, clock_->Measure(data, size)});
+  const SegmentClock::Group group = clock_->Measure(data, size);
+  unsent_.push_back({read_end_, group});
+  if (request_.realtime && group.whole) pace_.WaitForNextGroup(StopOnSignals::flag());
   const size_t piece_size = request_.piece_size;
   if (piece_size == 0) return SendPiece(data, size, true);
   pending_.insert(pending_.end(), data, data + size);
@@ -63,13 +65,15 @@ std::optional<int> Recording::SendSegmented(const uint8_t* data, size_t size) {
     code = SendPiece(pending_.data() + at, piece_size, true);
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  // At its own pace a group is sent whole at its time, not with the next.
+  if (!code && request_.realtime && group.whole) code = FlushPending();
   return code;
 }
 
 std::optional<int> Recording::SendPiece(const uint8_t* data, size_t size, bool may_switch) {
   // The clock counts what the live road has whole; a switch asked for now
   // is made at the first group that may start a recording it gets whole.
-  if (may_switch && !switching_ && SwitchDue(sent_end_ + size)) {
+  if (may_switch && request_.segmented && !switching_ && SwitchDue(sent_end_ + size)) {
     if (const auto code = AskSwitch()) {
       // The file in hand, ended as the command unwinds, keeps the groups
       // before the one that was to begin the next.
