@@ -18,7 +18,6 @@ namespace stream_format = kestrum::stream_format;
 
 namespace {
 
-constexpr size_t kMaxWidth = 20;
 using stream_format::kFrameMs;
 constexpr uint64_t kMaxSeconds = 10000000;  // about 115 days
 // Numbers free in a row after which a series' files that exist are taken
@@ -44,51 +43,6 @@ std::string ForeignInSeries(const OutputPattern& pattern, OutputKind kind,
     if (!foreign.empty()) return foreign;
   }
   return "";
-}
-
-bool OutputPattern::Parse(const std::string& pattern, std::string& error) {
-  std::string* part = &prefix_;
-  int conversions = 0;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] != '%') {
-      *part += pattern[i];
-      continue;
-    }
-    if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-      *part += '%';
-      ++i;
-      continue;
-    }
-    size_t j = i + 1;
-    const bool zero = j < pattern.size() && pattern[j] == '0';
-    if (zero) ++j;
-    size_t width = 0;
-    while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9' && width <= kMaxWidth) {
-      width = width * 10 + static_cast<size_t>(pattern[j++] - '0');
-    }
-    if (j >= pattern.size() || pattern[j] != 'd' || width > kMaxWidth) {
-      error = "OUTPUT_PATTERN '" + pattern + "' has '" + pattern.substr(i, j + 1 - i) +
-              "': only %d (such as %03d) numbers the files; write %% for a '%'";
-      return false;
-    }
-    ++conversions;
-    zero_ = zero;
-    width_ = width;
-    part = &suffix_;
-    i = j;
-  }
-  if (conversions != 1) {
-    error = "OUTPUT_PATTERN '" + pattern + "' must hold exactly one %d (such as cam1-%03d.asf), not " +
-            std::to_string(conversions);
-    return false;
-  }
-  return true;
-}
-
-std::string OutputPattern::Name(uint64_t number) const {
-  std::string digits = std::to_string(number);
-  if (digits.size() < width_) digits.insert(0, width_ - digits.size(), zero_ ? '0' : ' ');
-  return prefix_ + digits + suffix_;
 }
 
 namespace {
