@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <regex>
@@ -1221,7 +1222,11 @@ TEST_F(OutputsTest, ExtractGivesBackWhatRecordsTheSameSamplesAgain) {
 
 // --segment-time: files numbered by the pattern, each a recording of its own
 // that ffprobe reads from time 0, which together hold every sample of one
-// recording once, in order.
+// recording once, in order. So do those named by the time (--strftime, in
+// UTC with --utc: "+0000" where the local offset is +1400), one year in a
+// name giving each file after the first a variant of it; and those cut by
+// the wall clock (--segment-atclocktime) at the input's own pace (-re): at
+// least two in the 4.8 s it lasts, cut once a second.
 TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
   const auto without_time = [](const std::vector<std::string>& packets) {
     std::vector<std::string> out;
@@ -1246,6 +1251,36 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
     }
     EXPECT_GE(files, 4u) << r.out;
     EXPECT_EQ(all, without_time(Want(command)));
+  }
+  const std::string report = folder_.Path("series.json");
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  const std::string year = std::to_string(1900 + ::gmtime_r(&now, &utc)->tm_year);
+  for (const std::string pattern : {"z%z-%Y.asf", "t%z-%Y%m%d-%H%M%S.asf"}) {
+    const bool by_clock = pattern[0] == 't';
+    std::vector<std::string> args = {"TZ=UTC-14", KESTRUM_PROGRAM, "record", stream_,
+                                     folder_.Path(pattern), "--strftime", "--report-json", report};
+    for (const char* arg : by_clock ? std::vector<const char*>{"-re", "--segment-time", "1",
+                                                               "--segment-atclocktime"}
+                                    : std::vector<const char*>{"--utc", "--segment-time", "1"}) {
+      args.push_back(arg);
+    }
+    const RunResult r = RunProgram("env", args);
+    ASSERT_EQ(r.exit_code, 0) << pattern << ": " << r.err;
+    const std::vector<uint8_t> json = ReadBytes(report);
+    std::istringstream names(ReadJson(std::string(json.begin(), json.end()),
+                                      "print('\\n'.join(d['conversions'][0]['outputs']))"));
+    std::vector<std::string> all;
+    size_t files = 0;
+    for (std::string name; std::getline(names, name); ++files) {
+      const std::string variant = files == 0 ? "" : "-" + std::to_string(files);
+      const std::string want = by_clock ? name.substr(0, folder_.Path("t+1400-").size())
+                                        : folder_.Path("z+0000-" + year + variant + ".asf");
+      EXPECT_EQ(by_clock ? folder_.Path("t+1400-") : name, want) << name;
+      for (const std::string& p : without_time(Packets(name))) all.push_back(p);
+    }
+    EXPECT_GE(files, by_clock ? 2u : 4u) << r.out;
+    EXPECT_EQ(all, without_time(Want("record"))) << pattern;
   }
 }
 

@@ -21,6 +21,8 @@ namespace {
 const char kHelp[] =
     "Usage: kestrum record INPUT|- OUTPUT.asf [--piece-size N|group]\n"
     "       kestrum record INPUT|- OUTPUT_PATTERN --segment-time SECONDS\n"
+    "                      [--strftime [--utc]] [--segment-atclocktime]\n"
+    "                      [--keep-segments N] [--max-total SIZE] [--keep-free SIZE]\n"
     "\n"
     "Records a stream through the live road, as a host would push it:\n"
     "CreateRecordInstance, StartRecord(OUTPUT), the 40-byte header as a piece of its\n"
@@ -53,9 +55,20 @@ const char kHelp[] =
     "                   recording, so no group is lost or repeated between files.\n"
     "                   SECONDS as ffmpeg takes a time: 10, 10.5, 10s, 500ms,\n"
     "                   1:30 or 00:00:10.5\n"
+    "  --segment-atclocktime\n"
+    "                   with --segment-time SECONDS, a file begins at the first\n"
+    "                   group that may start a recording at or after each multiple\n"
+    "                   of SECONDS of the wall clock since local midnight (the\n"
+    "                   first file shorter), instead of by the media a file holds\n"
     "  --realtime, -re  read INPUT at its own pace, as a camera sends it: each group\n"
     "                   at its frame time, 25 a second (ffmpeg's -re; for demos,\n"
     "                   tests, and replaying a stored stream as if live)\n"
+    "  --strftime       OUTPUT (or OUTPUT_PATTERN) is expanded by strftime(3) at the\n"
+    "                   wall-clock time each file begins, in local time (such as\n"
+    "                   cam1-%Y%m%d-%H%M%S.asf; %% for a '%'), instead of numbered;\n"
+    "                   a name a file has already gets -1, -2, ... before its\n"
+    "                   extension: no file is ever overwritten\n"
+    "      --utc        --strftime in UTC\n"
     "  --sync-interval SECONDS\n"
     "                   make the file durable (synced to the disk) at most SECONDS\n"
     "                   behind what was sent (default 1; 0 turns syncing off)\n"
@@ -94,7 +107,8 @@ const char kHelp[] =
 
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}, {"segment-time", true},
-    {"realtime", false},
+    {"realtime", false}, {"strftime", false}, {"utc", false},
+    {"segment-atclocktime", false},
     kNoOverwriteOption,   kOverwriteOption,        kStrictOption,         {"sync-interval", true},
     {kReportJsonOption, true}};
 
@@ -161,8 +175,18 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
 
   request.segmented = args.Has("segment-time");
   if (request.segmented &&
-      (!ParseSegmentTime(*args.Value("segment-time"), request.segment_ms, error) ||
-       !request.pattern.Parse(request.output, error))) {
+      !ParseSegmentTime(*args.Value("segment-time"), request.segment_ms, error)) {
+    return UsageError(kCommand, error);
+  }
+  request.at_clock_time = args.Has("segment-atclocktime");
+  if (request.at_clock_time && !request.segmented) {
+    return UsageError(kCommand, "--segment-atclocktime goes with --segment-time (the period)");
+  }
+  if (args.Has("utc") && !args.Has("strftime")) {
+    return UsageError(kCommand, "--utc goes with --strftime (names made from the time in UTC)");
+  }
+  if (args.Has("strftime") ? !request.pattern.ParseTimed(request.output, args.Has("utc"), error)
+                           : request.segmented && !request.pattern.Parse(request.output, error)) {
     return UsageError(kCommand, error);
   }
   if (auto s = args.Value("sync-interval")) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -71,19 +72,53 @@ OutputRefusal Recording::CheckFile(const std::string& name) const {
   const OutputRefusal repeat = RepeatInSeries(name, files_);
   if (repeat.code != kExitOk) return repeat;
   // Standard output is whatever the shell made of it: never refused by -n.
+  // Names made from the time never overwrite: each file is made anew.
+  const Overwrite overwrite = request_.to_stdout()        ? Overwrite::kAlways
+                              : request_.pattern.timed() ? Overwrite::kNever
+                                                         : request_.overwrite;
   return CheckOutput(name, request_.segmented || !request_.to_stdout() ? name : request_.output,
-                     {request_.input},
-                     request_.to_stdout() ? Overwrite::kAlways : request_.overwrite,
-                     OutputKind::kAsf);
+                     {request_.input}, overwrite, OutputKind::kAsf);
+}
+
+OutputRefusal Recording::ClaimName(std::string& name) const {
+  if (!request_.pattern.timed()) {
+    name = request_.pattern.Name(files_.size());
+    return CheckFile(name);
+  }
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  OutputRefusal checked;
+  for (uint64_t variant = 0; variant <= kMaxVariant; ++variant) {
+    name = request_.pattern.NameAt(now, variant);
+    struct stat info;
+    if (::lstat(name.c_str(), &info) == 0) continue;
+    checked = CheckFile(name);
+    // Another program made it meanwhile: the next variant.
+    if (checked.code == kExitOk || ::lstat(name.c_str(), &info) != 0) return checked;
+  }
+  return {kExitOutput, "cannot make a name from '" + request_.output + "' that no file has: '" +
+                           name + "' exists"};
+}
+
+std::optional<int> Recording::NameTimedFile() {
+  std::string name;
+  const OutputRefusal checked = ClaimName(name);
+  if (checked.code != kExitOk) return Refuse(kCommand, checked.code, checked.message);
+  output_name_ = name;
+  // Before the first data piece, a further StartRecord names the file.
+  StartRecord(handle_, output_name_.c_str(), 0, 0);
+  files_ = {output_name_};
+  return std::nullopt;
 }
 
 bool Recording::BeginFile() {
-  const OutputRefusal checked = CheckFile(output_name_);
+  // A name made from the time is made at the first data piece.
+  const bool named = !request_.pattern.timed();
+  const OutputRefusal checked = named ? CheckFile(output_name_) : OutputRefusal{};
   if (checked.code != kExitOk) {
     refused_ = Refuse(kCommand, checked.code, checked.message);
   } else if ((handle_ = CreateRecordInstance()) == nullptr) {
     refused_ = Fail(kCommand, kExitFailure, "the library made no instance (out of memory)");
-  } else if (StartRecord(handle_, output_name_.c_str(), 0, 0) == 0) {
+  } else if (named && StartRecord(handle_, output_name_.c_str(), 0, 0) == 0) {
     ReleaseRecordInstance(&handle_);
     refused_ = Fail(kCommand, kExitFailure, "StartRecord refused the instance");
   }
@@ -94,7 +129,8 @@ std::optional<int> Recording::Start() {
   diagnostics_.emplace(request_.verbose);
   if (request_.sync_interval_ms >= 0) KestrumSetSyncInterval(request_.sync_interval_ms);
   // A series is refused before its first byte, not where it meets such a file.
-  if (request_.segmented && request_.overwrite == Overwrite::kSameKind) {
+  if (request_.segmented && !request_.pattern.timed() &&
+      request_.overwrite == Overwrite::kSameKind) {
     const std::string foreign =
         ForeignInSeries(request_.pattern, OutputKind::kAsf, {request_.input});
     if (!foreign.empty()) return Fail(kCommand, kExitOutput, foreign);
@@ -110,7 +146,8 @@ std::optional<int> Recording::Start() {
   sender_->Header(header_);
   made_.calls_before = sender_->calls();
   clock_.emplace(SegmentClock::Road::kLive, decoded_.stream_type, request_.segment_ms);
-  files_ = {output_name_};
+  if (request_.at_clock_time) next_cut_ms_ = NextClockCut(WallClockMs(), request_.segment_ms);
+  if (!request_.pattern.timed()) files_ = {output_name_};
   return std::nullopt;
 }
 
@@ -124,6 +161,9 @@ std::optional<int> Recording::PumpPieces() {
   while (StopOnSignals::signal() == 0 && diagnostics_->not_ready() == 0 &&
          switch_failure_ == 0 && !diagnostics_->faults().writing_ended &&
          reader_->Next(data, size)) {
+    if (files_.empty()) {
+      if (const auto code = NameTimedFile()) return code;
+    }
     follower_.Feed(data, size);
     if (request_.grouped()) {
       if (const auto code = SendGrouped(data, size)) return code;

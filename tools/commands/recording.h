@@ -35,6 +35,8 @@ namespace kestrum_cli {
 
 inline constexpr char kRecordCommand[] = "record";
 inline constexpr size_t kDefaultPieceSize = 4096;
+// Names made from one time: the variants tried, -1 to -N, before giving up.
+inline constexpr uint64_t kMaxVariant = 9999;
 
 // What the command line asks for.
 struct RecordRequest {
@@ -43,6 +45,7 @@ struct RecordRequest {
   size_t piece_size = kDefaultPieceSize;  // 0: one whole group per piece
   bool segmented = false;                 // --segment-time: a series of files
   bool realtime = false;                  // -re: each group at its frame time
+  bool at_clock_time = false;             // --segment-atclocktime
   uint64_t segment_ms = 0;
   OutputPattern pattern;  // segmented: the files' names
   bool verbose = false;
@@ -66,7 +69,9 @@ class Recording {
  public:
   explicit Recording(const RecordRequest& request)
       : request_(request),
-        output_name_(request.segmented ? request.pattern.Name(0) : request.output) {}
+        output_name_(request.pattern.timed() ? ""
+                     : request.segmented    ? request.pattern.Name(0)
+                                            : request.output) {}
 
   // Opens the input (and standard output as the output), reads the header
   // and refuses what the live road would drop without saying why.
@@ -84,8 +89,15 @@ class Recording {
  private:
   // Makes the recording's instance, or sets refused_ to say why not.
   bool BeginFile();
-  // A series: the checks a file passes before it is written, for `name`.
+  // The checks a file passes before it is written, for `name`.
   OutputRefusal CheckFile(const std::string& name) const;
+  // The next file's name, checked (CheckFile): numbered, the next number;
+  // made from the time, now's, with the first variant that no file has,
+  // the file made here.
+  OutputRefusal ClaimName(std::string& name) const;
+  // A name made from the time: the first file's, made at its first data
+  // piece.
+  std::optional<int> NameTimedFile();
   // A series: asks the library to go on in the next file from the next
   // group that may start a recording; the file in hand goes on until then.
   std::optional<int> AskSwitch();
@@ -122,9 +134,11 @@ class Recording {
   // input ended inside.
   LiveLosses Losses() const;
 
-  // The output as the user named it.
+  // The output as the user named it (a name made from the time once made).
   std::string shown() const {
-    return request_.segmented || !request_.to_stdout() ? output_name_ : request_.output;
+    return (request_.segmented || !request_.to_stdout()) && !output_name_.empty()
+               ? output_name_
+               : request_.output;
   }
 
   const RecordRequest& request_;
@@ -167,6 +181,7 @@ class Recording {
   uint64_t sent_end_ = 0;       // of those, the bytes sent
   std::string next_name_;       // the file asked for, while switching_
   bool switching_ = false;      // a switch waits for a group that may start
+  int64_t next_cut_ms_ = 0;     // --segment-atclocktime: the next file is due then
   int32_t switch_failure_ = 0;  // the next file could not be begun: why
   // The file in hand as the writer made it (HoldMadeFile); -1 before, or
   // when it is no regular file.

@@ -32,7 +32,6 @@ constexpr const char* kCommand = kRecordCommand;
 
 int Recording::StopAndReport() {
   const std::string& input = request_.input;
-  const std::string& output = request_.output;
   if (const auto code = FlushPending()) return *code;
   StopRecord(handle_);
   KestrumGetRecordStats(handle_, &stats_);
@@ -48,7 +47,7 @@ int Recording::StopAndReport() {
     const int number = StopOnSignals::signal();
     Fail(kCommand, 128 + number,
          EndedBySignal(number, "the recording",
-                       OutputInWords(request_.segmented ? files_.back() : output)) +
+                       OutputInWords(shown())) +
              fault_note);
     return 128 + number;
   }
@@ -79,14 +78,14 @@ int Recording::StopAndReport() {
   }
   if (faults.any()) {
     return Fail(kCommand, kExitFailure,
-                WritingFailed(output, faults) +
+                WritingFailed(shown(), faults) +
                     "; the recording went on, and the file holds the rest, ended");
   }
   if (const auto gone = MadeFileGone()) return *gone;
   struct stat info;
   if (sender_->calls() <= 1 || ::stat(output_name_.c_str(), &info) != 0) {
     return Fail(kCommand, kExitFailure,
-                "no output was written to " + OutputInWords(output) + " (see --verbose)");
+                "no output was written to " + OutputInWords(shown()) + " (see --verbose)");
   }
   return Report(seconds, faults, info);
 }
@@ -131,7 +130,7 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
     std::fprintf(request_.to_stdout() ? stderr : stdout,
                  "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n",
                  Escaped(input).c_str(),
-                 request_.to_stdout() ? "standard output" : Escaped(request_.output).c_str(),
+                 request_.to_stdout() ? "standard output" : Escaped(shown()).c_str(),
                  static_cast<unsigned long long>(consumed),
                  static_cast<unsigned long long>(sender_->calls()), written.c_str(), seconds,
                  FormatRate(consumed, seconds).c_str());

@@ -31,8 +31,8 @@ constexpr const char* kCommand = kRecordCommand;
 }  // namespace
 
 std::optional<int> Recording::AskSwitch() {
-  const std::string name = request_.pattern.Name(files_.size());
-  const OutputRefusal checked = CheckFile(name);
+  std::string name;
+  const OutputRefusal checked = ClaimName(name);
   int32_t code = 0;
   if (checked.code != kExitOk) {
     refused_ = Refuse(kCommand, checked.code, checked.message);
@@ -99,7 +99,9 @@ bool Recording::SwitchDue(uint64_t piece_end) const {
   SegmentClock ahead = *clock_;
   for (const Unsent& unsent : unsent_) {
     if (unsent.end > piece_end) break;
-    if (unsent.group.whole && unsent.group.may_start) return ahead.Due();
+    if (unsent.group.whole && unsent.group.may_start) {
+      return request_.at_clock_time ? WallClockMs() >= next_cut_ms_ : ahead.Due();
+    }
     ahead.Take(unsent.group, false);
   }
   return false;
@@ -107,6 +109,7 @@ bool Recording::SwitchDue(uint64_t piece_end) const {
 
 void Recording::FileBegun() {
   switching_ = false;
+  if (request_.at_clock_time) next_cut_ms_ = NextClockCut(WallClockMs(), request_.segment_ms);
   output_name_ = next_name_;
   files_.push_back(output_name_);
   // The live road made the file in the piece just sent.

@@ -69,10 +69,10 @@ bool MatchTokens(const std::string& text, size_t at, const std::vector<Token>& t
   return false;
 }
 
-// Splits a timed pattern into tokens; false with `error` set at a
+// Splits `pattern`, a part of the timed pattern `whole`, into tokens; false with `error` set at a
 // conversion it does not take. `conversions` counts those it has.
-bool TimedTokens(const std::string& pattern, std::vector<Token>& tokens, size_t& conversions,
-                 std::string& error) {
+bool TimedTokens(const std::string& pattern, const std::string& whole, std::vector<Token>& tokens,
+                 size_t& conversions, std::string& error) {
   for (size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] != '%' || (i + 1 < pattern.size() && pattern[i + 1] == '%')) {
       if (tokens.empty() || tokens.back().kind != Token::kLiteral) tokens.push_back({});
@@ -81,7 +81,7 @@ bool TimedTokens(const std::string& pattern, std::vector<Token>& tokens, size_t&
       continue;
     }
     if (i + 1 >= pattern.size() || !ConversionTokens(pattern[i + 1], tokens)) {
-      error = "OUTPUT_PATTERN '" + pattern + "' has '" + pattern.substr(i, 2) +
+      error = "OUTPUT_PATTERN '" + whole + "' has '" + pattern.substr(i, 2) +
               "': --strftime takes the conversions that write digits, names or an offset "
               "(%Y %m %d %H %M %S %j %a %b %p %z %s %F %T ...); write %% for a '%'";
       return false;
@@ -145,7 +145,7 @@ bool OutputPattern::SplitFolder(const std::string& pattern, std::string& error) 
   const std::string folder = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
   std::vector<Token> tokens;
   size_t conversions = 0;
-  if (!TimedTokens(folder, tokens, conversions, error)) return false;
+  if (!TimedTokens(folder, pattern, tokens, conversions, error)) return false;
   one_folder_ = conversions == 0;
   folder_ = one_folder_ && !tokens.empty() ? tokens.front().text : "";
   return true;
@@ -163,7 +163,7 @@ bool OutputPattern::ParseTimed(const std::string& pattern, bool utc, std::string
   extension_ = has_extension ? pattern.substr(dot) : "";
   size_t conversions = 0;
   if (!SplitFolder(pattern, error) ||
-      !TimedTokens(format_.substr(file_at), file_tokens_, conversions, error)) {
+      !TimedTokens(format_.substr(file_at), pattern, file_tokens_, conversions, error)) {
     return false;
   }
   if (conversions == 0 && !one_folder_) conversions = 1;

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <vector>
 
 #include "base/bytes.h"
@@ -146,6 +148,25 @@ bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::stri
   }
   milliseconds = std::max<uint64_t>(1, (ns + 500000) / 1000000);
   return true;
+}
+
+int64_t NextClockCut(int64_t now_ms, uint64_t period_ms) {
+  const auto seconds = static_cast<std::time_t>(now_ms / 1000);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  const auto since_midnight = static_cast<uint64_t>(
+      ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + now_ms % 1000);
+  return now_ms + static_cast<int64_t>(period_ms - since_midnight % period_ms);
+}
+
+int64_t WallClockMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 bool SegmentClock::StartsNewFile(const uint8_t* piece, size_t size) {

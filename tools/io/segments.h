@@ -30,6 +30,13 @@ OutputRefusal RepeatInSeries(const std::string& name, const std::vector<std::str
 // Parses --segment-time: seconds, whole or with a fraction, above 0.
 bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::string& error);
 
+// --segment-atclocktime: the first multiple of `period_ms` of the local
+// wall clock since midnight that comes after `now_ms` (milliseconds since
+// the epoch), as milliseconds since the epoch.
+int64_t NextClockCut(int64_t now_ms, uint64_t period_ms);
+// The wall clock, in milliseconds since the epoch.
+int64_t WallClockMs();
+
 // Watches the groups of a stream as they go out and tells where a new file
 // begins: at the first group that may start a recording once the file has
 // `milliseconds` of media. Media time as each road counts it: on the live
