@@ -20,6 +20,7 @@
 #include "commands/commands.h"
 #include "frame/escape.h"
 #include "io/input_file.h"
+#include "io/kestrum_asf.h"
 #include "io/output_kind.h"
 #include "io/output_path.h"
 #include "io/standard_output.h"
@@ -81,26 +82,6 @@ using stream_format::kSampleHeaderSize;
 // left as it is: no Kestrum recording has one, and filling it could take
 // without bound.
 constexpr uint64_t kMaxFilledGroups = 90000;
-
-// Why IN is not a file Kestrum wrote; empty when it is.
-std::string ForeignReason(const asf::HeaderInfo& h) {
-  const asf::StreamDescription* video = nullptr;
-  for (const asf::StreamDescription& s : h.streams) {
-    if (s.number != kVideoStream) return "it has a stream " + std::to_string(s.number);
-    video = &s;
-  }
-  if (video == nullptr || video->kind != asf::MediaKind::kVideo) return "it has no video stream 8";
-  if (video->fourcc != kFourccXqv4) return "its video stream 8 is not XQV4";
-  if (video->format.size() != asf::kBitmapInfoHeaderSize + stream_format::kFileHeaderSize) {
-    return "its video format does not carry a 40-byte stream header";
-  }
-  const stream_format::DecodedHeader decoded =
-      stream_format::DecodeFileHeader(video->format.data() + asf::kBitmapInfoHeaderSize);
-  if (!decoded.accepted()) {
-    return "the stream header it carries is refused: " + stream_format::RefusalText(decoded);
-  }
-  return "";
-}
 
 // Whether `s` is a sample as the packer lays it out: the sample header, then
 // exactly `blocks` whole blocks (1 to 255), and the closing 1.
@@ -315,7 +296,7 @@ std::optional<int> Extraction::OpenInput() {
                 "'" + input + "' is not an ASF file: " + reader_->error());
   }
   const asf::HeaderInfo& h = reader_->header();
-  const std::string foreign = ForeignReason(h);
+  const std::string foreign = NotKestrumReason(h);
   if (!foreign.empty()) {
     return Fail(kCommand, kExitNotStream, "'" + input + "' was not written by Kestrum: " + foreign);
   }

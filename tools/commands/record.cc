@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "commands/commands.h"
@@ -11,6 +12,7 @@
 #include "frame/args.h"
 #include "frame/cli.h"
 #include "io/output_kind.h"
+#include "io/retention.h"
 #include "io/segments.h"
 #include "report/json_output.h"
 
@@ -60,6 +62,15 @@ const char kHelp[] =
     "                   group that may start a recording at or after each multiple\n"
     "                   of SECONDS of the wall clock since local midnight (the\n"
     "                   first file shorter), instead of by the media a file holds\n"
+    "  --keep-segments N\n"
+    "                   keep the newest N files of the series, the new one among\n"
+    "                   them: before each new file the oldest go\n"
+    "  --max-total SIZE keep the series' files within SIZE bytes in all (K, M, G:\n"
+    "                   2^10, 2^20, 2^30), a new file counted as large as the one\n"
+    "                   before it: before each new file the oldest go\n"
+    "  --keep-free SIZE keep SIZE free in the file system once the new file is\n"
+    "                   written (counted as large as the one before it): before\n"
+    "                   each new file the oldest files of the series go\n"
     "  --realtime, -re  read INPUT at its own pace, as a camera sends it: each group\n"
     "                   at its frame time, 25 a second (ffmpeg's -re; for demos,\n"
     "                   tests, and replaying a stored stream as if live)\n"
@@ -100,6 +111,17 @@ const char kHelp[] =
     "code is 1 with what was lost. When the reader of '-' or of a FIFO goes away,\n"
     "the recording stops there (exit 1).\n"
     "\n"
+    "With --keep-segments, --max-total or --keep-free (a series: OUTPUT_PATTERN\n"
+    "with --segment-time, or --strftime, its files in one folder), only files of\n"
+    "the series are ever removed, oldest first (by the time each was last\n"
+    "written), those of earlier runs of the pattern too: names the pattern\n"
+    "makes, regular files, ASF files that Kestrum's writer ended, that no writer\n"
+    "holds; never one being written. Each removal is a line (\"removed\n"
+    "cam1-20261209-100000.asf (112.4 MB): --keep-free 10G\") and a row of\n"
+    "--report-json. When the disk fills, the oldest file is removed at once, one\n"
+    "for each sample that finds no room, and writing goes on; with none left,\n"
+    "as above.\n"
+    "\n"
     "SIGINT, SIGTERM or SIGHUP (Ctrl-C) ends the recording: the file is ended\n"
     "(duration, index), a line says so, and the exit code is 128 + the signal's\n"
     "number. A second signal ends the program at once.\n"
@@ -108,13 +130,15 @@ const char kHelp[] =
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}, {"segment-time", true},
     {"realtime", false}, {"strftime", false}, {"utc", false},
-    {"segment-atclocktime", false},
+    {"segment-atclocktime", false}, {"keep-segments", true}, {"max-total", true},
+    {"keep-free", true},
     kNoOverwriteOption,   kOverwriteOption,        kStrictOption,         {"sync-interval", true},
     {kReportJsonOption, true}};
 
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
 constexpr const char* kCommand = kRecordCommand;
 constexpr int kMaxSyncSeconds = 86400;
+constexpr uint64_t kMaxRetainedSize = uint64_t{1} << 60;
 
 // --sync-interval SECONDS: 0 (off) or more, to the millisecond (a nonzero
 // interval at least 1 ms).
@@ -131,6 +155,40 @@ bool ParseSyncInterval(const std::string& text, int32_t& milliseconds, std::stri
   const auto rounded = static_cast<int32_t>(std::llround(seconds * 1000.0));
   milliseconds = rounded == 0 && seconds > 0 ? 1 : rounded;
   return true;
+}
+
+// --keep-segments N, --max-total SIZE, --keep-free SIZE: limits to a series
+// of files in one folder. An exit code when the command line is refused.
+std::optional<int> ParseRetention(const Args& args, RecordRequest& request) {
+  RetentionLimits& limits = request.retention;
+  std::string error;
+  const auto text = [&args](const char* name) { return "--" + std::string(name) + " " + *args.Value(name); };
+  if (args.Has("keep-segments") &&
+      !ParseUnsigned(*args.Value("keep-segments"), 1, UINT32_MAX, "--keep-segments",
+                     limits.keep_segments, error)) {
+    return UsageError(kCommand, error);
+  }
+  for (auto [name, value, shown] :
+       {std::tuple{"max-total", &limits.max_total, &limits.max_total_text},
+        std::tuple{"keep-free", &limits.keep_free, &limits.keep_free_text}}) {
+    if (args.Has(name) &&
+        !ParseByteSize(*args.Value(name), "--" + std::string(name), kMaxRetainedSize, *value, error)) {
+      return UsageError(kCommand, error);
+    }
+    if (args.Has(name)) *shown = text(name);
+  }
+  if (args.Has("keep-segments")) limits.keep_segments_text = text("keep-segments");
+  if (!limits.any()) return std::nullopt;
+  if (!request.segmented && !request.pattern.timed()) {
+    return UsageError(kCommand, "--keep-segments, --max-total and --keep-free keep a series: "
+                                "OUTPUT_PATTERN with --segment-time, or --strftime");
+  }
+  if (!request.pattern.one_folder()) {
+    return UsageError(kCommand, "OUTPUT_PATTERN '" + request.output +
+                                    "' names folders by the time: a series kept within limits "
+                                    "has its files in one folder");
+  }
+  return std::nullopt;
 }
 
 // ffmpeg's -re, a word of its own, is --realtime: `argv` with it so named
@@ -189,6 +247,7 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
                            : request.segmented && !request.pattern.Parse(request.output, error)) {
     return UsageError(kCommand, error);
   }
+  if (const auto code = ParseRetention(args, request)) return code;
   if (auto s = args.Value("sync-interval")) {
     if (!ParseSyncInterval(*s, request.sync_interval_ms, error)) return UsageError(kCommand, error);
   }

@@ -135,6 +135,7 @@ std::optional<int> Recording::Start() {
         ForeignInSeries(request_.pattern, OutputKind::kAsf, {request_.input});
     if (!foreign.empty()) return Fail(kCommand, kExitOutput, foreign);
   }
+  KeepWithinLimits();
   if (!BeginFile()) return refused_;
   const int64_t input_size = request_.from_stdin() ? -1 : FileSize(request_.input);
   progress_.emplace("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0,
@@ -171,6 +172,7 @@ std::optional<int> Recording::PumpPieces() {
       sender_->Piece(data, size);
     }
     HoldMadeFile();
+    MakeRoomOnFullDisk();
     progress_->Update(reader_->consumed(), diagnostics_->groups(),
                       static_cast<double>(diagnostics_->samples()) * stream_format::kFrameSeconds);
   }

@@ -22,6 +22,7 @@
 #include "io/pace.h"
 #include "io/piece_reader.h"
 #include "io/piece_sender.h"
+#include "io/retention.h"
 #include "io/segments.h"
 #include "io/stop_signals.h"
 #include "kestrum.h"
@@ -53,6 +54,7 @@ struct RecordRequest {
   bool strict = false;
   int32_t sync_interval_ms = -1;  // --sync-interval; -1: the library's default
   std::optional<std::string> report_json;  // --report-json FILE
+  RetentionLimits retention;               // --keep-segments, --max-total, --keep-free
 
   bool from_stdin() const { return input == "-"; }
   bool to_stdout() const { return output == "-" && !segmented; }
@@ -122,6 +124,18 @@ class Recording {
   // Once the writer has made the file in hand: holds it open, to tell at
   // the end whether its name still leads to it.
   void HoldMadeFile();
+  // The files being written: the one in hand, and the next while a switch
+  // waits for it (none before the first has begun).
+  std::vector<std::string> InHand() const;
+  // With retention: removes the series' oldest files before a new file
+  // begins, as far as the limits ask, and tells each.
+  void KeepWithinLimits();
+  // With retention, while writing fails for want of room: removes the
+  // series' oldest file, once for each sample the writer has tried since
+  // the last removal.
+  void MakeRoomOnFullDisk();
+  // The line of a removal, and its row in --report-json.
+  void TellRemoval(const Removal& removal);
   // The file in hand no longer at its name (removed with its folder, moved
   // away): what became of it, in a line; nullopt when it is there.
   std::optional<int> MadeFileGone();
@@ -170,6 +184,9 @@ class Recording {
   std::optional<SegmentClock> clock_;
   std::vector<uint8_t> pending_;  // grouped(): bytes not yet sent, less than a piece
   RealTimePace pace_;             // -re
+  std::optional<Retention> retention_;  // with limits asked for
+  std::vector<Removal> removed_;        // the files retention removed
+  uint64_t room_made_at_ = UINT64_MAX;  // the samples tried when a full disk last removed one
   // A series: the groups read but not yet whole in the live road (their
   // last byte not sent), with where each ends in the stream after the header.
   struct Unsent {

@@ -163,7 +163,15 @@ Json Recording::ReportJson(int code, const std::vector<std::string>& messages) c
   }
   const std::vector<std::string> outputs =
       request_.to_stdout() && !files_.empty() ? std::vector<std::string>{"-"} : files_;
-  return ConversionJson(request_.input, outputs, outcome);
+  Json json = ConversionJson(request_.input, outputs, outcome);
+  if (request_.retention.any()) {
+    json["removed"] = Json::array();
+    for (const Removal& removal : removed_) {
+      json["removed"].push_back(
+          {{"file", removal.file}, {"bytes", removal.bytes}, {"reason", removal.reason}});
+    }
+  }
+  return json;
 }
 
 }  // namespace kestrum_cli

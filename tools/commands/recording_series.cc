@@ -31,6 +31,7 @@ constexpr const char* kCommand = kRecordCommand;
 }  // namespace
 
 std::optional<int> Recording::AskSwitch() {
+  KeepWithinLimits();
   std::string name;
   const OutputRefusal checked = ClaimName(name);
   int32_t code = 0;
