@@ -162,7 +162,9 @@ bool ParseSyncInterval(const std::string& text, int32_t& milliseconds, std::stri
 std::optional<int> ParseRetention(const Args& args, RecordRequest& request) {
   RetentionLimits& limits = request.retention;
   std::string error;
-  const auto text = [&args](const char* name) { return "--" + std::string(name) + " " + *args.Value(name); };
+  const auto text = [&args](const char* name) {
+    return "--" + std::string(name) + " " + *args.Value(name);
+  };
   if (args.Has("keep-segments") &&
       !ParseUnsigned(*args.Value("keep-segments"), 1, UINT32_MAX, "--keep-segments",
                      limits.keep_segments, error)) {
@@ -171,8 +173,8 @@ std::optional<int> ParseRetention(const Args& args, RecordRequest& request) {
   for (auto [name, value, shown] :
        {std::tuple{"max-total", &limits.max_total, &limits.max_total_text},
         std::tuple{"keep-free", &limits.keep_free, &limits.keep_free_text}}) {
-    if (args.Has(name) &&
-        !ParseByteSize(*args.Value(name), "--" + std::string(name), kMaxRetainedSize, *value, error)) {
+    if (args.Has(name) && !ParseByteSize(*args.Value(name), "--" + std::string(name),
+                                         kMaxRetainedSize, *value, error)) {
       return UsageError(kCommand, error);
     }
     if (args.Has(name)) *shown = text(name);

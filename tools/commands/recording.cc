@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "asf_format/status.h"
@@ -28,6 +30,13 @@ namespace kestrum_cli {
 namespace {
 
 constexpr const char* kCommand = kRecordCommand;
+
+// Whether anything has the name `name` (a symlink that leads nowhere too).
+bool NameTaken(const std::string& name) {
+  std::error_code error;
+  return std::filesystem::symlink_status(name, error).type() !=
+         std::filesystem::file_type::not_found;
+}
 
 }  // namespace
 
@@ -73,7 +82,7 @@ OutputRefusal Recording::CheckFile(const std::string& name) const {
   if (repeat.code != kExitOk) return repeat;
   // Standard output is whatever the shell made of it: never refused by -n.
   // Names made from the time never overwrite: each file is made anew.
-  const Overwrite overwrite = request_.to_stdout()        ? Overwrite::kAlways
+  const Overwrite overwrite = request_.to_stdout()       ? Overwrite::kAlways
                               : request_.pattern.timed() ? Overwrite::kNever
                                                          : request_.overwrite;
   return CheckOutput(name, request_.segmented || !request_.to_stdout() ? name : request_.output,
@@ -89,11 +98,10 @@ OutputRefusal Recording::ClaimName(std::string& name) const {
   OutputRefusal checked;
   for (uint64_t variant = 0; variant <= kMaxVariant; ++variant) {
     name = request_.pattern.NameAt(now, variant);
-    struct stat info;
-    if (::lstat(name.c_str(), &info) == 0) continue;
+    if (NameTaken(name)) continue;
     checked = CheckFile(name);
     // Another program made it meanwhile: the next variant.
-    if (checked.code == kExitOk || ::lstat(name.c_str(), &info) != 0) return checked;
+    if (checked.code == kExitOk || !NameTaken(name)) return checked;
   }
   return {kExitOutput, "cannot make a name from '" + request_.output + "' that no file has: '" +
                            name + "' exists"};
@@ -159,9 +167,8 @@ std::optional<int> Recording::PumpPieces() {
   // output cannot be prepared would be followed by every other; and once
   // writing has ended (an output that cannot be cut back failed: a pipe
   // whose reader went away), nothing more can be written.
-  while (StopOnSignals::signal() == 0 && diagnostics_->not_ready() == 0 &&
-         switch_failure_ == 0 && !diagnostics_->faults().writing_ended &&
-         reader_->Next(data, size)) {
+  while (StopOnSignals::signal() == 0 && diagnostics_->not_ready() == 0 && switch_failure_ == 0 &&
+         !diagnostics_->faults().writing_ended && reader_->Next(data, size)) {
     if (files_.empty()) {
       if (const auto code = NameTimedFile()) return code;
     }
@@ -204,12 +211,14 @@ std::optional<int> Recording::MadeFileGone() {
   const std::string size = FormatMegabytes(static_cast<uint64_t>(info.st_size));
   if (info.st_nlink == 0) {
     return Fail(kCommand, kExitFailure,
-                OutputInWords(shown()) + " was removed while it was recorded (the file, or its "
-                "folder): the " + size + " written into it went with it");
+                OutputInWords(shown()) +
+                    " was removed while it was recorded (the file, or its "
+                    "folder): the " +
+                    size + " written into it went with it");
   }
   return Fail(kCommand, kExitFailure,
-              OutputInWords(shown()) + " was moved away while it was recorded: the file (" +
-                  size + ", ended) is under another name");
+              OutputInWords(shown()) + " was moved away while it was recorded: the file (" + size +
+                  ", ended) is under another name");
 #else
   return std::nullopt;
 #endif

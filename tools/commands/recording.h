@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/cli.h"
 #include "io/group_follower.h"
 #include "io/input_file.h"
 #include "io/output_kind.h"
@@ -28,7 +29,6 @@
 #include "kestrum.h"
 #include "report/diagnostic_watch.h"
 #include "report/json_document.h"
-#include "frame/cli.h"
 #include "report/progress.h"
 #include "stream_format/file_header.h"
 
@@ -52,7 +52,7 @@ struct RecordRequest {
   bool verbose = false;
   Overwrite overwrite = Overwrite::kSameKind;  // -n, -y
   bool strict = false;
-  int32_t sync_interval_ms = -1;  // --sync-interval; -1: the library's default
+  int32_t sync_interval_ms = -1;           // --sync-interval; -1: the library's default
   std::optional<std::string> report_json;  // --report-json FILE
   RetentionLimits retention;               // --keep-segments, --max-total, --keep-free
 
@@ -72,8 +72,8 @@ class Recording {
   explicit Recording(const RecordRequest& request)
       : request_(request),
         output_name_(request.pattern.timed() ? ""
-                     : request.segmented    ? request.pattern.Name(0)
-                                            : request.output) {}
+                     : request.segmented     ? request.pattern.Name(0)
+                                             : request.output) {}
 
   // Opens the input (and standard output as the output), reads the header
   // and refuses what the live road would drop without saying why.
@@ -150,9 +150,8 @@ class Recording {
 
   // The output as the user named it (a name made from the time once made).
   std::string shown() const {
-    return (request_.segmented || !request_.to_stdout()) && !output_name_.empty()
-               ? output_name_
-               : request_.output;
+    return (request_.segmented || !request_.to_stdout()) && !output_name_.empty() ? output_name_
+                                                                                  : request_.output;
   }
 
   const RecordRequest& request_;
@@ -182,8 +181,8 @@ class Recording {
   std::optional<PieceSender> sender_;
   std::optional<StopOnSignals> signals_;
   std::optional<SegmentClock> clock_;
-  std::vector<uint8_t> pending_;  // grouped(): bytes not yet sent, less than a piece
-  RealTimePace pace_;             // -re
+  std::vector<uint8_t> pending_;        // grouped(): bytes not yet sent, less than a piece
+  RealTimePace pace_;                   // -re
   std::optional<Retention> retention_;  // with limits asked for
   std::vector<Removal> removed_;        // the files retention removed
   uint64_t room_made_at_ = UINT64_MAX;  // the samples tried when a full disk last removed one
@@ -213,14 +212,14 @@ class Recording {
     }
     ~MadeFile() { Close(); }
   } made_;
-  uint64_t written_ = 0;          // the output's size, or the bytes written into a stream
+  uint64_t written_ = 0;  // the output's size, or the bytes written into a stream
   // What the library tells of the file in hand, once it is ended.
   KestrumRecordStats stats_ = [] {
     KestrumRecordStats stats{};
     stats.struct_size = sizeof stats;
     return stats;
   }();
-  std::string lost_;              // the line of what was lost
+  std::string lost_;  // the line of what was lost
 };
 
 }  // namespace kestrum_cli

@@ -46,9 +46,7 @@ int Recording::StopAndReport() {
   if (StopOnSignals::signal() != 0) {
     const int number = StopOnSignals::signal();
     Fail(kCommand, 128 + number,
-         EndedBySignal(number, "the recording",
-                       OutputInWords(shown())) +
-             fault_note);
+         EndedBySignal(number, "the recording", OutputInWords(shown())) + fault_note);
     return 128 + number;
   }
   if (diagnostics_->not_ready() > 0 || switch_failure_ != 0) return NotPrepared();
@@ -93,10 +91,10 @@ int Recording::StopAndReport() {
 int Recording::NotPrepared() {
   if (OutputInUse(output_name_)) return Fail(kCommand, kExitOutput, InUseMessage(shown()));
   const std::string nothing =
-      files_.size() > 1 ? "; nothing was recorded into it (" + std::to_string(files_.size() - 1) +
-                              " files were written before, the last '" +
-                              files_[files_.size() - 2] + "')"
-                        : "; nothing was recorded";
+      files_.size() > 1
+          ? "; nothing was recorded into it (" + std::to_string(files_.size() - 1) +
+                " files were written before, the last '" + files_[files_.size() - 2] + "')"
+          : "; nothing was recorded";
   // Why the writer could not be prepared: the recording's first failure.
   const auto code =
       static_cast<uint32_t>(switch_failure_ != 0 ? switch_failure_ : stats_.first_failure);
@@ -104,9 +102,9 @@ int Recording::NotPrepared() {
     return Fail(kCommand, DescribeResult(static_cast<int32_t>(code)).exit_code,
                 "cannot write " + OutputInWords(shown()) + ": " + DescribeCode(code) + nothing);
   }
-  return Fail(kCommand, kExitFailure,
-              "the library could not prepare " + OutputInWords(shown()) + " (see --verbose)" +
-                  nothing);
+  return Fail(
+      kCommand, kExitFailure,
+      "the library could not prepare " + OutputInWords(shown()) + " (see --verbose)" + nothing);
 }
 
 int Recording::Report(double seconds, const WriteFaults& faults, const struct stat& info) {

@@ -21,21 +21,73 @@ bool ConversionTokens(char c, std::vector<Token>& tokens) {
   };
   const auto literal = [&tokens](const char* text) { tokens.push_back({Token::kLiteral, text}); };
   switch (c) {
-    case 'Y': case 'G': digits(4, 4); return true;
-    case 'm': case 'd': case 'H': case 'M': case 'S': case 'y': case 'C': case 'I':
-    case 'U': case 'V': case 'W': case 'g': digits(2, 2); return true;
-    case 'j': digits(3, 3); return true;
-    case 'u': case 'w': digits(1, 1); return true;
-    case 's': digits(1, 20); return true;
-    case 'e': case 'k': case 'l': tokens.push_back({Token::kPadded, "", 2, 2}); return true;
-    case 'a': case 'A': case 'b': case 'B': case 'h': case 'p': case 'P': case 'Z':
+    case 'Y':
+    case 'G':
+      digits(4, 4);
+      return true;
+    case 'm':
+    case 'd':
+    case 'H':
+    case 'M':
+    case 'S':
+    case 'y':
+    case 'C':
+    case 'I':
+    case 'U':
+    case 'V':
+    case 'W':
+    case 'g':
+      digits(2, 2);
+      return true;
+    case 'j':
+      digits(3, 3);
+      return true;
+    case 'u':
+    case 'w':
+      digits(1, 1);
+      return true;
+    case 's':
+      digits(1, 20);
+      return true;
+    case 'e':
+    case 'k':
+    case 'l':
+      tokens.push_back({Token::kPadded, "", 2, 2});
+      return true;
+    case 'a':
+    case 'A':
+    case 'b':
+    case 'B':
+    case 'h':
+    case 'p':
+    case 'P':
+    case 'Z':
       tokens.push_back({Token::kLetters, "", 1, kMaxNameLetters});
       return true;
-    case 'z': tokens.push_back({Token::kOffset, "", 5, 5}); return true;
-    case 'F': digits(4, 4); literal("-"); digits(2, 2); literal("-"); digits(2, 2); return true;
-    case 'T': digits(2, 2); literal(":"); digits(2, 2); literal(":"); digits(2, 2); return true;
-    case 'R': digits(2, 2); literal(":"); digits(2, 2); return true;
-    default: return false;
+    case 'z':
+      tokens.push_back({Token::kOffset, "", 5, 5});
+      return true;
+    case 'F':
+      digits(4, 4);
+      literal("-");
+      digits(2, 2);
+      literal("-");
+      digits(2, 2);
+      return true;
+    case 'T':
+      digits(2, 2);
+      literal(":");
+      digits(2, 2);
+      literal(":");
+      digits(2, 2);
+      return true;
+    case 'R':
+      digits(2, 2);
+      literal(":");
+      digits(2, 2);
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -45,11 +97,16 @@ bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 // Whether character `c` at place `k` of a token's text fits its kind.
 bool Fits(const Token& token, size_t k, char c) {
   switch (token.kind) {
-    case Token::kDigits: return IsDigit(c);
-    case Token::kPadded: return IsDigit(c) || (k == 0 && c == ' ');
-    case Token::kLetters: return IsLetter(c);
-    case Token::kOffset: return k == 0 ? c == '+' || c == '-' : IsDigit(c);
-    case Token::kLiteral: break;
+    case Token::kDigits:
+      return IsDigit(c);
+    case Token::kPadded:
+      return IsDigit(c) || (k == 0 && c == ' ');
+    case Token::kLetters:
+      return IsLetter(c);
+    case Token::kOffset:
+      return k == 0 ? c == '+' || c == '-' : IsDigit(c);
+    case Token::kLiteral:
+      break;
   }
   return false;
 }
@@ -126,7 +183,8 @@ bool OutputPattern::Parse(const std::string& pattern, std::string& error) {
     i = j;
   }
   if (conversions != 1) {
-    error = "OUTPUT_PATTERN '" + pattern + "' must hold exactly one %d (such as cam1-%03d.asf), not " +
+    error = "OUTPUT_PATTERN '" + pattern +
+            "' must hold exactly one %d (such as cam1-%03d.asf), not " +
             std::to_string(conversions);
     return false;
   }
@@ -157,8 +215,8 @@ bool OutputPattern::ParseTimed(const std::string& pattern, bool utc, std::string
   const size_t slash = pattern.rfind('/');
   const size_t file_at = slash == std::string::npos ? 0 : slash + 1;
   const size_t dot = pattern.rfind('.');
-  const bool has_extension = dot != std::string::npos && dot >= file_at &&
-                             pattern.find('%', dot) == std::string::npos;
+  const bool has_extension =
+      dot != std::string::npos && dot >= file_at && pattern.find('%', dot) == std::string::npos;
   format_ = has_extension ? pattern.substr(0, dot) : pattern;
   extension_ = has_extension ? pattern.substr(dot) : "";
   size_t conversions = 0;
@@ -179,21 +237,32 @@ std::string OutputPattern::NameAt(int64_t seconds, uint64_t variant) const {
   const auto time = static_cast<std::time_t>(seconds);
   std::tm parts{};
 #ifdef _WIN32
-  if (utc_) gmtime_s(&parts, &time); else localtime_s(&parts, &time);
+  if (utc_)
+    gmtime_s(&parts, &time);
+  else
+    localtime_s(&parts, &time);
 #else
-  if (utc_) gmtime_r(&time, &parts); else localtime_r(&time, &parts);
+  if (utc_)
+    gmtime_r(&time, &parts);
+  else
+    localtime_r(&time, &parts);
 #endif
   std::string name(format_.size() * 4 + 64, '\0');
-  const size_t length = format_.empty() ? 0 : std::strftime(name.data(), name.size(), format_.c_str(), &parts);
+  const size_t length =
+      format_.empty() ? 0 : std::strftime(name.data(), name.size(), format_.c_str(), &parts);
   name.resize(length);
-  if (variant > 0) name += "-" + std::to_string(variant);
+  if (variant > 0) {
+    name += '-';
+    name += std::to_string(variant);
+  }
   return name + extension_;
 }
 
 bool OutputPattern::Makes(const std::string& entry) const {
   if (timed_) return MakesTimed(entry);
   const std::string path = folder_ + entry;
-  if (path.size() <= prefix_.size() + suffix_.size() || path.compare(0, prefix_.size(), prefix_) != 0 ||
+  if (path.size() <= prefix_.size() + suffix_.size() ||
+      path.compare(0, prefix_.size(), prefix_) != 0 ||
       path.compare(path.size() - suffix_.size(), suffix_.size(), suffix_) != 0) {
     return false;
   }

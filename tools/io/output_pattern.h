@@ -44,7 +44,7 @@ class OutputPattern {
   // A part of a timed name: literal text, or what a conversion writes.
   struct Token {
     enum Kind { kLiteral, kDigits, kPadded, kLetters, kOffset } kind = kLiteral;
-    std::string text;  // kLiteral
+    std::string text;         // kLiteral
     size_t min = 0, max = 0;  // characters
   };
 
@@ -57,8 +57,8 @@ class OutputPattern {
   size_t width_ = 0;
   bool timed_ = false;
   bool utc_ = false;
-  std::string format_;           // timed: strftime's format, the extension left out
-  std::string extension_;        // timed: as written
+  std::string format_;              // timed: strftime's format, the extension left out
+  std::string extension_;           // timed: as written
   std::vector<Token> file_tokens_;  // timed: the file name's parts, the extension left out
   bool one_folder_ = false;
   std::string folder_;

@@ -74,9 +74,9 @@ bool RemoveSeriesFile(const std::string& file) {
   if (fd < 0) return false;
   // Held while it is removed: a writer, or a conversion reading it, has a
   // lock that keeps this one out; one that comes later makes a new file.
-  const bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && IdOfDescriptor(fd) == IdOfPath(file) &&
-                       IsRegularFile(file, info) && EndedByKestrum(fd) &&
-                       ::unlink(file.c_str()) == 0;
+  const bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                       IdOfDescriptor(fd) == IdOfPath(file) && IsRegularFile(file, info) &&
+                       EndedByKestrum(fd) && ::unlink(file.c_str()) == 0;
   ::close(fd);
   return removed;
 #endif
