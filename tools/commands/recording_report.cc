@@ -45,8 +45,11 @@ int Recording::StopAndReport() {
 
   if (StopOnSignals::signal() != 0) {
     const int number = StopOnSignals::signal();
+    // A name made from the time is made with the file's first data.
     Fail(kCommand, 128 + number,
-         EndedBySignal(number, "the recording", OutputInWords(shown())) + fault_note);
+         files_.empty() ? StoppedBy(number) + " before any data came: no file was made"
+                        : EndedBySignal(number, "the recording", OutputInWords(shown())) +
+                              fault_note);
     return 128 + number;
   }
   if (diagnostics_->not_ready() > 0 || switch_failure_ != 0) return NotPrepared();
