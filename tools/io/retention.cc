@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <system_error>
 #include <tuple>
 #include <utility>
@@ -85,6 +86,9 @@ bool RemoveSeriesFile(const std::string& file) {
 std::vector<Retention::Candidate> Retention::Candidates(
     const std::vector<std::string>& in_hand) const {
   std::vector<Candidate> found;
+  std::vector<FileId> held;
+  for (const std::string& file : in_hand) held.push_back(IdOfPath(file));
+  std::map<std::string, Candidate> ended;  // this scan's, for the next
   std::error_code error;
   const std::string& folder = pattern_.folder();
   for (fs::directory_iterator it(folder.empty() ? "." : folder, error), end; !error && it != end;
@@ -94,13 +98,20 @@ std::vector<Retention::Candidate> Retention::Candidates(
     struct stat info;
     if (!pattern_.Makes(entry) || !IsRegularFile(file, info)) continue;
     const FileId id = IdOfPath(file);
-    if (std::any_of(in_hand.begin(), in_hand.end(),
-                    [&id](const std::string& held) { return IdOfPath(held) == id; })) {
+    if (std::find(held.begin(), held.end(), id) != held.end()) continue;
+    const Candidate candidate{file, static_cast<uint64_t>(info.st_size), ModifiedNs(info)};
+    // A file once ended stays so: its header is read again only when it
+    // changed.
+    const auto known = ended_.find(file);
+    if (!(known != ended_.end() && known->second.bytes == candidate.bytes &&
+          known->second.modified_ns == candidate.modified_ns) &&
+        !FileEndedByKestrum(file)) {
       continue;
     }
-    if (!FileEndedByKestrum(file)) continue;
-    found.push_back({file, static_cast<uint64_t>(info.st_size), ModifiedNs(info)});
+    ended.emplace(file, candidate);
+    found.push_back(candidate);
   }
+  ended_.swap(ended);
   std::sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
     return std::tie(a.modified_ns, a.file) < std::tie(b.modified_ns, b.file);
   });

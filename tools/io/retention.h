@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,8 @@ class Retention {
 
   const OutputPattern& pattern_;
   RetentionLimits limits_;
+  // The files the last scan found ended, by name, with their size and time.
+  mutable std::map<std::string, Candidate> ended_;
 };
 
 // Removes `file` if it is still a file of the series as found: a regular
