@@ -180,6 +180,7 @@ std::optional<int> Recording::PumpPieces() {
     }
     HoldMadeFile();
     MakeRoomOnFullDisk();
+    KeepWithinLimitsWhileWriting();
     progress_->Update(reader_->consumed(), diagnostics_->groups(),
                       static_cast<double>(diagnostics_->samples()) * stream_format::kFrameSeconds);
   }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -134,6 +135,8 @@ class Recording {
   // series' oldest file, once for each sample the writer has tried since
   // the last removal.
   void MakeRoomOnFullDisk();
+  // Once a second while a file grows: --max-total and --keep-free kept.
+  void KeepWithinLimitsWhileWriting();
   // The line of a removal, and its row in --report-json.
   void TellRemoval(const Removal& removal);
   // The file in hand no longer at its name (removed with its folder, moved
@@ -185,6 +188,7 @@ class Recording {
   RealTimePace pace_;                   // -re
   std::optional<Retention> retention_;  // with limits asked for
   std::vector<Removal> removed_;        // the files retention removed
+  std::chrono::steady_clock::time_point limits_kept_{};  // when last kept while writing
   uint64_t room_made_at_ = UINT64_MAX;  // the samples tried when a full disk last removed one
   // A series: the groups read but not yet whole in the live road (their
   // last byte not sent), with where each ends in the stream after the header.

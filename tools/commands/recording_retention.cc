@@ -1,6 +1,7 @@
 // A recording's series kept within its limits (--keep-segments,
 // --max-total, --keep-free): the oldest files removed before a new file
 // begins and when the disk fills, each removal told.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ void Recording::MakeRoomOnFullDisk() {
   if (tried == room_made_at_) return;  // no sample has failed since the last removal
   room_made_at_ = tried;
   if (const auto removal = retention_->MakeRoom(InHand())) TellRemoval(*removal);
+}
+
+void Recording::KeepWithinLimitsWhileWriting() {
+  if (!retention_ || files_.empty()) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - limits_kept_ < std::chrono::seconds(1)) return;
+  limits_kept_ = now;
+  for (const Removal& removal : retention_->WhileWriting(InHand())) TellRemoval(removal);
 }
 
 void Recording::TellRemoval(const Removal& removal) {

@@ -129,18 +129,28 @@ std::string Retention::Over(uint64_t files, uint64_t bytes, uint64_t expected) c
 }
 
 std::vector<Removal> Retention::BeforeNewFile(const std::vector<std::string>& in_hand) const {
+  return Trim(in_hand, true);
+}
+
+std::vector<Removal> Retention::WhileWriting(const std::vector<std::string>& in_hand) const {
+  if (limits_.max_total == 0 && limits_.keep_free == 0) return {};
+  return Trim(in_hand, false);
+}
+
+std::vector<Removal> Retention::Trim(const std::vector<std::string>& in_hand, bool new_file) const {
   std::vector<Removal> removed;
   if (!limits_.any()) return removed;
   const std::vector<Candidate> candidates = Candidates(in_hand);
-  uint64_t files = candidates.size() + in_hand.size() + 1;  // the new one too
+  uint64_t files = candidates.size() + in_hand.size() + (new_file ? 1 : 0);
   uint64_t bytes = 0;
   for (const Candidate& c : candidates) bytes += c.bytes;
-  uint64_t expected = 0;  // the new file's, as large as the one in hand
+  uint64_t expected = 0;  // a new file's, as large as the one in hand
   for (const std::string& held : in_hand) {
     struct stat info;
     expected = ::stat(held.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
     bytes += expected;
   }
+  if (!new_file) expected = 0;
   bytes += expected;
   for (const Candidate& c : candidates) {
     const std::string reason = Over(files, bytes, expected);

@@ -50,6 +50,10 @@ class Retention {
   // one's included; the room free once it is written). `in_hand`: the
   // files being written, never removed.
   std::vector<Removal> BeforeNewFile(const std::vector<std::string>& in_hand) const;
+  // While `in_hand` grows: removes the oldest files until --max-total and
+  // --keep-free hold with the files as they are now, so that a disk with
+  // --keep-free is not filled by one long file.
+  std::vector<Removal> WhileWriting(const std::vector<std::string>& in_hand) const;
   // The disk filled while `in_hand` was written: removes the oldest file of
   // the series, when there is one.
   std::optional<Removal> MakeRoom(const std::vector<std::string>& in_hand) const;
@@ -68,6 +72,9 @@ class Retention {
   // The reason a file is to go, "" when the limits hold for `files` files
   // of `bytes` in all, with `expected` bytes still to be written.
   std::string Over(uint64_t files, uint64_t bytes, uint64_t expected) const;
+  // Removes the oldest files until the limits hold: `new_file`, whether a
+  // new file is counted (as large as the last of `in_hand`).
+  std::vector<Removal> Trim(const std::vector<std::string>& in_hand, bool new_file) const;
 
   const OutputPattern& pattern_;
   RetentionLimits limits_;
