@@ -14,8 +14,8 @@ namespace cli_test {
 namespace {
 
 // Files every case may name: $STREAM (a generated stream), $SHORT (39
-// bytes), $JUNK (no stream header), $MISSING, $OUT (an output path that must
-// stay absent), $NODIR (an output in a missing folder), $BATCH (a folder
+// bytes), $JUNK (no stream header), $ASF (an ASF header object's start),
+// $MISSING, $OUT (an output path that must stay absent), $NODIR (an output in a missing folder), $BATCH (a folder
 // holding stream.asf and junk.asf, two names of one file), $TWIN and
 // $BATCHED (other names of $BATCH/stream.asf), $SEGMENTS (a pattern whose
 // first file is another name of $STREAM), $EXISTS (a file that must stay as
@@ -41,6 +41,10 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   header_part.resize(39);
   WriteBytes(folder.Path("short.bin"), header_part);
   WriteBytes(folder.Path("junk.bin"), std::vector<uint8_t>(300, 0xAB));
+  std::vector<uint8_t> asf = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  asf.resize(300);
+  WriteBytes(folder.Path("recording.asf"), asf);
   std::filesystem::create_directories(folder.Path("batch"));
   WriteBytes(folder.Path("batch/stream.asf"), ReadBytes(stream));
   std::filesystem::create_hard_link(folder.Path("batch/stream.asf"), folder.Path("twin.bin"));
@@ -57,6 +61,7 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
       {"$STREAM", stream},
       {"$SHORT", folder.Path("short.bin")},
       {"$JUNK", folder.Path("junk.bin")},
+      {"$ASF", folder.Path("recording.asf")},
       {"$MISSING", folder.Path("missing.bin")},
       {"$OUT", folder.Path("out.asf")},
       {"$NODIR", folder.Path("no/such/folder/out.asf")},
@@ -131,6 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ConvertMissing", {"convert", "$MISSING", "$OUT"}, 3, "cannot open"},
         ErrorCase{"ConvertShort", {"convert", "$SHORT", "$OUT"}, 4, "40-byte header"},
         ErrorCase{"ConvertJunk", {"convert", "$JUNK", "$OUT"}, 4, "header is refused: tag"},
+        ErrorCase{"ConvertAsf", {"convert", "$ASF", "$OUT"}, 4, "is an ASF file, not a stream: "
+                  "'kestrum extract' gives back"},
         ErrorCase{"ConvertUnwritable", {"convert", "$STREAM", "$NODIR"}, 5, "cannot write"},
         ErrorCase{"ConvertOntoItself", {"convert", "$STREAM", "$STREAM"}, 2, "overwrite INPUT"},
         ErrorCase{"ConvertNoOverwrite",
@@ -175,6 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"RecordMissing", {"record", "$MISSING", "$OUT"}, 3, "cannot open"},
         ErrorCase{"RecordShort", {"record", "$SHORT", "$OUT"}, 4, "40-byte header"},
         ErrorCase{"RecordJunkFromStdin", {"record", "-", "$OUT"}, 4, "header is refused", "$JUNK"},
+        ErrorCase{"RecordAsf", {"record", "$ASF", "$OUT"}, 4, "'kestrum extract' gives back"},
         ErrorCase{"RecordShortFromStdin", {"record", "-", "$OUT"}, 4, "40-byte header", "$SHORT"},
         ErrorCase{"RecordUnwritable", {"record", "$STREAM", "$NODIR"}, 5, "cannot write"},
         ErrorCase{"RecordOntoItself", {"record", "$STREAM", "$STREAM"}, 2, "overwrite INPUT"},

@@ -127,7 +127,7 @@ ConvertOutcome CheckInput(const std::string& input, HeldInput* held, uint8_t (&h
     }
   }
   const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
-  if (!decoded.accepted()) return Failed(kExitNotStream, RefusedHeaderMessage(input, decoded));
+  if (!decoded.accepted()) return Failed(kExitNotStream, RefusedHeaderMessage(input, header, decoded));
   return {};
 }
 

@@ -357,7 +357,7 @@ std::optional<int> Recording::OpenInput() {
   }
   decoded_ = stream_format::DecodeFileHeader(header_);
   if (!decoded_.accepted()) {
-    return Fail(kCommand, kExitNotStream, RefusedHeaderMessage(input, decoded_));
+    return Fail(kCommand, kExitNotStream, RefusedHeaderMessage(input, header_, decoded_));
   }
   // The live road would drop every piece without saying why.
   if (output_name_.size() > kMaxOutputName) {
