@@ -378,8 +378,8 @@ TEST_F(RoadsTest, ProgressOnATerminalCountsTheInput) {
                         stream_, feed, half});
   const RunResult r = RunProgram(
       "script", {"-q", "-e", "-c",
-                 std::string("\"") + KESTRUM_PROGRAM + "\" record \"" + feed + "\" \"" +
-                     folder_.Path("r.asf") + "\"",
+                 std::string("stty cols 60; \"") + KESTRUM_PROGRAM + "\" record \"" + feed +
+                     "\" \"" + folder_.Path("r.asf") + "\"",
                  typescript});
   if (r.exit_code != 0) {
     // The feeder waits for a reader of the FIFO: give it one, so that it ends.
@@ -400,6 +400,17 @@ TEST_F(RoadsTest, ProgressOnATerminalCountsTheInput) {
   EXPECT_LE(std::stod(m[1].str()) * 1e6, static_cast<double>(bytes.size()) / 2 + 1e5) << m[0];
   EXPECT_GT(std::stoul(m[2].str()), 0u);
   EXPECT_GT(std::stod(m[3].str()), 0.0);
+  // On 60 columns every line drawn keeps within 59 (the rate left out), and
+  // the last is blanked before the summary, so that none is left behind.
+  const size_t summary = screen.find("\rrecorded ");
+  ASSERT_NE(summary, std::string::npos) << screen;
+  for (size_t at = screen.find("\rrecord: "); at < summary; at = screen.find('\r', at + 1)) {
+    const size_t next = screen.find('\r', at + 1);
+    EXPECT_LE(next - at - 1, 59u) << screen.substr(at, next - at);
+    if (next == summary) {
+      EXPECT_EQ(screen.find_first_not_of(' ', at + 1), next) << screen;
+    }
+  }
 
   // convert maps a stored stream: its line tells how far the packet source
   // has got, here while the output's reader stops part way for two seconds.

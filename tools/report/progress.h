@@ -3,7 +3,10 @@
 // media time and speed (media time over wall time) and the rate:
 //   convert:  45.2%  452.0 of 1000.0 MB  frame=12340  time=00:08:13.60  speed=130x  95.3 MB/s
 // Shown only when stderr is a terminal and the run has lasted a second;
-// redrawn at most five times a second.
+// redrawn at most five times a second. The line never wraps: it is kept
+// within the terminal's width (the fields after the first dropped, the rate
+// first, as it narrows), and erased with spaces before anything else is
+// printed.
 #pragma once
 
 #include <chrono>
@@ -15,6 +18,9 @@ namespace kestrum_cli {
 // Bytes as "12.3 MB" (10^6 bytes) and a rate as "45.6 MB/s".
 std::string FormatMegabytes(uint64_t bytes);
 std::string FormatRate(uint64_t bytes, double seconds);
+
+// The columns of the terminal on stderr; $COLUMNS when it tells none; 80.
+size_t TerminalColumns();
 
 class Progress {
  public:
@@ -43,6 +49,7 @@ class Progress {
   uint64_t total_;
   bool enabled_;
   bool drawn_ = false;
+  size_t drawn_width_ = 0;  // the widest line drawn since the last erase
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_draw_;
 };
