@@ -27,6 +27,7 @@ struct ErrorCase {
   int exit_code;
   std::string message;  // part of stderr
   std::string stdin_file = "";
+  bool silent = false;  // nothing on stderr (-loglevel quiet)
 };
 
 void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
@@ -83,6 +84,9 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   const RunResult r = Kestrum(args, stdin_file);
   EXPECT_EQ(r.exit_code, GetParam().exit_code) << r.err;
   EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+  if (GetParam().silent) {
+    EXPECT_EQ(r.err, "");
+  }
   EXPECT_FALSE(std::filesystem::exists(folder.Path("out.asf"))) << "a failed run left an output";
   EXPECT_TRUE(ReadBytes(stream) == original) << "a failed run changed its input";
   EXPECT_TRUE(ReadBytes(folder.Path("twin.bin")) == original) << "a failed run changed an input";
@@ -134,6 +138,24 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"InspectJunk", {"inspect", "$JUNK"}, 4, "neither an ASF file nor a stream"},
         ErrorCase{"ConvertOneArgument", {"convert", "$STREAM"}, 2, "expected INPUT and OUTPUT"},
         ErrorCase{"ConvertMissing", {"convert", "$MISSING", "$OUT"}, 3, "cannot open"},
+        ErrorCase{"LogLevelQuietSaysNothing",
+                  {"-loglevel", "quiet", "convert", "$MISSING", "$OUT"}, 3, "", "", true},
+        ErrorCase{"QuietTellsWhatFailed", {"convert", "-q", "$MISSING", "$OUT"}, 3, "cannot open"},
+        ErrorCase{"VerboseTakesALevel",
+                  {"-v", "error", "record", "-v", "quiet", "$MISSING", "$OUT"}, 3, "", "", true},
+        ErrorCase{"NotALevel", {"inspect", "-loglevel", "loud", "$STREAM"}, 2, "is not a level"},
+        ErrorCase{"ProgressOntoInput",
+                  {"convert", "$STREAM", "$OUT", "-progress", "$STREAM", "-hide_banner"},
+                  2,
+                  "-progress '"},
+        ErrorCase{"ProgressOverAnotherFile",
+                  {"record", "$STREAM", "$OUT", "-nostats", "-progress", "$EXISTS"},
+                  5,
+                  "not a progress report; it was left as it is"},
+        ErrorCase{"ProgressOfABatch",
+                  {"convert", "$STREAM", "-o", "$NODIR", "--progress", "-"},
+                  2,
+                  "not a batch"},
         ErrorCase{"ConvertShort", {"convert", "$SHORT", "$OUT"}, 4, "40-byte header"},
         ErrorCase{"ConvertJunk", {"convert", "$JUNK", "$OUT"}, 4, "header is refused: tag"},
         ErrorCase{"ConvertAsf", {"convert", "$ASF", "$OUT"}, 4, "is an ASF file, not a stream: "

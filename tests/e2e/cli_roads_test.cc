@@ -1242,13 +1242,30 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
   for (const std::string command : {"convert", "record"}) {
     SCOPED_TRACE(command);
     const std::string second = command == std::string("convert") ? "1s" : "00:00:01.0";
-    const RunResult r =
-        Kestrum({command, stream_, folder_.Path(command + "-%03d.asf"), "--segment-time", second});
+    // -progress - writes ffmpeg's key=value blocks on standard output (the
+    // summary goes to stderr), the last telling the whole series.
+    const RunResult r = Kestrum({command, stream_, folder_.Path(command + "-%03d.asf"),
+                                 "--segment-time", second, "-progress", "-"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("recorded") + r.err.find("converted"), 2 * std::string::npos) << r.err;
+    std::map<std::string, std::string> last;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+      ASSERT_NE(line.find('='), std::string::npos) << line;
+      last[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+    }
+    EXPECT_EQ(r.out.substr(r.out.size() - 13), "progress=end\n");
+    EXPECT_EQ(last["frame"], "120");
+    EXPECT_EQ(last["drop_frames"], "0");
+    const uint64_t micro = (command == std::string("convert") ? 120 : Want(command).size()) * 40000;
+    EXPECT_EQ(last["out_time_us"], std::to_string(micro));
+    EXPECT_EQ(last["out_time"].substr(0, 9), "00:00:0" + std::to_string(micro / 1000000) + ".");
+    uint64_t bytes = 0;
     std::vector<std::string> all;
     size_t files = 0;
     for (; std::filesystem::exists(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
          ++files) {
+      bytes += std::filesystem::file_size(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
       const std::vector<std::string> got =
           Packets(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
       ASSERT_FALSE(got.empty());
@@ -1257,6 +1274,7 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
     }
     EXPECT_GE(files, 4u) << r.out;
     EXPECT_EQ(all, without_time(Want(command)));
+    EXPECT_EQ(last["total_size"], std::to_string(bytes));
   }
 }
 

@@ -36,6 +36,7 @@
 #include "report/loss_summary.h"
 #include "report/outcome.h"
 #include "report/progress.h"
+#include "report/progress_report.h"
 #include "stream_format/file_header.h"
 #include "stream_format/frame_time.h"
 
@@ -84,6 +85,12 @@ const char kHelp[] =
     "  --report-json FILE\n"
     "                   write to FILE, as JSON, how the recording ended and what\n"
     "                   it lost (docs/json.md)\n"
+    "      --nostats    (also -nostats) no status line\n"
+    "      --progress FILE|-\n"
+    "                   (also -progress) write the progress to FILE ('-': standard\n"
+    "                   output) as ffmpeg's -progress does: key=value lines (frame,\n"
+    "                   total_size, out_time_us, out_time, speed, ...) in blocks\n"
+    "                   ending progress=continue, the last progress=end\n"
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
@@ -117,7 +124,7 @@ const char kHelp[] =
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}, {"segment-time", true},
     kNoOverwriteOption,   kOverwriteOption,        kStrictOption,         {"sync-interval", true},
-    {kReportJsonOption, true}};
+    {kReportJsonOption, true}, kNoStatsOption, kProgressOption};
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
@@ -137,6 +144,7 @@ struct RecordRequest {
   bool strict = false;
   int32_t sync_interval_ms = -1;  // --sync-interval; -1: the library's default
   std::optional<std::string> report_json;  // --report-json FILE
+  std::optional<std::string> progress;     // -progress FILE
 
   bool from_stdin() const { return input == "-"; }
   bool to_stdout() const { return output == "-" && !segmented; }
@@ -197,6 +205,8 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
   request.overwrite = OverwriteOf(args);
   request.strict = args.Has(kStrictOption.name);
   request.report_json = args.Value(kReportJsonOption);
+  request.progress = args.Value(kProgressOption.name);
+  if (args.Has(kNoStatsOption.name)) Progress::SetShown(false);
   return std::nullopt;
 }
 
@@ -404,6 +414,7 @@ std::optional<int> Recording::Start() {
   const int64_t input_size = request_.from_stdin() ? -1 : FileSize(request_.input);
   progress_.emplace("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0,
                     !request_.verbose);
+  progress_->FollowStats(handle_);
   sender_.emplace(
       [this](const uint8_t* piece, int32_t size) { SendOneFrame(handle_, piece, size); });
   signals_.emplace();
@@ -543,7 +554,9 @@ int Recording::StopAndReport() {
   KestrumGetRecordStats(handle_, &stats_);
   ReleaseRecordInstance(&handle_);
   if (request_.to_stdout()) EndStandardOutput();
-  progress_->Finish();
+  progress_->Tally(diagnostics_->groups(),
+                   static_cast<double>(diagnostics_->samples()) * stream_format::kFrameSeconds);
+  progress_->Finish(&stats_);
   const double seconds = progress_->elapsed_seconds();
   const WriteFaults faults = diagnostics_->faults();
   const std::string fault_note =
@@ -658,19 +671,20 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   if (!lost.empty()) lost += "; " + std::to_string(diagnostics_->groups()) + " groups recorded";
   lost_ = lost;
   written_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : stats_.bytes_written;
-  if (request_.segmented) {
-    std::printf("recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
-                Escaped(input).c_str(), files_.size(), Escaped(files_.front()).c_str(),
-                Escaped(files_.back()).c_str(), static_cast<unsigned long long>(consumed),
-                static_cast<unsigned long long>(sender_->calls()), seconds,
-                FormatRate(consumed, seconds).c_str());
-  } else {
+  // Standard output carries the file (or -progress -): the summary goes to
+  // stderr then; none below -loglevel info.
+  FILE* const to = SummaryStream(request_.to_stdout());
+  if (to != nullptr && request_.segmented) {
+    std::fprintf(to, "recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
+                 Escaped(input).c_str(), files_.size(), Escaped(files_.front()).c_str(),
+                 Escaped(files_.back()).c_str(), static_cast<unsigned long long>(consumed),
+                 static_cast<unsigned long long>(sender_->calls()), seconds,
+                 FormatRate(consumed, seconds).c_str());
+  } else if (to != nullptr) {
     // A file's size, or what the library wrote into a stream (a pipe, a
     // FIFO, a device).
     const std::string written = FormatMegabytes(written_) + " written, ";
-    // Standard output carries the file: the report goes to stderr then.
-    std::fprintf(request_.to_stdout() ? stderr : stdout,
-                 "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n",
+    std::fprintf(to, "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n",
                  Escaped(input).c_str(),
                  request_.to_stdout() ? "standard output" : Escaped(request_.output).c_str(),
                  static_cast<unsigned long long>(consumed),
@@ -727,6 +741,15 @@ int RunRecord(const std::vector<std::string>& argv) {
                                                   request.overwrite);
     if (refused.code != kExitOk) return Fail(kCommand, refused.code, refused.message);
     made = refused.made;
+  }
+  ProgressReport progress;  // its last block written as the command ends
+  if (request.progress) {
+    std::vector<std::string> files = {request.input, request.output};
+    if (request.report_json) files.push_back(*request.report_json);
+    if (const auto done = progress.Open(kCommand, *request.progress, files, request.to_stdout(),
+                                        request.overwrite)) {
+      return *done;
+    }
   }
   const KeptMessages kept;
   Recording recording(request);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "frame/escape.h"
+#include "frame/log_level.h"
 
 namespace kestrum_cli {
 
@@ -20,6 +21,7 @@ namespace {
 
 constexpr auto kFirstDraw = std::chrono::seconds(1);
 constexpr auto kRedraw = std::chrono::milliseconds(200);
+bool g_shown = true;  // -nostats
 
 }  // namespace
 
@@ -39,9 +41,12 @@ std::string FormatRate(uint64_t bytes, double seconds) {
 Progress::Progress(std::string label, uint64_t total, bool allowed)
     : label_(Escaped(label)),
       total_(total),
-      enabled_(allowed && ::isatty(STDERR_FILENO) != 0),
+      enabled_(allowed && g_shown && LogShows(LogLevel::kInfo) && ::isatty(STDERR_FILENO) != 0),
       start_(std::chrono::steady_clock::now()),
-      last_draw_(start_) {}
+      last_draw_(start_),
+      report_(ProgressReport::Current()) {}
+
+void Progress::SetShown(bool shown) { g_shown = shown; }
 
 Progress::~Progress() { Finish(); }
 
@@ -102,11 +107,34 @@ size_t TerminalColumns() {
 }
 
 void Progress::Update(uint64_t done, uint64_t frames, double media_seconds) {
-  if (!enabled_) return;
+  if (!enabled_ && report_ == nullptr) return;
+  if (frames != kNoFrames) {
+    frames_ = frames;
+    media_seconds_ = media_seconds;
+  }
   const auto now = std::chrono::steady_clock::now();
   if (now - start_ < kFirstDraw || now - last_draw_ < kRedraw) return;
   last_draw_ = now;
-  const double seconds = std::chrono::duration<double>(now - start_).count();
+  if (report_ != nullptr) report_->Tell(Counts(nullptr));
+  if (enabled_) {
+    Draw(done, frames, media_seconds, std::chrono::duration<double>(now - start_).count());
+  }
+}
+
+ProgressCounts Progress::Counts(const KestrumRecordStats* stats) {
+  KestrumRecordStats fetched{};
+  fetched.struct_size = sizeof fetched;
+  if (stats == nullptr && stats_of_ && KestrumGetRecordStats(*stats_of_, &fetched) == 0) {
+    stats = &fetched;
+  }
+  if (stats != nullptr) {
+    bytes_ = stats->bytes_written;
+    dropped_ = stats->groups_dropped;
+  }
+  return {frames_, bytes_, media_seconds_, dropped_};
+}
+
+void Progress::Draw(uint64_t done, uint64_t frames, double media_seconds, double seconds) {
   std::vector<Field> fields;
   char text[64];
   if (done != kUnknownBytes && total_ > 0) {
@@ -138,7 +166,11 @@ void Progress::Update(uint64_t done, uint64_t frames, double media_seconds) {
   drawn_ = true;
 }
 
-void Progress::Finish() {
+void Progress::Finish(const KestrumRecordStats* final_stats) {
+  if (report_ != nullptr) {
+    report_->PartEnded(Counts(final_stats));
+    report_ = nullptr;
+  }
   if (!drawn_) return;
   std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawn_width_), "");
   std::fflush(stderr);

@@ -11,7 +11,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "kestrum.h"
+#include "report/progress_report.h"
 
 namespace kestrum_cli {
 
@@ -27,7 +31,9 @@ class Progress {
   static constexpr uint64_t kUnknownBytes = UINT64_MAX;
 
   // `total`: input bytes expected, 0 when unknown. `allowed`: false turns the
-  // display off (e.g. while diagnostic lines go to stderr).
+  // display off (e.g. while diagnostic lines go to stderr); so do -nostats
+  // (SetShown) and a -loglevel below info. The running command's
+  // ProgressReport, if any, gets a block whenever the line would be drawn.
   Progress(std::string label, uint64_t total, bool allowed);
   ~Progress();
   Progress(const Progress&) = delete;
@@ -36,22 +42,47 @@ class Progress {
   // `done`: input bytes read (kUnknownBytes where that cannot be told);
   // `frames` and `media_seconds`: what has been handed to the writer so far.
   void Update(uint64_t done, uint64_t frames, double media_seconds);
+  // The frames and media time the report tells at Finish, without drawing.
+  void Tally(uint64_t frames, double media_seconds) {
+    frames_ = frames;
+    media_seconds_ = media_seconds;
+  }
   // Bytes alone (no frames or media time to tell).
   void Update(uint64_t done) { Update(done, kNoFrames, 0); }
-  // Erases the line if one was drawn.
-  void Finish();
+  // Erases the line if one was drawn, and ends this part of the
+  // ProgressReport, with the bytes and groups dropped of `final_stats` when
+  // given (else as last fetched).
+  void Finish(const KestrumRecordStats* final_stats = nullptr);
+  // The ProgressReport's bytes written and groups dropped are those of
+  // `handle`'s stats (KestrumGetRecordStats; null: the conversion under way),
+  // fetched when a block is due; `handle` stays valid until Finish.
+  void FollowStats(KestrumHandle handle) { stats_of_ = handle; }
+  // -nostats: no status line, whatever else allows it.
+  static void SetShown(bool shown);
 
   double elapsed_seconds() const;
 
  private:
   static constexpr uint64_t kNoFrames = UINT64_MAX;
+  // The status line.
+  void Draw(uint64_t done, uint64_t frames, double media_seconds, double seconds);
+  // The counts of the report, with the stats fetched anew from `stats`
+  // or from stats_of_.
+  ProgressCounts Counts(const KestrumRecordStats* stats);
+
   std::string label_;
   uint64_t total_;
   bool enabled_;
-  bool drawn_ = false;
-  size_t drawn_width_ = 0;  // the widest line drawn since the last erase
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_draw_;
+  bool drawn_ = false;
+  size_t drawn_width_ = 0;  // the widest line drawn since the last erase
+  ProgressReport* report_;  // null: none
+  std::optional<KestrumHandle> stats_of_;
+  uint64_t frames_ = 0;  // as last given to Update, for the report
+  double media_seconds_ = 0;
+  uint64_t bytes_ = 0;    // as last fetched
+  uint64_t dropped_ = 0;
 };
 
 }  // namespace kestrum_cli
