@@ -15,8 +15,9 @@ namespace {
 
 // Files every case may name: $STREAM (a generated stream), $SHORT (39
 // bytes), $JUNK (no stream header), $ASF (an ASF header object's start),
-// $MISSING, $OUT (an output path that must stay absent), $NODIR (an output in a missing folder), $BATCH (a folder
-// holding stream.asf and junk.asf, two names of one file), $TWIN and
+// $MISSING, $OUT (an output path that must stay absent), $NODIR (an output
+// in a missing folder), $BATCH (a folder holding stream.asf and junk.asf,
+// two names of one file), $TWIN and
 // $BATCHED (other names of $BATCH/stream.asf), $SEGMENTS (a pattern whose
 // first file is another name of $STREAM), $EXISTS (a file that must stay as
 // it is), $SERIES (a pattern whose file 1 is another name of $EXISTS) and

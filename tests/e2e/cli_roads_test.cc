@@ -1265,9 +1265,9 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
     size_t files = 0;
     for (; std::filesystem::exists(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
          ++files) {
-      bytes += std::filesystem::file_size(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
-      const std::vector<std::string> got =
-          Packets(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
+      const std::string file = folder_.Path(command + "-00" + std::to_string(files) + ".asf");
+      bytes += std::filesystem::file_size(file);
+      const std::vector<std::string> got = Packets(file);
       ASSERT_FALSE(got.empty());
       EXPECT_EQ(got[0].substr(0, got[0].find(',')), Want(command)[0].substr(0, Want(command)[0].find(',')));
       for (const std::string& p : without_time(got)) all.push_back(p);
