@@ -4,10 +4,12 @@
 //   quiet    nothing
 //   error    what failed (the command's exit status is not 0)
 //   warning  and what was lost without failing the command
-//   info     and the status line and a command's summary (the default)
+//   info     and the status line and the summary line of a command that
+//            writes a file (convert, record, extract, generate): the default
 //   verbose  and the library's diagnostic lines (-v, --verbose)
-// What a command is asked for on standard output (inspect's description, an
-// extracted stream, the version) is written whatever the level.
+// What a command is asked for on standard output (inspect's description,
+// repair's lines, an extracted stream, the version) is written whatever the
+// level.
 #pragma once
 
 #include <optional>
