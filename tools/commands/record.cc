@@ -20,6 +20,7 @@
 #include "frame/args.h"
 #include "frame/cli.h"
 #include "frame/escape.h"
+#include "frame/log_level.h"
 #include "frame/results.h"
 #include "io/group_follower.h"
 #include "io/input_file.h"
@@ -461,8 +462,10 @@ std::optional<int> Recording::AskSwitch() {
   }
   if (refused_) {
     progress_->Finish();
-    std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
-                 files_.size(), Escaped(files_.back()).c_str());
+    if (LogShows(LogLevel::kError)) {
+      std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
+                   files_.size(), Escaped(files_.back()).c_str());
+    }
     return refused_;
   }
   next_name_ = name;
