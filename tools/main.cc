@@ -43,7 +43,7 @@ const char kUsage[] =
     "command's own (-v/--verbose, -q/--quiet, -loglevel LEVEL, -hide_banner, --strict,\n"
     "-n/--no-overwrite, -y/--overwrite, -nostats, -progress FILE).\n"
     "Every command takes -loglevel quiet|error|warning|info|verbose (or -v LEVEL):\n"
-    "what it says on stderr; -q is -loglevel error, -v alone verbose.\n"
+    "what it says on stderr; -q is -loglevel error, -v alone verbose; -nostats.\n"
     "\n";
 
 const char kHelpHelp[] =

@@ -93,7 +93,6 @@ const char kHelp[] =
     "                            conversion cut short by a power cut can be run again\n"
     "      --report-json FILE    write to FILE, as JSON, how each conversion ended and\n"
     "                            what it lost (docs/json.md)\n"
-    "      --nostats             (also -nostats) no status line\n"
     "      --progress FILE|-     (also -progress) write the progress to FILE ('-':\n"
     "                            standard output) as ffmpeg's -progress does: key=value\n"
     "                            lines (frame, total_size, out_time_us, out_time,\n"
@@ -106,7 +105,7 @@ const char kHelp[] =
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'},
     {"segment-time", true}, kNoOverwriteOption,    kOverwriteOption,          kStrictOption,
-    {"sync", false}, {kReportJsonOption, true}, kNoStatsOption, kProgressOption};
+    {"sync", false}, {kReportJsonOption, true}, kProgressOption};
 
 constexpr uint64_t kMaxJobs = 256;
 
@@ -246,11 +245,10 @@ int ConvertBatch(const ConvertRequest& request, std::vector<Json>& conversions) 
   return code;
 }
 
-// -nostats, and -progress FILE opened into `report`: one conversion's or a
+// -progress FILE opened into `report`: one conversion's or a
 // series', not a batch's (its conversions run in processes of their own).
 std::optional<int> OpenProgress(const Args& args, const ConvertRequest& request,
                                 ProgressReport& report) {
-  if (args.Has(kNoStatsOption.name)) Progress::SetShown(false);
   const auto path = args.Value(kProgressOption.name);
   if (!path) return std::nullopt;
   if (request.road == ConvertRequest::Road::kBatch) {

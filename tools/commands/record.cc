@@ -86,7 +86,6 @@ const char kHelp[] =
     "  --report-json FILE\n"
     "                   write to FILE, as JSON, how the recording ended and what\n"
     "                   it lost (docs/json.md)\n"
-    "      --nostats    (also -nostats) no status line\n"
     "      --progress FILE|-\n"
     "                   (also -progress) write the progress to FILE ('-': standard\n"
     "                   output) as ffmpeg's -progress does: key=value lines (frame,\n"
@@ -125,7 +124,7 @@ const char kHelp[] =
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"piece-size", true}, {"segment-time", true},
     kNoOverwriteOption,   kOverwriteOption,        kStrictOption,         {"sync-interval", true},
-    {kReportJsonOption, true}, kNoStatsOption, kProgressOption};
+    {kReportJsonOption, true}, kProgressOption};
 
 constexpr size_t kDefaultPieceSize = 4096;
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
@@ -207,7 +206,6 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
   request.strict = args.Has(kStrictOption.name);
   request.report_json = args.Value(kReportJsonOption);
   request.progress = args.Value(kProgressOption.name);
-  if (args.Has(kNoStatsOption.name)) Progress::SetShown(false);
   return std::nullopt;
 }
 

@@ -25,6 +25,7 @@ const char kLogLevelHelp[] =
     "                        the default) or verbose (and the library's lines: -v)\n"
     "  -q, --quiet           as -loglevel error\n"
     "      --hide_banner     (also -hide_banner) accepted: no banner is printed\n"
+    "      --nostats         (also -nostats) no status line\n"
     "\n";
 
 const char kExitCodesHelp[] =
@@ -84,7 +85,7 @@ std::optional<int> ParseCommandLine(const std::string& command,
   for (OptionSpec& o : with_levels) {
     if (std::string(o.name) == "verbose") o.value_if = &IsLogLevelName;
   }
-  with_levels.insert(with_levels.end(), {kLogLevelOption, kQuietOption, kHideBannerOption});
+  with_levels.insert(with_levels.end(), {kLogLevelOption, kQuietOption, kHideBannerOption, kNoStatsOption});
   std::string error;
   if (!args.Parse(argv, with_levels, error)) return UsageError(command, error);
   if (error = ApplyLogLevel(args); !error.empty()) return UsageError(command, error);

@@ -17,6 +17,7 @@ constexpr Named kLevels[] = {{"quiet", -8},   {"panic", 0},    {"fatal", 8},
                              {"verbose", 40}, {"debug", 48},   {"trace", 56}};
 
 LogLevel g_level = LogLevel::kInfo;
+bool g_stats = true;  // no -nostats
 
 LogLevel OfNumber(long number) {
   if (number <= 0) return LogLevel::kQuiet;   // quiet, panic
@@ -49,6 +50,7 @@ bool IsLogLevelName(const std::string& text) {
 
 LogLevel CurrentLogLevel() { return g_level; }
 void SetLogLevel(LogLevel level) { g_level = level; }
+bool StatusLineWanted() { return g_stats && LogShows(LogLevel::kInfo); }
 
 std::string ApplyLogLevel(Args& args) {
   LogLevel level = LogLevel::kInfo;
@@ -68,6 +70,7 @@ std::string ApplyLogLevel(Args& args) {
     }
   }
   SetLogLevel(level);
+  g_stats = !args.Has(kNoStatsOption.name);
   if (level == LogLevel::kVerbose) {
     args.Set("verbose", "");
   } else {

@@ -39,8 +39,14 @@ inline bool LogShows(LogLevel level) { return level <= CurrentLogLevel(); }
 inline const OptionSpec kLogLevelOption = {"loglevel", true, 0, true};
 inline const OptionSpec kQuietOption = {"quiet", false, 'q'};
 inline const OptionSpec kHideBannerOption = {"hide_banner", false, 0, true};
+// -nostats: no status line (report/progress.h).
+inline const OptionSpec kNoStatsOption = {"nostats", false, 0, true};
 
-// Sets the level `args` ask for, the last option that tells one winning,
+// Whether a status line may be drawn: at -loglevel info or more, without
+// -nostats.
+bool StatusLineWanted();
+
+// Sets the level `args` ask for (and -nostats), the last option that tells one winning,
 // and leaves "verbose" in `args` exactly when the level is kVerbose. An
 // error text for a level that is none; "" when all is well.
 std::string ApplyLogLevel(Args& args);

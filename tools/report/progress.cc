@@ -21,7 +21,6 @@ namespace {
 
 constexpr auto kFirstDraw = std::chrono::seconds(1);
 constexpr auto kRedraw = std::chrono::milliseconds(200);
-bool g_shown = true;  // -nostats
 
 }  // namespace
 
@@ -41,12 +40,11 @@ std::string FormatRate(uint64_t bytes, double seconds) {
 Progress::Progress(std::string label, uint64_t total, bool allowed)
     : label_(Escaped(label)),
       total_(total),
-      enabled_(allowed && g_shown && LogShows(LogLevel::kInfo) && ::isatty(STDERR_FILENO) != 0),
+      enabled_(allowed && StatusLineWanted() && ::isatty(STDERR_FILENO) != 0),
       start_(std::chrono::steady_clock::now()),
       last_draw_(start_),
       report_(ProgressReport::Current()) {}
 
-void Progress::SetShown(bool shown) { g_shown = shown; }
 
 Progress::~Progress() { Finish(); }
 

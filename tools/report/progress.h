@@ -32,7 +32,7 @@ class Progress {
 
   // `total`: input bytes expected, 0 when unknown. `allowed`: false turns the
   // display off (e.g. while diagnostic lines go to stderr); so do -nostats
-  // (SetShown) and a -loglevel below info. The running command's
+  // and a -loglevel below info (StatusLineWanted). The running command's
   // ProgressReport, if any, gets a block whenever the line would be drawn.
   Progress(std::string label, uint64_t total, bool allowed);
   ~Progress();
@@ -57,8 +57,6 @@ class Progress {
   // `handle`'s stats (KestrumGetRecordStats; null: the conversion under way),
   // fetched when a block is due; `handle` stays valid until Finish.
   void FollowStats(KestrumHandle handle) { stats_of_ = handle; }
-  // -nostats: no status line, whatever else allows it.
-  static void SetShown(bool shown);
 
   double elapsed_seconds() const;
 

@@ -7,8 +7,7 @@
 // (one a line; out_time_ms holds microseconds too, as ffmpeg's does). A
 // block is written whenever the status line would be drawn, shown or not,
 // and the last as the command ends. frame: the groups written; total_size:
-// the bytes written; drop_frames: the groups not written. -nostats turns
-// the status line off.
+// the bytes written; drop_frames: the groups not written.
 #pragma once
 
 #include <chrono>
@@ -22,7 +21,6 @@
 
 namespace kestrum_cli {
 
-inline const OptionSpec kNoStatsOption = {"nostats", false, 0, true};
 inline const OptionSpec kProgressOption = {"progress", true, 0, true};
 
 // Counts of a run (or of one part of it: a file of a series converted
