@@ -66,7 +66,7 @@ class TransferWatch {
   // The conversion returned `stats`: the progress report's part ends with
   // every group it wrote, 40 ms each.
   void Finish(const KestrumRecordStats& stats) {
-    const uint64_t frames = Frames(lines_);
+    const uint64_t frames = Frames(stats);
     progress_.Tally(frames, static_cast<double>(frames) * stream_format::kFrameSeconds);
     progress_.Finish(&stats);
   }
@@ -82,15 +82,17 @@ class TransferWatch {
     const double media_seconds =
         KestrumGetRecordStats(nullptr, &stats) == 0 ? static_cast<double>(stats.media_time) / 1e7
                                                     : 0;
-    watch.progress_.Update(watch.before_ + bytes_read, Frames(watch.lines_), media_seconds);
+    watch.progress_.Update(watch.before_ + bytes_read, Frames(stats), media_seconds);
     return StopOnSignals::signal() != 0 || watch.lines_.faults().reader_gone() ? 1 : 0;
   }
 
-  // A frame is a group: every packet after the header carries one (a
-  // group may become several samples).
-  static uint64_t Frames(const DiagnosticWatch& lines) {
-    const uint64_t packets = lines.packets();
-    return packets > 1 ? packets - 1 : 0;
+  // A frame is a group: the file road gives group k's samples the time
+  // k x 40 ms (bytes in no group take none), so the last sample's time tells
+  // the groups up to it.
+  static uint64_t Frames(const KestrumRecordStats& stats) {
+    if (stats.samples_written == 0) return 0;
+    const double seconds = static_cast<double>(stats.media_time) / 1e7;
+    return static_cast<uint64_t>(seconds / stream_format::kFrameSeconds + 0.5) + 1;
   }
 
   uint64_t before_;
