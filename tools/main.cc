@@ -40,10 +40,10 @@ const char kUsage[] =
     "  help [COMMAND]                        this text, or a command's\n"
     "\n"
     "'kestrum help COMMAND' tells more. Options given before COMMAND are the\n"
-    "command's own (-v/--verbose, -q/--quiet, -loglevel LEVEL, -hide_banner, --strict,\n"
-    "-n/--no-overwrite, -y/--overwrite, -nostats, -progress FILE).\n"
-    "Every command takes -loglevel quiet|error|warning|info|verbose (or -v LEVEL):\n"
-    "what it says on stderr; -q is -loglevel error, -v alone verbose; -nostats.\n"
+    "command's own (-v/--verbose, -q/--quiet, -loglevel LEVEL, -hide_banner,\n"
+    "-nostats, --strict, -n/--no-overwrite, -y/--overwrite, -progress FILE).\n"
+    "-loglevel quiet|error|warning|info|verbose (or -v LEVEL) sets what a command\n"
+    "says on stderr; -q is -loglevel error, -v alone verbose.\n"
     "\n";
 
 const char kHelpHelp[] =
@@ -70,9 +70,9 @@ constexpr Command kCommands[] = {
 // Options that may stand before the command name; they are handed to the
 // command as if given after it.
 const std::vector<const char*> kGlobalOptions = {
-    "-v",     "--verbose", "--strict",   "-n",           "--no-overwrite", "-y",
-    "--overwrite", "-q",   "--quiet",    "-hide_banner", "--hide_banner",  "-nostats",
-    "--nostats",   "-loglevel", "--loglevel", "-progress", "--progress"};
+    "-v",           "--verbose",     "--strict",  "-n",        "--no-overwrite", "-y",
+    "--overwrite",  "-q",            "--quiet",   "-loglevel", "--loglevel",     "-hide_banner",
+    "--hide_banner", "-nostats",     "--nostats", "-progress", "--progress"};
 // Of those, the ones that take the next argument as their value.
 const std::vector<std::string> kGlobalsWithValue = {"-loglevel", "--loglevel", "-progress",
                                                     "--progress"};

@@ -85,7 +85,8 @@ std::optional<int> ParseCommandLine(const std::string& command,
   for (OptionSpec& o : with_levels) {
     if (std::string(o.name) == "verbose") o.value_if = &IsLogLevelName;
   }
-  with_levels.insert(with_levels.end(), {kLogLevelOption, kQuietOption, kHideBannerOption, kNoStatsOption});
+  with_levels.insert(with_levels.end(),
+                     {kLogLevelOption, kQuietOption, kHideBannerOption, kNoStatsOption});
   std::string error;
   if (!args.Parse(argv, with_levels, error)) return UsageError(command, error);
   if (error = ApplyLogLevel(args); !error.empty()) return UsageError(command, error);
