@@ -99,6 +99,11 @@ if(EXISTS ${KESTRUM_MAN_PAGE})
   kestrum_gzip(${KESTRUM_MAN_PAGE} ${PROJECT_BINARY_DIR}/man/kestrum.1.gz)
   install(FILES ${PROJECT_BINARY_DIR}/man/kestrum.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+  # Whatever builds the program (scripts/demo.sh builds only some targets)
+  # makes the page it is installed with.
+  if(TARGET kestrum_cli)
+    add_dependencies(kestrum_cli kestrum_gzip_man_kestrum_1_gz)
+  endif()
 endif()
 
 # libkestrum needs libquarnel from the same folder; the program finds both

@@ -2,7 +2,8 @@
 # The README's two commands on a fresh machine: makes a minimal Debian 12 root
 # (debootstrap --variant=minbase) from the package mirror this machine's apt
 # uses, clones this repository into it as CI does (its committed HEAD), and
-# runs scripts/demo.sh and scripts/test.sh inside it as root. First it checks
+# runs scripts/demo.sh and scripts/test.sh inside it as root, each followed
+# by the README's install step into a prefix of its own. First it checks
 # that a user who is neither root nor able to sudo is told what to install.
 #
 # The root has only its own device nodes (made with mknod by debootstrap) and
@@ -106,6 +107,10 @@ esac
 
 phase "scripts/demo.sh"
 inside root scripts/demo.sh
+phase "the README's install step after scripts/demo.sh"
+inside root "cmake --install build --prefix /tmp/kestrum-after-demo"
 phase "scripts/test.sh"
 inside root scripts/test.sh
+phase "the README's install step after scripts/test.sh"
+inside root "cmake --install build --prefix /tmp/kestrum-after-test"
 phase "both commands passed on a fresh Debian $suite"

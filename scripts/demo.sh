@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job on a bundled example: builds the program and the two example
+# The main job on a bundled example: builds the program (with what
+# `cmake --install build` installs along: its manual page) and the example
 # hosts (build/examples/), generates an example
 # stream (10 s of 704x576 at 25 frames per second), converts it on both roads
 # (the file road with `kestrum convert`, the live road with `kestrum record` in
@@ -12,7 +13,8 @@ build=build
 
 scripts/install-deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kestrum_cli live_socket_host convert_directory
+cmake --build "$build" -j"$(nproc)" --target kestrum_cli live_socket_host convert_directory \
+  multi_camera_host
 kestrum="$build/tools/kestrum"
 
 mkdir -p "$out"

@@ -10,13 +10,14 @@
 #include "frame/cli.h"
 #include "commands/commands.h"
 #include "frame/escape.h"
+#include "frame/log_level.h"
 #include "io/standard_output.h"
 #include "io/stop_signals.h"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: kestrum [-v] [--strict] [-n|-y] COMMAND [options]\n"
+    "Usage: kestrum [-v|-q|-loglevel LEVEL] [--strict] [-n|-y] COMMAND [options]\n"
     "       kestrum --version | help [COMMAND]\n"
     "\n"
     "Commands:\n"
@@ -39,7 +40,10 @@ const char kUsage[] =
     "  help [COMMAND]                        this text, or a command's\n"
     "\n"
     "'kestrum help COMMAND' tells more. Options given before COMMAND are the\n"
-    "command's own (-v/--verbose, --strict, -n/--no-overwrite, -y/--overwrite).\n"
+    "command's own (-v/--verbose, -q/--quiet, -loglevel LEVEL, -hide_banner,\n"
+    "-nostats, --strict, -n/--no-overwrite, -y/--overwrite, -progress FILE).\n"
+    "-loglevel quiet|error|warning|info|verbose (or -v LEVEL) sets what a command\n"
+    "says on stderr; -q is -loglevel error, -v alone verbose.\n"
     "\n";
 
 const char kHelpHelp[] =
@@ -66,10 +70,29 @@ constexpr Command kCommands[] = {
 // Options that may stand before the command name; they are handed to the
 // command as if given after it.
 const std::vector<const char*> kGlobalOptions = {
-    "-v", "--verbose", "--strict", "-n", "--no-overwrite", "-y", "--overwrite"};
+    "-v",           "--verbose",     "--strict",  "-n",        "--no-overwrite", "-y",
+    "--overwrite",  "-q",            "--quiet",   "-loglevel", "--loglevel",     "-hide_banner",
+    "--hide_banner", "-nostats",     "--nostats", "-progress", "--progress"};
+// Of those, the ones that take the next argument as their value.
+const std::vector<std::string> kGlobalsWithValue = {"-loglevel", "--loglevel", "-progress",
+                                                    "--progress"};
 
-bool IsGlobalOption(const std::string& arg) {
-  return std::find(kGlobalOptions.begin(), kGlobalOptions.end(), arg) != kGlobalOptions.end();
+// How many arguments from argv[at] make one global option: 0 (none), 1, or
+// 2 with its value (-loglevel error, -v error).
+int GlobalOptionLength(int argc, char** argv, int at) {
+  const std::string arg = argv[at];
+  if (std::find(kGlobalOptions.begin(), kGlobalOptions.end(), arg) == kGlobalOptions.end()) {
+    return 0;
+  }
+  const bool more = at + 1 < argc;
+  if (std::find(kGlobalsWithValue.begin(), kGlobalsWithValue.end(), arg) !=
+      kGlobalsWithValue.end()) {
+    return more ? 2 : 1;
+  }
+  if ((arg == "-v" || arg == "--verbose") && more && kestrum_cli::IsLogLevelName(argv[at + 1])) {
+    return 2;
+  }
+  return 1;
 }
 
 int UnknownCommand(const std::string& given) {
@@ -89,7 +112,9 @@ int UnknownCommand(const std::string& given) {
 // "help" for the usage.
 std::string CommandOf(int argc, char** argv) {
   int at = 1;
-  while (at < argc && IsGlobalOption(argv[at])) ++at;
+  while (at < argc && GlobalOptionLength(argc, argv, at) > 0) {
+    at += GlobalOptionLength(argc, argv, at);
+  }
   const std::string name = at < argc ? argv[at] : "";
   if (name == "--version") return "version";
   for (const Command& c : kCommands) {
@@ -101,7 +126,9 @@ std::string CommandOf(int argc, char** argv) {
 int Main(int argc, char** argv) {
   std::vector<std::string> globals;
   int at = 1;
-  while (at < argc && IsGlobalOption(argv[at])) globals.push_back(argv[at++]);
+  while (at < argc && GlobalOptionLength(argc, argv, at) > 0) {
+    for (int n = GlobalOptionLength(argc, argv, at); n > 0; --n) globals.push_back(argv[at++]);
+  }
   if (at >= argc) {
     std::fputs(kUsage, stderr);
     return kestrum_cli::kExitUsage;

@@ -14,9 +14,10 @@ namespace cli_test {
 namespace {
 
 // Files every case may name: $STREAM (a generated stream), $SHORT (39
-// bytes), $JUNK (no stream header), $MISSING, $OUT (an output path that must
-// stay absent), $NODIR (an output in a missing folder), $BATCH (a folder
-// holding stream.asf and junk.asf, two names of one file), $TWIN and
+// bytes), $JUNK (no stream header), $ASF (an ASF header object's start),
+// $MISSING, $OUT (an output path that must stay absent), $NODIR (an output
+// in a missing folder), $BATCH (a folder holding stream.asf and junk.asf,
+// two names of one file), $TWIN and
 // $BATCHED (other names of $BATCH/stream.asf), $SEGMENTS (a pattern whose
 // first file is another name of $STREAM), $EXISTS (a file that must stay as
 // it is), $SERIES (a pattern whose file 1 is another name of $EXISTS) and
@@ -27,6 +28,7 @@ struct ErrorCase {
   int exit_code;
   std::string message;  // part of stderr
   std::string stdin_file = "";
+  bool silent = false;  // nothing on stderr (-loglevel quiet)
 };
 
 void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
@@ -41,6 +43,10 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   header_part.resize(39);
   WriteBytes(folder.Path("short.bin"), header_part);
   WriteBytes(folder.Path("junk.bin"), std::vector<uint8_t>(300, 0xAB));
+  std::vector<uint8_t> asf = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  asf.resize(300);
+  WriteBytes(folder.Path("recording.asf"), asf);
   std::filesystem::create_directories(folder.Path("batch"));
   WriteBytes(folder.Path("batch/stream.asf"), ReadBytes(stream));
   std::filesystem::create_hard_link(folder.Path("batch/stream.asf"), folder.Path("twin.bin"));
@@ -57,6 +63,7 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
       {"$STREAM", stream},
       {"$SHORT", folder.Path("short.bin")},
       {"$JUNK", folder.Path("junk.bin")},
+      {"$ASF", folder.Path("recording.asf")},
       {"$MISSING", folder.Path("missing.bin")},
       {"$OUT", folder.Path("out.asf")},
       {"$NODIR", folder.Path("no/such/folder/out.asf")},
@@ -78,6 +85,9 @@ TEST_P(CliErrorTest, ExitCodeAndMessage) {
   const RunResult r = Kestrum(args, stdin_file);
   EXPECT_EQ(r.exit_code, GetParam().exit_code) << r.err;
   EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+  if (GetParam().silent) {
+    EXPECT_EQ(r.err, "");
+  }
   EXPECT_FALSE(std::filesystem::exists(folder.Path("out.asf"))) << "a failed run left an output";
   EXPECT_TRUE(ReadBytes(stream) == original) << "a failed run changed its input";
   EXPECT_TRUE(ReadBytes(folder.Path("twin.bin")) == original) << "a failed run changed an input";
@@ -129,8 +139,28 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"InspectJunk", {"inspect", "$JUNK"}, 4, "neither an ASF file nor a stream"},
         ErrorCase{"ConvertOneArgument", {"convert", "$STREAM"}, 2, "expected INPUT and OUTPUT"},
         ErrorCase{"ConvertMissing", {"convert", "$MISSING", "$OUT"}, 3, "cannot open"},
+        ErrorCase{"LogLevelQuietSaysNothing",
+                  {"-loglevel", "quiet", "convert", "$MISSING", "$OUT"}, 3, "", "", true},
+        ErrorCase{"QuietTellsWhatFailed", {"convert", "-q", "$MISSING", "$OUT"}, 3, "cannot open"},
+        ErrorCase{"VerboseTakesALevel",
+                  {"-v", "error", "record", "-v", "quiet", "$MISSING", "$OUT"}, 3, "", "", true},
+        ErrorCase{"NotALevel", {"inspect", "-loglevel", "loud", "$STREAM"}, 2, "is not a level"},
+        ErrorCase{"ProgressOntoInput",
+                  {"convert", "$STREAM", "$OUT", "-progress", "$STREAM", "-hide_banner"},
+                  2,
+                  "-progress '"},
+        ErrorCase{"ProgressOverAnotherFile",
+                  {"record", "$STREAM", "$OUT", "-nostats", "-progress", "$EXISTS"},
+                  5,
+                  "not a progress report; it was left as it is"},
+        ErrorCase{"ProgressOfABatch",
+                  {"convert", "$STREAM", "-o", "$NODIR", "--progress", "-"},
+                  2,
+                  "not a batch"},
         ErrorCase{"ConvertShort", {"convert", "$SHORT", "$OUT"}, 4, "40-byte header"},
         ErrorCase{"ConvertJunk", {"convert", "$JUNK", "$OUT"}, 4, "header is refused: tag"},
+        ErrorCase{"ConvertAsf", {"convert", "$ASF", "$OUT"}, 4, "is an ASF file, not a stream: "
+                  "'kestrum extract' gives back"},
         ErrorCase{"ConvertUnwritable", {"convert", "$STREAM", "$NODIR"}, 5, "cannot write"},
         ErrorCase{"ConvertOntoItself", {"convert", "$STREAM", "$STREAM"}, 2, "overwrite INPUT"},
         ErrorCase{"ConvertNoOverwrite",
@@ -175,6 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"RecordMissing", {"record", "$MISSING", "$OUT"}, 3, "cannot open"},
         ErrorCase{"RecordShort", {"record", "$SHORT", "$OUT"}, 4, "40-byte header"},
         ErrorCase{"RecordJunkFromStdin", {"record", "-", "$OUT"}, 4, "header is refused", "$JUNK"},
+        ErrorCase{"RecordAsf", {"record", "$ASF", "$OUT"}, 4, "'kestrum extract' gives back"},
         ErrorCase{"RecordShortFromStdin", {"record", "-", "$OUT"}, 4, "40-byte header", "$SHORT"},
         ErrorCase{"RecordUnwritable", {"record", "$STREAM", "$NODIR"}, 5, "cannot write"},
         ErrorCase{"RecordOntoItself", {"record", "$STREAM", "$STREAM"}, 2, "overwrite INPUT"},

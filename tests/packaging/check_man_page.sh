@@ -43,7 +43,7 @@ for command in $commands; do
   grep -qx "\.SS $command" "$page" || fail "the manual page has no section for '$command'"
   case " $offered " in *" $command "*) ;; *) fail "the completion does not offer '$command'" ;; esac
   help=$("$program" "$command" --help)
-  options=$(echo "$help" | sed -n '/^Options:/,$s/^ *\(-[a-zA-Z], \)\{0,1\}\(--[a-z][a-z-]*\).*/\2/p' | sort -u)
+  options=$(echo "$help" | sed -n '/^Options:/,$s/^ *\(-[a-zA-Z], \)\{0,1\}\(--[a-z][a-z_-]*\).*/\2/p' | sort -u)
   completed=" $(complete_words kestrum "$command" -- | tr '\n' ' ') "
   for option in $options; do
     case $completed in *" $option "*) ;; *) fail "the completion does not offer $command $option" ;; esac

@@ -20,6 +20,7 @@
 #include "frame/cli.h"
 #include "commands/convert_one.h"
 #include "frame/escape.h"
+#include "frame/log_level.h"
 #include "io/standard_output.h"
 #include "report/json_output.h"
 #include "io/output_path.h"
@@ -258,16 +259,18 @@ void Batch::Tell(size_t index) {
   char counter[48];
   std::snprintf(counter, sizeof counter, "[%zu/%zu] ", done_, jobs_.size());
   if (outcome.code == kExitOk) {
-    std::printf(
-        "%s%s\n", counter,
-        Escaped(DescribeConverted(jobs_[index].input, jobs_[index].output, outcome)).c_str());
-    FlushStandardOutput();
+    if (LogShows(LogLevel::kInfo)) {
+      std::printf(
+          "%s%s\n", counter,
+          Escaped(DescribeConverted(jobs_[index].input, jobs_[index].output, outcome)).c_str());
+      FlushStandardOutput();
+    }
     // What was lost without failing the conversion.
-    if (!outcome.message.empty()) {
+    if (!outcome.message.empty() && LogShows(LogLevel::kWarning)) {
       std::fprintf(stderr, "%s%s: %s\n", counter, Escaped(jobs_[index].input).c_str(),
                    Escaped(outcome.message).c_str());
     }
-  } else {
+  } else if (LogShows(LogLevel::kError)) {
     std::fprintf(stderr, "%sFAILED %s: %s\n", counter, Escaped(jobs_[index].input).c_str(),
                  Escaped(outcome.message).c_str());
   }
@@ -320,18 +323,20 @@ int Batch::Summary() const {
   size_t failed = 0;
   for (const ConvertOutcome& outcome : outcomes_)
     failed += Failure(outcome) ? size_t{1} : size_t{0};
-  std::printf("converted %zu of %zu streams", done_ - failed, total);
 #ifndef _WIN32
   const int stop = StopOnSignals::signal();
-  if (stop != 0 && done_ < total) {
-    std::printf("; %s: %zu not begun", StoppedBy(stop).c_str(), total - done_);
-  }
 #else
   const int stop = 0;
 #endif
+  const int code = stop != 0 ? 128 + stop : failed == 0 ? kExitOk : kExitFailure;
+  if (!LogShows(LogLevel::kInfo)) return code;
+  std::printf("converted %zu of %zu streams", done_ - failed, total);
+  if (stop != 0 && done_ < total) {
+    std::printf("; %s: %zu not begun", StoppedBy(stop).c_str(), total - done_);
+  }
   if (failed == 0) {
     std::printf("\n");
-    return stop != 0 ? 128 + stop : kExitOk;
+    return code;
   }
   std::printf("; %zu failed:\n", failed);
   for (size_t i = 0; i < total; ++i) {
@@ -340,7 +345,7 @@ int Batch::Summary() const {
                   Escaped(outcomes_[i].message).c_str());
     }
   }
-  return stop != 0 ? 128 + stop : kExitFailure;
+  return code;
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include "frame/escape.h"
 #include "io/output_kind.h"
 #include "report/json_output.h"
+#include "report/progress.h"
+#include "report/progress_report.h"
 #include "kestrum.h"
 #include "io/segments.h"
 
@@ -91,6 +93,11 @@ const char kHelp[] =
     "                            conversion cut short by a power cut can be run again\n"
     "      --report-json FILE    write to FILE, as JSON, how each conversion ended and\n"
     "                            what it lost (docs/json.md)\n"
+    "      --progress FILE|-     (also -progress) write the progress to FILE ('-':\n"
+    "                            standard output) as ffmpeg's -progress does: key=value\n"
+    "                            lines (frame, total_size, out_time_us, out_time,\n"
+    "                            speed, ...) in blocks ending progress=continue, the\n"
+    "                            last progress=end; one conversion or a series\n"
     "  -v, --verbose             print the library's diagnostic lines on stderr\n"
     "  -h, --help                this text\n"
     "\n";
@@ -98,7 +105,7 @@ const char kHelp[] =
 const std::vector<OptionSpec> kOptions = {
     {"help", false, 'h'}, {"verbose", false, 'v'}, {"output-dir", true, 'o'}, {"jobs", true, 'j'},
     {"segment-time", true}, kNoOverwriteOption,    kOverwriteOption,          kStrictOption,
-    {"sync", false}, {kReportJsonOption, true}};
+    {"sync", false}, {kReportJsonOption, true}, kProgressOption};
 
 constexpr uint64_t kMaxJobs = 256;
 
@@ -184,8 +191,9 @@ int ConvertSingle(const ConvertRequest& request, std::vector<Json>& conversions)
   conversions.push_back(ConversionJson(input, {output}, outcome));
   if (outcome.code != kExitOk) return Refuse(kCommand, outcome.code, outcome.message);
   // Standard output carries the file: the report goes to stderr then.
-  std::fprintf(output == "-" ? stderr : stdout, "%s\n",
-               Escaped(DescribeConverted(input, output, outcome)).c_str());
+  if (FILE* to = SummaryStream(output == "-")) {
+    std::fprintf(to, "%s\n", Escaped(DescribeConverted(input, output, outcome)).c_str());
+  }
   if (!outcome.lost.empty()) Fail(kCommand, kExitOk, outcome.lost);
   return outcome.lost_fails ? kExitFailure : kExitOk;
 }
@@ -209,7 +217,7 @@ int ConvertIntoSegments(const ConvertRequest& request, std::vector<Json>& conver
   const std::string files = std::to_string(outputs.size()) + " files, " + outputs.front() +
                             " to " + outputs.back();
   const std::string line = DescribeConverted(input, files, outcome);
-  std::printf("%s\n", Escaped(line).c_str());
+  if (FILE* to = SummaryStream(false)) std::fprintf(to, "%s\n", Escaped(line).c_str());
   if (!outcome.lost.empty()) Fail(kCommand, kExitOk, outcome.lost);
   return outcome.lost_fails ? kExitFailure : kExitOk;
 }
@@ -237,11 +245,26 @@ int ConvertBatch(const ConvertRequest& request, std::vector<Json>& conversions) 
   return code;
 }
 
+// -progress FILE opened into `report`: one conversion's or a
+// series', not a batch's (its conversions run in processes of their own).
+std::optional<int> OpenProgress(const Args& args, const ConvertRequest& request,
+                                ProgressReport& report) {
+  const auto path = args.Value(kProgressOption.name);
+  if (!path) return std::nullopt;
+  if (request.road == ConvertRequest::Road::kBatch) {
+    return UsageError(kCommand, "-progress tells one conversion or a series, not a batch");
+  }
+  std::vector<std::string> files = args.positionals();
+  if (auto json = args.Value(kReportJsonOption)) files.push_back(*json);
+  return report.Open(kCommand, *path, files, request.output == "-", OverwriteOf(args));
+}
+
 // The command once its line is read; `conversions` gets each conversion's
-// object of the --report-json document.
-int Convert(const Args& args, std::vector<Json>& conversions) {
+// object of the --report-json document, `progress` the -progress report.
+int Convert(const Args& args, std::vector<Json>& conversions, ProgressReport& progress) {
   ConvertRequest request;
   if (const auto done = ParseRequest(args, request)) return *done;
+  if (const auto done = OpenProgress(args, request, progress)) return *done;
   // The library orders the end (packets durable before the header says the
   // file ended); the program syncs once more before it reports.
   if (request.options.sync) KestrumSetTransferSync(1);
@@ -279,7 +302,8 @@ int RunConvert(const std::vector<std::string>& argv) {
   }
   const KeptMessages kept;
   std::vector<Json> conversions;
-  const int code = Convert(args, conversions);
+  ProgressReport progress;  // its last block written as the command ends
+  const int code = Convert(args, conversions, progress);
   return report ? WriteReportJson(kCommand, *report, code, kept.lines(), conversions, made) : code;
 }
 

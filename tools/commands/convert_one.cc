@@ -26,6 +26,7 @@
 #include "report/loss_summary.h"
 #include "report/progress.h"
 #include "stream_format/file_header.h"
+#include "stream_format/frame_time.h"
 
 namespace kestrum_cli {
 
@@ -49,7 +50,9 @@ KestrumRecordStats EmptyStats() {
 class TransferWatch {
  public:
   TransferWatch(uint64_t before, uint64_t input_size, const DiagnosticWatch& lines, bool allowed)
-      : before_(before), lines_(lines), progress_("convert", input_size, allowed) {}
+      : before_(before), lines_(lines), progress_("convert", input_size, allowed) {
+    progress_.FollowStats(nullptr);
+  }
   TransferWatch(const TransferWatch&) = delete;
   TransferWatch& operator=(const TransferWatch&) = delete;
 
@@ -60,7 +63,13 @@ class TransferWatch {
     options.context = this;
     return options;
   }
-  void Finish() { progress_.Finish(); }
+  // The conversion returned `stats`: the progress report's part ends with
+  // every group it wrote, 40 ms each.
+  void Finish(const KestrumRecordStats& stats) {
+    const uint64_t frames = Frames(stats);
+    progress_.Tally(frames, static_cast<double>(frames) * stream_format::kFrameSeconds);
+    progress_.Finish(&stats);
+  }
   double elapsed_seconds() const { return progress_.elapsed_seconds(); }
 
  private:
@@ -73,12 +82,17 @@ class TransferWatch {
     const double media_seconds =
         KestrumGetRecordStats(nullptr, &stats) == 0 ? static_cast<double>(stats.media_time) / 1e7
                                                     : 0;
-    // A frame is a group: every packet after the header carries one (a
-    // group may become several samples).
-    const uint64_t packets = watch.lines_.packets();
-    const uint64_t frames = packets > 1 ? packets - 1 : 0;
-    watch.progress_.Update(watch.before_ + bytes_read, frames, media_seconds);
+    watch.progress_.Update(watch.before_ + bytes_read, Frames(stats), media_seconds);
     return StopOnSignals::signal() != 0 || watch.lines_.faults().reader_gone() ? 1 : 0;
+  }
+
+  // A frame is a group: the file road gives group k's samples the time
+  // k x 40 ms (bytes in no group take none), so the last sample's time tells
+  // the groups up to it.
+  static uint64_t Frames(const KestrumRecordStats& stats) {
+    if (stats.samples_written == 0) return 0;
+    const double seconds = static_cast<double>(stats.media_time) / 1e7;
+    return static_cast<uint64_t>(seconds / stream_format::kFrameSeconds + 0.5) + 1;
   }
 
   uint64_t before_;
@@ -127,7 +141,7 @@ ConvertOutcome CheckInput(const std::string& input, HeldInput* held, uint8_t (&h
     }
   }
   const stream_format::DecodedHeader decoded = stream_format::DecodeFileHeader(header);
-  if (!decoded.accepted()) return Failed(kExitNotStream, RefusedHeaderMessage(input, decoded));
+  if (!decoded.accepted()) return Failed(kExitNotStream, RefusedHeaderMessage(input, header, decoded));
   return {};
 }
 
@@ -190,7 +204,7 @@ TransferRun RunTransfer(const Target& target, const ConvertOptions& options, uin
   TransferWatch watch(before, input_bytes, diagnostics, options.progress && !options.verbose);
   const KestrumTransferOptions asked = watch.options();
   run.result = transfer(target.opened, asked, run.stats);
-  watch.Finish();
+  watch.Finish(run.stats);
   run.seconds = watch.elapsed_seconds();
   run.faults = diagnostics.faults();
   run.begun = diagnostics.packets() > 0;

@@ -25,6 +25,7 @@
 #include "io/output_path.h"
 #include "io/standard_output.h"
 #include "report/progress.h"
+#include "report/progress_report.h"
 #include "io/stop_signals.h"
 #include "stream_format/file_header.h"
 #include "stream_format/frame_time.h"
@@ -373,11 +374,14 @@ int Extraction::Report() const {
   }
   if (const std::string why = Missing(); !why.empty()) {
     return Fail(kCommand, kExitFailure,
-                "'" + input + "' is incomplete (" + why + "): '" + output +
-                    "' holds what it held, " + summary);
+                "'" + input + "' is incomplete (" + why + "): " + OutputInWords(output) +
+                    " holds what it held, " + summary);
   }
-  std::fprintf(request_.to_stdout() ? stderr : stdout, "extracted %s -> %s: %s\n",
-               Escaped(input).c_str(), Escaped(output).c_str(), summary);
+  // Standard output carries the stream: the summary goes to stderr then.
+  if (FILE* to = SummaryStream(request_.to_stdout())) {
+    std::fprintf(to, "extracted %s -> %s: %s\n", Escaped(input).c_str(),
+                 request_.to_stdout() ? "standard output" : Escaped(output).c_str(), summary);
+  }
   return kExitOk;
 }
 

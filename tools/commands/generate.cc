@@ -13,6 +13,7 @@
 #include "io/output_path.h"
 #include "io/standard_output.h"
 #include "report/progress.h"
+#include "report/progress_report.h"
 #include "commands/stream_generator.h"
 
 namespace kestrum_cli {
@@ -219,13 +220,15 @@ kestrum::asf::Status Generate(const GenerateRequest& request, kestrum::asf::Byte
 }
 
 // The line of what was written: on standard error when standard output
-// carries the stream.
+// carries the stream; none below -loglevel info.
 void TellWritten(const GenerateRequest& request, const GenerateSummary& summary) {
-  std::FILE* report = request.to_stdout() ? stderr : stdout;
+  std::FILE* report = SummaryStream(request.to_stdout());
+  if (report == nullptr) return;
   std::fprintf(report,
                "wrote %s: %llu bytes, %llu groups (%llu start groups), blocks 0x1001:%llu "
                "0x1002:%llu 0x1003:%llu 0x1004:%llu 0x1005:%llu",
-               Escaped(request.output).c_str(), static_cast<unsigned long long>(summary.bytes),
+               request.to_stdout() ? "standard output" : Escaped(request.output).c_str(),
+               static_cast<unsigned long long>(summary.bytes),
                static_cast<unsigned long long>(summary.groups),
                static_cast<unsigned long long>(summary.start_groups),
                static_cast<unsigned long long>(summary.blocks[0]),

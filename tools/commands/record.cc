@@ -15,6 +15,7 @@
 #include "io/retention.h"
 #include "io/segments.h"
 #include "report/json_output.h"
+#include "report/progress_report.h"
 
 namespace kestrum_cli {
 
@@ -88,6 +89,11 @@ const char kHelp[] =
     "  --report-json FILE\n"
     "                   write to FILE, as JSON, how the recording ended and what\n"
     "                   it lost (docs/json.md)\n"
+    "      --progress FILE|-\n"
+    "                   (also -progress) write the progress to FILE ('-': standard\n"
+    "                   output) as ffmpeg's -progress does: key=value lines (frame,\n"
+    "                   total_size, out_time_us, out_time, speed, ...) in blocks\n"
+    "                   ending progress=continue, the last progress=end\n"
     "  -v, --verbose    print the library's diagnostic lines on stderr\n"
     "  -h, --help       this text\n"
     "\n"
@@ -136,7 +142,7 @@ const std::vector<OptionSpec> kOptions = {
     {"segment-atclocktime", false}, {"keep-segments", true}, {"max-total", true},
     {"keep-free", true},
     kNoOverwriteOption,   kOverwriteOption,        kStrictOption,         {"sync-interval", true},
-    {kReportJsonOption, true}};
+    {kReportJsonOption, true}, kProgressOption};
 
 constexpr uint64_t kMaxPieceSize = uint64_t{256} << 20;
 constexpr const char* kCommand = kRecordCommand;
@@ -261,6 +267,7 @@ std::optional<int> ParseRequest(const std::vector<std::string>& argv, RecordRequ
   request.overwrite = OverwriteOf(args);
   request.strict = args.Has(kStrictOption.name);
   request.report_json = args.Value(kReportJsonOption);
+  request.progress = args.Value(kProgressOption.name);
   return std::nullopt;
 }
 int Record(Recording& recording) {
@@ -282,6 +289,15 @@ int RunRecord(const std::vector<std::string>& argv) {
                                                   request.overwrite);
     if (refused.code != kExitOk) return Fail(kCommand, refused.code, refused.message);
     made = refused.made;
+  }
+  ProgressReport progress;  // its last block written as the command ends
+  if (request.progress) {
+    std::vector<std::string> files = {request.input, request.output};
+    if (request.report_json) files.push_back(*request.report_json);
+    if (const auto done = progress.Open(kCommand, *request.progress, files, request.to_stdout(),
+                                        request.overwrite)) {
+      return *done;
+    }
   }
   const KeptMessages kept;
   Recording recording(request);

@@ -66,7 +66,7 @@ std::optional<int> Recording::OpenInput() {
   }
   decoded_ = stream_format::DecodeFileHeader(header_);
   if (!decoded_.accepted()) {
-    return Fail(kCommand, kExitNotStream, RefusedHeaderMessage(input, decoded_));
+    return Fail(kCommand, kExitNotStream, RefusedHeaderMessage(input, header_, decoded_));
   }
   // The live road would drop every piece without saying why.
   if (output_name_.size() > kMaxOutputName) {
@@ -148,6 +148,7 @@ std::optional<int> Recording::Start() {
   const int64_t input_size = request_.from_stdin() ? -1 : FileSize(request_.input);
   progress_.emplace("record", input_size > 0 ? static_cast<uint64_t>(input_size) : 0,
                     !request_.verbose);
+  progress_->FollowStats(handle_);
   sender_.emplace(
       [this](const uint8_t* piece, int32_t size) { SendOneFrame(handle_, piece, size); });
   signals_.emplace();

@@ -55,6 +55,7 @@ struct RecordRequest {
   bool strict = false;
   int32_t sync_interval_ms = -1;           // --sync-interval; -1: the library's default
   std::optional<std::string> report_json;  // --report-json FILE
+  std::optional<std::string> progress;     // -progress FILE
   RetentionLimits retention;               // --keep-segments, --max-total, --keep-free
 
   bool from_stdin() const { return input == "-"; }

@@ -20,6 +20,7 @@
 #include "report/json_output.h"
 #include "report/loss_summary.h"
 #include "report/outcome.h"
+#include "report/progress_report.h"
 #include "stream_format/frame_time.h"
 
 namespace kestrum_cli {
@@ -37,7 +38,9 @@ int Recording::StopAndReport() {
   KestrumGetRecordStats(handle_, &stats_);
   ReleaseRecordInstance(&handle_);
   if (request_.to_stdout()) EndStandardOutput();
-  progress_->Finish();
+  progress_->Tally(diagnostics_->groups(),
+                   static_cast<double>(diagnostics_->samples()) * stream_format::kFrameSeconds);
+  progress_->Finish(&stats_);
   const double seconds = progress_->elapsed_seconds();
   const WriteFaults faults = diagnostics_->faults();
   const std::string fault_note =
@@ -117,19 +120,20 @@ int Recording::Report(double seconds, const WriteFaults& faults, const struct st
   if (!lost.empty()) lost += "; " + std::to_string(diagnostics_->groups()) + " groups recorded";
   lost_ = lost;
   written_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : stats_.bytes_written;
-  if (request_.segmented) {
-    std::printf("recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
-                Escaped(input).c_str(), files_.size(), Escaped(files_.front()).c_str(),
-                Escaped(files_.back()).c_str(), static_cast<unsigned long long>(consumed),
-                static_cast<unsigned long long>(sender_->calls()), seconds,
-                FormatRate(consumed, seconds).c_str());
-  } else {
+  // Standard output carries the file (or -progress -): the summary goes to
+  // stderr then; none below -loglevel info.
+  FILE* const to = SummaryStream(request_.to_stdout());
+  if (to != nullptr && request_.segmented) {
+    std::fprintf(to, "recorded %s -> %zu files, %s to %s: %llu bytes in %llu pieces, %.2f s, %s\n",
+                 Escaped(input).c_str(), files_.size(), Escaped(files_.front()).c_str(),
+                 Escaped(files_.back()).c_str(), static_cast<unsigned long long>(consumed),
+                 static_cast<unsigned long long>(sender_->calls()), seconds,
+                 FormatRate(consumed, seconds).c_str());
+  } else if (to != nullptr) {
     // A file's size, or what the library wrote into a stream (a pipe, a
     // FIFO, a device).
     const std::string written = FormatMegabytes(written_) + " written, ";
-    // Standard output carries the file: the report goes to stderr then.
-    std::fprintf(request_.to_stdout() ? stderr : stdout,
-                 "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n",
+    std::fprintf(to, "recorded %s -> %s: %llu bytes in %llu pieces, %s%.2f s, %s\n",
                  Escaped(input).c_str(),
                  request_.to_stdout() ? "standard output" : Escaped(shown()).c_str(),
                  static_cast<unsigned long long>(consumed),

@@ -14,6 +14,7 @@
 
 #include "asf_format/status.h"
 #include "frame/cli.h"
+#include "frame/log_level.h"
 #include "frame/escape.h"
 #include "frame/results.h"
 #include "io/standard_output.h"
@@ -43,8 +44,10 @@ std::optional<int> Recording::AskSwitch() {
   }
   if (refused_) {
     progress_->Finish();
-    std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
-                 files_.size(), Escaped(files_.back()).c_str());
+    if (LogShows(LogLevel::kError)) {
+      std::fprintf(stderr, "kestrum record: %zu files were written before, the last '%s'\n",
+                   files_.size(), Escaped(files_.back()).c_str());
+    }
     return refused_;
   }
   next_name_ = name;

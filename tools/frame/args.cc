@@ -15,6 +15,31 @@ const OptionSpec* FindLong(const std::vector<OptionSpec>& options, const std::st
   return nullptr;
 }
 
+// -name: an option written as ffmpeg writes its own.
+const OptionSpec* FindSingleDash(const std::vector<OptionSpec>& options, const std::string& arg) {
+  for (const OptionSpec& o : options) {
+    if (o.single_dash && arg.compare(1, std::string::npos, o.name) == 0) return &o;
+  }
+  return nullptr;
+}
+
+// The text of an unknown option, with the nearest known one suggested.
+std::string UnknownOption(const std::string& arg, const std::vector<OptionSpec>& options) {
+  std::string error = "unknown option '" + arg + "'";
+  const bool single = arg[1] != '-';
+  if (single && arg.size() <= 2) return error;
+  std::vector<const char*> names;
+  for (const OptionSpec& o : options) {
+    if (!single || o.single_dash) names.push_back(o.name);
+  }
+  const size_t skip = single ? 1 : 2;
+  const std::string name = arg.substr(skip, arg.find('=') - skip);
+  if (const char* nearest = Nearest(name, names)) {
+    error += "; did you mean '" + std::string(single ? "-" : "--") + nearest + "'?";
+  }
+  return error;
+}
+
 const OptionSpec* FindShort(const std::vector<OptionSpec>& options, char c) {
   for (const OptionSpec& o : options) {
     if (o.short_name != 0 && o.short_name == c) return &o;
@@ -27,6 +52,7 @@ const OptionSpec* FindShort(const std::vector<OptionSpec>& options, char c) {
 bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionSpec>& options,
                  std::string& error) {
   values_.clear();
+  given_.clear();
   positionals_.clear();
   bool options_ended = false;
   for (size_t i = 0; i < argv.size(); ++i) {
@@ -51,7 +77,7 @@ bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionS
         name.resize(eq);
       }
       option_spec = FindLong(options, name);
-    } else {
+    } else if ((option_spec = FindSingleDash(options, arg)) == nullptr) {
       // -x, or -xVALUE for an option that takes one.
       option_spec = FindShort(options, arg[1]);
       if (option_spec != nullptr && arg.size() > 2) {
@@ -61,23 +87,21 @@ bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionS
       }
     }
     if (option_spec == nullptr) {
-      error = "unknown option '" + arg + "'";
-      if (arg[1] == '-') {
-        std::vector<const char*> names;
-        for (const OptionSpec& o : options) names.push_back(o.name);
-        const std::string name = arg.substr(2, arg.find('=') - 2);
-        if (const char* nearest = Nearest(name, names)) {
-          error += "; did you mean '--" + std::string(nearest) + "'?";
-        }
-      }
+      error = UnknownOption(arg, options);
       return false;
     }
+    const std::string name = option_spec->name;
     if (!option_spec->takes_value) {
-      if (has_inline_value) {
-        error = "option '--" + std::string(option_spec->name) + "' takes no value";
+      const auto value_if = option_spec->value_if;
+      if (has_inline_value && (value_if == nullptr || !value_if(inline_value))) {
+        error = "option '--" + name + "' takes no value";
         return false;
       }
-      values_[option_spec->name] = "";
+      if (!has_inline_value && value_if != nullptr && i + 1 < argv.size() &&
+          value_if(argv[i + 1])) {
+        inline_value = argv[++i];
+      }
+      Set(name, inline_value);
       continue;
     }
     if (!has_inline_value) {
@@ -87,9 +111,19 @@ bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionS
       }
       inline_value = argv[++i];
     }
-    values_[option_spec->name] = inline_value;
+    Set(name, inline_value);
   }
   return true;
+}
+
+void Args::Set(const std::string& name, const std::string& value) {
+  values_[name] = value;
+  given_.emplace_back(name, value);
+}
+
+void Args::Remove(const std::string& name) {
+  values_.erase(name);
+  std::erase_if(given_, [&name](const auto& g) { return g.first == name; });
 }
 
 std::optional<std::string> Args::Value(const std::string& name) const {

@@ -1,12 +1,13 @@
 // Command-line arguments of one command: options (--name, --name VALUE,
-// --name=VALUE, -x VALUE, -xVALUE), positionals, and number parsing with
-// clear errors.
+// --name=VALUE, -x VALUE, -xVALUE; -name and -name VALUE as ffmpeg writes
+// its own), positionals, and number parsing with clear errors.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrum_cli {
@@ -15,6 +16,10 @@ struct OptionSpec {
   const char* name;  // without the leading dashes
   bool takes_value;
   char short_name = 0;  // e.g. 'v' for -v; 0 for none
+  bool single_dash = false;  // also -name, as ffmpeg's options are written
+  // An option that takes no value may take the next argument as one when
+  // this says it is one (-v error); null: never.
+  bool (*value_if)(const std::string&) = nullptr;
 };
 
 class Args {
@@ -30,9 +35,15 @@ class Args {
   // The value of an option that takes one (the last given), if given.
   std::optional<std::string> Value(const std::string& name) const;
   const std::vector<std::string>& positionals() const { return positionals_; }
+  // The options in the order given, each with its value ("" for none).
+  const std::vector<std::pair<std::string, std::string>>& given() const { return given_; }
+  // As if the option had (not) been given last.
+  void Set(const std::string& name, const std::string& value);
+  void Remove(const std::string& name);
 
  private:
   std::map<std::string, std::string> values_;
+  std::vector<std::pair<std::string, std::string>> given_;
   std::vector<std::string> positionals_;
 };
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "frame/escape.h"
+#include "frame/log_level.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -13,6 +14,19 @@
 #endif
 
 namespace kestrum_cli {
+
+// The options every command takes for what it says (frame/log_level.h),
+// after each command's own.
+const char kLogLevelHelp[] =
+    "Every command also takes, as ffmpeg does:\n"
+    "      --loglevel LEVEL  (also -loglevel, and -v LEVEL) what is said on stderr:\n"
+    "                        quiet (nothing), error (what failed), warning (and what\n"
+    "                        was lost), info (and the status line and the summary:\n"
+    "                        the default) or verbose (and the library's lines: -v)\n"
+    "  -q, --quiet           as -loglevel error\n"
+    "      --hide_banner     (also -hide_banner) accepted: no banner is printed\n"
+    "      --nostats         (also -nostats) no status line\n"
+    "\n";
 
 const char kExitCodesHelp[] =
     "Exit codes: 0 done; 1 the work failed; 2 bad command line; 3 input missing or\n"
@@ -43,13 +57,18 @@ void KeptMessages::Keep(const std::string& message) {
 
 int Fail(const std::string& command, int code, const std::string& message) {
   KeptMessages::Keep(message);
-  PrintMessage(command, message, "\n");
+  // A line that fails nothing tells what was lost: a warning.
+  if (LogShows(code == kExitOk ? LogLevel::kWarning : LogLevel::kError)) {
+    PrintMessage(command, message, "\n");
+  }
   return code;
 }
 
 int UsageError(const std::string& command, const std::string& message) {
   KeptMessages::Keep(message);
-  PrintMessage(command, message, "\nTry 'kestrum " + command + " --help'.\n");
+  if (LogShows(LogLevel::kError)) {
+    PrintMessage(command, message, "\nTry 'kestrum " + command + " --help'.\n");
+  }
   return kExitUsage;
 }
 
@@ -61,10 +80,19 @@ std::optional<int> ParseCommandLine(const std::string& command,
                                     const std::vector<std::string>& argv,
                                     const std::vector<OptionSpec>& options, const char* help,
                                     Args& args) {
+  // Every command takes ffmpeg's options for what it says, and -v LEVEL.
+  std::vector<OptionSpec> with_levels = options;
+  for (OptionSpec& o : with_levels) {
+    if (std::string(o.name) == "verbose") o.value_if = &IsLogLevelName;
+  }
+  with_levels.insert(with_levels.end(),
+                     {kLogLevelOption, kQuietOption, kHideBannerOption, kNoStatsOption});
   std::string error;
-  if (!args.Parse(argv, options, error)) return UsageError(command, error);
+  if (!args.Parse(argv, with_levels, error)) return UsageError(command, error);
+  if (error = ApplyLogLevel(args); !error.empty()) return UsageError(command, error);
   if (args.Has("help")) {
     std::fputs(help, stdout);
+    std::fputs(kLogLevelHelp, stdout);
     std::fputs(kExitCodesHelp, stdout);
     return kExitOk;
   }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "asf_format/reader.h"
 #include "frame/cli.h"
 
 #ifdef _WIN32
@@ -201,8 +202,13 @@ std::string ShortHeaderMessage(const std::string& input, std::optional<size_t> h
          "fewer than its 40-byte header";
 }
 
-std::string RefusedHeaderMessage(const std::string& input,
+std::string RefusedHeaderMessage(const std::string& input, const uint8_t (&header)[40],
                                  const kestrum::stream_format::DecodedHeader& decoded) {
+  if (kestrum::asf::IsAsfHeader(header)) {
+    return "'" + input +
+           "' is an ASF file, not a stream: 'kestrum extract' gives back the stream a "
+           "recording holds";
+  }
   return "'" + input + "' is not a stream: its header is refused: " +
          kestrum::stream_format::RefusalText(decoded);
 }

@@ -68,8 +68,10 @@ int ReadStreamHeader(const std::string& path, uint8_t (&header)[40], std::string
 // bytes it holds: "'IN' is not a stream: 12 bytes, fewer than its 40-byte
 // header".
 std::string ShortHeaderMessage(const std::string& input, std::optional<size_t> held = std::nullopt);
-// "'IN' is not a stream: its header is refused: " and why.
-std::string RefusedHeaderMessage(const std::string& input,
+// "'IN' is not a stream: its header is refused: " and why; for an ASF file
+// (`header`, its first 40 bytes, begin with the ASF header object), that it
+// is one, with the command that gives its stream back.
+std::string RefusedHeaderMessage(const std::string& input, const uint8_t (&header)[40],
                                  const kestrum::stream_format::DecodedHeader& decoded);
 // "'IN' was cut shorter while it was read (another program truncated it)".
 std::string CutShorterMessage(const std::string& input);

@@ -18,7 +18,7 @@ namespace kestrum_cli {
 namespace {
 
 // What a regular file holds, told by its first bytes.
-enum class Holds { kAsf, kStream, kJson, kOther };
+enum class Holds { kAsf, kStream, kJson, kProgress, kOther };
 
 Holds WhatItHolds(const uint8_t* first, size_t got) {
   if (got >= 16 && kestrum::asf::IsAsfHeader(first)) return Holds::kAsf;
@@ -26,6 +26,7 @@ Holds WhatItHolds(const uint8_t* first, size_t got) {
       stream_format::DecodeFileHeader(first).accepted()) {
     return Holds::kStream;
   }
+  if (got >= 6 && std::memcmp(first, "frame=", 6) == 0) return Holds::kProgress;
   for (size_t i = 0; i < got; ++i) {
     if (first[i] == ' ' || first[i] == '\t' || first[i] == '\r' || first[i] == '\n') continue;
     return first[i] == '{' ? Holds::kJson : Holds::kOther;
@@ -64,6 +65,8 @@ std::string Named(Holds holds, int64_t size) {
       return "holds a stream";
     case Holds::kJson:
       return "holds a JSON text";
+    case Holds::kProgress:
+      return "holds a progress report";
     case Holds::kOther:
       break;
   }
@@ -95,6 +98,9 @@ std::string ForeignOutput(const std::string& opened, const std::string& shown, O
     case OutputKind::kReport:
       if (holds == Holds::kJson) return "";
       return "'" + shown + "' " + Named(holds, info.st_size) + ", not a report" + keep;
+    case OutputKind::kProgress:
+      if (holds == Holds::kProgress) return "";
+      return "'" + shown + "' " + Named(holds, info.st_size) + ", not a progress report" + keep;
   }
   return "";
 }

@@ -24,6 +24,7 @@ enum class OutputKind {
   kAsf,     // convert, record: anything but an ASF file needs -y
   kStream,  // extract, generate: an ASF file needs -y
   kReport,  // --report-json: anything but a JSON text needs -y
+  kProgress,  // -progress: anything but key=value lines (from frame=) needs -y
 };
 
 // Why the existing regular file `opened` (named `shown` in messages) is not

@@ -306,7 +306,7 @@ std::unique_ptr<asf::ByteSink> OpenStreamOutput(const std::string& name, asf::St
 
 OutputRefusal WriteFailure(const std::string& shown, asf::Status status) {
   if (status == asf::kSharingViolation) return {kExitOutput, InUseMessage(shown)};
-  return {kExitOutput, "cannot write '" + shown + "': " + DescribeCode(status.code())};
+  return {kExitOutput, "cannot write " + OutputInWords(shown) + ": " + DescribeCode(status.code())};
 }
 
 std::unique_ptr<asf::ByteSink> OpenCheckedOutput(const std::string& output,

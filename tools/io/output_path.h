@@ -78,7 +78,8 @@ std::string InUseMessage(const std::string& shown);
 
 // What opening or writing `shown` failed with, in words (kExitOutput):
 // the in-use message for kSharingViolation, else "cannot write 'OUTPUT':
-// disk full (...) (0x80070070)".
+// disk full (...) (0x80070070)" ("cannot write standard output: ..." for
+// "-").
 OutputRefusal WriteFailure(const std::string& shown, kestrum::asf::Status status);
 
 // The checks and the opening of an OUTPUT that a command writes as a

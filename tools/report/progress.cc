@@ -1,10 +1,19 @@
 #include "report/progress.h"
 
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#endif
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 #include "frame/escape.h"
+#include "frame/log_level.h"
 
 namespace kestrum_cli {
 
@@ -31,9 +40,11 @@ std::string FormatRate(uint64_t bytes, double seconds) {
 Progress::Progress(std::string label, uint64_t total, bool allowed)
     : label_(Escaped(label)),
       total_(total),
-      enabled_(allowed && ::isatty(STDERR_FILENO) != 0),
+      enabled_(allowed && StatusLineWanted() && ::isatty(STDERR_FILENO) != 0),
       start_(std::chrono::steady_clock::now()),
-      last_draw_(start_) {}
+      last_draw_(start_),
+      report_(ProgressReport::Current()) {}
+
 
 Progress::~Progress() { Finish(); }
 
@@ -41,48 +52,128 @@ double Progress::elapsed_seconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
+namespace {
+
+// A part of the status line, and how soon it goes when the line is too
+// wide for the terminal (the highest first).
+struct Field {
+  std::string text;
+  int drop_order;
+};
+
+std::string TimeText(double media_seconds) {
+  const auto centis = static_cast<uint64_t>(media_seconds * 100 + 0.5);
+  char text[48];
+  std::snprintf(text, sizeof text, "time=%02llu:%02llu:%02llu.%02llu",
+                static_cast<unsigned long long>(centis / 360000),
+                static_cast<unsigned long long>(centis / 6000 % 60),
+                static_cast<unsigned long long>(centis / 100 % 60),
+                static_cast<unsigned long long>(centis % 100));
+  return text;
+}
+
+// "LABEL: " and the fields that fit in `width` columns, two spaces apart;
+// cut at `width` when even the first does not fit.
+std::string Fit(const std::string& label, std::vector<Field> fields, size_t width) {
+  for (;;) {
+    std::string line = label + ":";
+    for (const Field& f : fields) line += (&f == &fields.front() ? " " : "  ") + f.text;
+    if (line.size() <= width || fields.size() <= 1) return line.substr(0, width);
+    const auto dropped = std::max_element(
+        fields.begin(), fields.end(),
+        [](const Field& a, const Field& b) { return a.drop_order < b.drop_order; });
+    fields.erase(dropped);
+  }
+}
+
+}  // namespace
+
+size_t TerminalColumns() {
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) != 0 &&
+      info.srWindow.Right > info.srWindow.Left) {
+    return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  }
+#else
+  struct winsize size {};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+  const char* columns = std::getenv("COLUMNS");
+  const long given = columns != nullptr ? std::strtol(columns, nullptr, 10) : 0;
+  return given > 0 && given < 10000 ? static_cast<size_t>(given) : 80;
+}
+
 void Progress::Update(uint64_t done, uint64_t frames, double media_seconds) {
-  if (!enabled_) return;
+  if (!enabled_ && report_ == nullptr) return;
+  if (frames != kNoFrames) {
+    frames_ = frames;
+    media_seconds_ = media_seconds;
+  }
   const auto now = std::chrono::steady_clock::now();
   if (now - start_ < kFirstDraw || now - last_draw_ < kRedraw) return;
   last_draw_ = now;
-  const double seconds = std::chrono::duration<double>(now - start_).count();
-  char amount[64];
-  std::snprintf(amount, sizeof amount, "%.1f MB", static_cast<double>(done) / 1e6);
-  char percent[16] = "";
-  if (total_ > 0) {
+  if (report_ != nullptr) report_->Tell(Counts(nullptr));
+  if (enabled_) {
+    Draw(done, frames, media_seconds, std::chrono::duration<double>(now - start_).count());
+  }
+}
+
+ProgressCounts Progress::Counts(const KestrumRecordStats* stats) {
+  KestrumRecordStats fetched{};
+  fetched.struct_size = sizeof fetched;
+  if (stats == nullptr && stats_of_ && KestrumGetRecordStats(*stats_of_, &fetched) == 0) {
+    stats = &fetched;
+  }
+  if (stats != nullptr) {
+    bytes_ = stats->bytes_written;
+    dropped_ = stats->groups_dropped;
+  }
+  return {frames_, bytes_, media_seconds_, dropped_};
+}
+
+void Progress::Draw(uint64_t done, uint64_t frames, double media_seconds, double seconds) {
+  std::vector<Field> fields;
+  char text[64];
+  if (done != kUnknownBytes && total_ > 0) {
     const double share = 100.0 * static_cast<double>(done) / static_cast<double>(total_);
-    std::snprintf(percent, sizeof percent, "%5.1f%%  ", share > 100 ? 100 : share);
-    std::snprintf(amount, sizeof amount, "%.1f of %.1f MB", static_cast<double>(done) / 1e6,
+    std::snprintf(text, sizeof text, "%5.1f%%", share > 100 ? 100 : share);
+    fields.push_back({text, 0});
+    std::snprintf(text, sizeof text, "%.1f of %.1f MB", static_cast<double>(done) / 1e6,
                   static_cast<double>(total_) / 1e6);
+    fields.push_back({text, 5});
+  } else if (done != kUnknownBytes) {
+    fields.push_back({FormatMegabytes(done), 5});
   }
-  if (done == kUnknownBytes) {
-    amount[0] = 0;
-    percent[0] = 0;
+  if (frames != kNoFrames) {
+    fields.push_back({"frame=" + std::to_string(frames), 2});
+    fields.push_back({TimeText(media_seconds), 1});
+    std::snprintf(text, sizeof text, "speed=%.3gx", media_seconds / seconds);
+    fields.push_back({text, 3});
   }
-  const std::string rate = done == kUnknownBytes ? "" : FormatRate(done, seconds);
-  if (frames == kNoFrames) {
-    std::fprintf(stderr, "\r%s: %s%s  %s   ", label_.c_str(), percent, amount, rate.c_str());
-  } else {
-    const auto centis = static_cast<uint64_t>(media_seconds * 100 + 0.5);
-    std::fprintf(stderr,
-                 "\r%s: %s%s  frame=%llu  time=%02llu:%02llu:%02llu.%02llu  speed=%.3gx  %s   ",
-                 label_.c_str(), percent, amount, static_cast<unsigned long long>(frames),
-                 static_cast<unsigned long long>(centis / 360000),
-                 static_cast<unsigned long long>(centis / 6000 % 60),
-                 static_cast<unsigned long long>(centis / 100 % 60),
-                 static_cast<unsigned long long>(centis % 100), media_seconds / seconds,
-                 rate.c_str());
-  }
+  if (done != kUnknownBytes) fields.push_back({FormatRate(done, seconds), 6});
+  // The last column stays free: a terminal wraps at it, and a wrapped line
+  // is one \r cannot go back over.
+  const size_t width = TerminalColumns() - 1;
+  const std::string line = Fit(label_, fields, width);
+  // Spaces over what a longer line before left.
+  std::fprintf(stderr, "\r%s%*s", line.c_str(),
+               static_cast<int>(drawn_width_ > line.size() ? drawn_width_ - line.size() : 0), "");
   std::fflush(stderr);
+  drawn_width_ = std::max(drawn_width_, line.size());
   drawn_ = true;
 }
 
-void Progress::Finish() {
+void Progress::Finish(const KestrumRecordStats* final_stats) {
+  if (report_ != nullptr) {
+    report_->PartEnded(Counts(final_stats));
+    report_ = nullptr;
+  }
   if (!drawn_) return;
-  std::fprintf(stderr, "\r\033[K");
+  std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawn_width_), "");
   std::fflush(stderr);
   drawn_ = false;
+  drawn_width_ = 0;
 }
 
 }  // namespace kestrum_cli
