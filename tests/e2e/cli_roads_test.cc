@@ -63,6 +63,27 @@ bool InOrderWithin(const std::vector<std::string>& got, const std::vector<std::s
   return true;
 }
 
+// Sets the creation date (a FILETIME) in the File Properties of `asf`.
+void SetCreationDate(const std::string& asf, uint64_t file_time) {
+  std::vector<uint8_t> bytes = ReadBytes(asf);
+  const uint8_t file_properties[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                     0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+  const auto at = std::search(bytes.begin(), bytes.end(), std::begin(file_properties),
+                              std::end(file_properties));
+  ASSERT_NE(at, bytes.end()) << asf;
+  std::memcpy(&*(at + 48), &file_time, 8);
+  WriteBytes(asf, bytes);
+}
+
+// The program run under the time zone `tz` (POSIX rules: no zone files
+// needed).
+RunResult KestrumIn(const std::string& tz, const std::vector<std::string>& args) {
+  std::vector<std::string> command = {"TZ=" + tz, KESTRUM_PROGRAM};
+  command.insert(command.end(), args.begin(), args.end());
+  return RunProgram("env", command);
+}
+constexpr char kParis[] = "CET-1CEST,M3.5.0,M10.5.0/3";
+
 bool IsPrefix(const std::vector<std::string>& got, const std::vector<std::string>& want) {
   return got.size() <= want.size() && std::equal(got.begin(), got.end(), want.begin());
 }
@@ -133,6 +154,20 @@ TEST_F(RoadsTest, ConvertWritesAnAsfThatInspectAndFfprobeRead) {
   EXPECT_EQ(from_pipe.exit_code, 0) << from_pipe.err;
   EXPECT_EQ(from_pipe.out, from_stdin.out);
   EXPECT_TRUE(std::filesystem::is_empty(held));
+  // The wall clock of its first sample, and its end, in local time with the
+  // offset of each (here across the end of summer time); none without one.
+  SetCreationDate(asf, 134373635982500000);  // 2026-10-25T00:59:58.250Z
+  const RunResult dated = KestrumIn(kParis, {"inspect", asf});
+  EXPECT_EQ(Fields(dated.out)["started"], "2026-10-25 02:59:58.250 +02:00") << dated.out;
+  EXPECT_EQ(Fields(dated.out)["ended"], "2026-10-25 02:00:03.050 +01:00") << dated.out;
+  EXPECT_EQ(ReadJson(KestrumIn(kParis, {"inspect", "--json", asf}).out,
+                     "f = d['files'][0]\nprint(f['start_time'], f['end_time'])\n"),
+            "2026-10-25T02:59:58.250+02:00 2026-10-25T02:00:03.050+01:00\n");
+  SetCreationDate(asf, 0);
+  EXPECT_EQ(Fields(Kestrum({"inspect", asf}).out).count("started"), 0u);
+  EXPECT_EQ(ReadJson(Kestrum({"inspect", "--json", asf}).out,
+                     "f = d['files'][0]\nprint(f['start_time'], f['end_time'])\n"),
+            "None None\n");
   if (HaveTool("ffprobe")) {
     const RunResult probe =
         RunProgram("ffprobe", {"-v", "error", "-count_packets", "-show_entries",

@@ -1,0 +1,60 @@
+#include "commands/recording_file.h"
+
+#include <cstring>
+
+#include "asf_format/objects.h"
+#include "stream_format/file_header.h"
+#include "stream_format/group_scan.h"
+#include "stream_format/sample_header.h"
+
+namespace kestrum_cli {
+
+namespace asf = kestrum::asf;
+namespace stream_format = kestrum::stream_format;
+using stream_format::kSampleHeaderSize;
+
+std::string ForeignReason(const asf::HeaderInfo& h) {
+  const asf::StreamDescription* video = nullptr;
+  for (const asf::StreamDescription& s : h.streams) {
+    if (s.number != kRecordingStream) return "it has a stream " + std::to_string(s.number);
+    video = &s;
+  }
+  if (video == nullptr || video->kind != asf::MediaKind::kVideo) return "it has no video stream 8";
+  if (video->fourcc != kFourccXqv4) return "its video stream 8 is not XQV4";
+  if (video->format.size() != asf::kBitmapInfoHeaderSize + stream_format::kFileHeaderSize) {
+    return "its video format does not carry a 40-byte stream header";
+  }
+  const stream_format::DecodedHeader decoded =
+      stream_format::DecodeFileHeader(CarriedStreamHeader(h));
+  if (!decoded.accepted()) {
+    return "the stream header it carries is refused: " + stream_format::RefusalText(decoded);
+  }
+  return "";
+}
+
+const uint8_t* CarriedStreamHeader(const asf::HeaderInfo& h) {
+  return h.streams.front().format.data() + asf::kBitmapInfoHeaderSize;
+}
+
+bool IsPackedSample(const std::vector<uint8_t>& s) {
+  if (s.size() < kSampleHeaderSize) return false;
+  const stream_format::SampleHeader header = stream_format::ParseSampleHeader(s.data());
+  const uint32_t blocks = header.blocks;
+  if (blocks == 0 || blocks > stream_format::kBlockCountMask || header.index == 0 ||
+      header.index > blocks || header.mark != stream_format::kSampleMark) {
+    return false;
+  }
+  const stream_format::BlockWalk walk =
+      stream_format::WalkBlocks(s.data() + kSampleHeaderSize, s.size() - kSampleHeaderSize, 0, blocks);
+  return walk.result == stream_format::ParseResult::Complete &&
+         walk.size == s.size() - kSampleHeaderSize;
+}
+
+bool SameGroup(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  constexpr size_t kAfterIndex = stream_format::kSampleIndexOffset + 4;
+  return a.size() == b.size() &&
+         std::memcmp(a.data(), b.data(), stream_format::kSampleIndexOffset) == 0 &&
+         std::memcmp(a.data() + kAfterIndex, b.data() + kAfterIndex, a.size() - kAfterIndex) == 0;
+}
+
+}  // namespace kestrum_cli
