@@ -35,8 +35,8 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
-#include <random>
 
+#include "asf_format/file_id.h"
 #include "asf_format/muxer.h"
 #include "diagnostics/lines.h"
 #include "platform/codepage.h"
@@ -60,21 +60,6 @@ constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 
 std::atomic<int32_t> g_sync_interval_ms{kDefaultSyncIntervalMs};
 std::atomic<int32_t> g_transfer_sync{0};
-
-asf::Guid RandomFileId() {
-  std::random_device random;
-  asf::Guid id{};
-  id.data1 = random();
-  const uint32_t middle = random();
-  id.data2 = static_cast<uint16_t>(middle);
-  id.data3 = static_cast<uint16_t>(((middle >> 16) & 0x0FFF) | 0x4000);  // version 4
-  for (size_t i = 0; i < sizeof id.data4; i += 4) {
-    const uint32_t bits = random();
-    for (size_t j = 0; j < 4; ++j) id.data4[i + j] = static_cast<uint8_t>(bits >> (8 * j));
-  }
-  id.data4[0] = static_cast<uint8_t>((id.data4[0] & 0x3F) | 0x80);  // RFC 4122 variant
-  return id;
-}
 
 uint64_t NowAsFileTime() {
   const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
@@ -425,7 +410,7 @@ HRESULT CreateWriter(WriterOptions options, IWMWriter** writer) {
   *writer = nullptr;
   return Guarded([&] {
     if (!options.open_sink) options.open_sink = asf::OpenFileSink;
-    if (!options.file_id) options.file_id = RandomFileId;
+    if (!options.file_id) options.file_id = asf::RandomFileId;
     if (!options.creation_time) options.creation_time = NowAsFileTime;
     auto pool = std::make_shared<SamplePool>();
     *writer = new Writer(std::move(options), std::move(pool));

@@ -1254,9 +1254,17 @@ TEST_F(OutputsTest, ExtractGivesBackWhatRecordsTheSameSamplesAgain) {
   }
 }
 
+uint64_t PacketTime(const std::string& packet) { return std::stoull(packet.substr(0, packet.find(','))); }
+
+// The packet `ms` earlier.
+std::string Earlier(const std::string& packet, uint64_t ms) {
+  return std::to_string(PacketTime(packet) - ms) + packet.substr(packet.find(','));
+}
+
 // --segment-time: files numbered by the pattern, each a recording of its own
 // that ffprobe reads from time 0, which together hold every sample of one
-// recording once, in order.
+// recording once, in order. cut joins them again, whole or a range of them,
+// as the recording made in one file has its samples.
 TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
   const auto without_time = [](const std::vector<std::string>& packets) {
     std::vector<std::string> out;
@@ -1270,17 +1278,100 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
         Kestrum({command, stream_, folder_.Path(command + "-%03d.asf"), "--segment-time", second});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::vector<std::string> all;
+    std::vector<std::string> cut = {"cut"};
     size_t files = 0;
     for (; std::filesystem::exists(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
          ++files) {
-      const std::vector<std::string> got =
-          Packets(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
+      cut.push_back(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
+      const std::vector<std::string> got = Packets(cut.back());
       ASSERT_FALSE(got.empty());
       EXPECT_EQ(got[0].substr(0, got[0].find(',')), Want(command)[0].substr(0, Want(command)[0].find(',')));
       for (const std::string& p : without_time(got)) all.push_back(p);
     }
     EXPECT_GE(files, 4u) << r.out;
     EXPECT_EQ(all, without_time(Want(command)));
+
+    std::vector<std::string> whole = cut;
+    whole.insert(whole.end(), {"-o", folder_.Path("joined.asf"), "-y"});
+    ASSERT_EQ(Kestrum(whole).exit_code, 0);
+    EXPECT_EQ(Packets(folder_.Path("joined.asf")), Want(command));
+    // From the last group that may start a recording at or before 1.5 s to
+    // the last sample before 3.3 s, its times from 0: a run of the recording's.
+    std::vector<std::string> range = cut;
+    range.insert(range.end(), {"-o", folder_.Path(command + "-range.asf"), "--from", "1.5", "--to",
+                               "00:03.3"});
+    const RunResult ranged = Kestrum(range);
+    ASSERT_EQ(ranged.exit_code, 0) << ranged.err;
+    const std::vector<std::string> got = Packets(folder_.Path(command + "-range.asf"));
+    const std::vector<std::string> want = without_time(Want(command));
+    ASSERT_FALSE(got.empty());
+    const size_t first =
+        static_cast<size_t>(std::find(want.begin(), want.end(), without_time(got)[0]) - want.begin());
+    ASSERT_LE(first + got.size(), want.size());
+    const uint64_t start = PacketTime(Want(command)[first]);
+    EXPECT_LE(start, 1500u);
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i], Earlier(Want(command)[first + i], start)) << i;
+    }
+    EXPECT_LT(PacketTime(got.back()) + start, 3300u);
+    EXPECT_GE(PacketTime(Want(command)[first + got.size()]), 3300u);
+    const std::string single = folder_.Path(command + "-single.asf");
+    ASSERT_EQ(Kestrum({"cut", folder_.Path("want_" + command.substr(0, 1) + ".asf"), "-o", single,
+                       "--from", "1.5", "--to", "3.3"})
+                  .exit_code,
+              0);
+    EXPECT_EQ(Packets(single), got);
+    // It begins as a recording does: its groups recorded again give it back.
+    ASSERT_EQ(Kestrum({"extract", single, folder_.Path("range.bin"), "-y"}).exit_code, 0);
+    ASSERT_EQ(Kestrum({command, folder_.Path("range.bin"), folder_.Path("again.asf"), "-y"}).exit_code, 0);
+    EXPECT_EQ(Packets(folder_.Path("again.asf")), got);
+    if (command == std::string("convert")) continue;
+
+    // The start times: a last file begun 10 minutes after the others keeps
+    // the time between; a wall-clock FROM falls in it.
+    for (size_t k = 1; k < cut.size(); ++k) {
+      SetCreationDate(cut[k], 134412804000000000 + (k + 1 == cut.size() ? 6000000000 : 0));
+    }
+    whole.back() = "-y";
+    ASSERT_EQ(Kestrum(whole).exit_code, 0);
+    const std::vector<std::string> joined = Packets(folder_.Path("joined.asf"));
+    const std::vector<std::string> last = Packets(cut.back());
+    ASSERT_EQ(joined.size(), Want(command).size());
+    EXPECT_EQ(joined[joined.size() - last.size()], Earlier(last[0], -600000ull));
+    const std::string wall = folder_.Path("wall.asf");
+    range = {"cut", cut[1], cut.back(), "-o", wall, "--from", "2026-12-09T10:10:00", "--duration", "0.2"};
+    ASSERT_EQ(KestrumIn(kParis, range).exit_code, 0);
+    EXPECT_EQ(Packets(wall), std::vector<std::string>(last.begin(), last.begin() + 5));
+    EXPECT_EQ(Fields(KestrumIn(kParis, {"inspect", wall}).out)["started"],
+              "2026-12-09 10:10:00.000 +01:00");
+
+    // Refused, OUTPUT left as it is: files given out of order, OUTPUT an
+    // INPUT, another stream, not Kestrum's.
+    const std::string other = folder_.Path("other.bin");
+    ASSERT_EQ(Kestrum({"generate", other, "--frames", "5", "--size", "352x288"}).exit_code, 0);
+    ASSERT_EQ(Kestrum({"record", other, folder_.Path("other.asf")}).exit_code, 0);
+    const std::string foreign = folder_.Path("foreign.asf");
+    const bool have_foreign =
+        RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "color=s=64x64:d=0.2", "-c:v",
+                              "wmv1", foreign})
+            .exit_code == 0;
+    const struct {
+      std::vector<std::string> args;
+      int exit_code;
+      const char* says;
+    } refusals[] = {
+        {{"cut", cut.back(), cut[1], "-o", wall}, 4, "before '"},
+        {{"cut", cut[1], "-o", cut[1], "-y"}, 2, "INPUT"},
+        {{"cut", cut[1], folder_.Path("other.asf"), "-o", wall}, 4, "its stream header differs"},
+        {{"cut", have_foreign ? foreign : stream_, "-o", wall}, 4, have_foreign ? "was not written by Kestrum" : "is not an ASF file"},
+    };
+    const std::vector<uint8_t> before = ReadBytes(wall);
+    for (const auto& refusal : refusals) {
+      const RunResult refused = Kestrum(refusal.args);
+      EXPECT_EQ(refused.exit_code, refusal.exit_code) << refusal.says << ": " << refused.err;
+      EXPECT_NE(refused.err.find(refusal.says), std::string::npos) << refused.err;
+    }
+    EXPECT_TRUE(ReadBytes(wall) == before);
   }
 }
 

@@ -3,9 +3,11 @@
 #include <cstring>
 
 #include "asf_format/objects.h"
+#include "base/bytes.h"
 #include "stream_format/file_header.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/sample_header.h"
+#include "stream_format/start_rule.h"
 
 namespace kestrum_cli {
 
@@ -44,10 +46,20 @@ bool IsPackedSample(const std::vector<uint8_t>& s) {
       header.index > blocks || header.mark != stream_format::kSampleMark) {
     return false;
   }
-  const stream_format::BlockWalk walk =
-      stream_format::WalkBlocks(s.data() + kSampleHeaderSize, s.size() - kSampleHeaderSize, 0, blocks);
+  const stream_format::BlockWalk walk = stream_format::WalkBlocks(
+      s.data() + kSampleHeaderSize, s.size() - kSampleHeaderSize, 0, blocks);
   return walk.result == stream_format::ParseResult::Complete &&
          walk.size == s.size() - kSampleHeaderSize;
+}
+
+bool MayStartRecording(uint16_t stream_type, const std::vector<uint8_t>& s) {
+  uint8_t g[stream_format::kGroupHeaderSize];
+  stream_format::RebuildGroupHeader(g, stream_format::ParseSampleHeader(s.data()), 0);
+  if (stream_format::MayStartRecording(stream_type, g)) return true;
+  const uint32_t type = kestrum::load_u32le(g + stream_format::kGroupTypeOffset) ^
+                        stream_format::kGroupTypeIntra ^ stream_format::kGroupTypeOther;
+  kestrum::store_u32le(g + stream_format::kGroupTypeOffset, type);
+  return stream_format::MayStartRecording(stream_type, g);
 }
 
 bool SameGroup(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {

@@ -27,6 +27,12 @@ const uint8_t* CarriedStreamHeader(const kestrum::asf::HeaderInfo& h);
 // exactly its count of whole blocks (1 to 255), and the closing 1.
 bool IsPackedSample(const std::vector<uint8_t>& s);
 
+// Whether the group a packed sample `s` was made from may start a
+// recording under `stream_type`, as extract rebuilds its header: the group
+// type is not kept, so either type (as extract gives a first group the one
+// that lets it start).
+bool MayStartRecording(uint16_t stream_type, const std::vector<uint8_t>& s);
+
 // Samples of the same group: the same bytes but for the index field.
 bool SameGroup(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
 
