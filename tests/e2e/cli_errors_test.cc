@@ -288,8 +288,9 @@ TEST(CliErrorTest, OneCauseHasOneAnswerOnEveryCommand) {
                          "': it is a folder\n");
   }
   for (const std::string command : {"extract", "record", "convert", "cut"}) {
-    const RunResult r = command == "cut" ? Kestrum({command, asf, "-o", loop})
-                                         : Kestrum({command, command == "extract" ? asf : stream, loop});
+    const RunResult r =
+        command == "cut" ? Kestrum({command, asf, "-o", loop})
+                         : Kestrum({command, command == "extract" ? asf : stream, loop});
     EXPECT_EQ(r.exit_code, 5) << command << ": " << r.err;
     EXPECT_EQ(r.err, "kestrum " + command + ": cannot write '" + loop +
                          "': Too many levels of symbolic links\n");
@@ -330,8 +331,8 @@ TEST_P(CliHelpTest, EachCommandExplainsItself) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CliHelpTest,
-                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "cut",
-                                           "repair", "version", "help"));
+                         ::testing::Values("convert", "record", "generate", "inspect", "extract",
+                                           "cut", "repair", "version", "help"));
 
 // The version the header states, the writer, and the library as loaded with its own version.
 TEST(CliHelpTest, VersionNamesTheWriterAndTheLibrary) {

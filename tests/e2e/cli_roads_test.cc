@@ -1254,7 +1254,9 @@ TEST_F(OutputsTest, ExtractGivesBackWhatRecordsTheSameSamplesAgain) {
   }
 }
 
-uint64_t PacketTime(const std::string& packet) { return std::stoull(packet.substr(0, packet.find(','))); }
+uint64_t PacketTime(const std::string& packet) {
+  return std::stoull(packet.substr(0, packet.find(',')));
+}
 
 // The packet `ms` earlier.
 std::string Earlier(const std::string& packet, uint64_t ms) {
@@ -1305,8 +1307,8 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
     const std::vector<std::string> got = Packets(folder_.Path(command + "-range.asf"));
     const std::vector<std::string> want = without_time(Want(command));
     ASSERT_FALSE(got.empty());
-    const size_t first =
-        static_cast<size_t>(std::find(want.begin(), want.end(), without_time(got)[0]) - want.begin());
+    const auto found = std::find(want.begin(), want.end(), without_time(got)[0]);
+    const size_t first = static_cast<size_t>(found - want.begin());
     ASSERT_LE(first + got.size(), want.size());
     const uint64_t start = PacketTime(Want(command)[first]);
     EXPECT_LE(start, 1500u);
@@ -1323,7 +1325,9 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
     EXPECT_EQ(Packets(single), got);
     // It begins as a recording does: its groups recorded again give it back.
     ASSERT_EQ(Kestrum({"extract", single, folder_.Path("range.bin"), "-y"}).exit_code, 0);
-    ASSERT_EQ(Kestrum({command, folder_.Path("range.bin"), folder_.Path("again.asf"), "-y"}).exit_code, 0);
+    ASSERT_EQ(
+        Kestrum({command, folder_.Path("range.bin"), folder_.Path("again.asf"), "-y"}).exit_code,
+        0);
     EXPECT_EQ(Packets(folder_.Path("again.asf")), got);
     if (command == std::string("convert")) continue;
 
@@ -1339,11 +1343,19 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
     ASSERT_EQ(joined.size(), Want(command).size());
     EXPECT_EQ(joined[joined.size() - last.size()], Earlier(last[0], -600000ull));
     const std::string wall = folder_.Path("wall.asf");
-    range = {"cut", cut[1], cut.back(), "-o", wall, "--from", "2026-12-09T10:10:00", "--duration", "0.2"};
+    range = {"cut",   cut[1], cut.back(), "-o", wall, "--from", "2026-12-09T10:10:00",
+             "--duration", "0.2"};
     ASSERT_EQ(KestrumIn(kParis, range).exit_code, 0);
     EXPECT_EQ(Packets(wall), std::vector<std::string>(last.begin(), last.begin() + 5));
     EXPECT_EQ(Fields(KestrumIn(kParis, {"inspect", wall}).out)["started"],
               "2026-12-09 10:10:00.000 +01:00");
+    // Files begun at once (written faster than real time): a wall-clock time
+    // falls in the first whose samples reach it.
+    range = {"cut", cut[1], cut[2], "-o", wall, "-y", "--from", "2026-12-09T09:00:00Z", "--to",
+             "2026-12-09T10:00:00.5+01:00"};
+    ASSERT_EQ(Kestrum(range).exit_code, 0);
+    EXPECT_EQ(Packets(wall),
+              std::vector<std::string>(Want(command).begin(), Want(command).begin() + 13));
 
     // Refused, OUTPUT left as it is: files given out of order, OUTPUT an
     // INPUT, another stream, not Kestrum's.
@@ -1363,7 +1375,9 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
         {{"cut", cut.back(), cut[1], "-o", wall}, 4, "before '"},
         {{"cut", cut[1], "-o", cut[1], "-y"}, 2, "INPUT"},
         {{"cut", cut[1], folder_.Path("other.asf"), "-o", wall}, 4, "its stream header differs"},
-        {{"cut", have_foreign ? foreign : stream_, "-o", wall}, 4, have_foreign ? "was not written by Kestrum" : "is not an ASF file"},
+        {{"cut", have_foreign ? foreign : stream_, "-o", wall},
+         4,
+         have_foreign ? "was not written by Kestrum" : "is not an ASF file"},
     };
     const std::vector<uint8_t> before = ReadBytes(wall);
     for (const auto& refusal : refusals) {

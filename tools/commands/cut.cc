@@ -58,8 +58,9 @@ const char kHelp[] =
     "lasts TIME from FROM.\n"
     "Each next input's times follow 40 ms after the last sample of the one before;\n"
     "where the start times say it began more than a second later, the time between\n"
-    "is kept (the recording had stopped). A wall-clock time falls in the last input\n"
-    "that started at or before it.\n"
+    "is kept (the recording had stopped). A wall-clock time falls in the first input\n"
+    "whose samples reach it (its start time plus their times); between inputs, at\n"
+    "the start of the next.\n"
     "\n"
     "Inputs that are not ASF files Kestrum wrote, carry another stream header than\n"
     "the first, or started more than a second before the input given before them\n"
@@ -288,7 +289,9 @@ std::optional<int> Cut::Copy() {
   if (request_.to_stdout()) EndStandardOutput();
   if (asf::Failed(status)) {
     const OutputRefusal failed = WriteFailure(request_.output, status);
-    return Fail(kCommand, failed.code, failed.message + "; " + Summary());
+    // The muxer cut it back to its last whole sample: fewer than were given.
+    return Fail(kCommand, failed.code,
+                failed.message + "; it was ended with the samples written before");
   }
   if (!walked && !walk_->counts().unreadable.empty()) {
     return Fail(kCommand, kExitInput,

@@ -30,27 +30,25 @@ CutWalk::CutWalk(const CutInputs& inputs, std::optional<CutTime> from, std::opti
                  CutOutput& out)
     : inputs_(inputs), from_time_(from ? from : CutTime{}), to_time_(to), out_(out) {}
 
-CutWalk::Bound CutWalk::Place(const std::optional<CutTime>& time) const {
+CutWalk::Bound CutWalk::Place(const std::optional<CutTime>& time) {
   Bound bound;
   if (!time) {
     bound.none = true;
-  } else if (!time->wall) {
-    bound.ms = time->ms;
+  } else if (time->wall) {
+    bound.wall = time->at;
   } else {
-    // The last input that started at or before it.
-    const std::vector<CutInput>& files = inputs_.files;
-    for (size_t k = 0; k < files.size(); ++k) {
-      if (k == 0 || (files[k].start && *files[k].start <= time->at)) bound.file = k;
-    }
-    const std::optional<UnixMs>& start = files[bound.file].start;
-    bound.into_ms = start ? time->at - *start : 0;
+    bound.ms = time->ms;
   }
   return bound;
 }
 
-void CutWalk::Settle(Bound& bound, size_t file, uint64_t offset) const {
-  if (bound.none || bound.ms || bound.file != file) return;
-  bound.ms = offset + static_cast<uint64_t>(std::max<int64_t>(0, bound.into_ms));
+void CutWalk::SettleBefore(Bound& bound, std::optional<UnixMs> start, uint64_t offset) {
+  if (bound.wall && !bound.ms && start && *start > *bound.wall) bound.ms = offset;
+}
+
+void CutWalk::SettleAt(Bound& bound, std::optional<UnixMs> start, uint64_t into, uint64_t offset) {
+  if (!bound.wall || bound.ms || !start || *start + static_cast<UnixMs>(into) < *bound.wall) return;
+  bound.ms = offset + static_cast<uint64_t>(std::max<UnixMs>(0, *bound.wall - *start));
 }
 
 uint64_t CutWalk::OffsetOf(size_t file) const {
@@ -88,8 +86,8 @@ bool CutWalk::WalkFile(size_t file) {
     return false;
   }
   const uint64_t offset = OffsetOf(file);
-  Settle(from_, file, offset);
-  Settle(to_, file, offset);
+  SettleBefore(from_, input.start, offset);
+  SettleBefore(to_, input.start, offset);
   in_group_ = false;  // a group never goes on in the next file
   const uint64_t preroll = reader->header().preroll;
   asf::MediaObject sample;
@@ -97,6 +95,8 @@ bool CutWalk::WalkFile(size_t file) {
     if (sample.stream != kRecordingStream) continue;
     const uint64_t into = sample.presentation_ms >= preroll ? sample.presentation_ms - preroll : 0;
     const uint64_t ms = offset + into;
+    SettleAt(from_, input.start, into, offset);
+    SettleAt(to_, input.start, into, offset);
     counts_.end_ms = std::max(counts_.end_ms, ms + kFrameMs);
     std::optional<UnixMs> wall;
     if (input.start) wall = *input.start + static_cast<UnixMs>(into);

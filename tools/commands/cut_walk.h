@@ -5,8 +5,9 @@
 // times follow on 40 ms after the last sample before it, or, where the
 // start times say the next file began more than a second later than that
 // (the recording stopped meanwhile), as far after the first input's start
-// as the start times say. A wall-clock time is placed in the last input that
-// started at or before it, as far after that input's start.
+// as the start times say. A wall-clock time is placed in the first input
+// whose samples reach it (its start time plus their times), as far after
+// that input's start; between inputs, at the start of the next.
 //
 // The range: from the last group that may start a recording at or before
 // FROM (or, when there is none, the first after it) up to the last sample
@@ -68,11 +69,13 @@ class CutWalk {
   struct Bound {
     bool none = false;           // no bound: to the end
     std::optional<uint64_t> ms;  // on the timeline, once known
-    size_t file = 0;             // a wall-clock bound's input
-    int64_t into_ms = 0;         // and how far into it
+    std::optional<UnixMs> wall;  // a wall-clock bound
   };
-  Bound Place(const std::optional<CutTime>& time) const;
-  void Settle(Bound& bound, size_t file, uint64_t offset) const;
+  static Bound Place(const std::optional<CutTime>& time);
+  // A wall-clock bound before an input that starts after it: at its start.
+  static void SettleBefore(Bound& bound, std::optional<UnixMs> start, uint64_t offset);
+  // One that a sample of an input reaches: as far into it.
+  static void SettleAt(Bound& bound, std::optional<UnixMs> start, uint64_t into, uint64_t offset);
   uint64_t OffsetOf(size_t file) const;
   // One input's samples; false when the walk ends here.
   bool WalkFile(size_t file);
