@@ -150,6 +150,7 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   bool end_later_ = false;               // while writing: EndWriting leaves the end to file_.sync
   std::unique_ptr<WrittenFile> ending_;  // after EndWriting, while or once its end is made durable
   QWORD media_end_ = 0;  // while writing: the latest end (time + duration) of a sample given
+  bool dated_ = false;   // while writing: the file is dated by its first sample
   uint64_t files_begun_ = 0;  // tells a sync thread's file from a later one
 };
 
@@ -288,6 +289,7 @@ HRESULT Writer::BeginLocked() {
   file_.sink = std::move(sink);
   file_.muxer = std::move(muxer);
   media_end_ = 0;
+  dated_ = false;
   if (options_.began) options_.began(interval);
   return hr;
 }
@@ -361,6 +363,9 @@ HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /
     // reference until they are written.
     sample->AddRef();
     asf::SampleHold hold([](void* held) { static_cast<INSSBuffer*>(held)->Release(); }, sample);
+    // The file is dated when writing begins, and again by its first sample,
+    // which on the live road may come seconds later (the start group).
+    if (!dated_) dated_ = asf::Succeeded(file_.muxer->SetCreationTime(options_.creation_time()));
     const HRESULT written = ToHresult(
         file_.muxer->WriteSample(stream_number, sample_time, sample_duration,
                                  (flags & WM_SF_CLEANPOINT) != 0, bytes, length, std::move(hold)));
