@@ -323,10 +323,14 @@ int Cut::Report() const {
                     "): " + Summary());
   }
   if (c.cut + c.damaged > 0) {
+    const uint64_t left_out = c.cut + c.damaged;
     return Fail(
         kCommand, kExitFailure,
-        std::to_string(c.cut + c.damaged) +
-            " samples of the range are not whole in their file and were left out: " + Summary());
+        std::to_string(left_out) +
+            (left_out == 1 ? " sample of the range is not whole in its file and was left out: "
+                           : " samples of the range are not whole in their file and were "
+                             "left out: ") +
+            Summary());
   }
   std::fprintf(request_.to_stdout() ? stderr : stdout, "cut %s%s -> %s\n",
                Escaped(request_.inputs.front()).c_str(),

@@ -1,5 +1,7 @@
 #include "commands/cut_inputs.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -43,6 +45,12 @@ bool HeaderImage(asf::ReadSource& source, const asf::HeaderInfo& h, std::vector<
 std::optional<int> ReadHeader(const std::string& command, const std::string& path,
                               InputHeader& header) {
   if (IsFolder(path)) return Fail(command, kExitInput, FolderInputMessage(path));
+  // Opening a FIFO would wait for a writer; the reader seeks anyway.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    return Fail(command, kExitInput,
+                "cannot read '" + path + "': it is not a regular file (the reader seeks)");
+  }
   const std::unique_ptr<asf::ReadSource> source = asf::OpenReadFile(path);
   if (source == nullptr) {
     return Fail(command, kExitInput, "cannot open '" + path + "': " + std::strerror(errno));
