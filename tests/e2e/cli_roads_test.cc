@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <regex>
@@ -965,6 +967,73 @@ TEST_F(OutputsTest, SignalsEndTheFile) {
   ::kill(stalled.pid(), SIGKILL);
 }
 
+// A series kept within limits on the full tmpfs `disk`, recorded from
+// `big`: the oldest files go first, an earlier run's among them, each with
+// its line and its row in the report; none but files of the series, ended
+// by Kestrum's writer and held by no other: a text named like one, an ASF
+// file never ended (a stream's) and an ended one another writer holds
+// (locked) stay as they were, though older. `scratch` begins the names of
+// files kept elsewhere. Each limit and the full disk
+// remove files in their turn.
+void KeepsTheSeriesWithinLimits(const std::string& disk, const std::string& big,
+                                 const std::string& scratch) {
+  const std::string small = scratch + "small.bin";
+  ASSERT_EQ(Kestrum({"generate", small, "--frames", "10"}).exit_code, 0);
+  const auto old = [&disk](const std::string& name) { return disk + "/cam-20000101-00000" + name; };
+  ASSERT_EQ(Kestrum({"record", small, old("0.asf")}).exit_code, 0);  // an earlier run's
+  WriteBytes(old("1.asf"), {'n', 'o', 't', ' ', 'a', 'n', ' ', 'A', 'S', 'F', '\n'});
+  // Written through a pipe: a stream, never ended.
+  ASSERT_EQ(RunProgram("sh", {"-c", "\"$0\" record \"$1\" - | cat > \"$2\"", KESTRUM_PROGRAM, small,
+                              old("2.asf")})
+                .exit_code,
+            0);
+  ASSERT_EQ(Kestrum({"record", small, old("3.asf")}).exit_code, 0);
+  const int held = ::open(old("3.asf").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  std::vector<std::vector<uint8_t>> decoys;
+  for (const char* name : {"3.asf", "2.asf", "1.asf", "0.asf"}) {  // the earlier run's the oldest
+    if (name[0] != '0') decoys.push_back(ReadBytes(old(name)));
+    const struct timespec when[2] = {{1000, 0}, {1000 + name[0], 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, old(name).c_str(), when, 0), 0);
+  }
+  char earlier[64];
+  std::snprintf(earlier, sizeof earlier, " (%.1f MB): ",
+                static_cast<double>(std::filesystem::file_size(old("0.asf"))) / 1e6);
+  const std::string report = scratch + "r.json";
+  for (const std::string limit : {"--keep-free", "--keep-segments", "--max-total"}) {
+    SCOPED_TRACE(limit);
+    const std::string value = limit == "--keep-free" ? "100K" : limit == "--max-total" ? "400K" : "2";
+    const RunResult r =
+        Kestrum({"record", big, disk + "/cam-%Y%m%d-%H%M%S.asf", "--strftime", "--segment-time",
+                 "1", limit, value, "--report-json", report});
+    EXPECT_LE(r.exit_code, 1) << r.err;
+    const std::vector<std::string> lines = LinesStartingWith(r.err, "kestrum record: removed ");
+    if (limit == "--keep-free") {
+      ASSERT_FALSE(lines.empty()) << r.err;
+      // Before the second file, or when the first filled the disk.
+      const std::string first = "kestrum record: removed " + old("0.asf") + earlier;
+      EXPECT_TRUE(lines[0] == first + limit + " " + value || lines[0] == first + "disk full")
+          << lines[0];
+      EXPECT_NE(r.err.find("): disk full\n"), std::string::npos) << r.err;
+    }
+    EXPECT_NE(r.err.find("): " + limit + " " + value + "\n"), std::string::npos) << r.err;
+    const std::vector<uint8_t> json = ReadBytes(report);
+    EXPECT_EQ(ReadJson(std::string(json.begin(), json.end()),
+                       "print(len(d['conversions'][0]['removed']))"),
+              std::to_string(lines.size()) + "\n");
+    for (int i = 1; i <= 3; ++i) {
+      EXPECT_TRUE(ReadBytes(old(std::to_string(i) + ".asf")) == decoys[3 - static_cast<size_t>(i)])
+          << "decoy " << i << " removed or changed";
+    }
+  }
+  size_t series = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(disk)) {
+    series += entry.path().filename().string().rfind("cam-2000", 0) != 0;
+  }
+  EXPECT_LE(series, 3u) << "--max-total 400K of files of 0.3 MB";
+  ::close(held);
+}
+
 // A disk that fills (a small tmpfs, where one can be mounted) and a file
 // size limit (RLIMIT_FSIZE, set in the child; the program itself ignores
 // SIGXFSZ, so that a write past the limit fails instead of killing it): the
@@ -1019,6 +1088,7 @@ TEST_F(OutputsTest, FullDisk) {
   EXPECT_EQ(generated.exit_code, 5) << generated.err;
   EXPECT_NE(generated.err.find("disk full"), std::string::npos) << generated.err;
   if (!mounted) return;
+  KeepsTheSeriesWithinLimits(disk, big, folder_.Path(""));
   // A report onto the disk filled up: said so, and no empty report left
   // (a symlink to where it would be made is left as it was).
   WriteBytes(disk + "/fill", std::vector<uint8_t>(kRoom, 0));
@@ -1265,8 +1335,12 @@ std::string Earlier(const std::string& packet, uint64_t ms) {
 
 // --segment-time: files numbered by the pattern, each a recording of its own
 // that ffprobe reads from time 0, which together hold every sample of one
-// recording once, in order. cut joins them again, whole or a range of them,
-// as the recording made in one file has its samples.
+// recording once, in order; cut joins them again, whole or a range of them,
+// as the recording made in one file has its samples. So do those named by
+// the time (--strftime, in UTC with --utc: "+0000" where the local offset is
+// +1400), one year in a name giving each file after the first a variant of
+// it; and those cut by the wall clock (--segment-atclocktime) at the input's
+// own pace (-re): at least two in the 4.8 s it lasts, cut once a second.
 TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
   const auto without_time = [](const std::vector<std::string>& packets) {
     std::vector<std::string> out;
@@ -1386,6 +1460,36 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
       EXPECT_NE(refused.err.find(refusal.says), std::string::npos) << refused.err;
     }
     EXPECT_TRUE(ReadBytes(wall) == before);
+  }
+  const std::string report = folder_.Path("series.json");
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  const std::string year = std::to_string(1900 + ::gmtime_r(&now, &utc)->tm_year);
+  for (const std::string pattern : {"z%z-%Y.asf", "t%z-%Y%m%d-%H%M%S.asf"}) {
+    const bool by_clock = pattern[0] == 't';
+    std::vector<std::string> args = {"TZ=UTC-14", KESTRUM_PROGRAM, "record", stream_,
+                                     folder_.Path(pattern), "--strftime", "--report-json", report};
+    for (const char* arg : by_clock ? std::vector<const char*>{"-re", "--segment-time", "1",
+                                                               "--segment-atclocktime"}
+                                    : std::vector<const char*>{"--utc", "--segment-time", "1"}) {
+      args.push_back(arg);
+    }
+    const RunResult r = RunProgram("env", args);
+    ASSERT_EQ(r.exit_code, 0) << pattern << ": " << r.err;
+    const std::vector<uint8_t> json = ReadBytes(report);
+    std::istringstream names(ReadJson(std::string(json.begin(), json.end()),
+                                      "print('\\n'.join(d['conversions'][0]['outputs']))"));
+    std::vector<std::string> all;
+    size_t files = 0;
+    for (std::string name; std::getline(names, name); ++files) {
+      const std::string variant = files == 0 ? "" : "-" + std::to_string(files);
+      const std::string want = by_clock ? name.substr(0, folder_.Path("t+1400-").size())
+                                        : folder_.Path("z+0000-" + year + variant + ".asf");
+      EXPECT_EQ(by_clock ? folder_.Path("t+1400-") : name, want) << name;
+      for (const std::string& p : without_time(Packets(name))) all.push_back(p);
+    }
+    EXPECT_GE(files, by_clock ? 2u : 4u) << r.out;
+    EXPECT_EQ(all, without_time(Want("record"))) << pattern;
   }
 }
 

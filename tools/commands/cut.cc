@@ -17,7 +17,7 @@
 #include "commands/commands.h"
 #include "commands/cut_inputs.h"
 #include "commands/cut_walk.h"
-#include "commands/recording_file.h"
+#include "commands/packed_samples.h"
 #include "frame/args.h"
 #include "frame/cli.h"
 #include "frame/escape.h"

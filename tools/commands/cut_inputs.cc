@@ -10,7 +10,8 @@
 #include "asf_format/objects.h"
 #include "asf_format/reader.h"
 #include "base/bytes.h"
-#include "commands/recording_file.h"
+#include "commands/packed_samples.h"
+#include "io/kestrum_asf.h"
 #include "frame/cli.h"
 #include "io/input_file.h"
 #include "io/output_path.h"
@@ -60,7 +61,7 @@ std::optional<int> ReadHeader(const std::string& command, const std::string& pat
     return Fail(command, kExitNotStream, "'" + path + "' is not an ASF file: " + reader.error());
   }
   const asf::HeaderInfo& h = reader.header();
-  std::string why = ForeignReason(h);
+  std::string why = NotKestrumReason(h);
   std::vector<uint8_t> image;
   if (why.empty() && !HeaderImage(*source, h, image)) why = "its header cannot be read whole";
   if (why.empty()) asf::ReadDeclaredHeader(image, &header.info, &why);

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "base/bytes.h"
-#include "commands/recording_file.h"
+#include "commands/packed_samples.h"
 #include "io/stop_signals.h"
 #include "stream_format/frame_time.h"
 #include "stream_format/sample_header.h"

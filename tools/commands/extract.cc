@@ -18,9 +18,10 @@
 #include "base/bytes.h"
 #include "frame/cli.h"
 #include "commands/commands.h"
-#include "commands/recording_file.h"
+#include "commands/packed_samples.h"
 #include "frame/escape.h"
 #include "io/input_file.h"
+#include "io/kestrum_asf.h"
 #include "io/output_kind.h"
 #include "io/output_path.h"
 #include "io/standard_output.h"
@@ -269,7 +270,7 @@ std::optional<int> Extraction::OpenInput() {
                 "'" + input + "' is not an ASF file: " + reader_->error());
   }
   const asf::HeaderInfo& h = reader_->header();
-  const std::string foreign = ForeignReason(h);
+  const std::string foreign = NotKestrumReason(h);
   if (!foreign.empty()) {
     return Fail(kCommand, kExitNotStream, "'" + input + "' was not written by Kestrum: " + foreign);
   }

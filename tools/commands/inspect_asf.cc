@@ -22,7 +22,7 @@
 #include "frame/cli.h"
 #include "frame/escape.h"
 #include "commands/inspect_halves.h"
-#include "commands/recording_file.h"
+#include "io/kestrum_asf.h"
 #include "frame/wall_clock.h"
 #include "io/standard_output.h"
 #include "report/json_document.h"
@@ -111,7 +111,7 @@ struct WallTimes {
 
 WallTimes WallTimesOf(const asf::HeaderInfo& h) {
   WallTimes w;
-  if (!h.has_file_properties || !ForeignReason(h).empty()) return w;
+  if (!h.has_file_properties || !NotKestrumReason(h).empty()) return w;
   w.start = FromFileTime(h.creation_time);
   if (w.start && (h.flags & asf::kFileFlagBroadcast) == 0) {
     const uint64_t play_ms = h.play_duration / 10000;

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <vector>
 
 #include "base/bytes.h"
@@ -19,7 +21,6 @@ namespace stream_format = kestrum::stream_format;
 
 namespace {
 
-constexpr size_t kMaxWidth = 20;
 using stream_format::kFrameMs;
 constexpr uint64_t kMaxSeconds = 10000000;  // about 115 days
 // Numbers free in a row after which a series' files that exist are taken
@@ -45,51 +46,6 @@ std::string ForeignInSeries(const OutputPattern& pattern, OutputKind kind,
     if (!foreign.empty()) return foreign;
   }
   return "";
-}
-
-bool OutputPattern::Parse(const std::string& pattern, std::string& error) {
-  std::string* part = &prefix_;
-  int conversions = 0;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] != '%') {
-      *part += pattern[i];
-      continue;
-    }
-    if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-      *part += '%';
-      ++i;
-      continue;
-    }
-    size_t j = i + 1;
-    const bool zero = j < pattern.size() && pattern[j] == '0';
-    if (zero) ++j;
-    size_t width = 0;
-    while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9' && width <= kMaxWidth) {
-      width = width * 10 + static_cast<size_t>(pattern[j++] - '0');
-    }
-    if (j >= pattern.size() || pattern[j] != 'd' || width > kMaxWidth) {
-      error = "OUTPUT_PATTERN '" + pattern + "' has '" + pattern.substr(i, j + 1 - i) +
-              "': only %d (such as %03d) numbers the files; write %% for a '%'";
-      return false;
-    }
-    ++conversions;
-    zero_ = zero;
-    width_ = width;
-    part = &suffix_;
-    i = j;
-  }
-  if (conversions != 1) {
-    error = "OUTPUT_PATTERN '" + pattern + "' must hold exactly one %d (such as cam1-%03d.asf), not " +
-            std::to_string(conversions);
-    return false;
-  }
-  return true;
-}
-
-std::string OutputPattern::Name(uint64_t number) const {
-  std::string digits = std::to_string(number);
-  if (digits.size() < width_) digits.insert(0, width_ - digits.size(), zero_ ? '0' : ' ');
-  return prefix_ + digits + suffix_;
 }
 
 OutputRefusal RepeatInSeries(const std::string& name, const std::vector<std::string>& written) {
@@ -122,6 +78,25 @@ bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::stri
   }
   milliseconds = std::max<uint64_t>(1, (ns + 500000) / 1000000);
   return true;
+}
+
+int64_t NextClockCut(int64_t now_ms, uint64_t period_ms) {
+  const auto seconds = static_cast<std::time_t>(now_ms / 1000);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  const auto since_midnight = static_cast<uint64_t>(
+      ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + now_ms % 1000);
+  return now_ms + static_cast<int64_t>(period_ms - since_midnight % period_ms);
+}
+
+int64_t WallClockMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 bool SegmentClock::StartsNewFile(const uint8_t* piece, size_t size) {

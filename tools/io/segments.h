@@ -1,5 +1,5 @@
-// Recording into a series of files (--segment-time): the output pattern and
-// the rule that says at which group a new file begins.
+// Recording into a series of files (--segment-time): the files of a series
+// that exist, and the rule that says at which group a new file begins.
 #pragma once
 
 #include <cstddef>
@@ -9,23 +9,9 @@
 
 #include "io/output_kind.h"
 #include "io/output_path.h"
+#include "io/output_pattern.h"
 
 namespace kestrum_cli {
-
-// An OUTPUT_PATTERN such as "cam1-%03d.asf": exactly one %d conversion, with
-// an optional 0 flag and width; "%%" stands for '%'. Files are numbered
-// from 0.
-class OutputPattern {
- public:
-  // False, with `error` set, when `pattern` is no such pattern.
-  bool Parse(const std::string& pattern, std::string& error);
-  std::string Name(uint64_t number) const;
-
- private:
-  std::string prefix_, suffix_;
-  bool zero_ = false;
-  size_t width_ = 0;
-};
 
 // The series' files that exist already, from the first on until a
 // thousand numbers in a row are free: the message of the first one a
@@ -43,6 +29,13 @@ OutputRefusal RepeatInSeries(const std::string& name, const std::vector<std::str
 
 // Parses --segment-time: seconds, whole or with a fraction, above 0.
 bool ParseSegmentTime(const std::string& text, uint64_t& milliseconds, std::string& error);
+
+// --segment-atclocktime: the first multiple of `period_ms` of the local
+// wall clock since midnight that comes after `now_ms` (milliseconds since
+// the epoch), as milliseconds since the epoch.
+int64_t NextClockCut(int64_t now_ms, uint64_t period_ms);
+// The wall clock, in milliseconds since the epoch.
+int64_t WallClockMs();
 
 // Watches the groups of a stream as they go out and tells where a new file
 // begins: at the first group that may start a recording once the file has

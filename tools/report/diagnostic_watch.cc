@@ -108,7 +108,9 @@ void DiagnosticWatch::Tally(const char* line) {
   if (std::sscanf(line, lines::kWriteFailedScan, &code) == 1) {
     if (faults_.outages++ == 0) faults_.first_code = code;
     if (std::strstr(line, lines::kWritingEndsSuffix) != nullptr) faults_.writing_ended = true;
+    faults_.open = !faults_.writing_ended;
   } else if (std::sscanf(line, lines::kOutageClosedScan, what, &samples, &seconds) == 3) {
+    faults_.open = false;
     faults_.samples_lost += samples;
     faults_.seconds_lost += seconds;
   } else if (std::sscanf(line, lines::kIndexDidNotFitScan, &code) == 1) {

@@ -22,6 +22,7 @@ struct WriteFaults {
   double seconds_lost = 0;      // media time, over all outages
   bool no_index = false;        // the index did not fit
   bool writing_ended = false;   // a fault ended writing ("...; writing ends here")
+  bool open = false;            // an outage has begun and not closed: samples are dropped
   uint64_t refused_too_large = 0;  // "writer : sample refused (sample over 16 MiB): ..."
   uint64_t refused_no_memory = 0;  // "... (out of memory): ..."
   uint64_t refused_other = 0;      // for another reason

@@ -1,6 +1,6 @@
-// What makes an ASF file one that Kestrum wrote, and its samples the
-// packer's: for the commands that read a recording back (extract, cut,
-// inspect).
+// The packer's samples as a recording holds them, read back by the commands
+// that rebuild groups from them (extract, cut); which files Kestrum wrote:
+// io/kestrum_asf.h.
 #pragma once
 
 #include <cstdint>
@@ -11,16 +11,10 @@
 
 namespace kestrum_cli {
 
-// The video stream every Kestrum file holds, and its FOURCC.
+// The video stream every Kestrum file holds.
 inline constexpr uint8_t kRecordingStream = 8;
-inline constexpr uint32_t kFourccXqv4 = 0x34565158;
 
-// Why the file `h` describes is not one Kestrum wrote (its only stream is
-// an XQV4 video stream 8 carrying an accepted 40-byte stream header); empty
-// when it is.
-std::string ForeignReason(const kestrum::asf::HeaderInfo& h);
-
-// The 40-byte stream header a Kestrum file carries (ForeignReason empty).
+// The 40-byte stream header a Kestrum file carries (NotKestrumReason empty).
 const uint8_t* CarriedStreamHeader(const kestrum::asf::HeaderInfo& h);
 
 // Whether `s` is a sample as the packer lays it out: the sample header, then

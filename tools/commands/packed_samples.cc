@@ -1,10 +1,9 @@
-#include "commands/recording_file.h"
+#include "commands/packed_samples.h"
 
 #include <cstring>
 
 #include "asf_format/objects.h"
 #include "base/bytes.h"
-#include "stream_format/file_header.h"
 #include "stream_format/group_scan.h"
 #include "stream_format/sample_header.h"
 #include "stream_format/start_rule.h"
@@ -14,25 +13,6 @@ namespace kestrum_cli {
 namespace asf = kestrum::asf;
 namespace stream_format = kestrum::stream_format;
 using stream_format::kSampleHeaderSize;
-
-std::string ForeignReason(const asf::HeaderInfo& h) {
-  const asf::StreamDescription* video = nullptr;
-  for (const asf::StreamDescription& s : h.streams) {
-    if (s.number != kRecordingStream) return "it has a stream " + std::to_string(s.number);
-    video = &s;
-  }
-  if (video == nullptr || video->kind != asf::MediaKind::kVideo) return "it has no video stream 8";
-  if (video->fourcc != kFourccXqv4) return "its video stream 8 is not XQV4";
-  if (video->format.size() != asf::kBitmapInfoHeaderSize + stream_format::kFileHeaderSize) {
-    return "its video format does not carry a 40-byte stream header";
-  }
-  const stream_format::DecodedHeader decoded =
-      stream_format::DecodeFileHeader(CarriedStreamHeader(h));
-  if (!decoded.accepted()) {
-    return "the stream header it carries is refused: " + stream_format::RefusalText(decoded);
-  }
-  return "";
-}
 
 const uint8_t* CarriedStreamHeader(const asf::HeaderInfo& h) {
   return h.streams.front().format.data() + asf::kBitmapInfoHeaderSize;
