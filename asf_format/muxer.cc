@@ -521,6 +521,18 @@ Status Muxer::MarkDurable(uint64_t bytes) {
   return status;
 }
 
+Status Muxer::SetCreationTime(uint64_t creation_time) {
+  if (state_ == nullptr) return kOutOfMemory;
+  State& s = *state_;
+  if (s.phase != Phase::kWriting) return kInvalidRequest;
+  s.info.creation_time = creation_time;
+  if (s.broken || !s.sink.seekable() || s.file_size_field == 0) return kOk;
+  uint8_t field[8];
+  store_u64le(field, creation_time);
+  const uint64_t file_properties = s.file_size_field - kFilePropertiesFileSizeOffset;
+  return s.sink.WriteAt(file_properties + kFilePropertiesCreationDateOffset, field, sizeof field);
+}
+
 Status Muxer::ConfirmEnd() {
   if (state_ == nullptr) return kOutOfMemory;
   State& s = *state_;

@@ -178,6 +178,12 @@ class Muxer {
   // second call, or one before Begin, returns kInvalidRequest.
   Status End();
 
+  // Dates the file anew while writing (FileInfo::creation_time): in the
+  // header Begin wrote, over a sink that can seek, and in the one End()
+  // writes. For a writer that dates a file by its first sample, which comes
+  // after Begin. kInvalidRequest before Begin or after End.
+  Status SetCreationTime(uint64_t creation_time);
+
   // Notes in the file that its first `bytes` are on stable storage, for a
   // repair after a power cut (see repair.h): while the file is written the
   // header's File Size field, which readers ignore while Broadcast is set

@@ -155,6 +155,7 @@ void Reader::State::ReadFileProperties(const uint8_t* o, size_t size) {
   header.has_file_properties = true;
   const FilePropertiesFields f = ReadFilePropertiesFields(o);
   header.file_size = f.file_size;
+  header.creation_time = f.creation_time;
   header.packet_count = f.packet_count;
   header.play_duration = f.play_duration;
   header.send_duration = f.send_duration;

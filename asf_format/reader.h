@@ -91,6 +91,7 @@ struct HeaderInfo {
   bool has_file_properties = false;
   ObjectInfo file_properties;
   uint64_t file_size = 0, packet_count = 0, play_duration = 0, send_duration = 0;
+  uint64_t creation_time = 0;  // FILETIME: 100-ns units since 1601-01-01 UTC
   uint64_t preroll = 0;  // ms
   uint32_t flags = 0;    // kFileFlagBroadcast: not ended; kFileFlagSeekable
   uint32_t packet_size = 0;  // 0 unless the minimum and maximum agree

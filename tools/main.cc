@@ -35,6 +35,8 @@ const char kUsage[] =
     "  inspect --json [--show-samples] [--show-groups] FILE|-...\n"
     "                                        the same as one JSON document\n"
     "  extract IN.asf OUT                    the stream back from a recording\n"
+    "  cut INPUT.asf... -o OUTPUT.asf [--from TIME] [--to TIME|--duration TIME]\n"
+    "                                        a time range of a recording as one file\n"
     "  repair [--check] FILE...              end a file whose recording never ended\n"
     "  version                               the program's and the library's version\n"
     "  help [COMMAND]                        this text, or a command's\n"
@@ -63,6 +65,7 @@ constexpr Command kCommands[] = {
     {"generate", kestrum_cli::RunGenerate},
     {"inspect", kestrum_cli::RunInspect},
     {"extract", kestrum_cli::RunExtract},
+    {"cut", kestrum_cli::RunCut},
     {"repair", kestrum_cli::RunRepair},
     {"version", kestrum_cli::RunVersion},
 };

@@ -35,8 +35,8 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
-#include <random>
 
+#include "asf_format/file_id.h"
 #include "asf_format/muxer.h"
 #include "diagnostics/lines.h"
 #include "platform/codepage.h"
@@ -60,21 +60,6 @@ constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 
 std::atomic<int32_t> g_sync_interval_ms{kDefaultSyncIntervalMs};
 std::atomic<int32_t> g_transfer_sync{0};
-
-asf::Guid RandomFileId() {
-  std::random_device random;
-  asf::Guid id{};
-  id.data1 = random();
-  const uint32_t middle = random();
-  id.data2 = static_cast<uint16_t>(middle);
-  id.data3 = static_cast<uint16_t>(((middle >> 16) & 0x0FFF) | 0x4000);  // version 4
-  for (size_t i = 0; i < sizeof id.data4; i += 4) {
-    const uint32_t bits = random();
-    for (size_t j = 0; j < 4; ++j) id.data4[i + j] = static_cast<uint8_t>(bits >> (8 * j));
-  }
-  id.data4[0] = static_cast<uint8_t>((id.data4[0] & 0x3F) | 0x80);  // RFC 4122 variant
-  return id;
-}
 
 uint64_t NowAsFileTime() {
   const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
@@ -165,6 +150,7 @@ class Writer final : public ComObject<Implements<IWMWriter>, Implements<IWMWrite
   bool end_later_ = false;               // while writing: EndWriting leaves the end to file_.sync
   std::unique_ptr<WrittenFile> ending_;  // after EndWriting, while or once its end is made durable
   QWORD media_end_ = 0;  // while writing: the latest end (time + duration) of a sample given
+  bool dated_ = false;   // while writing: the file is dated by its first sample
   uint64_t files_begun_ = 0;  // tells a sync thread's file from a later one
 };
 
@@ -303,6 +289,7 @@ HRESULT Writer::BeginLocked() {
   file_.sink = std::move(sink);
   file_.muxer = std::move(muxer);
   media_end_ = 0;
+  dated_ = false;
   if (options_.began) options_.began(interval);
   return hr;
 }
@@ -376,6 +363,9 @@ HRESULT Writer::WriteStreamSample(WORD stream_number, QWORD sample_time, DWORD /
     // reference until they are written.
     sample->AddRef();
     asf::SampleHold hold([](void* held) { static_cast<INSSBuffer*>(held)->Release(); }, sample);
+    // The file is dated when writing begins, and again by its first sample,
+    // which on the live road may come seconds later (the start group).
+    if (!dated_) dated_ = asf::Succeeded(file_.muxer->SetCreationTime(options_.creation_time()));
     const HRESULT written = ToHresult(
         file_.muxer->WriteSample(stream_number, sample_time, sample_duration,
                                  (flags & WM_SF_CLEANPOINT) != 0, bytes, length, std::move(hold)));
@@ -425,7 +415,7 @@ HRESULT CreateWriter(WriterOptions options, IWMWriter** writer) {
   *writer = nullptr;
   return Guarded([&] {
     if (!options.open_sink) options.open_sink = asf::OpenFileSink;
-    if (!options.file_id) options.file_id = RandomFileId;
+    if (!options.file_id) options.file_id = asf::RandomFileId;
     if (!options.creation_time) options.creation_time = NowAsFileTime;
     auto pool = std::make_shared<SamplePool>();
     *writer = new Writer(std::move(options), std::move(pool));

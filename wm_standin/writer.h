@@ -19,7 +19,9 @@ struct WriterOptions {
   // host's code page). Default: a file sink.
   std::function<std::unique_ptr<asf::ByteSink>(const std::string& path, asf::Status* error)> open_sink;
   std::function<asf::Guid()> file_id;        // default: random
-  std::function<uint64_t()> creation_time;   // default: now, as a FILETIME
+  // Default: now, as a FILETIME; asked when writing begins and again for the
+  // file's first sample, which dates it.
+  std::function<uint64_t()> creation_time;
   uint32_t packet_size = 0;                  // 0: the muxer's default
   // What a failed write does (asf_format/muxer.h): by default the writer records
   // on, dropping what cannot be written, as a live recording needs; a

@@ -50,6 +50,7 @@ TEST_F(AsfInspectTest, AgreesWithFfprobe) {
   EXPECT_EQ(f["title"], want["TAG:title"]);
   EXPECT_EQ(f["description"], want["TAG:comment"]);
   EXPECT_EQ(f["problems"], "0");
+  EXPECT_EQ(f.count("started"), 0u) << "its creation date is what ffmpeg made it";
   const double duration = std::stod(want["duration"]);
   EXPECT_NEAR(std::stod(f["duration"]), duration, 0.0015) << f["duration"];
 

@@ -277,7 +277,25 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"InspectLimitNotASize", {"inspect", "$STREAM", "--limit", "10X"}, 2, "--limit"},
         ErrorCase{"ExtractAStream", {"extract", "$STREAM", "$OUT"}, 4, "is not an ASF file"},
         ErrorCase{"ExtractMissing", {"extract", "$MISSING", "$OUT"}, 3, "cannot open"},
-        ErrorCase{"RepairMissing", {"repair", "$MISSING"}, 3, "does not exist"}),
+        ErrorCase{"RepairMissing", {"repair", "$MISSING"}, 3, "does not exist"},
+        ErrorCase{"CutWithoutOutput", {"cut", "$STREAM"}, 2, "expected -o OUTPUT.asf"},
+        ErrorCase{"CutTimeNotATime",
+                  {"cut", "$STREAM", "-o", "$OUT", "--from", "1:75"},
+                  2,
+                  "--from '1:75' is not a time"},
+        ErrorCase{"CutNoSuchDay",
+                  {"cut", "$STREAM", "-o", "$OUT", "--to", "2026-02-29T10:00:00"},
+                  2,
+                  "is not a wall-clock time"},
+        ErrorCase{"CutToAndDuration",
+                  {"cut", "$STREAM", "-o", "$OUT", "--to", "5", "--duration", "1"},
+                  2,
+                  "one choice"},
+        ErrorCase{"CutEmptyRange",
+                  {"cut", "$STREAM", "-o", "$OUT", "--from", "1:00", "--to", "59.5"},
+                  2,
+                  "--to must come after --from"},
+        ErrorCase{"CutAStream", {"cut", "$STREAM", "-o", "$OUT"}, 4, "is not an ASF file"}),
     [](const ::testing::TestParamInfo<ErrorCase>& p) { return p.param.name; });
 
 // One cause gets one answer, whichever command meets it: a folder as the
@@ -291,16 +309,19 @@ TEST(CliErrorTest, OneCauseHasOneAnswerOnEveryCommand) {
   ASSERT_EQ(Kestrum({"convert", stream, asf}).exit_code, 0);
   std::filesystem::create_directories(folder.Path("dir"));
   std::filesystem::create_symlink(loop, loop);
-  for (const std::string command : {"inspect", "extract", "record", "convert"}) {
+  for (const std::string command : {"inspect", "extract", "record", "convert", "cut"}) {
     std::vector<std::string> args = {command, folder.Path("dir")};
+    if (command == "cut") args.push_back("-o");
     if (command != "inspect") args.push_back(folder.Path("out.asf"));
     const RunResult r = Kestrum(args);
     EXPECT_EQ(r.exit_code, 3) << command << ": " << r.err;
     EXPECT_EQ(r.err, "kestrum " + command + ": cannot read '" + folder.Path("dir") +
                          "': it is a folder\n");
   }
-  for (const std::string command : {"extract", "record", "convert"}) {
-    const RunResult r = Kestrum({command, command == "extract" ? asf : stream, loop});
+  for (const std::string command : {"extract", "record", "convert", "cut"}) {
+    const RunResult r =
+        command == "cut" ? Kestrum({command, asf, "-o", loop})
+                         : Kestrum({command, command == "extract" ? asf : stream, loop});
     EXPECT_EQ(r.exit_code, 5) << command << ": " << r.err;
     EXPECT_EQ(r.err, "kestrum " + command + ": cannot write '" + loop +
                          "': Too many levels of symbolic links\n");
@@ -341,8 +362,8 @@ TEST_P(CliHelpTest, EachCommandExplainsItself) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CliHelpTest,
-                         ::testing::Values("convert", "record", "generate", "inspect", "extract", "repair",
-                                           "version", "help"));
+                         ::testing::Values("convert", "record", "generate", "inspect", "extract",
+                                           "cut", "repair", "version", "help"));
 
 // The version the header states, the writer, and the library as loaded with its own version.
 TEST(CliHelpTest, VersionNamesTheWriterAndTheLibrary) {

@@ -68,6 +68,27 @@ bool InOrderWithin(const std::vector<std::string>& got, const std::vector<std::s
   return true;
 }
 
+// Sets the creation date (a FILETIME) in the File Properties of `asf`.
+void SetCreationDate(const std::string& asf, uint64_t file_time) {
+  std::vector<uint8_t> bytes = ReadBytes(asf);
+  const uint8_t file_properties[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                     0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+  const auto at = std::search(bytes.begin(), bytes.end(), std::begin(file_properties),
+                              std::end(file_properties));
+  ASSERT_NE(at, bytes.end()) << asf;
+  std::memcpy(&*(at + 48), &file_time, 8);
+  WriteBytes(asf, bytes);
+}
+
+// The program run under the time zone `tz` (POSIX rules: no zone files
+// needed).
+RunResult KestrumIn(const std::string& tz, const std::vector<std::string>& args) {
+  std::vector<std::string> command = {"TZ=" + tz, KESTRUM_PROGRAM};
+  command.insert(command.end(), args.begin(), args.end());
+  return RunProgram("env", command);
+}
+constexpr char kParis[] = "CET-1CEST,M3.5.0,M10.5.0/3";
+
 bool IsPrefix(const std::vector<std::string>& got, const std::vector<std::string>& want) {
   return got.size() <= want.size() && std::equal(got.begin(), got.end(), want.begin());
 }
@@ -138,6 +159,20 @@ TEST_F(RoadsTest, ConvertWritesAnAsfThatInspectAndFfprobeRead) {
   EXPECT_EQ(from_pipe.exit_code, 0) << from_pipe.err;
   EXPECT_EQ(from_pipe.out, from_stdin.out);
   EXPECT_TRUE(std::filesystem::is_empty(held));
+  // The wall clock of its first sample, and its end, in local time with the
+  // offset of each (here across the end of summer time); none without one.
+  SetCreationDate(asf, 134373635982500000);  // 2026-10-25T00:59:58.250Z
+  const RunResult dated = KestrumIn(kParis, {"inspect", asf});
+  EXPECT_EQ(Fields(dated.out)["started"], "2026-10-25 02:59:58.250 +02:00") << dated.out;
+  EXPECT_EQ(Fields(dated.out)["ended"], "2026-10-25 02:00:03.050 +01:00") << dated.out;
+  EXPECT_EQ(ReadJson(KestrumIn(kParis, {"inspect", "--json", asf}).out,
+                     "f = d['files'][0]\nprint(f['start_time'], f['end_time'])\n"),
+            "2026-10-25T02:59:58.250+02:00 2026-10-25T02:00:03.050+01:00\n");
+  SetCreationDate(asf, 0);
+  EXPECT_EQ(Fields(Kestrum({"inspect", asf}).out).count("started"), 0u);
+  EXPECT_EQ(ReadJson(Kestrum({"inspect", "--json", asf}).out,
+                     "f = d['files'][0]\nprint(f['start_time'], f['end_time'])\n"),
+            "None None\n");
   if (HaveTool("ffprobe")) {
     const RunResult probe =
         RunProgram("ffprobe", {"-v", "error", "-count_packets", "-show_entries",
@@ -1303,13 +1338,23 @@ TEST_F(OutputsTest, ExtractGivesBackWhatRecordsTheSameSamplesAgain) {
   }
 }
 
+uint64_t PacketTime(const std::string& packet) {
+  return std::stoull(packet.substr(0, packet.find(',')));
+}
+
+// The packet `ms` earlier.
+std::string Earlier(const std::string& packet, uint64_t ms) {
+  return std::to_string(PacketTime(packet) - ms) + packet.substr(packet.find(','));
+}
+
 // --segment-time: files numbered by the pattern, each a recording of its own
 // that ffprobe reads from time 0, which together hold every sample of one
-// recording once, in order. So do those named by the time (--strftime, in
-// UTC with --utc: "+0000" where the local offset is +1400), one year in a
-// name giving each file after the first a variant of it; and those cut by
-// the wall clock (--segment-atclocktime) at the input's own pace (-re): at
-// least two in the 4.8 s it lasts, cut once a second.
+// recording once, in order; cut joins them again, whole or a range of them,
+// as the recording made in one file has its samples. So do those named by
+// the time (--strftime, in UTC with --utc: "+0000" where the local offset is
+// +1400), one year in a name giving each file after the first a variant of
+// it; and those cut by the wall clock (--segment-atclocktime) at the input's
+// own pace (-re): at least two in the 4.8 s it lasts, cut once a second.
 TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
   const auto without_time = [](const std::vector<std::string>& packets) {
     std::vector<std::string> out;
@@ -1339,12 +1384,13 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
     EXPECT_EQ(last["out_time"].substr(0, 9), "00:00:0" + std::to_string(micro / 1000000) + ".");
     uint64_t bytes = 0;
     std::vector<std::string> all;
+    std::vector<std::string> cut = {"cut"};
     size_t files = 0;
     for (; std::filesystem::exists(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
          ++files) {
-      const std::string file = folder_.Path(command + "-00" + std::to_string(files) + ".asf");
-      bytes += std::filesystem::file_size(file);
-      const std::vector<std::string> got = Packets(file);
+      cut.push_back(folder_.Path(command + "-00" + std::to_string(files) + ".asf"));
+      bytes += std::filesystem::file_size(cut.back());
+      const std::vector<std::string> got = Packets(cut.back());
       ASSERT_FALSE(got.empty());
       EXPECT_EQ(got[0].substr(0, got[0].find(',')), Want(command)[0].substr(0, Want(command)[0].find(',')));
       for (const std::string& p : without_time(got)) all.push_back(p);
@@ -1352,6 +1398,100 @@ TEST_F(OutputsTest, SegmentsHoldEverySampleOnce) {
     EXPECT_GE(files, 4u) << r.out;
     EXPECT_EQ(all, without_time(Want(command)));
     EXPECT_EQ(last["total_size"], std::to_string(bytes));
+
+    std::vector<std::string> whole = cut;
+    whole.insert(whole.end(), {"-o", folder_.Path("joined.asf"), "-y"});
+    ASSERT_EQ(Kestrum(whole).exit_code, 0);
+    EXPECT_EQ(Packets(folder_.Path("joined.asf")), Want(command));
+    // From the last group that may start a recording at or before 1.5 s to
+    // the last sample before 3.3 s, its times from 0: a run of the recording's.
+    std::vector<std::string> range = cut;
+    range.insert(range.end(), {"-o", folder_.Path(command + "-range.asf"), "--from", "1.5", "--to",
+                               "00:03.3"});
+    const RunResult ranged = Kestrum(range);
+    ASSERT_EQ(ranged.exit_code, 0) << ranged.err;
+    const std::vector<std::string> got = Packets(folder_.Path(command + "-range.asf"));
+    const std::vector<std::string> want = without_time(Want(command));
+    ASSERT_FALSE(got.empty());
+    const auto found = std::find(want.begin(), want.end(), without_time(got)[0]);
+    const size_t first = static_cast<size_t>(found - want.begin());
+    ASSERT_LE(first + got.size(), want.size());
+    const uint64_t start = PacketTime(Want(command)[first]);
+    EXPECT_LE(start, 1500u);
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i], Earlier(Want(command)[first + i], start)) << i;
+    }
+    EXPECT_LT(PacketTime(got.back()) + start, 3300u);
+    EXPECT_GE(PacketTime(Want(command)[first + got.size()]), 3300u);
+    const std::string single = folder_.Path(command + "-single.asf");
+    ASSERT_EQ(Kestrum({"cut", folder_.Path("want_" + command.substr(0, 1) + ".asf"), "-o", single,
+                       "--from", "1.5", "--to", "3.3"})
+                  .exit_code,
+              0);
+    EXPECT_EQ(Packets(single), got);
+    // It begins as a recording does: its groups recorded again give it back.
+    ASSERT_EQ(Kestrum({"extract", single, folder_.Path("range.bin"), "-y"}).exit_code, 0);
+    ASSERT_EQ(
+        Kestrum({command, folder_.Path("range.bin"), folder_.Path("again.asf"), "-y"}).exit_code,
+        0);
+    EXPECT_EQ(Packets(folder_.Path("again.asf")), got);
+    if (command == std::string("convert")) continue;
+
+    // The start times: a last file begun 10 minutes after the others keeps
+    // the time between; a wall-clock FROM falls in it.
+    for (size_t k = 1; k < cut.size(); ++k) {
+      SetCreationDate(cut[k], 134412804000000000 + (k + 1 == cut.size() ? 6000000000 : 0));
+    }
+    whole.back() = "-y";
+    ASSERT_EQ(Kestrum(whole).exit_code, 0);
+    const std::vector<std::string> joined = Packets(folder_.Path("joined.asf"));
+    const std::vector<std::string> tail = Packets(cut.back());
+    ASSERT_EQ(joined.size(), Want(command).size());
+    EXPECT_EQ(joined[joined.size() - tail.size()], Earlier(tail[0], -600000ull));
+    const std::string wall = folder_.Path("wall.asf");
+    range = {"cut",   cut[1], cut.back(), "-o", wall, "--from", "2026-12-09T10:10:00",
+             "--duration", "0.2"};
+    ASSERT_EQ(KestrumIn(kParis, range).exit_code, 0);
+    EXPECT_EQ(Packets(wall), std::vector<std::string>(tail.begin(), tail.begin() + 5));
+    EXPECT_EQ(Fields(KestrumIn(kParis, {"inspect", wall}).out)["started"],
+              "2026-12-09 10:10:00.000 +01:00");
+    // Files begun at once (written faster than real time): a wall-clock time
+    // falls in the first whose samples reach it.
+    range = {"cut", cut[1], cut[2], "-o", wall, "-y", "--from", "2026-12-09T09:00:00Z", "--to",
+             "2026-12-09T10:00:00.5+01:00"};
+    ASSERT_EQ(Kestrum(range).exit_code, 0);
+    EXPECT_EQ(Packets(wall),
+              std::vector<std::string>(Want(command).begin(), Want(command).begin() + 13));
+
+    // Refused, OUTPUT left as it is: files given out of order, OUTPUT an
+    // INPUT, another stream, not Kestrum's.
+    const std::string other = folder_.Path("other.bin");
+    ASSERT_EQ(Kestrum({"generate", other, "--frames", "5", "--size", "352x288"}).exit_code, 0);
+    ASSERT_EQ(Kestrum({"record", other, folder_.Path("other.asf")}).exit_code, 0);
+    const std::string foreign = folder_.Path("foreign.asf");
+    const bool have_foreign =
+        RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "color=s=64x64:d=0.2", "-c:v",
+                              "wmv1", foreign})
+            .exit_code == 0;
+    const struct {
+      std::vector<std::string> args;
+      int exit_code;
+      const char* says;
+    } refusals[] = {
+        {{"cut", cut.back(), cut[1], "-o", wall}, 4, "before '"},
+        {{"cut", cut[1], "-o", cut[1], "-y"}, 2, "INPUT"},
+        {{"cut", cut[1], folder_.Path("other.asf"), "-o", wall}, 4, "its stream header differs"},
+        {{"cut", have_foreign ? foreign : stream_, "-o", wall},
+         4,
+         have_foreign ? "was not written by Kestrum" : "is not an ASF file"},
+    };
+    const std::vector<uint8_t> before = ReadBytes(wall);
+    for (const auto& refusal : refusals) {
+      const RunResult refused = Kestrum(refusal.args);
+      EXPECT_EQ(refused.exit_code, refusal.exit_code) << refusal.says << ": " << refused.err;
+      EXPECT_NE(refused.err.find(refusal.says), std::string::npos) << refused.err;
+    }
+    EXPECT_TRUE(ReadBytes(wall) == before);
   }
   const std::string report = folder_.Path("series.json");
   const std::time_t now = std::time(nullptr);

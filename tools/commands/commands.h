@@ -14,5 +14,6 @@ int RunInspect(const std::vector<std::string>& args);
 int RunVersion(const std::vector<std::string>& args);
 int RunExtract(const std::vector<std::string>& args);
 int RunRepair(const std::vector<std::string>& args);
+int RunCut(const std::vector<std::string>& args);
 
 }  // namespace kestrum_cli

@@ -18,6 +18,7 @@
 #include "base/bytes.h"
 #include "frame/cli.h"
 #include "commands/commands.h"
+#include "commands/packed_samples.h"
 #include "frame/escape.h"
 #include "io/input_file.h"
 #include "io/kestrum_asf.h"
@@ -29,7 +30,6 @@
 #include "io/stop_signals.h"
 #include "stream_format/file_header.h"
 #include "stream_format/frame_time.h"
-#include "stream_format/group_scan.h"
 #include "stream_format/sample_header.h"
 #include "stream_format/start_rule.h"
 
@@ -75,38 +75,12 @@ const char kHelp[] =
 const std::vector<OptionSpec> kOptions = {{"help", false, 'h'}, {"verbose", false, 'v'},
                                           kNoOverwriteOption, kOverwriteOption};
 
-constexpr uint8_t kVideoStream = 8;
-constexpr uint32_t kFourccXqv4 = 0x34565158;
 using stream_format::kFrameMs;
 using stream_format::kSampleHeaderSize;
 // A gap in the file road's times longer than this (an hour of groups) is
 // left as it is: no Kestrum recording has one, and filling it could take
 // without bound.
 constexpr uint64_t kMaxFilledGroups = 90000;
-
-// Whether `s` is a sample as the packer lays it out: the sample header, then
-// exactly `blocks` whole blocks (1 to 255), and the closing 1.
-bool IsPackedSample(const std::vector<uint8_t>& s) {
-  if (s.size() < kSampleHeaderSize) return false;
-  const stream_format::SampleHeader header = stream_format::ParseSampleHeader(s.data());
-  const uint32_t blocks = header.blocks;
-  if (blocks == 0 || blocks > stream_format::kBlockCountMask || header.index == 0 ||
-      header.index > blocks || header.mark != stream_format::kSampleMark) {
-    return false;
-  }
-  const stream_format::BlockWalk walk =
-      stream_format::WalkBlocks(s.data() + kSampleHeaderSize, s.size() - kSampleHeaderSize, 0, blocks);
-  return walk.result == stream_format::ParseResult::Complete &&
-         walk.size == s.size() - kSampleHeaderSize;
-}
-
-// The same group: the same bytes but for the index field.
-bool SameGroup(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-  constexpr size_t kAfterIndex = stream_format::kSampleIndexOffset + 4;
-  return a.size() == b.size() &&
-         std::memcmp(a.data(), b.data(), stream_format::kSampleIndexOffset) == 0 &&
-         std::memcmp(a.data() + kAfterIndex, b.data() + kAfterIndex, a.size() - kAfterIndex) == 0;
-}
 
 class StreamOut {
  public:
@@ -183,7 +157,7 @@ bool CopyGroups(asf::Reader& reader, const asf::HeaderInfo& h, StreamOut& out,
   bool any = false;
   asf::MediaObject sample;
   while (written && StopOnSignals::signal() == 0 && reader.NextSample(&sample)) {
-    if (sample.stream != kVideoStream) continue;
+    if (sample.stream != kRecordingStream) continue;
     if (sample.cut) {
       ++counts.cut;
       continue;
@@ -301,8 +275,7 @@ std::optional<int> Extraction::OpenInput() {
   if (!foreign.empty()) {
     return Fail(kCommand, kExitNotStream, "'" + input + "' was not written by Kestrum: " + foreign);
   }
-  std::memcpy(stream_header_, h.streams.front().format.data() + asf::kBitmapInfoHeaderSize,
-              sizeof stream_header_);
+  std::memcpy(stream_header_, CarriedStreamHeader(h), sizeof stream_header_);
   return std::nullopt;
 }
 

@@ -22,6 +22,8 @@
 #include "frame/cli.h"
 #include "frame/escape.h"
 #include "commands/inspect_halves.h"
+#include "io/kestrum_asf.h"
+#include "frame/wall_clock.h"
 #include "io/standard_output.h"
 #include "report/json_document.h"
 #include "report/json_output.h"
@@ -99,11 +101,34 @@ class DescriptorSource final : public asf::ReadSource {
   uint64_t base_, size_;
 };
 
+// When a Kestrum file's first sample came (the creation date its writer set)
+// and when its last one ended (that and the duration); neither for a file
+// another program wrote, whose creation date means what that program made
+// it mean, nor for a date never set, and no end before the file is ended.
+struct WallTimes {
+  std::optional<UnixMs> start, end;
+};
+
+WallTimes WallTimesOf(const asf::HeaderInfo& h) {
+  WallTimes w;
+  if (!h.has_file_properties || !NotKestrumReason(h).empty()) return w;
+  w.start = FromFileTime(h.creation_time);
+  if (w.start && (h.flags & asf::kFileFlagBroadcast) == 0) {
+    const uint64_t play_ms = h.play_duration / 10000;
+    w.end = *w.start + static_cast<UnixMs>(play_ms > h.preroll ? play_ms - h.preroll : 0);
+  }
+  return w;
+}
+
+Json TimeJson(const std::optional<UnixMs>& ms) {
+  return ms ? Json(LocalTimeText(*ms, TimeStyle::kIso8601)) : Json(nullptr);
+}
+
 struct StreamCounts {
   uint64_t samples = 0, key_samples = 0, sample_bytes = 0, cut_samples = 0;
 };
 
-void PrintHeader(const std::string& path, const asf::HeaderInfo& h) {
+void PrintHeader(const std::string& path, const asf::HeaderInfo& h, const WallTimes& wall) {
   // The name, title and description are outside text: escaped, so that
   // none of them can act on a terminal or forge a line.
   std::printf("file: %s\n", Escaped(path).c_str());
@@ -123,6 +148,8 @@ void PrintHeader(const std::string& path, const asf::HeaderInfo& h) {
     const double ms = static_cast<double>(h.play_duration) / 1e4 - static_cast<double>(h.preroll);
     std::printf("duration: %.3f s\n", ms / 1000.0);
   }
+  if (wall.start) std::printf("started: %s\n", LocalTimeText(*wall.start, TimeStyle::kText).c_str());
+  if (wall.end) std::printf("ended: %s\n", LocalTimeText(*wall.end, TimeStyle::kText).c_str());
   std::printf("preroll: %llu ms\n", static_cast<unsigned long long>(h.preroll));
   std::printf("flags: 0x%X%s%s%s\n", h.flags, (h.flags & 1) ? " broadcast" : "",
               (h.flags & 2) ? " seekable" : "", h.streamed ? " (streamed)" : "");
@@ -135,14 +162,16 @@ size_t CodecDataBytes(const asf::StreamDescription& s) {
 
 // The report as JSON (docs/json.md): the fields of the text, in numbers.
 Json AsfJson(const asf::Reader& reader, const std::vector<StreamCounts>& counts,
-             const std::optional<uint64_t>& last_ms) {
+             const std::optional<uint64_t>& last_ms, const WallTimes& wall) {
   const asf::HeaderInfo& h = reader.header();
   Json out{{"format", "ASF"},      {"size", h.source_size},
            {"title", h.title},     {"description", h.description},
            {"duration", nullptr},  {"duration_unknown", nullptr},
            {"preroll_ms", nullptr}, {"flags", nullptr},
            {"broadcast", nullptr}, {"seekable", nullptr},
-           {"streamed", h.streamed}};
+           {"streamed", h.streamed},
+           {"start_time", TimeJson(wall.start)},
+           {"end_time", TimeJson(wall.end)}};
   if (h.has_file_properties) {
     const bool unfinished = (h.flags & asf::kFileFlagBroadcast) != 0;
     if (unfinished) {
@@ -264,9 +293,10 @@ int WriteSampleRows(const std::string& command, const std::string& path, asf::Re
   return Fail(command, kExitInput, "cannot read '" + path + "' again: " + reader.error());
 }
 
-void PrintAsf(const std::string& path, const asf::Reader& reader, const SampleCounts& counts) {
+void PrintAsf(const std::string& path, const asf::Reader& reader, const SampleCounts& counts,
+              const WallTimes& wall) {
   const asf::HeaderInfo& h = reader.header();
-  PrintHeader(path, h);
+  PrintHeader(path, h, wall);
   if (counts.last_ms) {
     std::printf("last sample time: %.3f s\n", static_cast<double>(*counts.last_ms) / 1000.0);
   }
@@ -319,12 +349,14 @@ int InspectAsf(const std::string& command, const std::string& path, asf::ReadSou
     return Fail(command, kExitNotStream,
                 "'" + path + "' is not a readable ASF file: " + reader.error());
   }
+  // Judged by the header alone: the walk may add streams it does not declare.
+  const WallTimes wall = WallTimesOf(reader.header());
   const SampleCounts counts = CountSamples(reader);
   if (json == nullptr) {
-    PrintAsf(path, reader, counts);
+    PrintAsf(path, reader, counts, wall);
     return kExitOk;
   }
-  json->update(AsfJson(reader, counts.streams, counts.last_ms));
+  json->update(AsfJson(reader, counts.streams, counts.last_ms, wall));
   // The rows come after every other field: the file is read a second time
   // for them, so that none is held, up to the samples counted (a file
   // written meanwhile gives the rows of its counts).

@@ -1,6 +1,7 @@
 #include "io/group_follower.h"
 
 #include <algorithm>
+#include <new>
 
 #include "stream_format/group_scan.h"
 
@@ -20,6 +21,18 @@ constexpr size_t kChunk = size_t{1} << 20;
 }  // namespace
 
 void GroupFollower::Feed(const uint8_t* data, size_t size) {
+  if (lost_) return;
+  try {
+    FeedHeld(data, size);
+  } catch (const std::bad_alloc&) {
+    // Only a count is lost, not the recording: following ends here.
+    lost_ = true;
+    in_group_ = false;
+    std::vector<uint8_t>().swap(held_);
+  }
+}
+
+void GroupFollower::FeedHeld(const uint8_t* data, size_t size) {
   while (size > 0) {
     if (held_.empty()) {
       // In place: only what stays undecided, at most about a group, is copied.

@@ -311,7 +311,8 @@ OutputRefusal WriteFailure(const std::string& shown, asf::Status status) {
 
 std::unique_ptr<asf::ByteSink> OpenCheckedOutput(const std::string& output,
                                                  const std::vector<std::string>& inputs,
-                                                 Overwrite overwrite, OutputRefusal& refused) {
+                                                 Overwrite overwrite, OutputRefusal& refused,
+                                                 OutputKind kind) {
   std::string opened = output;
   if (output == "-") {
     std::string error;
@@ -325,7 +326,7 @@ std::unique_ptr<asf::ByteSink> OpenCheckedOutput(const std::string& output,
       if (refused.code != kExitOk) return nullptr;
     }
   } else {
-    refused = CheckOutput(opened, output, inputs, overwrite, OutputKind::kStream);
+    refused = CheckOutput(opened, output, inputs, overwrite, kind);
     if (refused.code != kExitOk) return nullptr;
   }
   asf::Status status = asf::kFailed;

@@ -82,12 +82,13 @@ std::string InUseMessage(const std::string& shown);
 // "-").
 OutputRefusal WriteFailure(const std::string& shown, kestrum::asf::Status status);
 
-// The checks and the opening of an OUTPUT that a command writes as a
-// stream of its own (extract, generate): "-" is standard output. Null,
-// with `refused` set, when it is refused or cannot be opened.
+// The checks and the opening of an OUTPUT that a command writes itself
+// (extract, generate: a stream; cut: an ASF file): "-" is standard output.
+// Null, with `refused` set, when it is refused or cannot be opened.
 std::unique_ptr<kestrum::asf::ByteSink> OpenCheckedOutput(const std::string& output,
                                                           const std::vector<std::string>& inputs,
                                                           Overwrite overwrite,
-                                                          OutputRefusal& refused);
+                                                          OutputRefusal& refused,
+                                                          OutputKind kind = OutputKind::kStream);
 
 }  // namespace kestrum_cli

@@ -104,6 +104,28 @@ TEST_F(WriterOutputTest, SameCallsGiveTheSameFile) {
   EXPECT_TRUE(Contains(first, samples[2].bytes));  // 700 bytes fit one packet
 }
 
+// A file is dated by its first sample, which may come long after writing
+// began: in the header while the file is written, and once it is ended.
+TEST_F(WriterOutputTest, TheFirstSampleDatesTheFile) {
+  uint64_t now = kCreationTime;
+  wmsdk::WriterOptions options = Options();
+  options.creation_time = [&now] { return now; };
+  ComRef<IWMWriter> writer;
+  ASSERT_EQ(wmsdk::CreateWriter(options, writer.Put()), S_OK);
+  Configure(writer.Get());
+  ASSERT_EQ(writer->BeginWriting(), S_OK);
+  now += 50000000;  // 5 s on
+  const uint64_t first = now;
+  for (const Sample& s : MakeSamples(3)) {
+    ASSERT_EQ(WriteSample(writer.Get(), kVideoStream, s.time, s.bytes), S_OK);
+    now += 400000;
+  }
+  EXPECT_EQ(asf::ReadAsfFile(memory_->bytes).creation_time, first);
+  EXPECT_EQ(writer->EndWriting(), S_OK);
+  writer.Reset();
+  EXPECT_EQ(asf::ReadAsfFile(memory_->bytes).creation_time, first);
+}
+
 TEST_F(WriterOutputTest, FullSinkFailsTheWriteThatHitsItWithoutCrashing) {
   Configure();
   ASSERT_EQ(writer_->BeginWriting(), S_OK);
