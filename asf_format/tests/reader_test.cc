@@ -39,8 +39,10 @@ const AsfFile& Whole() {
   static const AsfFile file = ReadAsfFile(File(true));
   return file;
 }
-size_t Packet(uint64_t k) { return Whole().data_offset + kDataObjectHeaderSize + k * 1000; }
-size_t Object(const Guid& guid) { return Whole().Find(guid)->offset; }
+size_t Packet(uint64_t k) {
+  return static_cast<size_t>(Whole().data_offset + kDataObjectHeaderSize + k * 1000);
+}
+size_t Object(const Guid& guid) { return static_cast<size_t>(Whole().Find(guid)->offset); }
 
 struct DamageCase {
   const char* name;
@@ -72,7 +74,7 @@ const DamageCase kDamageCases[] = {
     {"HeaderChildOfNoSize",
      [](auto& b) { store_u64le(b.data() + kHeaderObjectFixedSize + kObjectSizeOffset, 0); },
      "header object at offset 30 has a bad size\nno usable fixed packet size\n", 0},
-    {"NoDataObject", [](auto& b) { b[Whole().data_offset] ^= 1; },
+    {"NoDataObject", [](auto& b) { b[static_cast<size_t>(Whole().data_offset)] ^= 1; },
      "no data object after the header\n", 0},
     {"ContentDescriptionPastItsObject",
      [](auto& b) { b[Object(kContentDescriptionObject) + kObjectHeaderSize + 1] = 0xFF; },
@@ -132,12 +134,16 @@ const LayoutCase kLayoutCases[] = {
      "header reserved bytes"},
     {"HeaderObjectCount", true, [](auto& b) { ++b[kHeaderObjectCountOffset]; },
      "header object count"},
-    {"DataReserved", true, [](auto& b) { b[Whole().data_offset + kDataObjectReservedOffset] = 0; },
+    {"DataReserved", true,
+     [](auto& b) { b[static_cast<size_t>(Whole().data_offset + kDataObjectReservedOffset)] = 0; },
      "data reserved"},
-    {"FileIds", true, [](auto& b) { b[Whole().data_offset + kFileIdOffset] ^= 1; },
+    {"FileIds", true,
+     [](auto& b) { b[static_cast<size_t>(Whole().data_offset + kFileIdOffset)] ^= 1; },
      "file IDs differ"},
     {"IndexPastThePackets", true,
-     [](auto& b) { b[Whole().indexes[0].offset + kSimpleIndexFixedSize] = 41; },
+     [](auto& b) {
+       b[static_cast<size_t>(Whole().indexes[0].offset + kSimpleIndexFixedSize)] = 41;
+     },
      "index entry past the packets"},
 };
 

@@ -25,7 +25,7 @@ constexpr uint64_t kNone = UINT64_MAX;
 
 // What the muxer writes of the first `count` of 60 samples of 50 to 3000
 // bytes (packets of one payload and of many, samples across packets).
-std::vector<uint8_t> Muxed(size_t count, bool end = true, bool streamed = false) {
+std::vector<uint8_t> Muxed(uint64_t count, bool end = true, bool streamed = false) {
   static const std::vector<testing::Sample> samples = [] {
     std::mt19937 rng(3434);
     return testing::VideoSamples(rng, kSamples, 50, 3000);
@@ -39,7 +39,9 @@ const AsfFile& Ended() {
   static const AsfFile file = ReadAsfFile(Muxed(kSamples));
   return file;
 }
-size_t Packet(uint64_t k) { return Ended().data_offset + kDataObjectHeaderSize + k * 1000; }
+size_t Packet(uint64_t k) {
+  return static_cast<size_t>(Ended().data_offset + kDataObjectHeaderSize + k * 1000);
+}
 
 // The samples with no byte in packets `from` to `to`.
 uint64_t SamplesOutside(uint64_t from, uint64_t to = kNone) {
@@ -71,7 +73,8 @@ const RepairCase kCases[] = {
        b.resize(Packet(Ended().packets.size()));
        store_u64le(b.data() + Ended().file_properties.offset + kFilePropertiesFileSizeOffset,
                    b.size());
-       b[Ended().file_properties.offset + kFilePropertiesFlagsOffset] = 0;  // not Seekable
+       b[static_cast<size_t>(Ended().file_properties.offset + kFilePropertiesFlagsOffset)] =
+           0;  // not Seekable
      },
      RepairOutcome::kWhole, "", kNone, kNone, true},
     {"EndedPacketNotLaidOut", Source::kEnded, [](auto& b) { b[Packet(2)] = 0; },
@@ -88,8 +91,8 @@ const RepairCase kCases[] = {
     // A frame time of 2^49 (1784 years) declared.
     {"IndexWouldOutweighThePackets", Source::kStreamed,
      [](auto& b) {
-       b[Ended().Find(kExtendedStreamPropertiesObject)->offset + kExtendedStreamFrameTimeOffset +
-         6] = 2;
+       b[static_cast<size_t>(Ended().Find(kExtendedStreamPropertiesObject)->offset +
+                             kExtendedStreamFrameTimeOffset + 6)] = 2;
      },
      RepairOutcome::kUnbounded, "", 0},
     {"NotAsf", Source::kEnded, [](auto& b) { b[0] ^= 1; }, RepairOutcome::kForeign,
@@ -97,7 +100,10 @@ const RepairCase kCases[] = {
     {"TooShort", Source::kEnded, [](auto& b) { b.resize(60); }, RepairOutcome::kForeign,
      "it is too short for an ASF header", 0},
     {"HeaderNotTheWriters", Source::kKilled,
-     [](auto& b) { ++b[Ended().file_properties.offset + kFilePropertiesSize - 1]; },  // bit rate
+     // The bit rate.
+     [](auto& b) {
+       ++b[static_cast<size_t>(Ended().file_properties.offset + kFilePropertiesSize - 1)];
+     },
      RepairOutcome::kForeign, "its header is not laid out as Kestrum's writer lays it out", 0},
 };
 
@@ -166,8 +172,10 @@ TEST(RepairTest, CutOrPageLostIsEndedWithTheSamplesBefore) {
     std::fill_n(lost.begin() + static_cast<std::ptrdiff_t>(page), 4096, 0);
     // The packet the page is in, or the next where the page begins in its padding.
     const uint64_t in = (page - Packet(0)) / 1000;
-    expect(lost, in + (page - Packet(in) >= 1000 - Ended().packets[in].padding ? 1 : 0),
-           "page lost at " + std::to_string(page));
+    expect(
+        lost,
+        in + (page - Packet(in) >= 1000 - Ended().packets[static_cast<size_t>(in)].padding ? 1 : 0),
+        "page lost at " + std::to_string(page));
   }
 }
 
