@@ -80,8 +80,11 @@ bool JsonDocument::Row(const Json& row) {
 }
 
 void JsonDocument::EndRows() {
-  if (rows_ > 0) Put("\n" + std::string(kRowIndent - 2, ' '));
-  Put("]\n" + std::string(kFileIndent, ' ') + "}");
+  // Built by appending: GCC 12 warns (wrongly) of overlap on "literal" + string.
+  std::string close;
+  if (rows_ > 0) close.append("\n").append(kRowIndent - 2, ' ');
+  close.append("]\n").append(kFileIndent, ' ').append("}");
+  Put(close);
   rows_open_ = false;
 }
 
