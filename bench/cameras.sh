@@ -85,8 +85,8 @@ run_one() {
   files=$(find "$out" -name '*.asf' | wc -l)
   ended=$(find "$out" -name '*.asf' -exec "$kestrum" repair --check {} + 2>&1 |
     grep -c ': already whole, ' || true)
+  rm -rf "$out"  # before the line is read: the next run may use the same folder
   echo "$threads $rss $(cat "$data/status-$n") $cpu ${lag:--1} $files $ended"
-  rm -rf "$out"
 }
 
 load_before=$(cut -d' ' -f1 /proc/loadavg)
