@@ -55,6 +55,7 @@ SampleBuffer* SamplePool::Take(size_t size) {
       free_.erase(best);
       kept_bytes_ -= buffer->capacity_;
       out_bytes_ += buffer->capacity_;
+      most_out_bytes_ = std::max(most_out_bytes_, out_bytes_);
       buffer->AddRef();  // from 0: alive again
       return buffer;
     }
