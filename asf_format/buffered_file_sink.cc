@@ -8,12 +8,15 @@
 namespace kestrum::asf {
 namespace {
 
+// The buffer grows, as appends need it, from kFirstBufferSize up to
+// kBufferSize: a file that gathers its packets buffers little more than its
+// header, and its pages are not taken before they are needed.
 constexpr size_t kBufferSize = size_t{1} << 20;
+constexpr size_t kFirstBufferSize = size_t{16} << 10;
 
 class BufferedFileSink final : public ByteSink {
  public:
-  explicit BufferedFileSink(std::unique_ptr<OpenFile> file)
-      : file_(std::move(file)), buffer_(new uint8_t[kBufferSize]) {}
+  explicit BufferedFileSink(std::unique_ptr<OpenFile> file) : file_(std::move(file)) {}
   // Hands the buffer to the file before the file closes.
   ~BufferedFileSink() override { (void)FlushBuffer(); }  // a failure has nowhere to go
   BufferedFileSink(const BufferedFileSink&) = delete;
@@ -24,9 +27,11 @@ class BufferedFileSink final : public ByteSink {
     if (size == 0) return kOk;
     if (data == nullptr) return kNoData;
     if (size >= kDirectWriteMin) return FlushThenAppend(data, size);
-    if (size > kBufferSize - buffered_) {
+    if (size > capacity_ - buffered_ && !Grow(buffered_ + size)) {
       const Status status = FlushBuffer();
       if (Failed(status)) return status;
+      // Out of memory for a buffer that holds it: straight to the file.
+      if (size > capacity_) return Append(data, size);
     }
     std::memcpy(buffer_.get() + buffered_, data, size);
     buffered_ += size;
@@ -117,6 +122,21 @@ class BufferedFileSink final : public ByteSink {
   // file that cannot gather.
   static constexpr size_t kGatherCopyMax = size_t{4} << 10;
 
+  // Makes room for `needed` bytes, up to kBufferSize, keeping the buffered
+  // ones; false when the buffer is as large as it gets or no memory is left.
+  bool Grow(size_t needed) {
+    if (needed > kBufferSize) return false;
+    size_t capacity = std::max(capacity_, kFirstBufferSize);
+    while (capacity < needed) capacity *= 2;
+    capacity = std::min(capacity, kBufferSize);
+    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[capacity]);
+    if (grown == nullptr) return false;
+    if (buffered_ != 0) std::memcpy(grown.get(), buffer_.get(), buffered_);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
+    return true;
+  }
+
   Status FlushThenAppend(const uint8_t* data, size_t size) {
     const Status status = FlushBuffer();
     return Succeeded(status) ? Append(data, size) : status;
@@ -146,6 +166,7 @@ class BufferedFileSink final : public ByteSink {
 
   const std::unique_ptr<OpenFile> file_;
   std::unique_ptr<uint8_t[]> buffer_;  // default-initialised, never zero-filled
+  size_t capacity_ = 0;                // of buffer_
   size_t buffered_ = 0;
   uint64_t written_ = 0;  // bytes in the file
   Status failure_ = kOk;

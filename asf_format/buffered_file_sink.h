@@ -1,7 +1,7 @@
 // The file sink's buffering, shared by the POSIX and Win32 files: appends go
-// through a 1 MiB buffer, except large appends, which go to the file directly
-// so their bytes are not copied a second time, and gathered appends (the
-// muxer's packet batches): a file that gathers (writev) takes their spans as
+// through a buffer of up to 1 MiB, grown as they need it, except large
+// appends, which go to the file directly so their bytes are not copied a
+// second time, and gathered appends (the muxer's packet batches): a file that gathers (writev) takes their spans as
 // they are; elsewhere spans of kDirectWriteMin or more go to the file
 // directly and the small ones between them (packet headers, padding, short
 // fragments) through the buffer.
@@ -63,7 +63,8 @@ class OpenFile {
 };
 
 // A buffered sink over `file`. Null, with *error set to kOutOfMemory, when
-// the buffer cannot be had (the file is then closed).
+// the sink cannot be had (the file is then closed). Later, a buffer that
+// cannot grow sends appends that do not fit it straight to the file.
 std::unique_ptr<ByteSink> MakeBufferedFileSink(std::unique_ptr<OpenFile> file, Status* error);
 
 }  // namespace kestrum::asf

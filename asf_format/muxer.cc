@@ -383,7 +383,7 @@ Status Muxer::Begin() {
     s.final_totals.max_object_size.reserve(s.info.streams.size());
     s.indexed.reserve(s.info.streams.size());
     s.unconfirmed_end.reserve(kFileSizeThroughFlags);
-    s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size);
+    s.packets = std::make_unique<PacketBuilder>(s.sink, s.packet_size, s.options.batch_bytes);
     s.phase = Phase::kWriting;
     status = s.sink.Write(s.header_image.data(), s.header_image.size());
   } catch (const std::bad_alloc&) {

@@ -62,6 +62,7 @@
 #include <vector>
 
 #include "asf_format/objects.h"
+#include "asf_format/packet_builder.h"
 #include "asf_format/sample_hold.h"
 #include "asf_format/status.h"
 #include "asf_format/byte_sink.h"
@@ -138,6 +139,12 @@ struct MuxerOptions {
   // like a file never ended (repair.h). Readers meanwhile find every sample,
   // the durations and the index.
   bool confirm_end_later = false;
+  // Completed packets are gathered up to this many bytes before they are
+  // written (PacketBuilder): fewer, larger writes for a conversion; a
+  // recording arriving at its own pace writes each packet as it completes
+  // (0), so that it holds no more of its samples than the packet being
+  // filled needs. The bytes written are the same.
+  size_t batch_bytes = kBatchBytes;
 };
 
 class Muxer {

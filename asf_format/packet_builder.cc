@@ -25,10 +25,11 @@ void StorePayloadHeader(uint8_t* p, const PayloadInfo& info, uint32_t offset, ui
 
 }  // namespace
 
-PacketBuilder::PacketBuilder(ByteSink& sink, uint32_t packet_size)
+PacketBuilder::PacketBuilder(ByteSink& sink, uint32_t packet_size, size_t batch_bytes)
     : sink_(sink),
       packet_size_(packet_size),
-      batch_packets_(std::max<uint32_t>(1, static_cast<uint32_t>(kBatchBytes / packet_size))),
+      batch_packets_(static_cast<uint32_t>(
+          std::clamp<size_t>(batch_bytes / packet_size, 1, kBatchBytes / kMinPacketSize))),
       single_capacity_(
           static_cast<uint32_t>(packet_size - kPacketHeaderSize - kSinglePayloadHeaderSize)) {
   // What a batch takes at most, so that the lists do not grow: a packet

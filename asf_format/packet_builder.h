@@ -54,10 +54,11 @@ void TrimPacket(uint8_t* packet, uint32_t packet_size, uint32_t payloads, uint32
 
 class PacketBuilder {
  public:
-  // `packet_size` in kMinPacketSize..kMaxPacketSize (header.h). Throws
-  // std::bad_alloc when memory for its lists cannot be had, here and in
-  // AddSample and FinishPacket.
-  PacketBuilder(ByteSink& sink, uint32_t packet_size);
+  // `packet_size` in kMinPacketSize..kMaxPacketSize (header.h); completed
+  // packets are written once they make `batch_bytes` (at least one packet).
+  // Throws std::bad_alloc when memory for its lists cannot be had, here and
+  // in AddSample and FinishPacket.
+  PacketBuilder(ByteSink& sink, uint32_t packet_size, size_t batch_bytes = kBatchBytes);
   PacketBuilder(const PacketBuilder&) = delete;
   PacketBuilder& operator=(const PacketBuilder&) = delete;
 

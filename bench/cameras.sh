@@ -7,23 +7,30 @@
 #   - CPU per camera-second: the host's user + system time (the shell's
 #     `times` for its one child, i.e. getrusage of the child) over N x S;
 #   - the most threads and the peak RSS (VmHWM) /proc showed while it ran;
-#   - whether it exited 0 (every camera's stats without a failure).
+#   - the worst lag of a camera behind real time: how late, at worst, a
+#     piece's SendOneFrame returned after the piece was due (the host's
+#     "worst lag" line);
+#   - the files written, and of them those ended whole (`kestrum repair
+#     --check` says "already whole");
+#   - whether it exited 0 (every camera's stats without a failure);
+# and after the table the machine's load average (1 minute) before and
+# after: on a machine shared with other work the lag tells of it too.
 #
-# Usage: bench/cameras.sh [--cameras 16,64,256] [--seconds 10] [--no-build]
+# Usage: bench/cameras.sh [--cameras 4,64,256] [--seconds 30] [--no-build]
 # Uses build/ (configured as the README says); data go to
 # build/bench/cameras and are removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cameras=16,64
-seconds=10
+cameras=4,64,256
+seconds=30
 build=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --cameras) cameras=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --no-build) build=0; shift ;;
-    *) echo "usage: bench/cameras.sh [--cameras 16,64,256] [--seconds 10] [--no-build]" >&2
+    *) echo "usage: bench/cameras.sh [--cameras 4,64,256] [--seconds 30] [--no-build]" >&2
        exit 2 ;;
   esac
 done
@@ -38,7 +45,8 @@ trap 'rm -rf "$data"' EXIT
 # A second more than asked, so the stream never ends before --seconds.
 "$kestrum" generate "$data/in.xqv" --frames $(((seconds + 1) * 25)) >/dev/null
 
-# Runs the host with $1 cameras; prints "threads rss_kib status cpu_seconds".
+# Runs the host with $1 cameras; prints
+# "threads rss_kib status cpu_seconds lag_ms files ended".
 # A subshell of its own runs the host and reads the children's user and
 # system time (the second line of `times`) once it has waited for it: the
 # host is its only child, so the polling below is not counted.
@@ -72,14 +80,23 @@ run_one() {
   local cpu
   cpu=$(sed -n 2p "$data/times-$n" | awk '{
     split($1, u, /[ms]/); split($2, s, /[ms]/); print u[1] * 60 + u[2] + s[1] * 60 + s[2] }')
-  echo "$threads $rss $(cat "$data/status-$n") $cpu"
-  rm -rf "$out"
+  local lag files ended
+  lag=$(sed -n 's/^worst lag: \([0-9.]*\) ms.*/\1/p' "$data/stats-$n")
+  files=$(find "$out" -name '*.asf' | wc -l)
+  ended=$(find "$out" -name '*.asf' -exec "$kestrum" repair --check {} + 2>&1 |
+    grep -c ': already whole, ' || true)
+  rm -rf "$out"  # before the line is read: the next run may use the same folder
+  echo "$threads $rss $(cat "$data/status-$n") $cpu ${lag:--1} $files $ended"
 }
 
-printf '| cameras | seconds | threads | peak RSS (MiB) | CPU (s) | CPU per camera-second (ms) | exit |\n'
-printf '|---:|---:|---:|---:|---:|---:|---:|\n'
+load_before=$(cut -d' ' -f1 /proc/loadavg)
+printf '| cameras | seconds | threads | peak RSS (MiB) | CPU (s) | CPU per camera-second (ms) | worst lag (ms) | files | ended | exit |\n'
+printf '|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n'
 for n in ${cameras//,/ }; do
-  read -r threads rss status cpu < <(run_one "$n")
+  read -r threads rss status cpu lag files ended < <(run_one "$n")
   awk -v n="$n" -v s="$seconds" -v t="$threads" -v r="$rss" -v c="$cpu" -v x="$status" \
-    'BEGIN { printf "| %d | %d | %d | %.1f | %.3f | %.3f | %d |\n", n, s, t, r / 1024, c, c * 1000 / (n * s), x }'
+    -v l="$lag" -v f="$files" -v e="$ended" \
+    'BEGIN { printf "| %d | %d | %d | %.1f | %.3f | %.3f | %.1f | %d | %d | %d |\n",
+             n, s, t, r / 1024, c, c * 1000 / (n * s), l, f, e, x }'
 done
+printf '\nload average (1 min): %s before, %s after\n' "$load_before" "$(cut -d' ' -f1 /proc/loadavg)"

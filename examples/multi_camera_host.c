@@ -4,7 +4,7 @@
  * lines tagged with its camera, its progress printed once a second and its
  * recording cut into a new file every few seconds without stopping.
  *
- *   multi_camera_host [-q] [--seconds N] [--cut S] [--piece BYTES]
+ *   multi_camera_host [-q] [--seconds N] [--cut S] [--piece BYTES] [--spread S]
  *                     CAMERAS OUTPUT_FOLDER STREAM...
  *
  * Camera k (1 to CAMERAS) reads STREAM number k among those given, going
@@ -15,10 +15,18 @@
  * recording. A camera stops at the end of its stream, or after N seconds
  * (--seconds), or when the host is told to stop (SIGINT, SIGTERM).
  *
+ * Cameras come up one after another over the first S seconds (--spread,
+ * default 1; 0 all at once), as cameras connecting to a recorder do, so
+ * that their groups and cuts do not all fall on the same instant; each
+ * counts its --seconds and --cut from its own start.
+ *
  * Pace: a camera sends 25 groups a second. The stream is handed over in
  * pieces of --piece bytes (default 4096) at its average byte rate, the
  * stream's size over its length in time (its groups / 25), so each group
  * arrives about when a camera would send it: on average, not group by group.
+ * A piece is due when the bytes before it are due; how late SendOneFrame
+ * returns after that is the camera's lag behind real time (the thread woken
+ * late, the library's time in the call), its worst kept.
  *
  * What a host must take care of, shown below:
  *  - the header goes out as one piece of exactly 40 bytes, and no data piece
@@ -34,7 +42,8 @@
  *
  * Each camera's lines go to stderr as "[cam K] LINE" (-q leaves them
  * out); once a second, and at the end, stdout gets a line per camera:
- * "cam K: STATE, N samples, N bytes, file N, failures: ...".
+ * "cam K: STATE, N samples, N bytes, file N, lag N.N ms, failures: ...",
+ * and last "worst lag: N.N ms (cam K)", the worst of all cameras.
  *
  * Exit status: 0 every camera recorded; 1 a camera's stats tell of a
  * failure (or it wrote nothing); 2 bad command line; 3 a stream could not be
@@ -69,6 +78,7 @@ typedef struct Settings {
   int quiet;
   double seconds; /* 0: until the end of the stream */
   double cut;     /* 0: one file */
+  double spread;  /* cameras' starts spread over this many seconds */
   size_t piece;
   const char* folder;
 } Settings;
@@ -88,7 +98,9 @@ typedef struct Camera {
   KestrumHandle handle;
   char first_name[kNameCapacity]; /* StartRecord keeps this pointer */
   atomic_int files;               /* files begun so far; read by the stats */
+  atomic_llong worst_lag_us;      /* the latest a piece went out after it was due */
   atomic_int done;
+  double start; /* when it begins to send (Now()) */
   pthread_t thread;
 } Camera;
 
@@ -212,11 +224,18 @@ static void SwitchToNextFile(Camera* camera) {
   atomic_fetch_add(&camera->files, 1);
 }
 
+/* Notes how late a piece went out, `due` being when it was due. */
+static void NoteLag(Camera* camera, double due) {
+  const long long lag_us = (long long)((Now() - due) * 1e6);
+  if (lag_us > atomic_load(&camera->worst_lag_us)) atomic_store(&camera->worst_lag_us, lag_us);
+}
+
 static void* RunCamera(void* argument) {
   Camera* camera = (Camera*)argument;
   const Settings* settings = camera->settings;
   const Stream* stream = camera->stream;
-  const double start = Now();
+  SleepUntil(camera->start);
+  const double start = camera->start;
   const double end = settings->seconds > 0 ? start + settings->seconds : 0;
   double next_cut = settings->cut > 0 ? start + settings->cut : 0;
   SendOneFrame(camera->handle, stream->bytes, KESTRUM_HEADER_SIZE);
@@ -230,6 +249,7 @@ static void* RunCamera(void* argument) {
     size_t length = stream->size - at;
     if (length > settings->piece) length = settings->piece;
     SendPiece(camera->handle, stream->bytes + at, length);
+    NoteLag(camera, start + (double)(at - KESTRUM_HEADER_SIZE) / stream->bytes_per_second);
     at += length;
     SleepUntil(start + (double)(at - KESTRUM_HEADER_SIZE) / stream->bytes_per_second);
   }
@@ -271,9 +291,10 @@ static int PrintStats(const Camera* camera) {
     snprintf(last, sizeof last, ", last 0x%08X %s", (unsigned)stats.last_failure, words);
   }
   pthread_mutex_lock(&g_output_lock);
-  printf("cam %d: %s, %llu samples, %llu bytes, file %d, failures: %s%s\n", camera->number,
-         StateName(stats.state), (unsigned long long)stats.samples_written,
-         (unsigned long long)stats.bytes_written, atomic_load(&camera->files), first, last);
+  printf("cam %d: %s, %llu samples, %llu bytes, file %d, lag %.1f ms, failures: %s%s\n",
+         camera->number, StateName(stats.state), (unsigned long long)stats.samples_written,
+         (unsigned long long)stats.bytes_written, atomic_load(&camera->files),
+         (double)atomic_load(&camera->worst_lag_us) / 1000.0, first, last);
   fflush(stdout);
   pthread_mutex_unlock(&g_output_lock);
   return stats.state == KESTRUM_STATE_FAILED || stats.first_failure != 0 ||
@@ -282,7 +303,7 @@ static int PrintStats(const Camera* camera) {
 
 static int Usage(void) {
   fputs(
-      "Usage: multi_camera_host [-q] [--seconds N] [--cut S] [--piece BYTES]\n"
+      "Usage: multi_camera_host [-q] [--seconds N] [--cut S] [--piece BYTES] [--spread S]\n"
       "                         CAMERAS OUTPUT_FOLDER STREAM...\n",
       stderr);
   return kExitUsage;
@@ -310,6 +331,10 @@ static int ParseCommandLine(int argc, char** argv, Settings* settings, long* cam
                ParseNumber(argv[arg + 1], 0, 1e9, &value)) {
       settings->cut = value;
       ++arg;
+    } else if (arg + 1 < argc && strcmp(argv[arg], "--spread") == 0 &&
+               ParseNumber(argv[arg + 1], 0, 3600, &value)) {
+      settings->spread = value;
+      ++arg;
     } else if (arg + 1 < argc && strcmp(argv[arg], "--piece") == 0 &&
                ParseNumber(argv[arg + 1], 1, 1 << 24, &value)) {
       settings->piece = (size_t)value;
@@ -326,8 +351,10 @@ static int ParseCommandLine(int argc, char** argv, Settings* settings, long* cam
 
 /* Starts every camera; returns how many were started. */
 static long StartCameras(Camera* cameras, long count) {
+  const double first = Now();
   for (long k = 0; k < count; ++k) {
     Camera* camera = &cameras[k];
+    camera->start = first + camera->settings->spread * (double)k / (double)count;
     camera->handle = CreateRecordInstance();
     if (camera->handle == NULL) return k;
     KestrumSetRecordDebugOutput(camera->handle, OnCameraLine, camera);
@@ -355,7 +382,7 @@ static void WatchCameras(Camera* cameras, long count) {
 }
 
 int main(int argc, char** argv) {
-  Settings settings = {0, 0, 10, 4096, NULL};
+  Settings settings = {0, 0, 10, 1, 4096, NULL};
   long count = 0;
   const int folder_arg = ParseCommandLine(argc, argv, &settings, &count);
   if (folder_arg == 0) return Usage();
@@ -388,10 +415,18 @@ int main(int argc, char** argv) {
   }
   WatchCameras(cameras, started);
   int failed = started < count;
+  long worst = 0;
   for (long k = 0; k < started; ++k) {
     pthread_join(cameras[k].thread, NULL);
     failed |= PrintStats(&cameras[k]);
     ReleaseRecordInstance(&cameras[k].handle); /* detaches its sink */
+    if (atomic_load(&cameras[k].worst_lag_us) > atomic_load(&cameras[worst].worst_lag_us)) {
+      worst = k;
+    }
+  }
+  if (started > 0) {
+    printf("worst lag: %.1f ms (cam %d)\n",
+           (double)atomic_load(&cameras[worst].worst_lag_us) / 1000.0, cameras[worst].number);
   }
   for (int s = 0; s < stream_count; ++s) free(streams[s].bytes);
   free(streams);

@@ -93,7 +93,8 @@ extern "C" {
 typedef struct KestrumRecordInstance* KestrumHandle;
 
 /* Ordinal 1. Makes a new recording instance (with its 1,024,000-byte
- * reassembly buffer) and returns its handle, or null when it could not be
+ * reassembly buffer, whose pages are taken from the system only as the
+ * groups held need them) and returns its handle, or null when it could not be
  * allocated; then nothing is left behind. The instance owns no file yet.
  * On Windows, COM is initialised (apartment-threaded) on the calling thread. */
 KESTRUM_API KestrumHandle KESTRUM_CALL CreateRecordInstance(void);

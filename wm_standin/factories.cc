@@ -24,6 +24,10 @@ extern "C" HRESULT WINAPI WMCreateWriter(IUnknown* /*certificate*/, IWMWriter** 
   kestrum::wmsdk::WriterOptions options;
   options.sync_when_ending = false;  // a recording's syncs follow its interval
   options.open_sink = kestrum::wmsdk::OpenReportingFileSink;
+  // A recording comes at its own pace: each packet is written as it
+  // completes, and the samples it holds are let go, back to the system.
+  options.batch_bytes = 0;
+  options.samples_in_pages = true;
   // A recording's later files (KestrumSwitchOutput) sync as its first did.
   if (kestrum::RecordContext* record = kestrum::CurrentRecord(); record != nullptr) {
     if (record->kept_sync_interval() >= 0) {

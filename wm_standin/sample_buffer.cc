@@ -3,22 +3,25 @@
 #include <algorithm>
 
 #include "asf_format/muxer.h"
+#include "platform/page_memory.h"
 
 namespace kestrum::wmsdk {
 namespace {
 
 // Enough for the samples in flight at once: the library fills one at a time,
-// and the muxer holds those whose bytes it has not yet written (about a
-// second of media, at most kMaxHeldSamples and the packet being filled),
-// within a budget of kept bytes.
+// and the muxer holds those whose bytes it has not yet written (a batch of
+// packets, at most kMaxHeldSamples, and the packet being filled). Within
+// kMaxKeptBytes, the pool keeps no more than its stream needs: kept and
+// handed-out storage together stay within the most the writer ever had out
+// at once.
 constexpr size_t kMaxKept = 48;
 constexpr size_t kMaxKeptBytes = size_t{4} << 20;
 // Larger blocks go back to the allocator: no sample that large can be
 // written anyway.
 constexpr size_t kMaxKeptCapacity = asf::kMaxSampleSize;
-// New blocks are rounded up so that samples growing by a few bytes still fit
-// a kept block.
-constexpr size_t kGranule = size_t{64} << 10;
+// New blocks are rounded up to whole pages, so that samples growing by a few
+// bytes still fit a kept block.
+constexpr size_t kGranule = size_t{4} << 10;
 
 size_t Capacity(size_t size) {
   return size > kMaxKeptCapacity ? size
@@ -27,7 +30,9 @@ size_t Capacity(size_t size) {
 
 }  // namespace
 
-SamplePool::SamplePool() { free_.reserve(kMaxKept); }  // so that Keep never allocates
+SamplePool::SamplePool(bool in_pages) : in_pages_(in_pages) {
+  free_.reserve(kMaxKept);  // so that Keep never allocates
+}
 
 SamplePool::~SamplePool() {
   for (SampleBuffer* buffer : free_) delete buffer;
@@ -49,12 +54,14 @@ SampleBuffer* SamplePool::Take(size_t size) {
       SampleBuffer* buffer = *best;
       free_.erase(best);
       kept_bytes_ -= buffer->capacity_;
+      out_bytes_ += buffer->capacity_;
+      most_out_bytes_ = std::max(most_out_bytes_, out_bytes_);
       buffer->AddRef();  // from 0: alive again
       return buffer;
     }
   }
   try {
-    return new SampleBuffer(Capacity(size));
+    return HandOut(new SampleBuffer(Capacity(size), in_pages_));
   } catch (const std::bad_alloc&) {
   }
   // Out of memory: the buffers kept go back to the allocator, and a buffer
@@ -65,13 +72,25 @@ SampleBuffer* SamplePool::Take(size_t size) {
     free_.clear();  // keeps its capacity: Keep still never allocates
     kept_bytes_ = 0;
   }
-  return new SampleBuffer(std::max<size_t>(size, 1));
+  return HandOut(new SampleBuffer(std::max<size_t>(size, 1), in_pages_));
+}
+
+SampleBuffer* SamplePool::HandOut(SampleBuffer* created) {
+  if (created->capacity_ <= kMaxKeptCapacity) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out_bytes_ += created->capacity_;
+    most_out_bytes_ = std::max(most_out_bytes_, out_bytes_);
+  }
+  return created;
 }
 
 void SamplePool::Keep(SampleBuffer* buffer) {
   if (buffer->capacity_ <= kMaxKeptCapacity) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (free_.size() < kMaxKept && kept_bytes_ + buffer->capacity_ <= kMaxKeptBytes) {
+    out_bytes_ -= buffer->capacity_;
+    // What the stream needs: the most it had out at once, out and kept.
+    const size_t budget = std::min(kMaxKeptBytes, most_out_bytes_ - out_bytes_);
+    if (free_.size() < kMaxKept && kept_bytes_ + buffer->capacity_ <= budget) {
       free_.push_back(buffer);
       kept_bytes_ += buffer->capacity_;
       return;
@@ -81,13 +100,20 @@ void SamplePool::Keep(SampleBuffer* buffer) {
           free_.begin(), free_.end(),
           [](const SampleBuffer* a, const SampleBuffer* b) { return a->capacity_ < b->capacity_; });
       const size_t swapped = kept_bytes_ - (*smallest)->capacity_ + buffer->capacity_;
-      if ((*smallest)->capacity_ < buffer->capacity_ && swapped <= kMaxKeptBytes) {
+      if ((*smallest)->capacity_ < buffer->capacity_ && swapped <= budget) {
         kept_bytes_ = swapped;
         std::swap(*smallest, buffer);
       }
     }
   }
   delete buffer;
+}
+
+void SamplePool::Trim() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (SampleBuffer* buffer : free_) delete buffer;
+  free_.clear();  // keeps its capacity: Keep still never allocates
+  kept_bytes_ = 0;
 }
 
 size_t SamplePool::kept() const {
@@ -109,7 +135,27 @@ HRESULT SampleBuffer::Create(std::shared_ptr<SamplePool> pool, DWORD size, INSSB
   });
 }
 
-SampleBuffer::SampleBuffer(size_t capacity) : bytes_(new uint8_t[capacity]), capacity_(capacity) {}
+namespace {
+
+uint8_t* Storage(size_t capacity, bool in_pages) {
+  if (!in_pages) return new uint8_t[capacity];
+  auto* pages = static_cast<uint8_t*>(AllocatePages(capacity));
+  if (pages == nullptr) throw std::bad_alloc();
+  return pages;
+}
+
+}  // namespace
+
+SampleBuffer::SampleBuffer(size_t capacity, bool in_pages)
+    : in_pages_(in_pages), bytes_(Storage(capacity, in_pages)), capacity_(capacity) {}
+
+SampleBuffer::~SampleBuffer() {
+  if (in_pages_) {
+    FreePages(bytes_, capacity_);
+  } else {
+    delete[] bytes_;
+  }
+}
 
 void SampleBuffer::LastRelease() {
   // The pool may go with this reference (its writer gone), and this buffer
@@ -137,13 +183,11 @@ HRESULT SampleBuffer::GetMaxLength(DWORD* length) {
   return CopyOut(length, max_length_);
 }
 
-HRESULT SampleBuffer::GetBuffer(BYTE** buffer) {
-  return CopyOut(buffer, bytes_.get());
-}
+HRESULT SampleBuffer::GetBuffer(BYTE** buffer) { return CopyOut(buffer, bytes_); }
 
 HRESULT SampleBuffer::GetBufferAndLength(BYTE** buffer, DWORD* length) {
   if (buffer == nullptr || length == nullptr) return E_POINTER;
-  *buffer = bytes_.get();
+  *buffer = bytes_;
   *length = length_;
   return S_OK;
 }

@@ -271,6 +271,7 @@ HRESULT Writer::BeginLocked() {
   const bool end_later = syncing && !when_ending && kEndAfterEndWriting;
   asf::MuxerOptions muxer_options;
   muxer_options.on_fault = options_.on_write_fault;
+  muxer_options.batch_bytes = options_.batch_bytes;
   muxer_options.report = [](const char* line) { OutputDebugStringA(line); };
   // The packets and the index are durable before the header says the file
   // ended.
@@ -304,6 +305,7 @@ HRESULT Writer::EndWriting() {
     if (!writing()) return NS_E_INVALID_REQUEST;
     hr = ToHresult(file_.muxer->End());
     if (SUCCEEDED(hr)) hr = ToHresult(file_.sink->Flush());
+    pool_->Trim();  // End let every sample go
     if (end_later_) {
       std::unique_ptr<WrittenFile> ending = EndLater(file_);
       if (ending != nullptr) {
@@ -417,7 +419,7 @@ HRESULT CreateWriter(WriterOptions options, IWMWriter** writer) {
     if (!options.open_sink) options.open_sink = asf::OpenFileSink;
     if (!options.file_id) options.file_id = asf::RandomFileId;
     if (!options.creation_time) options.creation_time = NowAsFileTime;
-    auto pool = std::make_shared<SamplePool>();
+    auto pool = std::make_shared<SamplePool>(options.samples_in_pages);
     *writer = new Writer(std::move(options), std::move(pool));
     return S_OK;
   });

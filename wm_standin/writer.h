@@ -28,6 +28,11 @@ struct WriterOptions {
   // conversion asks it to end writing at the fault. Either way the fault and
   // what it cost are told on the debugger output, and EndWriting returns it.
   asf::FaultPolicy on_write_fault = asf::FaultPolicy::kKeepWriting;
+  // Completed packets gathered before a write (asf::MuxerOptions).
+  size_t batch_bytes = asf::kBatchBytes;
+  // Sample buffers in pages of their own (platform/page_memory.h), which go
+  // back to the system once let go: for a process holding many recordings.
+  bool samples_in_pages = false;
   // How far the file's durability may lag behind what was written, in ms:
   // the process's sync thread syncs it that often while writing, and
   // ends it durably after EndWriting, which does not wait for it (the

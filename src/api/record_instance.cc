@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/com.h"
+#include "platform/page_memory.h"
 #if KESTRUM_BUILTIN_WRITER
 #include "wm_interfaces/builtin_writer.h"
 #endif
@@ -44,8 +45,8 @@ RecordInstance::RecordInstance(WmFactories factories) : factories_(std::move(fac
     factories_.create_profile_manager(&session.profile_manager);  // failure leaves it null
   }
   splitter.buffer_capacity = kReassemblyBufferSize;
-  // Not zero-filled: only the first bytes_held bytes are ever read.
-  splitter.buffer = new (std::nothrow) uint8_t[kReassemblyBufferSize];
+  // In pages of its own, none touched before the groups held need them.
+  splitter.buffer = static_cast<uint8_t*>(AllocatePages(kReassemblyBufferSize));
   splitter.bytes_held = 0;
   splitter.synchronised = 0;
   session.writer_ready = 0;
@@ -57,7 +58,7 @@ RecordInstance::~RecordInstance() {
   ReleaseWriter();
   ReleaseAndClear(output_switch.ended_writer);
   ReleaseAndClear(session.profile_manager);
-  delete[] splitter.buffer;
+  FreePages(splitter.buffer, kReassemblyBufferSize);
   splitter.buffer = nullptr;
   DeleteCriticalSection(&packer.lock);
 }

@@ -1102,6 +1102,35 @@ TEST_F(OutputsTest, FullDisk) {
   EXPECT_EQ(generated.exit_code, 5) << generated.err;
   EXPECT_NE(generated.err.find("disk full"), std::string::npos) << generated.err;
   if (!mounted) return;
+  // A series that fills the disk: each file is ended, with its samples in
+  // order, until one cannot be begun (exit 5), and the samples the files
+  // before it lost are told with it.
+  const RunResult series = Kestrum({"record", big, disk + "/s-%03d.asf", "--segment-time", "1"});
+  EXPECT_EQ(series.exit_code, 5) << series.err;
+  EXPECT_NE(series.err.find("nothing was recorded into it"), std::string::npos) << series.err;
+  EXPECT_NE(series.err.find("samples not written ("), std::string::npos) << series.err;
+  std::vector<std::string> in_series;
+  for (int k = 0;; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/s-%03d.asf", k);
+    if (!std::filesystem::exists(disk + name)) break;
+    if (std::filesystem::file_size(disk + name) == 0) {  // the one that could not be begun
+      ::unlink((disk + name).c_str());
+      break;
+    }
+    const auto fields = Fields(Kestrum({"inspect", disk + name}).out);
+    EXPECT_EQ(fields.at("duration").find("unknown"), std::string::npos) << name;
+    EXPECT_EQ(fields.at("problems"), "0") << name;
+    for (const std::string& p : Packets(disk + name)) in_series.push_back(p.substr(p.find(',')));
+    ::unlink((disk + name).c_str());
+  }
+  std::vector<std::string> recorded;
+  for (const std::string& p : Packets(folder_.Path("big_r.asf"))) {
+    recorded.push_back(p.substr(p.find(',')));
+  }
+  EXPECT_FALSE(in_series.empty());
+  EXPECT_LT(in_series.size(), recorded.size());
+  EXPECT_TRUE(InOrderWithin(in_series, recorded));
   KeepsTheSeriesWithinLimits(disk, big, folder_.Path(""));
   // A report onto the disk filled up: said so, and no empty report left
   // (a symlink to where it would be made is left as it was).

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 #include <string>
@@ -334,20 +335,42 @@ TEST_F(ConvertDirectoryTest, AllConvertedExitsZero) {
   EXPECT_NE(out_.find("2 converted, 0 failed"), std::string::npos) << out_;
 }
 
-// Three cameras record one stream at its pace, each cut into files every
+// The threads a process has now, as /proc tells; -1 when it cannot be read.
+int ThreadsOf(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  }
+  return -1;
+}
+
+// Ten cameras record one stream at its pace, each cut into files every
 // second: every file is readable, and each camera's files in order hold the
-// samples of one recording of the whole stream.
+// samples of one recording of the whole stream. While they record, and
+// after their first switches, the process has a thread per camera and only
+// a few more (the library's one sync thread; one per recording, 2N + 2 in
+// all, would fail).
 TEST(MultiCameraHostTest, EachCamerasFilesTogetherHoldOneRecording) {
   if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe not found";
+  constexpr int kCameras = 10;
   const std::string dir = TestDirectory("MultiCameraHost");
   const StreamBuilder stream = SenderStream(60, 4321);  // 2.4 s at 25 groups a second
   WriteFile(dir + "/in.xqv", stream.bytes());
   fs::create_directories(dir + "/out");
-  ChildProcess process(MULTI_CAMERA_HOST, {"--cut", "1", "3", dir + "/out", dir + "/in.xqv"});
-  ASSERT_EQ(process.Wait(), 0) << process.out() << process.err();
-  EXPECT_NE(process.err().find("[cam 3] !!!!Write Sample!!!!"), std::string::npos);
+  ChildProcess process(MULTI_CAMERA_HOST,
+                       {"--cut", "1", std::to_string(kCameras), dir + "/out", dir + "/in.xqv"});
   const std::vector<ProbedPacket> want = ExpectedLivePackets(stream);
-  for (int camera = 1; camera <= 3; ++camera) {
+  const std::string written = "[cam " + std::to_string(kCameras) + "] !!!!Write Sample!!!!";
+  // Once the last camera has begun, and again once most have begun their
+  // second file.
+  for (const size_t samples : {size_t{1}, want.size() / 3}) {
+    ASSERT_TRUE(process.WaitForErrorLine(written, static_cast<int>(samples))) << process.err();
+    const int threads = ThreadsOf(process.pid());
+    EXPECT_GT(threads, 0) << "after " << samples << " samples";
+    EXPECT_LE(threads, kCameras + 8) << "after " << samples << " samples";
+  }
+  ASSERT_EQ(process.Wait(), 0) << process.out() << process.err();
+  for (int camera = 1; camera <= kCameras; ++camera) {
     EXPECT_NE(process.out().find("cam " + std::to_string(camera) + ": ended, " +
                                  std::to_string(want.size()) + " samples"),
               std::string::npos)

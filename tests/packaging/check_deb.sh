@@ -98,7 +98,8 @@ EOF
       docs README.md docs/api.md docs/architecture.md docs/bad-inputs.md docs/batch.md \
         docs/diagnostics.md docs/json.md docs/output-format.md docs/stream-format.md \
         docs/windows.md \
-        examples/convert_directory.c examples/live_socket_host.c
+        examples/convert_directory.c examples/live_socket_host.c \
+        examples/multi_camera_host.c
       ;;
     kestrum)
       echo /usr/bin/kestrum

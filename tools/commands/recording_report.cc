@@ -96,11 +96,18 @@ int Recording::StopAndReport() {
 
 int Recording::NotPrepared() {
   if (OutputInUse(output_name_)) return Fail(kCommand, kExitOutput, InUseMessage(shown()));
-  const std::string nothing =
+  std::string nothing =
       files_.size() > 1
           ? "; nothing was recorded into it (" + std::to_string(files_.size() - 1) +
                 " files were written before, the last '" + files_[files_.size() - 2] + "')"
           : "; nothing was recorded";
+  // A series: what the files before it lost (a disk that filled while one
+  // was written leaves the next ones without samples until even a header
+  // no longer fits).
+  if (files_.size() > 1) {
+    const std::string lost = DescribeLosses(diagnostics_->live_losses(), diagnostics_->faults(), 0);
+    if (!lost.empty()) nothing += "; before it, " + lost;
+  }
   // Why the writer could not be prepared: the recording's first failure.
   const auto code =
       static_cast<uint32_t>(switch_failure_ != 0 ? switch_failure_ : stats_.first_failure);

@@ -153,7 +153,7 @@ TEST(SampleBufferTest, LastReleaseReturnsStorageForReuse) {
 // (within its budget), a new sample takes the smallest kept one that fits,
 // and a reused buffer starts with the lengths of its new size.
 TEST(SampleBufferTest, ReusesTheSmallestFittingReleased) {
-  constexpr DWORD kStep = 64 << 10;  // the pool's rounding
+  constexpr DWORD kStep = 64 << 10;  // a multiple of the pool's rounding
   auto pool = std::make_shared<SamplePool>();
   std::vector<INSSBuffer*> buffers(6);
   std::vector<BYTE*> bytes(6);
