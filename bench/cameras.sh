@@ -9,7 +9,8 @@
 #   - the most threads and the peak RSS (VmHWM) /proc showed while it ran;
 #   - the worst lag of a camera behind real time: how late, at worst, a
 #     piece's SendOneFrame returned after the piece was due (the host's
-#     "worst lag" line);
+#     "worst lag" line), and of it the longest one call into the library
+#     took (its "worst call" line), the rest being threads woken late;
 #   - the files written, and of them those ended whole (`kestrum repair
 #     --check` says "already whole");
 #   - whether it exited 0 (every camera's stats without a failure);
@@ -46,7 +47,7 @@ trap 'rm -rf "$data"' EXIT
 "$kestrum" generate "$data/in.xqv" --frames $(((seconds + 1) * 25)) >/dev/null
 
 # Runs the host with $1 cameras; prints
-# "threads rss_kib status cpu_seconds lag_ms files ended".
+# "threads rss_kib status cpu_seconds lag_ms call_ms files ended".
 # A subshell of its own runs the host and reads the children's user and
 # system time (the second line of `times`) once it has waited for it: the
 # host is its only child, so the polling below is not counted.
@@ -80,23 +81,24 @@ run_one() {
   local cpu
   cpu=$(sed -n 2p "$data/times-$n" | awk '{
     split($1, u, /[ms]/); split($2, s, /[ms]/); print u[1] * 60 + u[2] + s[1] * 60 + s[2] }')
-  local lag files ended
+  local lag call files ended
   lag=$(sed -n 's/^worst lag: \([0-9.]*\) ms.*/\1/p' "$data/stats-$n")
+  call=$(sed -n 's/^worst call: \([0-9.]*\) ms.*/\1/p' "$data/stats-$n")
   files=$(find "$out" -name '*.asf' | wc -l)
   ended=$(find "$out" -name '*.asf' -exec "$kestrum" repair --check {} + 2>&1 |
     grep -c ': already whole, ' || true)
   rm -rf "$out"  # before the line is read: the next run may use the same folder
-  echo "$threads $rss $(cat "$data/status-$n") $cpu ${lag:--1} $files $ended"
+  echo "$threads $rss $(cat "$data/status-$n") $cpu ${lag:--1} ${call:--1} $files $ended"
 }
 
 load_before=$(cut -d' ' -f1 /proc/loadavg)
-printf '| cameras | seconds | threads | peak RSS (MiB) | CPU (s) | CPU per camera-second (ms) | worst lag (ms) | files | ended | exit |\n'
-printf '|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n'
+printf '| cameras | seconds | threads | peak RSS (MiB) | CPU (s) | CPU per camera-second (ms) | worst lag (ms) | worst call (ms) | files | ended | exit |\n'
+printf '|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n'
 for n in ${cameras//,/ }; do
-  read -r threads rss status cpu lag files ended < <(run_one "$n")
+  read -r threads rss status cpu lag call files ended < <(run_one "$n")
   awk -v n="$n" -v s="$seconds" -v t="$threads" -v r="$rss" -v c="$cpu" -v x="$status" \
-    -v l="$lag" -v f="$files" -v e="$ended" \
-    'BEGIN { printf "| %d | %d | %d | %.1f | %.3f | %.3f | %.1f | %d | %d | %d |\n",
-             n, s, t, r / 1024, c, c * 1000 / (n * s), l, f, e, x }'
+    -v l="$lag" -v w="$call" -v f="$files" -v e="$ended" \
+    'BEGIN { printf "| %d | %d | %d | %.1f | %.3f | %.3f | %.1f | %.1f | %d | %d | %d |\n",
+             n, s, t, r / 1024, c, c * 1000 / (n * s), l, w, f, e, x }'
 done
 printf '\nload average (1 min): %s before, %s after\n' "$load_before" "$(cut -d' ' -f1 /proc/loadavg)"

@@ -43,7 +43,11 @@
  * Each camera's lines go to stderr as "[cam K] LINE" (-q leaves them
  * out); once a second, and at the end, stdout gets a line per camera:
  * "cam K: STATE, N samples, N bytes, file N, lag N.N ms, failures: ...",
- * and last "worst lag: N.N ms (cam K)", the worst of all cameras.
+ * then "worst lag: N.N ms (cam K)", the worst of all cameras, and last
+ * "worst call: N.N ms (cam K)", the longest one call into the library took
+ * (SendOneFrame, whose piece may end one file and begin the next, or
+ * KestrumSwitchOutput): of the lag, what the library itself took rather
+ * than the thread waking late.
  *
  * Exit status: 0 every camera recorded; 1 a camera's stats tell of a
  * failure (or it wrote nothing); 2 bad command line; 3 a stream could not be
@@ -99,6 +103,7 @@ typedef struct Camera {
   char first_name[kNameCapacity]; /* StartRecord keeps this pointer */
   atomic_int files;               /* files begun so far; read by the stats */
   atomic_llong worst_lag_us;      /* the latest a piece went out after it was due */
+  long long worst_call_us;        /* the longest the library took in one call */
   atomic_int done;
   double start; /* when it begins to send (Now()) */
   pthread_t thread;
@@ -224,6 +229,12 @@ static void SwitchToNextFile(Camera* camera) {
   atomic_fetch_add(&camera->files, 1);
 }
 
+/* Notes how long a call into the library that began at `began` took. */
+static void NoteCall(Camera* camera, double began) {
+  const long long call_us = (long long)((Now() - began) * 1e6);
+  if (call_us > camera->worst_call_us) camera->worst_call_us = call_us;
+}
+
 /* Notes how late a piece went out, `due` being when it was due. */
 static void NoteLag(Camera* camera, double due) {
   const long long lag_us = (long long)((Now() - due) * 1e6);
@@ -244,11 +255,14 @@ static void* RunCamera(void* argument) {
     if (end > 0 && now >= end) break;
     if (next_cut > 0 && now >= next_cut) {
       SwitchToNextFile(camera);
+      NoteCall(camera, now);
       next_cut += settings->cut;
     }
     size_t length = stream->size - at;
     if (length > settings->piece) length = settings->piece;
+    const double began = Now();
     SendPiece(camera->handle, stream->bytes + at, length);
+    NoteCall(camera, began);
     NoteLag(camera, start + (double)(at - KESTRUM_HEADER_SIZE) / stream->bytes_per_second);
     at += length;
     SleepUntil(start + (double)(at - KESTRUM_HEADER_SIZE) / stream->bytes_per_second);
@@ -415,7 +429,7 @@ int main(int argc, char** argv) {
   }
   WatchCameras(cameras, started);
   int failed = started < count;
-  long worst = 0;
+  long worst = 0, slowest = 0;
   for (long k = 0; k < started; ++k) {
     pthread_join(cameras[k].thread, NULL);
     failed |= PrintStats(&cameras[k]);
@@ -423,10 +437,13 @@ int main(int argc, char** argv) {
     if (atomic_load(&cameras[k].worst_lag_us) > atomic_load(&cameras[worst].worst_lag_us)) {
       worst = k;
     }
+    if (cameras[k].worst_call_us > cameras[slowest].worst_call_us) slowest = k;
   }
   if (started > 0) {
     printf("worst lag: %.1f ms (cam %d)\n",
            (double)atomic_load(&cameras[worst].worst_lag_us) / 1000.0, cameras[worst].number);
+    printf("worst call: %.1f ms (cam %d)\n", (double)cameras[slowest].worst_call_us / 1000.0,
+           cameras[slowest].number);
   }
   for (int s = 0; s < stream_count; ++s) free(streams[s].bytes);
   free(streams);
