@@ -63,13 +63,7 @@ struct Field {
 
 std::string TimeText(double media_seconds) {
   const auto centis = static_cast<uint64_t>(media_seconds * 100 + 0.5);
-  char text[48];
-  std::snprintf(text, sizeof text, "time=%02llu:%02llu:%02llu.%02llu",
-                static_cast<unsigned long long>(centis / 360000),
-                static_cast<unsigned long long>(centis / 6000 % 60),
-                static_cast<unsigned long long>(centis / 100 % 60),
-                static_cast<unsigned long long>(centis % 100));
-  return text;
+  return "time=" + ClockText(centis * 10000, 2);
 }
 
 // "LABEL: " and the fields that fit in `width` columns, two spaces apart;

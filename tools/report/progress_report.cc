@@ -23,16 +23,6 @@ constexpr int kOpenCloseOnExec = O_CLOEXEC;
 constexpr int kOpenCloseOnExec = 0;
 #endif
 
-// ffmpeg's HH:MM:SS.micro.
-std::string ClockText(uint64_t micro) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu.%06llu",
-                static_cast<unsigned long long>(micro / 3600000000),
-                static_cast<unsigned long long>(micro / 60000000 % 60),
-                static_cast<unsigned long long>(micro / 1000000 % 60),
-                static_cast<unsigned long long>(micro % 1000000));
-  return text;
-}
 
 std::string BlockText(const ProgressCounts& c, double seconds, bool end) {
   const auto micro = static_cast<uint64_t>(c.media_seconds * 1e6 + 0.5);
@@ -48,7 +38,7 @@ std::string BlockText(const ProgressCounts& c, double seconds, bool end) {
   const std::string us = std::to_string(micro);
   return "frame=" + std::to_string(c.frames) + "\nfps=" + fps + "\nbitrate=" + bitrate +
          "\ntotal_size=" + std::to_string(c.bytes) + "\nout_time_us=" + us + "\nout_time_ms=" + us +
-         "\nout_time=" + ClockText(micro) +
+         "\nout_time=" + ClockText(micro, 6) +
          "\ndup_frames=0\ndrop_frames=" + std::to_string(c.dropped) + "\nspeed=" + speed +
          "\nprogress=" + (end ? "end" : "continue") + "\n";
 }
@@ -125,6 +115,18 @@ void ProgressReport::Write(const ProgressCounts& counts, bool end) {
     }
     done += static_cast<size_t>(n);
   }
+}
+
+std::string ClockText(uint64_t micro, int decimals) {
+  uint64_t fraction = micro % 1000000;
+  for (int d = decimals; d < 6; ++d) fraction /= 10;
+  char text[48];
+  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu.%0*llu",
+                static_cast<unsigned long long>(micro / 3600000000),
+                static_cast<unsigned long long>(micro / 60000000 % 60),
+                static_cast<unsigned long long>(micro / 1000000 % 60), decimals,
+                static_cast<unsigned long long>(fraction));
+  return text;
 }
 
 FILE* SummaryStream(bool output_is_stdout) {

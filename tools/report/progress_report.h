@@ -69,6 +69,10 @@ class ProgressReport {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// HH:MM:SS and `decimals` (1 to 6) digits of the second, cut short: 6 as
+// ffmpeg's out_time, 2 as the status line's time.
+std::string ClockText(uint64_t micro, int decimals);
+
 // Where a command's summary line goes: standard error when standard output
 // carries its OUTPUT or its progress report, else standard output; null
 // below -loglevel info.
